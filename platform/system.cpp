@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#include "platform/system.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <thread>
+
+namespace platform {
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+uint32_t TickCount() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void SleepMs(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void YieldThread() { std::this_thread::yield(); }
+
+std::string ExecutableFolder() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+  if (length <= 0) return "./";
+  std::string folder(path, static_cast<size_t>(length));
+  return folder.substr(0, folder.rfind('/') + 1);
+}
+
+}  // namespace platform
