@@ -10,8 +10,6 @@
 namespace kt {
 namespace {
 
-constexpr WideChar kCR = 0x000D;
-constexpr WideChar kLF = 0x000A;
 constexpr WideChar kSpace = 0x0020;
 
 bool IsWhiteSpace(WideChar c) { return c < 0x0021; }
@@ -103,39 +101,11 @@ bool TKtUnicodeReader::EnsureBytes(uint32_t count) {
   return true;
 }
 
-bool TKtUnicodeReader::DecodeInto(WideChar& c) {
-  WideChar decoded = 0;
-  if (!ReadMethods.ReadChar(*this, decoded)) return false;
-  c = decoded;
-  return true;
+void TKtUnicodeReader::TakeLookAhead() {
+  Char = LookAhead[0];
+  --LookAheadCount;
+  std::memmove(LookAhead.get(), LookAhead.get() + 1, LookAheadCount * sizeof(WideChar));
 }
-
-void TKtUnicodeReader::CountPosition() {
-  ++CharPos;
-  if (PrevChar != kCR && PrevChar != kLF) ++Column;
-  if (PrevChar == kLF || (PrevChar == kCR && Char != kLF)) {
-    ++Line;
-    Column = 1;
-  }
-}
-
-bool TKtUnicodeReader::Advance(bool countAtEnd) {
-  PrevChar = Char;
-  if (LookAheadCount > 0) {
-    Char = LookAhead[0];
-    --LookAheadCount;
-    std::memmove(LookAhead.get(), LookAhead.get() + 1, LookAheadCount * sizeof(WideChar));
-  } else if (!DecodeInto(Char)) {
-    CharValid = false;
-    if (countAtEnd) CountPosition();
-    return false;
-  }
-  CountPosition();
-  CharValid = true;
-  return true;
-}
-
-bool TKtUnicodeReader::ReadChar() { return Advance(false); }
 
 bool TKtUnicodeReader::AddCharAndRead() {
   AddChar(Char);
@@ -151,7 +121,7 @@ bool TKtUnicodeReader::PreReadChars(uint32_t n) {
     LookAheadCapacity = n;
   }
   while (LookAheadCount < n) {
-    if (!DecodeInto(LookAhead[LookAheadCount])) return false;
+    if (!ReadMethods.ReadChar(*this, LookAhead[LookAheadCount])) return false;
     ++LookAheadCount;
   }
   return true;
@@ -277,6 +247,10 @@ void TKtUnicodeWriter::SetStream(TStream* stream) {
 }
 
 void TKtUnicodeWriter::SetWriteMethods(const TKtUnicodeWriteMethods& methods) {
+  if (PendingSurrogate) {
+    PendingSurrogate = 0;
+    Encode(0xFFFD);
+  }
   if (WriteMethods.Done) WriteMethods.Done(*this);
   CodecState = nullptr;
   WriteMethods = methods;
@@ -288,6 +262,10 @@ void TKtUnicodeWriter::SetWriteMethods(const TKtUnicodeWriteMethods& methods) {
 }
 
 void TKtUnicodeWriter::Flush() {
+  if (PendingSurrogate) {
+    PendingSurrogate = 0;
+    Encode(0xFFFD);
+  }
   if (WriteMethods.Flush) WriteMethods.Flush(*this);
   if (Stream) FlushToStream();
 }

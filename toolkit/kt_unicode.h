@@ -20,8 +20,8 @@ class TKtUnicodeReader;
 class TKtUnicodeWriter;
 
 // A decoder. ReadChar takes bytes from the reader's Buffer at BufPos and
-// returns false when no character could be made (the bytes ran out). Init and
-// Done, when set, own the reader's CodecState.
+// returns false when no character could be made (the bytes ran out); it
+// leaves c alone then. Init and Done, when set, own the reader's CodecState.
 struct TKtUnicodeReadMethods {
   void (*Init)(TKtUnicodeReader& reader) = nullptr;
   bool (*ReadChar)(TKtUnicodeReader& reader, WideChar& c) = nullptr;
@@ -76,7 +76,7 @@ class TKtUnicodeReader : public TKtUnicodeBase {
   void ResetPosition();
 
   // Advancing; each returns the new CharValid.
-  bool ReadChar();
+  bool ReadChar() { return Advance(false); }
   // Appends Char, then advances; the position counts on even at the end.
   bool AddCharAndRead();
   // Makes sure n characters wait in LookAhead; false when the decoder ran
@@ -150,11 +150,32 @@ class TKtUnicodeReader : public TKtUnicodeBase {
   uint32_t DataCapacity = 0;
 
  private:
-  bool Advance(bool countAtEnd);
-  void CountPosition();
+  // The advance step shared by every reading operation.
+  bool Advance(bool countAtEnd) {
+    PrevChar = Char;
+    if (LookAheadCount > 0) {
+      TakeLookAhead();
+    } else if (!ReadMethods.ReadChar(*this, Char)) {
+      CharValid = false;
+      if (countAtEnd) CountPosition();
+      return false;
+    }
+    CountPosition();
+    CharValid = true;
+    return true;
+  }
+  void CountPosition() {
+    ++CharPos;
+    if (PrevChar != u'\r' && PrevChar != u'\n') {
+      ++Column;
+    } else if (PrevChar == u'\n' || Char != u'\n') {
+      ++Line;
+      Column = 1;
+    }
+  }
+  void TakeLookAhead();
   void GrowData(uint32_t needed);
   bool DataEndsWithSpace() const;
-  bool DecodeInto(WideChar& c);
 
   std::unique_ptr<uint8_t[]> ownBlock_;
 };
@@ -187,7 +208,8 @@ class TKtUnicodeWriter : public TKtUnicodeBase {
   // without WriteChar installs ISO-8859-1.
   void SetWriteMethods(const TKtUnicodeWriteMethods& methods);
   // The encoder's Flush, then in stream mode the held bytes go out; a stream
-  // that takes fewer bytes raises EStreamError.
+  // that takes fewer bytes raises EStreamError. In memory mode, call it
+  // before reading the bytes, so that nothing the encoder holds is missing.
   void Flush();
   void WriteByte(uint8_t b) {
     if (BufPos >= BufCapacity) FlushOrGrowBuffer();
@@ -211,6 +233,9 @@ class TKtUnicodeWriter : public TKtUnicodeBase {
   TStream* Stream = nullptr;
   WideChar ReplacementChar = u'?';
   TKtInvalidCharEvent OnInvalidChar;
+  // A high surrogate the encoder holds until the next character shows
+  // whether it completes a pair; Flush writes it out as U+FFFD.
+  WideChar PendingSurrogate = 0;
 
  private:
   void FlushOrGrowBuffer();

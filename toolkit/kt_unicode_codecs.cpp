@@ -136,6 +136,23 @@ bool ReadUtf8Sequence(TKtUnicodeReader& reader, uint8_t lead, WideChar& c) {
   return true;
 }
 
+void WriteUtf8Unit(TKtUnicodeWriter& writer, WideChar c) {
+  if (c < 0x80) {
+    writer.WriteByte(static_cast<uint8_t>(c));
+  } else if (c < 0x800) {
+    WriteBytes(writer, 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
+  } else {
+    writer.WriteByte(0xE0 | (c >> 12));
+    WriteBytes(writer, 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
+  }
+}
+
+void WriteUtf8Pair(TKtUnicodeWriter& writer, WideChar high, WideChar low) {
+  const uint32_t code = 0x10000 + ((high - 0xD800u) << 10) + (low - 0xDC00u);
+  WriteBytes(writer, 0xF0 | (code >> 18), 0x80 | ((code >> 12) & 0x3F));
+  WriteBytes(writer, 0x80 | ((code >> 6) & 0x3F), 0x80 | (code & 0x3F));
+}
+
 // ---- UTF-16 ----------------------------------------------------------------
 
 template <bool kBigEndian>
@@ -174,14 +191,15 @@ void WriteUnit(TKtUnicodeWriter& writer, WideChar c) {
 
 // ---- UCS-4 / UTF-32 ---------------------------------------------------------
 
+// A surrogate value is no character on its own, and a pair of them in UCS-4
+// is no valid text either: both give U+FFFD.
 template <bool kBigEndian>
-bool ReadUcs4(TKtUnicodeReader& reader, WideChar& c, bool refuseSurrogates) {
+bool ReadUcs4(TKtUnicodeReader& reader, WideChar& c) {
   uint8_t b[4];
   if (!TakeBytes(reader, b, 4)) return false;
   const bool inBmp = kBigEndian ? (b[0] == 0 && b[1] == 0) : (b[3] == 0 && b[2] == 0);
   const uint32_t value = kBigEndian ? (b[2] << 8) | b[3] : (b[1] << 8) | b[0];
-  const bool valid = inBmp && !(refuseSurrogates && IsSurrogate(value));
-  c = valid ? static_cast<WideChar>(value) : kReplacement;
+  c = inBmp && !IsSurrogate(value) ? static_cast<WideChar>(value) : kReplacement;
   return true;
 }
 
@@ -205,6 +223,9 @@ struct Utf7State {
   // A flush padded the run and ended it without its '-': the next byte
   // written must not be read as a base64 digit.
   bool DashOwed = false;
+  // A unit decoded after a lone high surrogate, returned by the next read.
+  bool HasPending = false;
+  WideChar Pending = 0;
 };
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -274,6 +295,19 @@ Utf7Step DecodeUtf7Byte(TKtUnicodeReader& reader, Utf7State& state, uint8_t x, W
     if (x == '-') return Utf7Step::More;
   }
   return DecodeDirectByte(reader, state, x, c);
+}
+
+// The next 16-bit unit of the text, surrogates included.
+bool DecodeUtf7Unit(TKtUnicodeReader& reader, Utf7State& state, WideChar& unit) {
+  for (;;) {
+    uint8_t x = 0;
+    if (!reader.TakeByte(x)) return false;
+    switch (DecodeUtf7Byte(reader, state, x, unit)) {
+      case Utf7Step::Char: return true;
+      case Utf7Step::End: return false;
+      case Utf7Step::More: break;
+    }
+  }
 }
 
 bool IsUtf7ClassA(WideChar c) {
@@ -455,8 +489,8 @@ bool Write_UCS_2LE(TKtUnicodeWriter& writer, WideChar c) {
   return true;
 }
 
-bool Read_UCS_4BE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<true>(reader, c, false); }
-bool Read_UCS_4LE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<false>(reader, c, false); }
+bool Read_UCS_4BE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<true>(reader, c); }
+bool Read_UCS_4LE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<false>(reader, c); }
 
 bool Write_UCS_4BE(TKtUnicodeWriter& writer, WideChar c) {
   WriteUcs4<true>(writer, c);
@@ -479,15 +513,26 @@ void Read_UTF_7_Done(TKtUnicodeReader& reader) {
 
 bool Read_UTF_7(TKtUnicodeReader& reader, WideChar& c) {
   Utf7State& state = Utf7StateOf(reader);
-  for (;;) {
-    uint8_t x = 0;
-    if (!reader.TakeByte(x)) return false;
-    switch (DecodeUtf7Byte(reader, state, x, c)) {
-      case Utf7Step::Char: return true;
-      case Utf7Step::End: return false;
-      case Utf7Step::More: break;
-    }
+  WideChar unit = 0;
+  if (state.HasPending) {
+    unit = state.Pending;
+    state.HasPending = false;
+  } else if (!DecodeUtf7Unit(reader, state, unit)) {
+    return false;
   }
+  if (!IsSurrogate(unit)) {
+    c = unit;
+    return true;
+  }
+  // UTF-7 carries UTF-16: a pair is one character above U+FFFF, one U+FFFD;
+  // a lone surrogate is U+FFFD and the unit after it stays a character.
+  WideChar next = 0;
+  if (IsHighSurrogate(unit) && DecodeUtf7Unit(reader, state, next) && !IsLowSurrogate(next)) {
+    state.Pending = next;
+    state.HasPending = true;
+  }
+  c = kReplacement;
+  return true;
 }
 
 void Write_UTF_7_Init(TKtUnicodeWriter& writer) { writer.CodecState = new Utf7State(); }
@@ -524,15 +569,21 @@ bool Read_UTF_8(TKtUnicodeReader& reader, WideChar& c) {
 }
 
 bool Write_UTF_8(TKtUnicodeWriter& writer, WideChar c) {
-  if (IsSurrogate(c)) c = kReplacement;
-  if (c < 0x80) {
-    writer.WriteByte(static_cast<uint8_t>(c));
-  } else if (c < 0x800) {
-    WriteBytes(writer, 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
-  } else {
-    writer.WriteByte(0xE0 | (c >> 12));
-    WriteBytes(writer, 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
+  if (writer.PendingSurrogate) {
+    const WideChar high = writer.PendingSurrogate;
+    writer.PendingSurrogate = 0;
+    if (IsLowSurrogate(c)) {
+      WriteUtf8Pair(writer, high, c);
+      return true;
+    }
+    WriteUtf8Unit(writer, kReplacement);
   }
+  if (IsHighSurrogate(c)) {
+    // Held until the next character shows whether it completes a pair.
+    writer.PendingSurrogate = c;
+    return true;
+  }
+  WriteUtf8Unit(writer, IsSurrogate(c) ? kReplacement : c);
   return true;
 }
 
@@ -544,8 +595,8 @@ bool Read_UTF_16LE(TKtUnicodeReader& reader, WideChar& c) { return ReadUtf16<fal
 bool Write_UTF_16BE(TKtUnicodeWriter& writer, WideChar c) { return Write_UCS_2BE(writer, c); }
 bool Write_UTF_16LE(TKtUnicodeWriter& writer, WideChar c) { return Write_UCS_2LE(writer, c); }
 
-bool Read_UTF_32BE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<true>(reader, c, true); }
-bool Read_UTF_32LE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<false>(reader, c, true); }
+bool Read_UTF_32BE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<true>(reader, c); }
+bool Read_UTF_32LE(TKtUnicodeReader& reader, WideChar& c) { return ReadUcs4<false>(reader, c); }
 
 bool Write_UTF_32BE(TKtUnicodeWriter& writer, WideChar c) {
   if (IsSurrogate(c)) return false;

@@ -48,7 +48,9 @@ void Write_UTF_7_Flush(TKtUnicodeWriter& writer);
 void Write_UTF_7_Done(TKtUnicodeWriter& writer);
 
 bool Read_UTF_8(TKtUnicodeReader& reader, WideChar& c);
-// Never refuses: surrogate code units are written as U+FFFD.
+// Never refuses. A surrogate pair becomes one four-byte sequence (the high
+// surrogate is held in the writer until the next character); a lone
+// surrogate is written as U+FFFD.
 bool Write_UTF_8(TKtUnicodeWriter& writer, WideChar c);
 bool Read_UTF_16BE(TKtUnicodeReader& reader, WideChar& c);
 bool Read_UTF_16LE(TKtUnicodeReader& reader, WideChar& c);

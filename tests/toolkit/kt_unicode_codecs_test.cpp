@@ -73,6 +73,9 @@ TEST(Utf8CodecTest, SurrogatesNeverPassThrough) {
   EXPECT_EQ(Decode(Read_UTF_8, "\xED\x9F\xBF"), u"\uD7FF");
   EXPECT_EQ(Encode(Write_UTF_8, u"\u00E9\u20AC"), "\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(Encode(Write_UTF_8, WideString{0xD800, u'a', 0xDFFF}), "\xEF\xBF\xBD" "a" "\xEF\xBF\xBD");
+  EXPECT_EQ(Encode(Write_UTF_8, WideString{0xD83D, 0xDE00, 0xDBFF, 0xDBFF, 0xDFFF}),
+            "\xF0\x9F\x98\x80" "\xEF\xBF\xBD" "\xF4\x8F\xBF\xBF");
+  EXPECT_EQ(Encode(Write_UTF_8, WideString{u'x', 0xD83D}), "x\xEF\xBF\xBD");  // held until Flush
 }
 
 TEST(Utf16CodecTest, SurrogatesGiveReplacementAndNeverEndTheText) {
@@ -96,7 +99,7 @@ TEST(Ucs2CodecTest, SurrogateUnitsGiveReplacementForBothBytes) {
 
 TEST(Ucs4CodecTest, ValuesBeyondTheBmpGiveReplacement) {
   EXPECT_EQ(Decode(Read_UCS_4BE, std::string("\x00\x00\x20\xAC\x00\x01\x00\x00", 8)), (WideString{0x20AC, kFFFD}));
-  EXPECT_EQ(Decode(Read_UCS_4LE, std::string("\xAC\x20\x00\x00\x00\xD8\x00\x00", 8)), (WideString{0x20AC, 0xD800}));
+  EXPECT_EQ(Decode(Read_UCS_4LE, std::string("\xAC\x20\x00\x00\x00\xD8\x00\x00", 8)), (WideString{0x20AC, kFFFD}));
   EXPECT_EQ(Decode(Read_UTF_32LE, std::string("\x00\xD8\x00\x00", 4)), WideString(1, kFFFD));
   EXPECT_EQ(Decode(Read_UTF_32BE, std::string("\x00\x00\x00", 3)), u"");
   EXPECT_EQ(Encode(Write_UCS_4LE, u"\u20AC"), std::string("\xAC\x20\x00\x00", 4));
@@ -114,6 +117,15 @@ TEST(Utf7CodecTest, Decodes) {
   EXPECT_EQ(Decode(utf7, "+!"), u"!");
   EXPECT_EQ(Decode(utf7, "a\\~\x80"), (WideString{u'a', kFFFD, kFFFD, kFFFD}));
   EXPECT_EQ(Decode(utf7, "+"), u"");
+}
+
+TEST(Utf7CodecTest, SurrogatesGiveOneReplacementPerPairOrLoneUnit) {
+  const auto& utf7 = Row(u"UTF-7").ReadMethods;
+  EXPECT_EQ(Decode(utf7, "+2D3eAA-x"), (WideString{kFFFD, u'x'}));  // U+1F600
+  EXPECT_EQ(Decode(utf7, "+2D0AYQ-"), (WideString{kFFFD, u'a'}));
+  EXPECT_EQ(Decode(utf7, "+2D3YPQ-"), (WideString{kFFFD, kFFFD}));
+  EXPECT_EQ(Decode(utf7, "+2D0-"), WideString(1, kFFFD));
+  EXPECT_EQ(Decode(utf7, "+3gA-"), WideString(1, kFFFD));
 }
 
 TEST(Utf7CodecTest, EncodesWithBothDirectSets) {
