@@ -14,6 +14,15 @@ bool IsSchemeChar(WideChar c) {
   return IsAsciiLetter(c) || IsCharDigitW(c) || c == u'+' || c == u'-' || c == u'.';
 }
 
+// The length of the scheme that s begins with: a letter, then letters, digits,
+// "+", "-" and ".", stopped by a ":"; 0 when s begins with none.
+size_t SchemeLength(std::u16string_view s) {
+  if (s.empty() || !IsAsciiLetter(s[0])) return 0;
+  size_t end = 1;
+  while (end < s.size() && IsSchemeChar(s[end])) ++end;
+  return end < s.size() && s[end] == u':' ? end : 0;
+}
+
 bool IsHostChar(WideChar c) { return IsAsciiLetter(c) || IsCharDigitW(c) || c == u'-' || c == u'.'; }
 
 bool IsUserInfoChar(WideChar c) {
@@ -118,6 +127,10 @@ WideString ResolvedPath(const TKtUri& base, const TKtUri& reference) {
   if (!path.empty() && path[0] != u'/' && reference.HasHost()) path.insert(0, u"/");
   // Without an authority a path that begins with "//" would read back as one.
   if (!reference.HasHost() && StartsWith(path, u"//")) path.insert(0, u"/.");
+  // Without a scheme a first segment such as "f:" would read back as one.
+  if (!reference.HasScheme() && !reference.HasHost() && SchemeLength(path) != 0) {
+    path.insert(0, u"./");
+  }
   return path;
 }
 
@@ -146,12 +159,8 @@ bool TKtUri::Parse(std::u16string_view s) {
 }
 
 size_t TKtUri::ParseScheme(std::u16string_view s) {
-  size_t end = 0;
-  if (!s.empty() && IsAsciiLetter(s[0])) {
-    end = 1;
-    while (end < s.size() && IsSchemeChar(s[end])) ++end;
-  }
-  if (end == 0 || end == s.size() || s[end] != u':') {
+  const size_t end = SchemeLength(s);
+  if (end == 0) {
     ClearScheme();
     return 0;
   }

@@ -277,5 +277,16 @@ TEST(KtUriResolveTest, PathThatWouldReadAsAuthorityIsKeptAPath) {
   EXPECT_FALSE(uri.HasHost());
 }
 
+TEST(KtUriResolveTest, PathThatWouldReadAsSchemeIsKeptAPath) {
+  // Against a base without a scheme, "x/../f:g" leaves "f:g", which would read
+  // back as the scheme "f".
+  const WideString resolved = Resolve(u"b", u"x/../f:g");
+  EXPECT_EQ(resolved, u"./f:g");
+  TKtUri uri;
+  ASSERT_TRUE(uri.Parse(resolved));
+  EXPECT_FALSE(uri.HasScheme());
+  EXPECT_EQ(Resolve(u"s:b", u"x/../f:g"), u"s:f:g");
+}
+
 }  // namespace
 }  // namespace kt
