@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,6 +43,37 @@ class RegistryTest : public ::testing::Test {
   testing_support::TempFolder user_;
   testing_support::TempFolder machine_;
 };
+
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value, 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(RegistryBaseFoldersTest, UserKeysLiveInTheXdgConfigFolderElseInDotConfig) {
+  ScopedEnvironment home("HOME", "/home/someone");
+  {
+    ScopedEnvironment xdg("XDG_CONFIG_HOME", "/srv/conf");
+    EXPECT_EQ(RegistryBaseFolders::FromEnvironment().current_user, "/srv/conf");
+  }
+  ScopedEnvironment relative("XDG_CONFIG_HOME", "relative/conf");
+  const auto bases = RegistryBaseFolders::FromEnvironment();
+  EXPECT_EQ(bases.current_user, "/home/someone/.config");
+  EXPECT_EQ(bases.local_machine, "/etc");
+}
 
 TEST_F(RegistryTest, AMissingKeyOpensOnlyWhenItMayBeCreated) {
   Registry registry(Bases());
