@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -144,33 +145,35 @@ RegistryKeyFile RegistryKeyFile::Parse(const std::string& text) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    Line line;
-    line.raw = text.substr(start, end - start);
-    if (!line.raw.empty() && line.raw.back() == '\r') line.raw.pop_back();
+    std::string raw = text.substr(start, end - start);
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    file.lines_.push_back(ParseLine(std::move(raw)));
     start = end + 1;
-    size_t pos = 0;
-    const auto name = ReadName(line.raw, pos);
-    if (name) {
-      pos = SkipBlanks(line.raw, pos);
-      if (pos < line.raw.size() && line.raw[pos] == '=') {
-        line.name = *name;
-        pos = SkipBlanks(line.raw, pos + 1);
-        line.type = RegistryDataType::Other;
-        size_t after = pos;
-        std::optional<std::string> quoted;
-        if (pos < line.raw.size() && line.raw[pos] == '"') quoted = ReadQuoted(line.raw, after);
-        if (quoted && OnlyBlanksFrom(line.raw, after)) {
-          line.type = RegistryDataType::String;
-          line.text = *quoted;
-        } else if (const auto number = ReadDword(line.raw, pos)) {
-          line.type = RegistryDataType::Integer;
-          line.number = *number;
-        }
-      }
-    }
-    file.lines_.push_back(std::move(line));
   }
   return file;
+}
+
+RegistryKeyFile::Line RegistryKeyFile::ParseLine(std::string raw) {
+  Line line;
+  line.raw = std::move(raw);
+  size_t pos = 0;
+  const auto name = ReadName(line.raw, pos);
+  if (!name) return line;
+  pos = SkipBlanks(line.raw, pos);
+  if (pos >= line.raw.size() || line.raw[pos] != '=') return line;
+  line.name = *name;
+  line.type = RegistryDataType::Other;
+  pos = SkipBlanks(line.raw, pos + 1);
+  size_t after = pos;
+  const auto quoted = pos < line.raw.size() && line.raw[pos] == '"' ? ReadQuoted(line.raw, after) : std::nullopt;
+  if (quoted && OnlyBlanksFrom(line.raw, after)) {
+    line.type = RegistryDataType::String;
+    line.text = *quoted;
+  } else if (const auto number = ReadDword(line.raw, pos)) {
+    line.type = RegistryDataType::Integer;
+    line.number = *number;
+  }
+  return line;
 }
 
 RegistryKeyFile RegistryKeyFile::NewKey(const std::string& section_name) {

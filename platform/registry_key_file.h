@@ -50,6 +50,8 @@ class RegistryKeyFile {
     int32_t number = 0;
   };
 
+  // A value line, or an unknown line kept as it stands.
+  static Line ParseLine(std::string raw);
   const Line* Find(const std::string& name) const;
   Line& LineFor(const std::string& name);
 
