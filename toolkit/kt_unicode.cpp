@@ -6,17 +6,12 @@
 
 #include "toolkit/exception.h"
 #include "toolkit/kt_unicode_codecs.h"
+#include "toolkit/kt_utils.h"
 
 namespace kt {
 namespace {
 
 constexpr WideChar kSpace = 0x0020;
-
-bool IsWhiteSpace(WideChar c) { return c < 0x0021; }
-bool IsDigit(WideChar c) { return c >= u'0' && c <= u'9'; }
-bool IsHexDigit(WideChar c) {
-  return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
 
 // The growth step shared by the data buffer and the writer's memory block.
 uint32_t NextCapacity(uint32_t n) { return (n + n / 4 + 4) & ~3u; }
@@ -130,7 +125,7 @@ bool TKtUnicodeReader::PreReadChars(uint32_t n) {
 void TKtUnicodeReader::GrowData(uint32_t needed) {
   if (needed < DataCapacity) return;
   const uint32_t capacity = NextCapacity(needed);
-  auto grown = std::make_unique<WideChar[]>(capacity);
+  auto grown = std::make_unique_for_overwrite<WideChar[]>(capacity);
   std::copy_n(Data.get(), DataLength, grown.get());
   Data = std::move(grown);
   DataCapacity = capacity;
@@ -157,7 +152,7 @@ void TKtUnicodeReader::AddSpace() {
 }
 
 void TKtUnicodeReader::AddCharNormalizeWhiteSpace(WideChar c) {
-  if (IsWhiteSpace(c)) {
+  if (IsCharWhiteSpaceW(c)) {
     AddSpace();
   } else {
     AddChar(c);
@@ -194,8 +189,8 @@ void TKtUnicodeReader::ClearData() {
 
 void TKtUnicodeReader::AddCharsWhileChar(WideChar c) { KT_ADD_WHILE(Char == c) }
 void TKtUnicodeReader::SkipCharsWhileChar(WideChar c) { KT_SKIP_WHILE(Char == c) }
-void TKtUnicodeReader::AddCharsWhile(TKtCharPredicate p) { KT_ADD_WHILE(p(Char)) }
-void TKtUnicodeReader::SkipCharsWhile(TKtCharPredicate p) { KT_SKIP_WHILE(p(Char)) }
+void TKtUnicodeReader::AddCharsWhile(TCharPredicateW p) { KT_ADD_WHILE(p(Char)) }
+void TKtUnicodeReader::SkipCharsWhile(TCharPredicateW p) { KT_SKIP_WHILE(p(Char)) }
 void TKtUnicodeReader::AddCharsUntilChar(WideChar c) { KT_ADD_WHILE(Char != c) }
 void TKtUnicodeReader::SkipCharsUntilChar(WideChar c) { KT_SKIP_WHILE(Char != c) }
 void TKtUnicodeReader::AddCharsUntil2Chars(WideChar c1, WideChar c2) {
@@ -207,13 +202,13 @@ void TKtUnicodeReader::SkipCharsUntil2Chars(WideChar c1, WideChar c2) {
 void TKtUnicodeReader::AddCharsUntil3Chars(WideChar c1, WideChar c2, WideChar c3) {
   KT_ADD_WHILE(Char != c1 && Char != c2 && Char != c3)
 }
-void TKtUnicodeReader::AddCharsUntil(TKtCharPredicate p) { KT_ADD_WHILE(!p(Char)) }
-void TKtUnicodeReader::SkipCharsUntil(TKtCharPredicate p) { KT_SKIP_WHILE(!p(Char)) }
-void TKtUnicodeReader::AddDigits() { KT_ADD_WHILE(IsDigit(Char)) }
-void TKtUnicodeReader::SkipDigits() { KT_SKIP_WHILE(IsDigit(Char)) }
-void TKtUnicodeReader::AddHexDigits() { KT_ADD_WHILE(IsHexDigit(Char)) }
-void TKtUnicodeReader::AddWhiteSpace() { KT_ADD_WHILE(IsWhiteSpace(Char)) }
-void TKtUnicodeReader::SkipWhiteSpace() { KT_SKIP_WHILE(IsWhiteSpace(Char)) }
+void TKtUnicodeReader::AddCharsUntil(TCharPredicateW p) { KT_ADD_WHILE(!p(Char)) }
+void TKtUnicodeReader::SkipCharsUntil(TCharPredicateW p) { KT_SKIP_WHILE(!p(Char)) }
+void TKtUnicodeReader::AddDigits() { KT_ADD_WHILE(IsCharDigitW(Char)) }
+void TKtUnicodeReader::SkipDigits() { KT_SKIP_WHILE(IsCharDigitW(Char)) }
+void TKtUnicodeReader::AddHexDigits() { KT_ADD_WHILE(IsCharHexDigitW(Char)) }
+void TKtUnicodeReader::AddWhiteSpace() { KT_ADD_WHILE(IsCharWhiteSpaceW(Char)) }
+void TKtUnicodeReader::SkipWhiteSpace() { KT_SKIP_WHILE(IsCharWhiteSpaceW(Char)) }
 
 #undef KT_ADD_WHILE
 #undef KT_SKIP_WHILE
@@ -233,6 +228,7 @@ TKtUnicodeWriter::~TKtUnicodeWriter() {
 
 void TKtUnicodeWriter::SetStream(TStream* stream) {
   if (stream && !Stream) {
+    PendingSurrogate = 0;  // it belonged to the dropped bytes
     Buffer = std::make_unique<uint8_t[]>(kStreamBlockSize);
     BufCapacity = kStreamBlockSize;
   } else if (Stream) {
@@ -283,7 +279,7 @@ void TKtUnicodeWriter::FlushOrGrowBuffer() {
     return;
   }
   const uint32_t capacity = NextCapacity(BufCapacity);
-  auto grown = std::make_unique<uint8_t[]>(capacity);
+  auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
   std::copy_n(Buffer.get(), BufPos, grown.get());
   Buffer = std::move(grown);
   BufCapacity = capacity;

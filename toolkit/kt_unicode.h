@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "toolkit/kt_utils.h"
 #include "toolkit/stream.h"
 #include "toolkit/wide_string.h"
 
@@ -44,8 +45,6 @@ class TKtUnicodeBase {
   // The name misuse messages carry; a subclass gives its own.
   virtual std::string ClassName() const = 0;
 };
-
-using TKtCharPredicate = bool (*)(WideChar c);
 
 // Turns a memory block, the bytes of a wide string or a stream into 16-bit
 // characters, with look-ahead, a buffer that collects text, and line and
@@ -97,15 +96,15 @@ class TKtUnicodeReader : public TKtUnicodeBase {
   // character current and not collected, or at a failed read.
   void AddCharsWhileChar(WideChar c);
   void SkipCharsWhileChar(WideChar c);
-  void AddCharsWhile(TKtCharPredicate p);
-  void SkipCharsWhile(TKtCharPredicate p);
+  void AddCharsWhile(TCharPredicateW p);
+  void SkipCharsWhile(TCharPredicateW p);
   void AddCharsUntilChar(WideChar c);
   void SkipCharsUntilChar(WideChar c);
   void AddCharsUntil2Chars(WideChar c1, WideChar c2);
   void SkipCharsUntil2Chars(WideChar c1, WideChar c2);
   void AddCharsUntil3Chars(WideChar c1, WideChar c2, WideChar c3);
-  void AddCharsUntil(TKtCharPredicate p);
-  void SkipCharsUntil(TKtCharPredicate p);
+  void AddCharsUntil(TCharPredicateW p);
+  void SkipCharsUntil(TCharPredicateW p);
   void AddDigits();
   void SkipDigits();
   void AddHexDigits();

@@ -250,6 +250,35 @@ TEST(KtUnicodeReaderTest, ScanningLoopsStopAtTheStopCharacter) {
   EXPECT_EQ(reader.CharPos, 15u);
 }
 
+bool IsLetter(WideChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+TEST(KtUnicodeReaderTest, SkipAndAddVariantsAgree) {
+  const std::string text = "xxxyy  \t 123 word;rest#tail";
+  TKtUnicodeReader reader;
+  reader.SourceBufferEx(text.data(), static_cast<uint32_t>(text.size()));
+  reader.ReadChar();
+  reader.AddCharsWhileChar(u'x');
+  EXPECT_EQ(reader.GetData(), u"xxx");
+  reader.SkipCharsUntil(IsCharWhiteSpaceW);
+  reader.AddWhiteSpace();
+  EXPECT_EQ(reader.GetData(), u"xxx  \t ");
+  reader.SkipDigits();
+  reader.SkipWhiteSpace();
+  reader.SkipCharsWhile(IsLetter);
+  EXPECT_EQ(reader.Char, u';');
+  reader.ReadChar();
+  reader.ClearData();
+  reader.AddCharsUntil(IsCharWhiteSpaceW);  // none in the rest: up to the end
+  EXPECT_EQ(reader.GetData(), u"rest#tail");
+  EXPECT_FALSE(reader.CharValid);
+  reader.SourceBufferEx(text.data(), static_cast<uint32_t>(text.size()));
+  reader.ReadChar();
+  reader.SkipCharsUntilChar(u'#');
+  EXPECT_EQ(reader.CharPos, 23u);
+  reader.SkipCharsWhileChar(u'#');
+  EXPECT_EQ(reader.Char, u't');
+}
+
 TEST(KtUnicodeReaderTest, Utf7DecoderStateLivesBetweenInitAndDone) {
   const std::string text = "+AGEAYgBj-";
   TKtUnicodeReader reader;
