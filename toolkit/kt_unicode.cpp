@@ -243,10 +243,7 @@ void TKtUnicodeWriter::SetStream(TStream* stream) {
 }
 
 void TKtUnicodeWriter::SetWriteMethods(const TKtUnicodeWriteMethods& methods) {
-  if (PendingSurrogate) {
-    PendingSurrogate = 0;
-    Encode(0xFFFD);
-  }
+  FlushEncoder();  // what the old encoder holds belongs to its output
   if (WriteMethods.Done) WriteMethods.Done(*this);
   CodecState = nullptr;
   WriteMethods = methods;
@@ -258,12 +255,16 @@ void TKtUnicodeWriter::SetWriteMethods(const TKtUnicodeWriteMethods& methods) {
 }
 
 void TKtUnicodeWriter::Flush() {
+  FlushEncoder();
+  if (Stream) FlushToStream();
+}
+
+void TKtUnicodeWriter::FlushEncoder() {
   if (PendingSurrogate) {
     PendingSurrogate = 0;
     Encode(0xFFFD);
   }
   if (WriteMethods.Flush) WriteMethods.Flush(*this);
-  if (Stream) FlushToStream();
 }
 
 void TKtUnicodeWriter::FlushToStream() {

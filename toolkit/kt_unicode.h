@@ -203,8 +203,9 @@ class TKtUnicodeWriter : public TKtUnicodeBase {
   // Switches the destination (not owned); bytes held for an old stream are
   // flushed to it, bytes held in memory are dropped. Stream errors pass.
   void SetStream(TStream* stream);
-  // Calls the old Done, installs the methods and calls the new Init; a record
-  // without WriteChar installs ISO-8859-1.
+  // Flushes the old encoder into the buffer, calls its Done, installs the
+  // methods and calls the new Init; a record without WriteChar installs
+  // ISO-8859-1.
   void SetWriteMethods(const TKtUnicodeWriteMethods& methods);
   // The encoder's Flush, then in stream mode the held bytes go out; a stream
   // that takes fewer bytes raises EStreamError. In memory mode, call it
@@ -237,6 +238,7 @@ class TKtUnicodeWriter : public TKtUnicodeBase {
   WideChar PendingSurrogate = 0;
 
  private:
+  void FlushEncoder();
   void FlushOrGrowBuffer();
   void FlushToStream();
   bool Encode(WideChar c) { return WriteMethods.WriteChar(*this, c); }

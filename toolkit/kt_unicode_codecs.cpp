@@ -17,6 +17,12 @@ bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
 bool InRange(uint8_t b, uint8_t low, uint8_t high) { return b >= low && b <= high; }
 
+// The result for bytes that form no valid character.
+bool Replace(WideChar& c) {
+  c = kReplacement;
+  return true;
+}
+
 bool TakeBytes(TKtUnicodeReader& reader, uint8_t* bytes, int count) {
   for (int i = 0; i < count; ++i) {
     if (!reader.TakeByte(bytes[i])) return false;
@@ -73,15 +79,9 @@ bool ReadGbFourByte(TKtUnicodeReader& reader, uint8_t b1, uint8_t b2, WideChar& 
   uint8_t b3 = 0;
   uint8_t b4 = 0;
   if (!reader.TakeByte(b3)) return false;
-  if (!InRange(b3, 0x81, 0xFE)) {
-    c = kReplacement;
-    return true;
-  }
+  if (!InRange(b3, 0x81, 0xFE)) return Replace(c);
   if (!reader.TakeByte(b4)) return false;
-  if (!InRange(b4, 0x30, 0x39)) {
-    c = kReplacement;
-    return true;
-  }
+  if (!InRange(b4, 0x30, 0x39)) return Replace(c);
   const uint32_t linear = (((b1 - 0x81) * 10u + (b2 - 0x30)) * 126u + (b3 - 0x81)) * 10u + (b4 - 0x30);
   c = DecodeGbLinear(linear);
   return true;
@@ -119,7 +119,7 @@ bool ReadUtf8Sequence(TKtUnicodeReader& reader, uint8_t lead, WideChar& c) {
   uint32_t value = lead;
   Next next = TakeContinuation(reader, value);
   if (next == Next::End) return false;
-  if (next == Next::NotContinuation) return c = kReplacement, true;
+  if (next == Next::NotContinuation) return Replace(c);
   if (lead < 0xE0) {
     value &= 0x7FF;
     c = value < 0x80 ? kReplacement : static_cast<WideChar>(value);
@@ -127,7 +127,7 @@ bool ReadUtf8Sequence(TKtUnicodeReader& reader, uint8_t lead, WideChar& c) {
   }
   next = TakeContinuation(reader, value);
   if (next == Next::End) return false;
-  if (next == Next::NotContinuation) return c = kReplacement, true;
+  if (next == Next::NotContinuation) return Replace(c);
   if (lead >= 0xF0) return SkipLongUtf8(reader, lead, value, c);
   value &= 0xFFFF;
   // Encoded surrogates are not characters; passing them on would let them
@@ -446,8 +446,11 @@ bool Read_GB18030(TKtUnicodeReader& reader, WideChar& c) {
   uint8_t b1 = 0;
   uint8_t b2 = 0;
   if (!reader.TakeByte(b1)) return false;
-  if (b1 < 0x80) return c = b1, true;
-  if (b1 == 0x80 || b1 == 0xFF) return c = kReplacement, true;
+  if (b1 < 0x80) {
+    c = b1;
+    return true;
+  }
+  if (b1 == 0x80 || b1 == 0xFF) return Replace(c);
   if (!reader.TakeByte(b2)) return false;
   if (InRange(b2, 0x40, 0x7E) || InRange(b2, 0x80, 0xFE)) {
     c = DecodeGbTwoByte(b1, b2);
@@ -563,8 +566,11 @@ void Write_UTF_7_Flush(TKtUnicodeWriter& writer) {
 bool Read_UTF_8(TKtUnicodeReader& reader, WideChar& c) {
   uint8_t lead = 0;
   if (!reader.TakeByte(lead)) return false;
-  if (lead < 0x80) return c = lead, true;
-  if (lead < 0xC0) return c = kReplacement, true;
+  if (lead < 0x80) {
+    c = lead;
+    return true;
+  }
+  if (lead < 0xC0) return Replace(c);
   return ReadUtf8Sequence(reader, lead, c);
 }
 

@@ -171,5 +171,17 @@ TEST(KtUnicodeWriterTest, WriteMethodsWithoutWriteCharInstallIso88591) {
   EXPECT_EQ(writer.Bytes(), "\xC3\xA9\xE9");
 }
 
+TEST(KtUnicodeWriterTest, ChangingTheEncoderFlushesWhatTheOldOneHeld) {
+  TKtUnicodeWriter writer;
+  writer.SetWriteMethods(UnicodeEncodings[57].WriteMethods);  // UTF-7
+  writer.WriteChar(0x263A);
+  writer.SetWriteMethods({nullptr, Write_UTF_8, nullptr, nullptr});
+  EXPECT_EQ(writer.CodecState, nullptr);
+  writer.WriteChar(0xD83D);
+  writer.SetWriteMethods({});
+  writer.WriteChar(u'x');
+  EXPECT_EQ(writer.Bytes(), "+Jjo\xEF\xBF\xBDx");
+}
+
 }  // namespace
 }  // namespace kt
