@@ -153,12 +153,13 @@ struct SetterCase {
   std::function<bool(const TtidewellWorkerHandlers&)> copied;
 };
 
-#define WORKER_EVENT(event)                                                       \
-  SetterCase {                                                                    \
-#event, [](TtidewellEngineEvents& e) { e.Set##event(kAnyHandler); },            \
-        [](const TtidewellEngineEvents& e) { return static_cast<bool>(e.event()); }, \
-        [](const TtidewellWorkerHandlers& h) { return static_cast<bool>(h.event); } \
-  }
+// clang-format off
+#define WORKER_EVENT(event)                                                     \
+  SetterCase{#event,                                                            \
+             [](TtidewellEngineEvents& e) { e.Set##event(kAnyHandler); },      \
+             [](const TtidewellEngineEvents& e) { return bool(e.event()); },   \
+             [](const TtidewellWorkerHandlers& h) { return bool(h.event); }}
+// clang-format on
 
 std::vector<SetterCase> WorkerEventSetters() {
   return {WORKER_EVENT(OnHttpAuthenticate),
