@@ -10,6 +10,7 @@
 // worker.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "engine/tidewell_event_worker.h"

@@ -210,25 +210,6 @@ TEST_F(TtidewellEngineEventsTest, EverySetterStoresTheHandlerAndCopiesItIntoEver
   }
 }
 
-TEST_F(TtidewellEngineEventsTest, HandlersThatNoWorkerFiresAreStoredEvenWhileWorkersWork) {
-  EngineWithWorkers engine(1);
-  engine.workers[0]->working = true;
-  engine.SetOnSmrtUpdateTimer(kAnyHandler);
-  engine.SetOnOPMLImportStarted(kAnyHandler);
-  engine.SetOnOPMLImportEnded(kAnyHandler);
-  engine.SetOnOPMLNodeProcessingStart(kAnyHandler);
-  engine.SetOnOPMLReadNode(kAnyHandler);
-  engine.SetOnOPMLGroupStart(kAnyHandler);
-  engine.SetOnOPMLGroupEnd(kAnyHandler);
-  engine.SetOPMLImportError(kAnyHandler);
-  engine.SetOnOPMLHttpWork(kAnyHandler);
-  engine.SetOPMLExportEvent(kAnyHandler);
-  EXPECT_TRUE(engine.OnSmrtUpdateTimer() && engine.OnOPMLImportStarted() && engine.OnOPMLImportEnded() &&
-              engine.OnOPMLNodeProcessingStart() && engine.OnOPMLReadNode() && engine.OnOPMLGroupStart() &&
-              engine.OnOPMLGroupEnd() && engine.OPMLImportError() && engine.OnOPMLHttpWork() &&
-              engine.OPMLExportEvent());
-}
-
 TEST_F(TtidewellEngineEventsTest, HandlersRunOnTheMainThreadAndTheirAnswersReachTheWorker) {
   EngineWithWorkers engine(2);
   std::atomic<int> off_main{0};

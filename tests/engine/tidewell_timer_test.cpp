@@ -15,15 +15,6 @@ namespace {
 constexpr int kWaitMs = 10000;
 constexpr uint32_t kLongInterval = 100000;
 
-TEST(TtidewellTimerTest, IsOffWithoutIntervalOrHandlerWhenMade) {
-  platform::MainLoop loop;
-  TtidewellTimer timer(loop);
-  EXPECT_FALSE(timer.Enabled());
-  EXPECT_EQ(timer.Interval(), 0u);
-  EXPECT_FALSE(timer.OnTimer());
-  EXPECT_EQ(loop.MsUntilNextTimer(), -1);
-}
-
 TEST(TtidewellTimerTest, TicksOnTheMainThreadWithTheTimerAsSenderUntilSwitchedOff) {
   platform::MainLoop loop;
   TtidewellTimer timer(loop);
