@@ -48,8 +48,9 @@ TtidewellScheduleStore::SqlLines IntervalSql(int32_t feedId) {
 }
 
 TtidewellScheduleStore::SqlLines NewestArticlesSql(int32_t feedId) {
+  // The paging suffix that would close the text is empty on this database.
   return {"select " + FormatText(" FIRST(%d) SKIP(%d) ", kNewestArticles, 0) + " modified", "from articles ",
-          FormatText("where feed_id=%d", feedId), "order by modified desc", ""};
+          FormatText("where feed_id=%d", feedId), "order by modified desc"};
 }
 
 TtidewellScheduleStore::SqlLines UpdateSql() {

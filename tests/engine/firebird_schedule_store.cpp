@@ -183,6 +183,7 @@ Firebird::ITransaction* FirebirdScheduleStore::Current() {
 }
 
 std::optional<int32_t> FirebirdScheduleStore::SelectFirstInteger(const SqlLines& sql) {
+  statements_.push_back(sql);
   return Guarded([&](ThrowStatusWrapper* status) -> std::optional<int32_t> {
     Message row(status, {Message::kInteger});
     Firebird::IResultSet* rows = attachment_->openCursor(status, Current(), 0, JoinLines(sql).c_str(), kDialect,
@@ -195,6 +196,7 @@ std::optional<int32_t> FirebirdScheduleStore::SelectFirstInteger(const SqlLines&
 }
 
 std::vector<std::optional<TDateTime>> FirebirdScheduleStore::SelectDates(const SqlLines& sql) {
+  statements_.push_back(sql);
   return Guarded([&](ThrowStatusWrapper* status) {
     Message row(status, {Message::kTimestamp});
     Firebird::IResultSet* rows = attachment_->openCursor(status, Current(), 0, JoinLines(sql).c_str(), kDialect,
@@ -209,6 +211,7 @@ std::vector<std::optional<TDateTime>> FirebirdScheduleStore::SelectDates(const S
 
 void FirebirdScheduleStore::UpdateSchedule(const SqlLines& sql, TDateTime next, TDateTime last,
                                            std::optional<int32_t> skip, int32_t feedId) {
+  statements_.push_back(sql);
   Guarded([&](ThrowStatusWrapper* status) {
     Message params(status, {Message::kTimestamp, Message::kTimestamp, Message::kInteger, Message::kInteger});
     params.SetTimestamp(0, next);

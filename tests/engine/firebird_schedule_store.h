@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/feeds/tidewell_schedule_store.h"
 
@@ -44,6 +45,8 @@ class FirebirdScheduleStore : public tidewell::TtidewellScheduleStore {
   };
   Schedule ReadSchedule(int32_t feedId);
   bool InTransaction() const { return transaction_ != nullptr; }
+  // The statements run through the store's interface, oldest first.
+  const std::vector<SqlLines>& Statements() const { return statements_; }
 
  private:
   void ExecuteAlone(const std::string& sql);
@@ -51,6 +54,7 @@ class FirebirdScheduleStore : public tidewell::TtidewellScheduleStore {
 
   Firebird::IAttachment* attachment_ = nullptr;
   Firebird::ITransaction* transaction_ = nullptr;
+  std::vector<SqlLines> statements_;
 };
 
 }  // namespace testing_support

@@ -171,6 +171,17 @@ TEST_P(UpdateSchedulerTest, AdaptiveFeedsAreDueAfterTheIntervalTheirArticlesSugg
   EXPECT_FALSE(store_->InTransaction());
 }
 
+TEST_P(UpdateSchedulerTest, RunsItsStatementsWordForWord) {
+  store_->AddFeed(kFeed, 0, "");
+  scheduler_->ScheduleNextUpdate(kFeed, true, 200);
+  using Lines = TtidewellScheduleStore::SqlLines;
+  const std::vector<Lines> expected = {
+      {"select update_interval from feeds  where feed_id=5"},
+      {"select  FIRST(10) SKIP(0)  modified", "from articles ", "where feed_id=5", "order by modified desc"},
+      {"update feeds set next_feedupdate=?,last_feedupdate=?,skipfeed=coalesce(?,skipfeed) where feed_id=?"}};
+  EXPECT_EQ(store_->Statements(), expected);
+}
+
 TEST_P(UpdateSchedulerTest, AnAdaptiveIntervalIsCappedAtOneDay) {
   store_->AddFeed(kFeed, 0, "");
   AddArticles(kFeed, EvenlySpaced(UtcNow(), 10 * 86400.0));
