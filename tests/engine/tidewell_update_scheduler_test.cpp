@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "firebird_schedule_store.h"
-#include "support/temp_folder.h"
+#include "engine/db/tidewell_schema_texts.h"
+#include "engine/feeds/tidewell_db_schedule_store.h"
+#include "support/firebird_test_database.h"
 #include "toolkit/exception.h"
 
 namespace tidewell {
@@ -106,11 +107,39 @@ TDateTime UtcNow() {
   return 25569.0 + std::chrono::duration<double>(since_epoch).count() / 86400;
 }
 
-// One lock folder for the embedded engine for the whole process.
-void UsePrivateFirebirdLock() {
-  static testing_support::TempFolder lock;
-  ::setenv("FIREBIRD_LOCK", lock.Path().c_str(), 0);
+const TableDefinition& Table(const std::string& name) {
+  for (const auto& table : SchemaTables())
+    if (name == table.name) return table;
+  throw kt::Exception("no table " + name);
 }
+
+// The worker's store, noting the statements it runs.
+class RecordingStore : public TtidewellDbScheduleStore {
+ public:
+  using TtidewellDbScheduleStore::TtidewellDbScheduleStore;
+
+  std::optional<int32_t> SelectFirstInteger(const SqlLines& sql) override {
+    statements.push_back(sql);
+    return TtidewellDbScheduleStore::SelectFirstInteger(sql);
+  }
+  std::vector<std::optional<TDateTime>> SelectDates(const SqlLines& sql) override {
+    statements.push_back(sql);
+    return TtidewellDbScheduleStore::SelectDates(sql);
+  }
+  void UpdateSchedule(const SqlLines& sql, TDateTime next, TDateTime last, std::optional<int32_t> skip,
+                      int32_t feedId) override {
+    statements.push_back(sql);
+    TtidewellDbScheduleStore::UpdateSchedule(sql, next, last, skip, feedId);
+  }
+
+  std::vector<SqlLines> statements;
+};
+
+struct Schedule {
+  TDateTime next = 0;
+  TDateTime last = 0;
+  int32_t skipFeed = 0;
+};
 
 constexpr int32_t kFeed = 5;
 
@@ -121,13 +150,21 @@ class UpdateSchedulerTest : public ::testing::TestWithParam<const char*> {
     if (zone != nullptr) old_zone_ = zone;
     ::setenv("TZ", GetParam(), 1);
     ::tzset();
-    UsePrivateFirebirdLock();
-    store_ = std::make_unique<testing_support::FirebirdScheduleStore>(folder_.File("schedule.fdb"));
+    db_ = std::make_unique<testing_support::FirebirdTestDatabase>();
+    db_->Execute(CreateTableSql(Table("Feeds")));
+    db_->Execute(CreateTableSql(Table("Articles")));
+    transaction_ = std::make_unique<TTranWrapper>(&db_->Connection());
+    query_ = std::make_unique<TQueryWrapper>();
+    query_->SetTransaction(transaction_.get());
+    store_ = std::make_unique<RecordingStore>(*transaction_, *query_);
     scheduler_ = std::make_unique<TtidewellUpdateScheduler>(*store_);
   }
   void TearDown() override {
     scheduler_.reset();
     store_.reset();
+    query_.reset();
+    transaction_.reset();
+    db_.reset();
     if (old_zone_)
       ::setenv("TZ", old_zone_->c_str(), 1);
     else
@@ -135,21 +172,62 @@ class UpdateSchedulerTest : public ::testing::TestWithParam<const char*> {
     ::tzset();
   }
 
+  void AddFeed(int32_t feedId, int32_t updateInterval, const std::string& type, int32_t skipFeed = 0) {
+    db_->Execute("insert into feeds (feed_id, update_interval, type_, skipfeed) values (" + std::to_string(feedId) +
+                 ", " + std::to_string(updateInterval) + ", '" + type + "', " + std::to_string(skipFeed) + ")");
+  }
+
   void AddArticles(int32_t feedId, const Dates& dates) {
-    for (const auto& date : dates) store_->AddArticle(next_article_++, feedId, date);
+    TTranWrapper transaction(&db_->Connection());
+    TQueryWrapper insert;
+    insert.SetTransaction(&transaction);
+    transaction.StartTransaction();
+    insert.SQL.Add("insert into articles (id, feed_id, modified) values (?, ?, ?)");
+    for (const auto& date : dates) {
+      insert.Params(0).SetInteger(next_article_++);
+      insert.Params(1).SetInteger(feedId);
+      if (date)
+        insert.Params(2).SetDateTime(*date);
+      else
+        insert.Params(2).SetNull();
+      insert.ExecQuery();
+    }
+    transaction.Commit();
+  }
+
+  Schedule ReadSchedule(int32_t feedId) {
+    TTranWrapper transaction(&db_->Connection());
+    TQueryWrapper select;
+    select.SetTransaction(&transaction);
+    transaction.StartTransaction();
+    select.SQL.Add("select next_feedupdate, last_feedupdate, skipfeed from feeds where feed_id=?");
+    select.Params(0).SetInteger(feedId);
+    select.ExecQuery();
+    EXPECT_FALSE(select.Eof()) << "no feed " << feedId;
+    Schedule schedule;
+    if (!select.Eof())
+      schedule = {select.FieldByName("NEXT_FEEDUPDATE").AsDateTime(),
+                  select.FieldByName("LAST_FEEDUPDATE").AsDateTime(), select.FieldByName("SKIPFEED").AsInteger()};
+    select.Close();
+    transaction.Commit();
+    return schedule;
   }
 
   // Minutes from the stored last update to the stored next one, after
   // checking that the last update is UTC now.
   double ScheduledMinutes(int32_t feedId) {
-    const auto schedule = store_->ReadSchedule(feedId);
+    const Schedule schedule = ReadSchedule(feedId);
     EXPECT_NEAR(schedule.last, UtcNow(), 120 * kSecond) << "last update is not UTC now in " << GetParam();
     return (schedule.next - schedule.last) * 24 * 60;
   }
 
-  testing_support::TempFolder folder_;
+  bool InTransaction() const { return transaction_->InTransaction(); }
+
   std::optional<std::string> old_zone_;
-  std::unique_ptr<testing_support::FirebirdScheduleStore> store_;
+  std::unique_ptr<testing_support::FirebirdTestDatabase> db_;
+  std::unique_ptr<TTranWrapper> transaction_;
+  std::unique_ptr<TQueryWrapper> query_;
+  std::unique_ptr<RecordingStore> store_;
   std::unique_ptr<TtidewellUpdateScheduler> scheduler_;
   int32_t next_article_ = 1;
 };
@@ -162,42 +240,42 @@ TEST_P(UpdateSchedulerTest, AdaptiveFeedsAreDueAfterTheIntervalTheirArticlesSugg
   const Case cases[] = {{3600, 30}, {43200, 180}, {7200, 60}, {7201, 40}, {60, 10}, {20, 10}};
   int32_t feed = kFeed;
   for (const Case& c : cases) {
-    store_->AddFeed(feed, 0, "");
+    AddFeed(feed, 0, "");
     AddArticles(feed, EvenlySpaced(UtcNow(), c.gap));
     scheduler_->ScheduleNextUpdate(feed, true, 200);
     EXPECT_NEAR(ScheduledMinutes(feed), c.minutes, 0.001) << "gap " << c.gap;
     ++feed;
   }
-  EXPECT_FALSE(store_->InTransaction());
+  EXPECT_FALSE(InTransaction());
 }
 
 TEST_P(UpdateSchedulerTest, RunsItsStatementsWordForWord) {
-  store_->AddFeed(kFeed, 0, "");
+  AddFeed(kFeed, 0, "");
   scheduler_->ScheduleNextUpdate(kFeed, true, 200);
   using Lines = TtidewellScheduleStore::SqlLines;
   const std::vector<Lines> expected = {
       {"select update_interval from feeds  where feed_id=5"},
       {"select  FIRST(10) SKIP(0)  modified", "from articles ", "where feed_id=5", "order by modified desc"},
       {"update feeds set next_feedupdate=?,last_feedupdate=?,skipfeed=coalesce(?,skipfeed) where feed_id=?"}};
-  EXPECT_EQ(store_->Statements(), expected);
+  EXPECT_EQ(store_->statements, expected);
 }
 
 TEST_P(UpdateSchedulerTest, AnAdaptiveIntervalIsCappedAtOneDay) {
-  store_->AddFeed(kFeed, 0, "");
+  AddFeed(kFeed, 0, "");
   AddArticles(kFeed, EvenlySpaced(UtcNow(), 10 * 86400.0));
   scheduler_->ScheduleNextUpdate(kFeed, true, 304);
   EXPECT_NEAR(ScheduledMinutes(kFeed), 24 * 60, 0.001);
 }
 
 TEST_P(UpdateSchedulerTest, ArticlesWithoutDatesGiveTenMinutes) {
-  store_->AddFeed(kFeed, 0, "");
+  AddFeed(kFeed, 0, "");
   AddArticles(kFeed, {std::nullopt, std::nullopt});
   scheduler_->ScheduleNextUpdate(kFeed, true, 200);
   EXPECT_NEAR(ScheduledMinutes(kFeed), 10, 0.001);
 }
 
 TEST_P(UpdateSchedulerTest, ErrorAnswersRetryAfterTheRetryIntervalWhateverTheFeedsInterval) {
-  store_->AddFeed(kFeed, 30, "");
+  AddFeed(kFeed, 30, "");
   for (int32_t code : {404, 500, 302, 999}) {
     scheduler_->ScheduleNextUpdate(kFeed, true, code);
     EXPECT_NEAR(ScheduledMinutes(kFeed), 45, 0.001) << code;
@@ -209,14 +287,14 @@ TEST_P(UpdateSchedulerTest, ErrorAnswersRetryAfterTheRetryIntervalWhateverTheFee
 }
 
 TEST_P(UpdateSchedulerTest, WithoutUseIntervalTheFeedIsScheduledAdaptively) {
-  store_->AddFeed(kFeed, 30, "");
+  AddFeed(kFeed, 30, "");
   AddArticles(kFeed, EvenlySpaced(UtcNow(), 43200));
   scheduler_->ScheduleNextUpdate(kFeed, false, 200);
   EXPECT_NEAR(ScheduledMinutes(kFeed), 180, 0.001);
 }
 
 TEST_P(UpdateSchedulerTest, IntervalOneIsDueAtOnceOnlyWithTheSecondsSetting) {
-  store_->AddFeed(kFeed, 1, "");
+  AddFeed(kFeed, 1, "");
   scheduler_->ScheduleNextUpdate(kFeed, true, 200);
   EXPECT_NEAR(ScheduledMinutes(kFeed), 1, 0.001);
   scheduler_->Options().secondsSetting = 20;
@@ -226,55 +304,55 @@ TEST_P(UpdateSchedulerTest, IntervalOneIsDueAtOnceOnlyWithTheSecondsSetting) {
 
 TEST_P(UpdateSchedulerTest, ACommentFeedSilentFor22WholeDaysIsSkipped) {
   scheduler_->Options().commentFeed = true;
-  store_->AddFeed(kFeed, 0, "COMMFEED");
+  AddFeed(kFeed, 0, "COMMFEED");
   AddArticles(kFeed, {SecondsAgo(UtcNow(), 21 * 86400.0 + 23 * 3600)});
   scheduler_->ScheduleNextUpdate(kFeed, true, 200);
-  EXPECT_EQ(store_->ReadSchedule(kFeed).skipFeed, 0);
+  EXPECT_EQ(ReadSchedule(kFeed).skipFeed, 0);
 
-  store_->AddFeed(kFeed + 1, 0, "COMMFEED");
+  AddFeed(kFeed + 1, 0, "COMMFEED");
   AddArticles(kFeed + 1, {SecondsAgo(UtcNow(), 22 * 86400.0 + 60)});
   scheduler_->ScheduleNextUpdate(kFeed + 1, true, 200);
-  EXPECT_EQ(store_->ReadSchedule(kFeed + 1).skipFeed, 1);
+  EXPECT_EQ(ReadSchedule(kFeed + 1).skipFeed, 1);
   EXPECT_NEAR(ScheduledMinutes(kFeed + 1), 24 * 60, 0.001);
 }
 
 TEST_P(UpdateSchedulerTest, SkipFeedIsOtherwiseLeftAsItIs) {
   // A regular feed long silent.
-  store_->AddFeed(kFeed, 0, "");
+  AddFeed(kFeed, 0, "");
   AddArticles(kFeed, {SecondsAgo(UtcNow(), 30 * 86400.0)});
   scheduler_->ScheduleNextUpdate(kFeed, true, 200);
-  EXPECT_EQ(store_->ReadSchedule(kFeed).skipFeed, 0);
+  EXPECT_EQ(ReadSchedule(kFeed).skipFeed, 0);
 
   scheduler_->Options().commentFeed = true;
   // A skipped comment feed with a fresh comment stays skipped.
-  store_->AddFeed(kFeed + 1, 0, "COMMFEED", 1);
+  AddFeed(kFeed + 1, 0, "COMMFEED", 1);
   AddArticles(kFeed + 1, {SecondsAgo(UtcNow(), 3600)});
   scheduler_->ScheduleNextUpdate(kFeed + 1, true, 200);
-  EXPECT_EQ(store_->ReadSchedule(kFeed + 1).skipFeed, 1);
+  EXPECT_EQ(ReadSchedule(kFeed + 1).skipFeed, 1);
   // A comment feed with a fixed interval never looks at its articles.
-  store_->AddFeed(kFeed + 2, 30, "COMMFEED");
+  AddFeed(kFeed + 2, 30, "COMMFEED");
   AddArticles(kFeed + 2, {SecondsAgo(UtcNow(), 30 * 86400.0)});
   scheduler_->ScheduleNextUpdate(kFeed + 2, true, 200);
-  EXPECT_EQ(store_->ReadSchedule(kFeed + 2).skipFeed, 0);
+  EXPECT_EQ(ReadSchedule(kFeed + 2).skipFeed, 0);
 }
 
 TEST_P(UpdateSchedulerTest, FeedIdsBelowOneAreIgnored) {
-  store_->AddFeed(kFeed, 30, "");
-  const auto before = store_->ReadSchedule(kFeed);
+  AddFeed(kFeed, 30, "");
+  const Schedule before = ReadSchedule(kFeed);
   scheduler_->ScheduleNextUpdate(0, true, 200);
   scheduler_->ScheduleNextUpdate(-1, true, 404);
-  EXPECT_FALSE(store_->InTransaction());
-  EXPECT_DOUBLE_EQ(store_->ReadSchedule(kFeed).next, before.next);
+  EXPECT_FALSE(InTransaction());
+  EXPECT_DOUBLE_EQ(ReadSchedule(kFeed).next, before.next);
 }
 
 TEST_P(UpdateSchedulerTest, AStopDuringSchedulingRollsBackAndPassesTheAbortOn) {
-  store_->AddFeed(kFeed, 0, "");
+  AddFeed(kFeed, 0, "");
   AddArticles(kFeed, EvenlySpaced(UtcNow(), 3600));
-  const auto before = store_->ReadSchedule(kFeed);
+  const Schedule before = ReadSchedule(kFeed);
   scheduler_->Options().stopRequested = [] { return true; };
   EXPECT_THROW(scheduler_->ScheduleNextUpdate(kFeed, true, 200), kt::EAbort);
-  EXPECT_FALSE(store_->InTransaction());
-  EXPECT_DOUBLE_EQ(store_->ReadSchedule(kFeed).next, before.next);
+  EXPECT_FALSE(InTransaction());
+  EXPECT_DOUBLE_EQ(ReadSchedule(kFeed).next, before.next);
 }
 
 INSTANTIATE_TEST_SUITE_P(TwoTimeZones, UpdateSchedulerTest, ::testing::Values("America/New_York", "Asia/Kolkata"),
