@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_msg.h"
 #include "toolkit/exception.h"
 
@@ -159,8 +160,13 @@ TDateTime TtidewellUpdateScheduler::NextUpdate(int32_t FeedId, bool UseInterval,
     const TDateTime next = now + MinutesToDays(ComputeAdaptiveInterval(FeedId, newest));
     return std::min(next, now + 1);
   }
-  if (interval == 1 && options_.secondsSetting > 0) return now;
+  if (interval == 1 && SecondsSetting() > 0) return now;
   return now + MinutesToDays(interval);
+}
+
+int32_t TtidewellUpdateScheduler::SecondsSetting() const {
+  if (options_.secondsSetting) return *options_.secondsSetting;
+  return GlobalVars != nullptr ? GlobalVars->GetSecondsSetting() : 0;
 }
 
 int32_t TtidewellUpdateScheduler::ReadInterval(int32_t FeedId) {

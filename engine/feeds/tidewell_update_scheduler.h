@@ -33,8 +33,9 @@ struct TtidewellScheduleOptions {
   bool commentFeed = false;
   // Minutes until a feed that answered with an error is tried again.
   int32_t errorRetryInterval = 45;
-  // The global seconds setting: above 0, a feed with interval 1 is due at once.
-  int32_t secondsSetting = 0;
+  // Above 0, a feed with interval 1 is due at once; when not given, the
+  // global seconds setting counts.
+  std::optional<int32_t> secondsSetting;
   // Whether the worker is stopping; the adaptive interval then raises EAbort.
   std::function<bool()> stopRequested;
 };
@@ -66,6 +67,7 @@ class TtidewellUpdateScheduler {
   TDateTime NextUpdate(int32_t FeedId, bool UseInterval, int32_t HttpCode, TDateTime now, TDateTime& newest);
   int32_t ReadInterval(int32_t FeedId);
   std::optional<int32_t> SkipValue(TDateTime now, TDateTime newest) const;
+  int32_t SecondsSetting() const;
   void RollbackQuietly();
 
   TtidewellScheduleStore& store_;
