@@ -106,8 +106,7 @@ bool RenameKeepingTarget(const std::string& oldPath, const std::string& newPath)
   if (::renameat2(AT_FDCWD, oldPath.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // The file system cannot refuse replacing by itself.
-  struct stat status {};
-  if (::lstat(newPath.c_str(), &status) == 0) {
+  if (PathExists(newPath)) {
     errno = EEXIST;
     return false;
   }
@@ -121,6 +120,11 @@ bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool FileExists(const std::string& path) {
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
 }
 
 bool MoveFile(const std::string& oldPath, const std::string& newPath, uint32_t flags) {

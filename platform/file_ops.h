@@ -19,6 +19,8 @@ constexpr uint32_t kMoveWriteThrough = 0x8;
 bool DeleteFile(const std::string& path);
 // Whether a file that is not a folder exists under that name.
 bool FileExists(const std::string& path);
+// Whether anything (file, folder, link) exists under that name.
+bool PathExists(const std::string& path);
 // Renames oldPath to newPath. Without kMoveReplaceExisting an existing
 // target is kept and the move fails with EEXIST. Across file systems, with
 // kMoveCopyAllowed, the data is copied beside the target first and put in
