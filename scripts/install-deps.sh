@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev libgl-dev
   media-types
   xvfb xauth
+  unicode-data
 )
 
 missing=()
