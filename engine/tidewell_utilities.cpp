@@ -14,6 +14,7 @@
 #include "platform/mime_types.h"
 #include "platform/random.h"
 #include "platform/system.h"
+#include "toolkit/kt_uri.h"
 
 namespace tidewell {
 namespace {
@@ -353,6 +354,12 @@ void SplitUrl(const std::string& url, std::string& hostUrl, std::string& baseUrl
   }
   baseUrl += hostPort + parts.path;
   if (baseUrl.size() > 1 && baseUrl.back() != '/') baseUrl += '/';
+}
+
+std::string ResolveUrl(const std::string& baseUrl, const std::string& url) {
+  WideString resolved;
+  if (kt::ResolveRelativeUri(kt::Utf8ToWide(baseUrl), kt::Utf8ToWide(url), resolved)) return kt::WideToUtf8(resolved);
+  return url;
 }
 
 void NormalizeUrl(std::string& url) {

@@ -84,6 +84,9 @@ std::string GetUrlProtocol(const std::string& url);
 // HostUrl "protocol://host[:port]", BaseUrl that plus the path, ending in "/".
 // Both empty for a blank URL.
 void SplitUrl(const std::string& url, std::string& hostUrl, std::string& baseUrl);
+// The absolute URL of url against baseUrl (RFC 2396 resolution). When either
+// text is no valid URI, url comes back unchanged rather than lost.
+std::string ResolveUrl(const std::string& baseUrl, const std::string& url);
 // Trims the URL and puts "http://" in front unless it starts with a scheme
 // and "://". Raises "Invalid URL !" for an empty URL.
 void NormalizeUrl(std::string& url);

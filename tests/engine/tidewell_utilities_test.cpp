@@ -190,6 +190,29 @@ TEST(UrlRoutinesTest, SplitUrlGivesHostAndBase) {
   EXPECT_EQ(base, "/a/");
 }
 
+TEST(UrlRoutinesTest, ResolveUrlMakesLinksAbsolute) {
+  const std::string base = "http://feeds.example.org/shows/daily/feed.xml?fmt=rss";
+  const struct {
+    const char* link;
+    const char* absolute;
+  } cases[] = {
+      {"ep1.mp3", "http://feeds.example.org/shows/daily/ep1.mp3"},
+      {"../weekly/", "http://feeds.example.org/shows/weekly/"},
+      {"/about", "http://feeds.example.org/about"},
+      {"//cdn.example.net/e.mp3", "http://cdn.example.net/e.mp3"},
+      {"?page=2", "http://feeds.example.org/shows/daily/?page=2"},
+      {"#top", "http://feeds.example.org/shows/daily/feed.xml?fmt=rss#top"},
+      {"https://other.example/x", "https://other.example/x"},
+      {"caf\xC3\xA9.html", "http://feeds.example.org/shows/daily/caf\xC3\xA9.html"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResolveUrl(base, c.link), c.absolute) << c.link;
+}
+
+TEST(UrlRoutinesTest, ResolveUrlKeepsALinkItCannotResolve) {
+  EXPECT_EQ(ResolveUrl("http://bad_host/feed", "ep.mp3"), "ep.mp3");
+  EXPECT_EQ(ResolveUrl("http://bad_host/feed", "http://good.example/ep.mp3"), "http://good.example/ep.mp3");
+}
+
 TEST(UrlRoutinesTest, NormalizeUrlAddsHttpOnlyWithoutAScheme) {
   const struct {
     const char* in;
