@@ -260,6 +260,8 @@ TDateParts DecodeDateTime(TDateTime value) {
 }
 
 TDateTime Now() {
+  // localtime_r alone keeps the zone it first read; the bias follows TZ.
+  ::tzset();
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   struct tm local {};

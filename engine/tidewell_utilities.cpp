@@ -85,6 +85,9 @@ constexpr EntityRow kEntities[] = {
 };
 static_assert(std::size(kEntities) == 124);
 
+// The longest name, "#x" numbers with leading zeros included, that is read.
+constexpr size_t kMaxReferenceLength = 32;
+
 // Characters 128-159 as the Windows-1252 code page has them (0 = unassigned).
 constexpr char16_t kWindows1252High[32] = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -250,8 +253,11 @@ void DecodeHtmlEntities(std::string& text) {
   // From the end, so a replaced "&" never starts another reference.
   for (size_t position = text.rfind('&'); position != std::string::npos;
        position = position == 0 ? std::string::npos : text.rfind('&', position - 1)) {
-    const size_t end = text.find_first_of(" ;", position + 1);
-    if (end == std::string::npos || text[end] != ';') continue;
+    // References are short; a bounded look keeps a text full of "&" linear.
+    const size_t window = std::string_view(text).substr(position + 1, kMaxReferenceLength).find_first_of(" ;");
+    if (window == std::string::npos) continue;
+    const size_t end = position + 1 + window;
+    if (text[end] != ';') continue;
     const std::string name = ReferenceName(std::string_view(text).substr(position + 1, end - position - 1));
     if (!name.empty()) text.replace(position, end - position + 1, CodeToUtf8(HtmlEntityToChar(name)));
   }

@@ -107,6 +107,17 @@ TEST(HtmlEntityTest, LeavesAmpersandsThatStartNoReference) {
   }
 }
 
+TEST(HtmlEntityTest, LongRunsOfAmpersandsStayAsTheyAre) {
+  std::string text(200000, '&');
+  text += "&amp;";
+  DecodeHtmlEntities(text);
+  EXPECT_EQ(text, std::string(200001, '&'));
+  std::string padded = "&#" + std::string(40, '0') + "65;";
+  const std::string original = padded;
+  DecodeHtmlEntities(padded);
+  EXPECT_EQ(padded, original);
+}
+
 TEST(Md5Test, StreamsAndBytesGiveUpperCaseHex) {
   EXPECT_EQ(StreamMD5Hex(nullptr), "");
   kt::TMemoryStream empty;
