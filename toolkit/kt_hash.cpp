@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace kt {
 namespace {
@@ -73,15 +74,21 @@ TKtHash::Position TKtHash::Find(const void* key) const {
 
 int32_t TKtHash::IndexOfKey(const void* key) const { return Find(key).index; }
 
-int32_t TKtHash::IndexOfKeyBuf(const void* buffer, int32_t length) const {
+TKtHash::Position TKtHash::FindBuf(const void* buffer, int32_t length) const {
   if (key_handler_->OnHashKeyBuf() == nullptr) Error("OnHashKeyBuf not assigned");
   if (key_handler_->OnSameKeyBuf() == nullptr) Error("OnSameKeyBuf not assigned");
-  const int32_t bucket = BucketOf(key_handler_->OnHashKeyBuf()(buffer, length));
-  for (int32_t index = buckets_[bucket]; index >= 0; index = Header(index)) {
-    if (key_handler_->OnSameKeyBuf()(KeyOf(index), buffer, length)) return index;
+  Position position{-1, -1, BucketOf(key_handler_->OnHashKeyBuf()(buffer, length))};
+  for (int32_t index = buckets_[position.bucket]; index >= 0; index = Header(index)) {
+    if (key_handler_->OnSameKeyBuf()(KeyOf(index), buffer, length)) {
+      position.index = index;
+      return position;
+    }
+    position.prev = index;
   }
-  return -1;
+  return position;
 }
+
+int32_t TKtHash::IndexOfKeyBuf(const void* buffer, int32_t length) const { return FindBuf(buffer, length).index; }
 
 void TKtHash::SetCapacityFor(int32_t slots) {
   if (slots > block_.Capacity()) block_.Resize(GrowCapacity(slots), entry_size_);
@@ -104,13 +111,24 @@ int32_t TKtHash::InsertKeyIndex(const void* key) {
   if (key_handler_->OnStoreKey() == nullptr) Error("OnStoreKey not assigned");
   const Position position = Find(key);
   if (position.index >= 0) return position.index;
+  return AddEntry(position, [&](void* dest) { key_handler_->OnStoreKey()(key, dest); });
+}
+
+int32_t TKtHash::InsertKeyBufIndex(const void* buffer, int32_t length) {
+  if (key_handler_->OnStoreKeyBuf() == nullptr) Error("OnStoreKeyBuf not assigned");
+  const Position position = FindBuf(buffer, length);
+  if (position.index >= 0) return position.index;
+  return AddEntry(position, [&](void* dest) { key_handler_->OnStoreKeyBuf()(buffer, length, dest); });
+}
+
+int32_t TKtHash::AddEntry(const Position& position, const std::function<void(void*)>& store_key) {
   if (count_ >= kKtMaxCount) Error("List index out of bounds (%d)", count_);
   int32_t next_first_deleted = kNone;
   const int32_t index = TakeFreeEntry(next_first_deleted);
   // Key and item are filled before the entry is linked and counted, so a
   // failing routine leaves the table as it was.
   std::memset(KeyOf(index), 0, static_cast<size_t>(entry_size_ - key_offset_));
-  key_handler_->OnStoreKey()(key, KeyOf(index));
+  store_key(KeyOf(index));
   try {
     InitItem(ItemOf(index));
   } catch (...) {
@@ -127,6 +145,8 @@ int32_t TKtHash::InsertKeyIndex(const void* key) {
 }
 
 void* TKtHash::InsertKey(const void* key) { return ItemOf(InsertKeyIndex(key)); }
+
+void* TKtHash::InsertKeyBuf(const void* buffer, int32_t length) { return ItemOf(InsertKeyBufIndex(buffer, length)); }
 
 void TKtHash::GrowBucketsIfFull() {
   if (count_ >= HashCount()) SetHashCount(GrowCapacity(count_));

@@ -11,6 +11,7 @@
 // (the top bit alone) means none.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "toolkit/kt_containers.h"
@@ -38,6 +39,10 @@ class TKtHash : public TKtContainer {
   // The same, giving the entry index, which stays valid until an entry is
   // deleted (a delete may pack the block).
   int32_t InsertKeyIndex(const void* key);
+  // InsertKey and InsertKeyIndex for a key given as a character buffer and
+  // its length; the key is stored with OnStoreKeyBuf.
+  void* InsertKeyBuf(const void* buffer, int32_t length);
+  int32_t InsertKeyBufIndex(const void* buffer, int32_t length);
   // The entry index of a key, or -1.
   int32_t IndexOfKey(const void* key) const;
   // The same for a key given as a character buffer and its length.
@@ -87,6 +92,8 @@ class TKtHash : public TKtContainer {
   int32_t BucketOf(uint32_t hash) const;
   int32_t& LinkOf(const Position& position);
   Position Find(const void* key) const;
+  Position FindBuf(const void* buffer, int32_t length) const;
+  int32_t AddEntry(const Position& position, const std::function<void(void*)>& store_key);
   void CheckEntryIndex(int32_t index) const;
   int32_t TakeFreeEntry(int32_t& next_first_deleted);
   void FreeLiveEntries();
