@@ -272,6 +272,9 @@ void TKtHash::Assign(const TKtContainer& source) {
     Error("Itemhandlers do not match");
   }
   if (item_handler_->OnCopyItem() == nullptr) Error("OnCopyItems not assigned");
+  if (key_handler_->OnStoreKey() == nullptr) Error("OnStoreKey not assigned");
+  if (key_handler_->OnHashKey() == nullptr) Error("OnHashKey not assigned");
+  if (key_handler_->OnSameKeys() == nullptr) Error("OnSameKeys not assigned");
   if (hash == this) return;
   Clear();
   for (int32_t index = 0; index < hash->slots_; ++index) {

@@ -23,7 +23,9 @@ void WriteExtra(TKtContainer& container, TKtBinaryWriter& writer, const void* it
   if (extra > 0) writer.WriteBuffer(static_cast<const uint8_t*>(item) + layout_size, extra);
 }
 
-// The header pair: the item size as it counts in streams.
+// The header pair: the item size as it counts in streams, where a string
+// reference counts 4 bytes whatever this machine's pointers take, so the
+// stream layout does not depend on the machine.
 template <int32_t kLayoutSize, int32_t kStreamSize>
 void WriteSizeHeader(TKtContainer& container, TKtBinaryWriter& writer, void*) {
   writer.WriteInteger(ExtraBytes(container, kLayoutSize) + kStreamSize);

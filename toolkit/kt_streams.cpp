@@ -210,6 +210,8 @@ void TKtBinaryWriter::WriteWideStr(std::u16string_view s) {
     WriteValueType(value_code::kEmptyWideString);
     return;
   }
+  // The byte length must fit the four length bytes of the format.
+  if (s.size() > 0x7FFFFFFFu) throw EStreamError("Stream write error");
   const auto length = static_cast<uint32_t>(s.size() * 2);
   const int length_bytes = ByteLength(length);
   WriteValueType(static_cast<uint8_t>(value_code::kEmptyWideString + length_bytes));

@@ -273,5 +273,17 @@ TEST(KtHandlerTest, ContainersNeedTheirHandlers) {
   EXPECT_EQ(handler.Users(), 0) << "a hash refused for its key handler gives its item handler up";
 }
 
+#ifndef NDEBUG
+TEST(KtHandlerDeathTest, DestroyingAHandlerInUseIsCaughtByAnAssertion) {
+  EXPECT_DEATH(
+      {
+        auto* handler = new IntItemHandler;
+        TKtVector vector(handler);
+        delete handler;
+      },
+      "in use during destruction");
+}
+#endif
+
 }  // namespace
 }  // namespace kt
