@@ -75,6 +75,8 @@ int64_t TKtReader::BytesLeft() {
   return (buf_end_ - buf_pos_) + in_stream;
 }
 
+bool TKtReader::CanRead(int64_t count) { return count <= buf_end_ - buf_pos_ || count <= BytesLeft(); }
+
 // ---- TKtWriter ----
 
 TKtWriter::~TKtWriter() {
@@ -159,7 +161,7 @@ WideString TKtBinaryReader::ReadWideStr() {
   const uint32_t length = ReadLength(length_bytes);
   // A length that the rest of the stream cannot hold is refused before any
   // memory is taken for it.
-  if (length > BytesLeft()) RaiseReadError();
+  if (!CanRead(length)) RaiseReadError();
   std::string bytes(length, '\0');
   ReadBuffer(bytes.data(), length);
   if (!wide) return Utf8ToWide(bytes);

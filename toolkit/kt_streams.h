@@ -68,9 +68,12 @@ class TKtReader : public TKtFiler {
   // Copies count bytes, refilling the buffer as it runs dry. A stream that
   // ends first raises EReadError "Stream read error".
   void ReadBuffer(void* dest, int64_t count);
-  // The bytes that remain to be read: buffered plus left in the stream. Used
-  // to refuse length fields that no remaining data could satisfy.
+  // The bytes that remain to be read: buffered plus left in the stream.
   int64_t BytesLeft();
+  // Whether count more bytes can be read. Used to refuse length fields that
+  // no remaining data could satisfy; the stream is asked only when the
+  // buffer does not hold them.
+  bool CanRead(int64_t count);
 
  private:
   void Refill();

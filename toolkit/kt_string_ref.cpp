@@ -19,8 +19,8 @@ void TKtWideStringRef::Assign(std::u16string_view text) {
     Release();
   } else if (text_ == nullptr) {
     text_ = new WideString(text);
-  } else if (text.data() != text_->data()) {
-    text_->assign(text);
+  } else {
+    text_->assign(text.data(), text.size());  // safe when text lies in *text_
   }
 }
 

@@ -69,9 +69,7 @@ class UIntKeyHandler : public TKtKeyHandler {
   UIntKeyHandler() {
     SetKeySize(4);
     SetOnHashKey([](const void* key) { return *static_cast<const uint32_t*>(key); });
-    SetOnHashKeyBuf([](const void* buffer, int32_t length) {
-      return static_cast<uint32_t>(*static_cast<const uint32_t*>(buffer) + 0 * length);
-    });
+    SetOnHashKeyBuf([](const void* buffer, int32_t) { return *static_cast<const uint32_t*>(buffer); });
     SetOnSameKeys([](const void* a, const void* b) {
       return *static_cast<const uint32_t*>(a) == *static_cast<const uint32_t*>(b);
     });

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "kt_test_handlers.h"
+#include "support/temp_folder.h"
 #include "toolkit/kt_key_handlers.h"
 #include "toolkit/kt_tree.h"
 
@@ -250,6 +251,42 @@ TEST(KtTypedContainersTest, AssignCopiesTheStrings) {
   copy.Assign(tag);
   tag.FindCardinal(1)->second.Assign(u"changed");
   EXPECT_EQ(copy.StringOfCardinal(1), u"value");
+}
+
+TEST(KtTypedContainersTest, ContainersShareOneFileOneAfterTheOther) {
+  testing_support::TempFolder folder;
+  const std::string path = folder.File("containers.bin");
+  TKtWideString2CardinalVector tag;
+  tag.AddItem(u"href", u"feed.xml", 1);
+  TKtCardinalHash names(WideStringCIKeyHandler());
+  *static_cast<uint32_t*>(names.InsertKeyBuf(u"link", 4)) = 9;
+  {
+    TFileStream file(path, FileMode::Create);
+    tag.WriteData(&file);
+    names.WriteData(&file);
+  }
+  TFileStream file(path, FileMode::OpenRead);
+  TKtWideString2CardinalVector tag_copy;
+  TKtCardinalHash names_copy(WideStringCIKeyHandler());
+  tag_copy.ReadData(&file);
+  names_copy.ReadData(&file);
+  EXPECT_EQ(tag_copy.StringOfCardinal(1), u"feed.xml");
+  EXPECT_EQ(names_copy.ValueOfKey(u"LINK", 4), 9u);
+  EXPECT_EQ(file.Position(), file.Size());
+}
+
+TEST(KtWideStringRefTest, ZeroedIsEmptyAndAssigningFromItselfKeepsTheText) {
+  TKtWideStringRef ref{};
+  EXPECT_TRUE(ref.Empty());
+  EXPECT_EQ(ref.Get(), u"");
+  ref.Assign(u"abcdef");
+  ref.Assign(std::u16string_view(ref.Get()).substr(2, 3));
+  EXPECT_EQ(ref.Get(), u"cde");
+  ref.Assign(ref.Get());
+  EXPECT_EQ(ref.Get(), u"cde");
+  ref.Assign(u"");
+  EXPECT_TRUE(ref.Empty());
+  ref.Release();
 }
 
 }  // namespace
