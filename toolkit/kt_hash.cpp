@@ -2,6 +2,7 @@
 #include "toolkit/kt_hash.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <functional>
 
