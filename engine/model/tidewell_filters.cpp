@@ -526,6 +526,24 @@ void CopyNodeFields(const TFilter& source, TFilter& copy, bool keepId) {
   for (const auto& value : source.Values) copy.AddValue(value->Value);
 }
 
+// The ids of a tree's nodes, to put back when a save is rolled back: ids
+// of rows that the rollback took away would keep the restored rows from
+// being replaced by the next save.
+class TTreeIds {
+ public:
+  explicit TTreeIds(TFilter* root) { Collect(root); }
+  void Restore() const {
+    for (const auto& [node, id] : ids_) node->Id = id;
+  }
+
+ private:
+  void Collect(TFilter* node) {
+    ids_.emplace_back(node, node->Id);
+    for (TFilter* child : node->Conditions->Items) Collect(child);
+  }
+  std::vector<std::pair<TFilter*, int32_t>> ids_;
+};
+
 bool SelectsOneFeed(const TFilter* node) {
   if ((node->OperType != kOpEqual && node->OperType != kOpInList) || node->GetValueCount() != 1) return false;
   const std::string field = LowerAscii(kt::WideToUtf8(node->GetField()));
@@ -654,6 +672,7 @@ void TFilterWorkShop::SaveFilter(TFilter* root, TTranWrapper* transaction) {
   std::lock_guard<std::recursive_mutex> lock(FiltersLock());
   if (root == nullptr) RaiseMessage(kFilterNotAssigned);
   if (root->Parent != nullptr) RaiseAssertion("You can only save rootnode !", 1208);
+  const TTreeIds idsBefore(root);
   TPooledQuery query;
   TUsedTransaction used(transaction, Database);
   try {
@@ -670,6 +689,7 @@ void TFilterWorkShop::SaveFilter(TFilter* root, TTranWrapper* transaction) {
   } catch (...) {
     SafeCloseQuery(query.Get());
     used.RollBackUsed();
+    idsBefore.Restore();
     throw;
   }
 }

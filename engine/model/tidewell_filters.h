@@ -149,7 +149,8 @@ class TFilterWorkShop {
   // Stores the tree under the root (which must have OperType 0), replacing
   // its previously saved children; assigns ids. transaction: the caller's
   // (not committed here) or nullptr for an own one. A failure rolls back
-  // and passes on; the nodes keep the ids they had received.
+  // the transaction used (the caller's too) and passes on; the nodes get
+  // back the ids they had before, matching the rolled-back rows.
   void SaveFilter(TFilter* root, TTranWrapper* transaction);
   // Deletes the node's rows and those of its children, with their Variables
   // rows; with keepRootRow the row of a node without Parent stays.
