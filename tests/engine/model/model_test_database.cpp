@@ -139,8 +139,18 @@ int32_t ModelTestDatabase::InsertKeyword(int32_t articleId, const std::string& v
 }
 
 int32_t ModelTestDatabase::InsertWebPage(int32_t articleId, const std::string& content) {
-  return InsertReturning("insert into webpages(article_id,link_id,content) values(" + std::to_string(articleId) +
-                         ",0," + Quoted(content) + ") returning id");
+  tidewell::TTranWrapper transaction(connection_.get());
+  transaction.StartTransaction();
+  tidewell::TQueryWrapper statement;
+  statement.SetTransaction(&transaction);
+  statement.SQL.Add("insert into webpages(article_id,link_id,content) values(?,0,?) returning id");
+  statement.Params(0).SetInteger(articleId);
+  statement.Params(1).SetBlob(content);
+  statement.ExecQuery();
+  const int32_t id = statement.Fields(0).AsInteger();
+  statement.Close();
+  transaction.Commit();
+  return id;
 }
 
 int32_t ModelTestDatabase::InsertCustomTag(const std::string& tablePrefix, int32_t ownerId, const std::string& tag,
