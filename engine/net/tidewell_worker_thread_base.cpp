@@ -65,16 +65,17 @@ bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string&
   return true;
 }
 
-// The host of a URL ("" when it has none) and whether it parsed at all.
-bool UrlHost(const std::string& url, std::string& host) {
-  CURLU* handle = curl_url();
-  const CURLUcode parsed =
-      curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME);
-  char* text = nullptr;
-  if (parsed == CURLUE_OK && curl_url_get(handle, CURLUPART_HOST, &text, 0) == CURLUE_OK) host = text;
-  curl_free(text);
-  curl_url_cleanup(handle);
-  return parsed == CURLUE_OK || parsed == CURLUE_NO_HOST;
+// The host part of a URL's authority, "" when it has none. curl would take
+// "http:///x" for host "x"; the engine refuses such a URL instead.
+std::string UrlHost(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t end = url.find_first_of("/?#", start);
+  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  if (!authority.empty() && authority[0] == '[') return authority.substr(0, authority.find(']') + 1);
+  return authority.substr(0, authority.find(':'));
 }
 
 // The request target of a URL: its path and query.
@@ -412,6 +413,7 @@ void TtidewellWorkerThreadBase::RunTransfer(TTransfer& t, TtidewellTrdJobPropCla
       RaiseMessage(kFeedAlreadyInDatabase, t.jobUrl);
     }
     PerformWithRedirects(t, request);
+    result.httpCode = t.responseCode;
     if (moved_) result.url = t.movedTarget;
     if (t.contentLength < 0) t.contentLength = t.total;
   } catch (const std::exception& failure) {
@@ -483,9 +485,7 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
 }
 
 THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const THttpExchangeRequest& request) {
-  std::string host;
-  if (!UrlHost(request.url, host)) RaiseMessage(kInvalidUrl);
-  if (host.empty()) throw kt::Exception("Host name is empty ! " + request.url + " ");
+  if (UrlHost(request.url).empty()) throw kt::Exception("Host name is empty ! " + request.url + " ");
   THttpExchangeRequest sent = request;
   sent.url = WithoutCredentials(request.url);
   if (!t.authorization.empty()) sent.headers.push_back("Authorization: " + t.authorization);
