@@ -419,7 +419,7 @@ void TtidewellWorkerThreadBase::RunTransfer(TTransfer& t, TtidewellTrdJobPropCla
   } catch (const std::exception& failure) {
     CaptureError(t, result, failure.what());
   }
-  if (!GetStopRequested()) DoHttpReqEnd(t.responseCode);
+  if (!GetStopRequested()) DoHttpReqEnd(result.httpCode);
 }
 
 THttpExchangeRequest TtidewellWorkerThreadBase::BuildRequest(TTransfer& t, const std::string& lastModified,
