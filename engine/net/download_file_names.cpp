@@ -67,7 +67,8 @@ std::map<std::string, std::string> LoadMimeTable() {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
     std::string type, extension;
-    if (fields >> type >> extension) table[Lower(type)] = "." + extension;
+    // The table above wins: the system lists "mpga" before "mp3", say.
+    if (fields >> type >> extension) table.emplace(Lower(type), "." + extension);
   }
   return table;
 }
