@@ -520,6 +520,9 @@ THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const TH
 bool TtidewellWorkerThreadBase::OnHeaders(TTransfer& t, const THttpExchangeReply& reply) {
   t.responseCode = reply.status;
   t.bodyWanted = reply.status >= 200 && reply.status < 300;
+  // curl answers a proxy's challenge itself, on the same connection, when
+  // the settings hold proxy credentials.
+  if (reply.status == 407) return true;
   // Answers that lead to another request, and failures, need no body.
   if (!t.bodyWanted) return false;
   t.contentLength = reply.contentLength;
@@ -535,6 +538,7 @@ bool TtidewellWorkerThreadBase::OnHeaders(TTransfer& t, const THttpExchangeReply
 }
 
 bool TtidewellWorkerThreadBase::OnBody(TTransfer& t, const char* data, size_t size) {
+  if (!t.bodyWanted) return true;
   t.current += static_cast<int64_t>(size);
   t.total = std::max(t.total, t.current);
   if (!WithinQuota(t)) return false;
