@@ -10,6 +10,7 @@ packages=(
   curl libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev libbrotli-dev zlib1g-dev
   qt6-base-dev libgl-dev
   xvfb xauth
+  unicode-data clang
 )
 
 missing=()

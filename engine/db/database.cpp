@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+#include "engine/db/database.h"
+
+#include <atomic>
+#include <vector>
+
+#include "engine/db/firebird_client.h"
+#include "engine/db/statement.h"
+#include "engine/db/transaction.h"
+
+namespace tidewell::db {
+namespace {
+
+std::atomic<uint64_t> next_serial{1};
+
+// A parameter block builder, disposed with the scope.
+class ParameterBlock {
+ public:
+  explicit ParameterBlock(Firebird::IXpbBuilder* builder) : builder_(builder) {}
+  ~ParameterBlock() { builder_->dispose(); }
+  ParameterBlock(const ParameterBlock&) = delete;
+  ParameterBlock& operator=(const ParameterBlock&) = delete;
+  Firebird::IXpbBuilder* operator->() const { return builder_; }
+
+ private:
+  Firebird::IXpbBuilder* builder_;
+};
+
+ParameterBlock NewConnectBlock() {
+  return ParameterBlock(fb::Invoke([](Firebird::ThrowStatusWrapper* status) {
+    return fb::Util()->getXpbBuilder(status, Firebird::IXpbBuilder::DPB, nullptr, 0);
+  }));
+}
+
+}  // namespace
+
+Database::Database() = default;
+
+Database::~Database() {
+  try {
+    Disconnect();
+  } catch (const std::exception&) {
+    // A destructor cannot report; the handle is gone either way.
+  }
+}
+
+void Database::CreateDatabase(int32_t pageSize) {
+  if (Connected()) throw kt::Exception("Database is already connected");
+  if (file_name_.empty()) throw kt::Exception("Database file name is empty");
+  ParameterBlock block = NewConnectBlock();
+  AdoptAttachment(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+    block->insertString(status, isc_dpb_user_name, user_.c_str());
+    if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
+    block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
+    block->insertString(status, isc_dpb_set_db_charset, char_set_.c_str());
+    block->insertInt(status, isc_dpb_sql_dialect, dialect_);
+    if (pageSize > 0) block->insertInt(status, isc_dpb_page_size, pageSize);
+    block->insertInt(status, isc_dpb_force_write, forced_writes_ ? 1 : 0);
+    return fb::Provider()->createDatabase(status, file_name_.c_str(), block->getBufferLength(status),
+                                          block->getBuffer(status));
+  }));
+}
+
+void Database::Connect() {
+  if (Connected()) throw kt::Exception("Database is already connected");
+  if (file_name_.empty()) throw kt::Exception("Database file name is empty");
+  ParameterBlock block = NewConnectBlock();
+  AdoptAttachment(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+    block->insertString(status, isc_dpb_user_name, user_.c_str());
+    if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
+    block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
+    block->insertInt(status, isc_dpb_sql_dialect, dialect_);
+    return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
+                                          block->getBuffer(status));
+  }));
+}
+
+void Database::AdoptAttachment(Firebird::IAttachment* attachment) {
+  attachment_ = attachment;
+  serial_ = next_serial.fetch_add(1);
+}
+
+void Database::Disconnect() {
+  if (!Connected()) return;
+  ReleaseDependents();
+  fb::Ref<Firebird::IAttachment> attachment(attachment_);
+  attachment_ = nullptr;
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->detach(status); });
+  attachment.Forget();
+}
+
+// The engine refuses to detach with open transactions, and a statement
+// handle must not outlive its attachment.
+void Database::ReleaseDependents() {
+  std::vector<Statement*> statements;
+  std::vector<Transaction*> transactions;
+  {
+    std::lock_guard<std::mutex> lock(dependents_mutex_);
+    statements.assign(statements_.begin(), statements_.end());
+    transactions.assign(transactions_.begin(), transactions_.end());
+  }
+  // Both drop their handles even when the engine reports a failure.
+  for (Statement* statement : statements) {
+    try {
+      statement->Unprepare();
+    } catch (const std::exception&) {
+    }
+  }
+  for (Transaction* transaction : transactions) {
+    try {
+      transaction->Rollback();
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+int32_t Database::PageSize() const {
+  if (!Connected()) throw kt::Exception("Database is not connected");
+  const unsigned char items[] = {isc_info_page_size, isc_info_end};
+  unsigned char answer[32] = {};
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+    attachment_->getInfo(status, sizeof items, items, sizeof answer, answer);
+  });
+  if (answer[0] != isc_info_page_size) throw kt::Exception("Page size not reported");
+  const short length = static_cast<short>(isc_vax_integer(reinterpret_cast<const char*>(answer + 1), 2));
+  return isc_vax_integer(reinterpret_cast<const char*>(answer + 3), length);
+}
+
+void Database::RegisterTransaction(Transaction* transaction) {
+  std::lock_guard<std::mutex> lock(dependents_mutex_);
+  transactions_.insert(transaction);
+}
+
+void Database::UnregisterTransaction(Transaction* transaction) {
+  std::lock_guard<std::mutex> lock(dependents_mutex_);
+  transactions_.erase(transaction);
+}
+
+void Database::RegisterStatement(Statement* statement) {
+  std::lock_guard<std::mutex> lock(dependents_mutex_);
+  statements_.insert(statement);
+}
+
+void Database::UnregisterStatement(Statement* statement) {
+  std::lock_guard<std::mutex> lock(dependents_mutex_);
+  statements_.erase(statement);
+}
+
+}  // namespace tidewell::db

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// One connection (attachment) to a Firebird database.
+//
+// Contract:
+// - DBFileName "host:path" reaches a Firebird server; a plain path opens the
+//   file with the in-process engine (no server needed). The engine keeps its
+//   lock files in $FIREBIRD_LOCK, read at the first call into the engine.
+// - CreateDatabase makes a new file (character set, dialect and page size as
+//   set; the engine rounds a page size down to a power of two) and stays
+//   attached; Connect attaches to an existing file.
+// - Failures of the engine raise EFirebirdError; misuse (connecting twice,
+//   no file name) raises kt::Exception. The connection stays usable after a
+//   failed statement.
+// - Several Transaction objects may run on one connection at the same time,
+//   each from its own thread. Connect/Disconnect/CreateDatabase and the
+//   setters must not race with other use of the connection.
+// - Disconnect (and the destructor) rolls back every transaction still
+//   active on the connection and drops every statement prepared on it, so no
+//   server handle outlives its attachment.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace Firebird {
+class IAttachment;
+}
+
+namespace tidewell::db {
+
+class Transaction;
+class Statement;
+
+class Database {
+ public:
+  Database();
+  virtual ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void SetDBFileName(const std::string& name) { file_name_ = name; }
+  const std::string& DBFileName() const { return file_name_; }
+  // Defaults: user "SYSDBA", no password (the in-process engine checks none).
+  void SetUser(const std::string& user) { user_ = user; }
+  void SetPassword(const std::string& password) { password_ = password; }
+  // Default "UTF8": the connection's character set, also the default
+  // character set of a created database.
+  void SetCharSet(const std::string& charSet) { char_set_ = charSet; }
+  const std::string& CharSet() const { return char_set_; }
+  // Default 3.
+  void SetSQLDialect(int dialect) { dialect_ = dialect; }
+  int SQLDialect() const { return dialect_; }
+  // Whether a created database writes through to disk at every commit
+  // (default true; tests switch it off for speed).
+  void SetForcedWrites(bool on) { forced_writes_ = on; }
+
+  // REQUIRES: not connected.
+  void CreateDatabase(int32_t pageSize);
+  // REQUIRES: not connected.
+  void Connect();
+  // Does nothing when not connected. A failing detach is raised after the
+  // handle has been dropped, so the object is disconnected in any case.
+  void Disconnect();
+  bool Connected() const { return attachment_ != nullptr; }
+
+  // The page size of the attached database, in bytes.
+  int32_t PageSize() const;
+
+  // For the layer itself: the attachment (nullptr when disconnected) and a
+  // number that changes with every new attachment of this object.
+  Firebird::IAttachment* Attachment() const { return attachment_; }
+  uint64_t AttachmentSerial() const { return serial_; }
+
+ private:
+  friend class Transaction;
+  friend class Statement;
+
+  void AdoptAttachment(Firebird::IAttachment* attachment);
+  void ReleaseDependents();
+
+  void RegisterTransaction(Transaction* transaction);
+  void UnregisterTransaction(Transaction* transaction);
+  void RegisterStatement(Statement* statement);
+  void UnregisterStatement(Statement* statement);
+
+  std::string file_name_;
+  std::string user_ = "SYSDBA";
+  std::string password_;
+  std::string char_set_ = "UTF8";
+  int dialect_ = 3;
+  bool forced_writes_ = true;
+  Firebird::IAttachment* attachment_ = nullptr;
+  uint64_t serial_ = 0;
+
+  // Active transactions and prepared statements on the attachment.
+  std::mutex dependents_mutex_;
+  std::set<Transaction*> transactions_;  // guarded by dependents_mutex_
+  std::set<Statement*> statements_;      // guarded by dependents_mutex_
+};
+
+}  // namespace tidewell::db

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#include "engine/db/firebird_client.h"
+
+#include <cmath>
+
+namespace tidewell::db::fb {
+namespace {
+
+// The day 1899-12-30 (TDateTime 0) counted from 1858-11-17 (ISC_DATE 0).
+constexpr int32_t kDelphiEpochInIscDays = 15018;
+constexpr int64_t kTicksPerDay = 86400LL * ISC_TIME_SECONDS_PRECISION;
+
+}  // namespace
+
+Firebird::IMaster* Master() {
+  static Firebird::IMaster* const master = Firebird::fb_get_master_interface();
+  return master;
+}
+
+Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
+
+Firebird::IProvider* Provider() {
+  static Firebird::IProvider* const provider = Master()->getDispatcher();
+  return provider;
+}
+
+EFirebirdError ToError(const Firebird::IStatus* status) {
+  char text[2048] = {};
+  Util()->formatStatus(text, sizeof text, const_cast<Firebird::IStatus*>(status));
+  const intptr_t* errors = status->getErrors();
+  const intptr_t gds = errors != nullptr && errors[0] == isc_arg_gds ? errors[1] : 0;
+  const int32_t sqlCode = errors != nullptr ? isc_sqlcode(errors) : 0;
+  return EFirebirdError(text, sqlCode, gds);
+}
+
+// TDateTime keeps the time of day as a positive fraction also for days
+// before 1899-12-30: -1.25 is 1899-12-29 06:00.
+ISC_TIMESTAMP ToTimestamp(TDateTime value) {
+  const double whole = std::trunc(value);
+  int64_t days = static_cast<int64_t>(whole);
+  int64_t ticks = std::llround(std::fabs(value - whole) * static_cast<double>(kTicksPerDay));
+  if (ticks >= kTicksPerDay) {
+    ticks -= kTicksPerDay;
+    days += value < 0 ? -1 : 1;
+  }
+  ISC_TIMESTAMP result;
+  result.timestamp_date = static_cast<ISC_DATE>(days + kDelphiEpochInIscDays);
+  result.timestamp_time = static_cast<ISC_TIME>(ticks);
+  return result;
+}
+
+TDateTime FromDate(ISC_DATE value) { return static_cast<double>(value - kDelphiEpochInIscDays); }
+
+TDateTime FromTime(ISC_TIME value) { return static_cast<double>(value) / static_cast<double>(kTicksPerDay); }
+
+TDateTime FromTimestamp(const ISC_TIMESTAMP& value) {
+  const TDateTime days = FromDate(value.timestamp_date);
+  const TDateTime fraction = FromTime(value.timestamp_time);
+  return days < 0 ? days - fraction : days + fraction;
+}
+
+}  // namespace tidewell::db::fb

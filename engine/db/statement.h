@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+// A SQL statement: text, prepared form, positional parameters, and the
+// current row of its result.
+//
+// Use:
+//   statement.SetTransaction(&transaction);       // started on a database
+//   statement.SQL.Add("select id, title from feeds");
+//   statement.SQL.Add("where feed_id=?");
+//   statement.Params(0).SetInteger(7);             // prepares when needed
+//   statement.ExecQuery();                          // a select is on its first row
+//   while (!statement.Eof()) {
+//     int32_t id = statement.FieldByName("ID").AsInteger();
+//     statement.Next();
+//   }
+//   statement.Close();
+//
+// Contract:
+// - Prepare and ExecQuery REQUIRE a transaction that is active; they raise
+//   kt::Exception otherwise and EFirebirdError for what the engine rejects.
+//   After any failure the statement and the connection stay usable.
+// - The prepared form follows the SQL text and the attachment: a changed
+//   text, a transaction on another database or a new attachment makes the
+//   next use prepare again. No engine handle outlives its attachment, and
+//   SetTransaction to a transaction of another attachment (or to none) drops
+//   the prepared form at once. Parameter values survive re-preparing the
+//   same text and are reset by a new text.
+// - ExecQuery of a statement with a result set opens it on its first row;
+//   other statements run at once (a statement that returns one row, such as
+//   "insert ... returning", leaves that row current). Eof() is true when no
+//   row is current.
+// - "substring(? from 1 for N)" cuts the bound text to N characters before
+//   it reaches the engine, which would otherwise reject a text longer than
+//   the column it describes for that parameter.
+// - One thread at a time per statement. Statements of several threads may
+//   share one Database, each with its own Transaction.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/db/firebird_client.h"
+#include "engine/db/input_message.h"
+#include "engine/db/sql_text.h"
+#include "engine/db/statement_field.h"
+#include "engine/db/statement_param.h"
+
+namespace tidewell::db {
+
+class Database;
+class Transaction;
+
+class Statement {
+ public:
+  Statement() = default;
+  virtual ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  SqlText SQL;
+
+  // Closes an open result set.
+  void SetTransaction(Transaction* transaction);
+  // The transaction, or nullptr when none is set.
+  Transaction* GetTransaction() const { return transaction_; }
+  // The transaction's database, or nullptr.
+  Database* GetDatabase() const;
+
+  void Prepare();
+  bool Prepared() const { return static_cast<bool>(handle_); }
+  // Closes the result set and drops the prepared form. Handles are dropped
+  // even when the engine reports a failure, which is then raised.
+  void Unprepare();
+
+  int ParamCount();
+  // REQUIRES: 0 <= index < ParamCount() (else kt::Exception).
+  Param& Params(int index);
+
+  void ExecQuery();
+  bool Eof() const { return !row_.hasRow; }
+  // Moves to the next row; Eof() when there is none. Does nothing at Eof.
+  void Next();
+  // Whether a result set is open.
+  bool Open() const { return static_cast<bool>(cursor_); }
+  // Closes the result set, keeping the prepared form and the parameters.
+  // The handle is dropped even when the engine reports a failure.
+  void Close();
+  // Rows changed by the last insert, update or delete.
+  int64_t RowsAffected();
+
+  // The columns of the prepared statement (none before Prepare).
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  // REQUIRES: 0 <= index < FieldCount() (else kt::Exception).
+  Field& Fields(int index);
+  // The column with the name, compared without regard to case; kt::Exception
+  // when there is none.
+  Field& FieldByName(std::string_view name);
+  // The index of the column with the name, or -1.
+  int FieldIndex(std::string_view name) const;
+
+ private:
+  void EnsurePrepared();
+  bool PreparedFormIsCurrent() const;
+  Firebird::ITransaction* ActiveTransactionHandle() const;
+  void DescribeParameters();
+  void DescribeFields();
+  void Fetch();
+  void DropCursor();
+
+  Transaction* transaction_ = nullptr;
+
+  // The prepared form and where it was prepared.
+  fb::Ref<Firebird::IStatement> handle_;
+  Database* prepared_database_ = nullptr;
+  uint64_t prepared_serial_ = 0;
+  uint64_t prepared_version_ = 0;
+  bool has_cursor_ = false;
+  fb::Ref<Firebird::IMessageMetadata> input_metadata_;
+  fb::Ref<Firebird::IMessageMetadata> output_metadata_;
+  uint64_t params_version_ = ~uint64_t{0};  // text version the params belong to
+  std::vector<Param> params_;
+  InputMessage input_;
+  std::vector<Field> fields_;
+  std::vector<unsigned char> row_buffer_;
+  RowContext row_;
+
+  // The open result set and the transaction it runs in.
+  fb::Ref<Firebird::IResultSet> cursor_;
+  Firebird::ITransaction* cursor_transaction_ = nullptr;
+};
+
+}  // namespace tidewell::db

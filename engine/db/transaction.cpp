@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "engine/db/transaction.h"
+
+#include "engine/db/database.h"
+#include "engine/db/firebird_client.h"
+
+namespace tidewell::db {
+namespace {
+
+const unsigned char kTransactionParameters[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
+                                                isc_tpb_rec_version, isc_tpb_nowait};
+
+}  // namespace
+
+Transaction::~Transaction() {
+  try {
+    if (InTransaction()) Rollback();
+  } catch (const std::exception&) {
+    // A destructor cannot report; Rollback dropped the handle anyway.
+  }
+}
+
+void Transaction::SetDatabase(Database* database) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (handle_ != nullptr && database != database_) throw kt::Exception("Transaction is active");
+  database_ = database;
+}
+
+Database* Transaction::GetDatabase() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return database_;
+}
+
+bool Transaction::InTransaction() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handle_ != nullptr;
+}
+
+Firebird::ITransaction* Transaction::Handle() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handle_;
+}
+
+void Transaction::StartTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (handle_ != nullptr) throw kt::Exception("Transaction is already active");
+  if (database_ == nullptr || !database_->Connected()) throw kt::Exception("Transaction has no connected database");
+  Firebird::IAttachment* attachment = database_->Attachment();
+  handle_ = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+    return attachment->startTransaction(status, sizeof kTransactionParameters, kTransactionParameters);
+  });
+  database_->RegisterTransaction(this);
+}
+
+Firebird::ITransaction* Transaction::RequireActive() const {
+  if (handle_ == nullptr) throw kt::Exception("Transaction is not active");
+  return handle_;
+}
+
+void Transaction::Commit() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Firebird::ITransaction* handle = RequireActive();
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->commit(status); });
+  handle_ = nullptr;
+  database_->UnregisterTransaction(this);
+}
+
+void Transaction::Rollback() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fb::Ref<Firebird::ITransaction> handle(RequireActive());
+  handle_ = nullptr;
+  database_->UnregisterTransaction(this);
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->rollback(status); });
+  handle.Forget();
+}
+
+}  // namespace tidewell::db

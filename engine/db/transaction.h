@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+// One transaction on a Database: read committed (record versions), read and
+// write, not waiting on lock conflicts (a conflict fails at once).
+//
+// Contract:
+// - StartTransaction REQUIRES a connected database and no active
+//   transaction; Commit and Rollback REQUIRE an active one (else
+//   kt::Exception). Engine failures raise EFirebirdError.
+// - A failed Commit leaves the transaction active (roll it back); Rollback
+//   ends the transaction even when the engine reports a failure.
+// - The object's own state is guarded, so another thread may ask
+//   InTransaction while one thread works in it. Several Transaction objects
+//   may run on one Database from several threads at once.
+// - SetDatabase REQUIRES no active transaction. The destructor rolls back an
+//   active transaction.
+#pragma once
+
+#include <mutex>
+
+namespace Firebird {
+class ITransaction;
+}
+
+namespace tidewell::db {
+
+class Database;
+
+class Transaction {
+ public:
+  Transaction() = default;
+  explicit Transaction(Database* database) : database_(database) {}
+  virtual ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  void SetDatabase(Database* database);
+  // The database, or nullptr when none is set.
+  Database* GetDatabase() const;
+
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const;
+
+  // For the layer itself: the engine's handle, nullptr when not active.
+  Firebird::ITransaction* Handle() const;
+
+ private:
+  Firebird::ITransaction* RequireActive() const;
+
+  mutable std::mutex mutex_;
+  Database* database_ = nullptr;            // guarded by mutex_
+  Firebird::ITransaction* handle_ = nullptr;  // guarded by mutex_
+};
+
+}  // namespace tidewell::db

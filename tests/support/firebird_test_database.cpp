@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+#include "support/firebird_test_database.h"
+
+#include <ibase.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+
+namespace testing_support {
+namespace {
+
+std::string& LockFolder() {
+  static std::string folder;
+  return folder;
+}
+
+void ShutDownEngineAndRemoveLockFolder() {
+  fb_shutdown(0, fb_shutrsn_app_stopped);
+  std::error_code ignored;
+  std::filesystem::remove_all(LockFolder(), ignored);
+}
+
+void CreateLockFolder() {
+  const char* root = std::getenv("TIDEWELL_TEST_TMP");
+  const std::filesystem::path base =
+      root != nullptr ? std::filesystem::path(root) : std::filesystem::temp_directory_path();
+  std::filesystem::create_directories(base);
+  std::string pattern = (base / "fblock-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create the Firebird lock folder");
+  LockFolder() = pattern;
+  ::setenv("FIREBIRD_LOCK", pattern.c_str(), 1);
+  std::atexit(ShutDownEngineAndRemoveLockFolder);
+}
+
+}  // namespace
+
+void UsePrivateFirebirdLockFolder() {
+  static std::once_flag once;
+  std::call_once(once, CreateLockFolder);
+}
+
+FirebirdTestDatabase::FirebirdTestDatabase(int32_t pageSize) {
+  UsePrivateFirebirdLockFolder();
+  path_ = folder_.File("test.fdb");
+  connection_ = std::make_unique<tidewell::TDbConnWrapper>();
+  connection_->SetDBFileName(path_);
+  connection_->SetForcedWrites(false);
+  connection_->CreateDatabase(pageSize);
+}
+
+FirebirdTestDatabase::~FirebirdTestDatabase() { connection_.reset(); }
+
+std::unique_ptr<tidewell::TDbConnWrapper> FirebirdTestDatabase::Connect() const {
+  auto connection = std::make_unique<tidewell::TDbConnWrapper>();
+  connection->SetDBFileName(path_);
+  connection->Connect();
+  return connection;
+}
+
+void FirebirdTestDatabase::Execute(const std::string& sql) {
+  tidewell::TTranWrapper transaction(connection_.get());
+  transaction.StartTransaction();
+  tidewell::TQueryWrapper statement;
+  statement.SetTransaction(&transaction);
+  statement.SQL.Add(sql);
+  statement.ExecQuery();
+  statement.Close();
+  transaction.Commit();
+}
+
+int64_t FirebirdTestDatabase::QueryInt64(const std::string& sql) {
+  tidewell::TTranWrapper transaction(connection_.get());
+  transaction.StartTransaction();
+  tidewell::TQueryWrapper statement;
+  statement.SetTransaction(&transaction);
+  statement.SQL.Add(sql);
+  statement.ExecQuery();
+  const int64_t value = statement.Eof() ? 0 : statement.Fields(0).AsInt64();
+  statement.Close();
+  transaction.Commit();
+  return value;
+}
+
+}  // namespace testing_support
