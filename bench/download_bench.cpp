@@ -90,7 +90,7 @@ class FileServer {
 
 class BenchWorker : public tidewell::TtidewellWorkerThreadBase {
  public:
-  BenchWorker() : TtidewellWorkerThreadBase(55000, 55000) {}
+  BenchWorker() : TtidewellWorkerThreadBase(nullptr, 55000, 55000, nullptr) {}
   bool ok = false;
   std::string error;
 

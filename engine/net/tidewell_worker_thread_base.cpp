@@ -16,6 +16,8 @@
 #include "engine/net/download_file_names.h"
 #include "engine/net/http_auth.h"
 #include "engine/net/open_search_file_parser.h"
+#include "engine/settings/tidewell_globvars.h"
+#include "engine/settings/value_scrambling.h"
 #include "engine/tidewell_msg.h"
 #include "platform/main_loop.h"
 #include "platform/system.h"
@@ -185,8 +187,15 @@ struct TtidewellWorkerThreadBase::TTransfer {
   std::exception_ptr callbackFailure;
 };
 
-TtidewellWorkerThreadBase::TtidewellWorkerThreadBase(int32_t readTimeoutMs, int32_t connectTimeoutMs)
-    : readTimeoutMs_(readTimeoutMs), connectTimeoutMs_(connectTimeoutMs) {}
+TtidewellWorkerThreadBase::TtidewellWorkerThreadBase(TDbConnWrapper* connection, int32_t readTimeoutMs,
+                                                     int32_t connectTimeoutMs, TConfiguration* settings)
+    : readTimeoutMs_(readTimeoutMs),
+      connectTimeoutMs_(connectTimeoutMs),
+      connection_(connection),
+      settings_(settings),
+      transaction_(connection) {
+  query_.SetTransaction(&transaction_);
+}
 
 TtidewellWorkerThreadBase::~TtidewellWorkerThreadBase() {
   if (thread_.joinable()) {
@@ -266,6 +275,16 @@ void TtidewellWorkerThreadBase::SetProxySettings(const TProxySettings& settings)
 }
 
 TProxySettings TtidewellWorkerThreadBase::GetProxySettings() const {
+  if (settings_ != nullptr) {
+    TProxySettings fromConfiguration;
+    fromConfiguration.enabled = settings_->ProxyEnabled();
+    fromConfiguration.server = settings_->ProxyServer();
+    fromConfiguration.port = settings_->ProxyPort();
+    fromConfiguration.userName = settings_->ProxyUserName();
+    fromConfiguration.password = settings_->ProxyPassword();
+    fromConfiguration.bypassProxyForAddresses = settings_->BypassProxyForAddresses();
+    return fromConfiguration;
+  }
   std::shared_lock lock(lock_);
   return proxy_;
 }
@@ -276,8 +295,11 @@ void TtidewellWorkerThreadBase::SetRawDataSizeLimit(int32_t bytes) {
 }
 
 int32_t TtidewellWorkerThreadBase::GetRawDataSizeLimit() const {
-  std::shared_lock lock(lock_);
-  return rawDataSizeLimit_;
+  {
+    std::shared_lock lock(lock_);
+    if (rawDataSizeLimit_ >= 0) return rawDataSizeLimit_;
+  }
+  return GlobalVars != nullptr ? GlobalVars->GetSizeLimit() : 5242880;
 }
 
 void TtidewellWorkerThreadBase::SetCaCertificateFile(const std::string& path) {
@@ -287,11 +309,64 @@ void TtidewellWorkerThreadBase::SetCaCertificateFile(const std::string& path) {
 
 bool TtidewellWorkerThreadBase::GetProxyOverride(std::string&, int32_t&, std::string&, std::string&) { return false; }
 
-bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string&) { return false; }
+bool TtidewellWorkerThreadBase::RunLookup(const std::vector<std::string>& sql,
+                                          const std::function<void(TQueryWrapper&)>& bind,
+                                          const std::function<void(TQueryWrapper&)>& read) {
+  if (connection_ == nullptr) return false;
+  const bool ownTransaction = !transaction_.InTransaction();
+  if (ownTransaction) transaction_.StartTransaction();
+  bool found = false;
+  try {
+    query_.SQL.Clear();
+    for (const std::string& line : sql) query_.SQL.Add(line);
+    if (bind) bind(query_);
+    ExecQueryTimed(&query_, true);
+    for (; !query_.Eof(); query_.Next()) {
+      read(query_);
+      found = true;
+    }
+    SafeCloseQuery(&query_);
+    if (ownTransaction) transaction_.Commit();
+  } catch (...) {
+    SafeCloseQuery(&query_);
+    if (ownTransaction && transaction_.InTransaction()) transaction_.Rollback();
+    throw;
+  }
+  return found;
+}
 
-bool TtidewellWorkerThreadBase::GetEnclosureCredentials(int32_t, TEnclosureOwner&) { return false; }
+bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
+  int64_t count = 0;
+  RunLookup({"select count(*) from feeds where lower(link)=lower(?)"},
+            [&](TQueryWrapper& q) { q.Params(0).SetString(url); },
+            [&](TQueryWrapper& q) { count = q.Fields(0).AsInt64(); });
+  return count > 0;
+}
 
-bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t, std::string&, std::string&) { return false; }
+bool TtidewellWorkerThreadBase::GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner) {
+  return RunLookup({"select f.link,f.username_,f.password_", "from enclosures e ", ", articles a ", ", feeds f ",
+                    FormatText("where e.enclosure_id=%d", enclosureId), " and a.id=e.article_id",
+                    " and f.feed_id=a.feed_id"},
+                   nullptr, [&](TQueryWrapper& q) {
+                     owner.feedLink = q.Fields(0).AsString();
+                     owner.userName = q.Fields(1).AsString();
+                     owner.password = UnscrambleText(q.Fields(2).AsString());
+                   });
+}
+
+bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t feedId, std::string& searchTerms,
+                                                   std::string& urlTemplate) {
+  int32_t parent = 0;
+  const bool feedFound = RunLookup({"select parentfeed,link", "from feeds ", FormatText("where feed_id=%d", feedId)},
+                                   nullptr, [&](TQueryWrapper& q) {
+                                     parent = q.Fields(0).AsInteger();
+                                     searchTerms = q.Fields(1).AsString();
+                                   });
+  if (!feedFound) return false;
+  return RunLookup({"select description", "from feeds ", FormatText("where feed_id=%d", parent),
+                    std::string(" and type_=") + "'OSRCROOT'"},
+                   nullptr, [&](TQueryWrapper& q) { urlTemplate = q.Fields(0).AsString(); });
+}
 
 bool TtidewellWorkerThreadBase::Synchronize(const std::function<void()>& call) {
   if (GetStopRequested()) return false;

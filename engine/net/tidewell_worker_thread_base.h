@@ -9,11 +9,12 @@
 // time); the event handlers run on the main thread through Synchronize. The
 // flags and values under lock_ may be read and written from any thread.
 //
-// Inputs that other parts of the engine supply are plain values or hooks:
-// the proxy settings and the raw-data size limit (setters), the event
-// handlers (std::function members), and the database look-ups (virtual,
-// answering "nothing known" here; the feed worker answers them from its
-// transaction).
+// Inputs: the shared worker connection (the look-ups of Download run in the
+// worker's own transaction on it), the configuration (its proxy values), the
+// global settings (the raw-data size limit), and the event handlers
+// (std::function members, copied in by the engine). Without a connection
+// the look-ups answer "nothing known"; without a configuration the proxy
+// values given to SetProxySettings apply.
 #pragma once
 
 #include <atomic>
@@ -23,10 +24,13 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "engine/db/tidewell_compability.h"
 #include "engine/net/http_exchange.h"
 #include "engine/net/proxy_settings.h"
 #include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/settings/configuration.h"
 #include "engine/tidewell_struct.h"
 
 namespace tidewell {
@@ -54,9 +58,11 @@ class TtidewellWorkerThreadBase {
   static constexpr int kPhaseEnclosureStart = 1;
   static constexpr int kPhaseEnclosureEnd = 2;
 
-  // Time-outs in milliseconds (the engine passes 55000 for both). The thread
-  // does not run until Start.
-  TtidewellWorkerThreadBase(int32_t readTimeoutMs, int32_t connectTimeoutMs);
+  // Time-outs in milliseconds (the engine passes 55000 for both). connection
+  // and settings may be nullptr and must outlive the worker. The thread does
+  // not run until Start.
+  TtidewellWorkerThreadBase(TDbConnWrapper* connection, int32_t readTimeoutMs, int32_t connectTimeoutMs,
+                            TConfiguration* settings);
   // REQUIRES: the thread has ended (the derived class stops and waits for it
   // in its own destructor, since Execute belongs to it).
   virtual ~TtidewellWorkerThreadBase();
@@ -87,10 +93,12 @@ class TtidewellWorkerThreadBase {
   int32_t GetConnectTimeout() const;
   int32_t GetReadTimeout() const;
 
-  // The configuration's proxy values, read by each Download.
+  // The proxy values that each Download uses: the configuration's when the
+  // worker has one, else those set here.
   void SetProxySettings(const TProxySettings& settings);
   TProxySettings GetProxySettings() const;
-  // The global size limit of raw-data transfers (default 5242880 bytes).
+  // The size limit of raw-data transfers: the global settings' (5242880
+  // bytes) unless set here.
   void SetRawDataSizeLimit(int32_t bytes);
   int32_t GetRawDataSizeLimit() const;
   // Certificate authorities that TLS connections trust; "" (the default) is
@@ -126,7 +134,10 @@ class TtidewellWorkerThreadBase {
                               void* context) = 0;
   // A derived class may supply its own proxy; false uses the settings.
   virtual bool GetProxyOverride(std::string& host, int32_t& port, std::string& userName, std::string& password);
-  // True when a feed with this link is stored already.
+  // The database look-ups, in the worker's own transaction (started and
+  // committed here unless the derived class holds it active). Failures
+  // propagate.
+  // True when a feed with this link (any case) is stored already.
   virtual bool IsFeedUrlKnown(const std::string& url);
   // The owner of the enclosure row; false when it is not found.
   virtual bool GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner);
@@ -183,9 +194,23 @@ class TtidewellWorkerThreadBase {
   void FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result);
   bool StopOrTerminate() const;
 
+  // Runs the select in query_ and hands each row to read; false without a
+  // connection or without rows.
+  bool RunLookup(const std::vector<std::string>& sql, const std::function<void(TQueryWrapper&)>& bind,
+                 const std::function<void(TQueryWrapper&)>& read);
+
   // Constant after construction.
   const int32_t readTimeoutMs_;
   const int32_t connectTimeoutMs_;
+  TDbConnWrapper* const connection_;
+  TConfiguration* const settings_;
+
+ protected:
+  // The worker's own transaction and statement on the shared connection.
+  TTranWrapper transaction_;
+  TQueryWrapper query_;
+
+ private:
 
   THttpExchange exchange_;
   std::thread thread_;
@@ -198,7 +223,7 @@ class TtidewellWorkerThreadBase {
   TQueueJobTypes jobType_ = TQueueJobTypes::CNoJob;
   std::string userAgent_ = "Tidewell";
   TProxySettings proxy_;
-  int32_t rawDataSizeLimit_ = 5242880;
+  int32_t rawDataSizeLimit_ = -1;  // -1: the global settings' limit
   std::string caFile_;
 };
 

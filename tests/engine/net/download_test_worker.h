@@ -34,8 +34,9 @@ struct RecordedResult {
 
 class DownloadTestWorker : public TtidewellWorkerThreadBase {
  public:
-  explicit DownloadTestWorker(int32_t readTimeoutMs = 55000, int32_t connectTimeoutMs = 55000)
-      : TtidewellWorkerThreadBase(readTimeoutMs, connectTimeoutMs) {}
+  explicit DownloadTestWorker(int32_t readTimeoutMs = 55000, int32_t connectTimeoutMs = 55000,
+                              TDbConnWrapper* connection = nullptr, TConfiguration* settings = nullptr)
+      : TtidewellWorkerThreadBase(connection, readTimeoutMs, connectTimeoutMs, settings) {}
   ~DownloadTestWorker() override {
     Stop();
     WaitFor();
@@ -80,7 +81,9 @@ class DownloadTestWorker : public TtidewellWorkerThreadBase {
 
   uint32_t WorkerThreadId() const { return workerThreadId_; }
 
-  // Database answers.
+  // Database answers: from the worker's connection when useDatabase, else
+  // from the fields below.
+  bool useDatabase = false;
   std::vector<std::string> knownFeeds;
   bool enclosureOwnerFound = false;
   TEnclosureOwner enclosureOwner;
@@ -119,16 +122,19 @@ class DownloadTestWorker : public TtidewellWorkerThreadBase {
   }
 
   bool IsFeedUrlKnown(const std::string& url) override {
+    if (useDatabase) return TtidewellWorkerThreadBase::IsFeedUrlKnown(url);
     for (const std::string& known : knownFeeds) {
       if (known == url) return true;
     }
     return false;
   }
-  bool GetEnclosureCredentials(int32_t, TEnclosureOwner& owner) override {
+  bool GetEnclosureCredentials(int32_t id, TEnclosureOwner& owner) override {
+    if (useDatabase) return TtidewellWorkerThreadBase::GetEnclosureCredentials(id, owner);
     owner = enclosureOwner;
     return enclosureOwnerFound;
   }
-  bool GetOpenSearchQuery(int32_t, std::string& terms, std::string& urlTemplate) override {
+  bool GetOpenSearchQuery(int32_t id, std::string& terms, std::string& urlTemplate) override {
+    if (useDatabase) return TtidewellWorkerThreadBase::GetOpenSearchQuery(id, terms, urlTemplate);
     terms = openSearchTerms;
     urlTemplate = openSearchTemplate;
     return !openSearchTemplate.empty();
