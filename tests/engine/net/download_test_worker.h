@@ -73,6 +73,8 @@ class DownloadTestWorker : public TtidewellWorkerThreadBase {
   RecordedResult FetchOnWorkerThread(const Job& job) {
     pending_ = job;
     done_ = false;
+    // The loop takes the thread that first asks for it as the main thread.
+    platform::MainThread().BindToCurrentThread();
     Start();
     platform::MainThread().RunUntil([this] { return done_.load(); }, -1);
     WaitFor();
