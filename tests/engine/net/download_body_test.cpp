@@ -2,7 +2,11 @@
 // How the download receives bodies: content decoding, transfer codings,
 // quotas, cut-short bodies, time-outs, stop requests, progress events and
 // raw-data requests.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -195,6 +199,53 @@ TEST(DownloadStop, StopRequestEndsATransferAtEveryStage) {
     EXPECT_TRUE(result.error) << path;
     EXPECT_EQ(result.errorText, "Fetch operation was aborted") << path;
   }
+}
+
+// A listener whose accept queue is full: further connections hang in their
+// handshake, as with an unreachable host.
+class FullListener {
+ public:
+  FullListener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 0);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    for (int i = 0; i < 3; ++i) {
+      const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      clients_.push_back(client);
+    }
+    platform::SleepMs(100);
+  }
+  ~FullListener() {
+    for (int client : clients_) ::close(client);
+    ::close(listener_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/feed.xml"; }
+
+ private:
+  int listener_;
+  int port_ = 0;
+  std::vector<int> clients_;
+};
+
+TEST(DownloadStop, StopRequestEndsATransferStillConnecting) {
+  FullListener listener;
+  DownloadTestWorker worker;
+  std::thread stopper([&] {
+    platform::SleepMs(300);
+    worker.RequestStop();
+  });
+  const auto result = worker.Fetch(listener.Url());
+  stopper.join();
+  EXPECT_TRUE(result.error);
+  EXPECT_EQ(result.httpCode, -1);
+  EXPECT_EQ(result.errorText, "Fetch operation was aborted");
 }
 
 TEST(DownloadProgress, DownloadingFiresOnTheMainThreadAndCanTerminate) {
