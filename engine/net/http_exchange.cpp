@@ -58,7 +58,10 @@ std::vector<std::string> THttpExchangeReply::HeaderValues(const std::string& nam
 struct THttpExchange::Run {
   Run(const THttpExchangeRequest& request, THttpExchangeSink& sink, CURL* curl)
       : request(request), sink(sink), curl(curl), lastActivity(Clock::now()) {}
-  ~Run() { curl_slist_free_all(headerList); }
+  ~Run() {
+    curl_slist_free_all(headerList);
+    curl_slist_free_all(proxyHeaderList);
+  }
 
   bool FlushBlock() {
     if (pendingBlockBytes == 0) return true;
@@ -84,6 +87,7 @@ struct THttpExchange::Run {
   CURL* curl;
   THttpExchangeReply reply;
   curl_slist* headerList = nullptr;
+  curl_slist* proxyHeaderList = nullptr;
   char errorBuffer[CURL_ERROR_SIZE] = {};
   bool headersDone = false;
   bool stoppedByOwner = false;
@@ -186,6 +190,9 @@ void THttpExchange::Configure(const THttpExchangeRequest& request, Run& run) {
   if (!request.proxyHost.empty()) {
     curl_easy_setopt(c, CURLOPT_PROXYPORT, static_cast<long>(request.proxyPort));
     curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // Nor does a proxy get a "Proxy-Connection" header that we did not ask for.
+    run.proxyHeaderList = curl_slist_append(run.proxyHeaderList, "Proxy-Connection:");
+    curl_easy_setopt(c, CURLOPT_PROXYHEADER, run.proxyHeaderList);
     if (!request.proxyUserName.empty()) {
       curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, request.proxyUserName.c_str());
       curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());

@@ -60,6 +60,7 @@ TEST(DownloadProxy, SettingsProxyCarriesTheRequestWithItsCredentials) {
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back().target, "http://feeds.invalid/feed.xml");
   EXPECT_EQ(requests.back().Header("User-Agent"), "Tidewell");
+  EXPECT_FALSE(requests.back().HasHeader("Proxy-Connection"));
 }
 
 TEST(DownloadProxy, BypassedAndDisabledProxiesAreNotUsed) {
