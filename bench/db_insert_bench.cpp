@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/firebird_scratch.h"
 #include "engine/db/tidewell_compability.h"
 
 namespace {
@@ -20,39 +21,20 @@ namespace {
 using tidewell::TDbConnWrapper;
 using tidewell::TQueryWrapper;
 using tidewell::TTranWrapper;
+using bench_support::IsqlAvailable;
+using bench_support::IsqlCommand;
+using bench_support::NewDatabasePath;
+using bench_support::ScratchFolder;
 
 constexpr int kRows = 10000;
 constexpr double kFirstStamp = 45000.5;  // 2023-03-15 12:00
 
-// A scratch folder of this process, holding the engine's lock files too: it
-// must be named before the first call into Firebird.
-const std::filesystem::path& ScratchFolder() {
-  static const std::filesystem::path folder = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tw-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    ::setenv("FIREBIRD_LOCK", (pattern + "/lock").c_str(), 1);
-    std::filesystem::create_directories(pattern + "/lock");
-    return std::filesystem::path(pattern);
-  }();
-  return folder;
-}
-
-struct ScratchCleanup {
-  ~ScratchCleanup() {
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchFolder(), ignored);
-  }
-} scratch_cleanup;
+bench_support::ScratchCleanup scratch_cleanup;
 
 std::string RowText(int row) {
   std::string text = "row " + std::to_string(row) + " ";
   while (text.size() < 200) text += static_cast<char>('a' + (text.size() + static_cast<size_t>(row)) % 26);
   return text;
-}
-
-std::string NewDatabasePath(const char* name) {
-  static int serial = 0;
-  return (ScratchFolder() / (std::string(name) + std::to_string(++serial) + ".fdb")).string();
 }
 
 std::unique_ptr<TDbConnWrapper> CreateDatabase(const std::string& path) {
@@ -105,10 +87,6 @@ int ReadRows(TDbConnWrapper& connection) {
   return rows;
 }
 
-std::string IsqlCommand(const std::string& database, const std::string& script) {
-  return "isql-fb -q -user SYSDBA -ch UTF8 -i '" + script + "' '" + database + "' > /dev/null 2>&1";
-}
-
 std::string WriteInsertScript() {
   const std::string path = (ScratchFolder() / "insert.sql").string();
   std::ofstream script(path);
@@ -131,8 +109,6 @@ std::string WriteSelectScript() {
   script << "select id, body, stamp from rows_;\ncommit;\n";
   return path;
 }
-
-bool IsqlAvailable() { return std::system("command -v isql-fb > /dev/null 2>&1") == 0; }
 
 void BM_PreparedInsert(benchmark::State& state) {
   for (auto _ : state) {

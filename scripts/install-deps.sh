@@ -9,6 +9,7 @@ packages=(
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   curl libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev libbrotli-dev zlib1g-dev
   qt6-base-dev libgl-dev
+  media-types
   xvfb xauth
   unicode-data clang
 )

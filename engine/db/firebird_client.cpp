@@ -7,7 +7,7 @@ namespace tidewell::db::fb {
 namespace {
 
 // The day 1899-12-30 (TDateTime 0) counted from 1858-11-17 (ISC_DATE 0).
-constexpr int32_t kDelphiEpochInIscDays = 15018;
+constexpr int32_t kDateTimeEpochInIscDays = 15018;
 constexpr int64_t kTicksPerDay = 86400LL * ISC_TIME_SECONDS_PRECISION;
 
 }  // namespace
@@ -44,12 +44,12 @@ ISC_TIMESTAMP ToTimestamp(TDateTime value) {
     days += value < 0 ? -1 : 1;
   }
   ISC_TIMESTAMP result;
-  result.timestamp_date = static_cast<ISC_DATE>(days + kDelphiEpochInIscDays);
+  result.timestamp_date = static_cast<ISC_DATE>(days + kDateTimeEpochInIscDays);
   result.timestamp_time = static_cast<ISC_TIME>(ticks);
   return result;
 }
 
-TDateTime FromDate(ISC_DATE value) { return static_cast<double>(value - kDelphiEpochInIscDays); }
+TDateTime FromDate(ISC_DATE value) { return static_cast<double>(value - kDateTimeEpochInIscDays); }
 
 TDateTime FromTime(ISC_TIME value) { return static_cast<double>(value) / static_cast<double>(kTicksPerDay); }
 

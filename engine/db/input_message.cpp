@@ -51,6 +51,11 @@ ISC_QUAD WriteBlob(std::string_view bytes, Firebird::IAttachment* attachment, Fi
   return id;
 }
 
+template <typename T>
+void Store(unsigned char* at, const T& value) {
+  std::memcpy(at, &value, sizeof value);
+}
+
 }  // namespace
 
 void InputMessage::Reset() {
@@ -65,34 +70,33 @@ void InputMessage::Build(Firebird::IMessageMetadata* described, const std::vecto
   Fill(params, attachment, transaction);
 }
 
+InputMessage::Slot InputMessage::SlotFor(Firebird::IMessageMetadata* described, unsigned index,
+                                         const Param& param) {
+  return fb::Invoke([&](Firebird::ThrowStatusWrapper* status) -> Slot {
+    const unsigned type = described->getType(status, index);
+    switch (param.GetKind()) {
+      case Param::Kind::Null:
+        return {type, described->getLength(status, index), described->getSubType(status, index),
+                described->getCharSet(status, index), described->getScale(status, index)};
+      case Param::Kind::Integer: return {SQL_LONG, 4, 0, 0, 0};
+      case Param::Kind::Int64: return {SQL_INT64, 8, 0, 0, 0};
+      case Param::Kind::Double: return {SQL_DOUBLE, 8, 0, 0, 0};
+      case Param::Kind::DateTime: return {SQL_TIMESTAMP, 8, 0, 0, 0};
+      case Param::Kind::Text:
+      case Param::Kind::Blob: break;
+    }
+    if (type == SQL_BLOB)
+      return {SQL_BLOB, 8, described->getSubType(status, index), described->getCharSet(status, index), 0};
+    const unsigned charSet = IsTextType(type) ? described->getCharSet(status, index) : kCharSetUtf8;
+    return {SQL_VARYING, VaryingCapacity(BoundText(param).size(), static_cast<int>(index)), 0, charSet, 0};
+  });
+}
+
 std::vector<InputMessage::Slot> InputMessage::PlanSlots(Firebird::IMessageMetadata* described,
                                                         const std::vector<Param>& params) const {
-  std::vector<Slot> slots(params.size());
-  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
-    for (unsigned i = 0; i < params.size(); ++i) {
-      const unsigned type = described->getType(status, i);
-      Slot& slot = slots[i];
-      switch (params[i].GetKind()) {
-        case Param::Kind::Null:
-          slot = {type, described->getLength(status, i), described->getSubType(status, i),
-                  described->getCharSet(status, i), described->getScale(status, i)};
-          break;
-        case Param::Kind::Integer: slot = {SQL_LONG, 4, 0, 0, 0}; break;
-        case Param::Kind::Int64: slot = {SQL_INT64, 8, 0, 0, 0}; break;
-        case Param::Kind::Double: slot = {SQL_DOUBLE, 8, 0, 0, 0}; break;
-        case Param::Kind::DateTime: slot = {SQL_TIMESTAMP, 8, 0, 0, 0}; break;
-        case Param::Kind::Text:
-        case Param::Kind::Blob:
-          if (type == SQL_BLOB) {
-            slot = {SQL_BLOB, 8, described->getSubType(status, i), described->getCharSet(status, i), 0};
-          } else {
-            const unsigned charSet = IsTextType(type) ? described->getCharSet(status, i) : kCharSetUtf8;
-            slot = {SQL_VARYING, VaryingCapacity(BoundText(params[i]).size(), static_cast<int>(i)), 0, charSet, 0};
-          }
-          break;
-      }
-    }
-  });
+  std::vector<Slot> slots;
+  slots.reserve(params.size());
+  for (unsigned i = 0; i < params.size(); ++i) slots.push_back(SlotFor(described, i, params[i]));
   return slots;
 }
 
@@ -123,46 +127,28 @@ void InputMessage::Layout(Firebird::IMessageMetadata* described, const std::vect
 void InputMessage::Fill(const std::vector<Param>& params, Firebird::IAttachment* attachment,
                         Firebird::ITransaction* transaction) {
   for (size_t i = 0; i < params.size(); ++i) {
-    const Param& param = params[i];
-    unsigned char* value = buffer_.data() + offsets_[i];
-    const int16_t null = param.IsNull() ? -1 : 0;
+    const int16_t null = params[i].IsNull() ? -1 : 0;
     std::memcpy(buffer_.data() + null_offsets_[i], &null, sizeof null);
-    switch (param.GetKind()) {
-      case Param::Kind::Null: break;
-      case Param::Kind::Integer: {
-        const int32_t number = static_cast<int32_t>(param.IntegerValue());
-        std::memcpy(value, &number, sizeof number);
-        break;
-      }
-      case Param::Kind::Int64: {
-        const int64_t number = param.IntegerValue();
-        std::memcpy(value, &number, sizeof number);
-        break;
-      }
-      case Param::Kind::Double: {
-        const double number = param.RealValue();
-        std::memcpy(value, &number, sizeof number);
-        break;
-      }
-      case Param::Kind::DateTime: {
-        const ISC_TIMESTAMP stamp = fb::ToTimestamp(param.RealValue());
-        std::memcpy(value, &stamp, sizeof stamp);
-        break;
-      }
-      case Param::Kind::Text:
-      case Param::Kind::Blob:
-        if (slots_[i].type == SQL_BLOB) {
-          const ISC_QUAD id = WriteBlob(param.Bytes(), attachment, transaction);
-          std::memcpy(value, &id, sizeof id);
-        } else {
-          const std::string_view text = BoundText(param);
-          const uint16_t length = static_cast<uint16_t>(text.size());
-          std::memcpy(value, &length, sizeof length);
-          std::memcpy(value + sizeof length, text.data(), text.size());
-        }
-        break;
-    }
+    if (!params[i].IsNull())
+      WriteValue(params[i], slots_[i], buffer_.data() + offsets_[i], attachment, transaction);
   }
+}
+
+void InputMessage::WriteValue(const Param& param, const Slot& slot, unsigned char* value,
+                              Firebird::IAttachment* attachment, Firebird::ITransaction* transaction) {
+  switch (param.GetKind()) {
+    case Param::Kind::Null: return;
+    case Param::Kind::Integer: return Store(value, static_cast<int32_t>(param.IntegerValue()));
+    case Param::Kind::Int64: return Store(value, param.IntegerValue());
+    case Param::Kind::Double: return Store(value, param.RealValue());
+    case Param::Kind::DateTime: return Store(value, fb::ToTimestamp(param.RealValue()));
+    case Param::Kind::Text:
+    case Param::Kind::Blob: break;
+  }
+  if (slot.type == SQL_BLOB) return Store(value, WriteBlob(param.Bytes(), attachment, transaction));
+  const std::string_view text = BoundText(param);
+  Store(value, static_cast<uint16_t>(text.size()));
+  std::memcpy(value + sizeof(uint16_t), text.data(), text.size());
 }
 
 }  // namespace tidewell::db

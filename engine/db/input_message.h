@@ -33,10 +33,13 @@ class InputMessage {
     bool operator==(const Slot&) const = default;
   };
 
+  static Slot SlotFor(Firebird::IMessageMetadata* described, unsigned index, const Param& param);
   std::vector<Slot> PlanSlots(Firebird::IMessageMetadata* described, const std::vector<Param>& params) const;
   void Layout(Firebird::IMessageMetadata* described, const std::vector<Slot>& slots);
   void Fill(const std::vector<Param>& params, Firebird::IAttachment* attachment,
             Firebird::ITransaction* transaction);
+  static void WriteValue(const Param& param, const Slot& slot, unsigned char* value,
+                         Firebird::IAttachment* attachment, Firebird::ITransaction* transaction);
 
   std::vector<Slot> slots_;
   fb::Ref<Firebird::IMessageMetadata> metadata_;

@@ -158,7 +158,8 @@ void Statement::ExecQuery() {
     cursor_.Reset(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
       return handle_->openCursor(status, transaction, inMetadata, inBuffer, output_metadata_.get(), 0);
     }));
-    cursor_transaction_ = transaction;
+    cursor_owner_ = transaction_;
+    cursor_owner_->AttachCursor(this);
     Fetch();
     return;
   }
@@ -190,11 +191,15 @@ void Statement::Close() {
   row_.hasRow = false;
   if (!cursor_) return;
   fb::Ref<Firebird::IResultSet> cursor = std::move(cursor_);
-  Firebird::ITransaction* transaction = std::exchange(cursor_transaction_, nullptr);
-  // A result set of an ended transaction is gone on the engine's side.
-  if (transaction_ == nullptr || transaction_->Handle() != transaction) return;
+  std::exchange(cursor_owner_, nullptr)->DetachCursor(this);
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { cursor->close(status); });
   cursor.Forget();
+}
+
+void Statement::CursorEnded() {
+  row_.hasRow = false;
+  cursor_.Reset();
+  cursor_owner_ = nullptr;
 }
 
 void Statement::DropCursor() {

@@ -100,6 +100,11 @@ class Statement {
   int FieldIndex(std::string_view name) const;
 
  private:
+  friend class Transaction;
+
+  // Called by the transaction that ended: the engine has dropped the result
+  // set, so its handle is released without closing.
+  void CursorEnded();
   void EnsurePrepared();
   bool PreparedFormIsCurrent() const;
   Firebird::ITransaction* ActiveTransactionHandle() const;
@@ -127,7 +132,7 @@ class Statement {
 
   // The open result set and the transaction it runs in.
   fb::Ref<Firebird::IResultSet> cursor_;
-  Firebird::ITransaction* cursor_transaction_ = nullptr;
+  Transaction* cursor_owner_ = nullptr;
 };
 
 }  // namespace tidewell::db

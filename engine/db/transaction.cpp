@@ -3,6 +3,7 @@
 
 #include "engine/db/database.h"
 #include "engine/db/firebird_client.h"
+#include "engine/db/statement.h"
 
 namespace tidewell::db {
 namespace {
@@ -62,6 +63,7 @@ void Transaction::Commit() {
   Firebird::ITransaction* handle = RequireActive();
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->commit(status); });
   handle_ = nullptr;
+  EndCursors();
   database_->UnregisterTransaction(this);
 }
 
@@ -69,9 +71,26 @@ void Transaction::Rollback() {
   std::lock_guard<std::mutex> lock(mutex_);
   fb::Ref<Firebird::ITransaction> handle(RequireActive());
   handle_ = nullptr;
+  EndCursors();
   database_->UnregisterTransaction(this);
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->rollback(status); });
   handle.Forget();
+}
+
+// REQUIRES: mutex_ held.
+void Transaction::EndCursors() {
+  for (Statement* statement : cursors_) statement->CursorEnded();
+  cursors_.clear();
+}
+
+void Transaction::AttachCursor(Statement* statement) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cursors_.insert(statement);
+}
+
+void Transaction::DetachCursor(Statement* statement) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cursors_.erase(statement);
 }
 
 }  // namespace tidewell::db

@@ -13,9 +13,12 @@
 //   may run on one Database from several threads at once.
 // - SetDatabase REQUIRES no active transaction. The destructor rolls back an
 //   active transaction.
+// - Ending the transaction ends the result sets open in it: their statements
+//   are at Eof and closing them does nothing.
 #pragma once
 
 #include <mutex>
+#include <set>
 
 namespace Firebird {
 class ITransaction;
@@ -24,6 +27,7 @@ class ITransaction;
 namespace tidewell::db {
 
 class Database;
+class Statement;
 
 class Transaction {
  public:
@@ -46,11 +50,17 @@ class Transaction {
   Firebird::ITransaction* Handle() const;
 
  private:
+  friend class Statement;
+
   Firebird::ITransaction* RequireActive() const;
+  void EndCursors();
+  void AttachCursor(Statement* statement);
+  void DetachCursor(Statement* statement);
 
   mutable std::mutex mutex_;
   Database* database_ = nullptr;            // guarded by mutex_
   Firebird::ITransaction* handle_ = nullptr;  // guarded by mutex_
+  std::set<Statement*> cursors_;              // guarded by mutex_: open result sets
 };
 
 }  // namespace tidewell::db

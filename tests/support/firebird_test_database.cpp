@@ -85,3 +85,18 @@ int64_t FirebirdTestDatabase::QueryInt64(const std::string& sql) {
 }
 
 }  // namespace testing_support
+
+// The Firebird client and the ICU it loads keep process-wide caches that
+// they never free; LeakSanitizer is told so when the tests run under it.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfbclient.so\nleak:libEngine12.so\nleak:libicuuc.so\nleak:libicui18n.so\n"
+         "leak:__gconv_open\nleak:__gconv_lookup_cache\n";
+}
+
+// The in-process Firebird engine is not built for ThreadSanitizer: its own
+// locking overflows the deadlock detector and its internals are not ours to
+// report.
+extern "C" const char* __tsan_default_options() { return "detect_deadlocks=0"; }
+extern "C" const char* __tsan_default_suppressions() {
+  return "called_from_lib:libEngine12.so\ncalled_from_lib:libfbclient.so.2\nrace:libEngine12.so\nrace:libfbclient.so.2\n";
+}

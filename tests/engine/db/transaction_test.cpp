@@ -65,6 +65,30 @@ TEST(TransactionTest, DestroyingAnActiveTransactionRollsItBack) {
   EXPECT_EQ(db.QueryInt64("select count(*) from t"), 0);
 }
 
+TEST(TransactionTest, EndingATransactionEndsItsOpenResultSets) {
+  FirebirdTestDatabase db;
+  TQueryWrapper query;
+  {
+    TTranWrapper transaction(&db.Connection());
+    transaction.StartTransaction();
+    query.SetTransaction(&transaction);
+    query.SQL.Add("select 1 from rdb$database");
+    query.ExecQuery();
+    ASSERT_TRUE(query.Open());
+    transaction.Commit();
+    EXPECT_FALSE(query.Open());
+    EXPECT_TRUE(query.Eof());
+    EXPECT_NO_THROW(query.Close());
+
+    transaction.StartTransaction();
+    query.ExecQuery();
+    ASSERT_TRUE(query.Open());
+    // The transaction goes first, still active, with the result set open.
+  }
+  EXPECT_FALSE(query.Open());
+  EXPECT_NO_THROW(query.Close());
+}
+
 TEST(TransactionTest, ConcurrentWritersOnOneRowConflictAtOnce) {
   FirebirdTestDatabase db;
   db.Execute("create table t(id integer)");

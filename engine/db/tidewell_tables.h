@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// The schema generator: creates the tables missing from a database, each
+// with its id generator, trigger and indexes, then checks the recorded
+// schema version and brings an older schema up to the current one.
+//
+// Runs on the calling thread before any worker uses the database. Failures
+// of the database arrive as EFirebirdError; tables committed before a failure
+// stay. A database recording a newer schema than this program knows is left
+// untouched and refused with kt::Exception.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/db/tidewell_compability.h"
+
+namespace tidewell {
+
+class TtidewellGenerateTables {
+ public:
+  // Takes a pooled transaction (on the connection) and statement, and reads
+  // the tables that exist.
+  explicit TtidewellGenerateTables(TDbConnWrapper* database);
+  ~TtidewellGenerateTables();
+  TtidewellGenerateTables(const TtidewellGenerateTables&) = delete;
+  TtidewellGenerateTables& operator=(const TtidewellGenerateTables&) = delete;
+
+  // Creates each missing table in its own transaction, then CheckVersion.
+  void CreateMissingTables();
+  // Appends the upper-cased names of the database's user tables to list;
+  // returns how many there are.
+  int ListTables(std::vector<std::string>& list);
+  void CreateIdGenerator(const std::string& table, const std::string& column);
+  // table may carry the descending marker "#DINDX"; a failing "DROP INDEX"
+  // of the same name before is ignored.
+  void CreateIndex(const std::string& table, const std::string& columns, const std::string& explicitName,
+                   bool unique, const std::string& suffix);
+  void DeclareUdfs();
+  void CreateKeywordTriggers(bool alter);
+  // Records the version when missing and applies the upgrade steps the
+  // recorded version needs.
+  void CheckVersion();
+
+  // The recorded version found by the last CheckVersion: 0 when none was
+  // readable.
+  int FoundVersion() const { return found_version_; }
+  // The upgrade steps the last CheckVersion applied, in order.
+  const std::vector<int>& AppliedSteps() const { return applied_steps_; }
+
+ private:
+  void Run(const std::string& sql, bool isSelect = false);
+  // Runs step, ignoring its failure.
+  void Guarded(const std::function<void()>& step);
+  void CreateTable(const struct TableDefinition& table);
+  int ReadRecordedVersion(bool& rowFound, bool& readable);
+  std::vector<std::string> ColumnNames(const std::string& table);
+  void AddColumnWhenMissing(const std::string& table, const std::string& column, const std::string& addition);
+  void ApplyUpgradeSteps(int version);
+  void RecreateKeywordTriggers(const std::string& alteration);
+  void RollbackQuietly();
+
+  TDbConnWrapper* database_;
+  TTranWrapper* transaction_;
+  TQueryWrapper* query_;
+  std::vector<std::string> existing_tables_;
+  int created_tables_ = 0;
+  int found_version_ = 0;
+  std::vector<int> applied_steps_;
+};
+
+}  // namespace tidewell

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#include "engine/url_parts.h"
+
+namespace tidewell {
+namespace {
+
+// Cuts `text` at the first `mark`: returns what follows it, keeps the front.
+std::string_view CutAtFirst(std::string_view& text, char mark) {
+  const size_t found = text.find(mark);
+  if (found == std::string_view::npos) return {};
+  const std::string_view after = text.substr(found + 1);
+  text = text.substr(0, found);
+  return after;
+}
+
+// A protocol counts only when "://" comes before any "/" or "?", so a URL
+// carried in a query ("/go?to=http://x") is not taken for one.
+size_t ProtocolEnd(std::string_view url) {
+  const size_t marker = url.find("://");
+  if (marker == std::string_view::npos) return marker;
+  return url.substr(0, marker).find_first_of("/?") == std::string_view::npos ? marker : std::string_view::npos;
+}
+
+void SplitHostPort(std::string_view hostPort, TUrlParts& parts) {
+  // A bracketed IPv6 address holds colons of its own.
+  const size_t closing = hostPort.rfind(']');
+  const size_t colon = hostPort.rfind(':');
+  if (colon != std::string_view::npos && (closing == std::string_view::npos || colon > closing)) {
+    parts.port = hostPort.substr(colon + 1);
+    hostPort = hostPort.substr(0, colon);
+  }
+  parts.host = hostPort;
+}
+
+void SplitAuthority(std::string_view authority, TUrlParts& parts) {
+  const size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) {
+    std::string_view userInfo = authority.substr(0, at);
+    parts.password = CutAtFirst(userInfo, ':');
+    parts.user = userInfo;
+    authority = authority.substr(at + 1);
+  }
+  SplitHostPort(authority, parts);
+}
+
+}  // namespace
+
+TUrlParts TUrlParts::Split(std::string_view url) {
+  TUrlParts parts;
+  parts.bookmark = CutAtFirst(url, '#');
+  std::string_view rest = url;
+  const size_t protocolEnd = ProtocolEnd(url);
+  if (protocolEnd != std::string_view::npos) {
+    parts.protocol = url.substr(0, protocolEnd);
+    rest = url.substr(protocolEnd + 3);
+    const size_t authorityEnd = rest.find_first_of("/?");
+    SplitAuthority(rest.substr(0, authorityEnd), parts);
+    rest = authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
+  }
+  std::string_view beforeQuery = rest;
+  parts.params = CutAtFirst(beforeQuery, '?');
+  const size_t lastSlash = beforeQuery.rfind('/');
+  const size_t pathLength = lastSlash == std::string_view::npos ? 0 : lastSlash + 1;
+  parts.path = rest.substr(0, pathLength);
+  parts.document = rest.substr(pathLength);
+  return parts;
+}
+
+}  // namespace tidewell

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+// A URL cut into the parts the HTTP client works with: protocol, user,
+// password, host, port, path, document, parameters and bookmark. Never
+// raises; a text that is no URL simply has empty parts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tidewell {
+
+struct TUrlParts {
+  std::string protocol;  // before "://"; empty without one
+  std::string user;
+  std::string password;
+  std::string host;
+  std::string port;
+  // From the first "/" after the host through the last "/" before any "?".
+  std::string path;
+  // What follows the path, parameters included ("e.mp3?a=1"), bookmark not.
+  std::string document;
+  std::string params;    // after the first "?", without the bookmark
+  std::string bookmark;  // after the first "#"
+
+  static TUrlParts Split(std::string_view url);
+};
+
+}  // namespace tidewell
