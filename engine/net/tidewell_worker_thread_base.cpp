@@ -13,19 +13,18 @@
 #include <random>
 
 #include "engine/net/content_decoder.h"
-#include "engine/net/download_file_names.h"
 #include "engine/net/http_auth.h"
 #include "engine/net/open_search_file_parser.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/file_ops.h"
 #include "platform/main_loop.h"
 #include "platform/system.h"
 
 namespace tidewell {
 namespace {
-
-namespace names = download_names;
 
 const char kAuthorizationFailed[] = "Authorization failed ! (wrong password?)";
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
@@ -131,7 +130,15 @@ std::string MakeClientNonce() {
 }
 
 std::string ChangeFileExt(const std::string& name, const std::string& extension) {
-  return name.substr(0, name.size() - names::ExtractFileExt(name).size()) + extension;
+  int32_t position = 0, length = 0;
+  WideString current;
+  ExtractFileExtPos(kt::Utf8ToWide(name), position, length, current);
+  return position == 0 ? name + extension : kt::WideToUtf8(kt::Utf8ToWide(name).substr(0, position - 1)) + extension;
+}
+
+std::string LastPathComponent(const std::string& name) {
+  const size_t separator = name.find_last_of("/\\");
+  return separator == std::string::npos ? name : name.substr(separator + 1);
 }
 
 // The name that a "Content-Disposition" header proposes, reduced to its last
@@ -143,7 +150,7 @@ std::string DispositionFileName(const std::string& header) {
   for (size_t i = at + 9; i < header.size() && header[i] != ';' && header[i] != '\0'; ++i) {
     if (header[i] != '"' && header[i] != '\'') name += header[i];
   }
-  return Trim(names::LastPathComponent(Trim(name)));
+  return Trim(LastPathComponent(Trim(name)));
 }
 
 std::string FolderWithSeparator(const kt::WideString& folder) {
@@ -453,9 +460,9 @@ std::unique_ptr<TtidewellTrdJobPropClass> TtidewellWorkerThreadBase::MakeResult(
         if (GetEnclosureCredentials(itemId_, owner)) {
           t.userName = owner.userName;
           t.password = owner.password;
-          if (t.jobUrl.find("://") == std::string::npos) t.jobUrl = names::ResolveUrl(owner.feedLink, t.jobUrl);
+          if (t.jobUrl.find("://") == std::string::npos) t.jobUrl = ResolveUrl(owner.feedLink, t.jobUrl);
         }
-        t.downloadFile = FolderWithSeparator(targetFolder) + names::MakeTempDownloadFileName();
+        t.downloadFile = FolderWithSeparator(targetFolder) + MakeTempDownloadFileName();
         return std::make_unique<TtidewellTrdJobPropClass>(t.jobUrl, nullptr, kt::Utf8ToWide(t.downloadFile),
                                                           t.jobType);
       }
@@ -663,7 +670,7 @@ bool TtidewellWorkerThreadBase::FollowRedirect(TTransfer& t, const THttpExchange
   const int32_t status = reply.status;
   const std::string location = reply.Header("Location");
   if ((status != 301 && status != 302 && status != 307) || location.empty()) return false;
-  const std::string target = names::ResolveUrl(request.url, location);
+  const std::string target = ResolveUrl(request.url, location);
   if (status == 301) {
     moved_ = true;
     t.movedTarget = target;
@@ -748,15 +755,17 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   const std::string folder = FolderWithSeparator(targetFolder);
   const std::string name = FinalEnclosureName(t, result, fileName);
   int error = EEXIST;
-  std::string target;
+  WideString target;
   // Another download may take the same name meanwhile; the move never
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
-    target = names::MakeUniqueFileName(folder + name);
-    error = names::MoveFileWriteThrough(t.downloadFile, target);
+    target = MakeUniqueFileName(kt::Utf8ToWide(folder + name));
+    const bool moved = MoveFileUni(kt::Utf8ToWide(t.downloadFile), target,
+                                   platform::kMoveCopyAllowed | platform::kMoveWriteThrough);
+    error = moved ? 0 : errno;
   }
   if (error == 0) {
-    result.localFileName = kt::Utf8ToWide(target);
+    result.localFileName = target;
     return;
   }
   result.error = true;
@@ -768,14 +777,16 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
 std::string TtidewellWorkerThreadBase::FinalEnclosureName(TTransfer& t, TtidewellTrdJobPropClass& result,
                                                           const kt::WideString& fileName) {
   std::string name = kt::WideToUtf8(fileName);
-  const std::string document = names::UrlDocumentToFileName(result.finalUrl);
-  if (names::IsUsableFileExtension(document)) name = document;
+  const std::string document = UrlDocumentToFileName(result.finalUrl);
+  if (IsUsableFileExtension(document)) name = document;
   const std::string proposed = DispositionFileName(t.lastReply.Header("Content-Disposition"));
-  if (proposed.size() > 3 && names::IsUsableFileExtension(proposed)) name = proposed;
+  if (proposed.size() > 3 && IsUsableFileExtension(proposed)) name = proposed;
   name = Trim(ReplaceAll(ReplaceAll(name, "%20", " "), "%2E", "."));
-  name = names::SafeEnclosureFileName(name);
-  if (!names::IsUsableFileExtension(name)) {
-    const std::string extension = names::GetExtensionForContentType(result.contentType);
+  // The proposed name may hold separators again ("%2E%2E/"), so only its last
+  // component counts; dots-only names are replaced.
+  name = MakeSafeFileName(LastPathComponent(name));
+  if (!IsUsableFileExtension(name)) {
+    const std::string extension = GetExtensionForContentType(result.contentType);
     if (!extension.empty() && extension[0] == '.') name = ChangeFileExt(name, extension);
   }
   return name;
@@ -783,7 +794,7 @@ std::string TtidewellWorkerThreadBase::FinalEnclosureName(TTransfer& t, Ttidewel
 
 void TtidewellWorkerThreadBase::FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result) {
   result.CloseStream();
-  if (!t.downloadFile.empty()) ::unlink(t.downloadFile.c_str());
+  if (!t.downloadFile.empty()) DeleteFileUni(kt::Utf8ToWide(t.downloadFile));
   if (!result.error && result.errorText.empty() && StopOrTerminate()) result.errorText = MessageText(kFetchAborted);
   if (result.errorText.empty()) result.errorText = t.statusLine;
   result.error = true;

@@ -121,7 +121,7 @@ TEST_F(EnclosureDownload, ContentDispositionNeverLeavesTheTargetFolder) {
 
 TEST_F(EnclosureDownload, ContentTypeSuppliesAMissingExtension) {
   Serve("/get.php", {{"Content-Type", "audio/mpeg"}});
-  const RecordedResult result = Fetch("/get.php?id=4", "episode");
+  const RecordedResult result = Fetch("/get.php", "episode");
   ASSERT_FALSE(result.error) << result.errorText;
   EXPECT_EQ(kt::WideToUtf8(result.localFileName), target_ + "episode.mp3");
 }
