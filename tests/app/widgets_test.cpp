@@ -14,14 +14,15 @@ namespace larkspur {
 namespace {
 
 // One application object for the whole test program, on Qt's offscreen
-// platform.
+// platform. It is never destroyed: tearing it down among the other statics
+// at exit would outlive parts of Qt it depends on.
 QApplication& App() {
   static int argc = 1;
   static char name[] = "app_tests";
   static char* argv[] = {name, nullptr};
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 QImage Render(QWidget& widget) {
