@@ -3,6 +3,7 @@
 
 #include "engine/model/model_support.h"
 #include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
 
 namespace tidewell {
 namespace {
@@ -46,7 +47,7 @@ void TEnclosures::RunEnclosureLoad(std::vector<std::string> lines) {
     auto row = std::make_unique<TEnclosuresProperty>(this);
     row->EnclosureId = q.Fields(0).AsInteger();
     row->Url = q.Fields(1).AsString();
-    model::DecodeCharacterReferences(row->Url);
+    DecodeHtmlEntities(row->Url);
     row->Size = q.Fields(2).AsInteger();
     row->MimeType = q.Fields(3).AsString();
     row->FileLocation = q.Fields(4).AsString();

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Small routines the data-model collections share: SQL pieces, column
-// reading, the clock. The clock, tag stripping and entity decoding are kept
-// minimal here until the engine's date and text helpers take their place.
+// reading, the clock, display texts.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +17,6 @@ constexpr size_t kMaxInListValues = 1500;
 
 // " FIRST(count) SKIP(skip) " when count is above 0, else empty.
 std::string PagingClause(int32_t skip, int32_t count);
-// The ids joined with commas, without blanks.
-std::string CommaList(const TDynIntArray& ids);
 // "column in (ids)"; a list longer than the engine takes becomes
 // "(column in (...) or column in (...))", selecting the same rows.
 std::string InListCondition(const std::string& column, const TDynIntArray& ids);
@@ -30,9 +27,6 @@ TDateTime UtcNow();
 // Everything from "<" through the next ">" removed, then trimmed of white
 // space; an unclosed "<" and what follows it stay.
 std::u16string StripTagsAndTrim(const std::u16string& text);
-// Character references (&amp; &lt; &gt; &quot; &apos; &#N; &#xN;) replaced;
-// any other "&" stays, so query strings survive.
-void DecodeCharacterReferences(std::string& text);
 // Upper-cased ASCII letters.
 std::string UpperAscii(std::string text);
 

@@ -129,9 +129,9 @@ TEST_F(DeleteArticlesTest, PurgingByIdsAndEmptyListsAndIdsOfNoArticle) {
   EXPECT_EQ(Count("articles", "id=" + Of(stub.id) + " and deleted=2"), 1);
 }
 
-TEST_F(DeleteArticlesTest, ThousandsOfIdsAreDeletedLikeAFew) {
+TEST_F(DeleteArticlesTest, LongIdListsAreDeletedLikeShortOnes) {
   const int32_t feed = db_.InsertFeed("a");
-  db_.Execute("execute block as declare i int = 0; begin while (i < 1600) do begin "
+  db_.Execute("execute block as declare i int = 0; begin while (i < 3100) do begin "
               "insert into articles(feed_id,title) values(" + Of(feed) + ",'t'); i = i + 1; end end");
   TDynIntArray ids;
   {
@@ -145,9 +145,21 @@ TEST_F(DeleteArticlesTest, ThousandsOfIdsAreDeletedLikeAFew) {
     query.Close();
     transaction.Commit();
   }
-  ids.resize(1501);
-  Delete(ids, -1, true);
+  ASSERT_EQ(ids.size(), 3100u);
+  auto slice = [&](size_t from, size_t to) {
+    return TDynIntArray(ids.begin() + static_cast<std::ptrdiff_t>(from), ids.begin() + static_cast<std::ptrdiff_t>(to));
+  };
+  Delete(slice(0, 1500), -1, true);
+  EXPECT_EQ(Count("articles", "1=1"), 1600);
+  Delete(slice(1500, 3001), -1, true);
   EXPECT_EQ(Count("articles", "1=1"), 99);
+  Delete(slice(3001, 3002), -1, true);
+  EXPECT_EQ(Count("articles", "1=1"), 98);
+  TDynIntArray many = slice(3002, 3100);
+  while (many.size() < 10000) many.push_back(5000000 + static_cast<int32_t>(many.size()));
+  Delete(many, -1, false);
+  EXPECT_EQ(Count("articles", "deleted=1"), 98);
+  EXPECT_EQ(Count("buffer", "1=1"), 0);
 }
 
 TEST_F(DeleteArticlesTest, CallersRollbackUndoesTheWholeDeletion) {

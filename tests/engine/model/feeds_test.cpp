@@ -92,6 +92,10 @@ TEST(FeedsTest, KindsAreLeftOutUnlessAdmittedAndOpmlOnlyWithTheMarker) {
   feeds.LoadFeeds(all, "feed_id", 0, 0);
   EXPECT_EQ(LoadedIds(feeds), std::vector<int32_t>({root}));
   EXPECT_TRUE(feeds.GetItem(0)->IsSearchRoot);
+  feeds.TypeFilter = "x' or '1'='1";
+  feeds.LoadFeeds(all, "feed_id", 0, 0);
+  EXPECT_EQ(feeds.GetCount(), 0) << "a quote in the filter stays inside the literal";
+  feeds.TypeFilter = "OSRCROOT";
   // The marker alone admits every kind and adds no ORDER BY.
   feeds.LoadFeeds(all, "[AllowOPML]", 0, 0);
   EXPECT_EQ(feeds.GetCount(), 5);

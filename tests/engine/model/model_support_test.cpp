@@ -25,26 +25,6 @@ TEST(ModelSupportTest, InListSplitsAfterFifteenHundredValues) {
   EXPECT_EQ(text.substr(text.size() - 16), "4) or id in (9))");
 }
 
-TEST(ModelSupportTest, CharacterReferencesDecodeAndBareAmpersandsStay) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {"a&amp;b", "a&b"},
-      {"?x=1&y=2", "?x=1&y=2"},
-      {"?x=1&y=2&amp;z", "?x=1&y=2&z"},
-      {"&#65;&#x42;&lt;&gt;&quot;&apos;", "AB<>\"'"},
-      {"&#x20AC;", "\xE2\x82\xAC"},
-      {"&unknown;&", "&unknown;&"},
-      {"&#;&#xZZ;&#0;", "&#;&#xZZ;&#0;"},
-      {"", ""},
-  };
-  for (const Case& c : cases) {
-    std::string text = c.in;
-    model::DecodeCharacterReferences(text);
-    EXPECT_EQ(text, c.out) << c.in;
-  }
-}
-
 TEST(ModelSupportTest, TagsAreStrippedAndWhiteSpaceTrimmed) {
   EXPECT_EQ(model::StripTagsAndTrim(u"  <b>bold</b> and <i>it</i>\t"), u"bold and it");
   EXPECT_EQ(model::StripTagsAndTrim(u"a < b"), u"a < b");
