@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -33,6 +34,7 @@
 #include "engine/settings/configuration.h"
 #include "engine/tidewell_event_worker.h"
 #include "engine/tidewell_struct.h"
+#include "platform/event.h"
 
 namespace tidewell {
 
@@ -196,6 +198,10 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // The worker's own transaction and statement on the shared connection.
   TTranWrapper transaction_;
   TQueryWrapper query_;
+  // For the job loop of the derived worker: its lock, and the event an idle
+  // worker waits on (auto-reset, not set at first).
+  std::recursive_mutex criticalSection_;
+  platform::Event wakeUpEvent_{false, false};
 
  private:
 
