@@ -236,7 +236,7 @@ void TtidewellWorkerThreadBase::SetStopRequested(bool value) {
   stopRequested_ = value;
 }
 
-bool TtidewellWorkerThreadBase::GetWorking() const {
+bool TtidewellWorkerThreadBase::GetWorking() {
   std::shared_lock lock(lock_);
   return working_;
 }
@@ -375,9 +375,12 @@ bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t feedId, std::string& 
                    nullptr, [&](TQueryWrapper& q) { urlTemplate = q.Fields(0).AsString(); });
 }
 
-bool TtidewellWorkerThreadBase::Synchronize(const std::function<void()>& call) {
-  if (GetStopRequested()) return false;
-  return platform::MainThread().Synchronize(call);
+bool TtidewellWorkerThreadBase::HandOver(const TtidewellWorkerEvents::Fire& fire) {
+  const uint32_t thread = platform::CurrentThreadId();
+  const TQueueJobTypes jobType = GetJobType();
+  return events_.HandOver(
+      fire, [this] { return GetStopRequested(); },
+      [&](const std::string& message) { events_.FireFatalError(thread, message, url_, itemId_, jobType); });
 }
 
 std::string TtidewellWorkerThreadBase::ResolveOpenSearchUrl(const std::string& url) {
@@ -389,35 +392,44 @@ std::string TtidewellWorkerThreadBase::ResolveOpenSearchUrl(const std::string& u
 }
 
 void TtidewellWorkerThreadBase::DoHttpAuthenticate(std::string& userName, std::string& password) {
-  if (!OnHttpAuthenticate) return;
+  if (!events_.Snapshot().OnHttpAuthenticate) return;
   const TFeedOpType operation = itemId_ < 1 ? TFeedOpType::cInsert : TFeedOpType::cUpdate;
   const uint32_t thread = platform::CurrentThreadId();
   const TQueueJobTypes jobType = GetJobType();
-  Synchronize([&] { OnHttpAuthenticate(thread, operation, url_, itemId_, jobType, userName, password); });
+  HandOver([&](const TtidewellWorkerHandlers& h) {
+    if (h.OnHttpAuthenticate) h.OnHttpAuthenticate(thread, operation, url_, itemId_, jobType, userName, password);
+  });
 }
 
 void TtidewellWorkerThreadBase::DoHttpReqBegin() {
-  if (!OnHttpReqBegin) return;
+  if (!events_.Snapshot().OnHttpReqBegin) return;
   const uint32_t thread = platform::CurrentThreadId();
   const TQueueJobTypes jobType = GetJobType();
-  Synchronize([&] { OnHttpReqBegin(thread, itemId_, url_, jobType); });
+  HandOver([&](const TtidewellWorkerHandlers& h) {
+    if (h.OnHttpReqBegin) h.OnHttpReqBegin(thread, itemId_, url_, jobType);
+  });
 }
 
 void TtidewellWorkerThreadBase::DoHttpReqEnd(int32_t httpCode) {
-  if (!OnHttpReqEnd) return;
+  if (!events_.Snapshot().OnHttpReqEnd) return;
   const uint32_t thread = platform::CurrentThreadId();
   const TQueueJobTypes jobType = GetJobType();
-  Synchronize([&] { OnHttpReqEnd(thread, itemId_, url_, jobType, httpCode); });
+  HandOver([&](const TtidewellWorkerHandlers& h) {
+    if (h.OnHttpReqEnd) h.OnHttpReqEnd(thread, itemId_, url_, jobType, httpCode);
+  });
 }
 
 void TtidewellWorkerThreadBase::DoDownloading(int64_t bytesDownloaded, int64_t bytesTotal) {
-  if (!OnDownloading) return;
+  // Without a handler the block costs no trip to the main thread.
+  if (!events_.Snapshot().OnDownloading) return;
   const uint32_t thread = platform::CurrentThreadId();
   const TQueueJobTypes jobType = GetJobType();
   bool terminate = terminateDownload_;
-  Synchronize([&] {
-    OnDownloading(thread, ClampToInt32(bytesDownloaded), ClampToInt32(bytesTotal), url_, parentItemId_, itemId_,
-                  jobType, terminate);
+  HandOver([&](const TtidewellWorkerHandlers& h) {
+    if (h.OnDownloading) {
+      h.OnDownloading(thread, ClampToInt32(bytesDownloaded), ClampToInt32(bytesTotal), url_, parentItemId_, itemId_,
+                      jobType, terminate);
+    }
   });
   if (terminate) terminateDownload_ = true;
 }

@@ -12,7 +12,7 @@
 // Inputs: the shared worker connection (the look-ups of Download run in the
 // worker's own transaction on it), the configuration (its proxy values), the
 // global settings (the raw-data size limit), and the event handlers
-// (std::function members, copied in by the engine). Without a connection
+// (the worker's copies in WorkerEvents(), set by the engine). Without a connection
 // the look-ups answer "nothing known"; without a configuration the proxy
 // values given to SetProxySettings apply.
 #pragma once
@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -31,23 +32,14 @@
 #include "engine/net/proxy_settings.h"
 #include "engine/net/tidewell_trd_job_prop_class.h"
 #include "engine/settings/configuration.h"
+#include "engine/tidewell_event_worker.h"
 #include "engine/tidewell_struct.h"
+#include "platform/event.h"
 
 namespace tidewell {
 
-class TtidewellWorkerThreadBase {
+class TtidewellWorkerThreadBase : public TtidewellEventWorker {
  public:
-  using TOnHttpAuthenticate = std::function<void(uint32_t threadID, TFeedOpType operation, const std::string& url,
-                                                 int32_t itemId, TQueueJobTypes jobtype, std::string& username,
-                                                 std::string& password)>;
-  using TOnHttpWorkExt =
-      std::function<void(uint32_t threadID, int32_t bytesDownloaded, int32_t bytesTotal, const std::string& url,
-                         int32_t parentItemId, int32_t itemId, TQueueJobTypes jobtype, bool& terminateDownload)>;
-  using THttpGetStart =
-      std::function<void(uint32_t threadId, int32_t itemId, const std::string& url, TQueueJobTypes jobType)>;
-  using THttpGetEnd = std::function<void(uint32_t threadId, int32_t itemId, const std::string& url,
-                                         TQueueJobTypes jobType, int32_t httpRCode)>;
-
   static constexpr int kRedirectMaximum = 6;
   static constexpr int64_t kFeedQuota = 5242880;
   // The authentication round at which the download gives up.
@@ -65,7 +57,7 @@ class TtidewellWorkerThreadBase {
                             TConfiguration* settings);
   // REQUIRES: the thread has ended (the derived class stops and waits for it
   // in its own destructor, since Execute belongs to it).
-  virtual ~TtidewellWorkerThreadBase();
+  ~TtidewellWorkerThreadBase() override;
   TtidewellWorkerThreadBase(const TtidewellWorkerThreadBase&) = delete;
   TtidewellWorkerThreadBase& operator=(const TtidewellWorkerThreadBase&) = delete;
 
@@ -84,7 +76,7 @@ class TtidewellWorkerThreadBase {
 
   bool GetStopRequested() const;
   void SetStopRequested(bool value);
-  bool GetWorking() const;
+  bool GetWorking() override;
   void SetWorking(bool value);
   TQueueJobTypes GetJobType() const;
   void SetJobType(TQueueJobTypes value);
@@ -114,11 +106,8 @@ class TtidewellWorkerThreadBase {
                 const std::string& userName, const std::string& password, const kt::WideString& targetFolder,
                 const kt::WideString& fileName, PHttpRawDataReq rawDataReq, void* context);
 
-  // Event handlers, copied in by the engine; unset ones are not called.
-  TOnHttpAuthenticate OnHttpAuthenticate;
-  TOnHttpWorkExt OnDownloading;
-  THttpGetStart OnHttpReqBegin;
-  THttpGetEnd OnHttpReqEnd;
+  // The worker's copies of the engine's handlers; unset ones are not called.
+  TtidewellWorkerEvents& WorkerEvents() override { return events_; }
 
  protected:
   // The owner of an enclosure: its feed's link and credentials (password
@@ -144,10 +133,10 @@ class TtidewellWorkerThreadBase {
   // The search feed's link and its root's URL template; false when either
   // row is missing.
   virtual bool GetOpenSearchQuery(int32_t feedId, std::string& searchTerms, std::string& urlTemplate);
-  // Runs call on the main thread while this thread waits; false when it did
-  // not run (stop requested, shut-down). The feed worker replaces it by its
-  // hand-over routine.
-  virtual bool Synchronize(const std::function<void()>& call);
+  // Runs fire on the main thread with the handlers of that moment while this
+  // thread waits; false when it did not run (stop requested, shut-down). A
+  // handler's failure is reported as OnFatalError with its message.
+  virtual bool HandOver(const TtidewellWorkerEvents::Fire& fire);
 
   // The URL of a search feed's query (the job's OpenSearch flag set), the
   // URL itself otherwise; "localhost" when the rows are missing.
@@ -209,10 +198,15 @@ class TtidewellWorkerThreadBase {
   // The worker's own transaction and statement on the shared connection.
   TTranWrapper transaction_;
   TQueryWrapper query_;
+  // For the job loop of the derived worker: its lock, and the event an idle
+  // worker waits on (auto-reset, not set at first).
+  std::recursive_mutex criticalSection_;
+  platform::Event wakeUpEvent_{false, false};
 
  private:
 
   THttpExchange exchange_;
+  TtidewellWorkerEvents events_;
   std::thread thread_;
   std::atomic<bool> terminated_{false};
 

@@ -258,7 +258,7 @@ TEST(DownloadProgress, DownloadingFiresOnTheMainThreadAndCanTerminate) {
   DownloadTestWorker worker;
   std::vector<int32_t> downloaded;
   std::vector<uint32_t> threads;
-  worker.OnDownloading = [&](uint32_t thread, int32_t bytes, int32_t total, const std::string& url, int32_t parent,
+  worker.handlers.OnDownloading = [&](uint32_t thread, int32_t bytes, int32_t total, const std::string& url, int32_t parent,
                              int32_t item, TQueueJobTypes kind, bool& terminate) {
     threads.push_back(platform::CurrentThreadId());
     downloaded.push_back(bytes);
@@ -270,8 +270,8 @@ TEST(DownloadProgress, DownloadingFiresOnTheMainThreadAndCanTerminate) {
   };
   std::vector<std::string> begins;
   std::vector<int32_t> ends;
-  worker.OnHttpReqBegin = [&](uint32_t, int32_t, const std::string& url, TQueueJobTypes) { begins.push_back(url); };
-  worker.OnHttpReqEnd = [&](uint32_t, int32_t, const std::string&, TQueueJobTypes, int32_t code) { ends.push_back(code); };
+  worker.handlers.OnHttpReqBegin = [&](uint32_t, int32_t, const std::string& url, TQueueJobTypes) { begins.push_back(url); };
+  worker.handlers.OnHttpReqEnd = [&](uint32_t, int32_t, const std::string&, TQueueJobTypes, int32_t code) { ends.push_back(code); };
   DownloadTestWorker::Job job;
   job.url = server.Url("/slow.xml");
   const auto result = worker.FetchOnWorkerThread(job);
@@ -336,6 +336,41 @@ TEST(DownloadOpenSearch, SearchFeedsFetchTheirQueryUrl) {
   const auto result = worker.Fetch(job);
   ASSERT_FALSE(result.error) << result.errorText;
   EXPECT_EQ(server.Requests().at(0).target, "/search?q=tide%20tables&n=1000&start=1&lang=*");
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(DownloadEvents, HandlersFailureIsReportedAsFatalErrorAndTheTransferGoesOn) {
+  TestHttpServer server;
+  AnswerRaw(server, "/feed.xml", TestHttpServer::Response(200, "OK", {}, kFeed));
+  DownloadTestWorker worker;
+  worker.handlers.OnHttpReqBegin = [](uint32_t, int32_t, const std::string&, TQueueJobTypes) {
+    throw kt::Exception("handler broke");
+  };
+  std::vector<std::string> fatal;
+  worker.handlers.OnFatalError = [&](uint32_t, const std::string& message, const std::string& url, int32_t,
+                                     TQueueJobTypes) { fatal.push_back(message + " " + url); };
+  const auto result = worker.Fetch(server.Url("/feed.xml"));
+  EXPECT_FALSE(result.error) << result.errorText;
+  EXPECT_EQ(result.body, kFeed);
+  EXPECT_EQ(fatal, (std::vector<std::string>{"handler broke " + server.Url("/feed.xml")}));
+}
+
+TEST(DownloadEvents, NoEventFiresOnceAStopIsRequested) {
+  TestHttpServer server;
+  AnswerRaw(server, "/feed.xml", TestHttpServer::Response(200, "OK", {}, kFeed));
+  DownloadTestWorker worker;
+  int fired = 0;
+  worker.handlers.OnHttpReqBegin = [&](uint32_t, int32_t, const std::string&, TQueueJobTypes) { ++fired; };
+  worker.handlers.OnHttpReqEnd = [&](uint32_t, int32_t, const std::string&, TQueueJobTypes, int32_t) { ++fired; };
+  worker.RequestStop();
+  const auto result = worker.Fetch(server.Url("/feed.xml"));
+  EXPECT_TRUE(result.error);
+  EXPECT_EQ(fired, 0);
 }
 
 }  // namespace

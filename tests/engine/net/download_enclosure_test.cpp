@@ -153,7 +153,7 @@ TEST_F(EnclosureDownload, TerminatedTransferLeavesNoFileAndSaysWhy) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
     c.SendSlowly(std::string(100000, 'x'), 1000, 20);
   });
-  worker_.OnDownloading = [](uint32_t, int32_t bytes, int32_t, const std::string&, int32_t, int32_t, TQueueJobTypes,
+  worker_.handlers.OnDownloading = [](uint32_t, int32_t bytes, int32_t, const std::string&, int32_t, int32_t, TQueueJobTypes,
                              bool& terminate) { terminate = bytes > 2000; };
   const RecordedResult result = Fetch("/long.mp3");
   EXPECT_TRUE(result.error);

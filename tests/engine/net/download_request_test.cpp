@@ -226,7 +226,7 @@ TEST(DownloadAuthentication, BasicCredentialsComeFromTheHandler) {
   });
   DownloadTestWorker worker;
   std::vector<std::string> asked;
-  worker.OnHttpAuthenticate = [&](uint32_t, TFeedOpType operation, const std::string& url, int32_t itemId,
+  worker.handlers.OnHttpAuthenticate = [&](uint32_t, TFeedOpType operation, const std::string& url, int32_t itemId,
                                   TQueueJobTypes kind, std::string& user, std::string& password) {
     asked.push_back(url + " " + std::to_string(itemId) + " " + EnumName(operation) + " " + EnumName(kind) + " " + user);
     user = "ann";
@@ -290,7 +290,7 @@ TEST(DownloadAuthentication, DigestChallengeIsAnswered) {
   });
   DownloadTestWorker worker;
   int asked = 0;
-  worker.OnHttpAuthenticate = [&](uint32_t, TFeedOpType, const std::string&, int32_t, TQueueJobTypes,
+  worker.handlers.OnHttpAuthenticate = [&](uint32_t, TFeedOpType, const std::string&, int32_t, TQueueJobTypes,
                                   std::string& user, std::string& password) {
     ++asked;
     user = "ann";
@@ -309,7 +309,7 @@ TEST(DownloadAuthentication, GivesUpAtTheEleventhChallenge) {
   });
   DownloadTestWorker worker;
   int asked = 0;
-  worker.OnHttpAuthenticate = [&](uint32_t, TFeedOpType, const std::string&, int32_t, TQueueJobTypes,
+  worker.handlers.OnHttpAuthenticate = [&](uint32_t, TFeedOpType, const std::string&, int32_t, TQueueJobTypes,
                                   std::string& user, std::string& password) {
     ++asked;
     user = "ann";

@@ -92,6 +92,9 @@ class DownloadTestWorker : public TtidewellWorkerThreadBase {
   std::string openSearchTerms;
   std::string openSearchTemplate;
 
+  // Handed to the worker's copies before each job.
+  TtidewellWorkerHandlers handlers;
+
   std::vector<RecordedResult> results;
   // Called for each result before it is recorded.
   std::function<void(TtidewellTrdJobPropClass&, int phase)> onResponse;
@@ -144,6 +147,7 @@ class DownloadTestWorker : public TtidewellWorkerThreadBase {
 
  private:
   void Prepare(const Job& job) {
+    WorkerEvents().Change([this](TtidewellWorkerHandlers& h) { h = handlers; });
     SetJobType(job.kind);
     itemId_ = job.itemId;
     parentItemId_ = 7;
