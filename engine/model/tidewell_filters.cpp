@@ -286,14 +286,9 @@ class TWhereBuilder {
     std::string expression = FieldExpression(node, field);
     std::string head, tail;
     if (table == "keywords") {
-      const std::string n = std::to_string(++alias_counter_);
-      head = "exists(select k" + n + ".id from keywords k" + n + " ";
-      if (keywords_joined_)
-        head += std::string(" where ") + "(k" + n + ".id=article_keywords.keyword_id) and ";
-      else
-        head += ",article_keywords l" + n + " " + " where " + "(l" + n + ".article_id=articles.id) and (l" + n +
-                ".keyword_id=k" + n + ".id) and ";
-      expression = ReplaceFirstNoCase(expression, "keywords", "k" + n);
+      const std::string alias = std::to_string(++alias_counter_);
+      head = KeywordExistsHead(alias);
+      expression = ReplaceFirstNoCase(expression, "keywords", "k" + alias);
       tail = ")";
     }
     const std::string comparison = (op == kOpInList || op == kOpNotInList)
@@ -301,6 +296,15 @@ class TWhereBuilder {
                                        : expression + OperatorText(op, node.GetDataType());
     if (bind_) BindValues(node);
     return head + comparison + tail;
+  }
+
+  // A keyword comparison looks for one keyword of the article: through the
+  // keyword row the select already joins, or through its own link rows.
+  std::string KeywordExistsHead(const std::string& n) const {
+    const std::string head = "exists(select k" + n + ".id from keywords k" + n + " ";
+    if (keywords_joined_) return head + " where " + "(k" + n + ".id=article_keywords.keyword_id) and ";
+    return head + ",article_keywords l" + n + " " + " where " + "(l" + n + ".article_id=articles.id) and (l" + n +
+           ".keyword_id=k" + n + ".id) and ";
   }
 
   static std::string OperatorText(uint8_t op, uint8_t type) {
