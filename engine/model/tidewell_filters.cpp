@@ -7,7 +7,9 @@
 #include <chrono>
 #include <optional>
 
+#include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
 #include "toolkit/exception.h"
 
 namespace tidewell {
@@ -103,22 +105,6 @@ TDateTime UtcNow() {
   return std::chrono::duration<double>(since).count() / 86400.0 + kUnixEpochDays;
 }
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-// Days since 1899-12-30 of a Gregorian date.
-double DateDays(int year, int month, int day) {
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = y / 400;
-  const int yearOfEra = y - era * 400;
-  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097.0 + dayOfEra - 719468 + kUnixEpochDays;
-}
-
 // Reads 1 to maxDigits digits at `at`.
 bool ReadDigits(const std::string& text, size_t& at, size_t maxDigits, int& value) {
   size_t count = 0;
@@ -151,10 +137,11 @@ std::optional<TDateTime> ParseDateTimeText(const std::string& text) {
     if (at < text.size() && !ReadSeparated(text, at, ':', 2, second)) return std::nullopt;
     if (at != text.size()) return std::nullopt;
   }
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-      minute > 59 || second > 59)
+  try {
+    return EncodeDateTime(year, month, day, hour, minute, second);
+  } catch (const ETWInvalidDate&) {
     return std::nullopt;
-  return DateDays(year, month, day) + (hour * 3600 + minute * 60 + second) / 86400.0;
+  }
 }
 
 // "+n" / "-n": UTC now plus n minutes; anything else a date-time text.
@@ -218,11 +205,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
   return text;
-}
-
-std::string SqlPagingPrefix(int32_t count, int32_t skip) {
-  if (count <= 0) return "";
-  return " FIRST(" + std::to_string(count) + ") SKIP(" + std::to_string(skip) + ") ";
 }
 
 // ---- The condition of a tree --------------------------------------------------
@@ -304,14 +286,9 @@ class TWhereBuilder {
     std::string expression = FieldExpression(node, field);
     std::string head, tail;
     if (table == "keywords") {
-      const std::string n = std::to_string(++alias_counter_);
-      head = "exists(select k" + n + ".id from keywords k" + n + " ";
-      if (keywords_joined_)
-        head += std::string(" where ") + "(k" + n + ".id=article_keywords.keyword_id) and ";
-      else
-        head += ",article_keywords l" + n + " " + " where " + "(l" + n + ".article_id=articles.id) and (l" + n +
-                ".keyword_id=k" + n + ".id) and ";
-      expression = ReplaceFirstNoCase(expression, "keywords", "k" + n);
+      const std::string alias = std::to_string(++alias_counter_);
+      head = KeywordExistsHead(alias);
+      expression = ReplaceFirstNoCase(expression, "keywords", "k" + alias);
       tail = ")";
     }
     const std::string comparison = (op == kOpInList || op == kOpNotInList)
@@ -319,6 +296,15 @@ class TWhereBuilder {
                                        : expression + OperatorText(op, node.GetDataType());
     if (bind_) BindValues(node);
     return head + comparison + tail;
+  }
+
+  // A keyword comparison looks for one keyword of the article: through the
+  // keyword row the select already joins, or through its own link rows.
+  std::string KeywordExistsHead(const std::string& n) const {
+    const std::string head = "exists(select k" + n + ".id from keywords k" + n + " ";
+    if (keywords_joined_) return head + " where " + "(k" + n + ".id=article_keywords.keyword_id) and ";
+    return head + ",article_keywords l" + n + " " + " where " + "(l" + n + ".article_id=articles.id) and (l" + n +
+           ".keyword_id=k" + n + ".id) and ";
   }
 
   static std::string OperatorText(uint8_t op, uint8_t type) {

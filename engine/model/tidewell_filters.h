@@ -12,8 +12,11 @@
 // Operators: 3 =, 4 !=, 5 >, 6 >=, 7 <, 8 <=, 9 contains, 10 does not
 // contain, 11 starts with, 12 ends with, 13 in list, 14 not in list, 15 open
 // comparison (the field expression alone). Data types: 1 text, 2 integer,
-// 3 date-time ("+n"/"-n": UTC now plus n minutes; else "yyyy-mm-dd[ hh:nn[:ss]]"),
-// 4 UTF-8 text in a blob, searched with the schema's text-search functions.
+// 3 date-time ("+n"/"-n": UTC now plus n minutes; else a date-time text
+// "yyyy-mm-dd[ hh:nn[:ss]]", compared with the stored UTC values as it
+// stands), 4 UTF-8 text in a blob, searched with the schema's text-search
+// functions. Operator 15 puts the field into the SQL text as it stands: it
+// is for filters the application itself defines.
 //
 // Every value reaches the database as a bound parameter, except the values
 // of integer in-lists, which are checked to be integers and written as such.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A database with the tables, generators and text-search functions filters
-// use, a small set of feeds, articles, enclosures, keywords and web pages,
-// and helpers that build filter trees and run the article select.
+// A database with the engine's schema, a small set of feeds, articles,
+// enclosures, keywords and web pages, and helpers that build filter trees
+// and run the article select.
 //
 // Articles (all live unless said otherwise):
 //   1 feed 1 "Apple pie"       body "Fresh apple pie recipe"  2024-01-10 10:00  rating 1  keywords food, fruit
@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/db/tidewell_schema_texts.h"
+#include "engine/db/tidewell_tables.h"
 #include "engine/model/tidewell_filters.h"
 #include "support/firebird_test_database.h"
 
@@ -41,15 +41,13 @@ inline tidewell::TDateTime UtcNowForTest() {
   return std::chrono::duration<double>(since).count() / 86400.0 + 25569.0;
 }
 
-// The tables, id generators and triggers, and the text-search functions.
+// The page size the schema's widest index keys need.
+constexpr int32_t kSchemaPageSize = 16384;
+
+// The whole schema, as the engine creates it.
 inline void CreateFilterSchema(testing_support::FirebirdTestDatabase& db) {
-  for (const tidewell::TableDefinition& table : tidewell::SchemaTables()) {
-    db.Execute(tidewell::CreateTableSql(table));
-    if (*table.generatedColumn == '\0') continue;
-    db.Execute(tidewell::CreateGeneratorSql(table.name));
-    db.Execute(tidewell::CreateIdTriggerSql(table.name, table.generatedColumn));
-  }
-  for (const std::string& function : tidewell::TextSearchFunctionSql()) db.Execute(function);
+  tidewell::TtidewellGenerateTables generator(&db.Connection());
+  generator.CreateMissingTables();
 }
 
 inline void InsertArticle(testing_support::FirebirdTestDatabase& db, int id, int feed, const std::string& title,
@@ -156,7 +154,7 @@ using Ids = std::vector<int32_t>;
 class SharedFilterDatabase : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    db_ = new testing_support::FirebirdTestDatabase();
+    db_ = new testing_support::FirebirdTestDatabase(kSchemaPageSize);
     CreateFilterSchema(*db_);
     SeedArticles(*db_);
   }

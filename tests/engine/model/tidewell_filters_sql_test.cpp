@@ -82,7 +82,7 @@ TEST_F(FilterSqlTest, ApplicationFilterCompilesLineByLine) {
 }
 
 TEST_F(FilterSqlTest, ApplicationFilterBindsNoParameter) {
-  testing_support::FirebirdTestDatabase db;
+  testing_support::FirebirdTestDatabase db(kSchemaPageSize);
   CreateFilterSchema(db);
   TFilterWorkShop workShop(&db.Connection());
   std::unique_ptr<TFilter> filter(NewNode(&workShop, 13, "enclosures.download_status", 2, {"0"}));
@@ -261,7 +261,7 @@ TEST_F(FilterSqlTest, BadDefinitionsAreRefusedWithTheirMessages) {
 }
 
 TEST_F(FilterSqlTest, EmptyDateValueIsRefusedWhenBinding) {
-  testing_support::FirebirdTestDatabase db;
+  testing_support::FirebirdTestDatabase db(kSchemaPageSize);
   CreateFilterSchema(db);
   TFilterWorkShop workShop(&db.Connection());
   auto root = OneComparison(&workShop, 5, "articles.created", 3, {" "});

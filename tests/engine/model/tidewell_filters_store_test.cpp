@@ -60,7 +60,7 @@ class FilterStoreTest : public ::testing::Test {
   }
   TFilter* Child(TFilter* node, int index) { return node->Conditions->GetItem(index); }
 
-  testing_support::FirebirdTestDatabase db_;
+  testing_support::FirebirdTestDatabase db_{kSchemaPageSize};
   TFilterWorkShop workShop_{&db_.Connection()};
 };
 
@@ -178,7 +178,7 @@ TEST_F(FilterStoreTest, DeletingRemovesNodesValuesAndFilterVariables) {
   workShop_.DeleteFilter(root.get(), true, nullptr);
   EXPECT_EQ(FilterRows(), 1);
   EXPECT_EQ(ValueRows(), 0);
-  EXPECT_EQ(Int("select count(*) from variables"), 2);
+  EXPECT_EQ(Int("select count(*) from variables where itemId=" + rootId), 2);
 
   workShop_.DeleteFilter(root.get(), false, nullptr);
   EXPECT_EQ(FilterRows(), 0);
