@@ -12,6 +12,7 @@ packages=(
   media-types
   xvfb xauth
   unicode-data clang
+  libgumbo-dev
 )
 
 missing=()
