@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: MIT
+// The feed engine: the component an application makes once. It owns the
+// configuration, three connections to the database (the application's data
+// access, the engine's own work, and the workers' shared one), the pool of
+// five feed workers, the smart-update timer, the process's insert helper and
+// the published events (tidewell_engine_events.h).
+//
+// Threads: every public operation belongs to the main thread. The workers run
+// their own threads and reach the main thread through hand-overs.
+//
+// Lifetime: created (workers idle, timer off, not connected) -> connected ->
+// smart update active -> shut down (StopThreads; thread count -1) ->
+// destroyed. One engine per process: a second one fails to construct with
+// "DB helper class already exists !".
+//
+// Shut-down never kills a thread and never deadlocks: while the main thread
+// waits for a worker it keeps running the pending hand-overs (which a
+// stopping worker drops anyway). A worker still running after the time-out
+// is detached: it is left alive, and so are the workers' connection, the
+// configuration and the insert helper it may still be using.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "engine/db/tidewell_compability.h"
+#include "engine/model/articles.h"
+#include "engine/model/feeds.h"
+#include "engine/model/tidewell_filters.h"
+#include "engine/settings/configuration.h"
+#include "engine/tidewell_engine_events.h"
+#include "engine/tidewell_pool_worker.h"
+#include "engine/tidewell_struct.h"
+#include "engine/tidewell_timer.h"
+#include "platform/main_loop.h"
+
+namespace tidewell {
+
+class TtidewellDbHelper;
+
+// How the engine is made. The defaults are those of an application at run
+// time.
+struct TtidewellOptions {
+  // At design time no worker is made and the timer cannot be switched on.
+  bool designing = false;
+  // Makes the workers of the pool; empty: the feed worker.
+  TtidewellWorkerFactory workerFactory;
+  // The main thread's loop, which must outlive the engine.
+  platform::MainLoop* mainLoop = nullptr;
+  // How long shut-down waits for each worker before detaching it.
+  int stopTimeoutMs = 30000;
+};
+
+class Ttidewell : public TtidewellEngineEvents {
+ public:
+  static constexpr int32_t kBatchSize = 250;
+  static constexpr int16_t kThreadCount = 5;
+  static constexpr int32_t kTimeoutMs = 55000;
+  static constexpr uint32_t kFirstTickMs = 3000;
+  static constexpr uint32_t kTimerOffIntervalMs = 1000;
+  static constexpr uint32_t kErrorIntervalMs = 120000;
+  static constexpr int kTimedOutPauseMs = 35000;
+  static constexpr uint8_t kFeedsOptions = 5;
+
+  // Called with the number of workers and the ordinal (from 1) of the one
+  // being stopped.
+  using TStopProgress = std::function<void(int32_t workerCount, int32_t ordinal)>;
+
+  Ttidewell();
+  explicit Ttidewell(TtidewellOptions options);
+  // StopThreads with the shut-down flag, then frees everything.
+  ~Ttidewell() override;
+  Ttidewell(const Ttidewell&) = delete;
+  Ttidewell& operator=(const Ttidewell&) = delete;
+
+  // ---- Construction and shut-down ------------------------------------------
+
+  // Stops and frees every worker (see the file comment); nothing when none
+  // is left or a shut-down ran already. With shutDown the timer goes off and
+  // the insert helper stops.
+  void StopThreads(bool shutDown, const TStopProgress& progress = {});
+  // The workers left; -1 after StopThreads.
+  int16_t ThreadCount() const { return threadCount_; }
+
+  // While loading, the database setters change nothing and the getters read
+  // empty; EndLoading ends it.
+  void BeginLoading() { loading_ = true; }
+  void EndLoading() { loading_ = false; }
+  bool Loading() const { return loading_; }
+  bool Designing() const { return designing_; }
+
+  // ---- Published properties ------------------------------------------------
+
+  const std::string& GetDbLoginname() const;
+  void SetDbLoginname(const std::string& value);
+  const std::string& GetDbPassword() const;
+  void SetDbPassword(const std::string& value);
+  const std::string& GetDbFilePath() const { return dbFilePath_; }
+  // Raises "Database file "%s" not found" (unless loading) for a local file
+  // that does not exist; a "host:path" name is the server's to check.
+  void SetDbFilePath(const std::string& value);
+  // True connects the main, the engine's and the workers' connection, in
+  // that order; false disconnects all three.
+  bool GetConnected() const;
+  void SetConnected(bool value);
+
+  // Stored in the engine and its filter workshop.
+  void SetOwnerId(int32_t id);
+  int32_t OwnerId() const { return ownerId_; }
+
+  // ---- Operations for applications -----------------------------------------
+
+  // A new database file at path (a folder, with or without a file name):
+  // true when a file was made. Never raises: errorText gets the reason and
+  // fileName is cleared. fileName receives the full name, also made the
+  // engine's database file.
+  bool CreateDatabase(const std::string& path, const std::string& userName, const std::string& password,
+                      std::string& fileName, std::string& errorText);
+  // The missing tables and upgrades of the schema, then ClearBuffer.
+  void CreateTables(std::string& text);
+  // Empties table buffer; true.
+  bool ClearBuffer();
+  // Subscribes a feed; its first download comes from the timer or
+  // UpdateFeed. Returns the new feed's id, 0 for a blank URL.
+  int32_t AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription);
+  // Makes the feed due now and queues it at the head of a worker's queue.
+  // Raises "Feed (%d) not found" when no feed has the id.
+  void UpdateFeed(int32_t feedId);
+  // The id of the feed with that link (any case), -1 when none. Runs in
+  // transaction when given, else in one of its own.
+  int32_t FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction = nullptr);
+  // The engine's feeds on the main connection.
+  TFeeds* GetFeeds();
+  TArticles* GetArticles() { return articles_.get(); }
+  TFilterWorkShop* GetFilterWorkShop() { return filterWorkShop_.get(); }
+  // A new filter of the engine's workshop, owning its children and saving
+  // through.
+  std::unique_ptr<TFilter> NewFilter();
+  TFilter* CloneFilter(TFilter* source, TFilter* target, bool keepIds);
+  // Queues again every interrupted or failed download: of the ids given, or
+  // with none all but those that ended in 404. Partial ".tmp" files are
+  // deleted.
+  void ResetEnclosureDownloads(const TDynIntArray& enclosureIds = {});
+  // The text with its character and entity references resolved; unchanged
+  // when it is no well-formed XML text (an "&" without ";", say).
+  static void UnescapeXmlText(const WideString& text, bool option, WideString& result);
+  // Binds transaction to the engine's own connection and starts it unless
+  // doNotStart; returns that connection.
+  TDbConnWrapper* BindTransaction(TTranWrapper* transaction, bool doNotStart);
+
+  // ---- Job distribution and the update timer -------------------------------
+
+  // counts[i] for worker i of workers: jobs div workers, the first
+  // jobs mod workers one more.
+  static void DistributeJobs(int32_t jobs, int32_t workers, std::vector<int32_t>& counts);
+  // One feed job per id, spread over the workers holding no enclosure job,
+  // shortest queue first. Raises "No active connection" when not connected.
+  void UpdateFeeds(const TDynIntArray& feedIds, bool atFront);
+  // One enclosure job per enclosure with a URL, on the upper half of the
+  // pool, shortest queue first.
+  void DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder);
+  void SetSmartUpdateActive(bool active);
+  bool SmartUpdateActive() const { return timer_->Enabled(); }
+  uint32_t TimerInterval() const { return timer_->Interval(); }
+  int32_t QueuedJobCount();
+  bool IsJobQueued(TQueueJobTypes kind, int32_t ignoreThreadId);
+  bool IsFeedJobQueued();
+  // The timer's tick: queues the feeds whose next update is due.
+  void SmartUpdateTimer();
+
+  // ---- Access for workers and tests ----------------------------------------
+
+  TConfiguration* Configuration() { return configuration_.get(); }
+  TDbConnWrapper& MainConnection() { return *mainConnection_; }
+  TDbConnWrapper& EngineConnection() { return *engineConnection_; }
+  TDbConnWrapper& WorkersConnection() { return *workersConnection_; }
+  // The pool slot's worker; nullptr for an empty slot or after shut-down.
+  TtidewellPoolWorker* Worker(int slot) const;
+  platform::MainLoop& MainLoop() const { return mainLoop_; }
+
+ protected:
+  std::vector<TtidewellEventWorker*> EventWorkers() const override;
+
+ private:
+  void MakeConnections();
+  void MakeWorkers(const TtidewellWorkerFactory& factory);
+  void ForEachConnection(const std::function<void(TDbConnWrapper&)>& apply);
+  void StopWorker(int slot, const TStopProgress& progress);
+  bool WaitForWorker(TtidewellPoolWorker& worker);
+  void FreeAfterShutDown();
+  void RequireConnection() const;
+  // Slots of workers ordered by queue length, shortest first (a stable
+  // order, so equal lengths keep the pool order).
+  std::vector<int> OrderByQueueLength(std::vector<int> slots);
+  void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
+  void RunSmartUpdate();
+  void SelectDueFeeds(TDynIntArray& ids);
+  void ReportTimerError(const std::string& message);
+  // Runs work in a pooled transaction with a pooled statement on the
+  // engine's own connection, committed after work; rolled back on failure.
+  void InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
+
+  platform::MainLoop& mainLoop_;
+  const bool designing_;
+  const int stopTimeoutMs_;
+  bool loading_ = false;
+
+  std::unique_ptr<TConfiguration> configuration_;
+  std::recursive_mutex criticalSection_;
+  std::shared_mutex multiReadLock_;
+
+  std::unique_ptr<TDbConnWrapper> mainConnection_;
+  std::unique_ptr<TDbConnWrapper> engineConnection_;
+  std::unique_ptr<TDbConnWrapper> workersConnection_;
+  std::unique_ptr<TTranWrapper> engineTransaction_;
+  std::unique_ptr<TQueryWrapper> engineQuery_;
+  std::string dbLoginname_;
+  std::string dbPassword_;
+  std::string dbFilePath_;
+
+  std::unique_ptr<TFeeds> feeds_;
+  std::unique_ptr<TArticles> articles_;
+  std::unique_ptr<TFilterWorkShop> filterWorkShop_;
+
+  int16_t threadCount_ = kThreadCount;
+  std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
+  // Set when a worker outlived the stop time-out and was left running.
+  bool workerDetached_ = false;
+
+  std::unique_ptr<TtidewellTimer> timer_;
+  bool madeDbHelper_ = false;
+  bool shutDown_ = false;
+  int32_t ownerId_ = 0;
+};
+
+}  // namespace tidewell

@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: MIT
+// How the engine hands its work to the workers: feed updates spread over the
+// workers that hold no enclosure job, enclosure downloads on the upper half
+// of the pool, both by queue length; and the smart-update timer that queues
+// the feeds whose next update is due.
+#include <algorithm>
+#include <cctype>
+
+#include "engine/model/enclosures.h"
+#include "engine/settings/tidewell_globvars.h"
+#include "engine/tidewell.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/system.h"
+
+namespace tidewell {
+namespace {
+
+constexpr int kPauseBetweenSharesMs = 5;
+constexpr int kPauseBeforeUpdateMs = 150;
+constexpr size_t kIdGrowth = 255;
+constexpr int kRowsBetweenQueueChecks = 4;
+constexpr int32_t kNoRowItemId = -9999;
+
+std::string TrimAscii(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+bool IsTimeOutMessage(std::string message) {
+  std::transform(message.begin(), message.end(), message.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return message.find("timed out") != std::string::npos || message.find("time out") != std::string::npos ||
+         message.find("timeout") != std::string::npos;
+}
+
+}  // namespace
+
+void Ttidewell::DistributeJobs(int32_t jobs, int32_t workers, std::vector<int32_t>& counts) {
+  counts.assign(workers > 0 ? workers : 0, 0);
+  if (workers < 1 || jobs < 1) return;
+  for (int32_t i = 0; i < workers; ++i) counts[i] = jobs / workers + (i < jobs % workers ? 1 : 0);
+}
+
+std::vector<int> Ttidewell::OrderByQueueLength(std::vector<int> slots) {
+  std::vector<std::pair<int32_t, int>> lengths;
+  for (int slot : slots) lengths.emplace_back(workers_[slot]->GetQueueCount(), slot);
+  std::stable_sort(lengths.begin(), lengths.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0; i < lengths.size(); ++i) slots[i] = lengths[i].second;
+  return slots;
+}
+
+void Ttidewell::HandOut(const std::vector<int>& slots, int32_t jobs,
+                        const std::function<void(int slot, int32_t job)>& add) {
+  std::vector<int32_t> counts;
+  DistributeJobs(jobs, static_cast<int32_t>(slots.size()), counts);
+  int32_t next = 0;
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (counts[i] == 0) break;
+    for (int32_t n = 0; n < counts[i]; ++n) add(slots[i], next++);
+    platform::SleepMs(kPauseBetweenSharesMs);
+  }
+}
+
+void Ttidewell::UpdateFeeds(const TDynIntArray& feedIds, bool atFront) {
+  RequireConnection();
+  if (feedIds.empty() || workers_.empty()) return;
+  std::vector<int> eligible;
+  for (int slot = 0; slot < static_cast<int>(workers_.size()); ++slot)
+    if (workers_[slot] && !workers_[slot]->IsJobKindQueued(TQueueJobTypes::CgetEnclosure, 0)) eligible.push_back(slot);
+  if (eligible.empty()) eligible.push_back(0);
+  HandOut(OrderByQueueLength(eligible), static_cast<int32_t>(feedIds.size()),
+          [&](int slot, int32_t job) { workers_[slot]->AddFeedJob(feedIds[job], atFront); });
+}
+
+void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder) {
+  if (enclosureIds.empty() || workers_.empty()) return;
+  struct Job {
+    std::string url;
+    int32_t enclosureId;
+  };
+  std::vector<Job> jobs;
+  {
+    TEnclosures enclosures(mainConnection_.get(), 0);
+    enclosures.LoadByIds(enclosureIds, "", 0, 0);
+    for (int32_t i = 0; i < enclosures.GetCount(); ++i) {
+      const TEnclosuresProperty* enclosure = enclosures.GetItem(i);
+      const std::string url = TrimAscii(enclosure->Url);
+      if (!url.empty()) jobs.push_back({url, enclosure->EnclosureId});
+    }
+  }
+  if (jobs.empty()) return;
+  const int pool = static_cast<int>(workers_.size());
+  std::vector<int> slots;
+  const int upperHalf = std::max(1, pool / 2);
+  for (int slot = pool - 1; slot >= pool - upperHalf; --slot) slots.push_back(slot);
+  HandOut(OrderByQueueLength(slots), static_cast<int32_t>(jobs.size()), [&](int slot, int32_t job) {
+    workers_[slot]->AddJob(jobs[job].url, jobs[job].enclosureId, TQueueJobTypes::CgetEnclosure, targetFolder);
+  });
+}
+
+void Ttidewell::SetSmartUpdateActive(bool active) {
+  if (designing_ || !timer_) return;
+  timer_->SetEnabled(active);
+  if (!active) timer_->SetInterval(kTimerOffIntervalMs);
+}
+
+int32_t Ttidewell::QueuedJobCount() {
+  int32_t count = 0;
+  for (const auto& worker : workers_)
+    if (worker) count += worker->GetQueueCount();
+  return count;
+}
+
+bool Ttidewell::IsJobQueued(TQueueJobTypes kind, int32_t ignoreThreadId) {
+  for (const auto& worker : workers_) {
+    if (!worker || worker->GetQueueCount() == 0) continue;
+    if (worker->IsJobKindQueued(kind, ignoreThreadId)) return true;
+    platform::SleepMs(kPauseBetweenSharesMs);
+  }
+  return false;
+}
+
+bool Ttidewell::IsFeedJobQueued() {
+  for (const auto& worker : workers_)
+    if (worker && worker->IsJobQueued(kNoRowItemId, TQueueJobTypes::CfeedOperation, -1)) return true;
+  return false;
+}
+
+// ---- The smart-update timer -------------------------------------------------------
+
+void Ttidewell::SmartUpdateTimer() {
+  try {
+    RunSmartUpdate();
+  } catch (...) {
+    std::string message = CurrentExceptionMessage();
+    try {
+      if (engineTransaction_->InTransaction()) engineTransaction_->Rollback();
+    } catch (...) {
+    }
+    ReportTimerError(message);
+  }
+}
+
+void Ttidewell::RunSmartUpdate() {
+  RequireConnection();
+  if (QueuedJobCount() > 0 && IsJobQueued(TQueueJobTypes::CfeedOperation, -1)) return;
+  const int32_t seconds = GlobalVars != nullptr ? GlobalVars->GetSecondsSetting() : 0;
+  const uint32_t period = static_cast<uint32_t>((60 - seconds) * 1000);
+  if (period != timer_->Interval()) {
+    timer_->SetEnabled(false);
+    timer_->SetInterval(period);
+    timer_->SetEnabled(true);
+  }
+  TDynIntArray ids;
+  SelectDueFeeds(ids);
+  if (OnSmrtUpdateTimer()) OnSmrtUpdateTimer()(static_cast<int32_t>(ids.size()));
+  if (ids.empty()) return;
+  platform::SleepMs(kPauseBeforeUpdateMs);
+  UpdateFeeds(ids, false);
+}
+
+void Ttidewell::SelectDueFeeds(TDynIntArray& ids) {
+  engineQuery_->Close();
+  engineQuery_->SQL.Clear();
+  engineQuery_->SQL.Add("select " + SqlPagingPrefix(kBatchSize, 0) + " feed_id");
+  engineQuery_->SQL.Add("from feeds ");
+  engineQuery_->SQL.Add("where next_feedupdate<=?");
+  engineQuery_->SQL.Add("  and skipFeed=0");
+  engineQuery_->SQL.Add("  and type_ not in ('ARCHIVE','OSRCROOT')");
+  engineQuery_->SQL.Add("order by priority desc,next_feedupdate asc" + SqlPagingSuffix(kBatchSize, 0));
+  engineTransaction_->StartTransaction();
+  engineQuery_->Params(0).SetDateTime(LocalTimeToUTC(Now()));
+  ExecQueryTimed(engineQuery_.get(), true);
+  int rows = 0;
+  for (; !engineQuery_->Eof(); engineQuery_->Next()) {
+    if (ids.size() == ids.capacity()) ids.reserve(ids.size() + kIdGrowth);
+    ids.push_back(engineQuery_->FieldByName("FEED_ID").AsInteger());
+    if (++rows % kRowsBetweenQueueChecks == 0 && IsFeedJobQueued()) break;
+  }
+  engineQuery_->Close();
+  engineTransaction_->Commit();
+}
+
+void Ttidewell::ReportTimerError(const std::string& message) {
+  if (IsTimeOutMessage(message)) {
+    platform::SleepMs(kTimedOutPauseMs);
+    return;
+  }
+  timer_->SetInterval(kErrorIntervalMs);
+  timer_->SetEnabled(true);
+  if (OnFatalError()) {
+    try {
+      OnFatalError()(platform::CurrentThreadId(), "Error in update timer: \r\n\r\n" + message, "", -1,
+                     TQueueJobTypes::CNoJob);
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace tidewell

@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: MIT
+// The engine's operations for applications: the database file and its
+// tables, subscriptions, filters and the reset of unfinished downloads.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include <pugixml.hpp>
+
+#include "engine/db/tidewell_db_helper_instance.h"
+#include "engine/db/tidewell_tables.h"
+#include "engine/tidewell.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/file_ops.h"
+#include "toolkit/exception.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+namespace {
+
+constexpr int32_t kCreatedPageSize = 16392;
+constexpr const char* kDefaultDatabaseName = "rssengine.fdb";
+constexpr size_t kShortestOwnName = 3;
+
+std::string TrimAscii(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+std::string LowerAscii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Both separators are accepted, since application settings may come from
+// either kind of system.
+void SplitDatabasePath(const std::string& path, std::string& folder, std::string& name) {
+  const auto separator = path.find_last_of("/\\");
+  folder = separator == std::string::npos ? std::string() : path.substr(0, separator);
+  name = TrimAscii(separator == std::string::npos ? path : path.substr(separator + 1));
+  folder += '/';
+}
+
+std::string DatabaseFileName(const std::string& name) {
+  if (name.size() < kShortestOwnName) return kDefaultDatabaseName;
+  std::string result = LowerAscii(name);
+  const auto dot = result.find_last_of('.');
+  if (dot != std::string::npos) result.erase(dot);
+  return result + ".fdb";
+}
+
+void ForceFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!std::filesystem::is_directory(folder, error)) RaiseMessage(kCantCreateDirectory, folder);
+}
+
+std::string CurrentMessage() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+bool HasTmpExtension(const std::string& fileName) {
+  const auto separator = fileName.find_last_of("/\\");
+  const auto dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return false;
+  std::string extension = fileName.substr(dot);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return extension == ".TMP";
+}
+
+std::string JoinIds(const TDynIntArray& ids) {
+  std::string text;
+  for (size_t i = 0; i < ids.size(); ++i) text += (i == 0 ? "" : ",") + std::to_string(ids[i]);
+  return text;
+}
+
+// An "&" that no ";" closes before the next "&" is no reference: the XML
+// parser refuses such a text.
+bool HasOpenReference(const std::string& text) {
+  for (size_t at = text.find('&'); at != std::string::npos; at = text.find('&', at + 1)) {
+    const auto close = text.find(';', at + 1);
+    const auto next = text.find('&', at + 1);
+    if (close == std::string::npos || (next != std::string::npos && next < close)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void Ttidewell::InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work) {
+  TTranWrapper* transaction = NewTransaction(true);
+  TQueryWrapper* query = NewQuery(true);
+  try {
+    transaction->SetDatabase(engineConnection_.get());
+    query->SetTransaction(transaction);
+    transaction->StartTransaction();
+    work(*query);
+    query->Close();
+    transaction->Commit();
+  } catch (...) {
+    ReleaseQuery(query);
+    ReleaseTransaction(transaction);
+    throw;
+  }
+  ReleaseQuery(query);
+  ReleaseTransaction(transaction);
+}
+
+// ---- The database file and its tables -----------------------------------------
+
+bool Ttidewell::CreateDatabase(const std::string& path, const std::string& userName, const std::string& password,
+                               std::string& fileName, std::string& errorText) {
+  fileName.clear();
+  errorText.clear();
+  bool created = false;
+  try {
+    std::string folder, name;
+    SplitDatabasePath(path, folder, name);
+    const std::string fullName = folder + DatabaseFileName(name);
+    ForceFolder(folder);
+    if (!platform::FileExists(fullName)) {
+      TDbConnWrapper connection;
+      connection.SetDBFileName(fullName);
+      connection.SetUser(userName);
+      connection.SetPassword(password);
+      connection.SetSQLDialect(3);
+      connection.SetCharSet("UTF8");
+      connection.CreateDatabase(kCreatedPageSize);
+      connection.Disconnect();
+      created = true;
+    }
+    SetDbFilePath(fullName);
+    fileName = fullName;
+  } catch (...) {
+    errorText = CurrentMessage();
+    fileName.clear();
+  }
+  return created;
+}
+
+void Ttidewell::CreateTables(std::string& text) {
+  text.clear();
+  {
+    TtidewellGenerateTables generator(mainConnection_.get());
+    generator.CreateMissingTables();
+  }
+  ClearBuffer();
+}
+
+bool Ttidewell::ClearBuffer() {
+  InEngineTransaction([](TQueryWrapper& query) {
+    query.SQL.Add("delete from buffer");
+    ExecQueryTimed(&query, false);
+  });
+  return true;
+}
+
+// ---- Subscriptions --------------------------------------------------------------
+
+int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription) {
+  std::string link = TrimAscii(url);
+  if (link.empty()) return 0;
+  NormalizeUrl(link);
+  int32_t feedId = 0;
+  InEngineTransaction([&](TQueryWrapper& query) {
+    feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", link, title, 0, opmlDescription, 0);
+  });
+  return feedId;
+}
+
+void Ttidewell::UpdateFeed(int32_t feedId) {
+  InEngineTransaction([&](TQueryWrapper& query) {
+    query.SQL.Add("update feeds");
+    query.SQL.Add("set next_feedupdate=?");
+    query.SQL.Add("where feed_id=?");
+    query.Params(0).SetDateTime(LocalTimeToUTC(Now()));
+    query.Params(1).SetInteger(feedId);
+    ExecQueryTimed(&query, false);
+    if (query.RowsAffected() != 1) RaiseMessage(kFeedNotFound, feedId);
+  });
+  UpdateFeeds(TDynIntArray{feedId}, true);
+}
+
+int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {
+  std::string link = url;
+  NormalizeUrl(link);
+  int32_t feedId = -1;
+  const auto find = [&](TQueryWrapper& query) {
+    query.SQL.Add("select feed_id from Feeds where upper(link)=upper(?)");
+    query.Params(0).SetString(link);
+    ExecQueryTimed(&query, true);
+    if (!query.Eof()) feedId = query.FieldByName("FEED_ID").AsInteger();
+    query.Close();
+  };
+  if (transaction == nullptr) {
+    InEngineTransaction(find);
+    return feedId;
+  }
+  TQueryWrapper* query = NewQuery(true);
+  try {
+    query->SetTransaction(transaction);
+    find(*query);
+  } catch (...) {
+    ReleaseQuery(query);
+    throw;
+  }
+  ReleaseQuery(query);
+  return feedId;
+}
+
+// ---- Filters ----------------------------------------------------------------------
+
+std::unique_ptr<TFilter> Ttidewell::NewFilter() {
+  return std::make_unique<TFilter>(filterWorkShop_.get(), true, true);
+}
+
+TFilter* Ttidewell::CloneFilter(TFilter* source, TFilter* target, bool keepIds) {
+  return filterWorkShop_->CloneFilter(source, target, keepIds);
+}
+
+// ---- Downloads ---------------------------------------------------------------------
+
+void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
+  struct Row {
+    std::string fileLocation;
+    int32_t id;
+  };
+  TTranWrapper* transaction = NewTransaction(true);
+  TQueryWrapper* query = NewQuery(true);
+  try {
+    transaction->SetDatabase(workersConnection_.get());
+    query->SetTransaction(transaction);
+    transaction->StartTransaction();
+    query->SQL.Add("select filelocation,enclosure_id");
+    query->SQL.Add("from enclosures");
+    query->SQL.Add("where download_status in (?,?)" +
+                   (enclosureIds.empty() ? std::string(" and (coalesce(lasthttpcode,0)!=404)")
+                                         : " and enclosure_id in (" + JoinIds(enclosureIds) + ")"));
+    query->Params(0).SetInteger(1);
+    query->Params(1).SetInteger(3);
+    ExecQueryTimed(query, true);
+    std::vector<Row> rows;
+    for (; !query->Eof(); query->Next())
+      rows.push_back({query->FieldByName("FILELOCATION").AsString(), query->FieldByName("ENCLOSURE_ID").AsInteger()});
+    query->Close();
+    query->SQL.Clear();
+    query->SQL.Add("update enclosures");
+    query->SQL.Add("set download_status=?, filelocation='',valid=1,downloadStart=?,downloadEnd=?,lasthttpcode=0");
+    query->SQL.Add("where enclosure_id=?");
+    for (const Row& row : rows) {
+      const TDateTime nowUtc = LocalTimeToUTC(Now());
+      query->Params(0).SetInteger(0);
+      query->Params(1).SetDateTime(nowUtc);
+      query->Params(2).SetDateTime(nowUtc);
+      query->Params(3).SetInteger(row.id);
+      ExecQueryTimed(query, false);
+      if (HasTmpExtension(row.fileLocation)) platform::DeleteFile(row.fileLocation);
+    }
+    transaction->Commit();
+  } catch (...) {
+    ReleaseQuery(query);
+    ReleaseTransaction(transaction);
+    throw;
+  }
+  ReleaseQuery(query);
+  ReleaseTransaction(transaction);
+}
+
+// ---- Helpers for applications -----------------------------------------------------
+
+void Ttidewell::UnescapeXmlText(const WideString& text, bool /*option*/, WideString& result) {
+  result = text;
+  const std::string utf8 = kt::WideToUtf8(text);
+  if (utf8.find('&') == std::string::npos || HasOpenReference(utf8)) return;
+  pugi::xml_document document;
+  const std::string wrapped = "<t>" + utf8 + "</t>";
+  const auto parsed = document.load_buffer(wrapped.data(), wrapped.size(), pugi::parse_escapes, pugi::encoding_utf8);
+  if (!parsed) return;
+  const pugi::xml_node root = document.child("t");
+  const pugi::xml_node only = root.first_child();
+  // Anything but one text node means the text held markup of its own.
+  if (!only || only.next_sibling() || only.type() != pugi::node_pcdata) return;
+  result = kt::Utf8ToWide(only.value());
+}
+
+TDbConnWrapper* Ttidewell::BindTransaction(TTranWrapper* transaction, bool doNotStart) {
+  transaction->SetDatabase(engineConnection_.get());
+  if (!doNotStart) transaction->StartTransaction();
+  return engineConnection_.get();
+}
+
+}  // namespace tidewell

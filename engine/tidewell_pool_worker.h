@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// What the engine needs of each worker of its pool: the queue operations it
+// distributes jobs with, the stop it asks for at shut-down, and the handler
+// copies its event setters fill. The feed worker is one (see
+// tidewell_feed_pool_worker.h); the engine makes its workers through a
+// factory, so a program may run the engine with workers of its own.
+//
+// Threads: the queue operations, RequestStop and Stop may be called from any
+// thread; WaitFor from any thread but the worker's own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/tidewell_event_worker.h"
+#include "engine/tidewell_struct.h"
+
+namespace tidewell {
+
+class Ttidewell;
+
+class TtidewellPoolWorker {
+ public:
+  virtual ~TtidewellPoolWorker() = default;
+
+  // A CfeedOperation job for the feed, appended or put at the head.
+  virtual void AddFeedJob(int32_t feedId, bool atFront) = 0;
+  // A job for a URL at the head of the queue; raises "Invalid URL !" for an
+  // empty URL.
+  virtual void AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
+                      const WideString& targetFolder) = 0;
+  // The jobs queued, the running one included.
+  virtual int32_t GetQueueCount() = 0;
+  // Whether a job of the kind with a row (item id other than -9999) is
+  // queued and not being run by ignoreThreadId (when 1 or more).
+  virtual bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId) = 0;
+  // The same for the first job with exactly this item id and kind.
+  virtual bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId) = 0;
+
+  // Asks the running job to end and drops the rest of the queue.
+  virtual void RequestStop() = 0;
+  // RequestStop, and the thread ends after the current job.
+  virtual void Stop() = 0;
+  // Blocks until the thread has ended.
+  virtual void WaitFor() = 0;
+
+  // The worker as the engine's event setters see it.
+  virtual TtidewellEventWorker& EventWorker() = 0;
+};
+
+// Makes the worker of one pool slot (0-based) for the engine; the worker
+// runs and waits for jobs from construction.
+using TtidewellWorkerFactory = std::function<std::unique_ptr<TtidewellPoolWorker>(Ttidewell& engine, int slot)>;
+
+}  // namespace tidewell

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+#include "engine_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include "support/firebird_test_database.h"
+
+namespace tidewell::testing {
+
+EngineOnDatabase::EngineOnDatabase(TtidewellOptions options) {
+  testing_support::UsePrivateFirebirdLockFolder();
+  engine_ = std::make_unique<Ttidewell>(std::move(options));
+  std::string errorText;
+  if (!engine_->CreateDatabase(folder_.Path(), "SYSDBA", "", fileName_, errorText))
+    throw std::runtime_error("database not created: " + errorText);
+  engine_->SetConnected(true);
+  std::string text;
+  engine_->CreateTables(text);
+}
+
+void EngineOnDatabase::Execute(const std::string& sql) {
+  TTranWrapper transaction(&engine_->MainConnection());
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  transaction.StartTransaction();
+  query.SQL.Add(sql);
+  query.ExecQuery();
+  query.Close();
+  transaction.Commit();
+}
+
+int64_t EngineOnDatabase::QueryInt64(const std::string& sql) {
+  TTranWrapper transaction(&engine_->MainConnection());
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  transaction.StartTransaction();
+  query.SQL.Add(sql);
+  query.ExecQuery();
+  int64_t value = 0;
+  if (!query.Eof() && !query.Fields(0).IsNull()) value = query.Fields(0).AsInt64();
+  query.Close();
+  transaction.Commit();
+  return value;
+}
+
+}  // namespace tidewell::testing
