@@ -3,16 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "support/firebird_test_database.h"
 
 namespace tidewell::testing {
 
 EngineOnDatabase::EngineOnDatabase(TtidewellOptions options) {
-  testing_support::UsePrivateFirebirdLockFolder();
   engine_ = std::make_unique<Ttidewell>(std::move(options));
-  std::string errorText;
-  if (!engine_->CreateDatabase(folder_.Path(), "SYSDBA", "", fileName_, errorText))
-    throw std::runtime_error("database not created: " + errorText);
+  engine_->SetDbFilePath(database_.Path());
   engine_->SetConnected(true);
   std::string text;
   engine_->CreateTables(text);

@@ -15,6 +15,7 @@
 #include "engine/tidewell.h"
 #include "engine/tidewell_worker_events.h"
 #include "platform/event.h"
+#include "support/firebird_test_database.h"
 #include "support/temp_folder.h"
 
 namespace tidewell::testing {
@@ -106,21 +107,20 @@ struct ParkedPool {
   }
 };
 
-// An engine over a database file it made itself, connected, with its tables.
+// An engine connected to a fresh database (made with forced writes off, for
+// speed) with the tables the engine creates.
 class EngineOnDatabase {
  public:
   explicit EngineOnDatabase(TtidewellOptions options = {});
   Ttidewell& Engine() { return *engine_; }
-  const testing_support::TempFolder& Folder() const { return folder_; }
-  const std::string& FileName() const { return fileName_; }
+  const testing_support::TempFolder& Folder() const { return database_.Folder(); }
   // Runs one statement on the engine's main connection and commits it.
   void Execute(const std::string& sql);
   // The first column of the first row (0 when none or NULL).
   int64_t QueryInt64(const std::string& sql);
 
  private:
-  testing_support::TempFolder folder_;
-  std::string fileName_;
+  testing_support::FirebirdTestDatabase database_{16384};
   std::unique_ptr<Ttidewell> engine_;
 };
 
