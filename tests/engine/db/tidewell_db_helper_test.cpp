@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "engine/db/tidewell_tables.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "support/firebird_test_database.h"
+#include "support/scoped_time_zone.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
@@ -103,6 +105,18 @@ TEST_F(DbHelperTest, InsertFeedStoresItsValuesAndIsDueNowOrTwoMinutesLaterWithou
   EXPECT_NEAR(QueryDate("select next_feedupdate" + other), kNow + kTwoMinutes, kMillisecond);
   EXPECT_NEAR(QueryDate("select last_feedupdate" + other), kNow + kTwoMinutes, kMillisecond);
   EXPECT_NE(linked, unlinked);
+}
+
+TEST_F(DbHelperTest, TimesAreStoredInUtcWhateverTheLocalZone) {
+  const testing_support::ScopedTimeZone india(testing_support::kZoneIndia);
+  TtidewellDbHelper helper;
+  transaction_.StartTransaction();
+  const int32_t id = helper.InsertFeed(&query_, "RSS", "", "http://a.example/", u"", 0, u"", 0);
+  transaction_.Commit();
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  const double utcNow = 25569.0 + std::chrono::duration<double>(sinceEpoch).count() / 86400;
+  // Far closer to the UTC clock than the zone's five and a half hours.
+  EXPECT_NEAR(QueryDate("select feedCreated from feeds where feed_id=" + std::to_string(id)), utcNow, 1.0 / 24);
 }
 
 TEST_F(DbHelperTest, LongFeedTextsAreCutToTheirColumns) {
