@@ -47,31 +47,30 @@ class DbHelperTest : public ::testing::Test {
     query_.SetTransaction(&transaction_);
   }
 
-  // The first column of the first row as text, read in its own transaction.
-  std::string QueryText(const std::string& sql) {
+  // What read makes of the first row of a select run in its own transaction.
+  template <typename Read>
+  auto QueryFirstRow(const std::string& sql, Read read) {
     TTranWrapper transaction(&db_.Connection());
     TQueryWrapper query;
     query.SetTransaction(&transaction);
     transaction.StartTransaction();
     query.SQL.SetText(sql);
     query.ExecQuery();
-    std::string text = query.Eof() ? "<no row>" : query.Fields(0).IsNull() ? "<null>" : query.Fields(0).AsString();
-    query.Close();
-    transaction.Commit();
-    return text;
-  }
-
-  TDateTime QueryDate(const std::string& sql) {
-    TTranWrapper transaction(&db_.Connection());
-    TQueryWrapper query;
-    query.SetTransaction(&transaction);
-    transaction.StartTransaction();
-    query.SQL.SetText(sql);
-    query.ExecQuery();
-    const TDateTime value = query.Fields(0).AsDateTime();
+    auto value = read(query);
     query.Close();
     transaction.Commit();
     return value;
+  }
+
+  std::string QueryText(const std::string& sql) {
+    return QueryFirstRow(sql, [](TQueryWrapper& query) -> std::string {
+      if (query.Eof()) return "<no row>";
+      return query.Fields(0).IsNull() ? "<null>" : query.Fields(0).AsString();
+    });
+  }
+
+  TDateTime QueryDate(const std::string& sql) {
+    return QueryFirstRow(sql, [](TQueryWrapper& query) { return query.Fields(0).AsDateTime(); });
   }
 
   int64_t Count(const std::string& table) { return db_.QueryInt64("select count(*) from " + table); }
@@ -384,14 +383,19 @@ TEST_F(DbHelperTest, CategoriesCanBeSkippedByTheSettings) {
 
 // --- Transactions ------------------------------------------------------------------
 
-// Makes every insert of an article-keyword pair for article 999 fail, and
-// of the keyword "never" and of every custom value "refused".
+// Makes the inserts of an article-keyword pair for article 999, of the
+// keyword "never", of the link "http://refused.example/" and of every custom
+// definition or value "refused" fail.
 void AddRefusingTriggers(FirebirdTestDatabase& db) {
   db.Execute("create exception tw_refused 'refused by the test'");
   db.Execute("create trigger refuse_keyword for Article_KeyWords before insert as begin "
              "if (new.article_id = 999) then exception tw_refused; end");
   db.Execute("create trigger refuse_keyword_row for keywords before insert as begin "
              "if (new.value_ = 'never') then exception tw_refused; end");
+  db.Execute("create trigger refuse_link for links before insert as begin "
+             "if (new.link = 'http://refused.example/') then exception tw_refused; end");
+  db.Execute("create trigger refuse_definition for Customfield_definitions before insert as begin "
+             "if (new.customfield_tag = 'refused') then exception tw_refused; end");
   db.Execute("create trigger refuse_article_value for articles_customfields before insert as begin "
              "if (new.value_ = 'refused') then exception tw_refused; end");
   db.Execute("create trigger refuse_feed_value for Feeds_customfields before insert as begin "
@@ -411,14 +415,23 @@ TEST_F(DbHelperTest, WithoutARunningTransactionTheHelperCommitsOrRollsBackItsOwn
   EXPECT_EQ(db_.QueryInt64("select count(*) from keywords where value_='refused'"), 1);
 }
 
-TEST_F(DbHelperTest, AKeywordThatCannotBeStoredIsNotAttached) {
+TEST_F(DbHelperTest, RowsThatKeepFailingGiveNoIdAndAreSkipped) {
   AddRefusingTriggers(db_);
+  const ScopedSettings storeCustomFields(false, false);
+  TNewCustomTagsClass tags;
+  AddTag(tags, "refused", u"value", 0);
+  AddTag(tags, "kept", u"value", 0);
   transaction_.StartTransaction();
+  EXPECT_EQ(helper_.InsertLink(&query_, u"http://refused.example/"), -1);
   EXPECT_EQ(helper_.AddArticleKeyword(&query_, 1, u"never", true), -1);
+  helper_.SaveFeedCustomFields(&query_, 1, tags, false);
   ASSERT_TRUE(transaction_.InTransaction());
   transaction_.Commit();
+  EXPECT_EQ(Count("links"), 0);
   EXPECT_EQ(Count("keywords"), 0);
   EXPECT_EQ(Count("Article_KeyWords"), 0);
+  EXPECT_EQ(QueryText("select customfield_tag from Customfield_definitions"), "kept");
+  EXPECT_EQ(Count("Feeds_customfields"), 1);
 }
 
 TEST_F(DbHelperTest, AFailureInTheCallersTransactionLeavesItsEarlierWorkAndTheTransactionUsable) {
