@@ -170,7 +170,8 @@ TEST_F(DbHelperTest, NameSpacesAndFileCacheRowsKeepWhatTheyAreGiven) {
   EXPECT_EQ(QueryText("select feed_id || '|' || nameSpaceIdf || '|' || nameSpaceVal from Feed_NameSpaces"),
             "3|xmlns:media|http://search.yahoo.com/mrss/");
   EXPECT_EQ(QueryText("select articleid || '|' || linkid || '|' || hostdir || '|' || filename || '|' || etag || '|' "
-                      "|| lasthttpcode || '|' || size_ || '|' || contenttype || '|' || userid from FileCache where id=" +
+                      "|| lasthttpcode || '|' || size_ || '|' || contenttype || '|' || userid "
+                      "from FileCache where id=" +
                       std::to_string(withDate)),
             "10|0|host.example|page.html|\"abc\"|200|1234|text/html|0");
   EXPECT_NEAR(QueryDate("select webpagelastmod from FileCache where id=" + std::to_string(withDate)), kNow - 1,
@@ -495,44 +496,55 @@ TEST_F(DbHelperTest, TheNewIdIsTheRowsOwnWhileAnotherConnectionInsertsIntoTheSam
   EXPECT_EQ(std::set<int32_t>(ids.begin(), ids.end()).size(), ids.size());
 }
 
-TEST_F(DbHelperTest, FiveThreadsGetDistinctIdsAndShareLinks) {
+struct ThreadResults {
+  std::vector<int32_t> articles, links, keywords;
+};
+
+// One worker: each article, link and keyword in a transaction of its own
+// (the keyword's is the helper's), so the others see it at once.
+void InsertFromThread(TtidewellDbHelper& helper, TDbConnWrapper& connection, int32_t feedId, int articles,
+                      int sharedNames, ThreadResults& results) {
+  TTranWrapper transaction(&connection);
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  for (int i = 0; i < articles; ++i) {
+    const std::u16string name = kt::Utf8ToWide(std::to_string(i % sharedNames));
+    transaction.StartTransaction();
+    const int32_t article = helper.InsertArticle(&query, feedId);
+    const int32_t link = helper.InsertLink(&query, u"http://shared.example/" + name);
+    transaction.Commit();
+    results.articles.push_back(article);
+    if (i < sharedNames) results.links.push_back(link);
+    const int32_t keyword = helper.AddArticleKeyword(&query, article, u"shared " + name, false);
+    if (i < sharedNames) results.keywords.push_back(keyword);
+  }
+}
+
+TEST_F(DbHelperTest, FiveThreadsGetDistinctIdsAndShareLinksAndKeywords) {
   constexpr int kThreads = 5;
   constexpr int kArticles = 60;
-  constexpr int kSharedLinks = 10;
-  std::vector<std::vector<int32_t>> articleIds(kThreads);
-  std::vector<std::vector<int32_t>> linkIds(kThreads);
+  constexpr int kSharedNames = 10;
+  std::vector<ThreadResults> results(kThreads);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      TTranWrapper transaction(&db_.Connection());
-      TQueryWrapper query;
-      query.SetTransaction(&transaction);
-      for (int i = 0; i < kArticles; ++i) {
-        transaction.StartTransaction();
-        articleIds[t].push_back(helper_.InsertArticle(&query, 100 + t));
-        transaction.Commit();
-        if (i < kSharedLinks) {
-          transaction.StartTransaction();
-          linkIds[t].push_back(helper_.InsertLink(&query, u"http://shared.example/" + kt::Utf8ToWide(std::to_string(i))));
-          transaction.Commit();
-        }
-      }
-    });
-  }
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back(InsertFromThread, std::ref(helper_), std::ref(db_.Connection()), 100 + t, kArticles,
+                         kSharedNames, std::ref(results[t]));
   for (auto& thread : threads) thread.join();
 
   std::set<int32_t> distinct;
   for (int t = 0; t < kThreads; ++t) {
-    for (int32_t id : articleIds[t]) {
+    for (int32_t id : results[t].articles) {
       distinct.insert(id);
       ASSERT_EQ(db_.QueryInt64("select feed_id from articles where id=" + std::to_string(id)), 100 + t);
     }
-    EXPECT_EQ(linkIds[t], linkIds[0]) << "thread " << t;
+    EXPECT_EQ(results[t].links, results[0].links) << "thread " << t;
+    EXPECT_EQ(results[t].keywords, results[0].keywords) << "thread " << t;
   }
   EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kArticles));
   EXPECT_EQ(Count("articles"), kThreads * kArticles);
-  EXPECT_EQ(Count("links"), kSharedLinks);
-  EXPECT_EQ(db_.QueryInt64("select count(distinct link_id) from links where link_id > 0"), kSharedLinks);
+  EXPECT_EQ(Count("links"), kSharedNames);
+  EXPECT_EQ(Count("keywords"), kSharedNames);
+  EXPECT_EQ(Count("Article_KeyWords"), kThreads * kArticles);
 }
 
 }  // namespace
