@@ -4,7 +4,7 @@
 // memory as from a stream that hands out a few bytes at a time, and must
 // give well-formed UTF-16 without any surrogate. The Unicode transformation
 // formats must also give the text back after encoding it again.
-// Built and run by scripts/fuzz-unicode.sh.
+// The first byte picks how many bytes the stream hands out per read.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -82,7 +82,7 @@ bool TKtUnicodeReader::FillBuffer() {
 
 bool TKtUnicodeReader::EnsureBytes(uint32_t count) {
   if (BufEnd - BufPos >= count) return true;
-  if (!Stream) return false;
+  if (!Stream || count > kStreamBlockSize) return false;
   // Keep the unread tail: a decoder may only look at these bytes.
   const uint32_t kept = BufEnd - BufPos;
   std::memmove(ownBlock_.get(), ownBlock_.get() + BufPos, kept);

@@ -114,8 +114,8 @@ class TKtUnicodeReader : public TKtUnicodeBase {
   // For decoders. FillBuffer refills the own block from the stream when the
   // bytes at hand are used up; false at the end of the data.
   bool FillBuffer();
-  // Makes at least count (at most 16) unread bytes available at BufPos,
-  // keeping the unread ones; false when the data ends first.
+  // Makes at least count unread bytes (count up to 4096) available at
+  // BufPos, keeping those already there; false when the data ends first.
   bool EnsureBytes(uint32_t count);
   bool TakeByte(uint8_t& b) {
     if (BufPos >= BufEnd && !FillBuffer()) return false;

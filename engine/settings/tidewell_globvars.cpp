@@ -49,4 +49,14 @@ void TtidewellGlobalVars::SetDistinctSmartFeeds(bool value) {
   distinct_smart_feeds_ = value;
 }
 
+void TtidewellGlobalVars::TEST_SetSkipCustomFields(bool value) {
+  std::unique_lock lock(lock_);
+  skip_custom_fields_ = value;
+}
+
+void TtidewellGlobalVars::TEST_SetSkipCategoryKeywords(bool value) {
+  std::unique_lock lock(lock_);
+  skip_category_keywords_ = value;
+}
+
 }  // namespace tidewell

@@ -36,6 +36,10 @@ class TtidewellGlobalVars {
 
   void SetDistinctSmartFeeds(bool value);
 
+  // Test hooks: the engine never changes these two.
+  void TEST_SetSkipCustomFields(bool value);
+  void TEST_SetSkipCategoryKeywords(bool value);
+
  private:
   mutable std::shared_mutex lock_;
   // State below is protected by lock_.

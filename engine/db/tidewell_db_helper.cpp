@@ -1,0 +1,530 @@
+// SPDX-License-Identifier: MIT
+#include "engine/db/tidewell_db_helper.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <string_view>
+
+#include "engine/settings/tidewell_globvars.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "platform/system.h"
+#include "toolkit/kt_utils.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr int32_t kNoId = -1;
+constexpr int kLinkAttempts = 10;
+constexpr int kDefinitionAttempts = 10;
+constexpr int kRetryPauseMs = 50;
+constexpr int32_t kKeywordWidth = 512;
+constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
+constexpr std::string_view kCategoryTag = "cmdinscategory:";
+
+// Stored date-times are UTC: the local now shifted by the bias in force.
+TDateTime SystemUtcNow() { return LocalTimeToUTC(Now()); }
+
+kt::WideString LowerW(std::u16string_view text) {
+  kt::WideString lower(text);
+  for (auto& c : lower) c = kt::CharFoldW(c);
+  return lower;
+}
+
+std::string LowerUtf8(const std::string& text) { return kt::WideToUtf8(LowerW(kt::Utf8ToWide(text))); }
+
+// The first `characters` characters (code points) of a UTF-8 text, as
+// "substring(? from 1 for N)" counts them.
+std::string FirstCharacters(const std::string& utf8, int32_t characters) {
+  int32_t seen = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+    if (seen == characters) return utf8.substr(0, i);
+    ++seen;
+  }
+  return utf8;
+}
+
+std::string WithClause(const std::string& line) {
+  std::string clause;
+  ClearSqlClause(clause);
+  return line + clause;
+}
+
+void SetSql(TQueryWrapper* query, std::initializer_list<std::string> lines) {
+  query->Close();
+  query->SQL.Clear();
+  for (const auto& line : lines) query->SQL.Add(line);
+}
+
+// The integer of the first row's field, or -1 without a row.
+int32_t FirstRowInteger(TQueryWrapper* query, std::string_view field) {
+  const int32_t value = query->Eof() ? kNoId : query->FieldByName(field).AsInteger();
+  query->Close();
+  return value;
+}
+
+int32_t SelectInteger(TQueryWrapper* query, std::string_view field) {
+  ExecQueryTimed(query, true);
+  return FirstRowInteger(query, field);
+}
+
+// The id an "insert ... returning" statement gave its row.
+int32_t InsertReturningId(TQueryWrapper* query, std::string_view field) {
+  ExecQueryTimed(query, false);
+  return FirstRowInteger(query, field);
+}
+
+// Leaves the caller's statement closed, however the operation ends.
+class ClosedOnExit {
+ public:
+  explicit ClosedOnExit(TQueryWrapper* query) : query_(query) {}
+  ~ClosedOnExit() { SafeCloseQuery(query_); }
+  ClosedOnExit(const ClosedOnExit&) = delete;
+  ClosedOnExit& operator=(const ClosedOnExit&) = delete;
+
+ private:
+  TQueryWrapper* query_;
+};
+
+// The statement's transaction for one step: started here when it is not
+// running, and then ours to commit, or to roll back when the step fails. A
+// running transaction belongs to the caller and is left alone, so a failure
+// costs the caller nothing but the failed statement.
+class StepTransaction {
+ public:
+  explicit StepTransaction(TQueryWrapper* query) : transaction_(query->GetTransaction()) {
+    if (transaction_ == nullptr) throw kt::Exception("The statement has no transaction");
+    owned_ = !transaction_->InTransaction();
+    if (owned_) transaction_->StartTransaction();
+  }
+  ~StepTransaction() {
+    if (!owned_ || !transaction_->InTransaction()) return;
+    try {
+      transaction_->Rollback();
+    } catch (const std::exception&) {
+      // Rollback ends the transaction even when the engine complains.
+    }
+  }
+  StepTransaction(const StepTransaction&) = delete;
+  StepTransaction& operator=(const StepTransaction&) = delete;
+
+  void Commit() {
+    if (!owned_) return;
+    transaction_->Commit();
+    owned_ = false;
+  }
+
+ private:
+  db::Transaction* transaction_;
+  bool owned_ = false;
+};
+
+// The id that find gives; when none, insert in a step of its own. A failed
+// attempt is followed by a pause; after the last one a final look-up picks
+// up a row that a concurrent writer stored meanwhile. -1 when all failed.
+template <typename Find, typename Insert>
+int32_t FindOrInsert(TQueryWrapper* query, int attempts, Find find, Insert insert) {
+  for (int attempt = 1; attempt <= attempts + 1; ++attempt) {
+    try {
+      const int32_t id = find();
+      if (id != kNoId || attempt > attempts) return id;
+      StepTransaction step(query);
+      const int32_t newId = insert();
+      step.Commit();
+      return newId;
+    } catch (const kt::EAbort&) {
+      throw;
+    } catch (const kt::Exception&) {
+      SafeCloseQuery(query);
+      if (attempt <= attempts) platform::SleepMs(kRetryPauseMs);
+    }
+  }
+  return kNoId;
+}
+
+bool SkipCustomFields() { return GlobalVars == nullptr || GlobalVars->GetSkipCustomFields(); }
+bool SkipCategoryKeywords() { return GlobalVars != nullptr && GlobalVars->GetSkipCategoryKeywords(); }
+
+// The pieces of a category text in order of first appearance.
+std::vector<kt::WideString> SplitCategories(const std::u16string& value, const std::u16string& separators) {
+  std::vector<kt::WideString> keywords;
+  if (separators.empty()) {
+    if (!value.empty()) keywords.push_back(value);
+    return keywords;
+  }
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find_first_of(separators, start);
+    if (end == std::u16string::npos) end = value.size();
+    kt::WideString piece = kt::TrimW(std::u16string_view(value).substr(start, end - start));
+    if (!piece.empty() && std::find(keywords.begin(), keywords.end(), piece) == keywords.end())
+      keywords.push_back(std::move(piece));
+    start = end + 1;
+  }
+  return keywords;
+}
+
+}  // namespace
+
+TtidewellDbHelper::TtidewellDbHelper(TUtcClock utcNow) : utc_now_(utcNow ? std::move(utcNow) : SystemUtcNow) {}
+
+void TtidewellDbHelper::TestStopFlag() const {
+  if (StopFlag()) throw kt::EAbort();
+}
+
+// --- Inserts ---------------------------------------------------------------
+
+int32_t TtidewellDbHelper::InsertFeed(TQueryWrapper* query, const std::string& type, const std::string& language,
+                                      const std::string& link, const std::u16string& title, int32_t parentFeed,
+                                      const std::u16string& OPMLdescr, int32_t priority) {
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into feeds(type_,language_,feedCreated,link,title,next_feedupdate,last_feedupdate,"
+                 "parentFeed,OPMLdescr,priority)",
+                 "values(?,?,?,?,substring(? from 1 for 512),?,?,?,substring(? from 1 for 3000),?)",
+                 "returning feed_id"});
+  const TDateTime now = UtcNow();
+  // A feed without a link gets a moment to receive one before it is due.
+  const TDateTime nextUpdate = link.empty() ? now + kTwoMinutes : now;
+  query->Params(0).SetString(type);
+  query->Params(1).SetString(language);
+  query->Params(2).SetDateTime(now);
+  query->Params(3).SetString(link);
+  query->Params(4).SetWideString(title);
+  query->Params(5).SetDateTime(nextUpdate);
+  query->Params(6).SetDateTime(nextUpdate);
+  query->Params(7).SetInteger(parentFeed);
+  query->Params(8).SetWideString(OPMLdescr);
+  query->Params(9).SetInteger(priority);
+  return InsertReturningId(query, "FEED_ID");
+}
+
+int32_t TtidewellDbHelper::InsertArticle(TQueryWrapper* query, int32_t feedId) {
+  std::lock_guard lock(lock_);
+  TestStopFlag();
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into Articles(feed_id,created) values(?,?)", "returning id"});
+  query->Params(0).SetInteger(feedId);
+  query->Params(1).SetDateTime(UtcNow());
+  return InsertReturningId(query, "ID");
+}
+
+int32_t TtidewellDbHelper::InsertCustomFieldDefinition(TQueryWrapper* query, const std::string& tag) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into Customfield_definitions(customfield_tag)", "values(?)", "returning customfield_id"});
+  query->Params(0).SetString(LowerUtf8(tag));
+  return InsertReturningId(query, "CUSTOMFIELD_ID");
+}
+
+int32_t TtidewellDbHelper::InsertCustomFieldAttribute(TQueryWrapper* query, const std::string& name) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into CustomField_Attributes(attr_name)", "values(?)", "returning id"});
+  query->Params(0).SetString(LowerUtf8(name));
+  return InsertReturningId(query, "ID");
+}
+
+int32_t TtidewellDbHelper::InsertFeedCustomField(TQueryWrapper* query, int32_t feedId, const std::u16string& value,
+                                                 int32_t fieldId) {
+  try {
+    return InsertCustomFieldValue(query, false, feedId, value, fieldId);
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const kt::Exception&) {
+    return kNoId;
+  }
+}
+
+int32_t TtidewellDbHelper::InsertArticleCustomField(TQueryWrapper* query, int32_t articleId,
+                                                    const std::u16string& value, int32_t fieldId) {
+  return InsertCustomFieldValue(query, true, articleId, value, fieldId);
+}
+
+int32_t TtidewellDbHelper::InsertCustomFieldValue(TQueryWrapper* query, bool forArticle, int32_t ownerId,
+                                                  const std::u16string& value, int32_t fieldId) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  StepTransaction step(query);
+  if (forArticle)
+    SetSql(query, {"select count(article_id) as cnt", WithClause("from articles_customfields "), "where article_id=?",
+                   "  and customfield_id=?", "  and value_||''=substring(? from 1 for 1000)"});
+  else
+    SetSql(query, {"select count(feed_id) as cnt", WithClause("from Feeds_customfields "), "where feed_id=? ",
+                   "  and customfield_id=?", "  and value_||''=substring(? from 1 for 1000)"});
+  query->Params(0).SetInteger(ownerId);
+  query->Params(1).SetInteger(fieldId);
+  query->Params(2).SetWideString(value);
+  if (SelectInteger(query, "CNT") >= 1) {
+    step.Commit();
+    return kNoId;
+  }
+  SetSql(query, {forArticle ? "insert into articles_customfields(article_id,customfield_id,value_)"
+                            : "insert into Feeds_customfields(feed_id,customfield_id,value_)",
+                 "values(?,?,substring(? from 1 for 1000))", "returning id"});
+  query->Params(0).SetInteger(ownerId);
+  query->Params(1).SetInteger(fieldId);
+  query->Params(2).SetWideString(value);
+  const int32_t id = InsertReturningId(query, "ID");
+  step.Commit();
+  return id;
+}
+
+int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string& link) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  for (int attempt = 0; attempt < kLinkAttempts; ++attempt) {
+    TestStopFlag();
+    try {
+      const int32_t found = FindLinkId(query, link);
+      if (found != kNoId) return found;
+      SetSql(query, {"insert into links(link)", "values(?)", "returning link_id"});
+      query->Params(0).SetWideString(link);
+      return InsertReturningId(query, "LINK_ID");
+    } catch (const kt::Exception&) {
+      SafeCloseQuery(query);
+      platform::SleepMs(kRetryPauseMs);
+    }
+  }
+  return kNoId;
+}
+
+int32_t TtidewellDbHelper::InsertKeyword(TQueryWrapper* query, int32_t parentId, const std::u16string& value,
+                                         bool isUserDefined) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into keywords(parentKeyword_id,value_,isuserdefined)",
+                 "values(?,substring(? from 1 for 512),?)", "returning id"});
+  query->Params(0).SetInteger(parentId);
+  query->Params(1).SetWideString(LowerW(value));
+  query->Params(2).SetBoolean(isUserDefined);
+  return InsertReturningId(query, "ID");
+}
+
+void TtidewellDbHelper::InsertFeedNameSpace(TQueryWrapper* query, int32_t feedId, const std::string& identifier,
+                                            const std::u16string& value) {
+  TestStopFlag();
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into Feed_NameSpaces(feed_id,nameSpaceIdf,nameSpaceVal)", "values(?,?,?)"});
+  query->Params(0).SetInteger(feedId);
+  query->Params(1).SetString(identifier);
+  query->Params(2).SetWideString(value);
+  ExecQueryTimed(query, false);
+}
+
+int32_t TtidewellDbHelper::InsertFolder(TQueryWrapper* query, int32_t parentFolder, int32_t weight,
+                                        const std::u16string& name, int32_t userId) {
+  TestStopFlag();
+  if (name.empty()) RaiseMessage(kFailedToSaveFolder);
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into folders(parentfolder,weight,foldername,userid)",
+                 "values(?,?,substring(? from 1 for 512),?)", "returning id"});
+  query->Params(0).SetInteger(parentFolder);
+  query->Params(1).SetInteger(weight);
+  query->Params(2).SetWideString(name);
+  query->Params(3).SetInteger(userId);
+  return InsertReturningId(query, "ID");
+}
+
+int32_t TtidewellDbHelper::InsertFileCache(TQueryWrapper* query, int32_t articleId, int32_t linkId,
+                                           const std::string& hostDir, const std::string& fileName,
+                                           TDateTime lastModified, const std::string& eTag, int32_t httpCode,
+                                           const std::string& cookie, int32_t size, const std::string& contentType,
+                                           const std::string& userName, const std::string& password, int32_t userId) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  ClosedOnExit closed(query);
+  SetSql(query, {"insert into FileCache(articleid,linkid,hostdir,filename,webpagelastmod,etag,"
+                 "lasthttpcode,cookie,size_,contenttype,username_,password_,userid)",
+                 "values(?,?,substring(? from 1 for 255),substring(? from 1 for 512),?,substring(? from 1 for 80),?,"
+                 "substring(? from 1 for 512),?,substring(? from 1 for 255),?,?,?)",
+                 "returning id"});
+  query->Params(0).SetInteger(articleId);
+  query->Params(1).SetInteger(linkId);
+  query->Params(2).SetString(hostDir);
+  query->Params(3).SetString(fileName);
+  if (lastModified == 0)
+    query->Params(4).SetNull();
+  else
+    query->Params(4).SetDateTime(lastModified);
+  query->Params(5).SetString(eTag);
+  query->Params(6).SetInteger(httpCode);
+  query->Params(7).SetString(cookie);
+  query->Params(8).SetInteger(size);
+  query->Params(9).SetString(contentType);
+  query->Params(10).SetString(userName);
+  query->Params(11).SetString(password);
+  query->Params(12).SetInteger(userId);
+  return InsertReturningId(query, "ID");
+}
+
+// --- Look-ups ----------------------------------------------------------------
+
+int32_t TtidewellDbHelper::FindCustomFieldId(TQueryWrapper* query, const std::string& tag) {
+  ClosedOnExit closed(query);
+  StepTransaction step(query);
+  SetSql(query, {"select customfield_id from Customfield_definitions where customfield_tag=?"});
+  query->Params(0).SetString(LowerUtf8(tag));
+  const int32_t id = SelectInteger(query, "CUSTOMFIELD_ID");
+  step.Commit();
+  return id;
+}
+
+int32_t TtidewellDbHelper::FindCustomFieldAttributeId(TQueryWrapper* query, const std::string& name) {
+  ClosedOnExit closed(query);
+  StepTransaction step(query);
+  SetSql(query, {"select id from CustomField_Attributes  where attr_name=?"});
+  query->Params(0).SetString(LowerUtf8(name));
+  const int32_t id = SelectInteger(query, "ID");
+  step.Commit();
+  return id;
+}
+
+int32_t TtidewellDbHelper::FindLinkId(TQueryWrapper* query, const std::u16string& link) {
+  ClosedOnExit closed(query);
+  SetSql(query, {"select link_id", WithClause("from links "), "where link=?"});
+  query->Params(0).SetWideString(link);
+  return SelectInteger(query, "LINK_ID");
+}
+
+int32_t TtidewellDbHelper::FindKeywordId(TQueryWrapper* query, const std::u16string& value) {
+  ClosedOnExit closed(query);
+  StepTransaction step(query);
+  SetSql(query, {"select id from keywords where value_  collate UTF8 =?"});
+  // InsertKeyword keeps only this much: a longer keyword is found by it.
+  query->Params(0).SetString(FirstCharacters(kt::WideToUtf8(LowerW(value)), kKeywordWidth));
+  const int32_t id = SelectInteger(query, "ID");
+  step.Commit();
+  return id;
+}
+
+// --- Composite operations ----------------------------------------------------------
+
+void TtidewellDbHelper::SaveFeedCustomFields(TQueryWrapper* query, int32_t feedId, const TNewCustomTagsClass& tags,
+                                             bool skip) {
+  TestStopFlag();
+  if (SkipCustomFields() || skip) return;
+  for (const auto& tag : tags.List) {
+    TestStopFlag();
+    const int32_t definitionId = DefinitionId(query, LowerUtf8(tag->Name), kDefinitionAttempts);
+    if (definitionId == kNoId) continue;
+    const int32_t valueId = InsertFeedCustomField(query, feedId, tag->Value, definitionId);
+    if (valueId > 0) SaveAttributes(query, false, valueId, tag->Children());
+  }
+}
+
+void TtidewellDbHelper::SaveArticleCustomFields(TQueryWrapper* query,
+                                                const std::vector<const TNewCustomTagsClass*>& items,
+                                                const std::u16string& separators) {
+  TestStopFlag();
+  for (const TNewCustomTagsClass* tags : items) {
+    TestStopFlag();
+    if (tags == nullptr) continue;
+    for (const auto& tag : tags->List) {
+      if (!tag->Store) continue;
+      try {
+        SaveArticleTag(query, *tag, separators);
+      } catch (const kt::EAbort&) {
+        return;  // shutting down: what is stored so far stays the caller's to keep
+      }
+    }
+  }
+}
+
+void TtidewellDbHelper::SaveArticleTag(TQueryWrapper* query, const TNewCustomTagBaseProperty& tag,
+                                       const std::u16string& separators) {
+  const std::string name = LowerUtf8(tag.Name);
+  if (name == kCategoryTag) {
+    if (!SkipCategoryKeywords()) AddArticleCategories(query, tag.OwnerId, tag.Value, separators);
+    return;
+  }
+  if (SkipCustomFields()) return;
+  const int32_t definitionId = DefinitionId(query, name, 1);
+  if (definitionId == kNoId) return;
+  const int32_t valueId = InsertArticleCustomField(query, tag.OwnerId, tag.Value, definitionId);
+  if (valueId > 0) SaveAttributes(query, true, valueId, tag.Children());
+}
+
+int32_t TtidewellDbHelper::DefinitionId(TQueryWrapper* query, const std::string& tag, int attempts) {
+  return FindOrInsert(
+      query, attempts, [&] { return FindCustomFieldId(query, tag); },
+      [&] { return InsertCustomFieldDefinition(query, tag); });
+}
+
+int32_t TtidewellDbHelper::AttributeId(TQueryWrapper* query, const std::string& name) {
+  return FindOrInsert(
+      query, 1, [&] { return FindCustomFieldAttributeId(query, name); },
+      [&] { return InsertCustomFieldAttribute(query, name); });
+}
+
+void TtidewellDbHelper::SaveAttributes(TQueryWrapper* query, bool forArticle, int32_t valueId,
+                                       const TNewCustomTagsClass& attributes) {
+  for (const auto& attribute : attributes.List) {
+    const int32_t attributeId = AttributeId(query, LowerUtf8(attribute->Name));
+    if (attributeId == kNoId) continue;
+    ClosedOnExit closed(query);
+    StepTransaction step(query);
+    if (forArticle)
+      SetSql(query, {"insert into Articles_customfields_attr(", "articles_customfield_id,attrb_id,attr_value)",
+                     "values(?,?,?)"});
+    else
+      SetSql(query, {"insert into Feeds_customfields_attr(", "feed_customfield_id,attrb_id,attr_value)",
+                     "values(?,?,?)"});
+    query->Params(0).SetInteger(valueId);
+    query->Params(1).SetInteger(attributeId);
+    query->Params(2).SetWideString(attribute->Value);
+    ExecQueryTimed(query, false);
+    SafeUnprepareQuery(query);
+    step.Commit();
+  }
+}
+
+void TtidewellDbHelper::AddArticleCategories(TQueryWrapper* query, int32_t articleId, const std::u16string& value,
+                                             const std::u16string& separators) {
+  for (const auto& keyword : SplitCategories(value, separators)) AddArticleKeyword(query, articleId, keyword, false);
+}
+
+int32_t TtidewellDbHelper::AddArticleKeyword(TQueryWrapper* query, int32_t articleId, const std::u16string& keyword,
+                                             bool isUserDefined) {
+  TestStopFlag();
+  std::lock_guard lock(lock_);
+  TestStopFlag();
+  const int32_t keywordId = KeywordId(query, keyword, isUserDefined);
+  // Without a keyword there is nothing to attach.
+  if (keywordId == kNoId) return kNoId;
+  AttachKeyword(query, articleId, keywordId);
+  return keywordId;
+}
+
+int32_t TtidewellDbHelper::KeywordId(TQueryWrapper* query, const std::u16string& keyword, bool isUserDefined) {
+  return FindOrInsert(
+      query, 1, [&] { return FindKeywordId(query, keyword); },
+      [&] { return InsertKeyword(query, 0, keyword, isUserDefined); });
+}
+
+void TtidewellDbHelper::AttachKeyword(TQueryWrapper* query, int32_t articleId, int32_t keywordId) {
+  ClosedOnExit closed(query);
+  StepTransaction step(query);
+  SetSql(query, {"select count(article_id) as cnt", WithClause("from  Article_keyWords "),
+                 "where article_id=? and keyword_id=?"});
+  query->Params(0).SetInteger(articleId);
+  query->Params(1).SetInteger(keywordId);
+  if (SelectInteger(query, "CNT") == 0) {
+    SetSql(query, {"insert into Article_KeyWords(article_id,keyword_id)", "values(?,?)"});
+    query->Params(0).SetInteger(articleId);
+    query->Params(1).SetInteger(keywordId);
+    ExecQueryTimed(query, false);
+  }
+  step.Commit();
+}
+
+}  // namespace tidewell

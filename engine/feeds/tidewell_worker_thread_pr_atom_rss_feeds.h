@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: MIT
+// The engine's feed worker: a private job queue, the thread loop that takes
+// its jobs one at a time, the preparation of each job's transfer, and the
+// processors of the transfer's result by job kind (feeds, enclosures, web
+// pages, raw data and the file cache). Every event is handed to the main
+// thread while the worker waits.
+//
+// Threads: the queue operations (AddFeedJob, AddJob, AddRawDataJob,
+// GetQueueCount, IsJobKindQueued, IsJobQueued) and the base class's flags may
+// be used from any thread; everything else runs on the worker's own thread,
+// except the Sync* routines and ResetJobState, which run on the main thread
+// while the worker waits for them (so the per-job fields need no lock).
+//
+// Lifetime: the owner, the connection and the settings must outlive the
+// worker. The destructor stops the thread and waits for it, running pending
+// hand-overs when it is called on the main thread, so it never deadlocks.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/db/tidewell_db_helper.h"
+#include "engine/feeds/tidewell_db_schedule_store.h"
+#include "engine/feeds/tidewell_update_scheduler.h"
+#include "engine/model/feed_property.h"
+#include "engine/model/feeds.h"
+#include "engine/net/tidewell_worker_thread_base.h"
+#include "engine/tidewell_event_worker.h"
+#include "engine/tidewell_events.h"
+#include "engine/tidewell_worker_events.h"
+#include "platform/event.h"
+#include "rssEngUtilities/queue_unit.h"
+
+namespace tidewell {
+
+class Ttidewell;
+
+// One queued job, owned by the queue and freed by FreeQueueJobRec.
+struct TQueueJobRec {
+  // 0 while the job waits; the thread id of the worker that took it.
+  std::atomic<uint32_t> processingThreadId{0};
+  // The job's URL; empty for feed jobs, whose URL is the feed's link.
+  std::string url;
+  // The target folder of an enclosure job; empty otherwise.
+  WideString text;
+  // The row the job is about; below 1 for a feed added by URL; kNoRowItemId
+  // for a job that stands for no row.
+  int32_t itemId = 0;
+  TQueueJobTypes kind = TQueueJobTypes::CNoJob;
+  // The request of a raw-data job, owned by the job until the worker has
+  // handled it; nullptr otherwise.
+  PHttpRawDataReq request = nullptr;
+};
+
+class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, public TtidewellEventWorker {
+ public:
+  // A job that stands for no row: dropped unprocessed, and invisible to the
+  // kind test.
+  static constexpr int32_t kNoRowItemId = -9999;
+  static constexpr int32_t kReadTimeoutMs = 55000;
+  static constexpr int kIdleWaitMs = 1000;
+  static constexpr int kPauseBetweenJobsMs = 55;
+  static constexpr int kPauseAfterFeedMs = 5;
+
+  // The thread runs from construction unless createSuspended; a subclass
+  // that overrides virtual operations passes true and calls Start() at the
+  // end of its own constructor. The read time-out is 55000 ms.
+  TtidewellWorkerThreadPrAtomRssFeeds(Ttidewell* owner, TDbConnWrapper* connection, TConfiguration* settings,
+                                      bool createSuspended, int32_t connectTimeoutMs);
+  ~TtidewellWorkerThreadPrAtomRssFeeds() override;
+
+  // Runs Execute on the worker's thread (once).
+  void Start();
+
+  // A feed job (kind CfeedOperation) for the feed row, appended or put at the
+  // head of the queue. Nothing happens once the thread is terminated.
+  void AddFeedJob(int32_t feedId, bool atFront);
+  // A job for a URL, always put at the head of the queue; targetFolder is
+  // kept for CgetEnclosure jobs. Raises "Invalid URL !" for an empty URL.
+  // Nothing happens once the thread is terminated.
+  void AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind, const WideString& targetFolder);
+  // A CgetRawData job at the head of the queue. The worker takes ownership of
+  // the request: it is freed once handled, or with the job when the job is
+  // dropped. Returns false (the request still the caller's) once the thread
+  // is terminated. Raises "Invalid URL !" for an empty URL.
+  bool AddRawDataJob(const std::string& url, PHttpRawDataReq request);
+  // The jobs in the queue, the one being processed included.
+  int32_t GetQueueCount();
+  // Whether the first job from the head with this kind and an item id other
+  // than kNoRowItemId exists and is not being processed by ignoreThreadId
+  // (when that is 1 or more). False once terminated or on any failure.
+  bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId);
+  // The same for the first job with this item id and kind.
+  bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId);
+
+  // TtidewellEventWorker.
+  bool GetWorking() override { return TtidewellWorkerThreadBase::GetWorking(); }
+  TtidewellWorkerEvents& WorkerEvents() override { return events_; }
+
+  Ttidewell* Owner() const { return owner_; }
+  // Used by the feed processors for a feed that has no archive size.
+  int32_t defaultArchiveSize = 0;
+  // Minutes until a feed that answered with an error is tried again.
+  int32_t errorRetryInterval = 45;
+
+  // Whether an HTML answer holds a feed after all: one of "<rss ", "<rss>",
+  // "<feed ", "<feed>", "<rdf:" outside HTML comments in the first 4096
+  // characters of the trimmed text.
+  static bool LooksLikeFeed(const std::string& text);
+  // The position (1-based) of the "<" of "<!--" found scanning backwards
+  // from before p; 0 when there is none.
+  static int32_t FindCommentStartBefore(const std::string& text, int32_t p);
+  // The position (1-based) of a comment end ("-->" or three dashes) found
+  // scanning backwards from before p; 0 when there is none.
+  static int32_t FindCommentEndBefore(const std::string& text, int32_t p);
+  // The trimmed path without one trailing separator, then the part after its
+  // last separator ("/" or "\"); the whole text when it has none.
+  static std::string ExtractLastPathPart(const std::string& path);
+
+ protected:
+  void Execute() override;
+  void HandleResponse(TtidewellTrdJobPropClass& result, PHttpRawDataReq rawDataReq, int phase,
+                      void* context) override;
+  // The hand-over of the base class's events: through the worker's holder,
+  // nothing once stop is requested.
+  bool Synchronize(const std::function<void()>& call) override;
+
+  // The processors, called by HandleResponse (never while stop is
+  // requested). feedRecord is the job's loaded feed row, or nullptr.
+  virtual void ProcessRawData(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
+  virtual void ProcessFeed(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
+  virtual void ProcessWebPage(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
+  virtual void ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context, int phase);
+  // OPML subscription lists: not handled by this worker; the job reports the
+  // answer like a failed feed.
+  virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
+
+  // Feed document processing of a stored feed and of a feed being added
+  // (the latter stores the new feed's id in feedId). feedTitle and items are
+  // filled. The body stream is rewound.
+  virtual void ParseFeedForUpdate(TFeedProperty* feedRecord, WideString& feedTitle, TtidewellTrdJobPropClass& result,
+                                  int32_t& items);
+  virtual void ParseFeedForInsert(int32_t& feedId, WideString& feedTitle, TtidewellTrdJobPropClass& result,
+                                  int32_t& items);
+  // Feed autodiscovery in an HTML page: fills urls and titles (UTF-8) with the
+  // feeds the page announces. Finds nothing here.
+  virtual void DiscoverFeeds(const std::string& url, kt::TStream& page, TStrings& urls, TStrings& titles);
+
+  // Whether the enclosure row exists and its article is not deleted; false
+  // on any failure.
+  virtual bool IsEnclosureActive(int32_t enclosureId);
+  // The next update of the feed; a failure is recorded as ErrDatabaseOp.
+  void HandleMissingStream(int32_t feedId, TErrorCategory& errorCategory, std::string& errorText);
+  void ScheduleNextUpdate(int32_t feedId, bool useInterval, int32_t httpCode);
+  // Stores an answer of a raw-data request in the file cache.
+  void StoreInFileCache(TtidewellTrdJobPropClass& result, PHttpRawDataReq request);
+  // The folder below which the file cache keeps its host folders, ending in
+  // a separator; empty when no cache is configured (nothing is stored then).
+  virtual std::string CacheDirectory() const;
+  // The insert helper that files the cache rows.
+  virtual TtidewellDbHelper& DbHelper();
+
+  // The hand-over routines: each runs on the main thread while the worker
+  // waits, does nothing once stop is requested and calls its handler only
+  // when it is assigned. A handler's exception becomes OnFatalError with
+  // ErrUnknown (and, but in SyncStartWorking and SyncFatalError, resets the
+  // per-job state).
+  void SyncStartWorking();
+  void SyncStopWorking();
+  void SyncNoNeedForUpdate();
+  void SyncArticleWebPageDownLoaded();
+  void SyncFeedAutoDiscovery();
+  void SyncFeedProcessed();
+  void SyncEnclosureDownloaded();
+  void SyncFeedsAddToOpml();
+  void SyncFeedsDeleteFromOpml();
+  void SyncNeedToRefreshFolders();
+  void SyncDeleteFeed();
+  void SyncFatalError();
+  void SyncRawDataDownloaded();
+  void SyncCacheTriggerURLRemapSubItemDownload();
+  void SyncNewCommentFeedCreated();
+  // REQUIRES: the main thread while the worker waits, or the worker thread.
+  void ResetJobState();
+
+  // The worker's own fields, reset per job.
+  bool commentFeed_ = false;  // the job's feed has type "COMMFEED"
+  int32_t items_ = 0;
+  WideString feedTitle_;
+  TFeedOpType feedOperation_ = TFeedOpType::cunknown;
+  WideString localFileName_;
+  int32_t httpCode_ = 0;
+  int32_t deletedItems_ = 0;
+  int32_t commentFeedId_ = 0;
+  int32_t parentArticleId_ = 0;
+  void* userData_ = nullptr;
+  std::string contentType_;
+  int32_t contentSize_ = 0;
+  TErrorCategory errorCategory_ = TErrorCategory::noErrors;
+  std::string errorText_;
+  int32_t cachedItemId_ = 0;
+  TStrings discoveredUrls_;
+  TStrings discoveredTitles_;
+  TDynIntArray articleIds_;
+  int32_t articleIdCount_ = -1;
+  std::vector<std::string> articleKeys_;
+  // The OnDeleteFeed exchange.
+  int32_t deleteFeedId_ = 0;
+  bool deleteEnded_ = false;
+  bool deleteAnswer_ = false;
+  TStrings feedsRemovedFromOpml_;
+  TStrings feedsAddedToOpml_;
+  // The job's transfer values.
+  WideString targetFolder_;
+  std::string openSearchDescription_;
+  std::string userName_;
+  std::string password_;
+  std::string ifModifiedSince_;
+  std::string eTag_;
+  WideString enclosureFileName_;
+  TFeedProperty* feedRecord_ = nullptr;
+
+ private:
+  using JobNode = TRoundListNode;
+
+  static void FreeQueueJobRec(void* item);
+  bool MatchQueueJobKind(void* item, void* param);
+  bool MatchQueueJobIdKind(void* item, void* param);
+  bool IsFirstMatchQueued(void* key, const TIRoundList::TMatchMethod& match, int32_t ignoreThreadId);
+
+  void RunJobs();
+  void RunJob(JobNode* node);
+  // False when the job is skipped.
+  bool PrepareJob(TQueueJobRec& job);
+  bool PrepareFeedJob(TQueueJobRec& job);
+  void PrepareEnclosureJob();
+  void EndJob(JobNode*& node);
+  void ClearQueueAfterStop();
+  void CopyTransferHandlers();
+  void ReportLoopFailure(const std::string& message);
+
+  void ProcessNewFeed(TtidewellTrdJobPropClass& result);
+  // False when the page was answered by autodiscovery (ProcessFeed ends).
+  bool ParseUnlessDiscovered(TtidewellTrdJobPropClass& result);
+  void RecordFeedFailure(const std::string& message);
+  void StoreEnclosureFailure(TtidewellTrdJobPropClass& result);
+  void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase);
+  void StoreWebPage(TtidewellTrdJobPropClass& result);
+  bool StoreCacheRow(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, const std::string& hostFolder,
+                     std::string path, bool success);
+  void RollbackQuietly();
+
+  // Hands fire over to the main thread; a handler's failure is reported as
+  // described with the Sync* routines.
+  void HandOver(const TtidewellWorkerEvents::Fire& fire, bool resetOnFailure = true);
+
+  Ttidewell* const owner_;
+  TtidewellWorkerEvents events_;
+  TIRoundList jobQueue_;
+  platform::Event wakeUp_{false, false};
+  std::unique_ptr<TFeeds> feeds_;
+  TtidewellDbScheduleStore scheduleStore_;
+  TtidewellUpdateScheduler scheduler_;
+  std::atomic<bool> started_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<uint32_t> threadId_{0};
+  TDbConnWrapper* const connection_;
+  std::unique_ptr<THttpRawDataReq> pendingRequest_;
+};
+
+}  // namespace tidewell

@@ -1,0 +1,551 @@
+// SPDX-License-Identifier: MIT
+#include "engine/db/tidewell_db_helper.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/db/tidewell_tables.h"
+#include "engine/settings/tidewell_globvars.h"
+#include "support/firebird_test_database.h"
+#include "support/scoped_time_zone.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+namespace {
+
+using testing_support::FirebirdTestDatabase;
+
+constexpr TDateTime kNow = 46000.5;  // 2025-12-09 12:00 UTC
+constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
+constexpr double kMillisecond = 1.0 / 86400000;
+
+// Lets a test store custom fields or skip categories, and puts the built-in
+// values back afterwards.
+class ScopedSettings {
+ public:
+  ScopedSettings(bool skipCustomFields, bool skipCategoryKeywords) {
+    GlobalVars->TEST_SetSkipCustomFields(skipCustomFields);
+    GlobalVars->TEST_SetSkipCategoryKeywords(skipCategoryKeywords);
+  }
+  ~ScopedSettings() {
+    GlobalVars->TEST_SetSkipCustomFields(true);
+    GlobalVars->TEST_SetSkipCategoryKeywords(false);
+  }
+};
+
+class DbHelperTest : public ::testing::Test {
+ protected:
+  DbHelperTest() : db_(16384) {
+    TtidewellGenerateTables(&db_.Connection()).CreateMissingTables();
+    transaction_.SetDatabase(&db_.Connection());
+    query_.SetTransaction(&transaction_);
+  }
+
+  // What read makes of the first row of a select run in its own transaction.
+  template <typename Read>
+  auto QueryFirstRow(const std::string& sql, Read read) {
+    TTranWrapper transaction(&db_.Connection());
+    TQueryWrapper query;
+    query.SetTransaction(&transaction);
+    transaction.StartTransaction();
+    query.SQL.SetText(sql);
+    query.ExecQuery();
+    auto value = read(query);
+    query.Close();
+    transaction.Commit();
+    return value;
+  }
+
+  std::string QueryText(const std::string& sql) {
+    return QueryFirstRow(sql, [](TQueryWrapper& query) -> std::string {
+      if (query.Eof()) return "<no row>";
+      return query.Fields(0).IsNull() ? "<null>" : query.Fields(0).AsString();
+    });
+  }
+
+  TDateTime QueryDate(const std::string& sql) {
+    return QueryFirstRow(sql, [](TQueryWrapper& query) { return query.Fields(0).AsDateTime(); });
+  }
+
+  int64_t Count(const std::string& table) { return db_.QueryInt64("select count(*) from " + table); }
+
+  FirebirdTestDatabase db_;
+  TTranWrapper transaction_;
+  TQueryWrapper query_;
+  TtidewellDbHelper helper_{[] { return kNow; }};
+};
+
+std::u16string Repeat(char16_t c, size_t count) { return std::u16string(count, c); }
+
+// --- Feeds, articles, folders, name spaces, the file cache --------------------
+
+TEST_F(DbHelperTest, InsertFeedStoresItsValuesAndIsDueNowOrTwoMinutesLaterWithoutALink) {
+  transaction_.StartTransaction();
+  const int32_t linked = helper_.InsertFeed(&query_, "RSS", "en", "http://a.example/feed", u"Title", 3, u"Descr", 7);
+  const int32_t unlinked = helper_.InsertFeed(&query_, "OPML", "de", "", u"", 0, u"", 0);
+  transaction_.Commit();
+
+  const std::string where = " from feeds where feed_id=" + std::to_string(linked);
+  EXPECT_EQ(QueryText("select type_ || '|' || language_ || '|' || link || '|' || title || '|' || parentFeed || '|' "
+                      "|| OPMLdescr || '|' || priority" + where),
+            "RSS|en|http://a.example/feed|Title|3|Descr|7");
+  EXPECT_NEAR(QueryDate("select feedCreated" + where), kNow, kMillisecond);
+  EXPECT_NEAR(QueryDate("select next_feedupdate" + where), kNow, kMillisecond);
+  EXPECT_NEAR(QueryDate("select last_feedupdate" + where), kNow, kMillisecond);
+
+  const std::string other = " from feeds where feed_id=" + std::to_string(unlinked);
+  EXPECT_NEAR(QueryDate("select feedCreated" + other), kNow, kMillisecond);
+  EXPECT_NEAR(QueryDate("select next_feedupdate" + other), kNow + kTwoMinutes, kMillisecond);
+  EXPECT_NEAR(QueryDate("select last_feedupdate" + other), kNow + kTwoMinutes, kMillisecond);
+  EXPECT_NE(linked, unlinked);
+}
+
+TEST_F(DbHelperTest, TimesAreStoredInUtcWhateverTheLocalZone) {
+  const testing_support::ScopedTimeZone india(testing_support::kZoneIndia);
+  TtidewellDbHelper helper;
+  transaction_.StartTransaction();
+  const int32_t id = helper.InsertFeed(&query_, "RSS", "", "http://a.example/", u"", 0, u"", 0);
+  transaction_.Commit();
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  const double utcNow = 25569.0 + std::chrono::duration<double>(sinceEpoch).count() / 86400;
+  // Far closer to the UTC clock than the zone's five and a half hours.
+  EXPECT_NEAR(QueryDate("select feedCreated from feeds where feed_id=" + std::to_string(id)), utcNow, 1.0 / 24);
+}
+
+TEST_F(DbHelperTest, LongFeedTextsAreCutToTheirColumns) {
+  transaction_.StartTransaction();
+  const int32_t id =
+      helper_.InsertFeed(&query_, "RSS", "", "http://a.example/", Repeat(u'\u00e9', 600), 0, Repeat(u'x', 3500), 0);
+  transaction_.Commit();
+  const std::string where = " from feeds where feed_id=" + std::to_string(id);
+  EXPECT_EQ(db_.QueryInt64("select char_length(title)" + where), 512);
+  EXPECT_EQ(QueryText("select title" + where), kt::WideToUtf8(Repeat(u'\u00e9', 512)));
+  EXPECT_EQ(db_.QueryInt64("select char_length(OPMLdescr)" + where), 3000);
+}
+
+TEST_F(DbHelperTest, InsertArticleStoresItsFeedAndCreationTime) {
+  transaction_.StartTransaction();
+  const int32_t first = helper_.InsertArticle(&query_, 5);
+  const int32_t second = helper_.InsertArticle(&query_, 6);
+  transaction_.Commit();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(db_.QueryInt64("select feed_id from articles where id=" + std::to_string(first)), 5);
+  EXPECT_EQ(db_.QueryInt64("select feed_id from articles where id=" + std::to_string(second)), 6);
+  EXPECT_NEAR(QueryDate("select created from articles where id=" + std::to_string(first)), kNow, kMillisecond);
+  EXPECT_TRUE(query_.SQL.Text().find("insert into Articles(feed_id,created) values(?,?)") == 0) << query_.SQL.Text();
+  EXPECT_FALSE(query_.Open());
+}
+
+TEST_F(DbHelperTest, AFolderNeedsANameAndHasItCutTo512Characters) {
+  transaction_.StartTransaction();
+  try {
+    helper_.InsertFolder(&query_, 0, 1, u"", 0);
+    FAIL() << "an empty name was accepted";
+  } catch (const kt::Exception& error) {
+    EXPECT_EQ(error.Message(), "Failed to save folder");
+  }
+  const int32_t id = helper_.InsertFolder(&query_, 4, 2, Repeat(u'f', 600), 9);
+  transaction_.Commit();
+  EXPECT_EQ(Count("folders"), 1);
+  EXPECT_EQ(QueryText("select parentfolder || '|' || weight || '|' || char_length(foldername) || '|' || userid "
+                      "from folders where id=" + std::to_string(id)),
+            "4|2|512|9");
+}
+
+TEST_F(DbHelperTest, NameSpacesAndFileCacheRowsKeepWhatTheyAreGiven) {
+  transaction_.StartTransaction();
+  helper_.InsertFeedNameSpace(&query_, 3, "xmlns:media", u"http://search.yahoo.com/mrss/");
+  const int32_t withDate = helper_.InsertFileCache(&query_, 10, 0, "host.example", "page.html", kNow - 1, "\"abc\"",
+                                                   200, "", 1234, "text/html", "", "", 0);
+  const int32_t withoutDate = helper_.InsertFileCache(&query_, 11, 0, std::string(300, 'h'), std::string(600, 'n'), 0,
+                                                      std::string(100, 'e'), 304, "", 0, "", "user", "pw", 2);
+  transaction_.Commit();
+
+  EXPECT_EQ(QueryText("select feed_id || '|' || nameSpaceIdf || '|' || nameSpaceVal from Feed_NameSpaces"),
+            "3|xmlns:media|http://search.yahoo.com/mrss/");
+  EXPECT_EQ(QueryText("select articleid || '|' || linkid || '|' || hostdir || '|' || filename || '|' || etag || '|' "
+                      "|| lasthttpcode || '|' || size_ || '|' || contenttype || '|' || userid "
+                      "from FileCache where id=" +
+                      std::to_string(withDate)),
+            "10|0|host.example|page.html|\"abc\"|200|1234|text/html|0");
+  EXPECT_NEAR(QueryDate("select webpagelastmod from FileCache where id=" + std::to_string(withDate)), kNow - 1,
+              kMillisecond);
+  const std::string other = " from FileCache where id=" + std::to_string(withoutDate);
+  EXPECT_EQ(QueryText("select webpagelastmod" + other), "<null>");
+  EXPECT_EQ(QueryText("select char_length(hostdir) || '|' || char_length(filename) || '|' || char_length(etag) || "
+                      "'|' || username_ || '|' || password_ || '|' || userid" + other),
+            "255|512|80|user|pw|2");
+}
+
+// --- The stop flag ---------------------------------------------------------------
+
+TEST_F(DbHelperTest, AfterTheStopFlagEveryInsertButTheFeedsAbortsWithoutWriting) {
+  const ScopedSettings storeCustomFields(false, false);
+  TNewCustomTagsClass tags;
+  tags.Add("itunes:author", u"someone")->Store = true;
+  const std::vector<std::pair<const char*, std::function<void()>>> operations = {
+      {"InsertArticle", [&] { helper_.InsertArticle(&query_, 1); }},
+      {"InsertLink", [&] { helper_.InsertLink(&query_, u"http://a.example/"); }},
+      {"InsertKeyword", [&] { helper_.InsertKeyword(&query_, 0, u"k", true); }},
+      {"InsertFolder", [&] { helper_.InsertFolder(&query_, 0, 0, u"f", 0); }},
+      {"InsertFeedNameSpace", [&] { helper_.InsertFeedNameSpace(&query_, 1, "xmlns", u"v"); }},
+      {"InsertFileCache",
+       [&] { helper_.InsertFileCache(&query_, 1, 1, "h", "f", 0, "", 200, "", 0, "", "", "", 0); }},
+      {"InsertCustomFieldDefinition", [&] { helper_.InsertCustomFieldDefinition(&query_, "t"); }},
+      {"InsertCustomFieldAttribute", [&] { helper_.InsertCustomFieldAttribute(&query_, "a"); }},
+      {"InsertFeedCustomField", [&] { helper_.InsertFeedCustomField(&query_, 1, u"v", 1); }},
+      {"InsertArticleCustomField", [&] { helper_.InsertArticleCustomField(&query_, 1, u"v", 1); }},
+      {"AddArticleKeyword", [&] { helper_.AddArticleKeyword(&query_, 1, u"k", true); }},
+      {"AddArticleCategories", [&] { helper_.AddArticleCategories(&query_, 1, u"a,b", u","); }},
+      {"SaveFeedCustomFields", [&] { helper_.SaveFeedCustomFields(&query_, 1, tags, false); }},
+      {"SaveArticleCustomFields", [&] { helper_.SaveArticleCustomFields(&query_, {&tags}, u","); }},
+  };
+  helper_.SetStopFlag(true);
+  transaction_.StartTransaction();
+  for (const auto& [name, operation] : operations) EXPECT_THROW(operation(), kt::EAbort) << name;
+  EXPECT_GT(helper_.InsertFeed(&query_, "RSS", "", "http://a.example/", u"", 0, u"", 0), 0);
+  transaction_.Commit();
+
+  for (const char* table : {"articles", "links", "keywords", "folders", "Feed_NameSpaces", "FileCache",
+                            "Customfield_definitions", "CustomField_Attributes", "Feeds_customfields",
+                            "articles_customfields", "Article_KeyWords"})
+    EXPECT_EQ(Count(table), 0) << table;
+  EXPECT_EQ(Count("feeds"), 1);
+}
+
+// --- Links and keywords ---------------------------------------------------------
+
+TEST_F(DbHelperTest, ALinkIsStoredOnceAndFoundAgain) {
+  transaction_.StartTransaction();
+  EXPECT_EQ(helper_.FindLinkId(&query_, u"http://a.example/x"), -1);
+  const int32_t first = helper_.InsertLink(&query_, u"http://a.example/x");
+  const int32_t again = helper_.InsertLink(&query_, u"http://a.example/x");
+  const int32_t other = helper_.InsertLink(&query_, u"http://a.example/y");
+  EXPECT_EQ(helper_.FindLinkId(&query_, u"http://a.example/y"), other);
+  transaction_.Commit();
+  EXPECT_GT(first, 0);
+  EXPECT_EQ(again, first);
+  EXPECT_NE(other, first);
+  EXPECT_EQ(Count("links"), 2);
+}
+
+TEST_F(DbHelperTest, KeywordsAreStoredLowerCasedAndAttachedOnce) {
+  transaction_.StartTransaction();
+  const int32_t article = helper_.InsertArticle(&query_, 1);
+  const int32_t keyword = helper_.AddArticleKeyword(&query_, article, u"Linux", true);
+  EXPECT_EQ(helper_.AddArticleKeyword(&query_, article, u"LINUX", true), keyword);
+  EXPECT_EQ(helper_.FindKeywordId(&query_, u"linux"), keyword);
+  transaction_.Commit();
+  EXPECT_EQ(QueryText("select value_ || '|' || isuserdefined || '|' || parentKeyword_id from keywords"), "linux|1|0");
+  EXPECT_EQ(Count("Article_KeyWords"), 1);
+  EXPECT_EQ(QueryText("select keywordCache from articles where id=" + std::to_string(article)), "linux");
+}
+
+TEST_F(DbHelperTest, AKeywordLongerThanItsColumnIsFoundByWhatIsStoredAndNeverLinkedToMinusOne) {
+  const std::u16string longKeyword = Repeat(u'k', 600);
+  transaction_.StartTransaction();
+  const int32_t first = helper_.InsertArticle(&query_, 1);
+  const int32_t second = helper_.InsertArticle(&query_, 1);
+  const int32_t keyword = helper_.AddArticleKeyword(&query_, first, longKeyword, false);
+  EXPECT_EQ(helper_.AddArticleKeyword(&query_, second, longKeyword + u"tail differs", false), keyword);
+  transaction_.Commit();
+  EXPECT_GT(keyword, 0);
+  EXPECT_EQ(Count("keywords"), 1);
+  EXPECT_EQ(db_.QueryInt64("select char_length(value_) from keywords"), 512);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where keyword_id=" + std::to_string(keyword)), 2);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where keyword_id<1"), 0);
+}
+
+TEST_F(DbHelperTest, CategoriesAreCutAtEachSeparatorTrimmedAndTakenOnce) {
+  transaction_.StartTransaction();
+  const int32_t article = helper_.InsertArticle(&query_, 1);
+  helper_.AddArticleCategories(&query_, article, u" a , b;a ,, ", u",;");
+  const int32_t whole = helper_.InsertArticle(&query_, 1);
+  helper_.AddArticleCategories(&query_, whole, u"x, y", u"");
+  helper_.AddArticleCategories(&query_, whole, u"", u"");
+  transaction_.Commit();
+
+  EXPECT_EQ(QueryText("select list(value_ || ':' || isuserdefined, ' ') from (select value_, isuserdefined from "
+                      "keywords order by id)"),
+            "a:0 b:0 x, y:0");
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=" + std::to_string(article)), 2);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=" + std::to_string(whole)), 1);
+}
+
+// --- Custom fields -----------------------------------------------------------------
+
+TNewCustomTagBaseProperty* AddTag(TNewCustomTagsClass& tags, const std::string& name, const std::u16string& value,
+                                  int32_t ownerId) {
+  TNewCustomTagBaseProperty* tag = tags.Add(name, value);
+  tag->OwnerId = ownerId;
+  tag->Store = true;
+  return tag;
+}
+
+TEST_F(DbHelperTest, WithTheBuiltInSettingsNoCustomFieldIsStoredButCategoriesBecomeKeywords) {
+  TNewCustomTagsClass feedTags;
+  AddTag(feedTags, "itunes:author", u"someone", 0)->Children().Add("role", u"host");
+  TNewCustomTagsClass itemTags;
+  AddTag(itemTags, "media:rating", u"adult", 7);
+  AddTag(itemTags, "CmdInsCategory:", u"news, tech", 7);
+
+  transaction_.StartTransaction();
+  helper_.SaveFeedCustomFields(&query_, 1, feedTags, false);
+  helper_.SaveArticleCustomFields(&query_, {&itemTags}, u",");
+  transaction_.Commit();
+
+  for (const char* table : {"Customfield_definitions", "CustomField_Attributes", "Feeds_customfields",
+                            "Feeds_customfields_attr", "articles_customfields"})
+    EXPECT_EQ(Count(table), 0) << table;
+  EXPECT_EQ(QueryText("select list(value_, ' ') from (select value_ from keywords order by id)"), "news tech");
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=7"), 2);
+}
+
+TEST_F(DbHelperTest, FeedCustomFieldsAreStoredWithTheirAttributesAndEachValueOnce) {
+  const ScopedSettings storeCustomFields(false, false);
+  TNewCustomTagsClass tags;
+  TNewCustomTagBaseProperty* author = AddTag(tags, "ITunes:Author", u"Someone", 0);
+  author->Children().Add("Role", u"Host");
+  author->Children().Add("lang", u"en");
+  AddTag(tags, "itunes:author", u"Someone", 0);  // the same value again
+  AddTag(tags, "itunes:summary", Repeat(u's', 1200), 0);
+
+  transaction_.StartTransaction();
+  helper_.SaveFeedCustomFields(&query_, 4, tags, false);
+  helper_.SaveFeedCustomFields(&query_, 5, tags, true);  // skipped by the caller
+  transaction_.Commit();
+
+  EXPECT_EQ(QueryText("select list(customfield_tag, ' ') from (select customfield_tag from Customfield_definitions "
+                      "order by customfield_id)"),
+            "itunes:author itunes:summary");
+  EXPECT_EQ(Count("Feeds_customfields"), 2);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Feeds_customfields where feed_id=5"), 0);
+  EXPECT_EQ(db_.QueryInt64("select max(char_length(value_)) from Feeds_customfields"), 1000);
+  EXPECT_EQ(QueryText("select list(n || '=' || v, ' ') from (select a.attr_name n, f.attr_value v from "
+                      "Feeds_customfields_attr f join CustomField_Attributes a on a.id=f.attrb_id order by a.id)"),
+            "role=Host lang=en");
+}
+
+TEST_F(DbHelperTest, TheSameCustomValueTwiceForOneOwnerAndDefinitionIsStoredOnce) {
+  const ScopedSettings storeCustomFields(false, false);
+  transaction_.StartTransaction();
+  const int32_t definition = helper_.InsertCustomFieldDefinition(&query_, "Media:Credit");
+  EXPECT_EQ(helper_.FindCustomFieldId(&query_, "media:credit"), definition);
+  const int32_t first = helper_.InsertFeedCustomField(&query_, 1, u"value", definition);
+  EXPECT_EQ(helper_.InsertFeedCustomField(&query_, 1, u"value", definition), -1);
+  EXPECT_GT(helper_.InsertFeedCustomField(&query_, 2, u"value", definition), first);
+  const int32_t forArticle = helper_.InsertArticleCustomField(&query_, 1, u"value", definition);
+  EXPECT_EQ(helper_.InsertArticleCustomField(&query_, 1, u"value", definition), -1);
+  transaction_.Commit();
+  EXPECT_GT(first, 0);
+  EXPECT_GT(forArticle, 0);
+  EXPECT_EQ(Count("Feeds_customfields"), 2);
+  EXPECT_EQ(Count("articles_customfields"), 1);
+}
+
+TEST_F(DbHelperTest, ArticleCustomFieldsAreStoredForTheirArticleWhenMarked) {
+  const ScopedSettings storeCustomFields(false, false);
+  TNewCustomTagsClass first;
+  AddTag(first, "media:rating", u"adult", 7)->Children().Add("scheme", u"urn:simple");
+  AddTag(first, "media:title", u"not marked", 7)->Store = false;
+  TNewCustomTagsClass second;
+  AddTag(second, "media:rating", u"nonadult", 8);
+  AddTag(second, "cmdinscategory:", u"one", 8);
+
+  transaction_.StartTransaction();
+  helper_.SaveArticleCustomFields(&query_, {&first, nullptr, &second}, u",");
+  transaction_.Commit();
+
+  EXPECT_EQ(QueryText("select list(article_id || '=' || value_, ' ') from (select article_id, value_ from "
+                      "articles_customfields order by id)"),
+            "7=adult 8=nonadult");
+  EXPECT_EQ(QueryText("select attr_name || '=' || attr_value from Articles_customfields_attr join "
+                      "CustomField_Attributes on id=attrb_id"),
+            "scheme=urn:simple");
+  EXPECT_EQ(Count("Customfield_definitions"), 1);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=8"), 1);
+}
+
+TEST_F(DbHelperTest, CategoriesCanBeSkippedByTheSettings) {
+  const ScopedSettings skipCategories(true, true);
+  TNewCustomTagsClass tags;
+  AddTag(tags, "cmdinscategory:", u"news", 3);
+  transaction_.StartTransaction();
+  helper_.SaveArticleCustomFields(&query_, {&tags}, u",");
+  transaction_.Commit();
+  EXPECT_EQ(Count("keywords"), 0);
+}
+
+// --- Transactions ------------------------------------------------------------------
+
+// Makes the inserts of an article-keyword pair for article 999, of the
+// keyword "never", of the link "http://refused.example/" and of every custom
+// definition or value "refused" fail.
+void AddRefusingTriggers(FirebirdTestDatabase& db) {
+  db.Execute("create exception tw_refused 'refused by the test'");
+  db.Execute("create trigger refuse_keyword for Article_KeyWords before insert as begin "
+             "if (new.article_id = 999) then exception tw_refused; end");
+  db.Execute("create trigger refuse_keyword_row for keywords before insert as begin "
+             "if (new.value_ = 'never') then exception tw_refused; end");
+  db.Execute("create trigger refuse_link for links before insert as begin "
+             "if (new.link = 'http://refused.example/') then exception tw_refused; end");
+  db.Execute("create trigger refuse_definition for Customfield_definitions before insert as begin "
+             "if (new.customfield_tag = 'refused') then exception tw_refused; end");
+  db.Execute("create trigger refuse_article_value for articles_customfields before insert as begin "
+             "if (new.value_ = 'refused') then exception tw_refused; end");
+  db.Execute("create trigger refuse_feed_value for Feeds_customfields before insert as begin "
+             "if (new.value_ = 'refused') then exception tw_refused; end");
+}
+
+TEST_F(DbHelperTest, WithoutARunningTransactionTheHelperCommitsOrRollsBackItsOwn) {
+  AddRefusingTriggers(db_);
+  const int32_t keyword = helper_.AddArticleKeyword(&query_, 1, u"own", true);
+  EXPECT_FALSE(transaction_.InTransaction());
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where keyword_id=" + std::to_string(keyword)), 1);
+
+  EXPECT_THROW(helper_.AddArticleKeyword(&query_, 999, u"refused", true), db::EFirebirdError);
+  EXPECT_FALSE(transaction_.InTransaction());
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=999"), 0);
+  // The keyword itself was a step of its own, committed before the failure.
+  EXPECT_EQ(db_.QueryInt64("select count(*) from keywords where value_='refused'"), 1);
+}
+
+TEST_F(DbHelperTest, RowsThatKeepFailingGiveNoIdAndAreSkipped) {
+  AddRefusingTriggers(db_);
+  const ScopedSettings storeCustomFields(false, false);
+  TNewCustomTagsClass tags;
+  AddTag(tags, "refused", u"value", 0);
+  AddTag(tags, "kept", u"value", 0);
+  transaction_.StartTransaction();
+  EXPECT_EQ(helper_.InsertLink(&query_, u"http://refused.example/"), -1);
+  EXPECT_EQ(helper_.AddArticleKeyword(&query_, 1, u"never", true), -1);
+  helper_.SaveFeedCustomFields(&query_, 1, tags, false);
+  ASSERT_TRUE(transaction_.InTransaction());
+  transaction_.Commit();
+  EXPECT_EQ(Count("links"), 0);
+  EXPECT_EQ(Count("keywords"), 0);
+  EXPECT_EQ(Count("Article_KeyWords"), 0);
+  EXPECT_EQ(QueryText("select customfield_tag from Customfield_definitions"), "kept");
+  EXPECT_EQ(Count("Feeds_customfields"), 1);
+}
+
+TEST_F(DbHelperTest, AFailureInTheCallersTransactionLeavesItsEarlierWorkAndTheTransactionUsable) {
+  AddRefusingTriggers(db_);
+  transaction_.StartTransaction();
+  const int32_t feed = helper_.InsertFeed(&query_, "RSS", "", "http://a.example/", u"kept", 0, u"", 0);
+  const int32_t article = helper_.InsertArticle(&query_, feed);
+  helper_.AddArticleKeyword(&query_, article, u"kept", true);
+  const int32_t definition = helper_.InsertCustomFieldDefinition(&query_, "x");
+
+  EXPECT_THROW(helper_.AddArticleKeyword(&query_, 999, u"refused", true), db::EFirebirdError);
+  EXPECT_THROW(helper_.InsertArticleCustomField(&query_, article, u"refused", definition), db::EFirebirdError);
+  EXPECT_EQ(helper_.InsertFeedCustomField(&query_, feed, u"refused", definition), -1);
+  ASSERT_TRUE(transaction_.InTransaction());
+  // Nothing the caller started is committed behind its back.
+  EXPECT_EQ(Count("feeds"), 0);
+
+  const int32_t later = helper_.InsertArticle(&query_, feed);
+  transaction_.Commit();
+  EXPECT_EQ(Count("feeds"), 1);
+  EXPECT_EQ(Count("articles"), 2);
+  EXPECT_GT(later, article);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=" + std::to_string(article)), 1);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=999"), 0);
+  EXPECT_EQ(Count("articles_customfields") + Count("Feeds_customfields"), 0);
+}
+
+// --- Ids under concurrency ---------------------------------------------------------
+
+TEST_F(DbHelperTest, TheNewIdIsTheRowsOwnWhileAnotherConnectionInsertsIntoTheSameTable) {
+  constexpr int kRows = 300;
+  std::vector<int32_t> ids;
+  std::thread other([&] {
+    // Another program on the same database, which knows nothing of the
+    // helper's lock.
+    auto connection = db_.Connect();
+    TTranWrapper transaction(connection.get());
+    TQueryWrapper insert;
+    insert.SetTransaction(&transaction);
+    insert.SQL.Add("insert into Articles(feed_id) values(2)");
+    for (int row = 0; row < kRows; ++row) {
+      transaction.StartTransaction();
+      insert.ExecQuery();
+      transaction.Commit();
+    }
+  });
+  auto connection = db_.Connect();
+  TTranWrapper transaction(connection.get());
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  for (int row = 0; row < kRows; ++row) {
+    transaction.StartTransaction();
+    ids.push_back(helper_.InsertArticle(&query, 1));
+    transaction.Commit();
+  }
+  other.join();
+
+  EXPECT_EQ(Count("articles"), 2 * kRows);
+  for (int32_t id : ids)
+    ASSERT_EQ(db_.QueryInt64("select feed_id from articles where id=" + std::to_string(id)), 1) << "id " << id;
+  EXPECT_EQ(std::set<int32_t>(ids.begin(), ids.end()).size(), ids.size());
+}
+
+struct ThreadResults {
+  std::vector<int32_t> articles, links, keywords;
+};
+
+// One worker: each article, link and keyword in a transaction of its own
+// (the keyword's is the helper's), so the others see it at once.
+void InsertFromThread(TtidewellDbHelper& helper, TDbConnWrapper& connection, int32_t feedId, int articles,
+                      int sharedNames, ThreadResults& results) {
+  TTranWrapper transaction(&connection);
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  for (int i = 0; i < articles; ++i) {
+    const std::u16string name = kt::Utf8ToWide(std::to_string(i % sharedNames));
+    transaction.StartTransaction();
+    const int32_t article = helper.InsertArticle(&query, feedId);
+    const int32_t link = helper.InsertLink(&query, u"http://shared.example/" + name);
+    transaction.Commit();
+    results.articles.push_back(article);
+    if (i < sharedNames) results.links.push_back(link);
+    const int32_t keyword = helper.AddArticleKeyword(&query, article, u"shared " + name, false);
+    if (i < sharedNames) results.keywords.push_back(keyword);
+  }
+}
+
+TEST_F(DbHelperTest, FiveThreadsGetDistinctIdsAndShareLinksAndKeywords) {
+  constexpr int kThreads = 5;
+  constexpr int kArticles = 60;
+  constexpr int kSharedNames = 10;
+  std::vector<ThreadResults> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back(InsertFromThread, std::ref(helper_), std::ref(db_.Connection()), 100 + t, kArticles,
+                         kSharedNames, std::ref(results[t]));
+  for (auto& thread : threads) thread.join();
+
+  std::set<int32_t> distinct;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int32_t id : results[t].articles) {
+      distinct.insert(id);
+      ASSERT_EQ(db_.QueryInt64("select feed_id from articles where id=" + std::to_string(id)), 100 + t);
+    }
+    EXPECT_EQ(results[t].links, results[0].links) << "thread " << t;
+    EXPECT_EQ(results[t].keywords, results[0].keywords) << "thread " << t;
+  }
+  EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kArticles));
+  EXPECT_EQ(Count("articles"), kThreads * kArticles);
+  EXPECT_EQ(Count("links"), kSharedNames);
+  EXPECT_EQ(Count("keywords"), kSharedNames);
+  EXPECT_EQ(Count("Article_KeyWords"), kThreads * kArticles);
+}
+
+}  // namespace
+}  // namespace tidewell

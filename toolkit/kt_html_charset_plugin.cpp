@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+#include "toolkit/kt_html_charset_plugin.h"
+
+#include "toolkit/kt_html_parser.h"
+#include "toolkit/kt_name_chars.h"
+#include "toolkit/kt_unicode_encodings.h"
+#include "toolkit/kt_utils.h"
+
+namespace kt {
+namespace {
+
+bool SameMethods(const TKtUnicodeReadMethods& a, const TKtUnicodeReadMethods& b) {
+  return a.Init == b.Init && a.ReadChar == b.ReadChar && a.Done == b.Done;
+}
+
+// Text read so far in 8-bit units cannot be in these; switching to them
+// would garble the rest of the page.
+bool IsWideUnitCharSet(const WideString& name) {
+  for (std::u16string_view prefix : {u"UTF-16", u"UTF-32", u"UCS-2", u"UCS-4", u"UNICODE"}) {
+    if (name.size() >= prefix.size() && SameTextW(std::u16string_view(name).substr(0, prefix.size()), prefix)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CharSetOfContent(const WideString& content, WideString& charSet) {
+  const int found = StrPosIW(u"charset", content);
+  if (found == 0) return false;
+  size_t i = static_cast<size_t>(found - 1) + 7;
+  while (i < content.size() && IsCharWhiteSpaceW(content[i])) ++i;
+  if (i >= content.size() || content[i] != u'=') return false;
+  ++i;
+  while (i < content.size() && IsCharWhiteSpaceW(content[i])) ++i;
+  size_t end = i;
+  while (end < content.size() && IsNameChar(content[end])) ++end;
+  charSet = content.substr(i, end - i);
+  return true;
+}
+
+bool FindCharSetReadMethods(const WideString& charSet, TKtUnicodeReadMethods& readMethods) {
+  if (charSet.empty() || IsWideUnitCharSet(charSet)) return false;
+  for (const TKtUnicodeEncoding& encoding : UnicodeEncodings) {
+    if (!encoding.ReadMethods.ReadChar) continue;
+    if (SameTextW(encoding.Description, charSet) || (!encoding.Name.empty() && SameTextW(encoding.Name, charSet))) {
+      readMethods = encoding.ReadMethods;
+      return true;
+    }
+  }
+  return false;
+}
+
+TKtHtmlCharSetPlugin::TKtHtmlCharSetPlugin()
+    : DefaultReadMethods(ReadMethods_ISO_8859_1), tag_filters_(std::make_unique<TKtTagFilters>()) {
+  SetHtmlTagFilters(tag_filters_.get());
+  tag_filters_->SetStartTagFilter(html_id::kMeta, TKtFilter::fiShowLocal);
+  SetFilterXmlPIs(TKtFilter::fiShowLocal);
+}
+
+TKtHtmlCharSetPlugin::~TKtHtmlCharSetPlugin() { SetHtmlTagFilters(nullptr); }
+
+void TKtHtmlCharSetPlugin::HandleReset() {
+  if (HtmlParser()) HtmlParser()->SetReadMethods(DefaultReadMethods);
+}
+
+void TKtHtmlCharSetPlugin::HandleHtmlTag(bool& show) {
+  if (!HtmlParser()) return;
+  const TKtHtmlTag& tag = HtmlParser()->HtmlTag();
+  if (tag.TagID != html_id::kMeta || tag.EndTag == 1) return;
+  if (!SameTextW(tag.StringOfCardinal(html_id::kAttribHttpEquiv), u"Content-Type")) return;
+  const WideString content = tag.StringOfCardinal(html_id::kAttribContent);
+  WideString charSet;
+  if (content.empty() || !CharSetOfContent(content, charSet)) return;
+  SwitchTo(charSet);
+}
+
+void TKtHtmlCharSetPlugin::HandleXmlPI(bool& show) {
+  if (!HtmlParser()) return;
+  TKtHtmlTag declaration;
+  declaration.ParseTagString(u"<XML " + HtmlParser()->GetData() + u">");
+  if (!declaration.FindCardinal(html_id::kAttribEncoding)) return;
+  SwitchTo(TrimW(declaration.StringOfCardinal(html_id::kAttribEncoding)));
+}
+
+void TKtHtmlCharSetPlugin::SwitchTo(const WideString& charSet) {
+  TKtHtmlParser& parser = *HtmlParser();
+  TKtUnicodeReadMethods methods = parser.ReadMethods;
+  FindCharSetReadMethods(charSet, methods);
+  bool allow = true;
+  if (OnCharSetChange) OnCharSetChange(*this, charSet, methods, allow);
+  // Installing the same decoder again would restart its state.
+  if (allow && !SameMethods(methods, parser.ReadMethods)) parser.SetReadMethods(methods);
+}
+
+}  // namespace kt
