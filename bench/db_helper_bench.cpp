@@ -63,7 +63,8 @@ class PreparedInserts {
     Use(keyword_, transaction,
         "insert into keywords(parentKeyword_id,value_,isuserdefined) values(0,substring(? from 1 for 512),0) "
         "returning id");
-    Use(count_, transaction, "select count(article_id) as cnt from  Article_keyWords where article_id=? and keyword_id=?");
+    Use(count_, transaction,
+        "select count(article_id) as cnt from  Article_keyWords where article_id=? and keyword_id=?");
     Use(attach_, transaction, "insert into Article_KeyWords(article_id,keyword_id) values(?,?)");
   }
 

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "toolkit/kt_html_names.h"
+#include "toolkit/kt_html_parser.h"
 #include "toolkit/kt_html_tokenizer.h"
+#include "toolkit/kt_html_writer_plugin.h"
 #include "toolkit/kt_unicode_codecs.h"
 
 namespace {
@@ -71,6 +73,31 @@ void BM_KtHtmlTokenizerReadsEveryPiece(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
 }
 BENCHMARK(BM_KtHtmlTokenizerReadsEveryPiece)->Unit(benchmark::kMillisecond);
+
+// The link walker's pipe: six start tags shown to the caller, every other
+// tag and all text written back out by a writer plugin.
+void BM_KtHtmlParserRewritesThePage(benchmark::State& state) {
+  kt::RegisterHtmlTagNames();
+  kt::RegisterHtmlAttribNames();
+  const std::string& page = Page();
+  for (auto _ : state) {
+    kt::TKtHtmlParser parser;
+    kt::TKtHtmlWriterPlugin writer;
+    writer.SetFilterText(kt::TKtFilter::fiShow);
+    writer.FilterHtmlTags().SetStartAndEndTags(kt::TKtFilter::fiShowHidden);
+    parser.AddPluginLast(&writer);
+    kt::TKtTagFilters filters;
+    parser.SetHtmlTagFilters(&filters);
+    filters.SetTagFilters({42, 86, 1, 58, 67, 56}, kt::TKtFilter::fiShow);
+    parser.SetReadMethods({nullptr, kt::Read_UTF_8, nullptr});
+    parser.SourceBufferEx(page.data(), static_cast<uint32_t>(page.size()));
+    while (parser.ReadNextPiece()) writer.WriteHtmlTag();
+    writer.Writer().Flush();
+    benchmark::DoNotOptimize(writer.Writer().BufPos);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
+}
+BENCHMARK(BM_KtHtmlParserRewritesThePage)->Unit(benchmark::kMillisecond);
 
 void BM_GumboParsesTheSamePage(benchmark::State& state) {
   const std::string& page = Page();

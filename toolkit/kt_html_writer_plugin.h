@@ -28,6 +28,21 @@ class TKtHtmlWriterPlugin : public TKtHtmlParserPlugin {
   // The owned writer; the user sets its output (SetStream) and empties it
   // (Flush).
   TKtUnicodeHtmlWriter& Writer() { return *writer_; }
+  // The writer's escaping and quoting settings, read and written here too.
+  TKtPredefinedEntitiesSet PredefinedEntities() const { return writer_->PredefinedEntities; }
+  void SetPredefinedEntities(TKtPredefinedEntitiesSet set) { writer_->PredefinedEntities = set; }
+  TKtQuoteTags QuoteHtmlTags() const { return writer_->QuoteHtmlTags; }
+  void SetQuoteHtmlTags(TKtQuoteTags quote) { writer_->QuoteHtmlTags = quote; }
+  TKtQuoteTags QuoteCustomTags() const { return writer_->QuoteCustomTags; }
+  void SetQuoteCustomTags(TKtQuoteTags quote) { writer_->QuoteCustomTags = quote; }
+  TKtQuoteTags QuoteSsiTags() const { return writer_->QuoteSsiTags; }
+  void SetQuoteSsiTags(TKtQuoteTags quote) { writer_->QuoteSsiTags = quote; }
+  bool EmptyHtmlAttribValues() const { return writer_->EmptyHtmlAttribValues; }
+  void SetEmptyHtmlAttribValues(bool write) { writer_->EmptyHtmlAttribValues = write; }
+  bool EmptyCustomAttribValues() const { return writer_->EmptyCustomAttribValues; }
+  void SetEmptyCustomAttribValues(bool write) { writer_->EmptyCustomAttribValues = write; }
+  bool EmptySsiAttribValues() const { return writer_->EmptySsiAttribValues; }
+  void SetEmptySsiAttribValues(bool write) { writer_->EmptySsiAttribValues = write; }
 
   // Writes the parser's current HTML tag (one the caller took out of
   // ReadNextPiece and may have changed).

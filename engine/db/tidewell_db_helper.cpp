@@ -2,11 +2,11 @@
 #include "engine/db/tidewell_db_helper.h"
 
 #include <algorithm>
-#include <chrono>
 #include <initializer_list>
 #include <string_view>
 
 #include "engine/settings/tidewell_globvars.h"
+#include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "platform/system.h"
 #include "toolkit/kt_utils.h"
@@ -24,15 +24,8 @@ constexpr int32_t kKeywordWidth = 512;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
 
-// Until the engine's date unit is shared: the system clock read as UTC is
-// what converting the local now with the current bias gives.
-TDateTime SystemUtcNow() {
-  using std::chrono::milliseconds;
-  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-  const auto ms = std::chrono::duration_cast<milliseconds>(sinceEpoch).count();
-  constexpr double kUnixEpochDay = 25569.0;  // 1970-01-01
-  return kUnixEpochDay + static_cast<double>(ms) / 86400000.0;
-}
+// Stored date-times are UTC: the local now shifted by the bias in force.
+TDateTime SystemUtcNow() { return LocalTimeToUTC(Now()); }
 
 kt::WideString LowerW(std::u16string_view text) {
   kt::WideString lower(text);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <chrono>
 #include <optional>
 
 #include "engine/tidewell_date.h"
@@ -98,12 +97,8 @@ int32_t FeedIdValue(const WideString& value) {
 
 // ---- Dates ------------------------------------------------------------------
 
-constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 as a TDateTime
-
-TDateTime UtcNow() {
-  const auto since = std::chrono::system_clock::now().time_since_epoch();
-  return std::chrono::duration<double>(since).count() / 86400.0 + kUnixEpochDays;
-}
+// Stored date-times are UTC: the local now shifted by the bias in force.
+TDateTime UtcNow() { return LocalTimeToUTC(Now()); }
 
 // Reads 1 to maxDigits digits at `at`.
 bool ReadDigits(const std::string& text, size_t& at, size_t maxDigits, int& value) {

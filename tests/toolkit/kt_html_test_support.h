@@ -32,8 +32,9 @@ inline std::ostream& operator<<(std::ostream& os, const Piece& p) {
   return os << "{" << static_cast<int>(p.kind) << ", \"" << p.data << "\"}";
 }
 
-// Reads text (given as UTF-8) as UTF-16 from the start.
+// Reads text as UTF-16 from the start (the name tables filled).
 inline void SourceText(TKtHtmlTokenizer& tokenizer, const WideString& text) {
+  RegisterNames();
   tokenizer.SetReadMethods(ReadMethods_UTF_16LE);
   tokenizer.SourceWideStr(text);
 }

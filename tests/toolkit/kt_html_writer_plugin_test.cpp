@@ -50,7 +50,7 @@ TEST(KtHtmlWriterPlugin, TextIsEscapedOnceAndMarkupKeepsItsForm) {
             "<script>if (a<b) x();</script><title>a&lt;b</title>");
   EXPECT_EQ(pipe.Run("<!DOCTYPE html><?xml v?><?pi x?><!--c--><![CDATA[<]]><!x><%a%><?php b ?>"),
             "<!DOCTYPE html><?xml v?><?pi x?><!--c--><![CDATA[<]]><!x><%a%><?php b ?>");
-  pipe.writer.Writer().PredefinedEntities = 0;
+  pipe.writer.SetPredefinedEntities(0);
   EXPECT_EQ(pipe.Run("<p>a &amp; b</p>"), "<p>a & b</p>");
 }
 

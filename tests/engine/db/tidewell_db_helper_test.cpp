@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "engine/db/tidewell_tables.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "support/firebird_test_database.h"
+#include "support/scoped_time_zone.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
@@ -45,31 +47,30 @@ class DbHelperTest : public ::testing::Test {
     query_.SetTransaction(&transaction_);
   }
 
-  // The first column of the first row as text, read in its own transaction.
-  std::string QueryText(const std::string& sql) {
+  // What read makes of the first row of a select run in its own transaction.
+  template <typename Read>
+  auto QueryFirstRow(const std::string& sql, Read read) {
     TTranWrapper transaction(&db_.Connection());
     TQueryWrapper query;
     query.SetTransaction(&transaction);
     transaction.StartTransaction();
     query.SQL.SetText(sql);
     query.ExecQuery();
-    std::string text = query.Eof() ? "<no row>" : query.Fields(0).IsNull() ? "<null>" : query.Fields(0).AsString();
-    query.Close();
-    transaction.Commit();
-    return text;
-  }
-
-  TDateTime QueryDate(const std::string& sql) {
-    TTranWrapper transaction(&db_.Connection());
-    TQueryWrapper query;
-    query.SetTransaction(&transaction);
-    transaction.StartTransaction();
-    query.SQL.SetText(sql);
-    query.ExecQuery();
-    const TDateTime value = query.Fields(0).AsDateTime();
+    auto value = read(query);
     query.Close();
     transaction.Commit();
     return value;
+  }
+
+  std::string QueryText(const std::string& sql) {
+    return QueryFirstRow(sql, [](TQueryWrapper& query) -> std::string {
+      if (query.Eof()) return "<no row>";
+      return query.Fields(0).IsNull() ? "<null>" : query.Fields(0).AsString();
+    });
+  }
+
+  TDateTime QueryDate(const std::string& sql) {
+    return QueryFirstRow(sql, [](TQueryWrapper& query) { return query.Fields(0).AsDateTime(); });
   }
 
   int64_t Count(const std::string& table) { return db_.QueryInt64("select count(*) from " + table); }
@@ -103,6 +104,18 @@ TEST_F(DbHelperTest, InsertFeedStoresItsValuesAndIsDueNowOrTwoMinutesLaterWithou
   EXPECT_NEAR(QueryDate("select next_feedupdate" + other), kNow + kTwoMinutes, kMillisecond);
   EXPECT_NEAR(QueryDate("select last_feedupdate" + other), kNow + kTwoMinutes, kMillisecond);
   EXPECT_NE(linked, unlinked);
+}
+
+TEST_F(DbHelperTest, TimesAreStoredInUtcWhateverTheLocalZone) {
+  const testing_support::ScopedTimeZone india(testing_support::kZoneIndia);
+  TtidewellDbHelper helper;
+  transaction_.StartTransaction();
+  const int32_t id = helper.InsertFeed(&query_, "RSS", "", "http://a.example/", u"", 0, u"", 0);
+  transaction_.Commit();
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  const double utcNow = 25569.0 + std::chrono::duration<double>(sinceEpoch).count() / 86400;
+  // Far closer to the UTC clock than the zone's five and a half hours.
+  EXPECT_NEAR(QueryDate("select feedCreated from feeds where feed_id=" + std::to_string(id)), utcNow, 1.0 / 24);
 }
 
 TEST_F(DbHelperTest, LongFeedTextsAreCutToTheirColumns) {
@@ -157,7 +170,8 @@ TEST_F(DbHelperTest, NameSpacesAndFileCacheRowsKeepWhatTheyAreGiven) {
   EXPECT_EQ(QueryText("select feed_id || '|' || nameSpaceIdf || '|' || nameSpaceVal from Feed_NameSpaces"),
             "3|xmlns:media|http://search.yahoo.com/mrss/");
   EXPECT_EQ(QueryText("select articleid || '|' || linkid || '|' || hostdir || '|' || filename || '|' || etag || '|' "
-                      "|| lasthttpcode || '|' || size_ || '|' || contenttype || '|' || userid from FileCache where id=" +
+                      "|| lasthttpcode || '|' || size_ || '|' || contenttype || '|' || userid "
+                      "from FileCache where id=" +
                       std::to_string(withDate)),
             "10|0|host.example|page.html|\"abc\"|200|1234|text/html|0");
   EXPECT_NEAR(QueryDate("select webpagelastmod from FileCache where id=" + std::to_string(withDate)), kNow - 1,
@@ -370,14 +384,19 @@ TEST_F(DbHelperTest, CategoriesCanBeSkippedByTheSettings) {
 
 // --- Transactions ------------------------------------------------------------------
 
-// Makes every insert of an article-keyword pair for article 999 fail, and
-// of the keyword "never" and of every custom value "refused".
+// Makes the inserts of an article-keyword pair for article 999, of the
+// keyword "never", of the link "http://refused.example/" and of every custom
+// definition or value "refused" fail.
 void AddRefusingTriggers(FirebirdTestDatabase& db) {
   db.Execute("create exception tw_refused 'refused by the test'");
   db.Execute("create trigger refuse_keyword for Article_KeyWords before insert as begin "
              "if (new.article_id = 999) then exception tw_refused; end");
   db.Execute("create trigger refuse_keyword_row for keywords before insert as begin "
              "if (new.value_ = 'never') then exception tw_refused; end");
+  db.Execute("create trigger refuse_link for links before insert as begin "
+             "if (new.link = 'http://refused.example/') then exception tw_refused; end");
+  db.Execute("create trigger refuse_definition for Customfield_definitions before insert as begin "
+             "if (new.customfield_tag = 'refused') then exception tw_refused; end");
   db.Execute("create trigger refuse_article_value for articles_customfields before insert as begin "
              "if (new.value_ = 'refused') then exception tw_refused; end");
   db.Execute("create trigger refuse_feed_value for Feeds_customfields before insert as begin "
@@ -397,14 +416,23 @@ TEST_F(DbHelperTest, WithoutARunningTransactionTheHelperCommitsOrRollsBackItsOwn
   EXPECT_EQ(db_.QueryInt64("select count(*) from keywords where value_='refused'"), 1);
 }
 
-TEST_F(DbHelperTest, AKeywordThatCannotBeStoredIsNotAttached) {
+TEST_F(DbHelperTest, RowsThatKeepFailingGiveNoIdAndAreSkipped) {
   AddRefusingTriggers(db_);
+  const ScopedSettings storeCustomFields(false, false);
+  TNewCustomTagsClass tags;
+  AddTag(tags, "refused", u"value", 0);
+  AddTag(tags, "kept", u"value", 0);
   transaction_.StartTransaction();
+  EXPECT_EQ(helper_.InsertLink(&query_, u"http://refused.example/"), -1);
   EXPECT_EQ(helper_.AddArticleKeyword(&query_, 1, u"never", true), -1);
+  helper_.SaveFeedCustomFields(&query_, 1, tags, false);
   ASSERT_TRUE(transaction_.InTransaction());
   transaction_.Commit();
+  EXPECT_EQ(Count("links"), 0);
   EXPECT_EQ(Count("keywords"), 0);
   EXPECT_EQ(Count("Article_KeyWords"), 0);
+  EXPECT_EQ(QueryText("select customfield_tag from Customfield_definitions"), "kept");
+  EXPECT_EQ(Count("Feeds_customfields"), 1);
 }
 
 TEST_F(DbHelperTest, AFailureInTheCallersTransactionLeavesItsEarlierWorkAndTheTransactionUsable) {
@@ -468,44 +496,55 @@ TEST_F(DbHelperTest, TheNewIdIsTheRowsOwnWhileAnotherConnectionInsertsIntoTheSam
   EXPECT_EQ(std::set<int32_t>(ids.begin(), ids.end()).size(), ids.size());
 }
 
-TEST_F(DbHelperTest, FiveThreadsGetDistinctIdsAndShareLinks) {
+struct ThreadResults {
+  std::vector<int32_t> articles, links, keywords;
+};
+
+// One worker: each article, link and keyword in a transaction of its own
+// (the keyword's is the helper's), so the others see it at once.
+void InsertFromThread(TtidewellDbHelper& helper, TDbConnWrapper& connection, int32_t feedId, int articles,
+                      int sharedNames, ThreadResults& results) {
+  TTranWrapper transaction(&connection);
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  for (int i = 0; i < articles; ++i) {
+    const std::u16string name = kt::Utf8ToWide(std::to_string(i % sharedNames));
+    transaction.StartTransaction();
+    const int32_t article = helper.InsertArticle(&query, feedId);
+    const int32_t link = helper.InsertLink(&query, u"http://shared.example/" + name);
+    transaction.Commit();
+    results.articles.push_back(article);
+    if (i < sharedNames) results.links.push_back(link);
+    const int32_t keyword = helper.AddArticleKeyword(&query, article, u"shared " + name, false);
+    if (i < sharedNames) results.keywords.push_back(keyword);
+  }
+}
+
+TEST_F(DbHelperTest, FiveThreadsGetDistinctIdsAndShareLinksAndKeywords) {
   constexpr int kThreads = 5;
   constexpr int kArticles = 60;
-  constexpr int kSharedLinks = 10;
-  std::vector<std::vector<int32_t>> articleIds(kThreads);
-  std::vector<std::vector<int32_t>> linkIds(kThreads);
+  constexpr int kSharedNames = 10;
+  std::vector<ThreadResults> results(kThreads);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      TTranWrapper transaction(&db_.Connection());
-      TQueryWrapper query;
-      query.SetTransaction(&transaction);
-      for (int i = 0; i < kArticles; ++i) {
-        transaction.StartTransaction();
-        articleIds[t].push_back(helper_.InsertArticle(&query, 100 + t));
-        transaction.Commit();
-        if (i < kSharedLinks) {
-          transaction.StartTransaction();
-          linkIds[t].push_back(helper_.InsertLink(&query, u"http://shared.example/" + kt::Utf8ToWide(std::to_string(i))));
-          transaction.Commit();
-        }
-      }
-    });
-  }
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back(InsertFromThread, std::ref(helper_), std::ref(db_.Connection()), 100 + t, kArticles,
+                         kSharedNames, std::ref(results[t]));
   for (auto& thread : threads) thread.join();
 
   std::set<int32_t> distinct;
   for (int t = 0; t < kThreads; ++t) {
-    for (int32_t id : articleIds[t]) {
+    for (int32_t id : results[t].articles) {
       distinct.insert(id);
       ASSERT_EQ(db_.QueryInt64("select feed_id from articles where id=" + std::to_string(id)), 100 + t);
     }
-    EXPECT_EQ(linkIds[t], linkIds[0]) << "thread " << t;
+    EXPECT_EQ(results[t].links, results[0].links) << "thread " << t;
+    EXPECT_EQ(results[t].keywords, results[0].keywords) << "thread " << t;
   }
   EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kArticles));
   EXPECT_EQ(Count("articles"), kThreads * kArticles);
-  EXPECT_EQ(Count("links"), kSharedLinks);
-  EXPECT_EQ(db_.QueryInt64("select count(distinct link_id) from links where link_id > 0"), kSharedLinks);
+  EXPECT_EQ(Count("links"), kSharedNames);
+  EXPECT_EQ(Count("keywords"), kSharedNames);
+  EXPECT_EQ(Count("Article_KeyWords"), kThreads * kArticles);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "filter_fixture.h"
+#include "support/scoped_time_zone.h"
 
 namespace filter_testing {
 namespace {
@@ -85,6 +86,12 @@ TEST_F(FilterSelectTest, RelativeDatesCountMinutesFromNowInUtc) {
   EXPECT_EQ(SelectOne(6, "articles.created", 3, {"-10"}), (Ids{}));
   EXPECT_EQ(SelectOne(7, "articles.created", 3, {"+60"}), kLiveArticles);
   EXPECT_EQ(SelectOne(5, "articles.created", 3, {"+60"}), (Ids{}));
+}
+
+TEST_F(FilterSelectTest, RelativeDatesStayInUtcWhateverTheLocalZone) {
+  testing_support::ScopedTimeZone india(testing_support::kZoneIndia);
+  EXPECT_EQ(SelectOne(6, "articles.created", 3, {"-60"}), (Ids{4}));
+  EXPECT_EQ(SelectOne(6, "articles.created", 3, {"-10"}), (Ids{}));
 }
 
 TEST_F(FilterSelectTest, BlobSearchesUseTheTextSearchFunctions) {

@@ -132,6 +132,24 @@ TEST_F(FilterSqlTest, ComparisonTextsPerOperatorAndType) {
   }
 }
 
+TEST_F(FilterSqlTest, InListsAreSplitAtFifteenHundredValues) {
+  std::unique_ptr<TFilter> in(NewNode(&workShop_, 13, "articles.id", 2));
+  std::unique_ptr<TFilter> notIn(NewNode(&workShop_, 14, "articles.title", 1));
+  std::string first;
+  for (int n = 1; n <= 1501; ++n) {
+    in->AddValue(kt::Utf8ToWide(std::to_string(n)));
+    notIn->AddValue(u"t");
+    if (n <= 1500) first += (n > 1 ? "," : "") + std::to_string(n);
+  }
+  EXPECT_EQ(Condition(in.get()), "(articles.id IN (" + first + ") OR articles.id IN (1501))");
+  std::string marks = "?";
+  for (int n = 2; n <= 1500; ++n) marks += ",?";
+  EXPECT_EQ(Condition(notIn.get()),
+            "(articles.title NOT IN (" + marks + ") AND articles.title NOT IN (?))");
+  in->Values.pop_back();
+  EXPECT_EQ(Condition(in.get()), "articles.id IN (" + first + ")");
+}
+
 TEST_F(FilterSqlTest, TreesNestLogicalNodesBehindTheirSiblings) {
   std::unique_ptr<TFilter> root(NewNode(&workShop_, 0, "tree"));
   AddChild(root.get(), NewNode(&workShop_, 5, "articles.rating", 2, {"3"}));
