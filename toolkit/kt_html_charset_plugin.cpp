@@ -3,6 +3,7 @@
 
 #include "toolkit/kt_html_parser.h"
 #include "toolkit/kt_name_chars.h"
+#include "toolkit/kt_unicode_codecs.h"
 #include "toolkit/kt_unicode_encodings.h"
 #include "toolkit/kt_utils.h"
 
@@ -20,6 +21,16 @@ bool IsWideUnitCharSet(const WideString& name) {
     if (name.size() >= prefix.size() && SameTextW(std::u16string_view(name).substr(0, prefix.size()), prefix)) {
       return true;
     }
+  }
+  return false;
+}
+
+// A page being read in 16- or 32-bit units declares the set it was made
+// in, not the one it travels in; its declaration is no reason to switch.
+bool IsWideUnitDecoder(const TKtUnicodeReadMethods& methods) {
+  for (auto read : {Read_UTF_16LE, Read_UTF_16BE, Read_UTF_32LE, Read_UTF_32BE, Read_UCS_2LE, Read_UCS_2BE,
+                    Read_UCS_4LE, Read_UCS_4BE}) {
+    if (methods.ReadChar == read) return true;
   }
   return false;
 }
@@ -87,7 +98,7 @@ void TKtHtmlCharSetPlugin::HandleXmlPI(bool& show) {
 void TKtHtmlCharSetPlugin::SwitchTo(const WideString& charSet) {
   TKtHtmlParser& parser = *HtmlParser();
   TKtUnicodeReadMethods methods = parser.ReadMethods;
-  FindCharSetReadMethods(charSet, methods);
+  if (!IsWideUnitDecoder(methods)) FindCharSetReadMethods(charSet, methods);
   bool allow = true;
   if (OnCharSetChange) OnCharSetChange(*this, charSet, methods, allow);
   // Installing the same decoder again would restart its state.

@@ -6,7 +6,8 @@
 // case); the owner may confirm or replace the choice through
 // OnCharSetChange. Characters decoded before the declaration stay as read.
 // A name that is unknown (or a 16/32-bit encoding, which a document read
-// so far with 8-bit units cannot be in) keeps the current decoder.
+// so far with 8-bit units cannot be in) keeps the current decoder, and so
+// does any name while the page is read in 16- or 32-bit units.
 #pragma once
 
 #include <functional>

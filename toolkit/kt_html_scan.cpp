@@ -19,6 +19,7 @@ void GrowLookAhead(TKtUnicodeReader& r, uint32_t needed) {
 
 bool PeekChar(TKtUnicodeReader& r, uint32_t index, WideChar& c) {
   if (index >= r.LookAheadCount) {
+    if (index >= kMaxLookAhead) return false;
     if (index >= r.LookAheadCapacity) GrowLookAhead(r, index + 1);
     if (!r.PreReadChars(index + 1)) return false;
   }

@@ -42,10 +42,15 @@ inline void WhileChar(TKtUnicodeReader& r, WideChar c) {
   if constexpr (kStore) r.AddCharsWhileChar(c); else r.SkipCharsWhileChar(c);
 }
 
+// How far the readers look ahead. Characters leave the look-ahead queue one
+// by one with the rest moved down, so an unbounded look-ahead (a closing
+// tag followed by a megabyte of white space, a long run of dashes) would
+// cost quadratic time; past this distance a closing sequence is not seen.
+constexpr uint32_t kMaxLookAhead = 256;
+
 // The character `index` places after the current one (0 is the next),
 // decoded ahead into the look-ahead queue without becoming current; false
-// when the input ends first. The queue grows geometrically, so a long
-// look-ahead costs linear time.
+// when the input ends first or index reaches kMaxLookAhead.
 bool PeekChar(TKtUnicodeReader& r, uint32_t index, WideChar& c);
 inline bool PeekIs(TKtUnicodeReader& r, uint32_t index, WideChar expected) {
   WideChar c;

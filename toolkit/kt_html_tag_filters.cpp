@@ -57,7 +57,7 @@ void TKtTagFilters::RemoveOwner(TKtTagFiltersOwner* owner) {
 void TKtTagFilters::SetStartTagFilter(uint32_t tagID, TKtFilter filter) { SetByte(tagID, filter, 0); }
 void TKtTagFilters::SetEndTagFilter(uint32_t tagID, TKtFilter filter) { SetByte(tagID, filter, 8); }
 
-void TKtTagFilters::SetTagFilters(std::initializer_list<uint32_t> tagIDs, TKtFilter filter) {
+void TKtTagFilters::SetTagFilters(std::span<const uint32_t> tagIDs, TKtFilter filter) {
   for (uint32_t id : tagIDs) SetStartTagFilter(id, filter);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <vector>
 
 #include "toolkit/kt_html_types.h"
@@ -71,7 +72,10 @@ class TKtTagFilters {
   void SetStartTagFilter(uint32_t tagID, TKtFilter filter);
   void SetEndTagFilter(uint32_t tagID, TKtFilter filter);
   // SetStartTagFilter for each ID in order.
-  void SetTagFilters(std::initializer_list<uint32_t> tagIDs, TKtFilter filter);
+  void SetTagFilters(std::span<const uint32_t> tagIDs, TKtFilter filter);
+  void SetTagFilters(std::initializer_list<uint32_t> tagIDs, TKtFilter filter) {
+    SetTagFilters(std::span<const uint32_t>(tagIDs.begin(), tagIDs.size()), filter);
+  }
 
   // The word of a tag ID, 0 when the set has no setting for it.
   uint16_t Word(uint32_t tagID) const;

@@ -556,21 +556,38 @@ void TKtHtmlTokenizer::ReadUnquotedValue() {
 // Whether "-" characters from look-ahead index `first` on, with the
 // `dashes_seen` already passed, make a run of at least two followed by ">".
 bool TKtHtmlTokenizer::ClosingDashRunAhead(uint32_t first, int dashes_seen) {
+  return ClosingDashRun(first, dashes_seen).closes;
+}
+
+TKtHtmlTokenizer::DashRun TKtHtmlTokenizer::ClosingDashRun(uint32_t first, int dashes_seen) {
   WideChar c;
   uint32_t i = first;
   while (PeekChar(*this, i, c) && c == u'-') {
     ++dashes_seen;
     ++i;
   }
-  return dashes_seen >= 2 && i < LookAheadCount && LookAhead[i] == u'>';
+  const bool in_sight = i < LookAheadCount || i < kMaxLookAhead;
+  const bool closes = dashes_seen >= 2 && i < LookAheadCount && LookAhead[i] == u'>';
+  return {closes, i - first, in_sight};
+}
+
+// At a "-" that does not close the tag: passes the dashes that cannot
+// begin a closing run either (the whole run when its end is in sight), so
+// that a long run is not looked through again for every dash.
+template <bool kStore>
+void TKtHtmlTokenizer::TakeDashRun(const DashRun& run) {
+  const uint32_t count = run.in_sight ? run.dashes + 1 : run.dashes;
+  for (uint32_t i = 0; i < count && CharValid; ++i) Take<kStore>(*this);
 }
 
 template <bool kStore>
 void TKtHtmlTokenizer::ReadSsiName() {
   while (CharValid) {
     While<kStore>(*this, IsNameCharButDash);
-    if (!CharValid || Char != u'-' || ClosingDashRunAhead(0, 1)) return;
-    Take<kStore>(*this);
+    if (!CharValid || Char != u'-') return;
+    const DashRun run = ClosingDashRun(0, 1);
+    if (run.closes) return;
+    TakeDashRun<kStore>(run);
   }
 }
 
@@ -653,10 +670,10 @@ void TKtHtmlTokenizer::ReadSsiUnquotedValue() {
     if (!CharValid || Char < 0x21) return;
     if (Char == u'&') {
       DecodeReference(false);
-    } else if (ClosingDashRunAhead(0, 1)) {
-      return;
     } else {
-      Take<kStore>(*this);
+      const DashRun run = ClosingDashRun(0, 1);
+      if (run.closes) return;
+      TakeDashRun<kStore>(run);
     }
   }
 }

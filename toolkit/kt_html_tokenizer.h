@@ -127,7 +127,14 @@ class TKtHtmlTokenizer : public TKtUnicodeReader {
   template <bool kStore> void ReadSsiQuotedValue(WideChar quote);
   template <bool kStore> void ReadSsiUnquotedValue();
   template <bool kStore> void ReadTagForTest(TKtHtmlPieceKind kind, bool endTag);
+  struct DashRun {
+    bool closes;      // two or more dashes and ">"
+    uint32_t dashes;  // dashes seen ahead
+    bool in_sight;    // the run ended within the look-ahead distance
+  };
   bool ClosingDashRunAhead(uint32_t first, int dashes_seen);
+  DashRun ClosingDashRun(uint32_t first, int dashes_seen);
+  template <bool kStore> void TakeDashRun(const DashRun& run);
   void AddAttrib(TKtTag& tag, const WideString& name, uint32_t id, bool trim);
 
   // Character references, after "&" (storing readers only).

@@ -6,6 +6,7 @@
 #include "kt_html_test_support.h"
 #include "toolkit/kt_html_parser.h"
 #include "toolkit/kt_unicode_codecs.h"
+#include "toolkit/kt_unicode_encodings.h"
 
 namespace kt {
 namespace {
@@ -90,6 +91,15 @@ TEST(KtHtmlCharSetPlugin, RefusedOrUnknownNamesKeepTheDecoder) {
   EXPECT_EQ(run.Texts("<meta http-equiv=Content-Type content='charset=x-bogus'>\xc3\xa9"),
             (std::vector<std::string>{"\xc3\xa9"}));
   EXPECT_EQ(run.names, (std::vector<std::string>{"utf-8", "x-bogus"}));
+}
+
+TEST(KtHtmlCharSetPlugin, PagesReadInSixteenBitUnitsKeepTheirDecoder) {
+  CharSetRun run;
+  run.plugin.DefaultReadMethods = ReadMethods_UTF_16LE;
+  const WideString page = u"<meta http-equiv=Content-Type content='text/html; charset=utf-8'>\u00e9\u20ac";
+  run.Texts(std::string(reinterpret_cast<const char*>(page.data()), page.size() * 2));
+  EXPECT_EQ(run.names, (std::vector<std::string>{"utf-8"}));
+  EXPECT_EQ(run.parser.GetData(), u"\u00e9\u20ac");
 }
 
 TEST(KtHtmlCharSetPlugin, XmlDeclarationEncodingSwitchesTheDecoder) {

@@ -153,6 +153,18 @@ TEST(KtHtmlParser, RemovingAForeignPluginRaisesAndChangesNothing) {
   EXPECT_EQ(b.PluginCount(), 1);
 }
 
+TEST(KtHtmlParser, SourceMisuseNamesTheParser) {
+  TKtHtmlParser parser;
+  TMemoryStream stream;
+  parser.SourceStream(&stream);
+  try {
+    parser.SourceWideStr(u"x");
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Class TKtHtmlParser: Operation not allowed in Source Stream Mode");
+  }
+}
+
 TEST(KtHtmlParser, DestroyingAPluginOrASetDetachesIt) {
   TKtHtmlParser parser;
   {

@@ -111,7 +111,10 @@ TEST(KtTagFilters, SettingsNotifyOwnersOnlyOnChange) {
   EXPECT_EQ(filters->Word(58), 0xE8F0);
   filters->SetTagFilters({1, 67}, TKtFilter::fiHide);
   EXPECT_EQ(filters->Word(67), 0x81);
-  EXPECT_EQ(filters->TagIDs().size(), 3u);
+  const uint32_t more[] = {67, 110};
+  filters->SetTagFilters(more, TKtFilter::fiShowShown);
+  EXPECT_EQ(filters->Word(67), 0x84);
+  EXPECT_EQ(filters->TagIDs().size(), 4u);
   filters.reset();
   EXPECT_EQ(owner.destroyed, 1);
 }

@@ -244,6 +244,24 @@ TEST(KtHtmlTokenizer, SsiTagsEndAtTheirDashRun) {
   EXPECT_EQ(tokenizer.SsiTag().EndTag, 2);
 }
 
+TEST(KtHtmlTokenizer, ClosingSequencesAreLookedForOnlyWithinABoundedDistance) {
+  const std::string near = "<style>a</style" + std::string(200, ' ') + ">b";
+  EXPECT_EQ(DataOf(PiecesOf(near), K::pkStyle), "a");
+  // A megabyte of white space or dashes is read in linear time: it cannot
+  // close the body or the tag.
+  const std::string far = "<style>a</style" + std::string(1 << 20, ' ') + ">b";
+  EXPECT_EQ(DataOf(PiecesOf(far), K::pkStyle).size(), far.size() - 7);
+  testing_html::RegisterNames();
+  TKtHtmlTokenizer tokenizer;
+  tokenizer.EnableSSI = true;
+  const WideString dashes = u"<!--#a" + WideString(1 << 20, u'-') + u">";
+  testing_html::SourceText(tokenizer, dashes);
+  ASSERT_TRUE(tokenizer.ReadNextPiece());
+  EXPECT_TRUE(tokenizer.CharValid);
+  EXPECT_EQ(tokenizer.Char, u'>');
+  EXPECT_FALSE(tokenizer.ReadNextPiece());
+}
+
 TEST(KtHtmlTokenizer, PieceStartIsTheFirstCharacter) {
   TKtHtmlTokenizer tokenizer;
   const WideString text = u"ab\n<p>";

@@ -113,6 +113,25 @@ TEST(KtHtmlWriterPlugin, RealWorldPagesSurviveARoundTrip) {
             "\u00a9 2026 \u2014&amp;bogus; &amp;amp</a><p a b=c d e=f>x</p><!----><!--- a -- b -->");
 }
 
+TEST(KtHtmlWriterPlugin, AWrittenPageReadsBackToItself) {
+  std::string page = "<html><head><meta http-equiv=Content-Type content='text/html; charset=utf-8'>"
+                     "<script>var x = a < b ? '</p>' : \"&amp;\";</script></head><body>";
+  for (int i = 0; i < 200; ++i) {
+    const std::string n = std::to_string(i);
+    page += "<div class='post p" + n + "'><h2><a href=/e/" + n + ".html title=\"Ep &#8220;" + n +
+            "&#8221;\">Tides &amp; currents " + n + "</a></h2><p>4.2&nbsp;m &lt; 5 m<br>" +
+            "<img src=\"/i/" + n + ".jpg\" alt='a \"b\"' width=" + n + "/></p><!-- " + n + " --></div>\n";
+  }
+  page += "</body></html>";
+  Pipe pipe;
+  const std::string once = pipe.Run(page);
+  EXPECT_EQ(pipe.Run(once), once);
+  EXPECT_NE(once.find("<a href=\"/e/199.html\" title=\"Ep \u201c199\u201d\">Tides &amp; currents 199</a>"),
+            std::string::npos);
+  EXPECT_NE(once.find("4.2\u00a0m &lt; 5 m<br><img src=\"/i/0.jpg\" alt='a \"b\"' width=\"0/\">"),
+            std::string::npos);
+}
+
 TEST(KtHtmlWriterPlugin, WritingWithoutAParserOrTagRaises) {
   TKtHtmlWriterPlugin writer;
   auto message_of = [](auto&& call) {
