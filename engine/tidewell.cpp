@@ -229,6 +229,9 @@ void Ttidewell::SetConnected(bool value) {
       if (!connection.Connected()) connection.Connect();
     });
   } else {
+    // A worker's transaction runs on the workers' connection: pulling the
+    // connection from under it would free what it still uses.
+    if (AnyThreadWorking() || QueuedJobCount() > 0) RaiseMessage(kThreadsMustFinish);
     ForEachConnection([](TDbConnWrapper& connection) { connection.Disconnect(); });
   }
 }

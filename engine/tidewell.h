@@ -105,7 +105,8 @@ class Ttidewell : public TtidewellEngineEvents {
   // that does not exist; a "host:path" name is the server's to check.
   void SetDbFilePath(const std::string& value);
   // True connects the main, the engine's and the workers' connection, in
-  // that order; false disconnects all three.
+  // that order; false disconnects all three, but raises "All threads must
+  // finish their job first" while a worker works or a job waits.
   bool GetConnected() const;
   void SetConnected(bool value);
 

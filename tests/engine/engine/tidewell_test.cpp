@@ -125,6 +125,23 @@ TEST(TtidewellProperties, ConnectedOpensAndClosesTheThreeConnections) {
   EXPECT_FALSE(engine.WorkersConnection().Connected());
 }
 
+TEST(TtidewellProperties, TheConnectionsStayWhileAWorkerHasWork) {
+  testing_support::FirebirdTestDatabase db(16384);
+  ParkedPool pool;
+  Ttidewell engine({false, pool.Factory()});
+  engine.SetDbFilePath(db.Path());
+  engine.SetConnected(true);
+  pool.workers[3]->AddFeedJob(1, false);
+  try {
+    engine.SetConnected(false);
+    FAIL() << "disconnected under a queued job";
+  } catch (const kt::Exception& e) {
+    EXPECT_EQ(e.Message(), "All threads must finish their job first");
+  }
+  EXPECT_TRUE(engine.WorkersConnection().Connected());
+  EXPECT_TRUE(engine.MainConnection().Connected());
+}
+
 TEST(TtidewellProperties, OwnerIdReachesTheFilterWorkShop) {
   ParkedPool pool;
   Ttidewell engine({false, pool.Factory()});
