@@ -108,6 +108,9 @@ void Ttidewell::StopThreads(bool shutDown, const TStopProgress& progress) {
     if (timer_) SetSmartUpdateActive(false);
     if (madeDbHelper_ && DbHelperInstance() != nullptr) DbHelperInstance()->SetStopFlag(true);
   }
+  // While the main loop is pumped below, a tick or a posted call may try to
+  // hand out jobs: the pool is half gone then, so they find none.
+  stopping_ = true;
   // Every worker is asked first, so that they all wind down at once.
   for (int slot = static_cast<int>(workers_.size()) - 1; slot >= 0; --slot) {
     try {
@@ -122,6 +125,7 @@ void Ttidewell::StopThreads(bool shutDown, const TStopProgress& progress) {
   }
   workers_.clear();
   threadCount_ = -1;
+  stopping_ = false;
 }
 
 void Ttidewell::StopWorker(int slot, const TStopProgress& progress) {

@@ -161,6 +161,7 @@ class Ttidewell : public TtidewellEngineEvents {
   static void DistributeJobs(int32_t jobs, int32_t workers, std::vector<int32_t>& counts);
   // One feed job per id, spread over the workers holding no enclosure job,
   // shortest queue first. Raises "No active connection" when not connected.
+  // Without a pool (design time, shut down) nothing is queued.
   void UpdateFeeds(const TDynIntArray& feedIds, bool atFront);
   // One enclosure job per enclosure with a URL, on the upper half of the
   // pool, shortest queue first.
@@ -195,6 +196,8 @@ class Ttidewell : public TtidewellEngineEvents {
   bool WaitForWorker(TtidewellPoolWorker& worker);
   void FreeAfterShutDown();
   void RequireConnection() const;
+  // Whether jobs can be handed out: a pool that is not being stopped.
+  bool PoolReady() const;
   // Slots of workers ordered by queue length, shortest first (a stable
   // order, so equal lengths keep the pool order).
   std::vector<int> OrderByQueueLength(std::vector<int> slots);
@@ -230,6 +233,8 @@ class Ttidewell : public TtidewellEngineEvents {
 
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
+  // Set while StopThreads takes the pool apart.
+  bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.
   bool workerDetached_ = false;
 

@@ -66,9 +66,11 @@ void Ttidewell::HandOut(const std::vector<int>& slots, int32_t jobs,
   }
 }
 
+bool Ttidewell::PoolReady() const { return !stopping_ && threadCount_ > 0 && !workers_.empty(); }
+
 void Ttidewell::UpdateFeeds(const TDynIntArray& feedIds, bool atFront) {
   RequireConnection();
-  if (feedIds.empty() || workers_.empty()) return;
+  if (feedIds.empty() || !PoolReady()) return;
   std::vector<int> eligible;
   for (int slot = 0; slot < static_cast<int>(workers_.size()); ++slot)
     if (workers_[slot] && !workers_[slot]->IsJobKindQueued(TQueueJobTypes::CgetEnclosure, 0)) eligible.push_back(slot);
@@ -78,7 +80,7 @@ void Ttidewell::UpdateFeeds(const TDynIntArray& feedIds, bool atFront) {
 }
 
 void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder) {
-  if (enclosureIds.empty() || workers_.empty()) return;
+  if (enclosureIds.empty() || !PoolReady()) return;
   struct Job {
     std::string url;
     int32_t enclosureId;

@@ -194,3 +194,27 @@ TEST(TtidewellShutDown, AWorkerThatOutlivesTheTimeOutIsDetachedNotFreed) {
 
 }  // namespace
 }  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(TtidewellShutDown, JobsOfferedWhileThePoolIsTakenApartOrGoneAreNotQueued) {
+  testing_support::FirebirdTestDatabase db(16384);
+  testing::ParkedPool pool;
+  Ttidewell engine({false, pool.Factory()});
+  engine.SetDbFilePath(db.Path());
+  engine.SetConnected(true);
+  std::vector<int32_t> queuedDuringStop;
+  engine.StopThreads(false, [&](int32_t, int32_t ordinal) {
+    engine.UpdateFeeds({ordinal}, false);
+    engine.DownloadEnclosures({ordinal}, u"");
+    queuedDuringStop.push_back(pool.workers[0]->GetQueueCount());
+  });
+  EXPECT_EQ(queuedDuringStop, std::vector<int32_t>(5, 0));
+  EXPECT_EQ(engine.ThreadCount(), -1);
+  engine.UpdateFeeds({1}, false);
+  EXPECT_EQ(engine.QueuedJobCount(), 0);
+}
+
+}  // namespace
+}  // namespace tidewell
