@@ -100,7 +100,6 @@ std::string DeclaredXmlEncoding(const std::string& body) {
 }
 
 void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused) {
-  encodingRefused = false;
   const std::string declared = UpperAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(DeclaredXmlEncoding(body)))));
   pugi::xml_encoding encoding = pugi::encoding_auto;
   if (IsLatin1Encoding(declared)) {
@@ -111,6 +110,7 @@ void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& e
   }
   const pugi::xml_parse_result result =
       document.load_buffer(body.data(), body.size(), pugi::parse_default, encoding);
+  if (!result) encodingRefused = false;
   if (!result)
     throw kt::Exception(std::string("XML parse error: ") + result.description() + " at offset " +
                         std::to_string(result.offset));

@@ -33,9 +33,10 @@ std::string ResolveXmlBase(const std::string& value);
 std::string DeclaredXmlEncoding(const std::string& body);
 
 // Parses body into document (comments dropped, references replaced).
-// Raises kt::Exception with the parser's message on failure. encodingRefused
-// becomes true exactly when the failure is that the declared encoding is
-// not one the parser reads (then ConvertXmlToUtf8 can help).
+// Raises kt::Exception with the parser's message on failure; then
+// encodingRefused becomes true exactly when the failure is that the declared
+// encoding is not one the parser reads (ConvertXmlToUtf8 can help), else
+// false. A successful parse leaves it as it was.
 void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused);
 
 }  // namespace tidewell
