@@ -107,6 +107,7 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
     if (feed.isNew) {
       store_.StartTransaction();
       feedId = context.dbHelper->InsertFeed(context.query, "ATOM", feed.language, *context.url, u"", 0, u"", 0);
+      if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
       feed.stored = store_.LoadStoredArticles(feedId);
       store_.StartTransaction();
@@ -122,6 +123,7 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
     *context.errorCategory = TErrorCategory::ErrUnknown;
     *context.errorText = aborted ? MessageText(kFetchAborted) : std::string(e.what());
     store_.RollbackQuietly();
+    store_.ForgetRolledBackFeed(feed.isNew);
     // The failure is not raised, so it is reported here.
     if (!reported && !store_.StopRequested() && context.SyncFeedProcessed) context.SyncFeedProcessed();
   }
