@@ -274,7 +274,7 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     RaiseWhenStopping(store_.Stopping());
     const TArticleProperty* a = stored.GetItem(i);
-    bool matches = hasGuid ? SameTextAscii(TrimUtf8(match.key), TrimUtf8(a->Guid))
+    bool matches = hasGuid ? SameTextAscii(TrimUtf8(StoredGuid(match.key)), TrimUtf8(a->Guid))
                            : SameTextAscii(TrimUtf8(md5Key), TrimUtf8(a->ArticleMD5));
     if (!matches && hasGuid) matches = a->ArticleMD5 == md5Key && sameContentStored;
     if (!matches) continue;
