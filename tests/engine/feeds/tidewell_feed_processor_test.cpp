@@ -7,7 +7,9 @@
 
 #include "feed_test_worker.h"
 #include "engine/tidewell_date.h"
+#include "engine/settings/configuration.h"
 #include "engine/settings/tidewell_globvars.h"
+#include "support/temp_folder.h"
 #include "toolkit/exception.h"
 #include "toolkit/wide_string.h"
 
@@ -219,6 +221,38 @@ TEST(FeedProcessorCustomTagsTest, UnknownElementsBecomeCustomFieldsWhenAllowed) 
                          "on d.customfield_id=c.customfield_id where d.customfield_tag='media:rating'"),
             "nonadult");
   EXPECT_EQ(db.QueryText("select attr_value from articles_customfields_attr"), "urn:simple");
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+// The channel description holds an element, so its text is read as markup.
+const std::string kSpacedRss =
+    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>S</title>"
+    "<description>  two   blanks <b> bold   text </b></description></channel></rss>";
+
+std::string StoredDescription(TConfiguration* settings, int16_t setting = 0) {
+  FeedTestWorker worker;
+  worker.context.settings = settings;
+  worker.whitespaceSetting = setting;
+  worker.Insert(kSpacedRss, "http://spaces.example/rss");
+  return worker.db.QueryText("select description from feeds");
+}
+
+TEST(FeedProcessorWhitespaceTest, TheConfiguredWhitespaceHandlingNormalisesMarkupText) {
+  testing_support::TempFolder folder;
+  TConfiguration settings({folder.Path() + "user", folder.Path() + "machine"});
+  settings.LoadFromKeys({"HKCU=\\SOFTWARE\\Tidewell\\Tests[RWC]"});
+  EXPECT_EQ(StoredDescription(&settings), "two   blanks<b>bold   text</b>");
+  std::string ignored;
+  settings.Value("misc", "usexmlwhitespacehandling", ignored, TValueMode::vmWrite, "", "1");
+  EXPECT_EQ(StoredDescription(&settings), "two blanks<b>bold text</b>");
+  // Read once per worker: a value already read stays.
+  EXPECT_EQ(StoredDescription(&settings, -1), "two   blanks<b>bold   text</b>");
+  EXPECT_EQ(StoredDescription(nullptr), "two   blanks<b>bold   text</b>");
 }
 
 }  // namespace
