@@ -23,6 +23,7 @@ namespace {
 
 constexpr double kMinute = 1.0 / 1440;
 constexpr size_t kEnclosureTypeWidth = 85;
+constexpr size_t kLinkWidth = 1000;
 
 void ResetStatement(TQueryWrapper* query, const std::vector<std::string>& lines) {
   query->Close();
@@ -182,6 +183,9 @@ void TtidewellFeedStore::CollectArticleLinks(int32_t articleId, TArticleLinkPair
 }
 
 int32_t TtidewellFeedStore::LinkId(const std::u16string& url) {
+  // The links column cannot hold a longer one; the helper would retry the
+  // insert ten times before giving up.
+  if (url.size() > kLinkWidth) return -1;
   return context_.dbHelper->InsertLink(context_.query, url);
 }
 
