@@ -101,6 +101,7 @@ TFilteredArticleProperty* TArticlesByFilter::GetItem(int32_t index) const {
 void TArticlesByFilter::LoadByFilter(std::unique_ptr<TArticlesByFilter>& collection,
                                      const TFilterLoadRequest& request) {
   TArticlesByFilter* const self = collection.get();
+  if (self == nullptr) return;
   try {
     self->RunFilterLoad(request);
   } catch (...) {

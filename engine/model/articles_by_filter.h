@@ -59,15 +59,17 @@ class TArticlesByFilter : public TArticles {
   // Loads the rows of the filter into collection's Items.
   //
   // Ownership: whoever sets Cancel while the load runs hands the collection
-  // over to the load: a load that ends with Cancel set (normally or by a
-  // failure) frees the collection and leaves `collection` null. The caller
-  // owns the collection exactly when `collection` is not null on return.
+  // over to the load and must not touch it afterwards: a load that ends with
+  // Cancel set (normally or by a failure) frees the collection and leaves
+  // `collection` null. The caller owns the collection exactly when
+  // `collection` is not null on return; a Cancel set before the load starts
+  // is cleared by it.
   //
   // Raises "Group item inpropertly defined" when the mask or the feed flag
   // cannot serve the sort mode (nothing loaded), "Error in grouping function
   // ! ..." when the callback raises; other failures pass on, an abort ends
   // the load quietly. Rows read before a failure stay; Finished is set.
-  // REQUIRES: collection is not null.
+  // A null collection does nothing.
   static void LoadByFilter(std::unique_ptr<TArticlesByFilter>& collection, const TFilterLoadRequest& request);
 
   bool Finished = false;  // false while a load runs

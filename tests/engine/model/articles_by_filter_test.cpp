@@ -221,6 +221,28 @@ TEST_F(ArticlesByFilterTest, FeedTitleGroupsTheRows) {
                             beta + ":2:-"}));
 }
 
+TEST_F(ArticlesByFilterTest, RowsOfOneGroupArrivingApartAreReportedWithTheirGroup) {
+  TFilterLoadRequest request;
+  request.root = everything_.get();
+  request.sortMode = 4;
+  request.feedColumns = true;
+  request.order = "articles.created desc";
+  std::vector<std::string> events;
+  std::vector<size_t> sizes;
+  request.onGroup = [&](int32_t key, TFilteredArticleProperty* row, bool, const std::u16string*,
+                        const std::vector<TFilteredArticleProperty*>& rows, uint8_t event, uint8_t) {
+    events.push_back(std::to_string(key) + ":" + std::to_string(event) + ":" + Name(row));
+    sizes.push_back(rows.size());
+    return true;
+  };
+  TArticlesByFilter::LoadByFilter(articles_, request);
+  const std::string alpha = std::to_string(TextKey("Alpha"));
+  const std::string beta = std::to_string(TextKey("Beta"));
+  EXPECT_EQ(events, (Names{alpha + ":0:first", alpha + ":2:-", beta + ":0:second", beta + ":2:-",
+                           alpha + ":1:third", alpha + ":2:-"}));
+  EXPECT_EQ(sizes, (std::vector<size_t>{1, 1, 1, 1, 2, 2}));
+}
+
 TEST_F(ArticlesByFilterTest, KeywordGroupsTheRowsWithArticlesWithoutKeywordsUnderEmpty) {
   DistinctSetting distinct(false);
   LoadRecording(5, false);
