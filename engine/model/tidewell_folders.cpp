@@ -469,7 +469,7 @@ void TFolderManagement::MoveFiltersToFolder(const TDynIntArray& ids, int32_t fol
   try {
     transaction->StartTransaction();
     model::ExecLines(query, {"update sqlfilters", "set folderId=" + std::to_string(folderId),
-                             "where id in (" + model::CommaList(ids) + ")", " and userid=" + std::to_string(UserId)});
+                             "where " + model::InListCondition("id", ids), " and userid=" + std::to_string(UserId)});
     SafeCloseQuery(query);
     transaction->Commit();
   } catch (...) {
