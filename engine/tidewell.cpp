@@ -48,9 +48,10 @@ Ttidewell::Ttidewell(TtidewellOptions options)
   articles_ = std::make_unique<TArticles>(mainConnection_.get(), 0);
   // The helper is made before any worker runs, so that a second engine fails
   // without starting threads of its own.
-  CreateDbHelperInstance();
+  TtidewellDbHelper& helper = CreateDbHelperInstance();
   madeDbHelper_ = true;
   try {
+    folders_ = std::make_unique<TFolderManagement>(mainConnection_.get(), &helper);
     if (!designing_) MakeWorkers(options.workerFactory);
     timer_ = std::make_unique<TtidewellTimer>(mainLoop_);
     timer_->SetOnTimer([this](TtidewellTimer*) { SmartUpdateTimer(); });
@@ -176,6 +177,7 @@ void Ttidewell::FreeAfterShutDown() {
   timer_.reset();
   feeds_.reset();
   articles_.reset();
+  folders_.reset();
   filterWorkShop_.reset();
   engineQuery_.reset();
   engineTransaction_.reset();
@@ -243,6 +245,7 @@ void Ttidewell::SetConnected(bool value) {
 void Ttidewell::SetOwnerId(int32_t id) {
   ownerId_ = id;
   if (filterWorkShop_) filterWorkShop_->UserId = id;
+  if (folders_) folders_->UserId = id;
 }
 
 TFeeds* Ttidewell::GetFeeds() {

@@ -30,8 +30,10 @@
 
 #include "engine/db/tidewell_compability.h"
 #include "engine/model/articles.h"
+#include "engine/model/articles_by_filter.h"
 #include "engine/model/feeds.h"
 #include "engine/model/tidewell_filters.h"
+#include "engine/model/tidewell_folders.h"
 #include "engine/settings/configuration.h"
 #include "engine/tidewell_engine_events.h"
 #include "engine/tidewell_pool_worker.h"
@@ -110,7 +112,7 @@ class Ttidewell : public TtidewellEngineEvents {
   bool GetConnected() const;
   void SetConnected(bool value);
 
-  // Stored in the engine and its filter workshop.
+  // Stored in the engine, its folder management and its filter workshop.
   void SetOwnerId(int32_t id);
   int32_t OwnerId() const { return ownerId_; }
 
@@ -139,10 +141,19 @@ class Ttidewell : public TtidewellEngineEvents {
   TFeeds* GetFeeds();
   TArticles* GetArticles() { return articles_.get(); }
   TFilterWorkShop* GetFilterWorkShop() { return filterWorkShop_.get(); }
+  // The folder tree of saved filters, on the main connection.
+  TFolderManagement* GetFolders() { return folders_.get(); }
   // A new filter of the engine's workshop, owning its children and saving
   // through.
   std::unique_ptr<TFilter> NewFilter();
   TFilter* CloneFilter(TFilter* source, TFilter* target, bool keepIds);
+  // Loads the articles that filter selects into a new list handed to the
+  // caller (see TArticlesByFilter::LoadByFilter for request, whose root is
+  // ignored, and for when a cancelled load leaves list empty). The filter
+  // is read for ownerId when above 0, else for the engine's owner id; the
+  // caller's filter is not touched.
+  void GetArticlesByFilter(std::unique_ptr<TArticlesByFilter>& list, TFilter* filter, TFilterLoadRequest request,
+                           int32_t ownerId);
   // Queues again every interrupted or failed download: of the ids given, or
   // with none all but those that ended in 404. Partial ".tmp" files are
   // deleted.
@@ -230,6 +241,7 @@ class Ttidewell : public TtidewellEngineEvents {
   std::unique_ptr<TFeeds> feeds_;
   std::unique_ptr<TArticles> articles_;
   std::unique_ptr<TFilterWorkShop> filterWorkShop_;
+  std::unique_ptr<TFolderManagement> folders_;
 
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;

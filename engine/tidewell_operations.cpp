@@ -231,6 +231,24 @@ TFilter* Ttidewell::CloneFilter(TFilter* source, TFilter* target, bool keepIds) 
   return filterWorkShop_->CloneFilter(source, target, keepIds);
 }
 
+void Ttidewell::GetArticlesByFilter(std::unique_ptr<TArticlesByFilter>& list, TFilter* filter,
+                                    TFilterLoadRequest request, int32_t ownerId) {
+  // A workshop of the load's own carries the owner id, so that loads for
+  // other owners never change the engine's workshop under the main thread.
+  TFilterWorkShop workShop(mainConnection_.get());
+  workShop.UserId = ownerId > 0 ? ownerId : ownerId_;
+  TFilter* clone = workShop.CloneFilter(filter, nullptr, true);
+  try {
+    list = std::make_unique<TArticlesByFilter>(mainConnection_.get());
+    request.root = clone;
+    TArticlesByFilter::LoadByFilter(list, request);
+  } catch (...) {
+    TFilterWorkShop::FreeFilter(clone);
+    throw;
+  }
+  TFilterWorkShop::FreeFilter(clone);
+}
+
 // ---- Downloads ---------------------------------------------------------------------
 
 void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
