@@ -242,15 +242,19 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void CopyTransferHandlers();
   void ReportLoopFailure(const std::string& message);
 
-  void ProcessNewFeed(TtidewellTrdJobPropClass& result);
   // False when the page was answered by autodiscovery (ProcessFeed ends).
+  bool ProcessNewFeed(TtidewellTrdJobPropClass& result);
   bool ParseUnlessDiscovered(TtidewellTrdJobPropClass& result);
   void RecordFeedFailure(const std::string& message);
-  void StoreEnclosureFailure(TtidewellTrdJobPropClass& result);
-  void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase);
+  void RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc);
+  void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void StoreWebPage(TtidewellTrdJobPropClass& result);
-  bool StoreCacheRow(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, const std::string& hostFolder,
-                     std::string path, bool success);
+  void StoreCacheRow(TtidewellTrdJobPropClass& result, const std::string& hostFolder, std::string path,
+                     TDateTime lastModified, bool success);
+  void DeliverRawData(TtidewellTrdJobPropClass& result, PHttpRawDataReq request);
+  void DisposeRequest(PHttpRawDataReq request);
+  void StartOwnTransaction();
+  void ResetQuery();
   void RollbackQuietly();
 
   // Hands fire over to the main thread; a handler's failure is reported as
