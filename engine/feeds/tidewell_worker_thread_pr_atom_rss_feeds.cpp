@@ -47,10 +47,59 @@ TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewe
       scheduler_(scheduleStore_),
       connection_(connection) {
   scheduler_.Options().stopRequested = [this] { return GetStopRequested(); };
+  FillFeedContext(settings);
   if (!createSuspended) Start();
 }
 
-TtidewellWorkerThreadPrAtomRssFeeds::~TtidewellWorkerThreadPrAtomRssFeeds() {
+void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settings) {
+  TtidewellFeedContext& c = feedContext_;
+  c.connection = connection_;
+  c.transaction = &transaction_;
+  c.query = &query_;
+  c.dbHelper = &DbHelper();
+  c.settings = settings;
+  c.defaultArchiveSize = &defaultArchiveSize;
+  c.itemId = &itemId_;
+  c.url = &url_;
+  c.contentType = &contentType_;
+  c.userName = &userName_;
+  c.password = &password_;
+  c.commentFeed = &commentFeed_;
+  c.feedTitle = &feedTitle_;
+  c.items = &items_;
+  c.feedOperation = &feedOperation_;
+  c.deletedItems = &deletedItems_;
+  c.errorCategory = &errorCategory_;
+  c.errorText = &errorText_;
+  c.articleIds = &articleIds_;
+  c.articleIdCount = &articleIdCount_;
+  c.articleKeys = &articleKeys_;
+  c.commentFeedId = &commentFeedId_;
+  c.parentArticleId = &parentArticleId_;
+  c.xmlBase = &xmlBase_;
+  c.whitespaceSetting = &whitespaceSetting_;
+  c.reencode = &reencode_;
+  c.StopRequested = [this] { return GetStopRequested(); };
+  c.Terminated = [this] { return Terminated(); };
+  c.SyncFeedProcessed = [this] { SyncFeedProcessed(); };
+  c.SyncNoNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
+  c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
+  // Runs on this thread, with the handler of the moment.
+  c.OnNotArticleIdsBeforeDelete = [this](uint32_t threadId, int32_t feedId, const TDynIntArray& ids) {
+    const TOnNotArticleIdsBeforeDelete handler = events_.Snapshot().OnNotArticleIdsBeforeDelete;
+    if (handler) handler(threadId, feedId, ids);
+  };
+  c.ScheduleNextUpdate = [this](int32_t feedId, bool useInterval, int32_t httpCode) {
+    ScheduleNextUpdate(feedId, useInterval, httpCode);
+  };
+  c.ComputeAdaptiveInterval = [this](int32_t feedId, TDateTime& newestDate) {
+    return scheduler_.ComputeAdaptiveInterval(feedId, newestDate);
+  };
+}
+
+TtidewellWorkerThreadPrAtomRssFeeds::~TtidewellWorkerThreadPrAtomRssFeeds() { StopAndWaitFor(); }
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StopAndWaitFor() {
   Stop();
   wakeUp_.Set();
   // A worker may wait in a hand-over: the main thread keeps serving them
@@ -163,6 +212,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobQueued(int32_t itemId, TQueueJobT
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {
   threadId_ = platform::CurrentThreadId();
+  feedContext_.threadId = threadId_;
   feedOperation_ = TFeedOpType::cunknown;
   try {
     if (connection_ != nullptr) {
@@ -494,14 +544,16 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass&,
   if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForUpdate(TFeedProperty*, WideString&, TtidewellTrdJobPropClass&,
-                                                             int32_t& items) {
-  items = 0;
+// The processor works on the worker's own fields through the context, which
+// are the ones handed in here.
+void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForUpdate(TFeedProperty* feedRecord, WideString&,
+                                                             TtidewellTrdJobPropClass& result, int32_t&) {
+  processor_.ParseFeedForUpdate(feedContext_, *feedRecord, result);
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForInsert(int32_t&, WideString&, TtidewellTrdJobPropClass&,
-                                                             int32_t& items) {
-  items = 0;
+void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForInsert(int32_t&, WideString&, TtidewellTrdJobPropClass& result,
+                                                             int32_t&) {
+  processor_.ParseFeedForInsert(feedContext_, result);
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::DiscoverFeeds(const std::string&, kt::TStream&, TStrings&, TStrings&) {}

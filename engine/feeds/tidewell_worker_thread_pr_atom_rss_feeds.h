@@ -24,6 +24,7 @@
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_db_schedule_store.h"
+#include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_update_scheduler.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/feeds.h"
@@ -74,6 +75,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
 
   // Runs Execute on the worker's thread (once).
   void Start();
+  // Stop, then waits until the thread has ended; on the main thread it keeps
+  // running the hand-overs meanwhile. A subclass that overrides virtual
+  // operations calls it first in its own destructor.
+  void StopAndWaitFor();
 
   // A feed job (kind CfeedOperation) for the feed row, appended or put at the
   // head of the queue. Nothing happens once the thread is terminated.
@@ -139,8 +144,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
 
   // Feed document processing of a stored feed and of a feed being added
-  // (the latter stores the new feed's id in feedId). feedTitle and items are
-  // filled. The body stream is rewound.
+  // (the latter stores the new feed's id in feedId), by the feed processor.
+  // feedTitle and items are filled. The body stream is rewound.
   virtual void ParseFeedForUpdate(TFeedProperty* feedRecord, WideString& feedTitle, TtidewellTrdJobPropClass& result,
                                   int32_t& items);
   virtual void ParseFeedForInsert(int32_t& feedId, WideString& feedTitle, TtidewellTrdJobPropClass& result,
@@ -222,6 +227,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   std::string eTag_;
   WideString enclosureFileName_;
   TFeedProperty* feedRecord_ = nullptr;
+  // The feed processor's state of this worker.
+  std::string xmlBase_;
+  int16_t whitespaceSetting_ = 0;
+  bool reencode_ = false;
 
  private:
   using JobNode = TRoundListNode;
@@ -241,6 +250,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void ClearQueueAfterStop();
   void CopyTransferHandlers();
   void ReportLoopFailure(const std::string& message);
+  void FillFeedContext(TConfiguration* settings);
 
   // False when the page was answered by autodiscovery (ProcessFeed ends).
   bool ProcessNewFeed(TtidewellTrdJobPropClass& result);
@@ -273,6 +283,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   std::atomic<uint32_t> threadId_{0};
   TDbConnWrapper* const connection_;
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
+  TtidewellFeedProcessor processor_;
+  TtidewellFeedContext feedContext_;
 };
 
 }  // namespace tidewell
