@@ -1,18 +1,228 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_feed_processor.h"
 
+#include <pugixml.hpp>
+
+#include "engine/feeds/tidewell_atom_processor.h"
+#include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_feed_store.h"
+#include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/feeds/tidewell_rss_processor.h"
+#include "engine/model/feed_property.h"
+#include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/settings/configuration.h"
+#include "engine/tidewell_charset_helper.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "toolkit/exception.h"
+#include "toolkit/stream.h"
+
 namespace tidewell {
+
+namespace {
+
+constexpr char kAtom10Namespace[] = "http://www.w3.org/2005/Atom";
+constexpr char kAtom03Namespace[] = "http://purl.org/atom/ns";
+constexpr char kRdfNamespace[] = "http://www.w3.org/1999/02/22-rdf-syntax-ns";
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+std::string ReadBody(TtidewellTrdJobPropClass& job) {
+  kt::TStream* stream = job.Stream();
+  if (stream == nullptr) return {};
+  stream->SetPosition(0);
+  std::string body(static_cast<size_t>(stream->Size()), '\0');
+  const int64_t read = body.empty() ? 0 : stream->Read(body.data(), static_cast<int64_t>(body.size()));
+  body.resize(static_cast<size_t>(read));
+  stream->SetPosition(0);
+  return body;
+}
+
+void ReadWhitespaceSetting(TtidewellFeedContext& context) {
+  if (*context.whitespaceSetting != 0 || context.settings == nullptr) return;
+  std::string value;
+  context.settings->ReadMiscString("usexmlwhitespacehandling", "0", value, true);
+  *context.whitespaceSetting = value == "1" ? 1 : -1;
+}
+
+// One document of one job: from the answer's code to the stored rows.
+class TDocumentRun {
+ public:
+  TDocumentRun(TtidewellFeedContext& context, TtidewellTrdJobPropClass& job, const TFeedProperty* record)
+      : context_(context), job_(job), record_(record), store_(context, job) {}
+
+  void Run();
+
+ private:
+  bool Stored() const { return *context_.itemId >= 1; }
+  bool Stopping() const { return store_.StopRequested(); }
+  bool HandleAnswerCode();
+  bool ParseDocument();
+  void ParseWithRepairs(std::string& body);
+  void ReportParseFailure(const std::string& message);
+  void Dispatch();
+  void ProcessAtom(const pugi::xml_node& root);
+  bool ReadXmlBase(const pugi::xml_node& root);
+
+  TtidewellFeedContext& context_;
+  TtidewellTrdJobPropClass& job_;
+  const TFeedProperty* record_;
+  TtidewellFeedStore store_;
+  pugi::xml_document document_;
+  std::string md5_;
+};
+
+void TDocumentRun::Run() {
+  *context_.reencode = false;
+  ReadWhitespaceSetting(context_);
+  context_.xmlBase->clear();
+  try {
+    if (context_.Terminated && context_.Terminated()) return;
+    *context_.items = 0;
+    if (HandleAnswerCode() && ParseDocument()) Dispatch();
+  } catch (...) {
+    context_.xmlBase->clear();
+    store_.RollbackQuietly();
+    throw;
+  }
+  context_.xmlBase->clear();
+  store_.RollbackQuietly();
+}
+
+// False when the job ends with the answer's code.
+bool TDocumentRun::HandleAnswerCode() {
+  const int32_t code = job_.httpCode;
+  const int32_t feedId = *context_.itemId;
+  if (!Stored()) return code == 200;
+  if (code == 200) {
+    store_.SetLastHTTPCode(feedId, 200);
+    return true;
+  }
+  if (context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(feedId, true, code);
+  store_.SetLastHTTPCode(feedId, code);
+  if (code == 304) {
+    job_.error = false;
+    if (!Stopping() && context_.SyncNoNeedForUpdate) context_.SyncNoNeedForUpdate();
+  } else if (code != 302) {
+    if (!Stopping() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
+  }
+  return false;
+}
+
+// False when the job ends here: the body is unchanged or cannot be parsed.
+bool TDocumentRun::ParseDocument() {
+  try {
+    std::string body = FixXmlProlog(ReadBody(job_));
+    ParseWithRepairs(body);
+    md5_ = BytesMD5Hex(body);
+    if (Stored() && record_ != nullptr && record_->FeedMD5 == md5_) {
+      job_.error = false;
+      if (context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(*context_.itemId, true, job_.httpCode);
+      if (!Stopping() && context_.SyncNoNeedForUpdate) context_.SyncNoNeedForUpdate();
+      return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    ReportParseFailure(e.what());
+    return false;
+  }
+}
+
+void TDocumentRun::ParseWithRepairs(std::string& body) {
+  try {
+    ParseXmlBody(body, document_, *context_.reencode);
+    return;
+  } catch (const kt::Exception&) {
+    if (!*context_.reencode) {
+      FixBareCarriageReturns(body);
+      ParseXmlBody(body, document_, *context_.reencode);
+      return;
+    }
+  }
+  kt::TMemoryStream input;
+  kt::TMemoryStream output;
+  if (!body.empty()) input.Write(body.data(), static_cast<int64_t>(body.size()));
+  input.SetPosition(0);
+  if (!ConvertXmlToUtf8(input, output)) throw kt::Exception("Parser error.");
+  std::string converted(static_cast<size_t>(output.Size()), '\0');
+  output.SetPosition(0);
+  if (!converted.empty()) output.Read(converted.data(), static_cast<int64_t>(converted.size()));
+  body = converted;
+  ParseXmlBody(body, document_, *context_.reencode);
+}
+
+void TDocumentRun::ReportParseFailure(const std::string& message) {
+  *context_.errorText = message + " : " + *context_.errorText;
+  *context_.errorCategory = TErrorCategory::ErrXMLparse;
+  if (Stored()) {
+    try {
+      if (context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(*context_.itemId, true, job_.httpCode);
+    } catch (const std::exception&) {
+      // The parse failure is what the job reports.
+    }
+    return;
+  }
+  *context_.itemId = -1;
+  if (!Stopping() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
+}
+
+// False (with the error recorded) when the root has no attributes.
+bool TDocumentRun::ReadXmlBase(const pugi::xml_node& root) {
+  if (!root.first_attribute()) return false;
+  const std::string base = AttributeText(root, "xml:base");
+  if (!base.empty()) *context_.xmlBase = ResolveXmlBase(base);
+  return true;
+}
+
+void TDocumentRun::ProcessAtom(const pugi::xml_node& root) {
+  ReadXmlBase(root);
+  const std::string xmlns = AttributeText(root, "xmlns");
+  if (!Contains(xmlns, kAtom10Namespace) && !Contains(xmlns, kAtom03Namespace)) {
+    *context_.errorText = FormatText(MessageText(kIncorrectNamespace), xmlns);
+    *context_.errorCategory = TErrorCategory::ErrXMLparse;
+    return;
+  }
+  TtidewellAtomProcessor(store_).ProcessAtomFeed(md5_, *context_.itemId, record_, Contains(xmlns, kAtom10Namespace),
+                                                root);
+}
+
+void TDocumentRun::Dispatch() {
+  const pugi::xml_node root = document_.document_element();
+  if (!root) throw kt::Exception(std::string(MessageText(kCantAddUpdateFeed)) + " " + *context_.url);
+  const std::string name = UpperAscii(root.name());
+  if (name == "FEED") return ProcessAtom(root);
+  const bool isRdf = Contains(name, "RDF");
+  if (isRdf) {
+    if (!ReadXmlBase(root)) {
+      *context_.errorText = MessageText(kNamespaceMissing);
+      *context_.errorCategory = TErrorCategory::ErrXMLparse;
+      return;
+    }
+    const std::string xmlnsRdf = AttributeText(root, "xmlns:rdf");
+    if (!Contains(xmlnsRdf, kRdfNamespace)) {
+      *context_.errorText = FormatText(MessageText(kIncorrectNamespace), xmlnsRdf);
+      *context_.errorCategory = TErrorCategory::ErrXMLparse;
+      return;
+    }
+  } else if (name == "RSS") {
+    ReadXmlBase(root);
+  } else {
+    if (Stored() && context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(*context_.itemId, true, 999);
+    RaiseMessage(kUnsupportedFeedFormat, *context_.url, *context_.contentType);
+  }
+  TtidewellRssProcessor(store_).ProcessRssChannel(md5_, isRdf, record_, root, *context_.itemId);
+}
+
+}  // namespace
 
 void TtidewellFeedProcessor::ParseFeedForUpdate(TtidewellFeedContext& context, const TFeedProperty& feedRecord,
                                                 TtidewellTrdJobPropClass& jobProps) {
-  (void)context;
-  (void)feedRecord;
-  (void)jobProps;
+  *context.items = 0;
+  TDocumentRun(context, jobProps, &feedRecord).Run();
 }
 
 void TtidewellFeedProcessor::ParseFeedForInsert(TtidewellFeedContext& context, TtidewellTrdJobPropClass& jobProps) {
-  (void)context;
-  (void)jobProps;
+  TDocumentRun(context, jobProps, nullptr).Run();
 }
 
 }  // namespace tidewell

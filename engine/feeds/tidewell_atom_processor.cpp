@@ -1,0 +1,412 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_atom_processor.h"
+
+#include <cmath>
+
+#include "engine/db/tidewell_db_helper.h"
+#include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_rss_processor.h"
+#include "engine/model/articles.h"
+#include "engine/model/feed_property.h"
+#include "engine/model/new_custom_tags_class.h"
+#include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/system.h"
+#include "toolkit/exception.h"
+#include "toolkit/kt_utils.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr double kHalfSecond = 0.5 / 86400;
+
+std::string TrimUtf8(const std::string& text) { return kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(text))); }
+
+bool IsRelative(const std::string& url) { return url.find("://") == std::string::npos; }
+
+// Atom content types read as text; RFC 4287 makes a missing type "text".
+bool IsReadableContent(const pugi::xml_node& content) {
+  pugi::xml_attribute type = content.attribute("type");
+  if (!type) return true;
+  const std::string value = type.value();
+  return value == "text" || value == "html" || value == "xhtml" || value == "text/html" ||
+         value == "application/xhtml+xml";
+}
+
+int32_t LengthOrZero(const std::string& text) {
+  try {
+    size_t used = 0;
+    const int32_t value = std::stoi(TrimUtf8(text), &used);
+    return used == TrimUtf8(text).size() ? value : 0;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+// A date text of an entry in UTC: ISO 8601, SQL style, else the default.
+TZonedDate ReadEntryDate(const std::string& text, const TZonedDate& defaultDate) {
+  try {
+    double offset = 0;
+    std::string zone;
+    const TDateTime value = ParseISO8601Date(text, offset, zone);
+    return {NormalizeToUTC(zone, offset, value), zone};
+  } catch (const kt::Exception&) {
+  }
+  try {
+    return {LocalTimeToUTC(ParseSqlDate(text)), "***"};
+  } catch (const kt::Exception&) {
+    return defaultDate;
+  }
+}
+
+}  // namespace
+
+struct TtidewellAtomProcessor::TFeed {
+  explicit TFeed(int32_t& id) : feedId(id) {}
+  int32_t& feedId;
+  bool isNew = false;
+  const TFeedProperty* record = nullptr;
+  pugi::xml_node root;
+  std::unique_ptr<TArticles> stored;
+  TNewCustomTagsClass feedTags;
+  std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
+  TArticleLinkPairs pairs;
+  int32_t parentArticleId = 0;
+  std::string language, homepage, fallbackHomepage;
+  std::u16string title, description;
+  TZonedDate modified;
+};
+
+struct TtidewellAtomProcessor::TEntry {
+  int32_t articleId = 0;
+  std::string key, base, link, updated, published, modifiedText, created;
+  std::u16string title, content, summary, creator;
+  int32_t commentFeedId = 0;
+  TNewCustomTagsClass* tags = nullptr;
+  TZonedDate createdDate, modifiedDate;
+};
+
+TtidewellAtomProcessor::TtidewellAtomProcessor(TtidewellFeedStore& store) : store_(store) {}
+
+void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t& feedId,
+                                             const TFeedProperty* record, bool isAtom10, const pugi::xml_node& root) {
+  (void)isAtom10;  // both versions share the element names read here
+  TtidewellFeedContext& context = store_.Context();
+  TFeed feed(feedId);
+  feed.isNew = feedId < 1;
+  feed.record = record;
+  feed.root = root;
+  bool reported = false;
+  try {
+    feed.modified = store_.ResponseDate();
+    feed.language = AttributeText(root, "xml:lang");
+    if (feed.isNew) {
+      store_.StartTransaction();
+      feedId = context.dbHelper->InsertFeed(context.query, "ATOM", feed.language, *context.url, u"", 0, u"", 0);
+    } else {
+      feed.stored = store_.LoadStoredArticles(feedId);
+      store_.StartTransaction();
+    }
+    if (feedId >= 1 && *context.commentFeed) feed.parentArticleId = store_.GetCommentParentId(feedId);
+    ReadFeed(feed);
+    RaiseWhenStopping(store_.Stopping());
+    if (*context.errorCategory == TErrorCategory::noErrors) UpdateFeedRow(feed, md5Text);
+    reported = true;
+    store_.FinishDocument(feedId, record, {&feed.feedTags, &feed.itemTags, &feed.pairs});
+  } catch (const std::exception& e) {
+    const bool aborted = dynamic_cast<const kt::EAbort*>(&e) != nullptr;
+    *context.errorCategory = TErrorCategory::ErrUnknown;
+    *context.errorText = aborted ? MessageText(kFetchAborted) : std::string(e.what());
+    store_.RollbackQuietly();
+    // The failure is not raised, so it is reported here.
+    if (!reported && !store_.StopRequested() && context.SyncFeedProcessed) context.SyncFeedProcessed();
+  }
+  store_.RollbackQuietly();
+}
+
+void TtidewellAtomProcessor::ReadFeed(TFeed& feed) {
+  for (pugi::xml_node child : feed.root.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    ReadFeedElement(feed, child, UpperAscii(child.name()));
+    platform::YieldThread();
+  }
+}
+
+void TtidewellAtomProcessor::ReadFeedElement(TFeed& feed, const pugi::xml_node& child, const std::string& name) {
+  TtidewellFeedContext& context = store_.Context();
+  if (name == "LINK") {
+    const std::string href = AttributeText(child, "href");
+    pugi::xml_attribute rel = child.attribute("rel");
+    pugi::xml_attribute type = child.attribute("type");
+    if (rel && UpperAscii(TrimUtf8(rel.value())) == "ALTERNATE") {
+      if ((feed.homepage.empty() && !type) || (type && UpperAscii(type.value()) == "TEXT/HTML")) feed.homepage = href;
+    } else if (!rel && !href.empty()) {
+      feed.fallbackHomepage = href;
+    }
+  } else if (name == "TITLE") {
+    feed.title = NodeText(child);
+    *context.feedTitle = feed.title;
+  } else if (name == "TAGLINE") {
+    feed.description = NodeText(child);
+  } else if (name == "ID" || name == "ICON" || name == "LOGO" || name == "AUTHOR") {
+  } else if (name == "MODIFIED" || name == "UPDATED") {
+    try {
+      double offset = 0;
+      std::string zone;
+      const TDateTime value = ParseISO8601Date(TrimUtf8(NodeTextUtf8(child)), offset, zone);
+      feed.modified = {NormalizeToUTC(zone, offset, value), zone};
+    } catch (const kt::Exception&) {
+      // An unreadable date keeps the response's date.
+    }
+  } else if (name == "ENTRY") {
+    *context.items += ProcessAtomEntry(feed, child);
+  } else {
+    AddCustomTag(child, feed.feedTags, feed.feedId, store_.WhitespaceOn(), store_.Stopping());
+  }
+}
+
+std::string TtidewellAtomProcessor::GetAtomEntryKey(const pugi::xml_node& entry) {
+  std::u16string title, content, summary;
+  const bool whitespace = store_.WhitespaceOn();
+  for (pugi::xml_node child : entry.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    const std::string name = UpperAscii(child.name());
+    if (name == "ID" && !NodeTextUtf8(child).empty()) return NodeTextUtf8(child);
+    if (name == "TITLE") title = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+    if (name == "CONTENT" && IsReadableContent(child))
+      content = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+    if (name == "SUMMARY") summary = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+  }
+  if (kt::TrimW(content).empty() && summary.size() > 1000) content.swap(summary);
+  return MakeMD5Key(title, content + summary);
+}
+
+std::string TtidewellAtomProcessor::EntryBase(const pugi::xml_node& entry) const {
+  const std::string& documentBase = *store_.Context().xmlBase;
+  pugi::xml_attribute base = entry.attribute("xml:base");
+  if (!base) return documentBase;
+  const std::string value = base.value();
+  if (!IsRelative(value)) return ResolveXmlBase(value);
+  if (value == ".") return documentBase;
+  return documentBase + (value.empty() || value.back() == '/' ? value : value + "/");
+}
+
+int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_node& entryNode) {
+  TtidewellFeedContext& context = store_.Context();
+  TEntry entry;
+  bool isNew = true;
+  TDateTime storedModified = -1;
+  std::string storedMD5;
+  if (!feed.isNew) {
+    entry.key = GetAtomEntryKey(entryNode);
+    for (int32_t i = 0; i < feed.stored->GetCount(); ++i) {
+      RaiseWhenStopping(store_.Stopping());
+      const TArticleProperty* a = feed.stored->GetItem(i);
+      if (a->Guid != entry.key) continue;
+      if (a->Deleted) return 0;
+      entry.articleId = a->ArticleId;
+      storedModified = a->Modified;
+      storedMD5 = a->ArticleMD5;
+      isNew = false;
+      break;
+    }
+  }
+  if (isNew) entry.articleId = context.dbHelper->InsertArticle(context.query, feed.feedId);
+  feed.itemTags.push_back(std::make_unique<TNewCustomTagsClass>());
+  entry.tags = feed.itemTags.back().get();
+  entry.base = EntryBase(entryNode);
+  for (pugi::xml_node child : entryNode.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    ReadEntryElement(feed, entry, child);
+    platform::YieldThread();
+  }
+  const std::string createdText = !entry.created.empty() ? entry.created : entry.published;
+  std::string modifiedText = entry.modifiedText;
+  if (modifiedText.empty()) modifiedText = entry.updated;
+  if (modifiedText.empty()) modifiedText = createdText;
+  entry.modifiedDate = modifiedText.empty() ? feed.modified : ReadEntryDate(modifiedText, feed.modified);
+  entry.createdDate = createdText.empty() ? entry.modifiedDate : ReadEntryDate(createdText, feed.modified);
+  entry.modifiedText = modifiedText;
+  if (!isNew && !EntryChanged(entry, storedModified, storedMD5)) return 0;
+  WriteEntry(feed, entry, isNew);
+  return isNew ? 1 : 0;
+}
+
+void TtidewellAtomProcessor::ReadEntryElement(TFeed& feed, TEntry& entry, const pugi::xml_node& child) {
+  const std::string name = UpperAscii(child.name());
+  const bool whitespace = store_.WhitespaceOn();
+  auto markup = [&] { return NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping()); };
+  auto dateText = [&] { return NormalizeXmlWhiteSpace(NodeTextUtf8(child)); };
+  if (name == "CATEGORY") {
+    const std::string term = AttributeText(child, "term");
+    if (!term.empty()) entry.tags->Add("cmdinscategory:", kt::Utf8ToWide(term))->OwnerId = entry.articleId;
+  } else if (name == "CONTENT") {
+    if (IsReadableContent(child)) entry.content = markup();
+  } else if (name == "ID") {
+    if (!NodeTextUtf8(child).empty()) entry.key = NodeTextUtf8(child);
+  } else if (name == "LINK") {
+    ReadEntryLink(feed, entry, child);
+  } else if (name == "SUMMARY") {
+    entry.summary = markup();
+  } else if (name == "TITLE") {
+    entry.title = markup();
+  } else if (name == "UPDATED") {
+    entry.updated = dateText();
+  } else if (name == "PUBLISHED") {
+    entry.published = dateText();
+  } else if (name == "MODIFIED") {
+    entry.modifiedText = dateText();
+  } else if (name == "CREATED") {
+    entry.created = dateText();
+  } else if (name == "CREATOR" || name == "DC:CREATOR") {
+    entry.creator = NodeText(child);
+  } else if (name == "AUTHOR") {
+    pugi::xml_node authorName = FindChildElement(child, "NAME", store_.Stopping());
+    if (authorName) entry.creator = NodeText(authorName);
+  } else if (IsCommentRssElement(child.name())) {
+    entry.commentFeedId = store_.GetCommentFeed(feed.feedId, entry.articleId, NodeTextUtf8(child));
+  } else {
+    AddCustomTag(child, *entry.tags, entry.articleId, whitespace, store_.Stopping());
+  }
+}
+
+void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pugi::xml_node& link) {
+  const std::string href = AttributeText(link, "href");
+  if (href.empty()) return;
+  const std::string rel = AttributeText(link, "rel");
+  pugi::xml_attribute type = link.attribute("type");
+  const std::string resolved = href == "." ? entry.base : GetUrlProtocol(href).empty() ? entry.base + href : href;
+  if (rel == "alternate") {
+    if ((!type && entry.link.empty()) || (type && std::string(type.value()) == "text/html")) entry.link = resolved;
+  } else if (rel == "enclosure") {
+    store_.AddEnclosure(!feed.isNew, type.value(), LengthOrZero(AttributeText(link, "length")), href,
+                        entry.articleId);
+  } else {
+    store_.InsertArticleLink(entry.articleId, resolved);
+  }
+}
+
+bool TtidewellAtomProcessor::EntryChanged(const TEntry& entry, TDateTime storedModified,
+                                          const std::string& storedMD5) const {
+  if (!entry.modifiedText.empty()) {
+    try {
+      double offset = 0;
+      std::string zone;
+      const TDateTime value = ParseISO8601Date(entry.modifiedText, offset, zone);
+      // The stored date is UTC, so the entry's date is compared in UTC too.
+      return std::fabs(NormalizeToUTC(zone, offset, value) - storedModified) > kHalfSecond;
+    } catch (const kt::Exception&) {
+      return false;
+    }
+  }
+  return LowerAscii(MakeMD5Key(entry.title, entry.content + entry.summary)) != LowerAscii(storedMD5);
+}
+
+void TtidewellAtomProcessor::WriteEntry(TFeed& feed, TEntry& entry, bool isNew) {
+  TtidewellFeedContext& context = store_.Context();
+  for (auto& tag : entry.tags->List)
+    if (tag->OwnerId == entry.articleId) tag->Store = true;
+  if (kt::TrimW(entry.content).empty() && entry.summary.size() > 1000) entry.content.swap(entry.summary);
+  const std::string md5Key = MakeMD5Key(entry.title, entry.content + entry.summary);
+  if (entry.key.empty()) entry.key = md5Key;
+  TQueryWrapper* query = context.query;
+  query->Close();
+  query->SQL.Clear();
+  query->SQL.Add("update Articles");
+  query->SQL.Add(
+      "set guid=substring(? from 1 for 255),articles_parent=coalesce(?,articles_parent),created=?,createdTZ=substring(? "
+      "from 1 for 20),modified=?,modifiedTZ=substring(? from 1 for 20),");
+  query->SQL.Add("body=?,summary=substring(? from 1 for 1000),");
+  query->SQL.Add("link=substring(? from 1 for 1000),lastTimeUpdated=?,articlemd5=?");
+  query->SQL.Add(",title=substring(? from 1 for 512),creator=substring(? from 1 for 128),commentfeed_id=coalesce(?,commentfeed_id)");
+  query->SQL.Add("where id=" + std::to_string(entry.articleId));
+  query->Params(0).SetString(entry.key);
+  if (isNew)
+    query->Params(1).SetInteger(feed.parentArticleId);
+  else
+    query->Params(1).SetNull();
+  query->Params(2).SetDateTime(entry.createdDate.value);
+  query->Params(3).SetString(entry.createdDate.zone);
+  query->Params(4).SetDateTime(entry.modifiedDate.value);
+  query->Params(5).SetString(entry.modifiedDate.zone);
+  query->Params(6).SetWideString(entry.content);
+  query->Params(7).SetWideString(entry.summary);
+  query->Params(8).SetString(entry.link);
+  query->Params(9).SetDateTime(TtidewellFeedStore::UtcNow());
+  query->Params(10).SetString(md5Key);
+  query->Params(11).SetWideString(entry.title);
+  query->Params(12).SetWideString(entry.creator);
+  if (isNew)
+    query->Params(13).SetInteger(entry.commentFeedId);
+  else
+    query->Params(13).SetNull();
+  ExecQueryTimed(query, false);
+  query->Close();
+  store_.CollectArticleLinks(entry.articleId, feed.pairs, entry.content, *context.url, TrimUtf8(entry.link));
+  if (isNew) store_.AppendArticleId(entry.articleId);
+}
+
+std::string TtidewellAtomProcessor::Homepage(const TFeed& feed) const {
+  const std::string& xmlBase = *store_.Context().xmlBase;
+  std::string homepage = feed.homepage;
+  if (homepage.empty()) homepage = feed.fallbackHomepage;
+  if (homepage.empty()) homepage = xmlBase;
+  homepage = TrimUtf8(homepage);
+  if (homepage.empty() || !IsRelative(homepage)) return homepage;
+  if (homepage[0] == '.') return xmlBase + homepage.substr(1);
+  if (!xmlBase.empty()) return xmlBase + homepage;
+  return ResolveXmlBase(*store_.Context().url) + homepage;
+}
+
+void TtidewellAtomProcessor::UpdateFeedRow(TFeed& feed, const std::string& md5Text) {
+  TtidewellFeedContext& context = store_.Context();
+  TtidewellTrdJobPropClass& job = store_.Job();
+  const TFeedProperty* record = feed.record;
+  const TDateTime next = store_.NextUpdate(feed.feedId, record ? record->UpdateInterval : 0);
+  if (feed.isNew) store_.InsertNameSpaces(feed.feedId, feed.root);
+  const bool withTitle = feed.isNew || record == nullptr || record->Title.empty();
+  TQueryWrapper* query = context.query;
+  query->Close();
+  query->SQL.Clear();
+  query->SQL.Add("update feeds");
+  query->SQL.Add("set homepage=substring(? from 1 for 512),link=substring(? from 1 for 1000),");
+  query->SQL.Add("description=substring(? from 1 for 1000),page_lastmodified=?,");
+  query->SQL.Add(
+      "feedmodified=?,feedmodifiedTZ=?,etag=substring(? from 1 for 80),feedMD5=?,last_feedupdate=?,next_feedupdate=?,");
+  query->SQL.Add("feedCreated=?,feedCreatedTZ=?,username_=?,password_=?,lastHTTPCode=?,archivesize=?,rtlEnabled=?");
+  if (withTitle) query->SQL.Add(",title=substring(? from 1 for 512)");
+  query->SQL.Add("where feed_id=" + std::to_string(feed.feedId));
+  query->Params(0).SetString(Homepage(feed));
+  query->Params(1).SetString(TrimUtf8(*context.url));
+  query->Params(2).SetWideString(kt::TrimW(feed.description));
+  if (std::optional<TDateTime> lastModified = store_.LastModifiedUtc())
+    query->Params(3).SetDateTime(*lastModified);
+  else
+    query->Params(3).SetNull();
+  query->Params(4).SetDateTime(feed.modified.value);
+  query->Params(5).SetString(feed.modified.zone);
+  query->Params(6).SetString(job.etag);
+  query->Params(7).SetString(md5Text);
+  query->Params(8).SetDateTime(TtidewellFeedStore::UtcNow());
+  query->Params(9).SetDateTime(next);
+  query->Params(10).SetDateTime(feed.modified.value);
+  query->Params(11).SetString(feed.modified.zone);
+  query->Params(12).SetString(*context.userName);
+  query->Params(13).SetString(ScrambledPassword(*context.password));
+  query->Params(14).SetInteger(job.httpCode);
+  query->Params(15).SetInteger(feed.isNew || record == nullptr ? 0 : record->ArchiveSize);
+  query->Params(16).SetInteger(feed.isNew || record == nullptr ? (IsRtlLanguage(feed.language) ? 1 : 0)
+                                                                : record->RtlEnabled);
+  if (withTitle) query->Params(17).SetWideString(feed.title);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+}  // namespace tidewell

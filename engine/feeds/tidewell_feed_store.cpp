@@ -1,0 +1,392 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_feed_store.h"
+
+#include <algorithm>
+
+#include "engine/db/tidewell_db_helper.h"
+#include "engine/model/articles.h"
+#include "engine/model/feed_property.h"
+#include "engine/model/new_custom_tags_class.h"
+#include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/settings/tidewell_globvars.h"
+#include "engine/settings/value_scrambling.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "toolkit/exception.h"
+#include "toolkit/kt_utils.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr double kMinute = 1.0 / 1440;
+
+void ResetStatement(TQueryWrapper* query, const std::vector<std::string>& lines) {
+  query->Close();
+  query->SQL.Clear();
+  for (const std::string& line : lines) query->SQL.Add(line);
+}
+
+void CopyField(db::Field& field, db::Param& param, bool integer) {
+  if (field.IsNull())
+    param.SetNull();
+  else if (integer)
+    param.SetInteger(field.AsInteger());
+  else
+    param.SetString(field.AsString());
+}
+
+std::string TrimUtf8(const std::string& text) { return kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(text))); }
+
+bool HasHost(const std::string& url) { return url.find("://") != std::string::npos; }
+
+// The HREF value of one A tag (the text between "<A " and ">"); empty when
+// it has none or it runs script.
+std::u16string HrefValue(const std::u16string& tag) {
+  std::u16string upper = tag;
+  for (char16_t& c : upper)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  const size_t href = upper.find(u"HREF=");
+  if (href == std::u16string::npos) return {};
+  std::u16string value = tag.substr(href + 5);
+  value.erase(std::remove(value.begin(), value.end(), u'"'), value.end());
+  value = kt::TrimW(value.substr(0, value.find(u' ')));
+  if (kt::StrContainsIW(u"JAVASCRIPT:", value)) return {};
+  return value;
+}
+
+}  // namespace
+
+TtidewellFeedStore::TtidewellFeedStore(TtidewellFeedContext& context, TtidewellTrdJobPropClass& job)
+    : context_(context), job_(job) {}
+
+TDateTime TtidewellFeedStore::UtcNow() { return LocalTimeToUTC(Now()); }
+
+void TtidewellFeedStore::StartTransaction() {
+  if (!context_.transaction->InTransaction()) context_.transaction->StartTransaction();
+}
+
+void TtidewellFeedStore::RollbackQuietly() {
+  try {
+    context_.query->Close();
+    if (context_.transaction->InTransaction()) context_.transaction->Rollback();
+  } catch (const std::exception&) {
+    // The transaction ends even when the engine reports a failure.
+  }
+}
+
+int32_t TtidewellFeedStore::SelectInteger(const std::vector<std::string>& lines, const std::vector<int32_t>& params) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, lines);
+  for (size_t i = 0; i < params.size(); ++i) query->Params(static_cast<int>(i)).SetInteger(params[i]);
+  ExecQueryTimed(query, true);
+  const int32_t value = query->Eof() ? 0 : query->Fields(0).AsInteger();
+  query->Close();
+  return value;
+}
+
+// --- Rows of one article --------------------------------------------------------
+
+void TtidewellFeedStore::AddEnclosure(bool checkExisting, const std::string& type, int32_t size,
+                                      const std::string& url, int32_t articleId) {
+  if (kt::TrimW(kt::Utf8ToWide(url)).empty()) return;
+  if (kt::Utf8ToWide(url).size() > 512) RaiseMessage(kEnclosureUrlTooLong);
+  TQueryWrapper* query = context_.query;
+  if (checkExisting) {
+    try {
+      ResetStatement(query, {"select count(*) as idc", "from enclosures ", "where article_id=?", "  and url_=?"});
+      query->Params(0).SetInteger(articleId);
+      query->Params(1).SetString(url);
+      ExecQueryTimed(query, true);
+      const int32_t count = query->Eof() ? 0 : query->Fields(0).AsInteger();
+      query->Close();
+      if (count > 0) return;
+    } catch (const kt::Exception& e) {
+      throw kt::Exception(std::string(MessageText(kEnclosureInsertUpdateFailed)) + "\r\n" + e.Message());
+    }
+  }
+  ResetStatement(query, {"insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend)",
+                         "values(?,?,?,?,?,?)"});
+  const TDateTime now = UtcNow();
+  query->Params(0).SetInteger(articleId);
+  query->Params(1).SetString(url);
+  query->Params(2).SetInteger(size);
+  query->Params(3).SetString(type);
+  query->Params(4).SetDateTime(now);
+  query->Params(5).SetDateTime(now);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+int32_t TtidewellFeedStore::GetCommentFeed(int32_t feedId, int32_t articleId, const std::string& url) {
+  if (GlobalVars == nullptr || !GlobalVars->GetCommentFeedsEnabled() || *context_.commentFeed) return 0;
+  std::string link = TrimUtf8(url);
+  DecodeHtmlEntities(link);
+  if (kt::Utf8ToWide(link).size() > 1) link = TrimTrailingUrlMarks(ResolveUrl(*context_.url, link));
+  if (!IsHttpUrl(link) || LowerAscii(link) == LowerAscii(*context_.url)) return 0;
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"select feed_id from feeds where link=substring(? from 1 for 512)"});
+  query->Params(0).SetString(link);
+  ExecQueryTimed(query, true);
+  const bool found = !query->Eof();
+  const int32_t existing = found ? query->Fields(0).AsInteger() : 0;
+  query->Close();
+  if (found) return existing;
+  const int32_t commentFeedId = context_.dbHelper->InsertFeed(query, "COMMFEED", "", link, u"", 0, u"", 0);
+  CopyFeedSettings(feedId, commentFeedId);
+  *context_.commentFeedId = commentFeedId;
+  *context_.parentArticleId = articleId;
+  if (context_.SyncNewCommentFeedCreated) context_.SyncNewCommentFeedCreated();
+  return commentFeedId;
+}
+
+void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"select archivesize,homepage,language_,rtlenabled,update_interval,username_,password_",
+                         "from feeds", "where feed_id=" + std::to_string(fromFeedId)});
+  ExecQueryTimed(query, true);
+  if (query->Eof()) {
+    query->Close();
+    return;
+  }
+  TQueryWrapper update;
+  update.SetTransaction(context_.transaction);
+  update.SQL.Add("update feeds");
+  update.SQL.Add("set archivesize=?,homepage=?,language_=?,");
+  update.SQL.Add("rtlenabled=?,update_interval=?,username_=?,password_=?");
+  update.SQL.Add("where feed_id=" + std::to_string(toFeedId));
+  const bool integerColumn[] = {true, false, false, true, true, false, false};
+  for (int i = 0; i < 7; ++i) CopyField(query->Fields(i), update.Params(i), integerColumn[i]);
+  query->Close();
+  ExecQueryTimed(&update, false);
+  update.Close();
+}
+
+int32_t TtidewellFeedStore::GetCommentParentId(int32_t feedId) {
+  if (!context_.transaction->InTransaction())
+    throw kt::Exception("Can't get parent id - transaction is not active !");
+  return SelectInteger({"select " + SqlPagingPrefix(1, 0), " a.id", "from articles a ",
+                        "where a.commentfeed_id=" + std::to_string(feedId), SqlPagingSuffix(1, 0)},
+                       {});
+}
+
+void TtidewellFeedStore::CollectArticleLinks(int32_t articleId, TArticleLinkPairs& pairs, const std::u16string& body,
+                                             const std::string& baseUrl, const std::string& link) {
+  ExtractHtmlLinks(baseUrl, body, articleId, pairs, Stopping());
+  if (!TrimUtf8(link).empty()) pairs.push_back({kt::Utf8ToWide(link), articleId});
+}
+
+int32_t TtidewellFeedStore::LinkId(const std::u16string& url) {
+  return context_.dbHelper->InsertLink(context_.query, url);
+}
+
+bool TtidewellFeedStore::ArticleLinkExists(int32_t articleId, int32_t linkId) {
+  return SelectInteger({"select count(*) from articles_links ", " where article_id=? and link_id=?"},
+                       {articleId, linkId}) > 0;
+}
+
+void TtidewellFeedStore::InsertArticleLinkRow(int32_t articleId, int32_t linkId) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"insert into articles_links(article_id,link_id)", "values(?,?)"});
+  query->Params(0).SetInteger(articleId);
+  query->Params(1).SetInteger(linkId);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
+  for (const TArticleLinkPair& pair : pairs) {
+    if (kt::TrimW(pair.url).empty() || pair.articleId < 1) continue;
+    RaiseWhenStopping(Stopping());
+    StartTransaction();
+    const int32_t linkId = LinkId(pair.url);
+    if (linkId > 0 && !ArticleLinkExists(pair.articleId, linkId)) InsertArticleLinkRow(pair.articleId, linkId);
+    context_.transaction->Commit();
+  }
+}
+
+void TtidewellFeedStore::InsertArticleLink(int32_t articleId, const std::string& url) {
+  const int32_t linkId = LinkId(kt::Utf8ToWide(url));
+  // A rewritten entry brings its links again; each pair is kept once.
+  if (linkId > 0 && !ArticleLinkExists(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
+}
+
+void TtidewellFeedStore::AppendArticleId(int32_t articleId) {
+  TDynIntArray& ids = *context_.articleIds;
+  int32_t& count = *context_.articleIdCount;
+  if (count < 0) count = 0;
+  if (static_cast<size_t>(count) >= ids.size()) ids.resize(ids.size() + 255, 0);
+  ids[static_cast<size_t>(count++)] = articleId;
+}
+
+// --- The feed -------------------------------------------------------------------
+
+void TtidewellFeedStore::NegatePrunedIds(const TDynIntArray& pruned) {
+  for (int32_t& id : *context_.articleIds) {
+    if (id < 1) break;
+    if (std::find(pruned.begin(), pruned.end(), id) != pruned.end()) id = -id;
+  }
+}
+
+int32_t TtidewellFeedStore::PruneArchive(int32_t feedId, int32_t archiveSize) {
+  try {
+    StartTransaction();
+    int32_t removed = 0;
+    const std::string feedLine = "where feed_id=" + std::to_string(feedId);
+    const int32_t total = (feedId >= 1 && archiveSize >= 1)
+                              ? SelectInteger({"select count(*) as total", "from articles", feedLine,
+                                               " and deleted=0", " and flag=0"},
+                                              {})
+                              : 0;
+    if (total > archiveSize && archiveSize >= 1) {
+      removed = total - archiveSize;
+      TQueryWrapper* query = context_.query;
+      ResetStatement(query, {"select " + SqlPagingPrefix(removed, 0), " id", "from articles", feedLine,
+                             " and deleted=0", " and flag=0", "order by created asc", SqlPagingSuffix(removed, 0)});
+      ExecQueryTimed(query, true);
+      TDynIntArray ids;
+      for (; !query->Eof(); query->Next()) ids.push_back(query->Fields(0).AsInteger());
+      query->Close();
+      NegatePrunedIds(ids);
+      if (context_.OnNotArticleIdsBeforeDelete) context_.OnNotArticleIdsBeforeDelete(context_.threadId, feedId, ids);
+      TArticles::DeleteArticles(query, ids, -1, false);
+    }
+    context_.transaction->Commit();
+    return removed;
+  } catch (...) {
+    RollbackQuietly();
+    throw;
+  }
+}
+
+void TtidewellFeedStore::SetLastHTTPCode(int32_t feedId, int32_t code) {
+  try {
+    StartTransaction();
+    TQueryWrapper* query = context_.query;
+    ResetStatement(query, {"update feeds", "set lastHTTPCode=?", "where feed_id=?"});
+    query->Params(0).SetInteger(code);
+    query->Params(1).SetInteger(feedId);
+    ExecQueryTimed(query, false);
+    query->Close();
+    context_.transaction->Commit();
+  } catch (...) {
+    RollbackQuietly();
+    throw;
+  }
+}
+
+std::unique_ptr<TArticles> TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
+  auto articles = std::make_unique<TArticles>(context_.connection, feedId);
+  articles->LoadPage(feedId, TArticles::kProcessorPageMask, 0, 1000, "id desc", true);
+  return articles;
+}
+
+std::optional<TDateTime> TtidewellFeedStore::LastModifiedUtc() {
+  if (job_.lastModified.empty()) return std::nullopt;
+  try {
+    return HttpDateToUtc(job_.lastModified);
+  } catch (const kt::Exception&) {
+    return std::nullopt;
+  }
+}
+
+TZonedDate TtidewellFeedStore::ResponseDate() {
+  const TDateTime now = UtcNow();
+  TZonedDate date{now, "X"};
+  // Compared and kept in UTC: the column and If-Modified-Since both read it
+  // as UTC.
+  std::optional<TDateTime> header = LastModifiedUtc();
+  if (header && *header <= now + 1.0 && *header >= now - 365.0) date.value = *header;
+  return date;
+}
+
+TDateTime TtidewellFeedStore::NextUpdate(int32_t feedId, int32_t storedInterval) {
+  const TDateTime now = UtcNow();
+  const int32_t seconds = GlobalVars != nullptr ? GlobalVars->GetSecondsSetting() : 0;
+  if (storedInterval == 1 && seconds > 0) return now;
+  int32_t minutes = storedInterval;
+  if (minutes < 1) {
+    TDateTime newest = now;
+    minutes = context_.ComputeAdaptiveInterval ? context_.ComputeAdaptiveInterval(feedId, newest) : 10;
+  }
+  TDateTime next = now + minutes * kMinute;
+  if (storedInterval <= 0) next = std::min(next, now + 1.0);
+  return next;
+}
+
+void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* record,
+                                        const TDocumentCollections& collections) {
+  const bool failed = *context_.errorCategory != TErrorCategory::noErrors;
+  if (context_.transaction->InTransaction()) {
+    if (failed)
+      context_.transaction->Rollback();
+    else
+      context_.transaction->Commit();
+  }
+  // Tags and links of rolled-back articles would point at rows that are gone.
+  if (!failed) {
+    context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
+    std::vector<const TNewCustomTagsClass*> items;
+    for (const auto& tags : *collections.itemTags) items.push_back(tags.get());
+    const std::u16string separators = record ? kt::Utf8ToWide(record->KeywordSeparator) : std::u16string();
+    context_.dbHelper->SaveArticleCustomFields(context_.query, items, separators);
+    AddArticleLinks(*collections.linkPairs);
+  }
+  if (record != nullptr) {
+    const int32_t archive = record->ArchiveSize >= 1 ? record->ArchiveSize : *context_.defaultArchiveSize;
+    *context_.deletedItems = PruneArchive(feedId, archive);
+  }
+  if (!StopRequested() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
+}
+
+void TtidewellFeedStore::InsertNameSpaces(int32_t feedId, const pugi::xml_node& root) {
+  for (pugi::xml_attribute attribute : root.attributes())
+    context_.dbHelper->InsertFeedNameSpace(context_.query, feedId, attribute.name(), kt::Utf8ToWide(attribute.value()));
+}
+
+// --- Free functions -------------------------------------------------------------
+
+std::string ScrambledPassword(const std::string& password) { return ScrambleText(password); }
+
+std::string UsableImageUrl(const std::string& url) {
+  const std::string trimmed = TrimUtf8(url);
+  const size_t length = kt::Utf8ToWide(trimmed).size();
+  const std::string lower = LowerAscii(trimmed);
+  if (length > 255 || length < 10) return {};
+  if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0) return {};
+  return trimmed;
+}
+
+void ExtractHtmlLinks(const std::string& baseUrl, const std::u16string& html, int32_t articleId,
+                      TArticleLinkPairs& pairs, const TStopTest& stopping) {
+  for (int position = kt::StrPosIW(u"<A ", html); position > 0; position = kt::StrPosIW(u"<A ", html, position + 1)) {
+    RaiseWhenStopping(stopping);
+    const size_t start = static_cast<size_t>(position - 1) + 3;
+    const size_t end = html.find(u'>', start);
+    std::u16string value = HrefValue(html.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start));
+    if (value.empty()) continue;
+    if (value.size() > 1) {
+      std::string hostUrl, base;
+      SplitUrl(baseUrl, hostUrl, base);
+      if (base.size() < 3) continue;
+      if (base.back() != '/') base += '/';
+      const std::u16string wideBase = kt::Utf8ToWide(base);
+      if (value[0] == u'#' || value[0] == u'/' || value[0] == u'?')
+        value = wideBase + value.substr(1);
+      else if (!HasHost(kt::WideToUtf8(value)))
+        value = wideBase + value;
+    }
+    pairs.push_back({value, articleId});
+  }
+}
+
+TDateTime HttpDateToUtc(const std::string& text) {
+  double offset = 0;
+  std::string zone;
+  const TDateTime value = ParseRFC822Date(text, offset, zone);
+  return NormalizeToUTC(zone, offset, value);
+}
+
+}  // namespace tidewell

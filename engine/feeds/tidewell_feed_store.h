@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+// The database side of storing one feed document, shared by the RSS/RDF and
+// Atom processors: enclosure rows, comment feeds, article links, the job's
+// article ids, archive pruning, the feed's last HTTP code, the dates taken
+// from the response, the next update, and the end of a document (commit,
+// custom tags, links, pruning, the processed event).
+//
+// Works on the worker's transaction and statement from the context; the
+// statement is closed after each use. Threads: the worker's thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/feeds/tidewell_feed_processor.h"
+#include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/tidewell_struct.h"
+
+namespace tidewell {
+
+class TArticles;
+class TNewCustomTagsClass;
+
+// A URL of an article, saved after the document's commit.
+struct TArticleLinkPair {
+  std::u16string url;
+  int32_t articleId = 0;
+};
+using TArticleLinkPairs = std::vector<TArticleLinkPair>;
+
+// A date-time (UTC) with its zone text.
+struct TZonedDate {
+  TDateTime value = 0;
+  std::string zone;
+};
+
+// What one document collects for saving after its commit.
+struct TDocumentCollections {
+  TNewCustomTagsClass* feedTags = nullptr;
+  std::vector<std::unique_ptr<TNewCustomTagsClass>>* itemTags = nullptr;
+  TArticleLinkPairs* linkPairs = nullptr;
+};
+
+class TtidewellFeedStore {
+ public:
+  // REQUIRES: the context is complete; both outlive the store.
+  TtidewellFeedStore(TtidewellFeedContext& context, TtidewellTrdJobPropClass& job);
+
+  TtidewellFeedContext& Context() { return context_; }
+  TtidewellTrdJobPropClass& Job() { return job_; }
+  TStopTest Stopping() const { return context_.StopRequested; }
+  bool StopRequested() const { return context_.StopRequested && context_.StopRequested(); }
+  bool WhitespaceOn() const { return *context_.whitespaceSetting == 1; }
+  void StartTransaction();
+  // Rolls back when active; failures of the rollback are swallowed.
+  void RollbackQuietly();
+
+  // --- Rows of one article ----------------------------------------------------
+
+  // Nothing for a blank URL; raises "Enclosure url length >512" above 512
+  // characters. With checkExisting an enclosure stored already for the
+  // article is not inserted again (a failing check raises "Enclosure
+  // insert/update failed ! " CR LF and the message).
+  void AddEnclosure(bool checkExisting, const std::string& type, int32_t size, const std::string& url,
+                    int32_t articleId);
+  // The id of the comment feed at url (made, with the values of feed feedId,
+  // when new; SyncNewCommentFeedCreated then fires); 0 when comment feeds are
+  // off, the job's feed is a comment feed, or url is no other HTTP URL.
+  int32_t GetCommentFeed(int32_t feedId, int32_t articleId, const std::string& url);
+  // The article whose comment feed is feedId, or 0. REQUIRES an active
+  // transaction.
+  int32_t GetCommentParentId(int32_t feedId);
+  // The links of the body (resolved against baseUrl) and link itself.
+  void CollectArticleLinks(int32_t articleId, TArticleLinkPairs& pairs, const std::u16string& body,
+                           const std::string& baseUrl, const std::string& link);
+  // Stores each pair once, each in a transaction of its own.
+  void AddArticleLinks(const TArticleLinkPairs& pairs);
+  // Stores the link of the article in the current transaction, once.
+  void InsertArticleLink(int32_t articleId, const std::string& url);
+  // Appends a new article's id to the job's list.
+  void AppendArticleId(int32_t articleId);
+
+  // --- The feed ---------------------------------------------------------------
+
+  // Removes the feed's oldest unflagged live articles beyond archiveSize in
+  // a transaction of its own; returns how many.
+  int32_t PruneArchive(int32_t feedId, int32_t archiveSize);
+  // Records the answer's code in the feed row (own transaction).
+  void SetLastHTTPCode(int32_t feedId, int32_t code);
+  // The 1000 newest articles of the feed, deleted ones included.
+  std::unique_ptr<TArticles> LoadStoredArticles(int32_t feedId);
+  // UTC now with zone "X", or the response's Last-Modified (UTC) when it lies
+  // within one day ahead and 365 days back.
+  TZonedDate ResponseDate();
+  // The response's Last-Modified in UTC; none without (or with an
+  // unreadable) header.
+  std::optional<TDateTime> LastModifiedUtc();
+  // Next update of a parsed feed: interval 1 with the seconds setting on is
+  // now; below 1 adaptive (at most a day ahead); else now + interval.
+  TDateTime NextUpdate(int32_t feedId, int32_t storedInterval);
+  // Commit (roll back with an error recorded), custom tags, links, pruning
+  // of a stored feed, and SyncFeedProcessed.
+  void FinishDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
+
+  // Every attribute of the root as a name-space row of a new feed.
+  void InsertNameSpaces(int32_t feedId, const pugi::xml_node& root);
+
+  static TDateTime UtcNow();
+
+ private:
+  int32_t SelectInteger(const std::vector<std::string>& lines, const std::vector<int32_t>& params);
+  void CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId);
+  void NegatePrunedIds(const TDynIntArray& pruned);
+  int32_t LinkId(const std::u16string& url);
+  bool ArticleLinkExists(int32_t articleId, int32_t linkId);
+  void InsertArticleLinkRow(int32_t articleId, int32_t linkId);
+
+  TtidewellFeedContext& context_;
+  TtidewellTrdJobPropClass& job_;
+};
+
+// Finds the A tags of html and adds their HREF values (made absolute
+// against the folder of baseUrl) with articleId; javascript: links are left
+// out. Raises kt::EAbort when stopping.
+void ExtractHtmlLinks(const std::string& baseUrl, const std::u16string& html, int32_t articleId,
+                      TArticleLinkPairs& pairs, const TStopTest& stopping);
+
+// The password as the feed row keeps it (scrambled).
+std::string ScrambledPassword(const std::string& password);
+// The trimmed image URL; empty when longer than 255 characters, shorter
+// than 10, or not HTTP.
+std::string UsableImageUrl(const std::string& url);
+
+// An HTTP date (RFC 1123) in UTC; raises ETWInvalidDate when unreadable.
+TDateTime HttpDateToUtc(const std::string& text);
+
+}  // namespace tidewell

@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_feed_xml.h"
+
+#include "engine/model/new_custom_tags_class.h"
+#include "engine/tidewell_utilities.h"
+#include "toolkit/exception.h"
+#include "toolkit/kt_utils.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+
+namespace {
+
+template <typename Text>
+Text CollapseWhiteSpace(const Text& text) {
+  auto isSpace = [](auto c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  Text result;
+  bool pendingBlank = false;
+  for (auto c : text) {
+    if (isSpace(c)) {
+      pendingBlank = !result.empty();
+      continue;
+    }
+    if (pendingBlank) result.push_back(' ');
+    pendingBlank = false;
+    result.push_back(c);
+  }
+  return result;
+}
+
+void AppendTextContent(const pugi::xml_node& node, std::string& out) {
+  for (pugi::xml_node child : node.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      out += child.value();
+    else if (child.type() == pugi::node_element)
+      AppendTextContent(child, out);
+  }
+}
+
+std::u16string TextChildMarkup(const pugi::xml_node& child, bool preserve, bool whitespaceOn) {
+  std::u16string text = kt::Utf8ToWide(child.value());
+  if (preserve) return text;
+  if (whitespaceOn) return NormalizeXmlWhiteSpace(text);
+  return kt::TrimW(text);
+}
+
+}  // namespace
+
+void RaiseWhenStopping(const TStopTest& stopping) {
+  if (stopping && stopping()) throw kt::EAbort();
+}
+
+std::string MakeMD5Key(const std::u16string& a, const std::u16string& b) {
+  std::string bytes;
+  bytes.reserve(2 * (a.size() + b.size()));
+  for (const std::u16string* text : {&a, &b}) {
+    for (char16_t unit : *text) {
+      bytes.push_back(static_cast<char>(unit & 0xFF));
+      bytes.push_back(static_cast<char>(unit >> 8));
+    }
+  }
+  return "MD5-" + BytesMD5Hex(bytes);
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string NormalizeXmlWhiteSpace(const std::string& text) { return CollapseWhiteSpace(text); }
+std::u16string NormalizeXmlWhiteSpace(const std::u16string& text) { return CollapseWhiteSpace(text); }
+
+std::u16string NodeText(const pugi::xml_node& node) { return kt::Utf8ToWide(NodeTextUtf8(node)); }
+
+std::string NodeTextUtf8(const pugi::xml_node& node) {
+  if (!node) return {};
+  if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
+  std::string out;
+  AppendTextContent(node, out);
+  return out;
+}
+
+std::string AttributeText(const pugi::xml_node& node, const char* name) {
+  return node.attribute(name).value();
+}
+
+pugi::xml_node FindChildElement(const pugi::xml_node& parent, const std::string& upperName,
+                                const TStopTest& stopping) {
+  for (pugi::xml_node child : parent.children()) {
+    RaiseWhenStopping(stopping);
+    if (child.type() == pugi::node_element && UpperAscii(child.name()) == upperName) return child;
+  }
+  return {};
+}
+
+bool IsXmlSpacePreserve(const pugi::xml_node& element) {
+  pugi::xml_attribute space = element.attribute("xml:space");
+  if (!space) return false;
+  return LowerAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(space.value())))) == "preserve";
+}
+
+std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn,
+                            const TStopTest& stopping) {
+  std::u16string text;
+  if (node.type() != pugi::node_element && node.type() != pugi::node_document) return text;
+  for (pugi::xml_node child : node.children()) {
+    RaiseWhenStopping(stopping);
+    switch (child.type()) {
+      case pugi::node_cdata:
+        text += kt::TrimW(kt::Utf8ToWide(child.value()));
+        break;
+      case pugi::node_pcdata:
+        text += TextChildMarkup(child, preserve, whitespaceOn);
+        break;
+      case pugi::node_element: {
+        std::u16string name = kt::Utf8ToWide(child.name());
+        text += u"<" + name;
+        for (pugi::xml_attribute attribute : child.attributes())
+          text += u" " + kt::Utf8ToWide(attribute.name()) + u"=\"" + kt::Utf8ToWide(attribute.value()) + u"\"";
+        text += u">" + NodeToMarkup(child, preserve, whitespaceOn, stopping) + u"</" + name + u">";
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return text;
+}
+
+void AddCustomTag(const pugi::xml_node& node, TNewCustomTagsClass& tags, int32_t ownerId, bool whitespaceOn,
+                  const TStopTest& stopping) {
+  if (std::string(node.name()).empty()) return;
+  TNewCustomTagBaseProperty* tag =
+      tags.Add(node.name(), NodeToMarkup(node, IsXmlSpacePreserve(node), whitespaceOn, stopping));
+  tag->OwnerId = ownerId;
+  for (pugi::xml_attribute attribute : node.attributes()) {
+    RaiseWhenStopping(stopping);
+    tag->Children().Add(attribute.name(), kt::Utf8ToWide(attribute.value()));
+  }
+}
+
+bool IsRtlLanguage(const std::string& language) {
+  std::string code = UpperAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(language))));
+  return code == "FA" || code == "AR" || code == "HE";
+}
+
+bool IsCommentRssElement(const std::string& name) { return LowerAscii(name) == "wfw:commentrss"; }
+
+}  // namespace tidewell

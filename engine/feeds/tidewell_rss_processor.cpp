@@ -1,0 +1,487 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_rss_processor.h"
+
+#include <cmath>
+
+#include "engine/db/tidewell_db_helper.h"
+#include "engine/model/articles.h"
+#include "engine/model/feed_property.h"
+#include "engine/model/new_custom_tags_class.h"
+#include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/system.h"
+#include "toolkit/exception.h"
+#include "toolkit/kt_utils.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+
+namespace {
+
+std::string TrimUtf8(const std::string& text) { return kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(text))); }
+
+bool SameTextAscii(const std::string& a, const std::string& b) { return LowerAscii(a) == LowerAscii(b); }
+
+TDateTime TodayMidnightUtc() { return LocalTimeToUTC(std::floor(Now())); }
+
+bool FirstDashIsFifth(const std::string& text) { return text.find('-') == 4; }
+
+bool TryRfc822(const std::string& text, TZonedDate& date) {
+  try {
+    double offset = 0;
+    std::string zone;
+    const TDateTime value = ParseRFC822Date(text, offset, zone);
+    date = {NormalizeToUTC(zone, offset, value), zone};
+    return true;
+  } catch (const kt::Exception&) {
+    return false;
+  }
+}
+
+bool TryIso8601(const std::string& text, TZonedDate& date) {
+  try {
+    double offset = 0;
+    std::string zone;
+    const TDateTime value = ParseISO8601Date(text, offset, zone);
+    date = {NormalizeToUTC(zone, offset, value), zone};
+    return true;
+  } catch (const kt::Exception&) {
+    return false;
+  }
+}
+
+int32_t EnclosureLength(const std::string& text) {
+  const std::string trimmed = TrimUtf8(text);
+  if (trimmed.empty()) return 0;
+  size_t used = 0;
+  int32_t value = 0;
+  try {
+    value = std::stoi(trimmed, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != trimmed.size()) throw kt::Exception("'" + trimmed + "' is not a valid integer value");
+  return value;
+}
+
+}  // namespace
+
+TZonedDate ReadItemDate(const std::string& text, const TZonedDate& defaultDate) {
+  if (text.empty()) return defaultDate;
+  TZonedDate date;
+  if (!FirstDashIsFifth(text) && TryRfc822(text, date)) return date;
+  if (TryIso8601(text, date)) return date;
+  try {
+    return {LocalTimeToUTC(ParseSqlDate(text)), "***"};
+  } catch (const kt::Exception&) {
+    return {TodayMidnightUtc(), "L"};
+  }
+}
+
+struct TtidewellRssProcessor::TChannel {
+  explicit TChannel(int32_t& id) : feedId(id) {}
+  int32_t& feedId;
+  bool isRdf = false;
+  bool isNew = false;
+  const TFeedProperty* record = nullptr;
+  std::unique_ptr<TArticles> stored;
+  TNewCustomTagsClass feedTags;
+  std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
+  TArticleLinkPairs pairs;
+  int32_t parentArticleId = 0;
+  bool hadItem = false;
+  std::u16string title, description;
+  std::string homepage, image, language, pubText, modText;
+  TZonedDate published, modified;
+  pugi::xml_node root;
+};
+
+struct TtidewellRssProcessor::TItemValues {
+  int32_t articleId = 0;
+  std::string key, link, dateText, storedMD5;
+  std::u16string title, creator, encoded, description;
+  bool hasEncoded = false, hasDescription = false, permalink = true;
+  int32_t commentFeedId = 0;
+  TZonedDate defaultDate;
+};
+
+struct TtidewellRssProcessor::TMatch {
+  int32_t articleId = 0;  // 0: no stored article matches
+  bool deleted = false;
+  std::string articleMD5;
+  std::string key;
+};
+
+TtidewellRssProcessor::TtidewellRssProcessor(TtidewellFeedStore& store) : store_(store) {}
+
+void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool isRdf, const TFeedProperty* record,
+                                              const pugi::xml_node& root, int32_t& feedId) {
+  TtidewellFeedContext& context = store_.Context();
+  TChannel channel(feedId);
+  channel.isRdf = isRdf;
+  channel.record = record;
+  channel.isNew = feedId < 1;
+  channel.root = root;
+  try {
+    channel.modified = channel.published = store_.ResponseDate();
+    if (channel.isNew) {
+      store_.StartTransaction();
+      feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
+    } else {
+      channel.stored = store_.LoadStoredArticles(feedId);
+      store_.StartTransaction();
+    }
+    *context.items = 0;
+    if (!root) throw kt::Exception("Invalid RSS !");
+    ReadChannel(channel, root);
+    RaiseWhenStopping(store_.Stopping());
+    if (*context.errorCategory == TErrorCategory::noErrors) UpdateFeedRow(channel, md5Text);
+    store_.FinishDocument(feedId, record, {&channel.feedTags, &channel.itemTags, &channel.pairs});
+  } catch (const kt::EAbort&) {
+    *context.errorCategory = TErrorCategory::ErrUnknown;
+    *context.errorText = MessageText(kFetchAborted);
+    store_.RollbackQuietly();
+    throw;
+  } catch (const std::exception& e) {
+    *context.errorCategory = TErrorCategory::ErrUnknown;
+    *context.errorText = e.what();
+    store_.RollbackQuietly();
+    throw;
+  }
+  store_.RollbackQuietly();
+}
+
+void TtidewellRssProcessor::ReadChannel(TChannel& channel, const pugi::xml_node& root) {
+  TtidewellFeedContext& context = store_.Context();
+  const pugi::xml_node channelNode = FindChildElement(root, "CHANNEL", store_.Stopping());
+  if (channel.feedId >= 1 && *context.commentFeed) channel.parentArticleId = store_.GetCommentParentId(channel.feedId);
+  for (pugi::xml_node child : channelNode.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    ReadChannelElement(channel, child, UpperAscii(child.name()));
+    platform::YieldThread();
+  }
+  if (channel.modText.empty() && !channel.pubText.empty()) channel.modified = channel.published;
+  if (channel.hadItem) return;
+  // RDF keeps its items beside the channel.
+  for (pugi::xml_node item : root.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (item.type() == pugi::node_element && UpperAscii(item.name()) == "ITEM")
+      *context.items += ProcessRssItem(channel, item, channel.modified);
+  }
+}
+
+void TtidewellRssProcessor::ReadChannelElement(TChannel& channel, const pugi::xml_node& child,
+                                               const std::string& name) {
+  TtidewellFeedContext& context = store_.Context();
+  const bool whitespace = store_.WhitespaceOn();
+  if (name == "TITLE") {
+    channel.title = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+    *context.feedTitle = channel.title;
+  } else if (name == "DESCRIPTION") {
+    channel.description = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+  } else if (name == "LINK") {
+    channel.homepage = NodeTextUtf8(child);
+  } else if (name == "IMAGE") {
+    channel.image = NodeTextUtf8(FindChildElement(child, "URL", store_.Stopping()));
+  } else if (name == "LANGUAGE") {
+    channel.language = NodeTextUtf8(child);
+  } else if (name == "PUBDATE") {
+    channel.pubText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
+    if (channel.pubText.empty()) return;
+    try {
+      double offset = 0;
+      std::string zone;
+      channel.published.value = ParseRFC822Date(channel.pubText, offset, zone);
+      channel.published.zone = zone;
+    } catch (const kt::Exception&) {
+      channel.published.value = TodayMidnightUtc();
+    }
+  } else if (name == "LASTBUILDDATE" || name == "DC:DATE") {
+    ReadModifiedDate(channel, NormalizeXmlWhiteSpace(NodeTextUtf8(child)));
+  } else if (name == "RDF:SEQ") {
+  } else if (name == "ITEM" && !channel.isRdf) {
+    channel.hadItem = true;
+    *context.items += ProcessRssItem(channel, child, ItemDefaultDate(channel));
+  } else {
+    AddCustomTag(child, channel.feedTags, channel.feedId, whitespace, store_.Stopping());
+  }
+}
+
+void TtidewellRssProcessor::ReadModifiedDate(TChannel& channel, const std::string& text) {
+  channel.modText = text;
+  if (text.empty()) return;
+  if (!FirstDashIsFifth(text) && TryRfc822(text, channel.modified)) return;
+  if (TryIso8601(text, channel.modified)) return;
+  channel.modified = {TodayMidnightUtc(), "L"};
+  if (std::optional<TDateTime> header = store_.LastModifiedUtc()) channel.modified = {*header, "X"};
+}
+
+TZonedDate TtidewellRssProcessor::ItemDefaultDate(TChannel& channel) const {
+  if (channel.modText.empty() && !channel.pubText.empty()) channel.modified = channel.published;
+  if (!channel.modText.empty() && !channel.pubText.empty() && channel.modText != channel.pubText &&
+      channel.published.value > channel.modified.value)
+    return channel.published;
+  return channel.modified;
+}
+
+void TtidewellRssProcessor::GetRssItemKey(const pugi::xml_node& item, bool& hasGuid, std::string& key,
+                                          std::string& link, std::string& md5Key) {
+  key.clear();
+  link.clear();
+  key = AttributeText(item, "rdf:about");
+  hasGuid = !key.empty();
+  std::u16string title, description;
+  bool hasDescription = false;
+  for (pugi::xml_node child : item.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    const std::string name = UpperAscii(child.name());
+    if (name == "GUID") {
+      const std::string guid = NodeTextUtf8(child);
+      hasGuid = !guid.empty();
+      if (hasGuid) key = guid;
+    } else if (name == "TITLE") {
+      title = NodeText(child);
+    } else if ((name == "DESCRIPTION" || name == "DC:DESCRIPTION") && !hasDescription) {
+      hasDescription = true;
+      description = NodeToMarkup(child, IsXmlSpacePreserve(child), store_.WhitespaceOn(), store_.Stopping());
+    } else if (name == "LINK") {
+      link = NodeTextUtf8(child);
+    }
+  }
+  md5Key = MakeMD5Key(title, description);
+  if (!hasGuid) key = md5Key;
+}
+
+TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TChannel& channel,
+                                                                       const pugi::xml_node& item) {
+  TMatch match;
+  bool hasGuid = false;
+  std::string link, md5Key;
+  GetRssItemKey(item, hasGuid, match.key, link, md5Key);
+  const TArticles& stored = *channel.stored;
+  bool sameContentStored = false;
+  for (int32_t i = 0; i < stored.GetCount(); ++i) {
+    const TArticleProperty* a = stored.GetItem(i);
+    if (SameTextAscii(a->ArticleMD5, md5Key) && SameTextAscii(a->Link, link)) sameContentStored = true;
+  }
+  for (int32_t i = 0; i < stored.GetCount(); ++i) {
+    RaiseWhenStopping(store_.Stopping());
+    const TArticleProperty* a = stored.GetItem(i);
+    bool matches = hasGuid ? SameTextAscii(TrimUtf8(match.key), TrimUtf8(a->Guid))
+                           : SameTextAscii(TrimUtf8(md5Key), TrimUtf8(a->ArticleMD5));
+    if (!matches && hasGuid) matches = a->ArticleMD5 == md5Key && sameContentStored;
+    if (!matches) continue;
+    match.articleId = a->ArticleId;
+    match.deleted = a->Deleted;
+    match.articleMD5 = a->ArticleMD5;
+    return match;
+  }
+  return match;
+}
+
+int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,
+                                              const TZonedDate& defaultDate) {
+  TtidewellFeedContext& context = store_.Context();
+  channel.itemTags.push_back(std::make_unique<TNewCustomTagsClass>());
+  TNewCustomTagsClass& tags = *channel.itemTags.back();
+  TItemValues values;
+  values.defaultDate = defaultDate;
+  bool isNew = true;
+  if (!channel.isNew) {
+    TMatch match = FindStoredArticle(channel, item);
+    if (match.deleted) return 0;
+    values.key = match.key;
+    values.articleId = match.articleId;
+    values.storedMD5 = match.articleMD5;
+    isNew = match.articleId == 0;
+  } else {
+    values.key = AttributeText(item, "rdf:about");
+  }
+  if (isNew) values.articleId = context.dbHelper->InsertArticle(context.query, channel.feedId);
+  try {
+    ReadItemElements(channel, item, values, tags);
+    RaiseWhenStopping(store_.Stopping());
+    if (!isNew && SameTextAscii(MakeMD5Key(values.title, values.description), values.storedMD5)) return 0;
+    WriteArticle(channel, values, tags, isNew);
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    // The article keeps its identity and date even when its content fails.
+    WriteReducedArticle(values);
+  }
+  return isNew ? 1 : 0;
+}
+
+void TtidewellRssProcessor::ReadItemElements(TChannel& channel, const pugi::xml_node& item, TItemValues& values,
+                                             TNewCustomTagsClass& tags) {
+  for (pugi::xml_node child : item.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    ReadItemElement(channel, child, values, tags);
+    platform::YieldThread();
+  }
+}
+
+void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_node& child, TItemValues& values,
+                                            TNewCustomTagsClass& tags) {
+  const std::string name = UpperAscii(child.name());
+  const bool whitespace = store_.WhitespaceOn();
+  auto markup = [&] { return NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping()); };
+  if (name == "TITLE") {
+    values.title = NodeText(child);
+  } else if (name == "LINK") {
+    values.link = NodeTextUtf8(child);
+  } else if (name == "CATEGORY" || name == "DC:SUBJECT") {
+    const std::u16string category = kt::TrimW(NodeText(child));
+    if (!category.empty()) tags.Add("cmdinscategory:", category)->OwnerId = values.articleId;
+  } else if (name == "AUTHOR" || name == "DC:CREATOR") {
+    values.creator = NodeText(child);
+  } else if (name == "CONTENT:ENCODED") {
+    if (!values.hasEncoded) values.encoded = markup();
+    values.hasEncoded = true;
+  } else if (name == "DESCRIPTION" || name == "DC:DESCRIPTION") {
+    if (!values.hasDescription) values.description = markup();
+    values.hasDescription = true;
+  } else if (name == "GUID") {
+    values.key = NodeTextUtf8(child);
+    pugi::xml_attribute permalink = child.attribute("isPermaLink");
+    values.permalink = !permalink || UpperAscii(permalink.value()) == "TRUE";
+  } else if (name == "ENCLOSURE") {
+    const std::string url = AttributeText(child, "url");
+    if (!url.empty())
+      store_.AddEnclosure(!channel.isNew, AttributeText(child, "type"), EnclosureLength(AttributeText(child, "length")),
+                          url, values.articleId);
+  } else if (name == "PUBDATE" || name == "DC:DATE") {
+    values.dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
+  } else if (IsCommentRssElement(child.name())) {
+    values.commentFeedId = store_.GetCommentFeed(channel.feedId, values.articleId, NodeTextUtf8(child));
+  } else {
+    AddCustomTag(child, tags, values.articleId, whitespace, store_.Stopping());
+  }
+}
+
+void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags,
+                                         bool isNew) {
+  TtidewellFeedContext& context = store_.Context();
+  for (auto& tag : tags.List)
+    if (tag->OwnerId == values.articleId) tag->Store = true;
+  if (TrimUtf8(values.link).size() < 3 && values.permalink && IsHttpUrl(values.key)) values.link = values.key;
+  const std::string md5Key = MakeMD5Key(values.title, values.description);
+  if (values.key.empty()) values.key = md5Key;
+  const TZonedDate date = ReadItemDate(values.dateText, values.defaultDate);
+  const std::u16string body = values.hasEncoded ? values.encoded : values.description;
+  const std::u16string summary = values.hasEncoded ? values.description : std::u16string();
+  TQueryWrapper* query = context.query;
+  query->Close();
+  query->SQL.Clear();
+  query->SQL.Add("update Articles");
+  query->SQL.Add(
+      "set guid=substring(? from 1 for 255),articles_parent=coalesce(?,articles_parent),modified=?,modifiedtz="
+      "substring(? from 1 for 20),created=?,createdtz=substring(? from 1 for 20),");
+  query->SQL.Add("title=substring(? from 1 for 512),body=?,");
+  query->SQL.Add(
+      "link=substring(? from 1 for 1000),creator=substring(? from 1 for 128),lastTimeUpdated=?,articleMD5=?,summary="
+      "substring(? from 1 for 1000),commentfeed_id=coalesce(?,commentfeed_id)");
+  query->SQL.Add("where id=" + std::to_string(values.articleId));
+  query->Params(0).SetString(values.key);
+  if (isNew)
+    query->Params(1).SetInteger(channel.parentArticleId);
+  else
+    query->Params(1).SetNull();
+  query->Params(2).SetDateTime(date.value);
+  query->Params(3).SetString(date.zone);
+  query->Params(4).SetDateTime(date.value);
+  query->Params(5).SetString(date.zone);
+  query->Params(6).SetWideString(values.title);
+  query->Params(7).SetWideString(body);
+  query->Params(8).SetString(values.link);
+  query->Params(9).SetWideString(values.creator);
+  query->Params(10).SetDateTime(TtidewellFeedStore::UtcNow());
+  query->Params(11).SetString(md5Key);
+  query->Params(12).SetWideString(summary);
+  if (isNew)
+    query->Params(13).SetInteger(values.commentFeedId);
+  else
+    query->Params(13).SetNull();
+  ExecQueryTimed(query, false);
+  query->Close();
+  store_.CollectArticleLinks(values.articleId, channel.pairs, body, *context.url, TrimUtf8(values.link));
+  if (isNew) store_.AppendArticleId(values.articleId);
+}
+
+void TtidewellRssProcessor::WriteReducedArticle(const TItemValues& values) {
+  TQueryWrapper* query = store_.Context().query;
+  const TZonedDate date = ReadItemDate(values.dateText, values.defaultDate);
+  query->Close();
+  query->SQL.Clear();
+  query->SQL.Add("update articles");
+  query->SQL.Add("set guid=substring(? from 1 for 255),modified=?,modifiedtz=substring(? from 1 for 20),");
+  query->SQL.Add("created=?,createdtz=substring(? from 1 for 20),articleMD5=?,link=substring(? from 1 for 1000)");
+  query->SQL.Add("where id=" + std::to_string(values.articleId));
+  query->Params(0).SetString(values.key.empty() ? MakeMD5Key(values.title, values.description) : values.key);
+  query->Params(1).SetDateTime(date.value);
+  query->Params(2).SetString(date.zone);
+  query->Params(3).SetDateTime(date.value);
+  query->Params(4).SetString(date.zone);
+  query->Params(5).SetString(MakeMD5Key(values.title, values.description));
+  query->Params(6).SetString(values.link);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+void TtidewellRssProcessor::UpdateFeedRow(TChannel& channel, const std::string& md5Text) {
+  TtidewellFeedContext& context = store_.Context();
+  TtidewellTrdJobPropClass& job = store_.Job();
+  const TFeedProperty* record = channel.record;
+  const TDateTime next = store_.NextUpdate(channel.feedId, record ? record->UpdateInterval : 0);
+  TQueryWrapper* query = context.query;
+  if (channel.isNew) store_.InsertNameSpaces(channel.feedId, channel.root);
+  const bool withTitle = channel.isNew || record == nullptr || record->Title.empty();
+  query->Close();
+  query->SQL.Clear();
+  query->SQL.Add("update feeds");
+  query->SQL.Add("set link=substring(? from 1 for 1000),homepage=substring(? from 1 for 512),");
+  query->SQL.Add("description=substring(? from 1 for 1000),page_lastmodified=?,");
+  query->SQL.Add(
+      "feedmodified=?,feedmodifiedTZ=substring(? from 1 for 20),etag=substring(? from 1 for 80),language_=substring(? "
+      "from 1 for 5),feedMD5=?,");
+  query->SQL.Add("last_feedupdate=?,next_feedupdate=?,feedCreated=?,feedCreatedTZ=substring(? from 1 for 20),");
+  query->SQL.Add("username_=?,password_=?,lastHTTPCode=?,archiveSize=?,rtlEnabled=?,image=?");
+  if (withTitle) query->SQL.Add(",title=substring(? from 1 for 512)");
+  query->SQL.Add("where feed_id=" + std::to_string(channel.feedId));
+  query->Params(0).SetString(TrimUtf8(*context.url));
+  query->Params(1).SetString(TrimUtf8(channel.homepage));
+  query->Params(2).SetWideString(kt::TrimW(channel.description));
+  std::optional<TDateTime> lastModified;
+  if (!job.lastModified.empty() && !(job.lastModified[0] >= '0' && job.lastModified[0] <= '9'))
+    lastModified = store_.LastModifiedUtc();
+  if (lastModified)
+    query->Params(3).SetDateTime(*lastModified);
+  else
+    query->Params(3).SetNull();
+  query->Params(4).SetDateTime(channel.modified.value);
+  query->Params(5).SetString(channel.modified.zone);
+  query->Params(6).SetString(job.etag);
+  query->Params(7).SetString(TrimUtf8(channel.language));
+  query->Params(8).SetString(md5Text);
+  query->Params(9).SetDateTime(TtidewellFeedStore::UtcNow());
+  query->Params(10).SetDateTime(next);
+  query->Params(11).SetDateTime(channel.published.value);
+  query->Params(12).SetString(channel.published.zone);
+  query->Params(13).SetString(*context.userName);
+  query->Params(14).SetString(ScrambledPassword(*context.password));
+  query->Params(15).SetInteger(job.httpCode);
+  query->Params(16).SetInteger(channel.isNew || record == nullptr ? 0 : record->ArchiveSize);
+  query->Params(17).SetInteger(channel.isNew || record == nullptr ? (IsRtlLanguage(channel.language) ? 1 : 0)
+                                                                   : record->RtlEnabled);
+  query->Params(18).SetString(UsableImageUrl(channel.image));
+  if (withTitle) query->Params(19).SetWideString(channel.title);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+}  // namespace tidewell

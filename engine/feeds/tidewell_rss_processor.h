@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// Stores one RSS 0.9x/2.0 or RSS 1.0 (RDF) document: the channel into the
+// feed row (made for a feed being added), each item into a new or matched
+// article, rewritten only when its title or description changed. Articles
+// marked deleted are never revived.
+//
+// Threads: the worker's thread, inside the worker's transaction (committed
+// at the end, rolled back on failure).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "engine/feeds/tidewell_feed_store.h"
+
+namespace tidewell {
+
+class TArticles;
+class TFeedProperty;
+
+class TtidewellRssProcessor {
+ public:
+  // REQUIRES: the store outlives the processor.
+  explicit TtidewellRssProcessor(TtidewellFeedStore& store);
+
+  // Stores the document whose root is root; feedId below 1 makes a new feed
+  // row (of type "RSS" or "RDF") and receives its id. Fires
+  // SyncFeedProcessed. Any failure records ErrUnknown with its message
+  // ("Fetch operation was aborted" for a stop), rolls back and passes on.
+  void ProcessRssChannel(const std::string& md5Text, bool isRdf, const TFeedProperty* record,
+                         const pugi::xml_node& root, int32_t& feedId);
+
+  // The identity of an item of a stored feed: its guid (or rdf:about), else
+  // the MD5 key of title and description, which md5Key always receives.
+  void GetRssItemKey(const pugi::xml_node& item, bool& hasGuid, std::string& key, std::string& link,
+                     std::string& md5Key);
+
+ private:
+  struct TChannel;
+  struct TItemValues;
+  struct TMatch;
+
+  void ReadChannel(TChannel& channel, const pugi::xml_node& root);
+  void ReadChannelElement(TChannel& channel, const pugi::xml_node& child, const std::string& name);
+  void ReadModifiedDate(TChannel& channel, const std::string& text);
+  TZonedDate ItemDefaultDate(TChannel& channel) const;
+  int32_t ProcessRssItem(TChannel& channel, const pugi::xml_node& item, const TZonedDate& defaultDate);
+  TMatch FindStoredArticle(const TChannel& channel, const pugi::xml_node& item);
+  void ReadItemElements(TChannel& channel, const pugi::xml_node& item, TItemValues& values,
+                        TNewCustomTagsClass& tags);
+  void ReadItemElement(TChannel& channel, const pugi::xml_node& child, TItemValues& values,
+                       TNewCustomTagsClass& tags);
+  void WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags, bool isNew);
+  void WriteReducedArticle(const TItemValues& values);
+  void UpdateFeedRow(TChannel& channel, const std::string& md5Text);
+
+  TtidewellFeedStore& store_;
+};
+
+// An item's date text in UTC with its zone text: RFC 822 (unless the first
+// "-" is the fifth character), ISO 8601, SQL style ("***"), else today's
+// midnight ("L"); an empty text gives the default.
+TZonedDate ReadItemDate(const std::string& text, const TZonedDate& defaultDate);
+
+}  // namespace tidewell

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_feed_store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "feed_test_worker.h"
+#include "engine/model/feed_property.h"
+#include "toolkit/exception.h"
+
+namespace tidewell {
+namespace {
+
+using feeds_testing::FeedTestWorker;
+
+class FeedStoreTest : public ::testing::Test {
+ protected:
+  FeedStoreTest() : job_(FeedTestWorker::MakeJob("http://store.example/rss", 200, "")), store_(worker_.context, *job_) {
+    worker_.url = "http://store.example/rss";
+    feed_ = worker_.db.InsertFeed("http://store.example/rss");
+    article_ = worker_.db.InsertArticle(feed_, u"A");
+    worker_.ResetJob();
+  }
+
+  // Articles of the feed, created one minute apart (oldest first).
+  void AddArticles(int count, int flagged) {
+    for (int i = 0; i < count; ++i) {
+      const int32_t id = worker_.db.InsertArticle(feed_, u"N" + std::u16string(1, u'a' + (i % 26)));
+      worker_.db.Execute("update articles set created=dateadd(" + std::to_string(i) +
+                         " minute to timestamp '2024-01-01 00:00:00'), flag=" + (i < flagged ? "1" : "0") +
+                         " where id=" + std::to_string(id));
+    }
+  }
+
+  FeedTestWorker worker_;
+  std::unique_ptr<TtidewellTrdJobPropClass> job_;
+  TtidewellFeedStore store_;
+  int32_t feed_ = 0;
+  int32_t article_ = 0;
+};
+
+TEST_F(FeedStoreTest, EnclosureUrlsUpTo512CharactersAreStoredOnce) {
+  worker_.transaction.StartTransaction();
+  const std::string url512 = "http://e.example/" + std::string(512 - 17, 'a');
+  store_.AddEnclosure(true, "audio/mpeg", 10, url512, article_);
+  store_.AddEnclosure(true, "audio/mpeg", 10, url512, article_);
+  store_.AddEnclosure(true, "audio/mpeg", 10, "   ", article_);
+  try {
+    store_.AddEnclosure(true, "audio/mpeg", 10, url512 + "b", article_);
+    FAIL() << "no exception";
+  } catch (const kt::Exception& e) {
+    EXPECT_EQ(e.Message(), "Enclosure url length >512");
+  }
+  worker_.transaction.Commit();
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from enclosures"), 1);
+  EXPECT_EQ(worker_.db.QueryInt64("select download_status from enclosures"), 0);
+}
+
+TEST_F(FeedStoreTest, PruningRemovesTheOldestUnflaggedArticlesBeyondTheArchive) {
+  worker_.db.Execute("delete from articles");
+  AddArticles(110, 5);  // 105 unflagged
+  const int32_t oldestUnflagged = static_cast<int32_t>(
+      worker_.db.QueryInt64("select first 1 id from articles where flag=0 order by created asc"));
+  worker_.articleIds[0] = oldestUnflagged;
+  worker_.articleIds[1] = oldestUnflagged + 50;
+  worker_.articleIdCount = 2;
+  EXPECT_EQ(store_.PruneArchive(feed_, 100), 5);
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from articles where deleted=0 and flag=0"), 100);
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from articles where deleted=0 and flag=1"), 5);
+  ASSERT_EQ(worker_.idsBeforeDelete.size(), 1u);
+  EXPECT_EQ(worker_.idsBeforeDelete[0].size(), 5u);
+  EXPECT_EQ(worker_.articleIds[0], -oldestUnflagged);
+  EXPECT_EQ(worker_.articleIds[1], oldestUnflagged + 50);
+  EXPECT_FALSE(worker_.transaction.InTransaction());
+  EXPECT_EQ(store_.PruneArchive(feed_, 0), 0);
+}
+
+TEST_F(FeedStoreTest, ArticleLinksAreStoredOncePerArticle) {
+  TArticleLinkPairs pairs = {{u"http://l.example/a", article_}, {u"http://l.example/a", article_},
+                             {u"  ", article_}, {u"http://l.example/b", 0}};
+  store_.AddArticleLinks(pairs);
+  store_.AddArticleLinks(pairs);
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from articles_links"), 1);
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from links"), 1);
+}
+
+TEST_F(FeedStoreTest, CommentParentNeedsAnActiveTransaction) {
+  EXPECT_THROW(store_.GetCommentParentId(feed_), kt::Exception);
+  worker_.db.Execute("update articles set commentfeed_id=99 where id=" + std::to_string(article_));
+  worker_.transaction.StartTransaction();
+  EXPECT_EQ(store_.GetCommentParentId(99), article_);
+  EXPECT_EQ(store_.GetCommentParentId(98), 0);
+  worker_.transaction.Commit();
+}
+
+TEST_F(FeedStoreTest, CommentFeedsAreNotMadeWhileSwitchedOff) {
+  worker_.transaction.StartTransaction();
+  EXPECT_EQ(store_.GetCommentFeed(feed_, article_, "http://c.example/comments"), 0);
+  worker_.transaction.Commit();
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from feeds"), 1);
+}
+
+TEST_F(FeedStoreTest, ArticleIdListGrowsBy255) {
+  worker_.articleIds.assign(255, 0);
+  worker_.articleIdCount = 0;
+  for (int32_t id = 1; id <= 256; ++id) store_.AppendArticleId(id);
+  EXPECT_EQ(worker_.articleIdCount, 256);
+  EXPECT_EQ(worker_.articleIds.size(), 510u);
+  EXPECT_EQ(worker_.articleIds[255], 256);
+}
+
+}  // namespace
+}  // namespace tidewell

@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_rss_processor.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "feed_test_worker.h"
+#include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/tidewell_date.h"
+
+namespace tidewell {
+namespace {
+
+using feeds_testing::FeedTestWorker;
+
+const std::string kFeedUrl = "http://harbour.example/rss";
+
+std::string Id(int32_t id) { return std::to_string(id); }
+
+// A stored RSS feed of one item whose texts can be varied.
+std::string OneItemFeed(const std::string& item) {
+  return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>" + item + "</channel></rss>";
+}
+
+TEST(RssProcessorTest, NewFeedStoresChannelItemsEnclosuresAndReportsOnce) {
+  FeedTestWorker worker;
+  worker.Insert(FeedTestWorker::ReadData("rss20.xml"), kFeedUrl);
+  const int32_t feed = worker.itemId;
+  ASSERT_GE(feed, 1) << worker.errorText;
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors) << worker.errorText;
+  EXPECT_EQ(worker.feedProcessed, 1);
+  EXPECT_EQ(worker.items, 3);
+  EXPECT_EQ(worker.articleIdCount, 3);
+  EXPECT_EQ(worker.feedTitle, u"Harbour Notes");
+  auto& db = worker.db;
+  const std::string where = " from feeds where feed_id=" + Id(feed);
+  EXPECT_EQ(db.QueryText("select type_" + where), "RSS");
+  EXPECT_EQ(db.QueryText("select title" + where), "Harbour Notes");
+  EXPECT_EQ(db.QueryText("select link" + where), kFeedUrl);
+  EXPECT_EQ(db.QueryText("select homepage" + where), "http://harbour.example/");
+  EXPECT_EQ(db.QueryText("select language_" + where), "en-us");
+  EXPECT_EQ(db.QueryText("select image" + where), "http://harbour.example/logo.png");
+  EXPECT_EQ(db.QueryText("select feedmodifiedTZ" + where), "**GMT");
+  EXPECT_EQ(db.QueryInt64("select lastHTTPCode" + where), 200);
+  EXPECT_EQ(db.QueryText("select feedMD5" + where).size(), 32u);
+  EXPECT_GT(db.QueryDateTime("select next_feedupdate" + where), db.QueryDateTime("select last_feedupdate" + where));
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + Id(feed)), 3);
+
+  const std::string high = " from articles where guid='tide-1'";
+  EXPECT_EQ(db.QueryText("select title" + high), "High tide");
+  EXPECT_EQ(db.QueryText("select body" + high), "<p>Water <a href=\"/tables\">rises</a></p>");
+  EXPECT_EQ(db.QueryText("select summary" + high), "Water rises");
+  EXPECT_EQ(db.QueryText("select creator" + high), "ann@harbour.example");
+  EXPECT_EQ(db.QueryText("select link" + high), "http://harbour.example/high");
+  EXPECT_EQ(db.QueryText("select modifiedtz" + high), "**GMT");
+  EXPECT_DOUBLE_EQ(db.QueryDateTime("select modified" + high), EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_EQ(db.QueryText("select articleMD5" + high), MakeMD5Key(u"High tide", u"Water rises"));
+  EXPECT_EQ(db.QueryText("select e.url_ from enclosures e join articles a on a.id=e.article_id where a.guid='tide-1'"),
+            "http://harbour.example/high.mp3");
+  EXPECT_EQ(db.QueryInt64("select e.size_ from enclosures e join articles a on a.id=e.article_id"), 1234);
+  // The category became a keyword, the body's link and the item link article links.
+  EXPECT_EQ(db.QueryText("select k.value_ from keywords k join article_keywords ak on ak.keyword_id=k.id"), "tides");
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles_links"), 3);
+  EXPECT_EQ(db.QueryInt64("select count(*) from links where link='http://harbour.example/tables'"), 1);
+
+  // A guid that is an HTTP URL is the link of an item without one.
+  const std::string low = " from articles where guid='http://harbour.example/low'";
+  EXPECT_EQ(db.QueryText("select link" + low), "http://harbour.example/low");
+  EXPECT_EQ(db.QueryText("select modifiedtz" + low), "*Z");
+  EXPECT_EQ(db.QueryText("select creator" + low), "Bob");
+  EXPECT_EQ(db.QueryText("select body" + low), "Water falls");
+  EXPECT_EQ(db.QueryText("select summary" + low), "");
+  // An item without guid is keyed by its texts; an unreadable date is today.
+  const std::string slack = " from articles where title='Slack water'";
+  EXPECT_EQ(db.QueryText("select guid" + slack), MakeMD5Key(u"Slack water", u"Nothing moves"));
+  EXPECT_EQ(db.QueryText("select modifiedtz" + slack), "L");
+}
+
+TEST(RssProcessorTest, StoredItemsAreMatchedAndRewrittenOnlyWhenTheirTextsChanged) {
+  FeedTestWorker worker;
+  const std::string first = OneItemFeed("<item><title>A</title><description>one</description></item>");
+  worker.Insert(first, kFeedUrl);
+  const int32_t feed = worker.itemId;
+  ASSERT_GE(feed, 1);
+  const auto updated = [&] { return worker.db.QueryDateTime("select lastTimeUpdated from articles"); };
+  const double before = updated();
+
+  // Unchanged title and description (other bytes changed, so the feed is read).
+  worker.Update(feed, first + " ");
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.feedProcessed, 1);
+  EXPECT_DOUBLE_EQ(updated(), before);
+
+  // A changed description is a new item for an item without guid.
+  worker.Update(feed, OneItemFeed("<item><title>A</title><description>two</description></item>"));
+  EXPECT_EQ(worker.items, 1);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 2);
+}
+
+TEST(RssProcessorTest, ItemsWithGuidAreRewrittenAndDeletedArticlesStayDeleted) {
+  FeedTestWorker worker;
+  worker.Insert(OneItemFeed("<item><guid>g1</guid><title>A</title><description>one</description></item>"), kFeedUrl);
+  const int32_t feed = worker.itemId;
+  worker.Update(feed, OneItemFeed("<item><guid>G1 </guid><title>A</title><description>new text</description></item>"));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryText("select body from articles"), "new text");
+  EXPECT_EQ(worker.db.QueryText("select articleMD5 from articles"), MakeMD5Key(u"A", u"new text"));
+
+  worker.db.Execute("update articles set deleted=1, body=''");
+  worker.Update(feed, OneItemFeed("<item><guid>g1</guid><title>A</title><description>revived?</description></item>"));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
+  EXPECT_EQ(worker.db.QueryText("select body from articles"), "");
+}
+
+TEST(RssProcessorTest, ItemWhoseGuidChangedIsFoundByItsTextsAndLink) {
+  FeedTestWorker worker;
+  const std::string item = "<title>A</title><link>http://h.example/a</link><description>d</description>";
+  worker.Insert(OneItemFeed("<item><guid>old</guid>" + item + "</item>"), kFeedUrl);
+  worker.Update(worker.itemId, OneItemFeed("<item><guid>new</guid>" + item + "<author>x</author></item>"));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
+}
+
+TEST(RssProcessorTest, RdfItemsBesideTheChannelTakeTheChannelDate) {
+  FeedTestWorker worker;
+  worker.Insert(FeedTestWorker::ReadData("rdf.xml"), "http://lighthouse.example/rdf");
+  ASSERT_GE(worker.itemId, 1) << worker.errorText;
+  auto& db = worker.db;
+  EXPECT_EQ(worker.items, 2);
+  EXPECT_EQ(db.QueryText("select type_ from feeds"), "RDF");
+  EXPECT_EQ(db.QueryText("select guid from articles where title='First beam'"), "http://lighthouse.example/1");
+  EXPECT_DOUBLE_EQ(db.QueryDateTime("select modified from articles where title='Second beam'"),
+                   EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_EQ(db.QueryText("select modifiedtz from articles where title='Second beam'"), "*Z");
+  // The root's attributes are kept as name spaces of the new feed.
+  EXPECT_EQ(db.QueryInt64("select count(*) from feed_namespaces"), 3);
+}
+
+TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentity) {
+  FeedTestWorker worker;
+  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
+                            "<enclosure url=\"http://h.example/a.mp3\" length=\"lots\"/></item>"),
+                kFeedUrl);
+  EXPECT_EQ(worker.items, 1);
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors);
+  EXPECT_EQ(worker.db.QueryText("select guid from articles"), "g");
+  EXPECT_DOUBLE_EQ(worker.db.QueryDateTime("select modified from articles"), EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 0);
+}
+
+TEST(ReadItemDateTest, TriesRfc822IsoAndSqlStylesBeforeToday) {
+  const TZonedDate fallback{1.0, "X"};
+  EXPECT_EQ(ReadItemDate("", fallback).zone, "X");
+  EXPECT_DOUBLE_EQ(ReadItemDate("Fri, 05 Jan 2024 10:00:00 GMT", fallback).value, EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_DOUBLE_EQ(ReadItemDate("2024-01-05T10:00:00Z", fallback).value, EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_EQ(ReadItemDate("2024-01-05 10:00", fallback).zone, "***");
+  EXPECT_EQ(ReadItemDate("tomorrow-ish", fallback).zone, "L");
+}
+
+}  // namespace
+}  // namespace tidewell
