@@ -14,7 +14,7 @@ constexpr size_t kSniffLength = 4096;
 // The text as the markers are looked for in: trimmed, cut, lower-cased, and
 // without line breaks.
 std::string SniffText(const std::string& text) {
-  std::string sniff = LowerAscii(TrimBlanks(text).substr(0, kSniffLength));
+  std::string sniff = LowerCaseAscii(TrimBlanks(text).substr(0, kSniffLength));
   std::string joined;
   joined.reserve(sniff.size());
   for (char c : sniff) {

@@ -19,12 +19,12 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::string UpperAscii(std::string text) {
+std::string UpperCaseAscii(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 
-std::string LowerAscii(std::string text) {
+std::string LowerCaseAscii(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
@@ -72,8 +72,8 @@ std::string UrlHostLower(const std::string& url) {
   std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
   const size_t at = authority.rfind('@');
   if (at != std::string::npos) authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == '[') return LowerAscii(authority.substr(0, authority.find(']') + 1));
-  return LowerAscii(TrimBlanks(authority.substr(0, authority.find(':'))));
+  if (!authority.empty() && authority[0] == '[') return LowerCaseAscii(authority.substr(0, authority.find(']') + 1));
+  return LowerCaseAscii(TrimBlanks(authority.substr(0, authority.find(':'))));
 }
 
 }  // namespace tidewell

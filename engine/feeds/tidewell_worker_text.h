@@ -9,8 +9,8 @@
 
 namespace tidewell {
 
-std::string UpperAscii(std::string text);
-std::string LowerAscii(std::string text);
+std::string UpperCaseAscii(std::string text);
+std::string LowerCaseAscii(std::string text);
 // Without leading and trailing blanks and control characters.
 std::string TrimBlanks(const std::string& text);
 // A UTC date-time as an RFC 1123 date: "Sun, 06 Nov 1994 08:49:37 GMT".

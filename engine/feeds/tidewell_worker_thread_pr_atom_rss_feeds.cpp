@@ -319,8 +319,8 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareFeedJob(TQueueJobRec&) {
   if (feeds_->GetCount() != 1) return false;
   TFeedProperty* feed = feeds_->GetItem(0);
   url_ = feed->Link;
-  if (UpperAscii(feed->Link).find("DELMARKED:") != std::string::npos) return false;
-  if (LowerAscii(TrimBlanks(feed->Link)) == "archive") return false;
+  if (UpperCaseAscii(feed->Link).find("DELMARKED:") != std::string::npos) return false;
+  if (LowerCaseAscii(TrimBlanks(feed->Link)) == "archive") return false;
   if (feed->IsSearchRoot) return false;
   const bool commentFeedsEnabled = GlobalVars != nullptr && GlobalVars->GetCommentFeedsEnabled();
   if (feed->IsCommentFeed && !commentFeedsEnabled) return false;
@@ -484,7 +484,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessNewFeed(TtidewellTrdJobPropClas
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ParseUnlessDiscovered(TtidewellTrdJobPropClass& result) {
   if (!result.finalUrl.empty()) url_ = result.finalUrl;
-  if (LowerAscii(result.contentType).find("text/html") == std::string::npos) {
+  if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) {
     ParseFeedForInsert(itemId_, feedTitle_, result, items_);
     return true;
   }
@@ -493,7 +493,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ParseUnlessDiscovered(TtidewellTrdJobP
   body.SetPosition(0);
   body.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
   body.SetPosition(0);
-  const std::string upperUrl = UpperAscii(url_);
+  const std::string upperUrl = UpperCaseAscii(url_);
   const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
   if (namedAsFeed || LooksLikeFeed(text)) {
     ParseFeedForInsert(itemId_, feedTitle_, result, items_);

@@ -187,7 +187,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreInFileCache(TtidewellTrdJobPropCl
                                                            PHttpRawDataReq request) {
   itemId_ = static_cast<int32_t>(request->articleId);
   bool success = IsDeliveredCode(httpCode_);
-  if (LowerAscii(errorText_).find("socket error") != std::string::npos) return;
+  if (LowerCaseAscii(errorText_).find("socket error") != std::string::npos) return;
   const TDateTime lastModified = LastModifiedOf(result);
   std::string cacheFolder = CacheDirectory();
   const std::string host = UrlHostLower(url_);
@@ -196,8 +196,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreInFileCache(TtidewellTrdJobPropCl
   if (cacheFolder.empty() || !IsSafeHostFolder(host)) return;
   if (cacheFolder.back() != '/') cacheFolder += '/';
   const std::string hostFolder = cacheFolder + host + "/";
-  const std::string normalized = WithoutBlanks(TrimBlanks(LowerAscii(PercentDecode(url_))));
-  const std::string path = hostFolder + LowerAscii(BytesMD5Hex(normalized));
+  const std::string normalized = WithoutBlanks(TrimBlanks(LowerCaseAscii(PercentDecode(url_))));
+  const std::string path = hostFolder + LowerCaseAscii(BytesMD5Hex(normalized));
   if (request->cacheMode != 2) return;
   try {
     StoreCacheRow(result, hostFolder, path, lastModified, success);
@@ -233,9 +233,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreCacheRow(TtidewellTrdJobPropClass
     transaction_.Commit();
     return;
   }
-  std::string extension = GetExtensionForContentType(LowerAscii(TrimBlanks(contentType_)));
+  std::string extension = GetExtensionForContentType(LowerCaseAscii(TrimBlanks(contentType_)));
   if (extension.empty()) {
-    if (LowerAscii(ReadPrefix(result.Stream(), kContentSniffLength)).find("<html") != std::string::npos) {
+    if (LowerCaseAscii(ReadPrefix(result.Stream(), kContentSniffLength)).find("<html") != std::string::npos) {
       extension = ".html";
     } else {
       result.errorText = result.errorText + "|" + MessageText(kCantDetermineContentType);
@@ -261,7 +261,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreCacheRow(TtidewellTrdJobPropClass
     name = "Error:" + result.errorText + "@@" + name;
   }
   localFileName_ = kt::Utf8ToWide(path);
-  cachedItemId_ = DbHelper().InsertFileCache(&query_, itemId_, 0, LowerAscii(dir), LowerAscii(name), lastModified,
+  cachedItemId_ = DbHelper().InsertFileCache(&query_, itemId_, 0, LowerCaseAscii(dir), LowerCaseAscii(name), lastModified,
                                              result.etag, httpCode_, "", result.contentLength, contentType_, "", "", 0);
   if (storeFile) SyncCacheTriggerURLRemapSubItemDownload();
   transaction_.Commit();
