@@ -26,6 +26,11 @@ struct TQueueJobKey {
   uint32_t matchedThreadId = 0;
 };
 
+TtidewellDbHelper& UnitDbHelper() {
+  static TtidewellDbHelper helper;
+  return helper;
+}
+
 TQueueJobRec* JobOf(TRoundListNode* node) { return static_cast<TQueueJobRec*>(node->item); }
 
 int32_t StreamSize(kt::TStream* stream) {
@@ -45,7 +50,8 @@ TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewe
       jobQueue_(&TtidewellWorkerThreadPrAtomRssFeeds::FreeQueueJobRec),
       scheduleStore_(transaction_, query_),
       scheduler_(scheduleStore_),
-      connection_(connection) {
+      connection_(connection),
+      dbHelper_(&UnitDbHelper()) {
   scheduler_.Options().stopRequested = [this] { return GetStopRequested(); };
   FillFeedContext(settings);
   if (!createSuspended) Start();
@@ -56,7 +62,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.connection = connection_;
   c.transaction = &transaction_;
   c.query = &query_;
-  c.dbHelper = &DbHelper();
+  c.dbHelper = dbHelper_;
   c.settings = settings;
   c.defaultArchiveSize = &defaultArchiveSize;
   c.itemId = &itemId_;
@@ -108,6 +114,11 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StopAndWaitFor() {
     platform::MainThread().RunUntil([this] { return finished_.load(); }, -1);
   }
   WaitFor();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SetDbHelper(TtidewellDbHelper& helper) {
+  dbHelper_ = &helper;
+  feedContext_.dbHelper = dbHelper_;
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Start() {

@@ -106,6 +106,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   TtidewellWorkerEvents& WorkerEvents() override { return events_; }
 
   Ttidewell* Owner() const { return owner_; }
+  // The process's insert helper, which must outlive the worker; by default
+  // one of this unit's own. REQUIRES: no job is running (set it before the
+  // first job is queued).
+  void SetDbHelper(TtidewellDbHelper& helper);
   // Used by the feed processors for a feed that has no archive size.
   int32_t defaultArchiveSize = 0;
   // Minutes until a feed that answered with an error is tried again.
@@ -165,8 +169,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   // The folder below which the file cache keeps its host folders, ending in
   // a separator; empty when no cache is configured (nothing is stored then).
   virtual std::string CacheDirectory() const;
-  // The insert helper that files the cache rows.
-  virtual TtidewellDbHelper& DbHelper();
+  // The insert helper of the feed processors and the file cache.
+  TtidewellDbHelper& DbHelper() { return *dbHelper_; }
 
   // The hand-over routines: each runs on the main thread while the worker
   // waits, does nothing once stop is requested and calls its handler only
@@ -283,6 +287,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   std::atomic<uint32_t> threadId_{0};
   TDbConnWrapper* const connection_;
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
+  TtidewellDbHelper* dbHelper_;
   TtidewellFeedProcessor processor_;
   TtidewellFeedContext feedContext_;
 };

@@ -178,11 +178,6 @@ std::string TtidewellWorkerThreadPrAtomRssFeeds::CacheDirectory() const {
   return GlobalVars != nullptr ? GlobalVars->GetCacheDirectory() : std::string();
 }
 
-TtidewellDbHelper& TtidewellWorkerThreadPrAtomRssFeeds::DbHelper() {
-  static TtidewellDbHelper helper;
-  return helper;
-}
-
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreInFileCache(TtidewellTrdJobPropClass& result,
                                                            PHttpRawDataReq request) {
   itemId_ = static_cast<int32_t>(request->articleId);
