@@ -29,6 +29,14 @@ class TestFeedWorker : public TtidewellWorkerThreadPrAtomRssFeeds {
       : TtidewellWorkerThreadPrAtomRssFeeds(nullptr, connection, nullptr, true, 55000) {}
   ~TestFeedWorker() override { StopAndWaitFor(); }
 
+  // Hands a made-up transfer result to the worker as its job's answer, on
+  // the calling thread. REQUIRES: the worker's thread was not started.
+  void Answer(TQueueJobTypes kind, int32_t itemId, TtidewellTrdJobPropClass& result, int phase = kPhaseOther) {
+    SetJobType(kind);
+    itemId_ = itemId;
+    HandleResponse(result, nullptr, phase, nullptr);
+  }
+
   std::string cacheDirectory;
   TStrings discoverable;
   std::atomic<int> insertParses{0};

@@ -70,6 +70,27 @@ TEST_F(WebPageJob, FailedFetchIsReportedAndStoresNothing) {
   EXPECT_EQ(db_.QueryInt64("select count(*) from webpages"), 0);
 }
 
+TEST_F(WebPageJob, FailureWithoutErrorTextIsNamedByItsCode) {
+  TestFeedWorker worker(&db_.Connection());
+  std::vector<std::string> messages;
+  worker.WorkerEvents().Change([&](TtidewellWorkerHandlers& h) {
+    h.OnArticleWebPageDownLoaded = [&](uint32_t, int32_t, const std::string&, int32_t, TErrorCategory cat,
+                                       const std::string& msg) {
+      EXPECT_EQ(cat, TErrorCategory::ErrHttpGet);
+      messages.push_back(msg);
+    };
+  });
+  TtidewellTrdJobPropClass result(Url("/x"), nullptr, u"", TQueueJobTypes::CgetArticle);
+  result.httpCode = 404;
+  result.error = true;
+  worker.Answer(TQueueJobTypes::CgetArticle, article_, result);
+  result.errorText = "Read timed out.";
+  result.httpCode = 999;
+  worker.Answer(TQueueJobTypes::CgetArticle, article_, result);
+  EXPECT_EQ(messages, (std::vector<std::string>{"HTTP ERROR 404", "Read timed out."}));
+  EXPECT_EQ(db_.QueryInt64("select count(*) from webpages"), 0);
+}
+
 class RawDataJob : public FeedWorkerTest {
  protected:
   RawDataJob() { cache_ = folder_.File("cache/"); }
