@@ -107,6 +107,7 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
     if (feed.isNew) {
       store_.StartTransaction();
       feedId = context.dbHelper->InsertFeed(context.query, "ATOM", feed.language, *context.url, u"", 0, u"", 0);
+      if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
       feed.stored = store_.LoadStoredArticles(feedId);
       store_.StartTransaction();
@@ -122,6 +123,7 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
     *context.errorCategory = TErrorCategory::ErrUnknown;
     *context.errorText = aborted ? MessageText(kFetchAborted) : std::string(e.what());
     store_.RollbackQuietly();
+    store_.ForgetRolledBackFeed(feed.isNew);
     // The failure is not raised, so it is reported here.
     if (!reported && !store_.StopRequested() && context.SyncFeedProcessed) context.SyncFeedProcessed();
   }
@@ -208,7 +210,8 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
     for (int32_t i = 0; i < feed.stored->GetCount(); ++i) {
       RaiseWhenStopping(store_.Stopping());
       const TArticleProperty* a = feed.stored->GetItem(i);
-      if (a->Guid != entry.key) continue;
+      // Keys longer than the column are stored cut; they match cut.
+      if (a->Guid != StoredGuid(entry.key)) continue;
       if (a->Deleted) return 0;
       entry.articleId = a->ArticleId;
       storedModified = a->Modified;
@@ -286,8 +289,14 @@ void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pug
   if (rel == "alternate") {
     if ((!type && entry.link.empty()) || (type && std::string(type.value()) == "text/html")) entry.link = resolved;
   } else if (rel == "enclosure") {
-    store_.AddEnclosure(!feed.isNew, type.value(), LengthOrZero(AttributeText(link, "length")), href,
-                        entry.articleId);
+    try {
+      store_.AddEnclosure(!feed.isNew, type.value(), LengthOrZero(AttributeText(link, "length")), href,
+                          entry.articleId);
+    } catch (const kt::EAbort&) {
+      throw;
+    } catch (const kt::Exception&) {
+      // An enclosure that cannot be stored must not cost the whole feed.
+    }
   } else {
     store_.InsertArticleLink(entry.articleId, resolved);
   }

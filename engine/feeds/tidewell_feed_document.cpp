@@ -15,19 +15,23 @@ namespace {
 
 constexpr char kProlog[] = "<?xml version=\"1.0\" ?>";
 
-std::string Utf16LeBytes(const std::string& ascii) {
+std::string Utf16Bytes(const std::string& ascii, bool bigEndian) {
   std::string bytes;
   for (char c : ascii) {
-    bytes.push_back(c);
-    bytes.push_back('\0');
+    bytes.push_back(bigEndian ? '\0' : c);
+    bytes.push_back(bigEndian ? c : '\0');
   }
   return bytes;
 }
 
-bool HasByteOrderMark(const std::string& body) {
+enum class TMark { kNone, kLittleEndian, kBigEndian };
+
+TMark ByteOrderMark(const std::string& body) {
   const auto b0 = static_cast<unsigned char>(body[0]);
   const auto b1 = static_cast<unsigned char>(body[1]);
-  return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF);
+  if (b0 == 0xFF && b1 == 0xFE) return TMark::kLittleEndian;
+  if (b0 == 0xFE && b1 == 0xFF) return TMark::kBigEndian;
+  return TMark::kNone;
 }
 
 std::string ReplaceEuroBytes(const std::string& body) {
@@ -59,13 +63,16 @@ bool IsLatin1Encoding(const std::string& upper) {
 std::string FixXmlProlog(const std::string& body) {
   if (body.size() < 4) return body;
   const std::string scratch = body.substr(0, 512);
-  const bool marked = HasByteOrderMark(body);
-  const std::string marker = marked ? Utf16LeBytes("<?xml ") : std::string("<?xml ");
+  const TMark mark = ByteOrderMark(body);
+  // Big-endian text is searched and repaired in its own byte order, so that
+  // the document stays readable.
+  const bool bigEndian = mark == TMark::kBigEndian;
+  const std::string marker = mark != TMark::kNone ? Utf16Bytes("<?xml ", bigEndian) : std::string("<?xml ");
   if (scratch.find(marker) != std::string::npos) {
     if (UpperAscii(scratch).find("\"ISO-8859-1\"") == std::string::npos) return body;
     return ReplaceEuroBytes(body);
   }
-  if (marked) return body.substr(0, 2) + Utf16LeBytes(kProlog) + body.substr(2);
+  if (mark != TMark::kNone) return body.substr(0, 2) + Utf16Bytes(kProlog, bigEndian) + body.substr(2);
   return kProlog + body;
 }
 

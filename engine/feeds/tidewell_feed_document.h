@@ -13,11 +13,11 @@
 namespace tidewell {
 
 // The body to parse: unchanged when shorter than 4 bytes or when a prolog
-// "<?xml " is among the first 512 bytes (UTF-16 little-endian after a
+// "<?xml " is among the first 512 bytes (UTF-16 in the byte order of a
 // byte-order mark, else single bytes), except that a prolog declaring
 // "ISO-8859-1" in double quotes has every byte 0x80 replaced by "&#8364;".
 // Without a prolog, <?xml version="1.0" ?> is put in front (after the mark,
-// as UTF-16 little-endian, when there is one).
+// as UTF-16 in the mark's byte order, when there is one).
 std::string FixXmlProlog(const std::string& body);
 
 // Every carriage return not followed by a line feed becomes a line feed.

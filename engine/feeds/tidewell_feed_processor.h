@@ -127,12 +127,15 @@ class TtidewellFeedProcessor {
   // SyncFeedProcessed fired. Parse failures end in ErrXMLparse and a
   // rescheduling, never in an exception. Raises "Can't add/update feed."
   // without a root element and "Unsupported feed format: ..." for an
-  // unknown root; other failures of the storing pass on too.
+  // unknown root; failures while storing an RSS/RDF document pass on with
+  // ErrUnknown recorded (an Atom document's are recorded and reported, not
+  // raised). Nothing is left uncommitted in the worker's transaction.
   void ParseFeedForUpdate(TtidewellFeedContext& context, const TFeedProperty& feedRecord,
                           TtidewellTrdJobPropClass& jobProps);
   // A feed being added (*context.itemId below 1): with code 200 the feed
   // row is made and *context.itemId receives its id; a document that cannot
-  // be parsed sets it to -1 and fires SyncFeedProcessed with ErrXMLparse.
+  // be parsed, or whose storing fails, sets it to -1 (a parse failure fires
+  // SyncFeedProcessed with ErrXMLparse). Other codes do nothing.
   void ParseFeedForInsert(TtidewellFeedContext& context, TtidewellTrdJobPropClass& jobProps);
 };
 

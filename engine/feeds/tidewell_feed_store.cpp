@@ -325,6 +325,7 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
     else
       context_.transaction->Commit();
   }
+  if (failed) ForgetRolledBackFeed(record == nullptr);
   // Tags and links of rolled-back articles would point at rows that are gone.
   if (!failed) {
     context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
@@ -339,6 +340,10 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
     *context_.deletedItems = PruneArchive(feedId, archive);
   }
   if (!StopRequested() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
+}
+
+void TtidewellFeedStore::ForgetRolledBackFeed(bool isNew) {
+  if (isNew) *context_.itemId = -1;
 }
 
 void TtidewellFeedStore::InsertNameSpaces(int32_t feedId, const pugi::xml_node& root) {

@@ -105,6 +105,9 @@ class TtidewellFeedStore {
   // of a stored feed, and SyncFeedProcessed.
   void FinishDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
 
+  // A new feed whose row was rolled back has no id: the job's item id
+  // becomes -1.
+  void ForgetRolledBackFeed(bool isNew);
   // Every attribute of the root as a name-space row of a new feed.
   void InsertNameSpaces(int32_t feedId, const pugi::xml_node& root);
 

@@ -28,12 +28,18 @@ Text CollapseWhiteSpace(const Text& text) {
   return result;
 }
 
-void AppendTextContent(const pugi::xml_node& node, std::string& out) {
+// Hostile documents nest elements deep enough to exhaust the stack of a
+// recursive walk; content below this depth is left out. Feeds never come
+// near it.
+constexpr int kMaxNesting = 256;
+
+void AppendTextContent(const pugi::xml_node& node, std::string& out, int depth) {
+  if (depth > kMaxNesting) return;
   for (pugi::xml_node child : node.children()) {
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
       out += child.value();
     else if (child.type() == pugi::node_element)
-      AppendTextContent(child, out);
+      AppendTextContent(child, out, depth + 1);
   }
 }
 
@@ -83,7 +89,7 @@ std::string NodeTextUtf8(const pugi::xml_node& node) {
   if (!node) return {};
   if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
   std::string out;
-  AppendTextContent(node, out);
+  AppendTextContent(node, out, 0);
   return out;
 }
 
@@ -106,9 +112,12 @@ bool IsXmlSpacePreserve(const pugi::xml_node& element) {
   return LowerAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(space.value())))) == "preserve";
 }
 
-std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn,
-                            const TStopTest& stopping) {
+namespace {
+
+std::u16string MarkupOf(const pugi::xml_node& node, bool preserve, bool whitespaceOn, const TStopTest& stopping,
+                        int depth) {
   std::u16string text;
+  if (depth > kMaxNesting) return text;
   if (node.type() != pugi::node_element && node.type() != pugi::node_document) return text;
   for (pugi::xml_node child : node.children()) {
     RaiseWhenStopping(stopping);
@@ -124,7 +133,7 @@ std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whit
         text += u"<" + name;
         for (pugi::xml_attribute attribute : child.attributes())
           text += u" " + kt::Utf8ToWide(attribute.name()) + u"=\"" + kt::Utf8ToWide(attribute.value()) + u"\"";
-        text += u">" + NodeToMarkup(child, preserve, whitespaceOn, stopping) + u"</" + name + u">";
+        text += u">" + MarkupOf(child, preserve, whitespaceOn, stopping, depth + 1) + u"</" + name + u">";
         break;
       }
       default:
@@ -132,6 +141,13 @@ std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whit
     }
   }
   return text;
+}
+
+}  // namespace
+
+std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn,
+                            const TStopTest& stopping) {
+  return MarkupOf(node, preserve, whitespaceOn, stopping, 0);
 }
 
 void AddCustomTag(const pugi::xml_node& node, TNewCustomTagsClass& tags, int32_t ownerId, bool whitespaceOn,
@@ -144,6 +160,11 @@ void AddCustomTag(const pugi::xml_node& node, TNewCustomTagsClass& tags, int32_t
     RaiseWhenStopping(stopping);
     tag->Children().Add(attribute.name(), kt::Utf8ToWide(attribute.value()));
   }
+}
+
+std::string StoredGuid(const std::string& key) {
+  const std::u16string wide = kt::Utf8ToWide(key);
+  return wide.size() <= 255 ? key : kt::WideToUtf8(wide.substr(0, 255));
 }
 
 bool IsRtlLanguage(const std::string& language) {

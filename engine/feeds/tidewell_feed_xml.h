@@ -36,7 +36,8 @@ std::string NormalizeXmlWhiteSpace(const std::string& text);
 std::u16string NormalizeXmlWhiteSpace(const std::u16string& text);
 
 // The node's text content (its own value for text and CDATA nodes, every
-// descendant text of an element); empty for an absent node.
+// descendant text of an element); empty for an absent node. Content nested
+// more than 256 elements deep is left out.
 std::u16string NodeText(const pugi::xml_node& node);
 std::string NodeTextUtf8(const pugi::xml_node& node);
 // The attribute's value, empty when the element has none of that name.
@@ -53,13 +54,17 @@ bool IsXmlSpacePreserve(const pugi::xml_node& element);
 // The content of the node as markup: child elements written back with their
 // attributes (unescaped), text trimmed, or normalised when whitespaceOn, or
 // unchanged with preserve; CDATA trimmed. Only elements and documents have
-// content. Raises kt::EAbort when stopping.
+// content; content nested more than 256 elements deep is left out. Raises
+// kt::EAbort when stopping.
 std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn, const TStopTest& stopping);
 
 // Adds the element as a custom tag (name, markup, attributes) owned by
 // ownerId; nothing for a node without name.
 void AddCustomTag(const pugi::xml_node& node, TNewCustomTagsClass& tags, int32_t ownerId, bool whitespaceOn,
                   const TStopTest& stopping);
+
+// The key as the guid column keeps it: its first 255 characters.
+std::string StoredGuid(const std::string& key);
 
 // "FA", "AR" or "HE" after trimming, any case.
 bool IsRtlLanguage(const std::string& language);

@@ -129,6 +129,7 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
     if (channel.isNew) {
       store_.StartTransaction();
       feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
+      if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
       channel.stored = store_.LoadStoredArticles(feedId);
       store_.StartTransaction();
@@ -143,11 +144,13 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
     *context.errorCategory = TErrorCategory::ErrUnknown;
     *context.errorText = MessageText(kFetchAborted);
     store_.RollbackQuietly();
+    store_.ForgetRolledBackFeed(channel.isNew);
     throw;
   } catch (const std::exception& e) {
     *context.errorCategory = TErrorCategory::ErrUnknown;
     *context.errorText = e.what();
     store_.RollbackQuietly();
+    store_.ForgetRolledBackFeed(channel.isNew);
     throw;
   }
   store_.RollbackQuietly();
@@ -271,7 +274,7 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     RaiseWhenStopping(store_.Stopping());
     const TArticleProperty* a = stored.GetItem(i);
-    bool matches = hasGuid ? SameTextAscii(TrimUtf8(match.key), TrimUtf8(a->Guid))
+    bool matches = hasGuid ? SameTextAscii(TrimUtf8(StoredGuid(match.key)), TrimUtf8(a->Guid))
                            : SameTextAscii(TrimUtf8(md5Key), TrimUtf8(a->ArticleMD5));
     if (!matches && hasGuid) matches = a->ArticleMD5 == md5Key && sameContentStored;
     if (!matches) continue;

@@ -59,4 +59,9 @@ void TtidewellGlobalVars::TEST_SetSkipCategoryKeywords(bool value) {
   skip_category_keywords_ = value;
 }
 
+void TtidewellGlobalVars::TEST_SetCommentFeedsEnabled(bool value) {
+  std::unique_lock lock(lock_);
+  comment_feeds_enabled_ = value;
+}
+
 }  // namespace tidewell

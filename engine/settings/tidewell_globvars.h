@@ -36,9 +36,10 @@ class TtidewellGlobalVars {
 
   void SetDistinctSmartFeeds(bool value);
 
-  // Test hooks: the engine never changes these two.
+  // Test hooks: the engine never changes these.
   void TEST_SetSkipCustomFields(bool value);
   void TEST_SetSkipCategoryKeywords(bool value);
+  void TEST_SetCommentFeedsEnabled(bool value);
 
  private:
   mutable std::shared_mutex lock_;

@@ -30,6 +30,19 @@ TEST(FixXmlPrologTest, MissingPrologIsPutInFrontAndAfterAByteOrderMark) {
   EXPECT_EQ(FixXmlProlog(marked), std::string("\xFF\xFE", 2) + Utf16Le(kProlog) + Utf16Le("<rss/>"));
 }
 
+TEST(FixXmlPrologTest, BigEndianTextIsRepairedInItsOwnByteOrder) {
+  std::string utf16be;
+  for (char c : std::string("<rss/>")) utf16be += std::string{'\0', c};
+  std::string prolog;
+  for (char c : kProlog) prolog += std::string{'\0', c};
+  const std::string mark("\xFE\xFF", 2);
+  EXPECT_EQ(FixXmlProlog(mark + utf16be), mark + prolog + utf16be);
+  pugi::xml_document document;
+  bool refused = false;
+  ParseXmlBody(FixXmlProlog(mark + utf16be), document, refused);
+  EXPECT_STREQ(document.document_element().name(), "rss");
+}
+
 TEST(FixXmlPrologTest, EuroBytesOfIsoLatinDocumentsBecomeReferencesOnlyWithDoubleQuotes) {
   const std::string doubleQuoted = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><t>5 \x80</t>";
   EXPECT_EQ(FixXmlProlog(doubleQuoted), "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><t>5 &#8364;</t>");

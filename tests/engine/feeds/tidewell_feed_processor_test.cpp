@@ -7,6 +7,9 @@
 
 #include "feed_test_worker.h"
 #include "engine/tidewell_date.h"
+#include "engine/settings/configuration.h"
+#include "engine/settings/tidewell_globvars.h"
+#include "support/temp_folder.h"
 #include "toolkit/exception.h"
 #include "toolkit/wide_string.h"
 
@@ -171,6 +174,85 @@ TEST(FeedProcessorTest, CredentialsAndHeadersOfTheJobAreStoredWithTheFeed) {
   EXPECT_FALSE(db.QueryText("select password_ from feeds").empty());
   EXPECT_EQ(db.QueryText("select etag from feeds"), "\"v1\"");
   EXPECT_DOUBLE_EQ(db.QueryDateTime("select page_lastmodified from feeds"), EncodeDateTime(2024, 1, 5, 10));
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(FeedProcessorStopTest, StopDuringAnRssDocumentRaisesAndLeavesNothing) {
+  FeedTestWorker worker;
+  worker.stopRequested = true;
+  EXPECT_THROW(worker.Insert(kSmallRss, "http://stop.example/rss"), kt::EAbort);
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::ErrUnknown);
+  EXPECT_EQ(worker.errorText, "Fetch operation was aborted");
+  EXPECT_EQ(worker.itemId, -1);
+  EXPECT_EQ(worker.feedProcessed, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 0);
+  EXPECT_FALSE(worker.transaction.InTransaction());
+}
+
+TEST(FeedProcessorStopTest, StopDuringAnAtomDocumentIsRecordedNotRaised) {
+  FeedTestWorker worker;
+  worker.stopRequested = true;
+  worker.Insert(FeedTestWorker::ReadData("atom10.xml"), "http://stop.example/atom");
+  EXPECT_EQ(worker.errorText, "Fetch operation was aborted");
+  EXPECT_EQ(worker.itemId, -1);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 0);
+}
+
+TEST(FeedProcessorCustomTagsTest, UnknownElementsBecomeCustomFieldsWhenAllowed) {
+  ASSERT_NE(GlobalVars, nullptr);
+  struct AllowCustomFields {
+    AllowCustomFields() { GlobalVars->TEST_SetSkipCustomFields(false); }
+    ~AllowCustomFields() { GlobalVars->TEST_SetSkipCustomFields(true); }
+  } allow;
+  FeedTestWorker worker;
+  worker.Insert(FeedTestWorker::ReadData("rss20.xml"), "http://harbour.example/rss");
+  ASSERT_GE(worker.itemId, 1) << worker.errorText;
+  auto& db = worker.db;
+  EXPECT_EQ(db.QueryText("select c.value_ from feeds_customfields c join customfield_definitions d "
+                         "on d.customfield_id=c.customfield_id where d.customfield_tag='generator'"),
+            "hand");
+  EXPECT_EQ(db.QueryText("select c.value_ from articles_customfields c join customfield_definitions d "
+                         "on d.customfield_id=c.customfield_id where d.customfield_tag='media:rating'"),
+            "nonadult");
+  EXPECT_EQ(db.QueryText("select attr_value from articles_customfields_attr"), "urn:simple");
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+// The channel description holds an element, so its text is read as markup.
+const std::string kSpacedRss =
+    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>S</title>"
+    "<description>  two   blanks <b> bold   text </b></description></channel></rss>";
+
+std::string StoredDescription(TConfiguration* settings, int16_t setting = 0) {
+  FeedTestWorker worker;
+  worker.context.settings = settings;
+  worker.whitespaceSetting = setting;
+  worker.Insert(kSpacedRss, "http://spaces.example/rss");
+  return worker.db.QueryText("select description from feeds");
+}
+
+TEST(FeedProcessorWhitespaceTest, TheConfiguredWhitespaceHandlingNormalisesMarkupText) {
+  testing_support::TempFolder folder;
+  TConfiguration settings({folder.Path() + "user", folder.Path() + "machine"});
+  settings.LoadFromKeys({"HKCU=\\SOFTWARE\\Tidewell\\Tests[RWC]"});
+  EXPECT_EQ(StoredDescription(&settings), "two   blanks<b>bold   text</b>");
+  std::string ignored;
+  settings.Value("misc", "usexmlwhitespacehandling", ignored, TValueMode::vmWrite, "", "1");
+  EXPECT_EQ(StoredDescription(&settings), "two blanks<b>bold text</b>");
+  // Read once per worker: a value already read stays.
+  EXPECT_EQ(StoredDescription(&settings, -1), "two   blanks<b>bold   text</b>");
+  EXPECT_EQ(StoredDescription(nullptr), "two   blanks<b>bold   text</b>");
 }
 
 }  // namespace

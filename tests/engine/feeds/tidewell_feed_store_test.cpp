@@ -7,6 +7,7 @@
 
 #include "feed_test_worker.h"
 #include "engine/model/feed_property.h"
+#include "engine/settings/tidewell_globvars.h"
 #include "toolkit/exception.h"
 
 namespace tidewell {
@@ -108,6 +109,58 @@ TEST_F(FeedStoreTest, ArticleIdListGrowsBy255) {
   EXPECT_EQ(worker_.articleIdCount, 256);
   EXPECT_EQ(worker_.articleIds.size(), 510u);
   EXPECT_EQ(worker_.articleIds[255], 256);
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+class CommentFeedTest : public FeedStoreTest {
+ protected:
+  CommentFeedTest() { GlobalVars->TEST_SetCommentFeedsEnabled(true); }
+  ~CommentFeedTest() override { GlobalVars->TEST_SetCommentFeedsEnabled(false); }
+};
+
+TEST_F(CommentFeedTest, CommentLinkMakesOneCommentFeedWithTheFeedsSettings) {
+  worker_.db.Execute("update feeds set archivesize=7, language_='de', update_interval=60, username_='u'");
+  worker_.transaction.StartTransaction();
+  const int32_t comments = store_.GetCommentFeed(feed_, article_, " comments/1?&amp;x=1 ");
+  EXPECT_GE(comments, 1);
+  EXPECT_EQ(store_.GetCommentFeed(feed_, article_, "http://store.example/comments/1?&x=1"), comments);
+  worker_.transaction.Commit();
+  EXPECT_EQ(worker_.commentFeedsCreated, 1);
+  EXPECT_EQ(worker_.commentFeedId, comments);
+  EXPECT_EQ(worker_.parentArticleId, article_);
+  const std::string where = " from feeds where feed_id=" + std::to_string(comments);
+  EXPECT_EQ(worker_.db.QueryText("select type_" + where), "COMMFEED");
+  EXPECT_EQ(worker_.db.QueryText("select link" + where), "http://store.example/comments/1?&x=1");
+  EXPECT_EQ(worker_.db.QueryInt64("select archivesize" + where), 7);
+  EXPECT_EQ(worker_.db.QueryText("select language_" + where), "de");
+  EXPECT_EQ(worker_.db.QueryInt64("select update_interval" + where), 60);
+  EXPECT_EQ(worker_.db.QueryText("select username_" + where), "u");
+}
+
+TEST_F(CommentFeedTest, TheFeedsOwnUrlAndCommentFeedsThemselvesMakeNoCommentFeed) {
+  worker_.transaction.StartTransaction();
+  EXPECT_EQ(store_.GetCommentFeed(feed_, article_, "HTTP://STORE.EXAMPLE/RSS"), 0);
+  EXPECT_EQ(store_.GetCommentFeed(feed_, article_, "mailto:x@y"), 0);
+  worker_.commentFeed = true;
+  EXPECT_EQ(store_.GetCommentFeed(feed_, article_, "http://c.example/comments"), 0);
+  worker_.transaction.Commit();
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from feeds"), 1);
+}
+
+TEST_F(CommentFeedTest, RssItemsStoreTheirCommentFeed) {
+  worker_.Insert("<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:wfw=\"http://wellformedweb.org/CommentAPI/\">"
+                 "<channel><title>C</title><item><guid>c1</guid><title>With comments</title>"
+                 "<wfw:commentRss>http://c.example/c1/feed</wfw:commentRss></item></channel></rss>",
+                 "http://c.example/rss");
+  ASSERT_GE(worker_.itemId, 1) << worker_.errorText;
+  const int64_t comments = worker_.db.QueryInt64("select feed_id from feeds where type_='COMMFEED'");
+  EXPECT_GE(comments, 1);
+  EXPECT_EQ(worker_.db.QueryInt64("select commentfeed_id from articles where guid='c1'"), comments);
 }
 
 }  // namespace

@@ -161,3 +161,28 @@ TEST(ReadItemDateTest, TriesRfc822IsoAndSqlStylesBeforeToday) {
 
 }  // namespace
 }  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(RssProcessorLimitsTest, LongGuidsMatchTheirStoredCutAndDeepNestingIsNoCrash) {
+  FeedTestWorker worker;
+  const std::string guid = std::string(300, 'g');
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "<d>";
+  deep += "x";
+  for (int i = 0; i < 5000; ++i) deep += "</d>";
+  const std::string item = "<item><guid>" + guid + "</guid><title>A</title><description>" + deep +
+                           "</description></item>";
+  worker.Insert(OneItemFeed(item), "http://deep.example/rss");
+  ASSERT_GE(worker.itemId, 1) << worker.errorText;
+  EXPECT_EQ(worker.items, 1);
+  worker.Update(worker.itemId, OneItemFeed(item) + "\n");
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
+  EXPECT_EQ(worker.db.QueryText("select guid from articles"), std::string(255, 'g'));
+  EXPECT_EQ(worker.db.QueryText("select body from articles").substr(0, 6), "<d><d>");
+}
+
+}  // namespace
+}  // namespace tidewell
