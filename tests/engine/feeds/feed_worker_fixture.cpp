@@ -27,10 +27,11 @@ TestFeedWorker& FeedWorkerTest::StartWorker(const std::function<void(TtidewellWo
       e.webPages.push_back({id, url, size, cat, msg});
     };
     h.OnRawDataDownloaded = [&e](int32_t, const std::string& url, const std::string& msg, int32_t code,
-                                 const std::string& type, int32_t size, const std::string&, PHttpRawDataReq req) {
+                                 const std::string& type, int32_t size, const std::string& file,
+                                 PHttpRawDataReq req) {
       std::string body;
       if (auto* memory = dynamic_cast<kt::TMemoryStream*>(req->stream)) body = memory->ToString();
-      e.rawData.push_back({url, msg, code, type, size, body});
+      e.rawData.push_back({url, msg, code, type, size, body, file, req->stream != nullptr});
     };
     h.OnCacheTriggerURLRemapSubItemDownload = [&e](int32_t, const std::string& url, int32_t id, int32_t cachedId,
                                                    const std::string& file) {

@@ -105,6 +105,8 @@ struct RawDataEvent {
   std::string contentType;
   int32_t contentSize;
   std::string body;
+  std::string fileName;
+  bool streamHeld;
 };
 
 struct CacheEvent {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/net/file_stream_ext.h"
 #include "engine/tidewell_utilities.h"
 #include "tests/engine/feeds/feed_worker_fixture.h"
 
@@ -146,6 +147,31 @@ TEST_F(RawDataJob, AnswerDeliveredByEventCarriesTheBodyAndFreesTheRequest) {
   EXPECT_EQ(events_.rawData[0].contentType, "application/json");
   EXPECT_EQ(events_.rawData[0].contentSize, 7);
   EXPECT_EQ(events_.rawData[0].body, "{\"a\":1}");
+}
+
+TEST_F(RawDataJob, AnswerWrittenToAFileIsClosedBeforeTheApplicationIsTold) {
+  Serve("/big.bin", 200, "application/octet-stream", "0123456789abcdef");
+  Start();
+  const std::string file = folder_.File("raw.bin");
+  auto* request = new THttpRawDataReq;
+  request->stream = new TFileStreamExt(kt::Utf8ToWide(file), TFileStreamExt::kCreate);
+  request->flags = THttpRawDataReq::kOwnsStream;
+  Fetch(Url("/big.bin"), request);
+  ASSERT_EQ(events_.rawData.size(), 1u);
+  EXPECT_EQ(events_.rawData[0].fileName, file);
+  EXPECT_FALSE(events_.rawData[0].streamHeld);
+  EXPECT_EQ(FileContent(file), "0123456789abcdef");
+}
+
+TEST_F(RawDataJob, AnswerWrittenToAFileIsCachedBeforeTheFileIsClosed) {
+  Serve("/doc.html", 200, "text/html", "<html>in a file</html>");
+  Start();
+  PHttpRawDataReq request = CacheRequest(12);
+  delete request->stream;
+  request->stream = new TFileStreamExt(kt::Utf8ToWide(folder_.File("doc.tmp")), TFileStreamExt::kCreate);
+  Fetch(Url("/doc.html"), request);
+  EXPECT_EQ(FileContent(cache_ + "127.0.0.1/" + CachedName(Url("/doc.html")) + ".html"), "<html>in a file</html>");
+  EXPECT_EQ(events_.cached.size(), 1u);
 }
 
 TEST_F(RawDataJob, CachedPageIsWrittenUnderItsHostAndRecorded) {
