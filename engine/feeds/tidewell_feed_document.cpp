@@ -58,6 +58,13 @@ bool IsLatin1Encoding(const std::string& upper) {
          upper == "ASCII" || upper == "ISO_8859-1";
 }
 
+// UTF-16 and UTF-32 text starts with a mark or a zero byte among its first
+// four bytes; everything else reaches the parser as UTF-8.
+bool IsUtf8Candidate(const std::string& body) {
+  if (body.size() >= 2 && ByteOrderMark(body) != TMark::kNone) return false;
+  return body.substr(0, 4).find('\0') == std::string::npos;
+}
+
 }  // namespace
 
 std::string FixXmlProlog(const std::string& body) {
@@ -115,8 +122,16 @@ void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& e
     encodingRefused = true;
     throw kt::Exception("Unsupported document encoding (" + declared + ")");
   }
+  // The parser passes bytes that form no UTF-8 through, and the database
+  // refuses them; they become U+FFFD like every other undecodable byte.
+  std::string repaired;
+  const std::string* text = &body;
+  if (encoding == pugi::encoding_auto && IsUtf8Candidate(body)) {
+    repaired = kt::WideToUtf8(kt::Utf8ToWide(body));
+    if (repaired != body) text = &repaired;
+  }
   const pugi::xml_parse_result result =
-      document.load_buffer(body.data(), body.size(), pugi::parse_default, encoding);
+      document.load_buffer(text->data(), text->size(), pugi::parse_default, encoding);
   if (!result) encodingRefused = false;
   if (!result)
     throw kt::Exception(std::string("XML parse error: ") + result.description() + " at offset " +

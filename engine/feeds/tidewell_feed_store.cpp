@@ -22,6 +22,8 @@ namespace tidewell {
 namespace {
 
 constexpr double kMinute = 1.0 / 1440;
+constexpr size_t kEnclosureTypeWidth = 85;
+constexpr size_t kLinkWidth = 1000;
 
 void ResetStatement(TQueryWrapper* query, const std::vector<std::string>& lines) {
   query->Close();
@@ -113,7 +115,9 @@ void TtidewellFeedStore::AddEnclosure(bool checkExisting, const std::string& typ
   query->Params(0).SetInteger(articleId);
   query->Params(1).SetString(url);
   query->Params(2).SetInteger(size);
-  query->Params(3).SetString(type);
+  // The insert takes the type as it is; a longer one than the column would
+  // cost the article its content.
+  query->Params(3).SetString(kt::WideToUtf8(kt::Utf8ToWide(type).substr(0, kEnclosureTypeWidth)));
   query->Params(4).SetDateTime(now);
   query->Params(5).SetDateTime(now);
   ExecQueryTimed(query, false);
@@ -179,6 +183,9 @@ void TtidewellFeedStore::CollectArticleLinks(int32_t articleId, TArticleLinkPair
 }
 
 int32_t TtidewellFeedStore::LinkId(const std::u16string& url) {
+  // The links column cannot hold a longer one; the helper would retry the
+  // insert ten times before giving up.
+  if (url.size() > kLinkWidth) return -1;
   return context_.dbHelper->InsertLink(context_.query, url);
 }
 

@@ -115,3 +115,27 @@ TEST(AtomProcessorLimitsTest, LongIdsMatchTheirStoredCutAndBadEnclosuresAreSkipp
 
 }  // namespace
 }  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(AtomProcessorFailureTest, AFailureIsRecordedRolledBackAndReported) {
+  FeedTestWorker worker;
+  worker.helper.SetStopFlag(true);  // article inserts now refuse
+  worker.Insert(Atom10("<entry><id>e</id><title>A</title></entry>"), "http://fail.example/atom");
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::ErrUnknown);
+  EXPECT_EQ(worker.itemId, -1);
+  EXPECT_EQ(worker.feedProcessed, 1);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 0);
+  EXPECT_FALSE(worker.transaction.InTransaction());
+}
+
+TEST(AtomProcessorFailureTest, ContentWithoutTypeIsText) {
+  FeedTestWorker worker;
+  worker.Insert(Atom10("<entry><id>e</id><title>A</title><content>plain words</content></entry>"),
+                "http://plain.example/atom");
+  EXPECT_EQ(worker.db.QueryText("select body from articles"), "plain words");
+}
+
+}  // namespace
+}  // namespace tidewell

@@ -257,3 +257,20 @@ TEST(FeedProcessorWhitespaceTest, TheConfiguredWhitespaceHandlingNormalisesMarku
 
 }  // namespace
 }  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(FeedProcessorEncodingTest, BytesThatAreNoUtf8BecomeReplacementCharacters) {
+  FeedTestWorker worker;
+  worker.Insert("<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>Caf\xE9</title>"
+                "<link>http://x.example/\xE9</link><item><guid>g\xE9</guid><title>T\xFF</title></item></channel></rss>",
+                "http://bad.example/rss");
+  ASSERT_GE(worker.itemId, 1) << worker.errorText;
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors) << worker.errorText;
+  EXPECT_EQ(worker.db.QueryText("select title from feeds"), "Caf\xEF\xBF\xBD");
+  EXPECT_EQ(worker.db.QueryText("select guid from articles"), "g\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace tidewell

@@ -165,3 +165,15 @@ TEST_F(CommentFeedTest, RssItemsStoreTheirCommentFeed) {
 
 }  // namespace
 }  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST_F(FeedStoreTest, LinksLongerThanTheirColumnAreLeftOut) {
+  const std::u16string longUrl = u"http://l.example/" + std::u16string(1500, u'a');
+  store_.AddArticleLinks({{longUrl, article_}, {u"http://l.example/short", article_}});
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from articles_links"), 1);
+}
+
+}  // namespace
+}  // namespace tidewell

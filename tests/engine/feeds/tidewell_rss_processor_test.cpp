@@ -150,6 +150,16 @@ TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentity) {
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 0);
 }
 
+TEST(RssProcessorTest, AnOverlongEnclosureTypeIsCutAndTheItemKeepsItsContent) {
+  FeedTestWorker worker;
+  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><description>body text</description>"
+                            "<enclosure url=\"http://h.example/a.mp3\" type=\"audio/" + std::string(100, 'x') +
+                            "\" length=\"5\"/></item>"),
+                kFeedUrl);
+  EXPECT_EQ(worker.db.QueryText("select body from articles"), "body text");
+  EXPECT_EQ(worker.db.QueryText("select type_ from enclosures").size(), 85u);
+}
+
 TEST(ReadItemDateTest, TriesRfc822IsoAndSqlStylesBeforeToday) {
   const TZonedDate fallback{1.0, "X"};
   EXPECT_EQ(ReadItemDate("", fallback).zone, "X");
