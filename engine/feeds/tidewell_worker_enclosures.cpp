@@ -75,7 +75,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
     throw;
   }
   errorText_ = std::string(MessageText(kEnclosureDownloadFailed)) + "\r\n" + result.errorText;
-  if (!GetStopRequested() && events_.Snapshot().OnFatalError) SyncFatalError();
+  if (!GetStopRequested() && WorkerEvents().Snapshot().OnFatalError) SyncFatalError();
   throw kt::Exception(errorText_);
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <exception>
 
+#include "engine/feeds/tidewell_extcmps.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
@@ -92,7 +93,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
   // Runs on this thread, with the handler of the moment.
   c.OnNotArticleIdsBeforeDelete = [this](uint32_t threadId, int32_t feedId, const TDynIntArray& ids) {
-    const TOnNotArticleIdsBeforeDelete handler = events_.Snapshot().OnNotArticleIdsBeforeDelete;
+    const TOnNotArticleIdsBeforeDelete handler = WorkerEvents().Snapshot().OnNotArticleIdsBeforeDelete;
     if (handler) handler(threadId, feedId, ids);
   };
   c.ScheduleNextUpdate = [this](int32_t feedId, bool useInterval, int32_t httpCode) {
@@ -310,7 +311,6 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareJob(TQueueJobRec& job) {
   eTag_.clear();
   articleIds_.clear();
   articleIdCount_ = -1;
-  CopyTransferHandlers();
   const TQueueJobTypes kind = job.kind;
   if (kind == TQueueJobTypes::CgetEnclosure) PrepareEnclosureJob();
   if (kind == TQueueJobTypes::CfeedOperation || kind == TQueueJobTypes::CgetOpmlData) {
@@ -379,14 +379,6 @@ void TtidewellWorkerThreadPrAtomRssFeeds::EndJob(TRoundListNode*& node) {
   openSearchDescription_.clear();
   rawDataReq_ = nullptr;
   pendingRequest_.reset();
-}
-
-void TtidewellWorkerThreadPrAtomRssFeeds::CopyTransferHandlers() {
-  const TtidewellWorkerHandlers handlers = events_.Snapshot();
-  OnHttpAuthenticate = handlers.OnHttpAuthenticate;
-  OnDownloading = handlers.OnDownloading;
-  OnHttpReqBegin = handlers.OnHttpReqBegin;
-  OnHttpReqEnd = handlers.OnHttpReqEnd;
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ReportLoopFailure(const std::string& message) {
@@ -567,7 +559,11 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForInsert(int32_t&, WideStrin
   processor_.ParseFeedForInsert(feedContext_, result);
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::DiscoverFeeds(const std::string&, kt::TStream&, TStrings&, TStrings&) {}
+void TtidewellWorkerThreadPrAtomRssFeeds::DiscoverFeeds(const std::string& url, kt::TStream& page, TStrings& urls,
+                                                        TStrings& titles) {
+  Ttidewell_autodiscoverRSSURL discovery;
+  discovery.Discover(url, &page, &titles, &urls);
+}
 
 void TtidewellWorkerThreadPrAtomRssFeeds::HandleMissingStream(int32_t feedId, TErrorCategory& errorCategory,
                                                               std::string& errorText) {
@@ -591,25 +587,14 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ScheduleNextUpdate(int32_t feedId, boo
 
 void TtidewellWorkerThreadPrAtomRssFeeds::HandOver(const TtidewellWorkerEvents::Fire& fire, bool resetOnFailure) {
   if (GetStopRequested()) return;
-  events_.HandOver(
+  WorkerEvents().HandOver(
       fire, [this] { return GetStopRequested(); },
       [this, resetOnFailure](const std::string& message) {
         errorCategory_ = TErrorCategory::ErrUnknown;
         errorText_ = message;
-        events_.FireFatalError(threadId_, errorText_, url_, itemId_, GetJobType());
+        WorkerEvents().FireFatalError(threadId_, errorText_, url_, itemId_, GetJobType());
         if (resetOnFailure) ResetJobState();
       });
-}
-
-bool TtidewellWorkerThreadPrAtomRssFeeds::Synchronize(const std::function<void()>& call) {
-  bool ran = false;
-  HandOver(
-      [&](const TtidewellWorkerHandlers&) {
-        ran = true;
-        call();
-      },
-      false);
-  return ran;
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::SyncStartWorking() {
@@ -693,7 +678,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::SyncDeleteFeed() {
 void TtidewellWorkerThreadPrAtomRssFeeds::SyncFatalError() {
   HandOver(
       [this](const TtidewellWorkerHandlers&) {
-        events_.FireFatalError(threadId_, errorText_, url_, itemId_, GetJobType());
+        WorkerEvents().FireFatalError(threadId_, errorText_, url_, itemId_, GetJobType());
       },
       false);
 }

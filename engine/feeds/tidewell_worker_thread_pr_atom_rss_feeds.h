@@ -56,7 +56,7 @@ struct TQueueJobRec {
   PHttpRawDataReq request = nullptr;
 };
 
-class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, public TtidewellEventWorker {
+class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
  public:
   // A job that stands for no row: dropped unprocessed, and invisible to the
   // kind test.
@@ -101,9 +101,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   // The same for the first job with this item id and kind.
   bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId);
 
-  // TtidewellEventWorker.
-  bool GetWorking() override { return TtidewellWorkerThreadBase::GetWorking(); }
-  TtidewellWorkerEvents& WorkerEvents() override { return events_; }
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
@@ -133,9 +130,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void Execute() override;
   void HandleResponse(TtidewellTrdJobPropClass& result, PHttpRawDataReq rawDataReq, int phase,
                       void* context) override;
-  // The hand-over of the base class's events: through the worker's holder,
-  // nothing once stop is requested.
-  bool Synchronize(const std::function<void()>& call) override;
 
   // The processors, called by HandleResponse (never while stop is
   // requested). feedRecord is the job's loaded feed row, or nullptr.
@@ -252,7 +246,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void PrepareEnclosureJob();
   void EndJob(JobNode*& node);
   void ClearQueueAfterStop();
-  void CopyTransferHandlers();
   void ReportLoopFailure(const std::string& message);
   void FillFeedContext(TConfiguration* settings);
 
@@ -276,7 +269,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void HandOver(const TtidewellWorkerEvents::Fire& fire, bool resetOnFailure = true);
 
   Ttidewell* const owner_;
-  TtidewellWorkerEvents events_;
   TIRoundList jobQueue_;
   platform::Event wakeUp_{false, false};
   std::unique_ptr<TFeeds> feeds_;

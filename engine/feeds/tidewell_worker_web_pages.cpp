@@ -149,7 +149,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::DeliverRawData(TtidewellTrdJobPropClas
       delete request->stream;
       request->stream = nullptr;
     }
-    if (events_.Snapshot().OnRawDataDownloaded) SyncRawDataDownloaded();
+    if (WorkerEvents().Snapshot().OnRawDataDownloaded) SyncRawDataDownloaded();
   } else if (request->deliveryKind == THttpRawDataReq::kStoreInFileCache) {
     // The body may be that file: it is stored before the file is closed.
     StoreInFileCache(result, request);

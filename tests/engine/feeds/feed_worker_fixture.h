@@ -39,14 +39,17 @@ class TestFeedWorker : public TtidewellWorkerThreadPrAtomRssFeeds {
 
   std::string cacheDirectory;
   TStrings discoverable;
+  // Runs the worker's own autodiscovery instead of answering discoverable.
+  bool realDiscovery = false;
   std::atomic<int> insertParses{0};
   std::atomic<int> updateParses{0};
   std::atomic<int> discoveries{0};
 
  protected:
   std::string CacheDirectory() const override { return cacheDirectory; }
-  void DiscoverFeeds(const std::string&, kt::TStream&, TStrings& urls, TStrings& titles) override {
+  void DiscoverFeeds(const std::string& url, kt::TStream& page, TStrings& urls, TStrings& titles) override {
     ++discoveries;
+    if (realDiscovery) return TtidewellWorkerThreadPrAtomRssFeeds::DiscoverFeeds(url, page, urls, titles);
     for (const std::string& url : discoverable) {
       urls.push_back(url);
       titles.push_back("Title of " + url);

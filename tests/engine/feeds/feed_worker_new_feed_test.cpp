@@ -68,6 +68,19 @@ TEST_F(NewFeed, HtmlPageAnnouncingFeedsHandsTheirLinksToTheApplication) {
   EXPECT_EQ(worker_->insertParses.load(), 0);
 }
 
+TEST_F(NewFeed, FeedLinksOfARealPageAreResolvedAgainstItsUrl) {
+  Serve("/blog/", 200, "text/html",
+        "<html><head><link rel=\"alternate\" type=\"application/rss+xml\" title=\"Posts\" href=\"feed.xml\">"
+        "</head><body>Hello</body></html>");
+  StartWorker();
+  worker_->realDiscovery = true;
+  Add("/blog/");
+  ASSERT_TRUE(WaitForJobs(1));
+  ASSERT_EQ(events_.discovered.size(), 1u);
+  EXPECT_EQ(events_.discovered[0], TStrings{Url("/blog/feed.xml")});
+  EXPECT_TRUE(events_.processed.empty());
+}
+
 TEST_F(NewFeed, FeedMarkerOnlyInsideAnHtmlCommentStillRunsAutodiscovery) {
   Serve("/commented.html", 200, "text/html", "<html><!-- old: <rss version=\"2.0\"> --><body/></html>");
   Serve("/real.html", 200, "text/html", "<!-- served as html -->\n<rss version=\"2.0\"><channel/></rss>");
