@@ -24,6 +24,7 @@
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_db_schedule_store.h"
+#include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_update_scheduler.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/feeds.h"
@@ -55,7 +56,7 @@ struct TQueueJobRec {
   PHttpRawDataReq request = nullptr;
 };
 
-class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, public TtidewellEventWorker {
+class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
  public:
   // A job that stands for no row: dropped unprocessed, and invisible to the
   // kind test.
@@ -74,6 +75,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
 
   // Runs Execute on the worker's thread (once).
   void Start();
+  // Stop, then waits until the thread has ended; on the main thread it keeps
+  // running the hand-overs meanwhile. A subclass that overrides virtual
+  // operations calls it first in its own destructor.
+  void StopAndWaitFor();
 
   // A feed job (kind CfeedOperation) for the feed row, appended or put at the
   // head of the queue. Nothing happens once the thread is terminated.
@@ -96,11 +101,12 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   // The same for the first job with this item id and kind.
   bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId);
 
-  // TtidewellEventWorker.
-  bool GetWorking() override { return TtidewellWorkerThreadBase::GetWorking(); }
-  TtidewellWorkerEvents& WorkerEvents() override { return events_; }
 
   Ttidewell* Owner() const { return owner_; }
+  // The process's insert helper, which must outlive the worker; by default
+  // one of this unit's own. REQUIRES: no job is running (set it before the
+  // first job is queued).
+  void SetDbHelper(TtidewellDbHelper& helper);
   // Used by the feed processors for a feed that has no archive size.
   int32_t defaultArchiveSize = 0;
   // Minutes until a feed that answered with an error is tried again.
@@ -124,9 +130,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void Execute() override;
   void HandleResponse(TtidewellTrdJobPropClass& result, PHttpRawDataReq rawDataReq, int phase,
                       void* context) override;
-  // The hand-over of the base class's events: through the worker's holder,
-  // nothing once stop is requested.
-  bool Synchronize(const std::function<void()>& call) override;
 
   // The processors, called by HandleResponse (never while stop is
   // requested). feedRecord is the job's loaded feed row, or nullptr.
@@ -139,8 +142,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
 
   // Feed document processing of a stored feed and of a feed being added
-  // (the latter stores the new feed's id in feedId). feedTitle and items are
-  // filled. The body stream is rewound.
+  // (the latter stores the new feed's id in feedId), by the feed processor.
+  // feedTitle and items are filled. The body stream is rewound.
   virtual void ParseFeedForUpdate(TFeedProperty* feedRecord, WideString& feedTitle, TtidewellTrdJobPropClass& result,
                                   int32_t& items);
   virtual void ParseFeedForInsert(int32_t& feedId, WideString& feedTitle, TtidewellTrdJobPropClass& result,
@@ -160,8 +163,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   // The folder below which the file cache keeps its host folders, ending in
   // a separator; empty when no cache is configured (nothing is stored then).
   virtual std::string CacheDirectory() const;
-  // The insert helper that files the cache rows.
-  virtual TtidewellDbHelper& DbHelper();
+  // The insert helper of the feed processors and the file cache.
+  TtidewellDbHelper& DbHelper() { return *dbHelper_; }
 
   // The hand-over routines: each runs on the main thread while the worker
   // waits, does nothing once stop is requested and calls its handler only
@@ -222,6 +225,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   std::string eTag_;
   WideString enclosureFileName_;
   TFeedProperty* feedRecord_ = nullptr;
+  // The feed processor's state of this worker.
+  std::string xmlBase_;
+  int16_t whitespaceSetting_ = 0;
+  bool reencode_ = false;
 
  private:
   using JobNode = TRoundListNode;
@@ -239,18 +246,22 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void PrepareEnclosureJob();
   void EndJob(JobNode*& node);
   void ClearQueueAfterStop();
-  void CopyTransferHandlers();
   void ReportLoopFailure(const std::string& message);
+  void FillFeedContext(TConfiguration* settings);
 
-  void ProcessNewFeed(TtidewellTrdJobPropClass& result);
   // False when the page was answered by autodiscovery (ProcessFeed ends).
+  bool ProcessNewFeed(TtidewellTrdJobPropClass& result);
   bool ParseUnlessDiscovered(TtidewellTrdJobPropClass& result);
   void RecordFeedFailure(const std::string& message);
-  void StoreEnclosureFailure(TtidewellTrdJobPropClass& result);
-  void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase);
+  void RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc);
+  void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void StoreWebPage(TtidewellTrdJobPropClass& result);
-  bool StoreCacheRow(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, const std::string& hostFolder,
-                     std::string path, bool success);
+  void StoreCacheRow(TtidewellTrdJobPropClass& result, const std::string& hostFolder, std::string path,
+                     TDateTime lastModified, bool success);
+  void DeliverRawData(TtidewellTrdJobPropClass& result, PHttpRawDataReq request);
+  void DisposeRequest(PHttpRawDataReq request);
+  void StartOwnTransaction();
+  void ResetQuery();
   void RollbackQuietly();
 
   // Hands fire over to the main thread; a handler's failure is reported as
@@ -258,7 +269,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   void HandOver(const TtidewellWorkerEvents::Fire& fire, bool resetOnFailure = true);
 
   Ttidewell* const owner_;
-  TtidewellWorkerEvents events_;
   TIRoundList jobQueue_;
   platform::Event wakeUp_{false, false};
   std::unique_ptr<TFeeds> feeds_;
@@ -269,6 +279,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase, pu
   std::atomic<uint32_t> threadId_{0};
   TDbConnWrapper* const connection_;
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
+  TtidewellDbHelper* dbHelper_;
+  TtidewellFeedProcessor processor_;
+  TtidewellFeedContext feedContext_;
 };
 
 }  // namespace tidewell

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+// The feed worker's enclosure processor: keeps the enclosure row's download
+// state in step with the transfer (1 while it runs, 2 when it succeeded, 3
+// when it failed) and reports the outcome.
+#include <exception>
+
+#include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "toolkit/exception.h"
+
+namespace tidewell {
+namespace {
+
+enum : int32_t { kDownloading = 1, kDownloaded = 2, kDownloadFailed = 3 };
+
+bool IsDeliveredCode(int32_t code) { return code == 200 || code == 302 || code == 304; }
+
+}  // namespace
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StartOwnTransaction() {
+  if (!transaction_.InTransaction()) transaction_.StartTransaction();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ResetQuery() {
+  SafeCloseQuery(&query_);
+  query_.SQL.Clear();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq,
+                                                           void*, int phase) {
+  const TDateTime nowUtc = LocalTimeToUTC(Now());
+  try {
+    if (phase == kPhaseEnclosureEnd && !IsDeliveredCode(httpCode_)) {
+      RecordEnclosureFailure(result, nowUtc);
+    } else {
+      StoreEnclosureState(result, phase, nowUtc);
+    }
+  } catch (...) {
+    errorText_ = CurrentExceptionMessage();
+    errorCategory_ = TErrorCategory::ErrDatabaseOp;
+    try {
+      if (transaction_.InTransaction()) transaction_.Commit();
+    } catch (...) {
+    }
+  }
+  if (phase == kPhaseEnclosureEnd && !GetStopRequested()) SyncEnclosureDownloaded();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc) {
+  try {
+    result.CloseStream();
+  } catch (...) {
+  }
+  DeleteFileUni(result.localFileName);
+  try {
+    StartOwnTransaction();
+    ResetQuery();
+    query_.SQL.Add("update Enclosures");
+    query_.SQL.Add("set download_status=?,filelocation=?,downloadStart=?,downloadEnd=?,lasthttpcode=?");
+    query_.SQL.Add("where enclosure_id=?");
+    query_.Params(0).SetInteger(kDownloadFailed);
+    query_.Params(1).SetString("");
+    query_.Params(2).SetDateTime(nowUtc);
+    query_.Params(3).SetDateTime(nowUtc);
+    query_.Params(4).SetInteger(httpCode_);
+    query_.Params(5).SetInteger(itemId_);
+    ExecQueryTimed(&query_, false);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    ResetQuery();
+    RollbackQuietly();
+    throw;
+  }
+  errorText_ = std::string(MessageText(kEnclosureDownloadFailed)) + "\r\n" + result.errorText;
+  if (!GetStopRequested() && WorkerEvents().Snapshot().OnFatalError) SyncFatalError();
+  throw kt::Exception(errorText_);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase,
+                                                              TDateTime nowUtc) {
+  StartOwnTransaction();
+  ResetQuery();
+  query_.SQL.Add("select article_id");
+  query_.SQL.Add("from Enclosures");
+  query_.SQL.Add("where enclosure_id=?");
+  query_.Params(0).SetInteger(itemId_);
+  ExecQueryTimed(&query_, true);
+  // An enclosure without its row tells the progress events no article.
+  parentItemId_ = query_.Eof() ? 0 : query_.Fields(0).AsInteger();
+  ResetQuery();
+  query_.SQL.Add("update Enclosures");
+  query_.SQL.Add("set ");
+  if (phase == kPhaseEnclosureStart) {
+    query_.SQL.Add("download_status=?,filelocation=?,downloadStart=?,downloadEnd=?,lasthttpcode=?");
+  } else {
+    query_.SQL.Add("download_status=?,filelocation=?,downloadEnd=?,lasthttpcode=?");
+  }
+  query_.SQL.Add("where enclosure_id=?");
+  int index = 0;
+  query_.Params(index++).SetInteger(phase == kPhaseEnclosureStart ? kDownloading : kDownloaded);
+  query_.Params(index++).SetWideString(result.localFileName);
+  if (phase == kPhaseEnclosureStart) query_.Params(index++).SetDateTime(nowUtc);
+  query_.Params(index++).SetDateTime(nowUtc);
+  query_.Params(index++).SetInteger(httpCode_);
+  query_.Params(index).SetInteger(itemId_);
+  ExecQueryTimed(&query_, false);
+  SafeUnprepareQuery(&query_);
+  query_.SQL.Clear();
+  transaction_.Commit();
+}
+
+}  // namespace tidewell

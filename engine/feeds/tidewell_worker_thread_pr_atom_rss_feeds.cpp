@@ -1,0 +1,733 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+
+#include <cctype>
+#include <climits>
+#include <exception>
+
+#include "engine/feeds/tidewell_extcmps.h"
+#include "engine/feeds/tidewell_worker_text.h"
+#include "engine/settings/tidewell_globvars.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/main_loop.h"
+#include "platform/system.h"
+#include "toolkit/exception.h"
+
+namespace tidewell {
+namespace {
+
+// The key of the kind and id tests; matchedThreadId receives the processing
+// thread id of the first match, read inside the queue's lock.
+struct TQueueJobKey {
+  TQueueJobTypes kind = TQueueJobTypes::CNoJob;
+  int32_t itemId = 0;
+  bool matched = false;
+  uint32_t matchedThreadId = 0;
+};
+
+TtidewellDbHelper& UnitDbHelper() {
+  static TtidewellDbHelper helper;
+  return helper;
+}
+
+TQueueJobRec* JobOf(TRoundListNode* node) { return static_cast<TQueueJobRec*>(node->item); }
+
+int32_t StreamSize(kt::TStream* stream) {
+  const int64_t size = stream->Size();
+  return static_cast<int32_t>(size > INT32_MAX ? INT32_MAX : size);
+}
+
+}  // namespace
+
+TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewell* owner,
+                                                                         TDbConnWrapper* connection,
+                                                                         TConfiguration* settings,
+                                                                         bool createSuspended,
+                                                                         int32_t connectTimeoutMs)
+    : TtidewellWorkerThreadBase(connection, kReadTimeoutMs, connectTimeoutMs, settings),
+      owner_(owner),
+      jobQueue_(&TtidewellWorkerThreadPrAtomRssFeeds::FreeQueueJobRec),
+      scheduleStore_(transaction_, query_),
+      scheduler_(scheduleStore_),
+      connection_(connection),
+      dbHelper_(&UnitDbHelper()) {
+  scheduler_.Options().stopRequested = [this] { return GetStopRequested(); };
+  FillFeedContext(settings);
+  if (!createSuspended) Start();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settings) {
+  TtidewellFeedContext& c = feedContext_;
+  c.connection = connection_;
+  c.transaction = &transaction_;
+  c.query = &query_;
+  c.dbHelper = dbHelper_;
+  c.settings = settings;
+  c.defaultArchiveSize = &defaultArchiveSize;
+  c.itemId = &itemId_;
+  c.url = &url_;
+  c.contentType = &contentType_;
+  c.userName = &userName_;
+  c.password = &password_;
+  c.commentFeed = &commentFeed_;
+  c.feedTitle = &feedTitle_;
+  c.items = &items_;
+  c.feedOperation = &feedOperation_;
+  c.deletedItems = &deletedItems_;
+  c.errorCategory = &errorCategory_;
+  c.errorText = &errorText_;
+  c.articleIds = &articleIds_;
+  c.articleIdCount = &articleIdCount_;
+  c.articleKeys = &articleKeys_;
+  c.commentFeedId = &commentFeedId_;
+  c.parentArticleId = &parentArticleId_;
+  c.xmlBase = &xmlBase_;
+  c.whitespaceSetting = &whitespaceSetting_;
+  c.reencode = &reencode_;
+  c.StopRequested = [this] { return GetStopRequested(); };
+  c.Terminated = [this] { return Terminated(); };
+  c.SyncFeedProcessed = [this] { SyncFeedProcessed(); };
+  c.SyncNoNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
+  c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
+  // Runs on this thread, with the handler of the moment.
+  c.OnNotArticleIdsBeforeDelete = [this](uint32_t threadId, int32_t feedId, const TDynIntArray& ids) {
+    const TOnNotArticleIdsBeforeDelete handler = WorkerEvents().Snapshot().OnNotArticleIdsBeforeDelete;
+    if (handler) handler(threadId, feedId, ids);
+  };
+  c.ScheduleNextUpdate = [this](int32_t feedId, bool useInterval, int32_t httpCode) {
+    ScheduleNextUpdate(feedId, useInterval, httpCode);
+  };
+  c.ComputeAdaptiveInterval = [this](int32_t feedId, TDateTime& newestDate) {
+    return scheduler_.ComputeAdaptiveInterval(feedId, newestDate);
+  };
+}
+
+TtidewellWorkerThreadPrAtomRssFeeds::~TtidewellWorkerThreadPrAtomRssFeeds() { StopAndWaitFor(); }
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StopAndWaitFor() {
+  Stop();
+  wakeUp_.Set();
+  // A worker may wait in a hand-over: the main thread keeps serving them
+  // until the loop has ended, so joining never deadlocks.
+  if (started_ && platform::MainThread().IsMainThread()) {
+    platform::MainThread().RunUntil([this] { return finished_.load(); }, -1);
+  }
+  WaitFor();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SetDbHelper(TtidewellDbHelper& helper) {
+  dbHelper_ = &helper;
+  feedContext_.dbHelper = dbHelper_;
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::Start() {
+  if (started_.exchange(true)) return;
+  TtidewellWorkerThreadBase::Start();
+}
+
+// ---- The job queue -----------------------------------------------------------
+
+void TtidewellWorkerThreadPrAtomRssFeeds::FreeQueueJobRec(void* item) {
+  auto* job = static_cast<TQueueJobRec*>(item);
+  if (job == nullptr) return;
+  delete job->request;
+  delete job;
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::AddFeedJob(int32_t feedId, bool atFront) {
+  if (Terminated()) return;
+  auto job = std::make_unique<TQueueJobRec>();
+  job->itemId = feedId;
+  job->kind = TQueueJobTypes::CfeedOperation;
+  jobQueue_.Add(job.release(), atFront);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
+                                                 const WideString& targetFolder) {
+  if (Terminated()) return;
+  std::string normalized = url;
+  NormalizeUrl(normalized);
+  auto job = std::make_unique<TQueueJobRec>();
+  job->url = normalized;
+  job->itemId = itemId;
+  job->kind = kind;
+  if (kind == TQueueJobTypes::CgetEnclosure) job->text = targetFolder;
+  jobQueue_.Add(job.release(), true);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::AddRawDataJob(const std::string& url, PHttpRawDataReq request) {
+  if (Terminated()) return false;
+  std::string normalized = url;
+  NormalizeUrl(normalized);
+  auto job = std::make_unique<TQueueJobRec>();
+  job->url = normalized;
+  job->itemId = request != nullptr ? static_cast<int32_t>(request->articleId) : 0;
+  job->kind = TQueueJobTypes::CgetRawData;
+  job->request = request;
+  jobQueue_.Add(job.release(), true);
+  return true;
+}
+
+int32_t TtidewellWorkerThreadPrAtomRssFeeds::GetQueueCount() { return jobQueue_.GetCount(); }
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::MatchQueueJobKind(void* item, void* param) {
+  if (Terminated() || item == nullptr || param == nullptr) return false;
+  const auto* job = static_cast<TQueueJobRec*>(item);
+  auto* key = static_cast<TQueueJobKey*>(param);
+  if (job->kind != key->kind || job->itemId == kNoRowItemId) return false;
+  key->matched = true;
+  key->matchedThreadId = job->processingThreadId;
+  return true;
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::MatchQueueJobIdKind(void* item, void* param) {
+  if (Terminated() || item == nullptr || param == nullptr) return false;
+  const auto* job = static_cast<TQueueJobRec*>(item);
+  auto* key = static_cast<TQueueJobKey*>(param);
+  if (job->kind != key->kind || job->itemId != key->itemId) return false;
+  key->matched = true;
+  key->matchedThreadId = job->processingThreadId;
+  return true;
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsFirstMatchQueued(void* key, const TIRoundList::TMatchMethod& match,
+                                                            int32_t ignoreThreadId) {
+  if (Terminated()) return false;
+  try {
+    jobQueue_.Find(key, match);
+    const auto* found = static_cast<TQueueJobKey*>(key);
+    if (!found->matched) return false;
+    return !(ignoreThreadId >= 1 && found->matchedThreadId == static_cast<uint32_t>(ignoreThreadId));
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId) {
+  TQueueJobKey key;
+  key.kind = kind;
+  return IsFirstMatchQueued(
+      &key, [this](void* item, void* param) { return MatchQueueJobKind(item, param); }, ignoreThreadId);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId) {
+  TQueueJobKey key;
+  key.kind = kind;
+  key.itemId = itemId;
+  return IsFirstMatchQueued(
+      &key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); }, ignoreThreadId);
+}
+
+// ---- The thread loop ---------------------------------------------------------
+
+void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {
+  threadId_ = platform::CurrentThreadId();
+  feedContext_.threadId = threadId_;
+  feedOperation_ = TFeedOpType::cunknown;
+  try {
+    if (connection_ != nullptr) {
+      feeds_ = std::make_unique<TFeeds>(connection_);
+      feeds_->Options = TFeeds::kAdmitCommentFeeds | TFeeds::kAdmitSearchResults;
+    }
+    while (!Terminated()) {
+      try {
+        RunJobs();
+      } catch (...) {
+        ReportLoopFailure(CurrentExceptionMessage());
+      }
+    }
+  } catch (...) {
+    ReportLoopFailure(CurrentExceptionMessage());
+  }
+  feeds_.reset();
+  finished_ = true;
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::RunJobs() {
+  TRoundListNode* node = GetStopRequested() ? nullptr : jobQueue_.TakeFirst();
+  while (node != nullptr && !Terminated()) {
+    const bool standsForNoRow = JobOf(node)->itemId == kNoRowItemId;
+    RunJob(node);
+    if (GetStopRequested()) {
+      ClearQueueAfterStop();
+      break;
+    }
+    if (standsForNoRow) break;
+    node = jobQueue_.TakeFirst();
+    platform::SleepMs(kPauseBetweenJobsMs);
+  }
+  if (!GetStopRequested()) {
+    wakeUp_.WaitFor(kIdleWaitMs);
+  } else if (!Terminated()) {
+    // Between the stop request and the termination nothing is taken; a short
+    // pause keeps the loop from spinning.
+    platform::SleepMs(5);
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ClearQueueAfterStop() {
+  try {
+    jobQueue_.Clear();
+  } catch (...) {
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::RunJob(TRoundListNode* node) {
+  try {
+    TQueueJobRec& job = *JobOf(node);
+    SetWorking(true);
+    userName_.clear();
+    password_.clear();
+    url_.clear();
+    targetFolder_.clear();
+    job.processingThreadId = threadId_.load();
+    itemId_ = job.itemId;
+    if (job.itemId != kNoRowItemId) {
+      const bool prepared = PrepareJob(job);
+      if (!GetStopRequested()) SyncStartWorking();
+      if (!Terminated() && prepared) {
+        Download(url_, ifModifiedSince_, eTag_, userName_, password_, targetFolder_, enclosureFileName_,
+                 pendingRequest_.get(), feedRecord_);
+      }
+    }
+  } catch (...) {
+    EndJob(node);
+    throw;
+  }
+  EndJob(node);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareJob(TQueueJobRec& job) {
+  SetJobType(job.kind);
+  pendingRequest_.reset(job.request);
+  job.request = nullptr;
+  rawDataReq_ = pendingRequest_.get();
+  if (!job.url.empty()) url_ = TrimTrailingUrlMarks(job.url);
+  if (!job.text.empty()) targetFolder_ = job.text;
+  feedRecord_ = nullptr;
+  ifModifiedSince_.clear();
+  eTag_.clear();
+  articleIds_.clear();
+  articleIdCount_ = -1;
+  const TQueueJobTypes kind = job.kind;
+  if (kind == TQueueJobTypes::CgetEnclosure) PrepareEnclosureJob();
+  if (kind == TQueueJobTypes::CfeedOperation || kind == TQueueJobTypes::CgetOpmlData) {
+    if (itemId_ >= 1 && !PrepareFeedJob(job)) return false;
+    if (GetJobType() != TQueueJobTypes::CgetOpmlData) articleIds_.assign(255, 0);
+    articleIdCount_ = 0;
+  }
+  if (kind == TQueueJobTypes::CgetEnclosure) return IsEnclosureActive(itemId_);
+  // A raw-data job needs its request; without one there is nothing to fill.
+  if (kind == TQueueJobTypes::CgetRawData) return pendingRequest_ != nullptr;
+  return true;
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareFeedJob(TQueueJobRec&) {
+  if (feeds_ == nullptr) return false;
+  feeds_->LoadById(itemId_, "[AllowOPML]", 0, 0);
+  if (feeds_->GetCount() != 1) return false;
+  TFeedProperty* feed = feeds_->GetItem(0);
+  url_ = feed->Link;
+  if (UpperCaseAscii(feed->Link).find("DELMARKED:") != std::string::npos) return false;
+  if (LowerCaseAscii(TrimBlanks(feed->Link)) == "archive") return false;
+  if (feed->IsSearchRoot) return false;
+  const bool commentFeedsEnabled = GlobalVars != nullptr && GlobalVars->GetCommentFeedsEnabled();
+  if (feed->IsCommentFeed && !commentFeedsEnabled) return false;
+  openSearch_ = feed->IsSearchResult;
+  openSearchDescription_ = kt::WideToUtf8(feed->OpmlDescr);
+  commentFeed_ = feed->IsCommentFeed;
+  feedTitle_ = feed->Title;
+  if (feed->PageLastModified != -1.0) ifModifiedSince_ = FormatHttpDate(feed->PageLastModified);
+  eTag_ = feed->ETag;
+  userName_ = feed->UserName;
+  password_ = feed->GetPassword();
+  if (feed->IsOpml) SetJobType(TQueueJobTypes::CgetOpmlData);
+  feedRecord_ = feed;
+  return true;
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::PrepareEnclosureJob() {
+  std::string folder = TrimBlanks(kt::WideToUtf8(targetFolder_));
+  if (folder.empty()) folder = platform::ExecutableFolder();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  targetFolder_ = kt::Utf8ToWide(folder);
+  enclosureFileName_ = kt::Utf8ToWide(UrlDocumentToFileName(url_));
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::EndJob(TRoundListNode*& node) {
+  articleIds_.clear();
+  jobQueue_.Remove(node);
+  SetWorking(false);
+  if (!GetStopRequested()) SyncStopWorking();
+  discoveredUrls_.clear();
+  discoveredTitles_.clear();
+  articleKeys_.clear();
+  feedRecord_ = nullptr;
+  if (feeds_ != nullptr && feeds_->GetCount() > 0) feeds_->Clear();
+  itemId_ = -1;
+  url_.clear();
+  feedTitle_.clear();
+  enclosureFileName_.clear();
+  contentType_.clear();
+  contentSize_ = 0;
+  httpCode_ = 0;
+  terminateDownload_ = false;
+  SetJobType(TQueueJobTypes::CNoJob);
+  openSearch_ = false;
+  openSearchDescription_.clear();
+  rawDataReq_ = nullptr;
+  pendingRequest_.reset();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ReportLoopFailure(const std::string& message) {
+  errorCategory_ = TErrorCategory::ErrUnknown;
+  errorText_ = message;
+  try {
+    SyncFatalError();
+  } catch (...) {
+  }
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsEnclosureActive(int32_t enclosureId) {
+  try {
+    transaction_.StartTransaction();
+    SafeCloseQuery(&query_);
+    query_.SQL.Clear();
+    query_.SQL.Add("select e.enclosure_id");
+    query_.SQL.Add("from enclosures e,articles a");
+    query_.SQL.Add("where e.enclosure_id=?");
+    query_.SQL.Add("  and a.id=e.article_id");
+    query_.SQL.Add("  and a.deleted=0");
+    query_.Params(0).SetInteger(enclosureId);
+    ExecQueryTimed(&query_, true);
+    const bool found = !query_.Eof();
+    SafeCloseQuery(&query_);
+    query_.SQL.Clear();
+    transaction_.Commit();
+    return found;
+  } catch (...) {
+    SafeCloseQuery(&query_);
+    RollbackQuietly();
+    return false;
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::RollbackQuietly() {
+  try {
+    if (transaction_.InTransaction()) transaction_.Rollback();
+  } catch (...) {
+  }
+}
+
+// ---- The transfer's result ---------------------------------------------------
+
+void TtidewellWorkerThreadPrAtomRssFeeds::HandleResponse(TtidewellTrdJobPropClass& result, PHttpRawDataReq rawDataReq,
+                                                         int phase, void* context) {
+  contentSize_ = result.Stream() != nullptr ? StreamSize(result.Stream()) : result.contentLength;
+  contentType_ = result.contentType;
+  httpCode_ = result.httpCode;
+  errorText_ = httpCode_ >= 400 ? result.errorText : std::string();
+  localFileName_ = result.localFileName;
+  if (GetStopRequested()) return;
+  switch (GetJobType()) {
+    case TQueueJobTypes::CfeedOperation:
+      ProcessFeed(result, rawDataReq, static_cast<TFeedProperty*>(context));
+      break;
+    case TQueueJobTypes::CgetArticle:
+      ProcessWebPage(result, rawDataReq, context);
+      break;
+    case TQueueJobTypes::CgetEnclosure:
+      ProcessEnclosure(result, rawDataReq, context, phase);
+      break;
+    case TQueueJobTypes::CgetRawData:
+      ProcessRawData(result, rawDataReq, context);
+      break;
+    case TQueueJobTypes::CgetOpmlData:
+      ProcessOPML(result, rawDataReq, context);
+      break;
+    case TQueueJobTypes::CNoJob:
+      break;
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& result, PHttpRawDataReq request,
+                                                      TFeedProperty* feedRecord) {
+  try {
+    const bool stored = feedRecord != nullptr && feedRecord->FeedId != -1;
+    feedOperation_ = stored ? TFeedOpType::cUpdate : TFeedOpType::cInsert;
+    userData_ = request;
+    errorCategory_ = result.error ? TErrorCategory::ErrHttpGet : TErrorCategory::noErrors;
+    errorText_ = result.errorText;
+    items_ = 0;
+    if (result.Stream() == nullptr) {
+      if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
+    } else {
+      result.Stream()->SetPosition(0);
+      if (stored) {
+        ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
+      } else if (!ProcessNewFeed(result)) {
+        return;
+      }
+    }
+  } catch (...) {
+    RecordFeedFailure(CurrentExceptionMessage());
+  }
+  platform::SleepMs(kPauseAfterFeedMs);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessNewFeed(TtidewellTrdJobPropClass& result) {
+  if (result.httpCode == 200) return ParseUnlessDiscovered(result);
+  // A failed transfer without an HTTP answer (code -1, 0 or the like) is a
+  // failure too, not a quiet success.
+  if (result.httpCode > 304 || (result.error && result.httpCode != 304)) throw kt::Exception("");
+  return true;
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::ParseUnlessDiscovered(TtidewellTrdJobPropClass& result) {
+  if (!result.finalUrl.empty()) url_ = result.finalUrl;
+  if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) {
+    ParseFeedForInsert(itemId_, feedTitle_, result, items_);
+    return true;
+  }
+  kt::TStream& body = *result.Stream();
+  std::string text(static_cast<size_t>(body.Size()), '\0');
+  body.SetPosition(0);
+  body.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+  body.SetPosition(0);
+  const std::string upperUrl = UpperCaseAscii(url_);
+  const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
+  if (namedAsFeed || LooksLikeFeed(text)) {
+    ParseFeedForInsert(itemId_, feedTitle_, result, items_);
+    return true;
+  }
+  bool found = false;
+  try {
+    kt::TMemoryStream copy;
+    copy.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+    copy.SetPosition(0);
+    DiscoverFeeds(url_, copy, discoveredUrls_, discoveredTitles_);
+    found = !discoveredUrls_.empty();
+    if (found) SyncFeedAutoDiscovery();
+  } catch (...) {
+    body.SetPosition(0);
+    discoveredUrls_.clear();
+    discoveredTitles_.clear();
+    throw;
+  }
+  body.SetPosition(0);
+  discoveredUrls_.clear();
+  discoveredTitles_.clear();
+  if (!found) RaiseMessage(kNoRssUrlsFound, url_);
+  return false;
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::RecordFeedFailure(const std::string& message) {
+  errorCategory_ = TErrorCategory::ErrUnknown;
+  // A failure without earlier text keeps the message alone.
+  if (errorText_.empty()) {
+    errorText_ = message;
+  } else if (errorText_ != message) {
+    errorText_ = errorText_ + ";" + message;
+  }
+  try {
+    articleIds_.clear();
+    articleIdCount_ = -1;
+    items_ = 0;
+    if (!GetStopRequested()) SyncFeedProcessed();
+    if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
+  } catch (...) {
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass&, PHttpRawDataReq, void*) {
+  // Subscription lists are read elsewhere; the list is only rescheduled so
+  // that it is not fetched again at once.
+  if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
+}
+
+// The processor works on the worker's own fields through the context, which
+// are the ones handed in here.
+void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForUpdate(TFeedProperty* feedRecord, WideString&,
+                                                             TtidewellTrdJobPropClass& result, int32_t&) {
+  processor_.ParseFeedForUpdate(feedContext_, *feedRecord, result);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForInsert(int32_t&, WideString&, TtidewellTrdJobPropClass& result,
+                                                             int32_t&) {
+  processor_.ParseFeedForInsert(feedContext_, result);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::DiscoverFeeds(const std::string& url, kt::TStream& page, TStrings& urls,
+                                                        TStrings& titles) {
+  Ttidewell_autodiscoverRSSURL discovery;
+  discovery.Discover(url, &page, &titles, &urls);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::HandleMissingStream(int32_t feedId, TErrorCategory& errorCategory,
+                                                              std::string& errorText) {
+  try {
+    ScheduleNextUpdate(feedId, true, httpCode_);
+  } catch (...) {
+    const std::string message = CurrentExceptionMessage();
+    RollbackQuietly();
+    errorCategory = TErrorCategory::ErrDatabaseOp;
+    errorText = message;
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ScheduleNextUpdate(int32_t feedId, bool useInterval, int32_t httpCode) {
+  scheduler_.Options().commentFeed = commentFeed_;
+  scheduler_.Options().errorRetryInterval = errorRetryInterval;
+  scheduler_.ScheduleNextUpdate(feedId, useInterval, httpCode);
+}
+
+// ---- Hand-over to the main thread ---------------------------------------------
+
+void TtidewellWorkerThreadPrAtomRssFeeds::HandOver(const TtidewellWorkerEvents::Fire& fire, bool resetOnFailure) {
+  if (GetStopRequested()) return;
+  WorkerEvents().HandOver(
+      fire, [this] { return GetStopRequested(); },
+      [this, resetOnFailure](const std::string& message) {
+        errorCategory_ = TErrorCategory::ErrUnknown;
+        errorText_ = message;
+        WorkerEvents().FireFatalError(threadId_, errorText_, url_, itemId_, GetJobType());
+        if (resetOnFailure) ResetJobState();
+      });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncStartWorking() {
+  HandOver(
+      [this](const TtidewellWorkerHandlers& h) {
+        if (h.OnStartWorking) h.OnStartWorking(threadId_, itemId_, url_, GetQueueCount(), GetJobType());
+      },
+      false);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncStopWorking() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnStopWorking) h.OnStopWorking(threadId_, itemId_, url_, GetQueueCount(), GetJobType());
+  });
+  // The worker waits meanwhile, so resetting here is what the main thread
+  // would do after the handler.
+  ResetJobState();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncNoNeedForUpdate() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnNoNeedForUpdate) h.OnNoNeedForUpdate(itemId_, feedTitle_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncArticleWebPageDownLoaded() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnArticleWebPageDownLoaded)
+      h.OnArticleWebPageDownLoaded(threadId_, itemId_, url_, contentSize_, errorCategory_, errorText_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncFeedAutoDiscovery() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnFeedAutoDiscovery) h.OnFeedAutoDiscovery(url_, discoveredUrls_, discoveredTitles_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncFeedProcessed() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnFeedProcessed)
+      h.OnFeedProcessed(threadId_, GetQueueCount(), url_, itemId_, feedTitle_, items_, feedOperation_, userData_,
+                        httpCode_, deletedItems_, errorCategory_, errorText_, articleIds_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncEnclosureDownloaded() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnEnclosureDownloaded)
+      h.OnEnclosureDownloaded(threadId_, static_cast<uint32_t>(itemId_), url_, contentSize_, contentType_,
+                              localFileName_, errorCategory_, errorText_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncFeedsAddToOpml() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnFeedsAddToOpml)
+      h.OnFeedsAddToOpml(static_cast<int32_t>(threadId_), itemId_, url_, feedTitle_, feedsAddedToOpml_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncFeedsDeleteFromOpml() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnFeedsDeleteFromOpml)
+      h.OnFeedsDeleteFromOpml(static_cast<int32_t>(threadId_), itemId_, url_, feedTitle_, feedsRemovedFromOpml_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncNeedToRefreshFolders() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnNeedToRefreshFolders) h.OnNeedToRefreshFolders(static_cast<int32_t>(threadId_), itemId_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncDeleteFeed() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnDeleteFeed) deleteAnswer_ = h.OnDeleteFeed(static_cast<int32_t>(threadId_), deleteFeedId_, deleteEnded_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncFatalError() {
+  HandOver(
+      [this](const TtidewellWorkerHandlers&) {
+        WorkerEvents().FireFatalError(threadId_, errorText_, url_, itemId_, GetJobType());
+      },
+      false);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncRawDataDownloaded() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnRawDataDownloaded)
+      h.OnRawDataDownloaded(static_cast<int32_t>(threadId_), url_, errorText_, httpCode_, contentType_, contentSize_,
+                            kt::WideToUtf8(localFileName_), static_cast<PHttpRawDataReq>(userData_));
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncCacheTriggerURLRemapSubItemDownload() {
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnCacheTriggerURLRemapSubItemDownload)
+      h.OnCacheTriggerURLRemapSubItemDownload(static_cast<int32_t>(threadId_), url_, itemId_, cachedItemId_,
+                                              kt::WideToUtf8(localFileName_));
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::SyncNewCommentFeedCreated() {
+  if (itemId_ < 1 || commentFeedId_ < 1) return;
+  HandOver([this](const TtidewellWorkerHandlers& h) {
+    if (h.OnNewCommentFeedCreated) h.OnNewCommentFeedCreated(threadId_, itemId_, commentFeedId_, parentArticleId_);
+  });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ResetJobState() {
+  try {
+    SafeCloseQuery(&query_);
+    query_.SQL.Clear();
+  } catch (...) {
+  }
+  cachedItemId_ = 0;
+  feedTitle_.clear();
+  localFileName_.clear();
+  feedOperation_ = TFeedOpType::cunknown;
+  httpCode_ = 0;
+  contentType_.clear();
+  contentSize_ = 0;
+  errorCategory_ = TErrorCategory::noErrors;
+  targetFolder_.clear();
+  parentItemId_ = 0;
+  deletedItems_ = 0;
+  commentFeedId_ = 0;
+  parentArticleId_ = 0;
+  openSearch_ = false;
+  commentFeed_ = false;
+  openSearchDescription_.clear();
+}
+
+}  // namespace tidewell
