@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/db/tidewell_db_helper_instance.h"
+#include "engine/feeds/tidewell_feed_pool_worker.h"
 #include "engine/tidewell_msg.h"
 #include "platform/file_ops.h"
 #include "platform/system.h"
@@ -26,10 +27,6 @@ bool IsServerPath(const std::string& path) {
   const auto slash = path.find_first_of("/\\");
   return slash == std::string::npos || colon < slash;
 }
-
-// Until the feed worker is linked in, an engine made without a factory runs
-// without workers.
-TtidewellWorkerFactory DefaultWorkerFactory() { return {}; }
 
 }  // namespace
 
@@ -86,8 +83,7 @@ void Ttidewell::MakeConnections() {
 }
 
 void Ttidewell::MakeWorkers(const TtidewellWorkerFactory& factory) {
-  const TtidewellWorkerFactory make = factory ? factory : DefaultWorkerFactory();
-  if (!make) return;
+  const TtidewellWorkerFactory make = factory ? factory : FeedWorkerFactory();
   for (int slot = 0; slot < threadCount_; ++slot) {
     workers_.push_back(make(*this, slot));
     CopyHandlersTo(workers_.back()->EventWorker());

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+// The feed worker as a worker of the engine's pool: made on the engine's
+// workers' connection and configuration, filing through the process's insert
+// helper, running from construction.
+#pragma once
+
+#include <memory>
+
+#include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/tidewell_pool_worker.h"
+
+namespace tidewell {
+
+class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
+ public:
+  // REQUIRES: the engine's insert helper exists.
+  explicit TtidewellFeedPoolWorker(Ttidewell& engine);
+
+  void AddFeedJob(int32_t feedId, bool atFront) override { worker_->AddFeedJob(feedId, atFront); }
+  void AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind, const WideString& targetFolder) override {
+    worker_->AddJob(url, itemId, kind, targetFolder);
+  }
+  int32_t GetQueueCount() override { return worker_->GetQueueCount(); }
+  bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId) override {
+    return worker_->IsJobKindQueued(kind, ignoreThreadId);
+  }
+  bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId) override {
+    return worker_->IsJobQueued(itemId, kind, ignoreThreadId);
+  }
+  void RequestStop() override { worker_->RequestStop(); }
+  void Stop() override { worker_->Stop(); }
+  void WaitFor() override { worker_->WaitFor(); }
+  TtidewellEventWorker& EventWorker() override { return *worker_; }
+
+  TtidewellWorkerThreadPrAtomRssFeeds& Worker() { return *worker_; }
+
+ private:
+  std::unique_ptr<TtidewellWorkerThreadPrAtomRssFeeds> worker_;
+};
+
+// The engine's default: a TtidewellFeedPoolWorker per slot.
+TtidewellWorkerFactory FeedWorkerFactory();
+
+}  // namespace tidewell
