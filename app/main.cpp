@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include <QApplication>
 #include <QTimer>
-#include <QWidget>
 
+#include "app/main_form.h"
 #include "platform/main_loop.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  QApplication::setApplicationName("Larkspur Podcast Downloader");
+  QApplication::setApplicationDisplayName("Larkspur Podcast Downloader");
   platform::MainThread().BindToCurrentThread();
-  // Hand-overs from the engine's workers run on Qt's event loop.
+  // The engine's workers hand their events to the main thread: they run from
+  // Qt's event loop, at once when they arrive and with the engine's timers.
   platform::MainThread().SetWakeup([] {
     QMetaObject::invokeMethod(qApp, [] { platform::MainThread().Pump(); }, Qt::QueuedConnection);
   });
@@ -16,12 +19,12 @@ int main(int argc, char* argv[]) {
   QObject::connect(&pump, &QTimer::timeout, [] { platform::MainThread().Pump(); });
   pump.start(20);
 
-  QWidget window;
-  window.setWindowFlags(Qt::FramelessWindowHint);
-  window.setWindowTitle("Larkspur Podcast Downloader");
-  window.resize(480, 220);
-  window.show();
-  const int result = application.exec();
+  int result = 0;
+  {
+    larkspur::TForm1 form;
+    form.show();
+    result = application.exec();
+  }
   platform::MainThread().Shutdown();
   return result;
 }

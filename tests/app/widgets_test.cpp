@@ -9,21 +9,12 @@
 
 #include "app/dusk_gradient_panel.h"
 #include "app/larkspur_button.h"
+#include "qt_application.h"
 
 namespace larkspur {
 namespace {
 
-// One application object for the whole test program, on Qt's offscreen
-// platform. It is never destroyed: tearing it down among the other statics
-// at exit would outlive parts of Qt it depends on.
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "app_tests";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+using testing::App;
 
 QImage Render(QWidget& widget) {
   QImage image(widget.size(), QImage::Format_RGB32);

@@ -1,0 +1,300 @@
+// SPDX-License-Identifier: MIT
+#include "app/main_form.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScreen>
+#include <QStyle>
+#include <QWindow>
+#include <exception>
+#include <filesystem>
+
+#include "engine/model/enclosures.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/system.h"
+
+namespace larkspur {
+namespace {
+
+using tidewell::TDynIntArray;
+using tidewell::TQueueJobTypes;
+
+constexpr const char* kUserKey = "HKCU=\\SOFTWARE\\Policies\\Pinwheel[RWC]";
+constexpr const char* kMachineKey = "HKLM=\\SOFTWARE\\Pinwheel[R]";
+constexpr const char* kLoginName = "sysdba";
+constexpr const char* kPassword = "plumtrove";
+constexpr const char* kTagProperty = "tag";
+constexpr int kMaxSubscribedFeed = 10;
+
+std::string ProgramFolder(const std::string& given) {
+  std::string folder = given.empty() ? platform::ExecutableFolder() : given;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+std::string MessageOf(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+int64_t BarTag(const QProgressBar& bar) { return bar.property(kTagProperty).toLongLong(); }
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, parent);
+  label->move(left, top);
+  label->setAttribute(Qt::WA_TranslucentBackground);
+  return label;
+}
+
+QProgressBar* MakeBar(QWidget* parent, int top) {
+  auto* bar = new QProgressBar(parent);
+  bar->setGeometry(16, top, 528, 16);
+  bar->setTextVisible(false);
+  bar->setProperty(kTagProperty, 0);
+  return bar;
+}
+
+}  // namespace
+
+TForm1::TForm1(TForm1Options options, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)), frssengine(std::make_unique<tidewell::Ttidewell>()) {
+  BuildWidgets();
+  Timer1.setInterval(kEnclosurePassMs);
+  QObject::connect(&Timer1, &QTimer::timeout, [this] { trigger_enclosure_downloads(); });
+  frssengine->SetOnDownloading([this](uint32_t threadId, int32_t done, int32_t total, const std::string& url, int32_t,
+                                      int32_t, TQueueJobTypes jobType,
+                                      bool&) { frssengineDownloading(threadId, done, total, url, jobType); });
+  frssengine->SetOnEnclosureDownloaded(
+      [this](uint32_t threadId, uint32_t, const std::string&, int32_t, const std::string&, const kt::WideString&,
+             tidewell::TErrorCategory, const std::string&) { frssengineEnclosureDownloaded(threadId); });
+  frssengine->SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const kt::WideString&,
+                                        int32_t items, tidewell::TFeedOpType, void*, int32_t, int32_t,
+                                        tidewell::TErrorCategory, const std::string&,
+                                        const TDynIntArray&) { frssengineFeedProcessed(items); });
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  Timer1.stop();
+  // The engine stops its workers before the widgets its events update go.
+  frssengine.reset();
+}
+
+void TForm1::BuildWidgets() {
+  setWindowTitle("Podcast Downloader");
+  setFont(QFont("Tahoma", 8));
+  resize(560, 189);
+  if (QScreen* screen = QApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+
+  panel_information = new TduskgradientPanel(this);
+  panel_information->setGeometry(rect());
+  panel_information->SetBeginColor(QColor(0xA0, 0xA0, 0xA4));
+  panel_information->SetEndColor(QColor(0xC0, 0xC0, 0xC0));
+  panel_information->OnMouseDown = [this](QMouseEvent* event) {
+    // The borderless window is dragged by its panel.
+    if (event->button() == Qt::LeftButton && windowHandle() != nullptr) windowHandle()->startSystemMove();
+  };
+
+  QFont title("Trebuchet MS");
+  title.setBold(true);
+  title.setPixelSize(15);
+  TntLabel2 = MakeLabel(panel_information, "Larkspur Podcast Downloader", 17, 7);
+  TntLabel2->setFont(title);
+  TntLabel2->setStyleSheet("color: white");
+  TntLabel1 = MakeLabel(panel_information, "Larkspur Podcast Downloader", 16, 6);
+  TntLabel1->setFont(title);
+  Image1 = new QLabel(panel_information);
+  Image1->setGeometry(512, 8, 32, 32);
+  Image1->setPixmap(style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(32, 32));
+  Label2 = MakeLabel(panel_information, "", 16, 56);
+  Label2->setFixedWidth(528);
+  ProgressBar1 = MakeBar(panel_information, 72);
+  Label3 = MakeLabel(panel_information, "", 16, 96);
+  Label3->setFixedWidth(528);
+  ProgressBar2 = MakeBar(panel_information, 112);
+  Label4 = MakeLabel(panel_information, "Podcasts are downloaded to \"downloads\" subfolder", 16, 136);
+  Label1 = MakeLabel(panel_information, "Example of custom programmed application based on Larkspur platform", 16, 160);
+  LarkspurButton1 = new TLarkspurButton(panel_information);
+  LarkspurButton1->SetCaption("Close");
+  LarkspurButton1->SetBackColor(QColor(0xA0, 0xA0, 0xA4));
+  LarkspurButton1->move(width() - LarkspurButton1->PreferredWidth() - 12, height() - 28);
+  LarkspurButton1->OnClick = [this] {
+    if (options_.terminate) return options_.terminate();
+    QApplication::quit();
+  };
+}
+
+void TForm1::FormCreate() {
+  Label2->clear();
+  Label3->clear();
+  try {
+    frssengine->Configuration()->LoadFromKeys({kUserKey, kMachineKey});
+    programFolder_ = ProgramFolder(options_.programFolder);
+    try {
+      OpenDatabase();
+    } catch (...) {
+      const QString text = "Application cannot start. Detailed error message is following:\r" + QString(64, '-') +
+                           "\r" + QString::fromStdString(MessageOf(std::current_exception()));
+      options_.showMessage ? options_.showMessage(text) : void(QMessageBox::critical(this, windowTitle(), text));
+      options_.terminate ? options_.terminate() : QApplication::quit();
+      return;
+    }
+    SubscribeConfiguredFeeds();
+    frssengine->SetSmartUpdateActive(true);
+    setWindowFlags(Qt::FramelessWindowHint);
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(rect()), 7.5, 7.5);
+    setMask(QRegion(outline.toFillPolygon().toPolygon()));
+    frssengine->ResetEnclosureDownloads();
+    trigger_enclosure_downloads();
+  } catch (...) {
+    const QString text = "Could not start application correctly";
+    options_.showMessage ? options_.showMessage(text) : void(QMessageBox::warning(this, windowTitle(), text));
+  }
+}
+
+void TForm1::OpenDatabase() {
+  frssengine->SetDbLoginname(kLoginName);
+  frssengine->SetDbPassword(kPassword);
+  std::string fileName;
+  std::string errorText;
+  frssengine->CreateDatabase(programFolder_ + "/", kLoginName, kPassword, fileName, errorText);
+  if (!errorText.empty()) throw kt::Exception(errorText);
+  frssengine->SetConnected(true);
+  std::string text;
+  frssengine->CreateTables(text);
+}
+
+bool TForm1::DatabaseHasFeeds() {
+  tidewell::TTranWrapper* transaction = tidewell::NewTransaction(true);
+  tidewell::TQueryWrapper* query = tidewell::NewQuery(true);
+  bool any = false;
+  try {
+    frssengine->BindTransaction(transaction, false);
+    query->SetTransaction(transaction);
+    query->SQL.Add("select first 1 feed_id from feeds where link not like 'DELMARKED:%'");
+    tidewell::ExecQueryTimed(query, true);
+    any = !query->Eof();
+    tidewell::SafeCloseQuery(query);
+    transaction->Commit();
+  } catch (...) {
+    tidewell::SafeCloseQuery(query);
+    if (transaction->InTransaction()) transaction->Rollback();
+    tidewell::ReleaseQuery(query);
+    tidewell::ReleaseTransaction(transaction);
+    throw;
+  }
+  tidewell::ReleaseQuery(query);
+  tidewell::ReleaseTransaction(transaction);
+  return any;
+}
+
+void TForm1::SubscribeConfiguredFeeds() {
+  if (DatabaseHasFeeds()) return;
+  tidewell::TConfiguration& settings = *frssengine->Configuration();
+  for (int i = 0; i <= kMaxSubscribedFeed; ++i) {
+    std::string url;
+    settings.ReadMiscString("subscribefeed" + std::to_string(i), "", url, true);
+    if (url.empty()) continue;
+    const int32_t feedId = frssengine->AddFeed(u"Feed", url, u"");
+    tidewell::TFeeds* feeds = frssengine->GetFeeds();
+    feeds->LoadById(feedId, "", 0, 0);
+    if (feeds->GetCount() == 0) continue;
+    try {
+      feeds->GetItem(0)->SetUpdateInterval(settings.ReadMiscInteger("defaultupdateinterval", 10));
+    } catch (const std::exception&) {
+      // A feed without its interval still updates at the default one.
+    }
+    frssengine->UpdateFeed(feedId);
+  }
+}
+
+void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
+  std::unique_ptr<tidewell::TFilter> filter = frssengine->NewFilter();
+  filter->SetField(u"enclosures");
+  auto* status = new tidewell::TFilter(nullptr, true, false);
+  status->OperType = 13;
+  status->SetField(u"enclosures.download_status");
+  status->SetDataType(2);
+  status->AddValue(u"0");
+  status->Parent = filter.get();
+  filter->Conditions->Add(status);
+  std::unique_ptr<tidewell::TArticlesByFilter> articles;
+  tidewell::TFilterLoadRequest request;
+  request.rowCount = kArticleLimit;
+  frssengine->GetArticlesByFilter(articles, filter.get(), request, frssengine->OwnerId());
+  for (int32_t i = 0; articles && i < articles->GetCount(); ++i) {
+    tidewell::TEnclosures& enclosures = *articles->GetItem(i)->Enclosures;
+    enclosures.Load("", 0);
+    for (int32_t e = 0; e < enclosures.GetCount(); ++e) {
+      const tidewell::TEnclosuresProperty& enclosure = *enclosures.GetItem(e);
+      if (enclosure.DownloadStatus != 0 || !queuedUrls_.insert(enclosure.Url).second) continue;
+      ids.push_back(enclosure.EnclosureId);
+    }
+  }
+}
+
+void TForm1::trigger_enclosure_downloads() {
+  Timer1.stop();
+  try {
+    TDynIntArray ids;
+    CollectNewEnclosures(ids);
+    if (!ids.empty()) {
+      const std::string folder = programFolder_ + "/downloads/";
+      std::filesystem::create_directories(folder);
+      frssengine->DownloadEnclosures(ids, kt::Utf8ToWide(folder));
+    }
+  } catch (const std::exception&) {
+    // A failed pass is tried again at the next period: the timer is re-armed
+    // below, so downloads never stop until a feed happens to bring news.
+  }
+  Timer1.start();
+}
+
+void TForm1::frssengineFeedProcessed(int32_t items) {
+  if (items > 0) trigger_enclosure_downloads();
+}
+
+bool TForm1::ClaimOrUpdateBar(QProgressBar& bar, QLabel& label, uint32_t threadId, int32_t done, int32_t total,
+                              const std::string& url, bool claim) {
+  const int64_t tag = BarTag(bar);
+  if (claim ? tag != 0 : (tag < 0 || tag != threadId)) return false;
+  if (claim) {
+    bar.setProperty(kTagProperty, static_cast<qlonglong>(threadId));
+    label.setText(QString::fromStdString("Downloading " + url));
+  }
+  bar.setMaximum(std::max(total, 0));
+  bar.setValue(std::min(std::max(done, 0), std::max(total, 0)));
+  return true;
+}
+
+void TForm1::frssengineDownloading(uint32_t threadId, int32_t bytesDownloaded, int32_t bytesTotal,
+                                   const std::string& url, TQueueJobTypes jobType) {
+  if (jobType != TQueueJobTypes::CgetEnclosure) return;
+  for (bool claim : {false, true}) {
+    if (ClaimOrUpdateBar(*ProgressBar1, *Label2, threadId, bytesDownloaded, bytesTotal, url, claim)) return;
+    if (ClaimOrUpdateBar(*ProgressBar2, *Label3, threadId, bytesDownloaded, bytesTotal, url, claim)) return;
+  }
+}
+
+void TForm1::frssengineEnclosureDownloaded(uint32_t threadId) {
+  for (int index : {0, 1}) {
+    QProgressBar& bar = Bar(index);
+    const int64_t tag = BarTag(bar);
+    if (tag < 0 || tag != threadId) continue;
+    bar.setProperty(kTagProperty, 0);
+    bar.setValue(0);
+    BarLabel(index).clear();
+  }
+}
+
+}  // namespace larkspur

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+// The application window: on start it opens or creates the database beside
+// the program, subscribes the feeds named in the configuration when the
+// database has none, lets the engine's update timer refresh the feeds, and
+// downloads every new enclosure into "downloads", showing up to two
+// downloads at a time. Lives on the GUI thread, which is also the engine's
+// main thread.
+#pragma once
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "app/dusk_gradient_panel.h"
+#include "app/larkspur_button.h"
+#include "engine/tidewell.h"
+
+namespace larkspur {
+
+struct TForm1Options {
+  // The folder of the database and of "downloads"; empty: the program's.
+  std::string programFolder;
+  // Shows a start-up message; empty: a message box.
+  std::function<void(const QString&)> showMessage;
+  // Ends the application; empty: the Qt application quits.
+  std::function<void()> terminate;
+};
+
+class TForm1 : public QWidget {
+ public:
+  static constexpr int kEnclosurePassMs = 300000;
+  static constexpr int kArticleLimit = 1000;
+
+  explicit TForm1(TForm1Options options = {}, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The enclosure pass: hands every enclosure not yet downloaded, and not
+  // yet handed over in this run, to the engine.
+  void trigger_enclosure_downloads();
+
+  tidewell::Ttidewell& Engine() { return *frssengine; }
+  const std::set<std::string>& QueuedUrls() const { return queuedUrls_; }
+  QProgressBar& Bar(int index) { return index == 0 ? *ProgressBar1 : *ProgressBar2; }
+  QLabel& BarLabel(int index) { return index == 0 ? *Label2 : *Label3; }
+  bool EnclosureTimerActive() const { return Timer1.isActive(); }
+
+ private:
+  void BuildWidgets();
+  void FormCreate();
+  void OpenDatabase();
+  void SubscribeConfiguredFeeds();
+  bool DatabaseHasFeeds();
+  void CollectNewEnclosures(tidewell::TDynIntArray& ids);
+  void frssengineDownloading(uint32_t threadId, int32_t bytesDownloaded, int32_t bytesTotal, const std::string& url,
+                             tidewell::TQueueJobTypes jobType);
+  void frssengineEnclosureDownloaded(uint32_t threadId);
+  void frssengineFeedProcessed(int32_t items);
+  bool ClaimOrUpdateBar(QProgressBar& bar, QLabel& label, uint32_t threadId, int32_t done, int32_t total,
+                        const std::string& url, bool claim);
+
+  TForm1Options options_;
+  std::string programFolder_;
+  // Every enclosure URL handed to the engine in this run.
+  std::set<std::string> queuedUrls_;
+
+  TduskgradientPanel* panel_information = nullptr;
+  QLabel* TntLabel1 = nullptr;
+  QLabel* TntLabel2 = nullptr;
+  QLabel* Image1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QProgressBar* ProgressBar2 = nullptr;
+  TLarkspurButton* LarkspurButton1 = nullptr;
+  QTimer Timer1;
+  std::unique_ptr<tidewell::Ttidewell> frssengine;
+};
+
+}  // namespace larkspur
