@@ -1,12 +1,49 @@
 // SPDX-License-Identifier: MIT
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "app/main_form.h"
 #include "platform/main_loop.h"
 
+namespace {
+
+// SIGTERM and SIGINT end the application through its event loop, so the
+// engine stops its workers and closes the database as on "Close". The
+// signals are blocked in every thread (they inherit the mask from here) and
+// read from a descriptor instead: a handler interrupting the database
+// library's threads leaves its last detach spinning.
+int BlockStopSignals() {
+  sigset_t stop_set;
+  sigemptyset(&stop_set);
+  sigaddset(&stop_set, SIGTERM);
+  sigaddset(&stop_set, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_set, nullptr);
+  return signalfd(-1, &stop_set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+void QuitOnStopSignals(int descriptor) {
+  if (descriptor < 0) return;
+  auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, [descriptor] {
+    signalfd_siginfo info;
+    while (::read(descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    }
+    QApplication::quit();
+  });
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  const int stopSignals = BlockStopSignals();
   QApplication application(argc, argv);
+  QuitOnStopSignals(stopSignals);
   QApplication::setApplicationName("Larkspur Podcast Downloader");
   QApplication::setApplicationDisplayName("Larkspur Podcast Downloader");
   platform::MainThread().BindToCurrentThread();
