@@ -60,28 +60,29 @@ std::unique_ptr<tidewell::TDbConnWrapper> FirebirdTestDatabase::Connect() const 
   return connection;
 }
 
-void FirebirdTestDatabase::Execute(const std::string& sql) {
-  tidewell::TTranWrapper transaction(connection_.get());
-  transaction.StartTransaction();
-  tidewell::TQueryWrapper statement;
-  statement.SetTransaction(&transaction);
-  statement.SQL.Add(sql);
-  statement.ExecQuery();
-  statement.Close();
-  transaction.Commit();
-}
+void FirebirdTestDatabase::Execute(const std::string& sql) { RunStatement(*connection_, sql); }
 
 int64_t FirebirdTestDatabase::QueryInt64(const std::string& sql) {
-  tidewell::TTranWrapper transaction(connection_.get());
+  int64_t value = 0;
+  RunStatement(*connection_, sql, [&](tidewell::TQueryWrapper& statement) {
+    if (!statement.Eof()) value = statement.Fields(0).AsInt64();
+  });
+  return value;
+}
+
+void RunStatement(tidewell::TDbConnWrapper& connection, const std::string& sql,
+                  const std::function<void(tidewell::TQueryWrapper& statement)>& read,
+                  const std::function<void(tidewell::TQueryWrapper& statement)>& bind) {
+  tidewell::TTranWrapper transaction(&connection);
   transaction.StartTransaction();
   tidewell::TQueryWrapper statement;
   statement.SetTransaction(&transaction);
   statement.SQL.Add(sql);
+  if (bind) bind(statement);
   statement.ExecQuery();
-  const int64_t value = statement.Eof() ? 0 : statement.Fields(0).AsInt64();
+  if (read) read(statement);
   statement.Close();
   transaction.Commit();
-  return value;
 }
 
 }  // namespace testing_support

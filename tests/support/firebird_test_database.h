@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,12 @@ namespace testing_support {
 // Points FIREBIRD_LOCK at a folder of this process, once per process. The
 // folder is removed, and the engine shut down, when the process exits.
 void UsePrivateFirebirdLockFolder();
+
+// Runs sql on connection in a transaction of its own, hands the executed
+// statement (on its first row, for a select) to read, and commits.
+void RunStatement(tidewell::TDbConnWrapper& connection, const std::string& sql,
+                  const std::function<void(tidewell::TQueryWrapper& statement)>& read = {},
+                  const std::function<void(tidewell::TQueryWrapper& statement)>& bind = {});
 
 class FirebirdTestDatabase {
  public:

@@ -34,15 +34,10 @@ std::string RunIsql(const FirebirdTestDatabase& db, const std::string& script) {
 }
 
 std::string QueryText(FirebirdTestDatabase& db, const std::string& sql) {
-  TTranWrapper transaction(&db.Connection());
-  TQueryWrapper query;
-  query.SetTransaction(&transaction);
-  transaction.StartTransaction();
-  query.SQL.SetText(sql);
-  query.ExecQuery();
-  const std::string text = query.Eof() ? "" : query.Fields(0).AsString();
-  query.Close();
-  transaction.Commit();
+  std::string text;
+  testing_support::RunStatement(db.Connection(), sql, [&](TQueryWrapper& row) {
+    if (!row.Eof()) text = row.Fields(0).AsString();
+  });
   return text;
 }
 

@@ -41,27 +41,12 @@ ModelTestDatabase::ModelTestDatabase() {
 
 ModelTestDatabase::~ModelTestDatabase() { connection_.reset(); }
 
-void ModelTestDatabase::Execute(const std::string& sql) {
-  tidewell::TTranWrapper transaction(connection_.get());
-  transaction.StartTransaction();
-  tidewell::TQueryWrapper statement;
-  statement.SetTransaction(&transaction);
-  statement.SQL.Add(sql);
-  statement.ExecQuery();
-  statement.Close();
-  transaction.Commit();
-}
+void ModelTestDatabase::Execute(const std::string& sql) { testing_support::RunStatement(*connection_, sql); }
 
 int32_t ModelTestDatabase::InsertReturning(const std::string& sql) {
-  tidewell::TTranWrapper transaction(connection_.get());
-  transaction.StartTransaction();
-  tidewell::TQueryWrapper statement;
-  statement.SetTransaction(&transaction);
-  statement.SQL.Add(sql);
-  statement.ExecQuery();
-  const int32_t id = statement.Fields(0).AsInteger();
-  statement.Close();
-  transaction.Commit();
+  int32_t id = 0;
+  testing_support::RunStatement(*connection_, sql,
+                                [&](tidewell::TQueryWrapper& row) { id = row.Fields(0).AsInteger(); });
   return id;
 }
 
@@ -71,40 +56,24 @@ int64_t ModelTestDatabase::QueryInt64(const std::string& sql) {
 }
 
 std::string ModelTestDatabase::QueryText(const std::string& sql) {
-  tidewell::TTranWrapper transaction(connection_.get());
-  transaction.StartTransaction();
-  tidewell::TQueryWrapper statement;
-  statement.SetTransaction(&transaction);
-  statement.SQL.Add(sql);
-  statement.ExecQuery();
-  std::string text = statement.Eof() ? "" : statement.Fields(0).AsString();
-  statement.Close();
-  transaction.Commit();
+  std::string text;
+  testing_support::RunStatement(*connection_, sql, [&](tidewell::TQueryWrapper& row) {
+    if (!row.Eof()) text = row.Fields(0).AsString();
+  });
   return text;
 }
 
 double ModelTestDatabase::QueryDateTime(const std::string& sql) {
-  tidewell::TTranWrapper transaction(connection_.get());
-  transaction.StartTransaction();
-  tidewell::TQueryWrapper statement;
-  statement.SetTransaction(&transaction);
-  statement.SQL.Add(sql);
-  statement.ExecQuery();
-  const double value = statement.Eof() || statement.Fields(0).IsNull() ? -1.0 : statement.Fields(0).AsDateTime();
-  statement.Close();
-  transaction.Commit();
+  double value = -1.0;
+  testing_support::RunStatement(*connection_, sql, [&](tidewell::TQueryWrapper& row) {
+    if (!row.Eof() && !row.Fields(0).IsNull()) value = row.Fields(0).AsDateTime();
+  });
   return value;
 }
 
 void ModelTestDatabase::ExecuteWithDateTime(const std::string& sql, double value) {
-  tidewell::TTranWrapper transaction(connection_.get());
-  transaction.StartTransaction();
-  tidewell::TQueryWrapper statement;
-  statement.SetTransaction(&transaction);
-  statement.SQL.Add(sql);
-  statement.Params(0).SetDateTime(value);
-  statement.ExecQuery();
-  transaction.Commit();
+  testing_support::RunStatement(*connection_, sql, {},
+                                [&](tidewell::TQueryWrapper& statement) { statement.Params(0).SetDateTime(value); });
 }
 
 int32_t ModelTestDatabase::InsertFeed(const std::string& link, const std::string& type, int32_t parentFeed) {
@@ -162,15 +131,15 @@ int32_t ModelTestDatabase::InsertCustomTag(const std::string& tablePrefix, int32
   if (definition == 0)
     definition = InsertReturning("insert into customfield_definitions(customfield_tag) values(" + Quoted(tag) +
                                  ") returning customfield_id");
-  const int32_t valueId = InsertReturning("insert into " + tablePrefix + "_customfields(" +
-                                          (article ? "article_id" : "feed_id") + ",customfield_id,value_) values(" +
-                                          std::to_string(ownerId) + "," + std::to_string(definition) + "," +
-                                          Quoted(value) + ") returning id");
-  int32_t attributeId = static_cast<int32_t>(
-      QueryInt64("select id from customfield_attributes where attr_name=" + Quoted(attribute)));
+  const int32_t valueId =
+      InsertReturning("insert into " + tablePrefix + "_customfields(" + (article ? "article_id" : "feed_id") +
+                      ",customfield_id,value_) values(" + std::to_string(ownerId) + "," + std::to_string(definition) +
+                      "," + Quoted(value) + ") returning id");
+  int32_t attributeId =
+      static_cast<int32_t>(QueryInt64("select id from customfield_attributes where attr_name=" + Quoted(attribute)));
   if (attributeId == 0)
-    attributeId = InsertReturning("insert into customfield_attributes(attr_name) values(" + Quoted(attribute) +
-                                  ") returning id");
+    attributeId =
+        InsertReturning("insert into customfield_attributes(attr_name) values(" + Quoted(attribute) + ") returning id");
   Execute("insert into " + tablePrefix + "_customfields_attr(" +
           (article ? "articles_customfield_id" : "feed_customfield_id") + ",attrb_id,attr_value) values(" +
           std::to_string(valueId) + "," + std::to_string(attributeId) + "," + Quoted(attributeValue) + ")");
