@@ -130,7 +130,9 @@ void TtidewellOpmlProcessor::Process(TtidewellTrdJobPropClass& result, TFeedProp
       }
       const bool unchanged = result.httpCode == 200 && result.Stream() != nullptr && digest == record->FeedMD5;
       if (!failed.empty() || unchanged || result.httpCode == 304) {
-        RefreshUnchanged(result, record, digest);
+        // A list that was not merged keeps the digest it was last merged
+        // with, so that its changes are merged by a later fetch.
+        RefreshUnchanged(result, record, failed.empty() ? digest : record->FeedMD5);
         return;
       }
     }

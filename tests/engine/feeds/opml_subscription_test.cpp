@@ -278,5 +278,41 @@ TEST_F(OpmlSubscriptionTest, ADocumentThatIsNoListLeavesNoSubscriptionBehind) {
   EXPECT_EQ(engine.GetFolders()->GetRootFolder()->SubFolderCount(), 0);
 }
 
+TEST_F(OpmlSubscriptionTest, AChangeFetchedWhileTheFolderTreeIsNotLoadedIsMergedByALaterFetch) {
+  std::string list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")));
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  const std::string digest = " from feeds where feed_id=" + std::to_string(opmlId);
+  list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")) + Outline("Two", server.Url("/two.xml")));
+  TFolder* root = engine.GetFolders()->GetRootFolder();
+  const int32_t rootId = root->Id;
+  root->Id = 0;
+  Refetch(opmlId);
+  root->Id = rootId;
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
+  EXPECT_EQ(FeedId(server.Url("/two.xml")), 0);
+  // Due again at once, as after any failed fetch of a stored list.
+  db.Execute("update feeds set next_feedupdate=current_timestamp - 1 where feed_id=" + std::to_string(opmlId));
+  Refetch(opmlId);
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 2);
+  EXPECT_GT(FeedId(server.Url("/two.xml")), 0);
+}
+
+TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAnswer) {
+  const std::string list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")));
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  server.Handle("/shows.opml", [](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(404, "Not Found", {{"Content-Type", "text/plain"}}, "gone"));
+  });
+  Refetch(opmlId);
+  EXPECT_EQ(db.QueryInt64("select lasthttpcode from feeds where feed_id=" + std::to_string(opmlId)), 404);
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
+  EXPECT_TRUE(removed.empty());
+  EXPECT_TRUE(offered.empty());
+}
+
 }  // namespace
 }  // namespace tidewell
