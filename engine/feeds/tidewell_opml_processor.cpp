@@ -229,7 +229,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
   TFolder* stored = nullptr;
   if (created) {
     if (listTitle.empty()) listTitle = u"OPML Folder (" + Wide(url_) + u")";
-    newFolder.reset(MakeListFolder(listTitle, url_, changed));
+    newFolder.reset(MakeListFolder(listTitle, changed));
     stored = newFolder.get();
     *c_.feedTitle = stored->GetName();
   } else {
@@ -259,7 +259,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
   if (changed && c_.refreshFolders) c_.refreshFolders();
 }
 
-TFolder* TtidewellOpmlProcessor::MakeListFolder(const WideString& title, const std::string&, bool& changed) {
+TFolder* TtidewellOpmlProcessor::MakeListFolder(const WideString& title, bool& changed) {
   const int32_t rootId = SelectInt({"select id from folders where parentFolder=0 and foldername='*'"}, nullptr);
   if (rootId < 1) Assertion("Parent folder missing ?");
   WideString name = title;

@@ -82,7 +82,7 @@ class TtidewellOpmlProcessor {
   std::string PreconditionError();
   void RefreshUnchanged(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
   void Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
-  TFolder* MakeListFolder(const WideString& title, const std::string& url, bool& changed);
+  TFolder* MakeListFolder(const WideString& title, bool& changed);
   TFolder* StoredListFolder();
   WideString DatabaseUpperCase(const WideString& text);
   int32_t SelectInt(const std::vector<std::string>& lines, const std::function<void(TQueryWrapper&)>& bind);
