@@ -6,6 +6,8 @@
 #include <exception>
 
 #include "engine/feeds/tidewell_extcmps.h"
+#include "engine/feeds/tidewell_feed_store.h"
+#include "engine/feeds/tidewell_opml_processor.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
@@ -541,10 +543,46 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordFeedFailure(const std::string& m
   }
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass&, PHttpRawDataReq, void*) {
-  // Subscription lists are read elsewhere; the list is only rescheduled so
-  // that it is not fetched again at once.
-  if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
+void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq,
+                                                      void* context) {
+  errorCategory_ = result.error ? TErrorCategory::ErrHttpGet : TErrorCategory::noErrors;
+  errorText_ = result.errorText;
+  const bool stored = itemId_ >= 1;
+  TtidewellOpmlContext c = OpmlContext(result);
+  TtidewellOpmlProcessor(c).Process(result, static_cast<TFeedProperty*>(context), errorCategory_, errorText_);
+  // A stored list that could not be merged waits for its retry time instead
+  // of being fetched again at every tick.
+  if (stored && errorCategory_ == TErrorCategory::ErrUnknown) HandleMissingStream(itemId_, errorCategory_, errorText_);
+  feedsAddedToOpml_.clear();
+  feedsRemovedFromOpml_.clear();
+}
+
+TtidewellOpmlContext TtidewellWorkerThreadPrAtomRssFeeds::OpmlContext(TtidewellTrdJobPropClass& result) {
+  TtidewellOpmlContext c;
+  c.owner = owner_;
+  c.transaction = &transaction_;
+  c.query = &query_;
+  c.dbHelper = dbHelper_;
+  c.itemId = &itemId_;
+  c.feedTitle = &feedTitle_;
+  c.added = &feedsAddedToOpml_;
+  c.removed = &feedsRemovedFromOpml_;
+  c.deleteFeedId = &deleteFeedId_;
+  c.deleteEnded = &deleteEnded_;
+  c.deleteAnswer = &deleteAnswer_;
+  c.userName = userName_;
+  c.password = password_;
+  c.stopping = [this] { return GetStopRequested() || Terminated(); };
+  c.feedsAdded = [this] { SyncFeedsAddToOpml(); };
+  c.feedsRemoved = [this] { SyncFeedsDeleteFromOpml(); };
+  c.refreshFolders = [this] { SyncNeedToRefreshFolders(); };
+  c.deleteFeed = [this] { SyncDeleteFeed(); };
+  c.noNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
+  c.reschedule = [this, &result](int32_t feedId, int32_t httpCode) {
+    ScheduleNextUpdate(feedId, true, httpCode);
+    TtidewellFeedStore(feedContext_, result).SetLastHTTPCode(feedId, httpCode);
+  };
+  return c;
 }
 
 // The processor works on the worker's own fields through the context, which

@@ -25,6 +25,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_db_schedule_store.h"
 #include "engine/feeds/tidewell_feed_processor.h"
+#include "engine/feeds/tidewell_opml_processor.h"
 #include "engine/feeds/tidewell_update_scheduler.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/feeds.h"
@@ -137,8 +138,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   virtual void ProcessFeed(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   virtual void ProcessWebPage(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
   virtual void ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context, int phase);
-  // OPML subscription lists: not handled by this worker; the job reports the
-  // answer like a failed feed.
+  // OPML subscription lists: the list is mirrored in the owner's folder tree
+  // (see tidewell_opml_processor.h); a failure is left in the error fields.
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
 
   // Feed document processing of a stored feed and of a feed being added
@@ -261,6 +262,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void DeliverRawData(TtidewellTrdJobPropClass& result, PHttpRawDataReq request);
   void DisposeRequest(PHttpRawDataReq request);
   void StartOwnTransaction();
+  TtidewellOpmlContext OpmlContext(TtidewellTrdJobPropClass& result);
   void ResetQuery();
   void RollbackQuietly();
 

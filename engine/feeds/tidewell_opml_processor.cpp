@@ -1,0 +1,601 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_opml_processor.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/db/tidewell_db_helper.h"
+#include "engine/feeds/tidewell_feed_store.h"
+#include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/feeds/tidewell_worker_text.h"
+#include "engine/model/feeds.h"
+#include "engine/model/model_support.h"
+#include "engine/tidewell.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "platform/system.h"
+#include "toolkit/exception.h"
+
+namespace tidewell {
+namespace {
+
+constexpr const char* kItemSeparator = "]]";
+constexpr const char* kLinkSeparator = "%==-";
+constexpr uint8_t kOpEqual = 3;
+constexpr uint8_t kDataTypeInteger = 2;
+
+std::string Utf8(const WideString& text) { return kt::WideToUtf8(text); }
+WideString Wide(const std::string& text) { return kt::Utf8ToWide(text); }
+
+[[noreturn]] void Assertion(const std::string& text) { throw kt::Exception(text); }
+
+std::string CurrentMessage() {
+  try {
+    throw;
+  } catch (const kt::Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+// The Last-Modified value to store; none when empty, numeric or unreadable.
+void BindLastModified(db::Param& param, const std::string& header) {
+  const std::string text = TrimBlanks(header);
+  if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return param.SetNull();
+  try {
+    param.SetDateTime(HttpDateToUtc(text));
+  } catch (...) {
+    param.SetNull();
+  }
+}
+
+std::string StreamText(kt::TStream& stream) {
+  std::string text(static_cast<size_t>(stream.Size()), '\0');
+  stream.SetPosition(0);
+  if (!text.empty()) stream.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+  stream.SetPosition(0);
+  return text;
+}
+
+int32_t IntervalMinutes(const TFeedProperty* record) {
+  if (record == nullptr || record->UpdateInterval < 1) return TtidewellOpmlProcessor::kDefaultIntervalMinutes;
+  return record->UpdateInterval;
+}
+
+// The part of a feed item's text after "]]": its URL.
+std::string ItemUrl(const WideString& field) {
+  const std::string text = Utf8(field);
+  const size_t at = text.find(kItemSeparator);
+  return at == std::string::npos ? std::string() : text.substr(at + 2);
+}
+
+TFolder* FindByName(TFolder* folder, const WideString& name) {
+  const std::string wanted = UpperCaseAscii(Utf8(name));
+  for (TFolder* sub : folder->SubFolders->List)
+    if (UpperCaseAscii(Utf8(sub->GetName())) == wanted) return sub;
+  return nullptr;
+}
+
+std::vector<std::string> SplitLinks(const std::string& text) {
+  std::vector<std::string> links;
+  size_t from = 0;
+  for (size_t at = text.find(kLinkSeparator); at != std::string::npos; at = text.find(kLinkSeparator, from)) {
+    links.push_back(UpperCaseAscii(TrimBlanks(text.substr(from, at - from))));
+    from = at + 4;
+  }
+  if (from < text.size()) links.push_back(UpperCaseAscii(TrimBlanks(text.substr(from))));
+  return links;
+}
+
+// Withdraws the thread's edit right on every way out.
+class EditRight {
+ public:
+  explicit EditRight(TFolderManagement* folders) : folders_(folders), id_(platform::CurrentThreadId()) {
+    folders_->SetEditRight(id_);
+  }
+  ~EditRight() { folders_->SetEditRight(-id_); }
+  EditRight(const EditRight&) = delete;
+  EditRight& operator=(const EditRight&) = delete;
+
+ private:
+  TFolderManagement* folders_;
+  int64_t id_;
+};
+
+}  // namespace
+
+// ---- The job ------------------------------------------------------------------
+
+void TtidewellOpmlProcessor::Process(TtidewellTrdJobPropClass& result, TFeedProperty* record,
+                                     TErrorCategory& errorCategory, std::string& errorText) {
+  c_.added->clear();
+  c_.removed->clear();
+  url_ = TrimBlanks(result.finalUrl.empty() ? result.url : result.finalUrl);
+  const int32_t givenId = *c_.itemId;
+  try {
+    const std::string digest = result.Stream() != nullptr ? StreamMD5Hex(result.Stream()) : BytesMD5Hex("");
+    const std::string failed = PreconditionError();
+    if (record != nullptr) {
+      // A list the worker cannot merge now is not lost: it is fetched again
+      // at its next update, and the failure is reported.
+      if (!failed.empty()) {
+        result.errorText = failed;
+        errorCategory = TErrorCategory::ErrUnknown;
+        errorText = failed;
+      }
+      const bool unchanged = result.httpCode == 200 && result.Stream() != nullptr && digest == record->FeedMD5;
+      if (!failed.empty() || unchanged || result.httpCode == 304) {
+        // A list that was not merged keeps the digest it was last merged
+        // with, so that its changes are merged by a later fetch.
+        RefreshUnchanged(result, record, failed.empty() ? digest : record->FeedMD5);
+        return;
+      }
+    }
+    if (Stopping()) return;
+    if (*c_.itemId >= 1 && (result.httpCode != 200 || result.Stream() == nullptr)) {
+      if (result.httpCode == 304) {
+        result.error = false;
+        if (c_.noNeedForUpdate) c_.noNeedForUpdate();
+      }
+      if (c_.reschedule) c_.reschedule(*c_.itemId, result.httpCode);
+      return;
+    }
+    // A new list that brought no document is a failure, not an empty list.
+    if (result.httpCode != 200 || result.Stream() == nullptr)
+      throw kt::Exception(result.errorText.empty() ? "HTTP " + std::to_string(result.httpCode) : result.errorText);
+    if (!failed.empty()) throw kt::Exception(failed);
+    Subscribe(result, record, digest);
+  } catch (...) {
+    errorText = CurrentMessage();
+    errorCategory = TErrorCategory::ErrUnknown;
+    RollbackQuietly();
+    // The new list's row was rolled back: the job no longer has one.
+    if (givenId < 1) *c_.itemId = givenId;
+  }
+}
+
+std::string TtidewellOpmlProcessor::PreconditionError() {
+  if (c_.owner == nullptr) return MessageText(kNoDateFromParent);
+  folders_ = c_.owner->GetFolders();
+  if (folders_ == nullptr || folders_->GetRootFolder() == nullptr || folders_->GetRootFolder()->Id < 1)
+    return MessageText(kFoldersNotLoaded);
+  return {};
+}
+
+void TtidewellOpmlProcessor::RefreshUnchanged(TtidewellTrdJobPropClass& result, TFeedProperty* record,
+                                              const std::string& digest) {
+  const TDateTime now = TtidewellFeedStore::UtcNow();
+  TQueryWrapper* q = c_.query;
+  c_.transaction->StartTransaction();
+  model::SetSqlLines(q, {"update feeds",
+                         "set page_lastmodified=?,feedmodified=?,feedmodifiedTZ=?,etag=substring(? from 1 for 80),"
+                         "feedMD5=?,",
+                         "last_feedupdate=?,next_feedupdate=?,lastHTTPCode=?",
+                         "where feed_id=" + std::to_string(record->FeedId)});
+  BindLastModified(q->Params(0), result.lastModified);
+  q->Params(1).SetDateTime(now);
+  q->Params(2).SetString("X");
+  q->Params(3).SetString(result.httpCode == 304 ? record->ETag : result.etag);
+  // An answer without a body keeps the digest of the body the list last had.
+  q->Params(4).SetString(result.httpCode == 304 || result.Stream() == nullptr ? record->FeedMD5 : digest);
+  q->Params(5).SetDateTime(now);
+  q->Params(6).SetDateTime(now + IntervalMinutes(record) / 1440.0);
+  q->Params(7).SetInteger(result.httpCode);
+  ExecQueryTimed(q, false);
+  SafeCloseQuery(q);
+  c_.transaction->Commit();
+}
+
+void TtidewellOpmlProcessor::RollbackQuietly() {
+  SafeCloseQuery(c_.query);
+  try {
+    if (c_.transaction->InTransaction()) c_.transaction->Rollback();
+  } catch (...) {
+  }
+}
+
+int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
+                                          const std::function<void(TQueryWrapper&)>& bind) {
+  TQueryWrapper* q = c_.query;
+  model::SetSqlLines(q, lines);
+  if (bind) bind(*q);
+  ExecQueryTimed(q, true);
+  const int32_t value = q->Eof() ? -1 : q->Fields(0).AsInteger();
+  SafeCloseQuery(q);
+  return value;
+}
+
+void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record,
+                                       const std::string& digest) {
+  c_.transaction->StartTransaction();
+  const bool created = *c_.itemId < 1;
+  if (created) *c_.itemId = c_.dbHelper->InsertFeed(c_.query, "OPML", "en", url_, u"", 0, u"", 0);
+  const std::string body = StreamText(*result.Stream());
+  pugi::xml_document document;
+  document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_escapes);
+  const pugi::xml_node root = document.document_element();
+  if (!root) RaiseMessage(kRootNodeNotFound);
+  if (UpperCaseAscii(root.name()) != "OPML") RaiseMessage(kOpmlInvalidRootNode);
+  const TStopTest stopping = [this] { return Stopping(); };
+  const pugi::xml_node title = FindChildElement(FindChildElement(root, "HEAD", stopping), "TITLE", stopping);
+  WideString listTitle = title ? Wide(TrimBlanks(NodeTextUtf8(title))) : WideString();
+  bool changed = false;
+  std::unique_ptr<TFolder> newFolder;
+  TFolder* stored = nullptr;
+  if (created) {
+    if (listTitle.empty()) listTitle = u"OPML Folder (" + Wide(url_) + u")";
+    newFolder.reset(MakeListFolder(listTitle, changed));
+    stored = newFolder.get();
+    *c_.feedTitle = stored->GetName();
+  } else {
+    stored = StoredListFolder();
+    c_.feedTitle->clear();
+  }
+  const pugi::xml_node bodyNode = FindChildElement(root, "BODY", stopping);
+  if (!bodyNode) RaiseMessage(kOpmlNoBodyTag);
+  {
+    EditRight right(folders_);
+    TFolder fresh(folders_);
+    fresh.SetName(stored->GetName());
+    TStrings urls;
+    ReadOPMLOutlines(folders_, &fresh, bodyNode.first_child(), 0, urls);
+    document.reset();
+    TDynIntArray found;
+    std::string error;
+    if (!UpdateOPMLSubscription(*c_.itemId, stored, &fresh, changed, error, found)) throw kt::Exception(error);
+    if (created) {
+      if (!folders_->GetRootFolder()->AddSubFolder(stored)) RaiseMessage(kFolderNotDescribed);
+      newFolder.release();
+    }
+    StoreListRow(result, created ? nullptr : record, listTitle, digest);
+    c_.transaction->Commit();
+    folders_->SaveAll();
+  }
+  if (changed && c_.refreshFolders) c_.refreshFolders();
+}
+
+TFolder* TtidewellOpmlProcessor::MakeListFolder(const WideString& title, bool& changed) {
+  const int32_t rootId = SelectInt({"select id from folders where parentFolder=0 and foldername='*'"}, nullptr);
+  if (rootId < 1) Assertion("Parent folder missing ?");
+  WideString name = title;
+  for (int n = 1;; ++n) {
+    const WideString upper = DatabaseUpperCase(name);
+    const int32_t taken = SelectInt({"select id from folders where parentFolder=? and ",
+                                     "upper(foldername collate UTF8)", "=?"},
+                                    [&](TQueryWrapper& q) {
+                                      q.Params(0).SetInteger(rootId);
+                                      q.Params(1).SetWideString(upper);
+                                    });
+    if (taken < 1) break;
+    name = title + u" (" + Wide(std::to_string(n)) + u")";
+    platform::SleepMs(5);
+  }
+  const int32_t folderId = c_.dbHelper->InsertFolder(c_.query, rootId, 0, name, folders_->UserId);
+  TFolder* folder = folders_->NewFolder(name, folderId, *c_.itemId);
+  try {
+    TQueryWrapper* q = c_.query;
+    model::SetSqlLines(q, {"insert into variables(type_,itemid,variablename_,value_)", "values(?,?,?,?)"});
+    q->Params(0).SetString("folder");
+    q->Params(1).SetInteger(folderId);
+    q->Params(2).SetString("opmlfolder");
+    q->Params(3).SetString(std::to_string(*c_.itemId));
+    ExecQueryTimed(q, false);
+    SafeCloseQuery(q);
+  } catch (...) {
+    delete folder;
+    throw;
+  }
+  changed = true;
+  return folder;
+}
+
+// Upper-cased the way the database compares names, beyond ASCII too.
+WideString TtidewellOpmlProcessor::DatabaseUpperCase(const WideString& text) {
+  TQueryWrapper* q = c_.query;
+  model::SetSqlLines(q, {"select upper(cast(? as varchar(512) character set UTF8) collate UTF8) from rdb$database"});
+  q->Params(0).SetWideString(text);
+  ExecQueryTimed(q, true);
+  const WideString upper = q->Fields(0).AsWideString();
+  SafeCloseQuery(q);
+  return upper;
+}
+
+TFolder* TtidewellOpmlProcessor::StoredListFolder() {
+  const int32_t folderId =
+      SelectInt({"select itemid from variables where type_=? and variablename_=? and value_=?"}, [&](TQueryWrapper& q) {
+        q.Params(0).SetString("folder");
+        q.Params(1).SetString("opmlfolder");
+        q.Params(2).SetString(std::to_string(*c_.itemId));
+      });
+  if (folderId < 1) Assertion("OPML folder description lost ?");
+  TFolder* root = folders_->GetRootFolder();
+  for (TFolder* sub : root->SubFolders->List)
+    if (sub->Id == folderId) return sub;
+  RaiseMessage(kFolderNotDescribed);
+  return nullptr;
+}
+
+void TtidewellOpmlProcessor::StoreListRow(TtidewellTrdJobPropClass& result, TFeedProperty* record,
+                                          const WideString& title, const std::string& digest) {
+  const TDateTime now = TtidewellFeedStore::UtcNow();
+  TQueryWrapper* q = c_.query;
+  model::SetSqlLines(
+      q, {"update feeds", "set link=substring(? from 1 for 1000),homepage=substring(? from 1 for 512),",
+          "description=substring(? from 1 for 1000),page_lastmodified=?,",
+          "feedmodified=?,feedmodifiedTZ=substring(? from 1 for 20),etag=substring(? from 1 for 80),"
+          "language_=substring(? from 1 for 5),feedMD5=?,",
+          "last_feedupdate=?,next_feedupdate=?,feedCreated=?,feedCreatedTZ=substring(? from 1 for 20),",
+          "username_=?,password_=?,lastHTTPCode=?,archiveSize=?,rtlEnabled=?",
+          ",title=substring(? from 1 for 512),update_interval=?", "where feed_id=" + std::to_string(*c_.itemId)});
+  const int32_t interval = IntervalMinutes(record);
+  int i = 0;
+  q->Params(i++).SetString(url_);
+  q->Params(i++).SetString(url_);
+  q->Params(i++).SetString("OPML -> " + url_);
+  BindLastModified(q->Params(i++), result.lastModified);
+  q->Params(i++).SetDateTime(now);
+  q->Params(i++).SetString("X");
+  q->Params(i++).SetString(result.etag);
+  q->Params(i++).SetString("en");
+  q->Params(i++).SetString(digest);
+  q->Params(i++).SetDateTime(now);
+  q->Params(i++).SetDateTime(now + interval / 1440.0);
+  q->Params(i++).SetDateTime(now);
+  q->Params(i++).SetString("X");
+  q->Params(i++).SetString(c_.userName);
+  q->Params(i++).SetString(ScrambledPassword(c_.password));
+  q->Params(i++).SetInteger(result.httpCode);
+  q->Params(i++).SetInteger(record != nullptr ? record->ArchiveSize : 0);
+  q->Params(i++).SetInteger(record != nullptr ? record->RtlEnabled : 0);
+  const bool keepTitle = record != nullptr && !record->Title.empty() && title.empty();
+  q->Params(i++).SetWideString(keepTitle ? record->Title : title);
+  q->Params(i++).SetInteger(interval);
+  ExecQueryTimed(q, false);
+  SafeCloseQuery(q);
+}
+
+// ---- Reading the list -----------------------------------------------------------
+
+void TtidewellOpmlProcessor::ReadOPMLOutlines(TFolderManagement* management, TFolder* folder,
+                                              const pugi::xml_node& node, int32_t level, TStrings& urls) {
+  for (pugi::xml_node outline = node; outline; outline = outline.next_sibling()) {
+    if (outline.type() != pugi::node_element || LowerCaseAscii(outline.name()) != "outline") continue;
+    if (!outline.first_attribute()) continue;
+    std::string xmlUrl, htmlUrl, text;
+    for (const pugi::xml_attribute& a : outline.attributes()) {
+      const std::string name = LowerCaseAscii(a.name());
+      const std::string value = TrimBlanks(a.value());
+      if (name == "xmlurl" || name == "htmlurl") {
+        WideString unescaped;
+        Ttidewell::UnescapeXmlText(Wide(value), false, unescaped);
+        (name == "xmlurl" ? xmlUrl : htmlUrl) = Utf8(unescaped);
+      } else if (name == "text" || name == "title") {
+        text = value;
+      }
+    }
+    const bool group = (!text.empty() && xmlUrl.empty() && htmlUrl.empty()) || outline.first_child();
+    if (group) {
+      auto sub = std::make_unique<TFolder>(management);
+      sub->SetName(Wide(text.empty() ? std::string("noname") : text));
+      TFolder* added = sub.get();
+      if (!folder->AddSubFolder(sub.get())) continue;
+      sub.release();
+      ReadOPMLOutlines(management, added, outline.first_child(), level + 1, urls);
+      continue;
+    }
+    const std::string upper = UpperCaseAscii(xmlUrl);
+    if (upper.find("WWW.") == std::string::npos && upper.find("HTTP://") == std::string::npos &&
+        upper.find("HTTPS://") == std::string::npos)
+      continue;
+    auto item = std::make_unique<TFilter>(nullptr, true, false);
+    item->SetField(Wide(text + kItemSeparator + TrimTrailingUrlMarks(xmlUrl)));
+    urls.push_back(xmlUrl);
+    if (folder->AddFilter(item.get())) item.release();
+  }
+}
+
+void TtidewellOpmlProcessor::CollectFolderFeeds(TFolder* folder, std::vector<TFilter*>& list) {
+  for (TFilter* filter : folder->Filters) list.push_back(filter);
+  for (TFolder* sub : folder->SubFolders->List) CollectFolderFeeds(sub, list);
+}
+
+// ---- Merging --------------------------------------------------------------------
+
+bool TtidewellOpmlProcessor::UpdateOPMLSubscription(int32_t subscriptionId, TFolder* stored, TFolder* fresh,
+                                                    bool& changed, std::string& errorText, TDynIntArray& found) {
+  if (stored == nullptr || fresh == nullptr) return true;
+  std::vector<TFolder*> vanished;
+  std::unique_ptr<TFolder> removedFolder;
+  try {
+    SyncOPMLFolder(true, subscriptionId, vanished, nullptr, 0, fresh, stored, found);
+    if (!c_.added->empty() && c_.feedsAdded) c_.feedsAdded();
+    if (!c_.added->empty()) changed = true;
+    vanished.clear();
+    removedFolder = std::make_unique<TFolder>(folders_);
+    removedFolder->SetName(u"removed");
+    SyncOPMLFolder(false, subscriptionId, vanished, removedFolder.get(), 0, fresh, stored, found);
+    if (Stopping()) throw kt::EAbort("");
+    for (TFolder* folder : vanished) folders_->MoveAllFilters(folder, removedFolder.get(), true);
+    if (removedFolder->FilterCount() > 0) {
+      ReportRemovedFeeds(removedFolder.get(), changed);
+      OfferRemovedFeeds(subscriptionId, removedFolder.get(), found);
+    }
+    for (TFolder* folder : vanished) {
+      // A vanished group goes with its rows; its filters left it above.
+      TFolder* doomed = folder;
+      TFolder::Delete(doomed);
+      changed = true;
+    }
+    return true;
+  } catch (...) {
+    RollbackQuietly();
+    errorText = CurrentMessage();
+    return false;
+  }
+}
+
+void TtidewellOpmlProcessor::ReportRemovedFeeds(TFolder* removedFolder, bool& changed) {
+  TDynIntArray filterIds;
+  for (TFilter* filter : removedFolder->Filters)
+    if (filter->Id > 0) filterIds.push_back(filter->Id);
+  folders_->MoveFiltersToFolder(filterIds, 0);
+  for (TFilter* filter : removedFolder->Filters) {
+    TDynIntArray ids;
+    folders_->FilterWorkShop->GetFeedIDs(filter, ids);
+    for (int32_t id : ids)
+      if (id > 0) c_.removed->push_back(std::to_string(id));
+  }
+  if (c_.removed->empty()) return;
+  if (c_.feedsRemoved) c_.feedsRemoved();
+  changed = true;
+}
+
+void TtidewellOpmlProcessor::OfferRemovedFeeds(int32_t subscriptionId, TFolder* removedFolder,
+                                               const TDynIntArray& found) {
+  while (removedFolder->FilterCount() > 0) {
+    TFilter* filter = removedFolder->GetFilter(0);
+    TDynIntArray ids;
+    folders_->FilterWorkShop->GetFeedIDs(filter, ids);
+    const bool lastFilter = removedFolder->FilterCount() == 1;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      const int32_t id = ids[i];
+      if (id < 1) continue;
+      if (std::find(found.begin(), found.end(), id) != found.end()) continue;
+      const int32_t own = SelectInt({"select feed_id from feeds where feed_id=" + std::to_string(id) +
+                                     " and parentfeed=" + std::to_string(subscriptionId)},
+                                    nullptr);
+      if (own > 0) {
+        *c_.deleteFeedId = id;
+        *c_.deleteAnswer = true;
+        *c_.deleteEnded = lastFilter && i + 1 == ids.size();
+        if (Stopping()) throw kt::EAbort("");
+        if (c_.deleteFeed) c_.deleteFeed();
+        if (*c_.deleteAnswer) TFeeds::DeleteFeed(c_.query, id, true);
+      }
+      model::ExecLines(c_.query, {"delete from feeds2opmlmapping where boundwithfeed=" + std::to_string(id) +
+                                  " and opmlid=" + std::to_string(subscriptionId)});
+      SafeCloseQuery(c_.query);
+    }
+    // The filter's rows go with it; it no longer belongs to the list.
+    removedFolder->DeleteFilterAt(0);
+    platform::SleepMs(10);
+  }
+}
+
+bool TtidewellOpmlProcessor::SyncOPMLFolder(bool dryRun, int32_t subscriptionId, std::vector<TFolder*>& vanished,
+                                            TFolder* removedFolder, int32_t level, TFolder* fresh, TFolder* stored,
+                                            TDynIntArray& found) {
+  if (Stopping()) throw kt::EAbort("");
+  std::vector<TFolder*> storedPairs, freshPairs, unmatched;
+  for (TFolder* sub : fresh->SubFolders->List) {
+    TFolder* partner = FindByName(stored, sub->GetName());
+    if (partner == nullptr) {
+      unmatched.push_back(sub);
+    } else {
+      storedPairs.push_back(partner);
+      freshPairs.push_back(sub);
+    }
+  }
+  for (TFolder* sub : stored->SubFolders->List)
+    if (FindByName(fresh, sub->GetName()) == nullptr) vanished.push_back(sub);
+  for (TFolder* sub : unmatched) {
+    std::vector<TFilter*> items;
+    CollectFolderFeeds(sub, items);
+    if (dryRun) {
+      for (TFilter* item : items) AddUnique(*c_.added, Utf8(item->GetField()));
+      continue;
+    }
+    AddOPMLFeed(subscriptionId, items, found);
+    if (!sub->MoveTo(stored)) RaiseMessage(kFolderNotDescribed);
+  }
+  SyncItems(dryRun, subscriptionId, removedFolder, fresh, stored, found);
+  if (storedPairs.size() != freshPairs.size()) Assertion("Mismatch in OPML compare proc");
+  for (size_t i = 0; i < storedPairs.size(); ++i)
+    if (!SyncOPMLFolder(dryRun, subscriptionId, vanished, removedFolder, level + 1, freshPairs[i], storedPairs[i],
+                        found))
+      return false;
+  return true;
+}
+
+void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFolder* removedFolder, TFolder* fresh,
+                                       TFolder* stored, TDynIntArray& found) {
+  TFilterLinkList links;
+  folders_->FilterWorkShop->MapFeedLinks(stored->Filters, links);
+  std::vector<TFilter*> items(fresh->Filters.begin(), fresh->Filters.end());
+  std::vector<TFilter*> newItems;
+  std::vector<TFilter*> matched;
+  for (TFilter* item : items) {
+    const std::string url = UpperCaseAscii(TrimBlanks(ItemUrl(item->GetField())));
+    TFilter* keep = nullptr;
+    for (const TFilterLinkEntry& entry : links) {
+      const std::vector<std::string> split = SplitLinks(entry.text);
+      if (std::find(split.begin(), split.end(), url) != split.end()) keep = entry.filter;
+    }
+    if (keep == nullptr) {
+      newItems.push_back(item);
+    } else {
+      matched.push_back(keep);
+    }
+  }
+  for (TFilter* item : newItems) {
+    const std::string url = ItemUrl(item->GetField());
+    if (dryRun && (!links.empty() || c_.owner->FindFeedIdByUrl(url, c_.transaction) < 1))
+      AddUnique(*c_.added, Utf8(item->GetField()));
+  }
+  if (dryRun) return;
+  for (const TFilterLinkEntry& entry : links) {
+    if (std::find(matched.begin(), matched.end(), entry.filter) != matched.end()) continue;
+    if (!stored->MoveFilter(entry.filter, removedFolder)) RaiseMessage(kFilterMoveFailed);
+  }
+  FileItems(subscriptionId, newItems, fresh, stored, found);
+}
+
+void TtidewellOpmlProcessor::FileItems(int32_t subscriptionId, const std::vector<TFilter*>& items, TFolder* from,
+                                       TFolder* into, TDynIntArray& found) {
+  AddOPMLFeed(subscriptionId, items, found);
+  for (TFilter* item : items)
+    if (!from->MoveFilter(item, into)) RaiseMessage(kFilterMoveFailed);
+}
+
+bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vector<TFilter*>& items,
+                                         TDynIntArray& found) {
+  for (TFilter* item : items) {
+    const std::string field = Utf8(item->GetField());
+    const size_t at = field.find(kItemSeparator);
+    if (at == std::string::npos) continue;
+    const std::string url = field.substr(at + 2, 1024);
+    const std::string title = at == 0 ? url : field.substr(0, at);
+    item->SetField(Wide(title));
+    int32_t feedId = c_.owner->FindFeedIdByUrl(url, c_.transaction);
+    if (feedId < 1) {
+      feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", url, Wide(title), subscriptionId, u"", 0);
+    } else {
+      found.push_back(feedId);
+    }
+    auto node = std::make_unique<TFilter>(nullptr, true, false);
+    node->SetField(u"articles.feed_id");
+    node->SetDataType(kDataTypeInteger);
+    node->OperType = kOpEqual;
+    node->AddValue(Wide(std::to_string(feedId)));
+    node->Parent = item;
+    item->Conditions->Add(node.release());
+    const std::string pair = std::to_string(subscriptionId) + "," + std::to_string(feedId);
+    if (SelectInt({"select id  from feeds2opmlmapping where opmlid=" + std::to_string(subscriptionId) +
+                   " and boundwithfeed=" + std::to_string(feedId)},
+                  nullptr) < 1)
+      model::ExecLines(c_.query, {"insert into feeds2opmlmapping(opmlid,boundwithfeed) values(" + pair + ")"});
+    SafeCloseQuery(c_.query);
+  }
+  return true;
+}
+
+void TtidewellOpmlProcessor::AddUnique(TStrings& list, const std::string& text) {
+  if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
+}
+
+}  // namespace tidewell

@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+// Reads a subscribed OPML list and mirrors it in the engine's folder tree:
+// the list owns one folder below the root folder, each outline group a
+// subfolder, each feed a feed row (made when missing) and, in its folder, a
+// saved filter selecting that feed's articles. A later fetch of a changed
+// list adds new feeds and groups and takes vanished ones out; feeds the list
+// itself created are offered for deletion.
+//
+// Threads: the worker's thread; the hand-overs in the context reach the
+// main thread. The folder tree is changed under a temporary edit right.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/db/tidewell_compability.h"
+#include "engine/model/feed_property.h"
+#include "engine/model/tidewell_folders.h"
+#include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/tidewell_events.h"
+#include "engine/tidewell_struct.h"
+#include "toolkit/wide_string.h"
+
+namespace pugi {
+class xml_node;
+}
+
+namespace tidewell {
+
+class Ttidewell;
+class TtidewellDbHelper;
+
+// The worker's side of one OPML job: its statement, fields and hand-overs.
+struct TtidewellOpmlContext {
+  Ttidewell* owner = nullptr;
+  TTranWrapper* transaction = nullptr;
+  TQueryWrapper* query = nullptr;
+  TtidewellDbHelper* dbHelper = nullptr;
+  int64_t threadId = 0;
+  int32_t* itemId = nullptr;
+  WideString* feedTitle = nullptr;
+  TStrings* added = nullptr;
+  TStrings* removed = nullptr;
+  // The OnDeleteFeed exchange.
+  int32_t* deleteFeedId = nullptr;
+  bool* deleteEnded = nullptr;
+  bool* deleteAnswer = nullptr;
+  std::string userName;
+  std::string password;
+  std::function<bool()> stopping;
+  std::function<void()> feedsAdded;
+  std::function<void()> feedsRemoved;
+  std::function<void()> refreshFolders;
+  std::function<void()> deleteFeed;
+  std::function<void()> noNeedForUpdate;
+  // Next update and last HTTP code of a stored list that was not answered
+  // with a body.
+  std::function<void(int32_t feedId, int32_t httpCode)> reschedule;
+};
+
+class TtidewellOpmlProcessor {
+ public:
+  static constexpr int32_t kDefaultIntervalMinutes = 720;
+
+  explicit TtidewellOpmlProcessor(TtidewellOpmlContext& context) : c_(context) {}
+
+  // Processes the answer for the list (record: its stored row, or nullptr
+  // for a new list). Never raises: a failure is rolled back and left in
+  // errorCategory/errorText.
+  void Process(TtidewellTrdJobPropClass& result, TFeedProperty* record, TErrorCategory& errorCategory,
+               std::string& errorText);
+
+  // Reads node and its following outline siblings into folder.
+  static void ReadOPMLOutlines(TFolderManagement* management, TFolder* folder, const pugi::xml_node& node,
+                               int32_t level, TStrings& urls);
+  // Every filter of folder and of its subfolders, depth first.
+  static void CollectFolderFeeds(TFolder* folder, std::vector<TFilter*>& list);
+
+ private:
+  std::string PreconditionError();
+  void RefreshUnchanged(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
+  void Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
+  TFolder* MakeListFolder(const WideString& title, bool& changed);
+  TFolder* StoredListFolder();
+  WideString DatabaseUpperCase(const WideString& text);
+  int32_t SelectInt(const std::vector<std::string>& lines, const std::function<void(TQueryWrapper&)>& bind);
+  void StoreListRow(TtidewellTrdJobPropClass& result, TFeedProperty* record, const WideString& title,
+                    const std::string& digest);
+
+  bool UpdateOPMLSubscription(int32_t subscriptionId, TFolder* stored, TFolder* fresh, bool& changed,
+                              std::string& errorText, TDynIntArray& found);
+  bool SyncOPMLFolder(bool dryRun, int32_t subscriptionId, std::vector<TFolder*>& vanished, TFolder* removedFolder,
+                      int32_t level, TFolder* fresh, TFolder* stored, TDynIntArray& found);
+  void SyncItems(bool dryRun, int32_t subscriptionId, TFolder* removedFolder, TFolder* fresh, TFolder* stored,
+                 TDynIntArray& found);
+  bool AddOPMLFeed(int32_t subscriptionId, const std::vector<TFilter*>& items, TDynIntArray& found);
+  void FileItems(int32_t subscriptionId, const std::vector<TFilter*>& items, TFolder* from, TFolder* into,
+                 TDynIntArray& found);
+  void ReportRemovedFeeds(TFolder* removedFolder, bool& changed);
+  void OfferRemovedFeeds(int32_t subscriptionId, TFolder* removedFolder, const TDynIntArray& found);
+  void AddUnique(TStrings& list, const std::string& text);
+  bool Stopping() const { return c_.stopping && c_.stopping(); }
+  void RollbackQuietly();
+
+  TtidewellOpmlContext& c_;
+  TFolderManagement* folders_ = nullptr;
+  std::string url_;
+};
+
+}  // namespace tidewell

@@ -1,0 +1,318 @@
+// SPDX-License-Identifier: MIT
+// Subscribed OPML lists, end to end: the engine's own workers fetch lists
+// from a local HTTP server into a real database and mirror them in the
+// engine's folder tree; a changed list adds and removes feeds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/tidewell.h"
+#include "platform/main_loop.h"
+#include "support/test_http_server.h"
+#include "tests/engine/engine/engine_test_support.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+namespace {
+
+using testing::EngineOnDatabase;
+using testing_support::HttpConnection;
+using testing_support::RecordedRequest;
+using testing_support::TestHttpServer;
+
+constexpr int kWaitMs = 30000;
+
+struct ListEvent {
+  int32_t opmlId;
+  TStrings feeds;
+};
+
+std::string Outline(const std::string& title, const std::string& url) {
+  return "<outline text=\"" + title + "\" type=\"rss\" xmlUrl=\"" + url + "\"/>";
+}
+
+std::string Opml(const std::string& head, const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<opml version=\"1.0\"><head>" + head + "</head><body>" + body +
+         "</body></opml>";
+}
+
+class OpmlSubscriptionTest : public ::testing::Test {
+ protected:
+  OpmlSubscriptionTest() {
+    // The folder tree is stored: its root folder has a row.
+    engine.GetFolders()->SaveAll();
+    engine.SetOnStopWorking(
+        [this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
+          if (kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
+        });
+    engine.SetOnFeedsAddToOpml([this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
+      added.push_back({id, f});
+    });
+    engine.SetOnFeedsDeleteFromOpml(
+        [this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
+          removed.push_back({id, f});
+        });
+    engine.SetOnNeedToRefreshFolders([this](int32_t, int32_t id) { refreshed.push_back(id); });
+    engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool ended) {
+      offered.push_back(feedId);
+      offerEnded.push_back(ended);
+      return answerDelete;
+    });
+  }
+
+  void Serve(const std::string& path, const std::string* body) {
+    server.Handle(path, [body](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, *body));
+    });
+  }
+  // Queues a new subscription and waits until its job has ended.
+  void Subscribe(const std::string& path) {
+    const int before = jobsEnded;
+    engine.Worker(0)->AddJob(server.Url(path), 0, TQueueJobTypes::CgetOpmlData, u"");
+    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
+  }
+  void Refetch(int32_t opmlId) {
+    const int before = jobsEnded;
+    engine.UpdateFeed(opmlId);
+    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
+  }
+  int32_t OpmlId(const std::string& path) {
+    return static_cast<int32_t>(
+        db.QueryInt64("select feed_id from feeds where type_='OPML' and link='" + server.Url(path) + "'"));
+  }
+  int32_t FeedId(const std::string& url) {
+    return static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where link='" + url + "'"));
+  }
+  TFolder* ListFolder(const std::string& name) {
+    TFolder* root = engine.GetFolders()->GetRootFolder();
+    for (TFolder* sub : root->SubFolders->List)
+      if (kt::WideToUtf8(sub->GetName()) == name) return sub;
+    return nullptr;
+  }
+  static std::vector<std::string> FilterNames(TFolder* folder) {
+    std::vector<std::string> names;
+    for (TFilter* filter : folder->Filters) names.push_back(kt::WideToUtf8(filter->GetField()));
+    return names;
+  }
+
+  TestHttpServer server;
+  EngineOnDatabase db;
+  Ttidewell& engine = db.Engine();
+  int jobsEnded = 0;
+  bool answerDelete = true;
+  std::vector<ListEvent> added;
+  std::vector<ListEvent> removed;
+  std::vector<int32_t> refreshed;
+  std::vector<int32_t> offered;
+  std::vector<bool> offerEnded;
+};
+
+TEST_F(OpmlSubscriptionTest, AListOfFeedsInGroupsIsSubscribedIntoFoldersAndFilters) {
+  const std::string harbour = server.Url("/harbour.xml");
+  const std::string tides = server.Url("/tides.xml");
+  const std::string list = Opml("<title>Coastal shows</title>",
+                                Outline("Harbour radio", harbour) +
+                                    "<outline text=\"Weather\">" + Outline("Tides", tides) +
+                                    "<outline text=\"Local file\" xmlUrl=\"file:///tmp/x.xml\"/></outline>");
+  Serve("/list.opml", &list);
+  Subscribe("/list.opml");
+
+  const int32_t opmlId = OpmlId("/list.opml");
+  ASSERT_GT(opmlId, 0);
+  const std::string row = " from feeds where feed_id=" + std::to_string(opmlId);
+  EXPECT_EQ(db.QueryInt64("select update_interval" + row), 720);
+  EXPECT_EQ(db.QueryInt64("select lasthttpcode" + row), 200);
+  EXPECT_EQ(db.QueryInt64("select count(*)" + row + " and description='OPML -> " + server.Url("/list.opml") + "'"), 1);
+  // Both feeds are new rows owned by the list and mapped to it.
+  const int32_t harbourId = FeedId(harbour);
+  const int32_t tidesId = FeedId(tides);
+  ASSERT_GT(harbourId, 0);
+  ASSERT_GT(tidesId, 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_='RSS' and parentfeed=" + std::to_string(opmlId)), 2);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(opmlId)), 2);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link like 'file:%'"), 0);
+
+  TFolder* folder = ListFolder("Coastal shows");
+  ASSERT_NE(folder, nullptr);
+  EXPECT_EQ(folder->Access, opmlId);
+  EXPECT_EQ(FilterNames(folder), std::vector<std::string>{"Harbour radio"});
+  ASSERT_EQ(folder->SubFolderCount(), 1);
+  TFolder* weather = folder->GetSubFolder(0);
+  EXPECT_EQ(kt::WideToUtf8(weather->GetName()), "Weather");
+  EXPECT_EQ(FilterNames(weather), std::vector<std::string>{"Tides"});
+  TDynIntArray ids;
+  ASSERT_TRUE(engine.GetFolders()->FilterWorkShop->GetFeedIDs(weather->GetFilter(0), ids));
+  EXPECT_EQ(ids, TDynIntArray{tidesId});
+
+  // Stored: the folder rows, the link of folder and list, the saved filters.
+  const std::string folderId = std::to_string(folder->Id);
+  EXPECT_EQ(db.QueryInt64("select count(*) from folders where parentfolder=" + folderId + " and foldername='Weather'"),
+            1);
+  EXPECT_EQ(db.QueryInt64("select itemid from variables where type_='folder' and variablename_='opmlfolder' and "
+                          "value_='" + std::to_string(opmlId) + "'"),
+            folder->Id);
+  EXPECT_EQ(db.QueryInt64("select count(*) from sqlfilters where folderid=" + folderId), 1);
+  EXPECT_EQ(refreshed, std::vector<int32_t>{opmlId});
+  ASSERT_EQ(added.size(), 1u);
+  EXPECT_EQ(added[0].feeds.size(), 2u);
+}
+
+TEST_F(OpmlSubscriptionTest, AChangedListAddsNewFeedsAndOffersTheFeedsItCreatedForDeletion) {
+  const std::string keep = server.Url("/keep.xml");
+  const std::string gone = server.Url("/gone.xml");
+  const std::string fresh = server.Url("/fresh.xml");
+  // A feed the user subscribed before the list named it.
+  const int32_t userFeed = engine.AddFeed(u"Mine", server.Url("/mine.xml"), u"");
+  std::string list = Opml("<title>Shows</title>", Outline("Keep", keep) + Outline("Gone", gone) +
+                                                      Outline("Mine", server.Url("/mine.xml")) +
+                                                      "<outline text=\"Old group\">" +
+                                                      Outline("Grouped", server.Url("/grouped.xml")) + "</outline>");
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  ASSERT_GT(opmlId, 0);
+  const int32_t goneId = FeedId(gone);
+  const int32_t groupedId = FeedId(server.Url("/grouped.xml"));
+  added.clear();
+  refreshed.clear();
+
+  list = Opml("<title>Shows</title>", Outline("Keep", keep) + Outline("Fresh", fresh));
+  Refetch(opmlId);
+
+  ASSERT_EQ(added.size(), 1u);
+  EXPECT_EQ(added[0].opmlId, opmlId);
+  EXPECT_EQ(added[0].feeds, TStrings{"Fresh]]" + fresh});
+  ASSERT_EQ(removed.size(), 1u);
+  TStrings removedIds = removed[0].feeds;
+  std::sort(removedIds.begin(), removedIds.end());
+  TStrings expected{std::to_string(goneId), std::to_string(userFeed), std::to_string(groupedId)};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(removedIds, expected);
+  // Only the feeds the list made are offered; the user's own never is.
+  std::vector<int32_t> offeredSorted = offered;
+  std::sort(offeredSorted.begin(), offeredSorted.end());
+  EXPECT_EQ(offeredSorted, (std::vector<int32_t>{std::min(goneId, groupedId), std::max(goneId, groupedId)}));
+  EXPECT_EQ(std::count(offerEnded.begin(), offerEnded.end(), true), 1);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link like 'DELMARKED:%' and feed_id in (" +
+                          std::to_string(goneId) + "," + std::to_string(groupedId) + ")"),
+            2);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link not like 'DELMARKED:%' and feed_id=" +
+                          std::to_string(userFeed)),
+            1);
+
+  TFolder* folder = ListFolder("Shows");
+  ASSERT_NE(folder, nullptr);
+  std::vector<std::string> names = FilterNames(folder);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Fresh", "Keep"}));
+  EXPECT_EQ(folder->SubFolderCount(), 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from folders where foldername='Old group'"), 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(opmlId)), 2);
+  EXPECT_EQ(db.QueryInt64("select count(*) from sqlfilters where folderid=" + std::to_string(folder->Id)), 2);
+  EXPECT_EQ(refreshed, std::vector<int32_t>{opmlId});
+}
+
+TEST_F(OpmlSubscriptionTest, AFeedKeptWhenTheApplicationRefusesItsDeletion) {
+  const std::string gone = server.Url("/gone.xml");
+  std::string list = Opml("<title>Shows</title>", Outline("Gone", gone));
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  answerDelete = false;
+  list = Opml("<title>Shows</title>", "");
+  Refetch(opmlId);
+  ASSERT_EQ(offered.size(), 1u);
+  EXPECT_TRUE(offerEnded[0]);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + gone + "'"), 1);
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 0);
+}
+
+TEST_F(OpmlSubscriptionTest, AnUnchangedListOnlyRefreshesItsRow) {
+  std::string list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")));
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  added.clear();
+  refreshed.clear();
+  db.Execute("update feeds set lasthttpcode=0 where feed_id=" + std::to_string(opmlId));
+  Refetch(opmlId);
+  EXPECT_TRUE(added.empty());
+  EXPECT_TRUE(removed.empty());
+  EXPECT_TRUE(refreshed.empty());
+  EXPECT_EQ(db.QueryInt64("select lasthttpcode from feeds where feed_id=" + std::to_string(opmlId)), 200);
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
+}
+
+TEST_F(OpmlSubscriptionTest, FolderNamesComeFromTheURLWithoutTitleAndAreMadeUnique) {
+  const std::string untitled = Opml("", Outline("One", server.Url("/one.xml")));
+  const std::string titled = Opml("<title>Shöws</title>", Outline("Two", server.Url("/two.xml")));
+  const std::string upper = Opml("<title>SHÖWS</title>", Outline("Three", server.Url("/three.xml")));
+  Serve("/untitled.opml", &untitled);
+  Serve("/a.opml", &titled);
+  Serve("/b.opml", &upper);
+  Subscribe("/untitled.opml");
+  Subscribe("/a.opml");
+  Subscribe("/b.opml");
+  EXPECT_NE(ListFolder("OPML Folder (" + server.Url("/untitled.opml") + ")"), nullptr);
+  // Names differing only in case count as the same name.
+  ASSERT_NE(ListFolder("Shöws"), nullptr);
+  ASSERT_NE(ListFolder("SHÖWS (1)"), nullptr);
+  EXPECT_EQ(ListFolder("SHÖWS (1)")->Access, OpmlId("/b.opml"));
+}
+
+TEST_F(OpmlSubscriptionTest, ADocumentThatIsNoListLeavesNoSubscriptionBehind) {
+  const std::string html = "<html><body>not a list</body></html>";
+  const std::string noBody = "<opml><head><title>x</title></head></opml>";
+  const std::string garbage = "this is no XML at all";
+  Serve("/page.opml", &html);
+  Serve("/nobody.opml", &noBody);
+  Serve("/garbage.opml", &garbage);
+  Subscribe("/page.opml");
+  Subscribe("/nobody.opml");
+  Subscribe("/garbage.opml");
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_='OPML'"), 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from folders"), 1);
+  EXPECT_EQ(engine.GetFolders()->GetRootFolder()->SubFolderCount(), 0);
+}
+
+TEST_F(OpmlSubscriptionTest, AChangeFetchedWhileTheFolderTreeIsNotLoadedIsMergedByALaterFetch) {
+  std::string list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")));
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  const std::string digest = " from feeds where feed_id=" + std::to_string(opmlId);
+  list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")) + Outline("Two", server.Url("/two.xml")));
+  TFolder* root = engine.GetFolders()->GetRootFolder();
+  const int32_t rootId = root->Id;
+  root->Id = 0;
+  Refetch(opmlId);
+  root->Id = rootId;
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
+  EXPECT_EQ(FeedId(server.Url("/two.xml")), 0);
+  // Due again at once, as after any failed fetch of a stored list.
+  db.Execute("update feeds set next_feedupdate=current_timestamp - 1 where feed_id=" + std::to_string(opmlId));
+  Refetch(opmlId);
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 2);
+  EXPECT_GT(FeedId(server.Url("/two.xml")), 0);
+}
+
+TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAnswer) {
+  const std::string list = Opml("<title>Shows</title>", Outline("One", server.Url("/one.xml")));
+  Serve("/shows.opml", &list);
+  Subscribe("/shows.opml");
+  const int32_t opmlId = OpmlId("/shows.opml");
+  server.Handle("/shows.opml", [](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(404, "Not Found", {{"Content-Type", "text/plain"}}, "gone"));
+  });
+  Refetch(opmlId);
+  EXPECT_EQ(db.QueryInt64("select lasthttpcode from feeds where feed_id=" + std::to_string(opmlId)), 404);
+  EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
+  EXPECT_TRUE(removed.empty());
+  EXPECT_TRUE(offered.empty());
+}
+
+}  // namespace
+}  // namespace tidewell
