@@ -33,22 +33,8 @@ class KtHashTest : public ::testing::Test {
     return contents;
   }
 
-  Bytes Written(TKtHash& hash) {
-    TMemoryStream stream;
-    {
-      TKtBinaryWriter writer(stream, 4096);
-      hash.WriteToStream(writer, kKtStreamAll, nullptr);
-    }
-    return stream.Bytes();
-  }
-
-  void Read(TKtHash& hash, const Bytes& bytes) {
-    TMemoryStream stream;
-    stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    stream.SetPosition(0);
-    TKtBinaryReader reader(stream, 4096);
-    hash.ReadFromStream(reader, kKtStreamAll, nullptr);
-  }
+  Bytes Written(TKtHash& hash) { return testing::WrittenBytes(hash); }
+  void Read(TKtHash& hash, const Bytes& bytes) { testing::ReadBytes(hash, bytes); }
 
   IntItemHandler items_;
   UIntKeyHandler keys_;

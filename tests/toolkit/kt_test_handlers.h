@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "toolkit/kt_containers.h"
+#include "toolkit/kt_streams.h"
+#include "toolkit/stream.h"
 
 namespace kt::testing {
 
@@ -21,6 +23,25 @@ inline std::vector<int32_t>& FreedItems() {
 inline int32_t& LiveItems() {
   static int32_t live = 0;
   return live;
+}
+
+// What container writes to a stream, as bytes.
+inline std::vector<uint8_t> WrittenBytes(TKtContainer& container, TKtStreamOptions options = kKtStreamAll) {
+  TMemoryStream stream;
+  {
+    TKtBinaryWriter writer(stream, 4096);
+    container.WriteToStream(writer, options, nullptr);
+  }
+  return stream.Bytes();
+}
+
+// Reads container back from bytes.
+inline void ReadBytes(TKtContainer& container, const std::vector<uint8_t>& bytes) {
+  TMemoryStream stream;
+  stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  stream.SetPosition(0);
+  TKtBinaryReader reader(stream, 4096);
+  container.ReadFromStream(reader, kKtStreamAll, nullptr);
 }
 
 inline std::vector<uint8_t> BytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }

@@ -52,22 +52,8 @@ class KtTreeTest : public ::testing::Test {
     Add(tree_, six, 7);
   }
 
-  Bytes Written(TKtTree& tree) {
-    TMemoryStream stream;
-    {
-      TKtBinaryWriter writer(stream, 4096);
-      tree.WriteToStream(writer, kKtStreamAll, nullptr);
-    }
-    return stream.Bytes();
-  }
-
-  void Read(TKtTree& tree, const Bytes& bytes) {
-    TMemoryStream stream;
-    stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    stream.SetPosition(0);
-    TKtBinaryReader reader(stream, 4096);
-    tree.ReadFromStream(reader, kKtStreamAll, nullptr);
-  }
+  Bytes Written(TKtTree& tree) { return testing::WrittenBytes(tree); }
+  void Read(TKtTree& tree, const Bytes& bytes) { testing::ReadBytes(tree, bytes); }
 
   IntItemHandler items_;
   TKtTree tree_{&items_};

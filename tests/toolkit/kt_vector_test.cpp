@@ -153,21 +153,10 @@ TEST(KtVectorTest, AssignCopiesFromVectorsAndTreesWithTheSameHandler) {
 }
 
 Bytes WrittenVector(TKtVector& vector, TKtStreamOptions options = kKtStreamAll) {
-  TMemoryStream stream;
-  {
-    TKtBinaryWriter writer(stream, 4096);
-    vector.WriteToStream(writer, options, nullptr);
-  }
-  return stream.Bytes();
+  return testing::WrittenBytes(vector, options);
 }
 
-void ReadVector(TKtVector& vector, const Bytes& bytes) {
-  TMemoryStream stream;
-  stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  stream.SetPosition(0);
-  TKtBinaryReader reader(stream, 4096);
-  vector.ReadFromStream(reader, kKtStreamAll, nullptr);
-}
+void ReadVector(TKtVector& vector, const Bytes& bytes) { testing::ReadBytes(vector, bytes); }
 
 TEST(KtVectorStreamTest, WritesSignatureVersionHeaderCountAndItems) {
   IntItemHandler handler;
