@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <pthread.h>
@@ -27,6 +28,19 @@ int BlockStopSignals() {
   return signalfd(-1, &stop_set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
+// Set once a stop signal arrived. Before the event loop runs, Qt drops a
+// quit request, so main looks at this before it enters the loop.
+bool stopSignalled = false;
+
+// A start-up message box runs its own loop: it is closed, so that the start
+// ends and main can return.
+void CloseModalBox() {
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal == nullptr) return;
+  if (auto* dialog = qobject_cast<QDialog*>(modal)) return dialog->reject();
+  modal->close();
+}
+
 void QuitOnStopSignals(int descriptor) {
   if (descriptor < 0) return;
   auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, qApp);
@@ -34,9 +48,13 @@ void QuitOnStopSignals(int descriptor) {
     signalfd_siginfo info;
     while (::read(descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
     }
+    stopSignalled = true;
+    CloseModalBox();
     QApplication::quit();
   });
 }
+
+constexpr int kStartFailedExitCode = 1;
 
 }  // namespace
 
@@ -59,8 +77,12 @@ int main(int argc, char* argv[]) {
   int result = 0;
   {
     larkspur::TForm1 form;
-    form.show();
-    result = application.exec();
+    if (form.StartFailed()) {
+      result = kStartFailedExitCode;
+    } else if (!stopSignalled) {
+      form.show();
+      result = application.exec();
+    }
   }
   platform::MainThread().Shutdown();
   return result;

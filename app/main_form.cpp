@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QWindow>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 
@@ -44,6 +45,13 @@ std::string MessageOf(std::exception_ptr error) {
   } catch (...) {
     return "Unknown error";
   }
+}
+
+// Also on the standard error stream: without a display nobody sees the box.
+void ReportStartFailure(QString text) {
+  text.replace('\r', '\n');
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  std::fflush(stderr);
 }
 
 int64_t BarTag(const QProgressBar& bar) { return bar.property(kTagProperty).toLongLong(); }
@@ -144,8 +152,12 @@ void TForm1::FormCreate() {
     } catch (...) {
       const QString text = "Application cannot start. Detailed error message is following:\r" + QString(64, '-') +
                            "\r" + QString::fromStdString(MessageOf(std::current_exception()));
+      startFailed_ = true;
+      ReportStartFailure(text);
       options_.showMessage ? options_.showMessage(text) : void(QMessageBox::critical(this, windowTitle(), text));
-      options_.terminate ? options_.terminate() : QApplication::quit();
+      // The event loop has not run yet, so a quit request would be lost:
+      // main ends the application when it sees StartFailed.
+      if (options_.terminate) options_.terminate();
       return;
     }
     SubscribeConfiguredFeeds();

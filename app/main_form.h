@@ -48,6 +48,8 @@ class TForm1 : public QWidget {
   QProgressBar& Bar(int index) { return index == 0 ? *ProgressBar1 : *ProgressBar2; }
   QLabel& BarLabel(int index) { return index == 0 ? *Label2 : *Label3; }
   bool EnclosureTimerActive() const { return Timer1.isActive(); }
+  // True when the database could not be opened: the application must end.
+  bool StartFailed() const { return startFailed_; }
 
  private:
   void BuildWidgets();
@@ -65,6 +67,7 @@ class TForm1 : public QWidget {
 
   TForm1Options options_;
   std::string programFolder_;
+  bool startFailed_ = false;
   // Every enclosure URL handed to the engine in this run.
   std::set<std::string> queuedUrls_;
 
