@@ -138,8 +138,12 @@ void TConfiguration::ReadMiscString(const std::string& name, const std::string& 
 int32_t TConfiguration::ReadMiscInteger(const std::string& name, int32_t default_value) {
   try {
     std::string text;
-    ReadMiscString(name, std::to_string(default_value), text, false);
-    return ParseInteger(text).value_or(default_value);
+    ReadMiscString(name, "", text, false);
+    if (!text.empty()) return ParseInteger(text).value_or(default_value);
+    // The settings format writes numbers as "dword:" values as often as texts.
+    std::lock_guard lock(lock_);
+    CheckLoaded();
+    return store_->ReadInteger(kMiscSection, name, default_value);
   } catch (const std::exception&) {
     return default_value;
   }

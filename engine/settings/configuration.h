@@ -53,8 +53,9 @@ class TConfiguration {
   // swallow_errors is set.
   void ReadMiscString(const std::string& name, const std::string& default_value, std::string& result,
                       bool swallow_errors);
-  // The "misc" value as a decimal integer; default_value when it is missing,
-  // no integer, or anything fails. Never raises.
+  // The "misc" value as a decimal text or a stored integer ("dword:");
+  // default_value when it is missing, no integer, or anything fails. Never
+  // raises.
   int32_t ReadMiscInteger(const std::string& name, int32_t default_value);
   // Copies "misc" "distinct_smartfeeds" into the global settings, when
   // they exist. Never raises.

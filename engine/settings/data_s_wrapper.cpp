@@ -19,12 +19,14 @@ bool AllBlank(const std::vector<std::string>& lines) {
 }
 
 // A read-only key is opened as such, so that a key the user may not change
-// (the machine's) still serves reads.
+// (the machine's) still serves reads. So does a key meant to be written that
+// exists but cannot be: its values are read, and a write to it fails loudly.
 bool OpenKey(platform::Registry& registry, const TRegistryKeyLine& key) {
   registry.SetRootKey(key.root);
   const bool read_only = (key.access & (arWrite | arCreate)) == 0;
   if (read_only) return registry.OpenKeyReadOnly(key.path);
-  return registry.OpenKey(key.path, (key.access & arCreate) != 0);
+  if (registry.OpenKey(key.path, (key.access & arCreate) != 0)) return true;
+  return (key.access & arRead) != 0 && registry.OpenKeyReadOnly(key.path);
 }
 
 }  // namespace
@@ -61,9 +63,17 @@ T TDataSWrapper::ReadFirst(const std::string& name, T default_value, Reader read
 
 template <typename Writer>
 void TDataSWrapper::WriteAll(Writer write) {
+  // Every writable key gets the value; the first failure is raised after.
+  std::exception_ptr failure;
   for (OpenedKey& key : keys_) {
-    if ((ParseAccessRights(key.letters) & arWrite) != 0) write(*key.registry);
+    if ((ParseAccessRights(key.letters) & arWrite) == 0) continue;
+    try {
+      write(*key.registry);
+    } catch (const std::exception&) {
+      if (!failure) failure = std::current_exception();
+    }
   }
+  if (failure) std::rethrow_exception(failure);
 }
 
 std::string TDataSWrapper::ReadString(const std::string&, const std::string& name, const std::string& default_value) {

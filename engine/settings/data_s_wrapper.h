@@ -19,7 +19,9 @@ namespace tidewell {
 class TDataSWrapper {
  public:
   // Opens one key per usable line; lines that are not usable or whose key
-  // cannot be opened (or created, with C) are left out in silence. Raises
+  // cannot be opened (or created, with C) are left out in silence. A key
+  // that exists but cannot be written is opened for reading: writes to it
+  // raise. Raises
   // "Registry keys not defined !" when the lines hold nothing but blanks.
   TDataSWrapper(const std::vector<std::string>& lines, const platform::RegistryBaseFolders& bases);
   virtual ~TDataSWrapper();
@@ -32,8 +34,9 @@ class TDataSWrapper {
   virtual std::string ReadString(const std::string& section, const std::string& name, const std::string& default_value);
   virtual bool ReadBool(const std::string& section, const std::string& name, bool default_value);
   virtual int32_t ReadInteger(const std::string& section, const std::string& name, int32_t default_value);
-  // To every writable key in line order. A failing write raises
-  // platform::ERegistryException and leaves the later keys unwritten.
+  // To every writable key in line order. A failing write (also to a key
+  // that could only be opened for reading) raises platform::ERegistryException
+  // once the other keys have been written.
   virtual void WriteString(const std::string& section, const std::string& name, const std::string& value);
   virtual void WriteBool(const std::string& section, const std::string& name, bool value);
   virtual void WriteInteger(const std::string& section, const std::string& name, int32_t value);

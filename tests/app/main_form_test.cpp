@@ -124,6 +124,26 @@ TEST_F(MainFormTest, FirstStartSubscribesTheConfiguredFeedsAndDownloadsTheirEncl
   EXPECT_EQ(terminations, 0);
 }
 
+TEST_F(MainFormTest, TheUpdateIntervalIsReadAlsoWhenWrittenAsANumber) {
+  const std::string keyFile = folder.File("config/SOFTWARE/Policies/Pinwheel.reg");
+  std::filesystem::create_directories(std::filesystem::path(keyFile).parent_path());
+  std::ofstream(keyFile) << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Pinwheel]\n"
+                         << "\"subscribefeed0\"=\"" << server.Url("/feed0.xml") << "\"\n"
+                         << "\"defaultupdateinterval\"=dword:0000002d\n";
+  auto form = Start(folder.File("app"));
+  EXPECT_TRUE(messages.empty()) << messages.front();
+  tidewell::TTranWrapper transaction;
+  form->Engine().BindTransaction(&transaction, false);
+  tidewell::TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  query.SQL.Add("select update_interval from feeds");
+  query.ExecQuery();
+  ASSERT_FALSE(query.Eof());
+  EXPECT_EQ(query.Fields(0).AsInteger(), 45);
+  query.Close();
+  transaction.Commit();
+}
+
 TEST_F(MainFormTest, AStartWithoutAUsableFolderSaysWhyAndEnds) {
   const std::string blocker = folder.File("not-a-folder");
   std::ofstream(blocker) << "a file where the program folder should be";

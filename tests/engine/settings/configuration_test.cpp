@@ -2,8 +2,11 @@
 #include "engine/settings/configuration.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -167,9 +170,57 @@ TEST_F(ConfigurationTest, MiscIntegersFallBackOnAnythingButADecimalNumber) {
   EXPECT_EQ(config.ReadMiscInteger("neg", 10), -7);
   EXPECT_EQ(config.ReadMiscInteger("word", 10), 10);
   EXPECT_EQ(config.ReadMiscInteger("big", 10), 10);
-  EXPECT_EQ(config.ReadMiscInteger("dw", 10), 10) << "a number stored as an integer is not a text";
+  EXPECT_EQ(config.ReadMiscInteger("dw", 10), 5) << "a number stored as an integer counts as well";
   EXPECT_EQ(config.ReadMiscInteger("defaultupdateinterval", 10), 10);
   EXPECT_EQ(config.ReadMiscInteger("missing", 10), 10);
+}
+
+// Runs check in a child process that may not write the settings files: as
+// root, access rights do not hold, so the child takes the "nobody" user.
+int RunWithoutWriteRights(const std::function<int()>& check) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    ::_exit(check());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+}
+
+TEST_F(ConfigurationTest, AKeyThatCannotBeWrittenIsStillReadAndAWriteToItFails) {
+  WriteKey(UserKeyFile(), "\"subscribefeed0\"=\"http://example.org/feed\"\n\"defaultupdateinterval\"=dword:0000002d\n");
+  namespace fs = std::filesystem;
+  const fs::path keyFolder = fs::path(UserKeyFile()).parent_path();
+  fs::permissions(UserKeyFile(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+  // The child reaches the key through folders of ours; only the key's own is closed to writes.
+  for (fs::path folder = keyFolder.parent_path(); folder.string().size() + 1 >= folder_.Path().size();
+       folder = folder.parent_path())
+    fs::permissions(folder, readOnly | fs::perms::owner_write);
+  fs::permissions(keyFolder, readOnly);
+  const int failures = RunWithoutWriteRights([&] {
+    int result = 0;
+    TConfiguration config(Bases());
+    config.LoadFromKeys(kApplicationLines);
+    std::string url;
+    config.ReadMiscString("subscribefeed0", "", url, true);
+    if (url != "http://example.org/feed") result |= 1;
+    if (config.ReadMiscInteger("defaultupdateinterval", 10) != 45) result |= 2;
+    std::string ignored;
+    if (MessageOf([&] { config.Value("misc", "subscribefeed1", ignored, TValueMode::vmWrite, "", "x"); }) ==
+        "(nothing raised)")
+      result |= 4;
+    return result;
+  });
+  fs::permissions(keyFolder, fs::perms::owner_all);
+  fs::permissions(UserKeyFile(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(failures & 1, 0) << "the key's text values are read";
+  EXPECT_EQ(failures & 2, 0) << "the key's number is read";
+  EXPECT_EQ(failures & 4, 0) << "a write to the key is reported";
+  EXPECT_LT(failures, 8) << "the check could not run: " << failures;
+  EXPECT_EQ(ReadKey(UserKeyFile()).find("subscribefeed1"), std::string::npos);
 }
 
 TEST_F(ConfigurationTest, WorkersReadWhileTheMainThreadWritesAndReloads) {
