@@ -230,11 +230,28 @@ void Ttidewell::SetConnected(bool value) {
     ForEachConnection([](TDbConnWrapper& connection) {
       if (!connection.Connected()) connection.Connect();
     });
+    ReadStoredState();
   } else {
     // A worker's transaction runs on the workers' connection: pulling the
     // connection from under it would free what it still uses.
     if (AnyThreadWorking() || QueuedJobCount() > 0) RaiseMessage(kThreadsMustFinish);
     ForEachConnection([](TDbConnWrapper& connection) { connection.Disconnect(); });
+  }
+}
+
+// What earlier runs left: the folder tree that holds the subscription
+// lists, and downloads cut short by the end of the process, whose rows name
+// a temporary file that is gone. A new database has no tables yet: this runs
+// again once they are made, and the first list that needs the tree reads (or
+// makes) it as well.
+void Ttidewell::ReadStoredState() {
+  try {
+    if (folders_) folders_->LoadFromDatabase();
+  } catch (const std::exception&) {
+  }
+  try {
+    ForgetMissingDownloadFiles();
+  } catch (const std::exception&) {
   }
 }
 

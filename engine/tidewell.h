@@ -207,6 +207,8 @@ class Ttidewell : public TtidewellEngineEvents {
   bool WaitForWorker(TtidewellPoolWorker& worker);
   void FreeAfterShutDown();
   void RequireConnection() const;
+  void ReadStoredState();
+  void ForgetMissingDownloadFiles();
   // Whether jobs can be handed out: a pool that is not being stopped.
   bool PoolReady() const;
   // Slots of workers ordered by queue length, shortest first (a stable

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -157,6 +158,7 @@ void Ttidewell::CreateTables(std::string& text) {
     TtidewellGenerateTables generator(mainConnection_.get());
     generator.CreateMissingTables();
   }
+  ReadStoredState();
   ClearBuffer();
 }
 
@@ -295,6 +297,29 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
   }
   ReleaseQuery(query);
   ReleaseTransaction(transaction);
+}
+
+// Rows of downloads in progress are only ever left by an ended process when
+// no worker runs yet; those whose file is gone stop naming it. The status
+// stays, so that the reset of unfinished downloads still finds them.
+void Ttidewell::ForgetMissingDownloadFiles() {
+  if (AnyThreadWorking() || QueuedJobCount() > 0) return;
+  InEngineTransaction([](TQueryWrapper& query) {
+    query.SQL.Add("select enclosure_id,filelocation from enclosures where download_status=1 and filelocation<>''");
+    ExecQueryTimed(&query, true);
+    std::vector<int32_t> gone;
+    for (; !query.Eof(); query.Next()) {
+      const std::string file = query.FieldByName("FILELOCATION").AsString();
+      if (!platform::FileExists(file)) gone.push_back(query.FieldByName("ENCLOSURE_ID").AsInteger());
+    }
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add("update enclosures set filelocation='' where download_status=1 and enclosure_id=?");
+    for (const int32_t id : gone) {
+      query.Params(0).SetInteger(id);
+      ExecQueryTimed(&query, false);
+    }
+  });
 }
 
 // ---- Helpers for applications -----------------------------------------------------

@@ -162,6 +162,12 @@ void TtidewellOpmlProcessor::Process(TtidewellTrdJobPropClass& result, TFeedProp
 std::string TtidewellOpmlProcessor::PreconditionError() {
   if (c_.owner == nullptr) return MessageText(kNoDateFromParent);
   folders_ = c_.owner->GetFolders();
+  try {
+    // The root folder is made the first time a list needs one.
+    if (folders_ != nullptr) folders_->EnsureRootFolder();
+  } catch (...) {
+    return CurrentMessage();
+  }
   if (folders_ == nullptr || folders_->GetRootFolder() == nullptr || folders_->GetRootFolder()->Id < 1)
     return MessageText(kFoldersNotLoaded);
   return {};
@@ -213,8 +219,16 @@ int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
 void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record,
                                        const std::string& digest) {
   c_.transaction->StartTransaction();
-  const bool created = *c_.itemId < 1;
-  if (created) *c_.itemId = c_.dbHelper->InsertFeed(c_.query, "OPML", "en", url_, u"", 0, u"", 0);
+  // No record: a new list, in a new row or in a stored row that was given
+  // as a feed and turned out to be a list.
+  const bool created = record == nullptr;
+  if (*c_.itemId < 1) {
+    *c_.itemId = c_.dbHelper->InsertFeed(c_.query, "OPML", "en", url_, u"", 0, u"", 0);
+  } else if (created) {
+    model::SetSqlLines(c_.query, {"update feeds set type_='OPML' where feed_id=" + std::to_string(*c_.itemId)});
+    ExecQueryTimed(c_.query, false);
+    SafeCloseQuery(c_.query);
+  }
   const std::string body = StreamText(*result.Stream());
   pugi::xml_document document;
   document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_escapes);

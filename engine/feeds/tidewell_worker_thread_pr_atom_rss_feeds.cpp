@@ -468,7 +468,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
     } else {
       result.Stream()->SetPosition(0);
       if (stored) {
-        ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
+        if (!ProcessStoredDocument(result)) ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
+        StoreMovedAddress(result);
       } else if (!ProcessNewFeed(result)) {
         return;
       }
@@ -498,9 +499,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ParseUnlessDiscovered(TtidewellTrdJobP
   body.SetPosition(0);
   body.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
   body.SetPosition(0);
-  const std::string upperUrl = UpperCaseAscii(url_);
-  const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
-  if (namedAsFeed || LooksLikeFeed(text)) {
+  if (!IsDiscoveryPage(result, text)) {
     ParseFeedForInsert(itemId_, feedTitle_, result, items_);
     return true;
   }

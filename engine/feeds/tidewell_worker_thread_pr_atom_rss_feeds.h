@@ -253,6 +253,19 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // False when the page was answered by autodiscovery (ProcessFeed ends).
   bool ProcessNewFeed(TtidewellTrdJobPropClass& result);
   bool ParseUnlessDiscovered(TtidewellTrdJobPropClass& result);
+  // A text/html answer that holds no feed after all, so autodiscovery runs
+  // on it (tidewell_worker_stored_feeds.cpp).
+  bool IsDiscoveryPage(const TtidewellTrdJobPropClass& result, const std::string& text) const;
+  // A stored row answered with an HTML page (the first feed it announces
+  // takes the page's place in the row) or with an OPML list (the row becomes
+  // a subscription list); false for a feed document, which is parsed.
+  bool ProcessStoredDocument(TtidewellTrdJobPropClass& result);
+  void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
+  // link := address; with dueNow the next update is now.
+  void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);
+  // After a successful fetch through a permanent redirect, the row keeps the
+  // new address.
+  void StoreMovedAddress(const TtidewellTrdJobPropClass& result);
   void RecordFeedFailure(const std::string& message);
   void RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc);
   void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);

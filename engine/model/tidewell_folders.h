@@ -152,6 +152,17 @@ class TFolderManagement {
   // leaves the tree and the variable is set to nullptr; its object is freed
   // by the next SaveAll or TFolder::Delete (or with the management).
   void SaveFolder(TFolder*& folder, int32_t depth);
+  // Replaces the tree by the one stored for UserId: the root folder (the
+  // row with parent 0 named "*"), the folders below it with their saved
+  // filters, and the access value of each subscription list's folder. Every
+  // loaded folder is saved (State 0). Without a stored root the tree stays
+  // an unsaved root. Runs in a transaction of its own; a failure leaves the
+  // tree as it was and passes on.
+  void LoadFromDatabase();
+  // Loads the tree when its root has no id yet (a tree built in memory keeps
+  // its folders and takes the stored root's id), and stores a root folder
+  // when the database has none. Failures pass on.
+  void EnsureRootFolder();
   // Sets folderId of the filter rows to folderId, in a transaction of its own.
   void MoveFiltersToFolder(const TDynIntArray& ids, int32_t folderId);
   // Moves every filter of source to target, with recursive those of its
@@ -186,6 +197,13 @@ class TFolderManagement {
   // ids and states it had, matching the database again.
   void RunSave(const std::function<void(TFolder*&)>& save, TFolder*& folder);
   void UndoPendingRemovals();
+  // The loaded tree's parts (tidewell_folders_load.cpp).
+  struct LoadedRows;
+  void ReadFolderRows(LoadedRows& rows);
+  void ReadFilterRows(LoadedRows& rows);
+  void AdoptLoadedTree(LoadedRows& rows);
+  // The id of the stored root folder's row; 0 when there is none.
+  int32_t StoredRootId();
   void FreePendingRemovals();
 
   friend class TFolder;

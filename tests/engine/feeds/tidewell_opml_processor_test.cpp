@@ -91,14 +91,21 @@ TEST_F(OpmlProcessorTest, ANewListAnsweredWithAnErrorFailsInsteadOfBeingStoredEm
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds"), 0);
 }
 
-TEST_F(OpmlProcessorTest, AListNeedsAStoredFolderTree) {
+TEST_F(OpmlProcessorTest, AListReadsOrMakesTheStoredRootFolder) {
   TFolder* root = engine.GetFolders()->GetRootFolder();
   const int32_t rootId = root->Id;
+  // A tree not read from the database finds the stored root there.
   root->Id = 0;
-  EXPECT_EQ(ProcessNew("<opml><body/></opml>"), "Folders not loaded !");
-  root->Id = rootId;
   EXPECT_EQ(ProcessNew("<opml><body/></opml>"), "");
-  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_='OPML'"), 1);
+  EXPECT_EQ(root->Id, rootId);
+  // A database without a root gets one.
+  db.Execute("delete from folders");
+  root->SubFolders->Clear();
+  root->Id = 0;
+  EXPECT_EQ(ProcessNew("<opml><head><title>Second</title></head><body/></opml>"), "");
+  EXPECT_GT(root->Id, rootId);
+  EXPECT_EQ(db.QueryInt64("select count(*) from folders where parentFolder=0 and foldername='*'"), 1);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_='OPML'"), 2);
 }
 
 TEST_F(OpmlProcessorTest, OutlinesBecomeGroupsAndFeedItemsOrAreIgnored) {

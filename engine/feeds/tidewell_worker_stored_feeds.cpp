@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: MIT
+// The feed worker's handling of a stored feed row whose address does not
+// lead to a feed document: a page that announces feeds, an OPML list, or a
+// feed that moved for good.
+#include <pugixml.hpp>
+
+#include <string>
+
+#include "engine/feeds/tidewell_worker_text.h"
+#include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
+#include "engine/tidewell_utilities.h"
+#include "toolkit/stream.h"
+
+namespace tidewell {
+namespace {
+
+constexpr size_t kSniffLength = 4096;
+
+std::string BodyText(TtidewellTrdJobPropClass& result) {
+  kt::TStream& body = *result.Stream();
+  std::string text(static_cast<size_t>(body.Size()), '\0');
+  body.SetPosition(0);
+  if (!text.empty()) body.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+  body.SetPosition(0);
+  return text;
+}
+
+bool IsOpmlDocument(const std::string& text) {
+  if (LowerCaseAscii(text.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
+  pugi::xml_document document;
+  document.load_buffer(text.data(), text.size());
+  return UpperCaseAscii(document.document_element().name()) == "OPML";
+}
+
+}  // namespace
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsDiscoveryPage(const TtidewellTrdJobPropClass& result,
+                                                          const std::string& text) const {
+  if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) return false;
+  const std::string upperUrl = UpperCaseAscii(url_);
+  const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
+  return !namedAsFeed && !LooksLikeFeed(text);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result) {
+  if (result.httpCode != 200 || result.error || result.Stream() == nullptr) return false;
+  const std::string text = BodyText(result);
+  if (IsOpmlDocument(text)) {
+    // Processed as a list that is new, in the row it was given.
+    ProcessOPML(result, nullptr, nullptr);
+    return true;
+  }
+  if (!IsDiscoveryPage(result, text)) return false;
+  AdoptDiscoveredFeed(result.finalUrl.empty() ? url_ : result.finalUrl, text);
+  return true;
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page) {
+  try {
+    kt::TMemoryStream copy;
+    if (!page.empty()) copy.WriteBuffer(page.data(), static_cast<int64_t>(page.size()));
+    copy.SetPosition(0);
+    DiscoverFeeds(pageUrl, copy, discoveredUrls_, discoveredTitles_);
+    if (discoveredUrls_.empty()) RaiseMessage(kNoRssUrlsFound, pageUrl);
+    // The subscription follows the page's first feed from its next update on,
+    // which is due at once.
+    StoreFeedAddress(itemId_, discoveredUrls_[0], true);
+    SyncFeedAutoDiscovery();
+  } catch (...) {
+    discoveredUrls_.clear();
+    discoveredTitles_.clear();
+    throw;
+  }
+  discoveredUrls_.clear();
+  discoveredTitles_.clear();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJobPropClass& result) {
+  if (!moved_ || result.url.empty() || result.error || errorCategory_ != TErrorCategory::noErrors) return;
+  if (result.httpCode != 200 && result.httpCode != 304) return;
+  if (itemId_ < 1 || GetJobType() != TQueueJobTypes::CfeedOperation) return;
+  StoreFeedAddress(itemId_, result.url, false);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow) {
+  try {
+    StartOwnTransaction();
+    ResetQuery();
+    query_.SQL.Add("update feeds");
+    query_.SQL.Add(dueNow ? "set link=substring(? from 1 for 1000),next_feedupdate=?"
+                          : "set link=substring(? from 1 for 1000)");
+    query_.SQL.Add("where feed_id=?");
+    int index = 0;
+    query_.Params(index++).SetString(address);
+    if (dueNow) query_.Params(index++).SetDateTime(LocalTimeToUTC(Now()));
+    query_.Params(index).SetInteger(feedId);
+    ExecQueryTimed(&query_, false);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    ResetQuery();
+    RollbackQuietly();
+    throw;
+  }
+}
+
+}  // namespace tidewell
