@@ -15,7 +15,20 @@ namespace {
 
 enum : int32_t { kDownloading = 1, kDownloaded = 2, kDownloadFailed = 3 };
 
-bool IsDeliveredCode(int32_t code) { return code == 200 || code == 302 || code == 304; }
+// Only a 2xx answer delivers the body: a redirect that was not followed to
+// its end (too many hops, a loop) or a 304 left no file behind.
+bool IsDelivered(const TtidewellTrdJobPropClass& result, int32_t code) {
+  return !result.error && code >= 200 && code < 300;
+}
+
+// A body that arrived but could not become the file is a file failure; every
+// other one is the transfer's.
+TErrorCategory FailureCategory(const TtidewellTrdJobPropClass& result) {
+  const std::string rename = MessageText(kEnclosureRenameFailed);
+  const std::string prefix = rename.substr(0, rename.find('%'));
+  return !prefix.empty() && result.errorText.rfind(prefix, 0) == 0 ? TErrorCategory::ErrIO
+                                                                   : TErrorCategory::ErrHttpGet;
+}
 
 }  // namespace
 
@@ -32,7 +45,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
                                                            void*, int phase) {
   const TDateTime nowUtc = LocalTimeToUTC(Now());
   try {
-    if (phase == kPhaseEnclosureEnd && !IsDeliveredCode(httpCode_)) {
+    if (phase == kPhaseEnclosureEnd && !IsDelivered(result, httpCode_)) {
       RecordEnclosureFailure(result, nowUtc);
     } else {
       StoreEnclosureState(result, phase, nowUtc);
@@ -75,8 +88,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
     throw;
   }
   errorText_ = std::string(MessageText(kEnclosureDownloadFailed)) + "\r\n" + result.errorText;
+  errorCategory_ = FailureCategory(result);
   if (!GetStopRequested() && WorkerEvents().Snapshot().OnFatalError) SyncFatalError();
-  throw kt::Exception(errorText_);
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase,

@@ -107,7 +107,7 @@ TEST_F(EnclosureJob, NotFoundLeavesAFailedRowAndNoFile) {
   ASSERT_EQ(events_.fatalErrors.size(), 1u);
   EXPECT_EQ(events_.fatalErrors[0].rfind("Enclosure download failed !\r\n", 0), 0u) << events_.fatalErrors[0];
   ASSERT_EQ(events_.enclosures.size(), 1u);
-  EXPECT_EQ(events_.enclosures[0].errCat, TErrorCategory::ErrDatabaseOp);
+  EXPECT_EQ(events_.enclosures[0].errCat, TErrorCategory::ErrHttpGet);
   EXPECT_EQ(events_.enclosures[0].errMsg, events_.fatalErrors[0]);
 }
 
