@@ -44,8 +44,12 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsDiscoveryPage(const TtidewellTrdJobP
   return !namedAsFeed && !LooksLikeFeed(text);
 }
 
-bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result) {
+bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result,
+                                                               const TFeedProperty& feedRecord) {
   if (result.httpCode != 200 || result.error || result.Stream() == nullptr) return false;
+  // Only a subscription that never brought a feed document is redirected: a
+  // feed whose server answers with a page for once keeps its address.
+  if (!feedRecord.FeedMD5.empty()) return false;
   const std::string text = BodyText(result);
   if (IsOpmlDocument(text)) {
     // Processed as a list that is new, in the row it was given.

@@ -468,7 +468,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
     } else {
       result.Stream()->SetPosition(0);
       if (stored) {
-        if (!ProcessStoredDocument(result)) ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
+        if (!ProcessStoredDocument(result, *feedRecord)) ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
         StoreMovedAddress(result);
       } else if (!ProcessNewFeed(result)) {
         return;

@@ -256,10 +256,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // A text/html answer that holds no feed after all, so autodiscovery runs
   // on it (tidewell_worker_stored_feeds.cpp).
   bool IsDiscoveryPage(const TtidewellTrdJobPropClass& result, const std::string& text) const;
-  // A stored row answered with an HTML page (the first feed it announces
-  // takes the page's place in the row) or with an OPML list (the row becomes
-  // a subscription list); false for a feed document, which is parsed.
-  bool ProcessStoredDocument(TtidewellTrdJobPropClass& result);
+  // A stored row that never brought a feed document, answered with an HTML
+  // page (the first feed it announces takes the page's place in the row) or
+  // with an OPML list (the row becomes a subscription list); false for
+  // anything else, which is parsed as a feed.
+  bool ProcessStoredDocument(TtidewellTrdJobPropClass& result, const TFeedProperty& feedRecord);
   void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
   // link := address; with dueNow the next update is now.
   void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);

@@ -154,6 +154,12 @@ TEST_F(SubscriptionPathsTest, AnHtmlPageGivenAsAFeedIsReplacedByTheFirstFeedItAn
   ASSERT_EQ(processed.size(), 1u);
   EXPECT_EQ(processed[0].errCat, TErrorCategory::noErrors) << processed[0].errMsg;
   EXPECT_EQ(Number("select count(*) from articles where feed_id=" + std::to_string(page)), 1);
+  // A feed that brought its document once keeps its address when its server
+  // answers with a page for a while.
+  Serve("/feed.xml", 200, "text/html",
+        "<html><head><link rel=\"alternate\" type=\"application/rss+xml\" href=\"/other.xml\"></head></html>");
+  Update(page);
+  EXPECT_EQ(FeedColumn("link", page), server.Url("/feed.xml"));
 
   processed.clear();
   const int32_t plain = SubscribeAndUpdate("/plain.html");
