@@ -227,10 +227,11 @@ bool Ttidewell::GetConnected() const { return !loading_ && mainConnection_->Conn
 void Ttidewell::SetConnected(bool value) {
   if (loading_) return;
   if (value) {
+    const bool wasConnected = mainConnection_->Connected();
     ForEachConnection([](TDbConnWrapper& connection) {
       if (!connection.Connected()) connection.Connect();
     });
-    ReadStoredState();
+    if (!wasConnected) ReadStoredState();
   } else {
     // A worker's transaction runs on the workers' connection: pulling the
     // connection from under it would free what it still uses.

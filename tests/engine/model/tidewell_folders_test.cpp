@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -357,6 +358,54 @@ TEST_F(FolderTest, MovingFilterIdsToAFolderTouchesOnlyTheOwnersRows) {
 
   EXPECT_EQ(db_.QueryInt64("select folderid from sqlfilters where id=" + std::to_string(filter->Id)), 0);
   EXPECT_EQ(db_.QueryInt64("select folderid from sqlfilters where id=" + std::to_string(otherId)), 1);
+}
+
+TEST_F(FolderTest, AStoredTreeIsReadBackWithItsFiltersAndOnlyForItsUser) {
+  TFolder* news = AddFolder(Root(), u"News");
+  news->Weight = 4;
+  TFolder* sport = AddFolder(news, u"Sport");
+  TFilter* scores = NewFilter(u"Scores");
+  scores->Conditions->GetItem(0)->AddValue(u"y");
+  ASSERT_TRUE(sport->AddFilter(scores));
+  ASSERT_TRUE(Root()->AddFilter(NewFilter(u"Everything")));
+  management_.SaveAll();
+  db_.Execute("insert into variables(type_,itemid,variablename_,value_) values('folder'," + std::to_string(news->Id) +
+              ",'opmlfolder','17')");
+  db_.Execute("insert into folders(parentFolder,foldername,weight,userid) values(0,'*',0," + std::to_string(kUser + 1) +
+              ")");
+
+  TFolderManagement again(&db_.Connection());
+  again.UserId = kUser;
+  again.LoadFromDatabase();
+  TFolder* root = again.GetRootFolder();
+  EXPECT_EQ(root->Id, Root()->Id);
+  ASSERT_EQ(root->SubFolderCount(), 1);
+  ASSERT_EQ(root->FilterCount(), 1);
+  EXPECT_EQ(root->GetFilter(0)->GetField(), u"Everything");
+  TFolder* loadedNews = root->GetSubFolder(0);
+  EXPECT_EQ(loadedNews->GetName(), u"News");
+  EXPECT_EQ(loadedNews->Weight, 4);
+  EXPECT_EQ(loadedNews->Access, 17);
+  EXPECT_EQ(loadedNews->State, TFolder::kStateSaved);
+  ASSERT_EQ(loadedNews->SubFolderCount(), 1);
+  TFolder* loadedSport = loadedNews->GetSubFolder(0);
+  EXPECT_EQ(loadedSport->Parent, loadedNews);
+  ASSERT_EQ(loadedSport->FilterCount(), 1);
+  TFilter* loadedScores = loadedSport->GetFilter(0);
+  EXPECT_EQ(loadedScores->Id, scores->Id);
+  ASSERT_EQ(loadedScores->Conditions->Count(), 1);
+  TFilter* condition = loadedScores->Conditions->GetItem(0);
+  EXPECT_EQ(condition->Parent, loadedScores);
+  EXPECT_EQ(condition->OperType, 3);
+  EXPECT_EQ(condition->GetField(), u"articles.title");
+  ASSERT_EQ(condition->GetValueCount(), 2);
+
+  // Saving the loaded tree changes nothing; a protected folder stays protected.
+  again.SaveAll();
+  EXPECT_EQ(Count("folders where userid=" + std::to_string(kUser)), 3);
+  EXPECT_EQ(Count("sqlfilters where userid=" + std::to_string(kUser)), 4);
+  const std::unique_ptr<TFilter> refused(NewFilter(u"Refused"));
+  EXPECT_FALSE(loadedNews->AddFilter(refused.get()));
 }
 
 }  // namespace
