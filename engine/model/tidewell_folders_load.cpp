@@ -3,6 +3,7 @@
 // lists built in one run is there in the next.
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 

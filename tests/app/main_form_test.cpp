@@ -127,7 +127,8 @@ TEST_F(MainFormTest, FirstStartSubscribesTheConfiguredFeedsAndDownloadsTheirEncl
 TEST_F(MainFormTest, TheUpdateIntervalIsReadAlsoWhenWrittenAsANumber) {
   const std::string keyFile = folder.File("config/SOFTWARE/Policies/Pinwheel.reg");
   std::filesystem::create_directories(std::filesystem::path(keyFile).parent_path());
-  std::ofstream(keyFile) << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Pinwheel]\n"
+  std::ofstream(keyFile) << "Windows Registry Editor Version 5.00\n\n"
+                         << "[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Pinwheel]\n"
                          << "\"subscribefeed0\"=\"" << server.Url("/feed0.xml") << "\"\n"
                          << "\"defaultupdateinterval\"=dword:0000002d\n";
   auto form = Start(folder.File("app"));
