@@ -38,6 +38,20 @@
 
 namespace tidewell {
 
+// How long a transfer may take. A server that sends a byte now and then never
+// trips the read time-out; these limits end such a transfer.
+struct TTransferLimits {
+  // Every transfer but enclosures, redirects included; 0: no limit.
+  int32_t deadlineMs = 300000;
+  // Enclosures: fewer than this many bytes per second on average over a
+  // whole window fails the download; 0 in either: no check.
+  int32_t lowSpeedBytesPerSecond = 1024;
+  int32_t lowSpeedWindowMs = 120000;
+  // What a compressed body may expand to when no quota of its job kind is
+  // smaller.
+  int64_t decodedBodyCeiling = 64 * 1024 * 1024;
+};
+
 class TtidewellWorkerThreadBase : public TtidewellEventWorker {
  public:
   static constexpr int kRedirectMaximum = 6;
@@ -93,6 +107,8 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // bytes) unless set here.
   void SetRawDataSizeLimit(int32_t bytes);
   int32_t GetRawDataSizeLimit() const;
+  void SetTransferLimits(const TTransferLimits& limits);
+  TTransferLimits GetTransferLimits() const;
   // Certificate authorities that TLS connections trust; "" (the default) is
   // the system's store. Certificates are always verified.
   void SetCaCertificateFile(const std::string& path);
@@ -172,6 +188,8 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   bool OnBody(TTransfer& t, const char* data, size_t size);
   bool OnBlock(TTransfer& t, int64_t bodyBytes);
   bool WithinQuota(TTransfer& t);
+  int64_t DecodedBodyLimit(const TTransfer& t) const;
+  void ApplyTransferLimits(TTransfer& t, THttpExchangeRequest& request);
   bool FollowRedirect(TTransfer& t, const THttpExchangeReply& reply, THttpExchangeRequest& request);
   void Authenticate(TTransfer& t, const THttpExchangeReply& reply, const THttpExchangeRequest& request);
   void CheckCompleteBody(TTransfer& t, const THttpExchangeReply& reply);
@@ -218,6 +236,7 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   std::string userAgent_ = "Tidewell";
   TProxySettings proxy_;
   int32_t rawDataSizeLimit_ = -1;  // -1: the global settings' limit
+  TTransferLimits transferLimits_;
   std::string caFile_;
 };
 
