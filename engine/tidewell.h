@@ -34,6 +34,7 @@
 #include "engine/model/feeds.h"
 #include "engine/model/tidewell_filters.h"
 #include "engine/model/tidewell_folders.h"
+#include "engine/net/transfer_limits.h"
 #include "engine/settings/configuration.h"
 #include "engine/tidewell_engine_events.h"
 #include "engine/tidewell_pool_worker.h"
@@ -56,6 +57,8 @@ struct TtidewellOptions {
   platform::MainLoop* mainLoop = nullptr;
   // How long shut-down waits for each worker before detaching it.
   int stopTimeoutMs = 30000;
+  // The limits of every transfer of the feed workers.
+  TTransferLimits transferLimits{};
 };
 
 class Ttidewell : public TtidewellEngineEvents {
@@ -195,6 +198,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // The pool slot's worker; nullptr for an empty slot or after shut-down.
   TtidewellPoolWorker* Worker(int slot) const;
   platform::MainLoop& MainLoop() const { return mainLoop_; }
+  const TTransferLimits& TransferLimits() const { return transferLimits_; }
 
  protected:
   std::vector<TtidewellEventWorker*> EventWorkers() const override;
@@ -212,6 +216,8 @@ class Ttidewell : public TtidewellEngineEvents {
   // Slots of workers ordered by queue length, shortest first (a stable
   // order, so equal lengths keep the pool order).
   std::vector<int> OrderByQueueLength(std::vector<int> slots);
+  // The ids, each once, of the feeds that no worker holds a job for.
+  TDynIntArray FeedsNotQueued(const TDynIntArray& feedIds);
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
   void SelectDueFeeds(TDynIntArray& ids);
@@ -223,6 +229,7 @@ class Ttidewell : public TtidewellEngineEvents {
   platform::MainLoop& mainLoop_;
   const bool designing_;
   const int stopTimeoutMs_;
+  const TTransferLimits transferLimits_;
   bool loading_ = false;
 
   std::unique_ptr<TConfiguration> configuration_;
