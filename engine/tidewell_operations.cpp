@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The engine's operations for applications: the database file and its
 // tables, subscriptions, filters and the reset of unfinished downloads.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -71,6 +73,29 @@ std::string CurrentMessage() {
   }
 }
 
+constexpr int32_t kEnclosureDownloading = 1;
+constexpr int32_t kEnclosureDownloaded = 2;
+
+// A download row names its final file just before the file is moved there,
+// and the move renames a complete file in one step: such a file that
+// exists is the whole download, left by a run that ended before it could
+// record the download's end.
+bool IsFinishedDownload(const std::string& fileLocation);
+
+// The row of a finished download that a crash left at "downloading".
+void MarkDownloaded(TQueryWrapper& query, int32_t enclosureId, TDateTime nowUtc) {
+  TQueryWrapper mark;
+  mark.SetTransaction(query.GetTransaction());
+  mark.SQL.Add("update enclosures");
+  mark.SQL.Add("set download_status=?,downloadEnd=?,lasthttpcode=200");
+  mark.SQL.Add("where enclosure_id=?");
+  mark.Params(0).SetInteger(kEnclosureDownloaded);
+  mark.Params(1).SetDateTime(nowUtc);
+  mark.Params(2).SetInteger(enclosureId);
+  ExecQueryTimed(&mark, false);
+  mark.Close();
+}
+
 bool HasTmpExtension(const std::string& fileName) {
   const auto separator = fileName.find_last_of("/\\");
   const auto dot = fileName.find_last_of('.');
@@ -79,6 +104,12 @@ bool HasTmpExtension(const std::string& fileName) {
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return extension == ".TMP";
+}
+
+bool IsFinishedDownload(const std::string& fileLocation) {
+  if (fileLocation.empty() || HasTmpExtension(fileLocation)) return false;
+  struct stat info {};
+  return ::stat(fileLocation.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
 }
 
 std::string JoinIds(const TDynIntArray& ids) {
@@ -255,6 +286,7 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
   struct Row {
     std::string fileLocation;
     int32_t id;
+    bool downloading;
   };
   TTranWrapper* transaction = NewTransaction(true);
   TQueryWrapper* query = NewQuery(true);
@@ -262,7 +294,7 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
     transaction->SetDatabase(workersConnection_.get());
     query->SetTransaction(transaction);
     transaction->StartTransaction();
-    query->SQL.Add("select filelocation,enclosure_id");
+    query->SQL.Add("select filelocation,enclosure_id,download_status");
     query->SQL.Add("from enclosures");
     query->SQL.Add("where download_status in (?,?)" +
                    (enclosureIds.empty() ? std::string(" and (coalesce(lasthttpcode,0)!=404)")
@@ -272,7 +304,8 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
     ExecQueryTimed(query, true);
     std::vector<Row> rows;
     for (; !query->Eof(); query->Next())
-      rows.push_back({query->FieldByName("FILELOCATION").AsString(), query->FieldByName("ENCLOSURE_ID").AsInteger()});
+      rows.push_back({query->FieldByName("FILELOCATION").AsString(), query->FieldByName("ENCLOSURE_ID").AsInteger(),
+                      query->FieldByName("DOWNLOAD_STATUS").AsInteger() == kEnclosureDownloading});
     query->Close();
     query->SQL.Clear();
     query->SQL.Add("update enclosures");
@@ -280,6 +313,10 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
     query->SQL.Add("where enclosure_id=?");
     for (const Row& row : rows) {
       const TDateTime nowUtc = LocalTimeToUTC(Now());
+      if (row.downloading && IsFinishedDownload(row.fileLocation)) {
+        MarkDownloaded(*query, row.id, nowUtc);
+        continue;
+      }
       query->Params(0).SetInteger(0);
       query->Params(1).SetDateTime(nowUtc);
       query->Params(2).SetDateTime(nowUtc);

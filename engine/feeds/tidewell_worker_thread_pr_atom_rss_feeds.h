@@ -141,6 +141,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   virtual void ProcessFeed(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   virtual void ProcessWebPage(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
   virtual void ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context, int phase);
+  // Keeps the final name in the row, still downloading, before the move.
+  void BeforeEnclosureMove(const WideString& finalName) override;
   // OPML subscription lists: the list is mirrored in the owner's folder tree
   // (see tidewell_opml_processor.h); a failure is left in the error fields.
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);

@@ -842,6 +842,7 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
     target = MakeUniqueFileName(kt::Utf8ToWide(folder + name));
+    BeforeEnclosureMove(target);
     const bool moved = MoveFileUni(kt::Utf8ToWide(t.downloadFile), target,
                                    platform::kMoveCopyAllowed | platform::kMoveWriteThrough);
     error = moved ? 0 : errno;

@@ -124,6 +124,11 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   virtual void Execute() = 0;
   virtual void HandleResponse(TtidewellTrdJobPropClass& result, PHttpRawDataReq rawDataReq, int phase,
                               void* context) = 0;
+  // The name a finished enclosure download is about to be moved to. A
+  // derived class records it, so that a start after a crash between the
+  // move and the final state finds the file instead of fetching it again.
+  // Failures are the derived class's to swallow.
+  virtual void BeforeEnclosureMove(const kt::WideString& finalName) {}
   // A derived class may supply its own proxy; false uses the settings.
   virtual bool GetProxyOverride(std::string& host, int32_t& port, std::string& userName, std::string& password);
   // The database look-ups, in the worker's own transaction (started and
