@@ -157,6 +157,14 @@ class Ttidewell : public TtidewellEngineEvents {
   // caller's filter is not touched.
   void GetArticlesByFilter(std::unique_ptr<TArticlesByFilter>& list, TFilter* filter, TFilterLoadRequest request,
                            int32_t ownerId);
+  // Deletes the feeds (or marks them deleted) with their articles, as
+  // TFeeds::DeleteFeed does, in one transaction of the engine.
+  void DeleteFeeds(const TDynIntArray& feedIds, bool markOnly);
+  // Deletes (purge) or empties the articles of the ids, as
+  // TArticles::DeleteArticles does, in one transaction of the engine.
+  // These operations, and the others that write, run again when a worker
+  // writing the same rows at that moment made the database refuse them.
+  void DeleteArticles(const TDynIntArray& articleIds, bool purge);
   // Queues again every interrupted or failed download: of the ids given, or
   // with none all but those that ended in 404. Partial ".tmp" files are
   // deleted.
@@ -223,8 +231,11 @@ class Ttidewell : public TtidewellEngineEvents {
   void SelectDueFeeds(TDynIntArray& ids);
   void ReportTimerError(const std::string& message);
   // Runs work in a pooled transaction with a pooled statement on the
-  // engine's own connection, committed after work; rolled back on failure.
+  // engine's own connection, committed after work; rolled back on failure,
+  // and run again after an update conflict.
   void InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
+  void InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
+  void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
 
   platform::MainLoop& mainLoop_;
   const bool designing_;

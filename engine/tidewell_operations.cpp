@@ -12,6 +12,7 @@
 
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
+#include "engine/db/update_conflict.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
@@ -131,7 +132,13 @@ bool HasOpenReference(const std::string& text) {
 
 }  // namespace
 
+// A worker storing the same rows at that moment makes the database refuse
+// the later writer; the work is then done again in a new transaction.
 void Ttidewell::InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work) {
+  RetryOnUpdateConflict([&] { InOneEngineTransaction(work); });
+}
+
+void Ttidewell::InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work) {
   TTranWrapper* transaction = NewTransaction(true);
   TQueryWrapper* query = NewQuery(true);
   try {
@@ -282,7 +289,24 @@ void Ttidewell::GetArticlesByFilter(std::unique_ptr<TArticlesByFilter>& list, TF
 
 // ---- Downloads ---------------------------------------------------------------------
 
+void Ttidewell::DeleteFeeds(const TDynIntArray& feedIds, bool markOnly) {
+  RequireConnection();
+  InEngineTransaction([&](TQueryWrapper& query) {
+    for (int32_t id : feedIds) TFeeds::DeleteFeed(&query, id, markOnly);
+  });
+}
+
+void Ttidewell::DeleteArticles(const TDynIntArray& articleIds, bool purge) {
+  RequireConnection();
+  if (articleIds.empty()) return;
+  InEngineTransaction([&](TQueryWrapper& query) { TArticles::DeleteArticles(&query, articleIds, -1, purge); });
+}
+
 void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
+  RetryOnUpdateConflict([&] { ResetEnclosureDownloadsOnce(enclosureIds); });
+}
+
+void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
   struct Row {
     std::string fileLocation;
     int32_t id;

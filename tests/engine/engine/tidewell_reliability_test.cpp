@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <iostream>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "engine/db/update_conflict.h"
 #include "engine/tidewell.h"
 #include "engine_test_support.h"
 #include "platform/main_loop.h"
@@ -175,6 +178,78 @@ TEST_F(EngineReliabilityTest, AFeedIsStoredByOneWorkerAtATime) {
   EXPECT_EQ(db.QueryInt64("select count(distinct guid)" + ofFeed), 20);
   EXPECT_EQ(processed[0].items + processed[1].items, 20);
   EXPECT_TRUE(unchanged.empty());
+}
+
+TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
+  // Every answer brings new items, so that every pass writes articles and
+  // the feed row while the main thread writes the same rows.
+  std::atomic<int> served{0};
+  server.Handle("/live.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    const int round = ++served;
+    std::string rss = "<rss version=\"2.0\"><channel><title>Live</title><link>http://example.org/</link>"
+                      "<description>d</description>";
+    for (int i = 0; i < 60; ++i) {
+      const std::string key = std::to_string(round) + "-" + std::to_string(i);
+      rss += "<item><title>" + key + "</title><guid>" + key + "</guid><description>" + key + "</description></item>";
+    }
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss + "</channel></rss>"));
+  });
+  std::vector<int32_t> feeds;
+  auto addFeed = [&](const std::string& tag) {
+    const int32_t id = engine.AddFeed(u"", server.Url("/live.xml?" + tag), u"");
+    // A small archive: every pass also prunes the articles the main thread
+    // deletes.
+    db.Execute("update feeds set archivesize=30 where feed_id=" + std::to_string(id));
+    return id;
+  };
+  for (int i = 0; i < 10; ++i) feeds.push_back(addFeed("n=" + std::to_string(i)));
+  const int64_t seenBefore = UpdateConflictCounts().seen;
+  const int64_t retriedBefore = UpdateConflictCounts().retried;
+  std::vector<std::string> mainThreadFailures;
+  int actions = 0;
+  auto act = [&](const std::function<void()>& action) {
+    ++actions;
+    try {
+      action();
+    } catch (const std::exception& e) {
+      mainThreadFailures.push_back(e.what());
+    }
+  };
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
+    const int32_t feed = feeds[static_cast<size_t>(round) % feeds.size()];
+    const std::string ofFeed = " from articles where deleted=0 and feed_id=" + std::to_string(feed);
+    act([&] { engine.UpdateFeeds(feeds, false); });
+    act([&] { engine.UpdateFeed(feed); });
+    act([&] {
+      TDynIntArray ids;
+      for (const char* pick : {"min(id)", "max(id)", "min(id)+1", "max(id)-1"})
+        ids.push_back(static_cast<int32_t>(db.QueryInt64(std::string("select ") + pick + ofFeed)));
+      if (ids[0] > 0) engine.DeleteArticles(ids, round % 2 == 0);
+    });
+    if (round % 10 == 9) {
+      // One feed goes and another comes.
+      act([&] { engine.DeleteFeeds({feed}, round % 20 == 9); });
+      feeds[static_cast<size_t>(round) % feeds.size()] = addFeed("r=" + std::to_string(round));
+    }
+    act([&] {
+      std::unique_ptr<TFilter> filter = engine.NewFilter();
+      filter->SetField(u"live " + kt::Utf8ToWide(std::to_string(round % 3)));
+      engine.GetFilterWorkShop()->SaveFilter(filter.get(), nullptr);
+    });
+    platform::MainThread().RunUntil([] { return false; }, 5);
+  }
+  ASSERT_TRUE(RunUntil([&] { return engine.QueuedJobCount() == 0; }));
+  int conflictsReported = 0;
+  for (const Processed& p : processed) conflictsReported += IsUpdateConflictText(p.errMsg) ? 1 : 0;
+  const int64_t seen = UpdateConflictCounts().seen - seenBefore;
+  const int64_t retried = UpdateConflictCounts().retried - retriedBefore;
+  std::cout << "writers that meet: " << processed.size() << " feed passes, " << actions
+            << " main-thread actions, " << seen << " update conflicts seen, " << retried << " retried, "
+            << conflictsReported << " reported, " << mainThreadFailures.size() << " main-thread failures\n";
+  EXPECT_EQ(conflictsReported, 0);
+  EXPECT_EQ(mainThreadFailures, std::vector<std::string>{});
+  EXPECT_GT(served.load(), 20);
 }
 
 }  // namespace
