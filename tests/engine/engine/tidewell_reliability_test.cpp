@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/db/update_conflict.h"
+#include "engine/feeds/tidewell_article_text.h"
 #include "engine/tidewell.h"
 #include "engine_test_support.h"
 #include "platform/main_loop.h"
@@ -250,6 +251,31 @@ TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
   EXPECT_EQ(conflictsReported, 0);
   EXPECT_EQ(mainThreadFailures, std::vector<std::string>{});
   EXPECT_GT(served.load(), 20);
+}
+
+TEST_F(EngineReliabilityTest, OneArticleTakesAtMostItsShareOfText) {
+  // Within the feed quota, but all of it in one entry; a character outside
+  // the basic plane straddles the cut.
+  std::string big(kArticleTextLimit - 1, 'w');
+  big += "\xF0\x9F\x8C\x8A" + std::string(2 * 1024 * 1024, 'w');
+  const std::string rss = "<rss version=\"2.0\"><channel><title>Big</title><link>http://example.org/</link>"
+                          "<description>d</description><item><title>Flood</title><guid>flood</guid><description>" +
+                          big + "</description></item></channel></rss>";
+  const std::string atom = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Big</title><id>urn:big</id>"
+                           "<entry><title>Flood</title><id>urn:flood</id><content>" + big + "</content></entry></feed>";
+  Serve("/big.rss", TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+  Serve("/big.atom", TestHttpServer::Response(200, "OK", {{"Content-Type", "application/atom+xml"}}, atom));
+  const TDynIntArray ids = {engine.AddFeed(u"", server.Url("/big.rss"), u""),
+                            engine.AddFeed(u"", server.Url("/big.atom"), u"")};
+  engine.UpdateFeeds(ids, false);
+  ASSERT_TRUE(RunUntil([&] { return processed.size() == 2 && engine.QueuedJobCount() == 0; }));
+  for (const Processed& p : processed) {
+    EXPECT_EQ(p.errCat, TErrorCategory::noErrors) << p.errMsg;
+    const std::string ofFeed = " from articles where feed_id=" + std::to_string(p.feedId);
+    ASSERT_EQ(db.QueryInt64("select count(*)" + ofFeed), 1);
+    // The cut falls before the pair: kArticleTextLimit - 1 characters kept.
+    EXPECT_EQ(db.QueryInt64("select char_length(body)" + ofFeed), static_cast<int64_t>(kArticleTextLimit - 1));
+  }
 }
 
 }  // namespace
