@@ -36,7 +36,8 @@ Ttidewell::Ttidewell(TtidewellOptions options)
     : TtidewellEngineEvents(options.mainLoop != nullptr ? *options.mainLoop : platform::MainThread()),
       mainLoop_(options.mainLoop != nullptr ? *options.mainLoop : platform::MainThread()),
       designing_(options.designing),
-      stopTimeoutMs_(options.stopTimeoutMs) {
+      stopTimeoutMs_(options.stopTimeoutMs),
+      transferLimits_(options.transferLimits) {
   configuration_ = std::make_unique<TConfiguration>();
   EnablePools();
   MakeConnections();

@@ -34,6 +34,7 @@
 #include "engine/model/feeds.h"
 #include "engine/model/tidewell_filters.h"
 #include "engine/model/tidewell_folders.h"
+#include "engine/net/transfer_limits.h"
 #include "engine/settings/configuration.h"
 #include "engine/tidewell_engine_events.h"
 #include "engine/tidewell_pool_worker.h"
@@ -56,6 +57,8 @@ struct TtidewellOptions {
   platform::MainLoop* mainLoop = nullptr;
   // How long shut-down waits for each worker before detaching it.
   int stopTimeoutMs = 30000;
+  // The limits of every transfer of the feed workers.
+  TTransferLimits transferLimits{};
 };
 
 class Ttidewell : public TtidewellEngineEvents {
@@ -154,6 +157,14 @@ class Ttidewell : public TtidewellEngineEvents {
   // caller's filter is not touched.
   void GetArticlesByFilter(std::unique_ptr<TArticlesByFilter>& list, TFilter* filter, TFilterLoadRequest request,
                            int32_t ownerId);
+  // Deletes the feeds (or marks them deleted) with their articles, as
+  // TFeeds::DeleteFeed does, in one transaction of the engine.
+  void DeleteFeeds(const TDynIntArray& feedIds, bool markOnly);
+  // Deletes (purge) or empties the articles of the ids, as
+  // TArticles::DeleteArticles does, in one transaction of the engine.
+  // These operations, and the others that write, run again when a worker
+  // writing the same rows at that moment made the database refuse them.
+  void DeleteArticles(const TDynIntArray& articleIds, bool purge);
   // Queues again every interrupted or failed download: of the ids given, or
   // with none all but those that ended in 404. Partial ".tmp" files are
   // deleted.
@@ -195,6 +206,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // The pool slot's worker; nullptr for an empty slot or after shut-down.
   TtidewellPoolWorker* Worker(int slot) const;
   platform::MainLoop& MainLoop() const { return mainLoop_; }
+  const TTransferLimits& TransferLimits() const { return transferLimits_; }
 
  protected:
   std::vector<TtidewellEventWorker*> EventWorkers() const override;
@@ -214,17 +226,23 @@ class Ttidewell : public TtidewellEngineEvents {
   // Slots of workers ordered by queue length, shortest first (a stable
   // order, so equal lengths keep the pool order).
   std::vector<int> OrderByQueueLength(std::vector<int> slots);
+  // The ids, each once, of the feeds that no worker holds a job for.
+  TDynIntArray FeedsNotQueued(const TDynIntArray& feedIds);
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
   void SelectDueFeeds(TDynIntArray& ids);
   void ReportTimerError(const std::string& message);
   // Runs work in a pooled transaction with a pooled statement on the
-  // engine's own connection, committed after work; rolled back on failure.
+  // engine's own connection, committed after work; rolled back on failure,
+  // and run again after an update conflict.
   void InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
+  void InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
+  void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
 
   platform::MainLoop& mainLoop_;
   const bool designing_;
   const int stopTimeoutMs_;
+  const TTransferLimits transferLimits_;
   bool loading_ = false;
 
   std::unique_ptr<TConfiguration> configuration_;

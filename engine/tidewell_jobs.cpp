@@ -5,6 +5,7 @@
 // the feeds whose next update is due.
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "engine/model/enclosures.h"
 #include "engine/settings/tidewell_globvars.h"
@@ -71,12 +72,30 @@ bool Ttidewell::PoolReady() const { return !stopping_ && threadCount_ > 0 && !wo
 void Ttidewell::UpdateFeeds(const TDynIntArray& feedIds, bool atFront) {
   RequireConnection();
   if (feedIds.empty() || !PoolReady()) return;
+  const TDynIntArray wanted = FeedsNotQueued(feedIds);
+  if (wanted.empty()) return;
   std::vector<int> eligible;
   for (int slot = 0; slot < static_cast<int>(workers_.size()); ++slot)
     if (workers_[slot] && !workers_[slot]->IsJobKindQueued(TQueueJobTypes::CgetEnclosure, 0)) eligible.push_back(slot);
   if (eligible.empty()) eligible.push_back(0);
-  HandOut(OrderByQueueLength(eligible), static_cast<int32_t>(feedIds.size()),
-          [&](int slot, int32_t job) { workers_[slot]->AddFeedJob(feedIds[job], atFront); });
+  HandOut(OrderByQueueLength(eligible), static_cast<int32_t>(wanted.size()),
+          [&](int slot, int32_t job) { workers_[slot]->AddFeedJob(wanted[job], atFront); });
+}
+
+// Two workers on one feed would store its articles twice; a job stays
+// queued until it ends, so a feed waiting or being fetched is left alone.
+// Only the main thread queues feed jobs, so nothing slips in between.
+TDynIntArray Ttidewell::FeedsNotQueued(const TDynIntArray& feedIds) {
+  TDynIntArray wanted;
+  std::set<int32_t> seen;
+  for (int32_t id : feedIds) {
+    if (!seen.insert(id).second) continue;
+    const bool queued = std::any_of(workers_.begin(), workers_.end(), [id](const auto& worker) {
+      return worker && worker->IsJobQueued(id, TQueueJobTypes::CfeedOperation, 0);
+    });
+    if (!queued) wanted.push_back(id);
+  }
+  return wanted;
 }
 
 void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder) {

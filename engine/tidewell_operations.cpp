@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The engine's operations for applications: the database file and its
 // tables, subscriptions, filters and the reset of unfinished downloads.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -11,6 +13,7 @@
 
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
+#include "engine/db/update_conflict.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
@@ -72,6 +75,29 @@ std::string CurrentMessage() {
   }
 }
 
+constexpr int32_t kEnclosureDownloading = 1;
+constexpr int32_t kEnclosureDownloaded = 2;
+
+// A download row names its final file just before the file is moved there,
+// and the move renames a complete file in one step: such a file that
+// exists is the whole download, left by a run that ended before it could
+// record the download's end.
+bool IsFinishedDownload(const std::string& fileLocation);
+
+// The row of a finished download that a crash left at "downloading".
+void MarkDownloaded(TQueryWrapper& query, int32_t enclosureId, TDateTime nowUtc) {
+  TQueryWrapper mark;
+  mark.SetTransaction(query.GetTransaction());
+  mark.SQL.Add("update enclosures");
+  mark.SQL.Add("set download_status=?,downloadEnd=?,lasthttpcode=200");
+  mark.SQL.Add("where enclosure_id=?");
+  mark.Params(0).SetInteger(kEnclosureDownloaded);
+  mark.Params(1).SetDateTime(nowUtc);
+  mark.Params(2).SetInteger(enclosureId);
+  ExecQueryTimed(&mark, false);
+  mark.Close();
+}
+
 bool HasTmpExtension(const std::string& fileName) {
   const auto separator = fileName.find_last_of("/\\");
   const auto dot = fileName.find_last_of('.');
@@ -80,6 +106,12 @@ bool HasTmpExtension(const std::string& fileName) {
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return extension == ".TMP";
+}
+
+bool IsFinishedDownload(const std::string& fileLocation) {
+  if (fileLocation.empty() || HasTmpExtension(fileLocation)) return false;
+  struct stat info {};
+  return ::stat(fileLocation.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
 }
 
 std::string JoinIds(const TDynIntArray& ids) {
@@ -101,7 +133,13 @@ bool HasOpenReference(const std::string& text) {
 
 }  // namespace
 
+// A worker storing the same rows at that moment makes the database refuse
+// the later writer; the work is then done again in a new transaction.
 void Ttidewell::InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work) {
+  RetryOnUpdateConflict([&] { InOneEngineTransaction(work); });
+}
+
+void Ttidewell::InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work) {
   TTranWrapper* transaction = NewTransaction(true);
   TQueryWrapper* query = NewQuery(true);
   try {
@@ -253,10 +291,28 @@ void Ttidewell::GetArticlesByFilter(std::unique_ptr<TArticlesByFilter>& list, TF
 
 // ---- Downloads ---------------------------------------------------------------------
 
+void Ttidewell::DeleteFeeds(const TDynIntArray& feedIds, bool markOnly) {
+  RequireConnection();
+  InEngineTransaction([&](TQueryWrapper& query) {
+    for (int32_t id : feedIds) TFeeds::DeleteFeed(&query, id, markOnly);
+  });
+}
+
+void Ttidewell::DeleteArticles(const TDynIntArray& articleIds, bool purge) {
+  RequireConnection();
+  if (articleIds.empty()) return;
+  InEngineTransaction([&](TQueryWrapper& query) { TArticles::DeleteArticles(&query, articleIds, -1, purge); });
+}
+
 void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
+  RetryOnUpdateConflict([&] { ResetEnclosureDownloadsOnce(enclosureIds); });
+}
+
+void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
   struct Row {
     std::string fileLocation;
     int32_t id;
+    bool downloading;
   };
   TTranWrapper* transaction = NewTransaction(true);
   TQueryWrapper* query = NewQuery(true);
@@ -264,7 +320,7 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
     transaction->SetDatabase(workersConnection_.get());
     query->SetTransaction(transaction);
     transaction->StartTransaction();
-    query->SQL.Add("select filelocation,enclosure_id");
+    query->SQL.Add("select filelocation,enclosure_id,download_status");
     query->SQL.Add("from enclosures");
     query->SQL.Add("where download_status in (?,?)" +
                    (enclosureIds.empty() ? std::string(" and (coalesce(lasthttpcode,0)!=404)")
@@ -274,7 +330,8 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
     ExecQueryTimed(query, true);
     std::vector<Row> rows;
     for (; !query->Eof(); query->Next())
-      rows.push_back({query->FieldByName("FILELOCATION").AsString(), query->FieldByName("ENCLOSURE_ID").AsInteger()});
+      rows.push_back({query->FieldByName("FILELOCATION").AsString(), query->FieldByName("ENCLOSURE_ID").AsInteger(),
+                      query->FieldByName("DOWNLOAD_STATUS").AsInteger() == kEnclosureDownloading});
     query->Close();
     query->SQL.Clear();
     query->SQL.Add("update enclosures");
@@ -282,6 +339,10 @@ void Ttidewell::ResetEnclosureDownloads(const TDynIntArray& enclosureIds) {
     query->SQL.Add("where enclosure_id=?");
     for (const Row& row : rows) {
       const TDateTime nowUtc = LocalTimeToUTC(Now());
+      if (row.downloading && IsFinishedDownload(row.fileLocation)) {
+        MarkDownloaded(*query, row.id, nowUtc);
+        continue;
+      }
       query->Params(0).SetInteger(0);
       query->Params(1).SetDateTime(nowUtc);
       query->Params(2).SetDateTime(nowUtc);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_rss_processor.h"
 #include "engine/model/articles.h"
@@ -325,6 +326,7 @@ void TtidewellAtomProcessor::WriteEntry(TFeed& feed, TEntry& entry, bool isNew) 
   if (kt::TrimW(entry.content).empty() && entry.summary.size() > 1000) entry.content.swap(entry.summary);
   const std::string md5Key = MakeMD5Key(entry.title, entry.content + entry.summary);
   if (entry.key.empty()) entry.key = md5Key;
+  entry.content = CapArticleText(std::move(entry.content));
   TQueryWrapper* query = context.query;
   query->Close();
   query->SQL.Clear();

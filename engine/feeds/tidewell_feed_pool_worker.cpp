@@ -13,6 +13,7 @@ TtidewellFeedPoolWorker::TtidewellFeedPoolWorker(Ttidewell& engine)
   // The helper is set before the thread runs, so that every job files
   // through the process's one helper.
   if (DbHelperInstance() != nullptr) worker_->SetDbHelper(*DbHelperInstance());
+  worker_->SetTransferLimits(engine.TransferLimits());
   worker_->Start();
 }
 

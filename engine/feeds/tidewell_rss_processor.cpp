@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/feeds/tidewell_article_text.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/new_custom_tags_class.h"
@@ -376,7 +377,7 @@ void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values,
   const std::string md5Key = MakeMD5Key(values.title, values.description);
   if (values.key.empty()) values.key = md5Key;
   const TZonedDate date = ReadItemDate(values.dateText, values.defaultDate);
-  const std::u16string body = values.hasEncoded ? values.encoded : values.description;
+  const std::u16string body = CapArticleText(values.hasEncoded ? values.encoded : values.description);
   const std::u16string summary = values.hasEncoded ? values.description : std::u16string();
   TQueryWrapper* query = context.query;
   query->Close();

@@ -61,6 +61,28 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
   if (phase == kPhaseEnclosureEnd && !GetStopRequested()) SyncEnclosureDownloaded();
 }
 
+void TtidewellWorkerThreadPrAtomRssFeeds::BeforeEnclosureMove(const WideString& finalName) {
+  if (connection_ == nullptr) return;
+  try {
+    StartOwnTransaction();
+    ResetQuery();
+    query_.SQL.Add("update Enclosures");
+    query_.SQL.Add("set filelocation=?");
+    query_.SQL.Add("where enclosure_id=? and download_status=?");
+    query_.Params(0).SetWideString(finalName);
+    query_.Params(1).SetInteger(itemId_);
+    query_.Params(2).SetInteger(kDownloading);
+    ExecQueryTimed(&query_, false);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    // Without the name a crash at the next moment costs a second download,
+    // nothing more.
+    ResetQuery();
+    RollbackQuietly();
+  }
+}
+
 void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc) {
   try {
     result.CloseStream();

@@ -5,7 +5,9 @@
 #include <climits>
 #include <exception>
 
+#include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_extcmps.h"
+#include "engine/feeds/tidewell_feed_lock.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_opml_processor.h"
 #include "engine/feeds/tidewell_worker_text.h"
@@ -456,6 +458,47 @@ void TtidewellWorkerThreadPrAtomRssFeeds::HandleResponse(TtidewellTrdJobPropClas
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& result, PHttpRawDataReq request,
                                                       TFeedProperty* feedRecord) {
+  feedProcessedFired_ = false;
+  const int32_t jobItemId = itemId_;
+  TtidewellFeedLock feedLock(jobItemId);
+  // A write that met another transaction's (the main thread deleting
+  // articles, another worker) is no failure of the feed: the document is
+  // stored again from the start, with the event held back meanwhile.
+  for (int attempt = 1;; ++attempt) {
+    deferConflicts_ = attempt < kUpdateConflictAttempts;
+    if (!ProcessFeedDocument(result, request, feedRecord)) {
+      deferConflicts_ = false;
+      return;
+    }
+    if (!ConflictRecorded()) break;
+    ++UpdateConflictCounts().seen;
+    if (!deferConflicts_) break;
+    ++UpdateConflictCounts().retried;
+    RollbackQuietly();
+    ResetFeedJobResults(jobItemId);
+    PauseBeforeRetry(attempt + 1);
+  }
+  deferConflicts_ = false;
+  ConcludeFeedJob(result);
+  platform::SleepMs(kPauseAfterFeedMs);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::ConflictRecorded() const {
+  return errorCategory_ != TErrorCategory::noErrors && IsUpdateConflictText(errorText_);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ResetFeedJobResults(int32_t jobItemId) {
+  itemId_ = jobItemId;
+  items_ = 0;
+  deletedItems_ = 0;
+  articleIds_.assign(255, 0);
+  articleIdCount_ = 0;
+  articleKeys_.clear();
+}
+
+// False when a page was answered by autodiscovery.
+bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeedDocument(TtidewellTrdJobPropClass& result,
+                                                              PHttpRawDataReq request, TFeedProperty* feedRecord) {
   try {
     const bool stored = feedRecord != nullptr && feedRecord->FeedId != -1;
     feedOperation_ = stored ? TFeedOpType::cUpdate : TFeedOpType::cInsert;
@@ -463,6 +506,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
     errorCategory_ = result.error ? TErrorCategory::ErrHttpGet : TErrorCategory::noErrors;
     errorText_ = result.errorText;
     items_ = 0;
+    // A failed transfer that had said 200 (over the quota) left only part
+    // of the document: nothing of it is stored.
+    if (result.error && result.httpCode == 200) throw kt::Exception(result.errorText);
     if (result.Stream() == nullptr) {
       if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
     } else {
@@ -471,13 +517,67 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
         if (!ProcessStoredDocument(result, *feedRecord)) ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
         StoreMovedAddress(result);
       } else if (!ProcessNewFeed(result)) {
-        return;
+        return false;
       }
     }
   } catch (...) {
     RecordFeedFailure(CurrentExceptionMessage());
   }
-  platform::SleepMs(kPauseAfterFeedMs);
+  return true;
+}
+
+// Whatever failed on the way (the transfer, the document, storing it), the
+// job ends alike: the feed's event with the error, the error kept in the
+// feed row, and the feed due again after the error retry interval. A job
+// that succeeded clears the kept error.
+void TtidewellWorkerThreadPrAtomRssFeeds::ConcludeFeedJob(const TtidewellTrdJobPropClass& result) {
+  if (GetStopRequested()) return;
+  const bool transferFailed = result.error && result.httpCode != 304;
+  const bool failed = transferFailed || errorCategory_ != TErrorCategory::noErrors;
+  if (failed) {
+    if (errorCategory_ == TErrorCategory::noErrors) errorCategory_ = TErrorCategory::ErrHttpGet;
+    if (errorText_.empty()) errorText_ = result.errorText;
+    if (!feedProcessedFired_) SyncFeedProcessed();
+  }
+  KeepFeedProcessingError();
+  try {
+    if (failed && itemId_ >= 1) ScheduleNextUpdate(itemId_, true, kFailedTransferCode);
+  } catch (...) {
+    // The job's own failure is what it reports; the row keeps its schedule.
+    RollbackQuietly();
+  }
+}
+
+// Before the event, so that a handler reading the row finds the error.
+void TtidewellWorkerThreadPrAtomRssFeeds::KeepFeedProcessingError() {
+  if (itemId_ < 1 || transaction_.InTransaction()) return;
+  try {
+    StoreFeedProcessingError(itemId_, errorCategory_ != TErrorCategory::noErrors ? errorText_ : std::string());
+  } catch (...) {
+    // A row that cannot take the text keeps the one it had.
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedProcessingError(int32_t feedId, const std::string& text) {
+  if (connection_ == nullptr) return;
+  transaction_.StartTransaction();
+  try {
+    ResetQuery();
+    query_.SQL.Add("update feeds");
+    query_.SQL.Add("set lastFeedProcessingError=substring(? from 1 for 200)");
+    // A feed that keeps working is not written at every pass.
+    query_.SQL.Add("where feed_id=? and lastFeedProcessingError<>substring(? from 1 for 200)");
+    query_.Params(0).SetString(text);
+    query_.Params(1).SetInteger(feedId);
+    query_.Params(2).SetString(text);
+    ExecQueryTimed(&query_, false);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    ResetQuery();
+    RollbackQuietly();
+    throw;
+  }
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessNewFeed(TtidewellTrdJobPropClass& result) {
@@ -671,6 +771,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::SyncFeedAutoDiscovery() {
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::SyncFeedProcessed() {
+  if (deferConflicts_ && ConflictRecorded()) return;
+  feedProcessedFired_ = true;
+  KeepFeedProcessingError();
   HandOver([this](const TtidewellWorkerHandlers& h) {
     if (h.OnFeedProcessed)
       h.OnFeedProcessed(threadId_, GetQueueCount(), url_, itemId_, feedTitle_, items_, feedOperation_, userData_,

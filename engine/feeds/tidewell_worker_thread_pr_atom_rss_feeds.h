@@ -66,6 +66,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static constexpr int kIdleWaitMs = 1000;
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
+  // The code a failed feed job is scheduled with: retried after the error
+  // retry interval.
+  static constexpr int32_t kFailedTransferCode = 999;
 
   // The thread runs from construction unless createSuspended; a subclass
   // that overrides virtual operations passes true and calls Start() at the
@@ -138,6 +141,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   virtual void ProcessFeed(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   virtual void ProcessWebPage(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
   virtual void ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context, int phase);
+  // Keeps the final name in the row, still downloading, before the move.
+  void BeforeEnclosureMove(const WideString& finalName) override;
   // OPML subscription lists: the list is mirrored in the owner's folder tree
   // (see tidewell_opml_processor.h); a failure is left in the error fields.
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
@@ -205,6 +210,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   int32_t contentSize_ = 0;
   TErrorCategory errorCategory_ = TErrorCategory::noErrors;
   std::string errorText_;
+  // Set once the current feed job's OnFeedProcessed was handed over.
+  bool feedProcessedFired_ = false;
+  // While set, an update conflict is not reported: the document is stored
+  // again.
+  bool deferConflicts_ = false;
   int32_t cachedItemId_ = 0;
   TStrings discoveredUrls_;
   TStrings discoveredTitles_;
@@ -268,6 +278,16 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // new address.
   void StoreMovedAddress(const TtidewellTrdJobPropClass& result);
   void RecordFeedFailure(const std::string& message);
+  bool ProcessFeedDocument(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
+  bool ConflictRecorded() const;
+  void ResetFeedJobResults(int32_t jobItemId);
+  void ConcludeFeedJob(const TtidewellTrdJobPropClass& result);
+  // The job's error text (or "" when it succeeded) into the feed row;
+  // failures are ignored.
+  void KeepFeedProcessingError();
+  // Keeps text in the feed row's lastFeedProcessingError (cut to its
+  // width); "" after a job that succeeded. Own transaction; failures pass on.
+  void StoreFeedProcessingError(int32_t feedId, const std::string& text);
   void RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc);
   void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void StoreWebPage(TtidewellTrdJobPropClass& result);

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 
+#include "engine/db/update_conflict.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
@@ -650,6 +651,13 @@ void TFilterWorkShop::UpdateNodeWeight(TFilter* node, int16_t value) {
 // ---- TFilterWorkShop: saving and deleting --------------------------------------
 
 void TFilterWorkShop::SaveFilter(TFilter* root, TTranWrapper* transaction) {
+  // In a transaction of its own the save is done again after an update
+  // conflict; the caller's transaction is the caller's to repeat.
+  if (transaction != nullptr) return SaveFilterOnce(root, transaction);
+  RetryOnUpdateConflict([&] { SaveFilterOnce(root, nullptr); });
+}
+
+void TFilterWorkShop::SaveFilterOnce(TFilter* root, TTranWrapper* transaction) {
   std::lock_guard<std::recursive_mutex> lock(FiltersLock());
   if (root == nullptr) RaiseMessage(kFilterNotAssigned);
   if (root->Parent != nullptr) RaiseAssertion("You can only save rootnode !", 1208);

@@ -195,6 +195,7 @@ class TFilterWorkShop {
   TQueryWrapper* Query;
 
  private:
+  void SaveFilterOnce(TFilter* root, TTranWrapper* transaction);
   void UpdateNodeColumn(TFilter* node, const char* setLine, const std::function<void(db::Param&)>& bindValue);
   void DeleteNode(TQueryWrapper* query, TFilter* node, bool spareThisRow);
   void InsertNode(TQueryWrapper* query, TFilter* node, int32_t parentId);

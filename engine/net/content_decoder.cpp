@@ -26,6 +26,7 @@ TContentDecoder::~TContentDecoder() { inflateEnd(&zs_); }
 
 bool TContentDecoder::Write(const char* data, size_t size) {
   if (!error_.empty()) return false;
+  if (OverLimit()) return true;
   // "deflate" is meant as zlib data, but some servers send raw deflate data;
   // the first bytes tell which, so they are kept until output appears.
   if (deflate_ && !sawOutput_) firstBytes_.append(data, size);
@@ -36,7 +37,7 @@ bool TContentDecoder::Inflate(const char* data, size_t size) {
   unsigned char out[1 << 16];
   zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
   zs_.avail_in = static_cast<uInt>(size);
-  while (zs_.avail_in > 0 && !finished_) {
+  while (zs_.avail_in > 0 && !finished_ && !OverLimit()) {
     zs_.next_out = out;
     zs_.avail_out = sizeof out;
     const int status = inflate(&zs_, Z_NO_FLUSH);

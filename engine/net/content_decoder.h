@@ -33,6 +33,12 @@ class TContentDecoder {
   const std::string& Error() const { return error_; }
   // Bytes written to the target so far.
   int64_t DecodedBytes() const { return decoded_; }
+  // Decoding stops once more than bytes were written (at most one output
+  // block more), so that a small compressed body cannot expand without
+  // bound; -1 (the default): no limit. Write then returns true and OverLimit
+  // tells.
+  void SetOutputLimit(int64_t bytes) { limit_ = bytes; }
+  bool OverLimit() const { return limit_ >= 0 && decoded_ > limit_; }
 
  private:
   bool Inflate(const char* data, size_t size);
@@ -45,6 +51,7 @@ class TContentDecoder {
   bool triedRaw_ = false;
   bool finished_ = false;
   int64_t decoded_ = 0;
+  int64_t limit_ = -1;
   std::string error_;
   std::string firstBytes_;
 };

@@ -57,7 +57,7 @@ std::vector<std::string> THttpExchangeReply::HeaderValues(const std::string& nam
 
 struct THttpExchange::Run {
   Run(const THttpExchangeRequest& request, THttpExchangeSink& sink, CURL* curl)
-      : request(request), sink(sink), curl(curl), lastActivity(Clock::now()) {}
+      : request(request), sink(sink), curl(curl), started(Clock::now()), lastActivity(started), windowStart(started) {}
   ~Run() {
     curl_slist_free_all(headerList);
     curl_slist_free_all(proxyHeaderList);
@@ -92,8 +92,15 @@ struct THttpExchange::Run {
   bool headersDone = false;
   bool stoppedByOwner = false;
   bool readTimedOut = false;
+  bool deadlinePassed = false;
+  bool tooSlow = false;
   int64_t pendingBlockBytes = 0;
+  int64_t receivedBytes = 0;  // headers and body, as they came off the line
+  Clock::time_point started;
   Clock::time_point lastActivity;
+  // The low-speed window: its start and the bytes received before it.
+  Clock::time_point windowStart;
+  int64_t windowStartBytes = 0;
 };
 
 THttpExchange::THttpExchange() {
@@ -107,6 +114,7 @@ size_t THttpExchange::OnHeaderLine(char* data, size_t size, size_t count, void* 
   Run& run = *static_cast<Run*>(context);
   const size_t bytes = size * count;
   run.lastActivity = Clock::now();
+  run.receivedBytes += static_cast<int64_t>(bytes);
   const std::string line = TrimLineEnd(data, bytes);
   THttpExchangeReply& reply = run.reply;
   if (line.compare(0, 5, "HTTP/") == 0) {
@@ -132,6 +140,7 @@ size_t THttpExchange::OnBodyData(char* data, size_t size, size_t count, void* co
   Run& run = *static_cast<Run*>(context);
   const size_t bytes = size * count;
   run.lastActivity = Clock::now();
+  run.receivedBytes += static_cast<int64_t>(bytes);
   run.reply.bodyBytes += static_cast<int64_t>(bytes);
   run.pendingBlockBytes += static_cast<int64_t>(bytes);
   if (run.sink.onBody && !run.sink.onBody(data, bytes)) return run.Stop();
@@ -158,13 +167,39 @@ int THttpExchange::OnProgress(void* context, int64_t, int64_t, int64_t, int64_t)
   curl_off_t connectTime = 0;
   curl_easy_getinfo(run.curl, CURLINFO_CONNECT_TIME_T, &connectTime);
   const Clock::time_point now = Clock::now();
-  // The read time-out counts from the connection, not from the request's start.
-  if (connectTime == 0) run.lastActivity = now;
+  // The read time-out and the speed window count from the connection, not
+  // from the request's start.
+  if (connectTime == 0) {
+    run.lastActivity = now;
+    run.windowStart = now;
+  }
   if (now - run.lastActivity > std::chrono::milliseconds(run.request.readTimeoutMs)) {
     run.readTimedOut = true;
     return 1;
   }
+  if (run.request.deadlineMs > 0 && now - run.started > std::chrono::milliseconds(run.request.deadlineMs)) {
+    run.deadlinePassed = true;
+    return 1;
+  }
+  if (BelowLowSpeed(run, now)) {
+    run.tooSlow = true;
+    return 1;
+  }
   return 0;
+}
+
+// Checked once per full window, so that a pause within a window that the
+// rest of the window makes up for passes.
+bool THttpExchange::BelowLowSpeed(Run& run, std::chrono::steady_clock::time_point now) {
+  const THttpExchangeRequest& request = run.request;
+  if (request.lowSpeedBytesPerSecond <= 0 || request.lowSpeedWindowMs <= 0) return false;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - run.windowStart).count();
+  if (elapsed < request.lowSpeedWindowMs) return false;
+  const int64_t received = run.receivedBytes - run.windowStartBytes;
+  if (received * 1000 < static_cast<int64_t>(request.lowSpeedBytesPerSecond) * elapsed) return true;
+  run.windowStart = now;
+  run.windowStartBytes = run.receivedBytes;
+  return false;
 }
 
 void THttpExchange::Configure(const THttpExchangeRequest& request, Run& run) {
@@ -245,6 +280,10 @@ THttpExchangeReply THttpExchange::Perform(const THttpExchangeRequest& request, T
     reply.outcome = THttpExchangeReply::Outcome::StoppedByOwner;
   } else if (run.readTimedOut) {
     reply.outcome = THttpExchangeReply::Outcome::ReadTimedOut;
+  } else if (run.deadlinePassed) {
+    reply.outcome = THttpExchangeReply::Outcome::DeadlinePassed;
+  } else if (run.tooSlow) {
+    reply.outcome = THttpExchangeReply::Outcome::TooSlow;
   } else if (code == CURLE_OK) {
     reply.outcome = THttpExchangeReply::Outcome::Completed;
   } else {

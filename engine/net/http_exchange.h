@@ -6,6 +6,7 @@
 // An exchange object belongs to one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,6 +38,13 @@ struct THttpExchangeRequest {
   int32_t connectTimeoutMs = 55000;
   // Longest wait for the next bytes once connected.
   int32_t readTimeoutMs = 55000;
+  // Longest time for the whole exchange; 0: no limit. A server that trickles
+  // a byte now and then never trips the read time-out, but trips this.
+  int32_t deadlineMs = 0;
+  // Once connected, fewer than lowSpeedBytesPerSecond received on average
+  // over any lowSpeedWindowMs ends the exchange; 0 in either: no check.
+  int32_t lowSpeedBytesPerSecond = 0;
+  int32_t lowSpeedWindowMs = 0;
 };
 
 struct THttpExchangeReply {
@@ -44,6 +52,8 @@ struct THttpExchangeReply {
     Completed,       // the answer arrived in full
     StoppedByOwner,  // a callback ended the exchange
     ReadTimedOut,    // nothing arrived for readTimeoutMs
+    DeadlinePassed,  // the exchange took longer than deadlineMs
+    TooSlow,         // below lowSpeedBytesPerSecond over a whole window
     Failed,          // transport failure (see curlCode, errorText)
   };
 
@@ -96,6 +106,7 @@ class THttpExchange {
   static size_t OnBodyData(char* data, size_t size, size_t count, void* run);
   static size_t OnUploadData(char* data, size_t size, size_t count, void* run);
   static int OnProgress(void* run, int64_t, int64_t downloaded, int64_t, int64_t);
+  static bool BelowLowSpeed(Run& run, std::chrono::steady_clock::time_point now);
   void Configure(const THttpExchangeRequest& request, Run& run);
 
   CURL* curl_;

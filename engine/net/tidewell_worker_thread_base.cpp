@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <exception>
 #include <mutex>
@@ -29,6 +30,12 @@ namespace {
 const char kAuthorizationFailed[] = "Authorization failed ! (wrong password?)";
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kReadTimedOut[] = "Read timed out.";
+const char kDeadlinePassed[] = "Transfer timed out: no complete answer within %d seconds";
+const char kTooSlow[] = "Transfer timed out: fewer than %d bytes per second over %d seconds";
+const char kRedirectRefused[] = "Redirect to an unsupported scheme refused: %s";
+const char kDecodedTooLarge[] = "Content size (%d bytes) too large. Limit %d bytes";
+
+using Clock = std::chrono::steady_clock;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -186,12 +193,15 @@ struct TtidewellWorkerThreadBase::TTransfer {
   int64_t contentLength = -1;
   int64_t total = 0;
   int64_t current = 0;
+  int64_t decoded = 0;  // bytes the decoder made of the body so far
   int64_t quotaMarker = 0;
   std::string quotaMessage;
   bool bodyWanted = false;
   bool aborted = false;
   std::unique_ptr<TContentDecoder> decoder;
   std::exception_ptr callbackFailure;
+  TTransferLimits limits;
+  Clock::time_point started;  // of the first request
 };
 
 TtidewellWorkerThreadBase::TtidewellWorkerThreadBase(TDbConnWrapper* connection, int32_t readTimeoutMs,
@@ -307,6 +317,16 @@ int32_t TtidewellWorkerThreadBase::GetRawDataSizeLimit() const {
     if (rawDataSizeLimit_ >= 0) return rawDataSizeLimit_;
   }
   return GlobalVars != nullptr ? GlobalVars->GetSizeLimit() : 5242880;
+}
+
+void TtidewellWorkerThreadBase::SetTransferLimits(const TTransferLimits& limits) {
+  std::unique_lock lock(lock_);
+  transferLimits_ = limits;
+}
+
+TTransferLimits TtidewellWorkerThreadBase::GetTransferLimits() const {
+  std::shared_lock lock(lock_);
+  return transferLimits_;
 }
 
 void TtidewellWorkerThreadBase::SetCaCertificateFile(const std::string& path) {
@@ -446,6 +466,7 @@ void TtidewellWorkerThreadBase::Download(const std::string& url, const std::stri
   t.userName = userName;
   t.password = password;
   t.rawDataReq = rawDataReq;
+  t.limits = GetTransferLimits();
   terminateDownload_ = false;
   moved_ = false;
   if (t.jobType == TQueueJobTypes::CfeedOperation && itemId_ < 1) {
@@ -506,6 +527,7 @@ void TtidewellWorkerThreadBase::RunTransfer(TTransfer& t, TtidewellTrdJobPropCla
       t.responseCode = kKnownFeedCode;
       RaiseMessage(kFeedAlreadyInDatabase, t.jobUrl);
     }
+    t.started = Clock::now();
     PerformWithRedirects(t, request);
     result.httpCode = t.responseCode;
     if (moved_) result.url = t.movedTarget;
@@ -565,6 +587,12 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
     if (t.quotaMarker == kQuotaMarker) throw kt::Exception(t.quotaMessage);
     if (t.aborted) RaiseMessage(kFetchAborted);
     if (reply.outcome == THttpExchangeReply::Outcome::ReadTimedOut) throw kt::Exception(kReadTimedOut);
+    if (reply.outcome == THttpExchangeReply::Outcome::DeadlinePassed) {
+      throw kt::Exception(FormatText(kDeadlinePassed, t.limits.deadlineMs / 1000));
+    }
+    if (reply.outcome == THttpExchangeReply::Outcome::TooSlow) {
+      throw kt::Exception(FormatText(kTooSlow, t.limits.lowSpeedBytesPerSecond, t.limits.lowSpeedWindowMs / 1000));
+    }
     if (reply.outcome == THttpExchangeReply::Outcome::Failed) throw kt::Exception(TransportErrorText(reply));
     const int32_t status = reply.status;
     if (status >= 300 && status < 400 && status != 304 && FollowRedirect(t, reply, request)) continue;
@@ -581,6 +609,7 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
 THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const THttpExchangeRequest& request) {
   if (UrlHost(request.url).empty()) throw kt::Exception("Host name is empty ! " + request.url + " ");
   THttpExchangeRequest sent = request;
+  ApplyTransferLimits(t, sent);
   sent.url = WithoutCredentials(request.url);
   if (!t.authorization.empty()) sent.headers.push_back("Authorization: " + t.authorization);
   t.currentUrl = request.url;
@@ -627,8 +656,34 @@ bool TtidewellWorkerThreadBase::OnHeaders(TTransfer& t, const THttpExchangeReply
   const std::string encoding = reply.Header("Content-Encoding");
   if (t.jobType != TQueueJobTypes::CgetEnclosure && stream != nullptr && TContentDecoder::Handles(encoding)) {
     t.decoder = std::make_unique<TContentDecoder>(encoding, *stream);
+    t.decoder->SetOutputLimit(DecodedBodyLimit(t));
   }
   return true;
+}
+
+// The quota of the job kind, or the ceiling when that is smaller or the kind
+// has none: what the decoder may write before the transfer is stopped.
+int64_t TtidewellWorkerThreadBase::DecodedBodyLimit(const TTransfer& t) const {
+  int64_t limit = t.limits.decodedBodyCeiling;
+  if (t.jobType == TQueueJobTypes::CfeedOperation) limit = std::min(limit, kFeedQuota);
+  const bool limited = t.jobType == TQueueJobTypes::CgetRawData && t.rawDataReq != nullptr &&
+                       (t.rawDataReq->cacheMode == 2 || t.rawDataReq->cacheMode == 4);
+  if (limited) limit = std::min<int64_t>(limit, GetRawDataSizeLimit());
+  return limit;
+}
+
+void TtidewellWorkerThreadBase::ApplyTransferLimits(TTransfer& t, THttpExchangeRequest& request) {
+  if (t.jobType == TQueueJobTypes::CgetEnclosure) {
+    request.lowSpeedBytesPerSecond = t.limits.lowSpeedBytesPerSecond;
+    request.lowSpeedWindowMs = t.limits.lowSpeedWindowMs;
+    return;
+  }
+  if (t.limits.deadlineMs <= 0) return;
+  // One deadline for the job, redirects and authentication rounds included.
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.started).count();
+  const int64_t left = t.limits.deadlineMs - spent;
+  if (left <= 0) throw kt::Exception(FormatText(kDeadlinePassed, t.limits.deadlineMs / 1000));
+  request.deadlineMs = static_cast<int32_t>(left);
 }
 
 bool TtidewellWorkerThreadBase::OnBody(TTransfer& t, const char* data, size_t size) {
@@ -638,6 +693,8 @@ bool TtidewellWorkerThreadBase::OnBody(TTransfer& t, const char* data, size_t si
   if (!WithinQuota(t)) return false;
   if (t.decoder != nullptr) {
     if (!t.decoder->Write(data, size)) throw kt::Exception("Content decoding failed: " + t.decoder->Error());
+    t.decoded = t.decoder->DecodedBytes();
+    if (!WithinQuota(t)) return false;
   } else if (t.result->Stream() != nullptr) {
     t.result->Stream()->WriteBuffer(data, static_cast<int64_t>(size));
   }
@@ -659,17 +716,25 @@ bool TtidewellWorkerThreadBase::OnBlock(TTransfer& t, int64_t bodyBytes) {
   return true;
 }
 
+// The quotas count the larger of the bytes on the line and the bytes they
+// decoded to: a small compressed body may expand a thousandfold.
 bool TtidewellWorkerThreadBase::WithinQuota(TTransfer& t) {
-  if (t.jobType == TQueueJobTypes::CfeedOperation && t.total > kFeedQuota) {
+  const int64_t size = std::max(t.total, t.decoded);
+  if (t.jobType == TQueueJobTypes::CfeedOperation && size > kFeedQuota) {
     t.quotaMarker = kQuotaMarker;
-    t.quotaMessage = FormatText(MessageText(kFeedTooLarge), t.total, kFeedQuota);
+    t.quotaMessage = FormatText(MessageText(kFeedTooLarge), size, kFeedQuota);
     return false;
   }
   const bool limited = t.jobType == TQueueJobTypes::CgetRawData && t.rawDataReq != nullptr &&
                        (t.rawDataReq->cacheMode == 2 || t.rawDataReq->cacheMode == 4);
-  if (limited && t.total > GetRawDataSizeLimit()) {
+  if (limited && size > GetRawDataSizeLimit()) {
     t.quotaMarker = kQuotaMarker;
     t.quotaMessage = MessageText(kCantDetermineContentType);
+    return false;
+  }
+  if (t.decoder != nullptr && t.decoder->OverLimit()) {
+    t.quotaMarker = kQuotaMarker;
+    t.quotaMessage = FormatText(kDecodedTooLarge, t.decoded, DecodedBodyLimit(t));
     return false;
   }
   return true;
@@ -683,6 +748,10 @@ bool TtidewellWorkerThreadBase::FollowRedirect(TTransfer& t, const THttpExchange
   const std::string location = reply.Header("Location");
   if ((status != 301 && status != 302 && status != 307) || location.empty()) return false;
   const std::string target = ResolveUrl(request.url, location);
+  // Only the web's own schemes are followed: a feed must not point the
+  // engine at a local file or another protocol.
+  const std::string scheme = Lower(target.substr(0, target.find(':')));
+  if (scheme != "http" && scheme != "https") throw kt::Exception(FormatText(kRedirectRefused, target));
   if (status == 301) {
     moved_ = true;
     t.movedTarget = target;
@@ -732,9 +801,10 @@ void TtidewellWorkerThreadBase::CaptureError(TTransfer& t, TtidewellTrdJobPropCl
   const bool transport = lowered.find("socket error") != std::string::npos ||
                          lowered.find("timeout") != std::string::npos || lowered.find("timed out") != std::string::npos;
   if (transport && result.httpCode == -1) result.httpCode = 999;
-  // A body cut short after a good status line is a failed transfer, whatever
-  // that line said; the quota failures keep their code.
-  const bool cutShort = t.bodyWanted && t.quotaMarker != kQuotaMarker && t.responseCode >= 200 && t.responseCode < 300;
+  // An answer cut short after a good status line (in its head or its body)
+  // is a failed transfer, whatever that line said; the quota failures keep
+  // their code.
+  const bool cutShort = t.quotaMarker != kQuotaMarker && t.responseCode >= 200 && t.responseCode < 300;
   if (cutShort) result.httpCode = 999;
   for (const auto& [name, value] : t.lastReply.headers) result.headers.push_back(name + ": " + value);
 }
@@ -772,6 +842,7 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
     target = MakeUniqueFileName(kt::Utf8ToWide(folder + name));
+    BeforeEnclosureMove(target);
     const bool moved = MoveFileUni(kt::Utf8ToWide(t.downloadFile), target,
                                    platform::kMoveCopyAllowed | platform::kMoveWriteThrough);
     error = moved ? 0 : errno;

@@ -31,6 +31,7 @@
 #include "engine/net/http_exchange.h"
 #include "engine/net/proxy_settings.h"
 #include "engine/net/tidewell_trd_job_prop_class.h"
+#include "engine/net/transfer_limits.h"
 #include "engine/settings/configuration.h"
 #include "engine/tidewell_event_worker.h"
 #include "engine/tidewell_struct.h"
@@ -93,6 +94,8 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // bytes) unless set here.
   void SetRawDataSizeLimit(int32_t bytes);
   int32_t GetRawDataSizeLimit() const;
+  void SetTransferLimits(const TTransferLimits& limits);
+  TTransferLimits GetTransferLimits() const;
   // Certificate authorities that TLS connections trust; "" (the default) is
   // the system's store. Certificates are always verified.
   void SetCaCertificateFile(const std::string& path);
@@ -121,6 +124,11 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   virtual void Execute() = 0;
   virtual void HandleResponse(TtidewellTrdJobPropClass& result, PHttpRawDataReq rawDataReq, int phase,
                               void* context) = 0;
+  // The name a finished enclosure download is about to be moved to. A
+  // derived class records it, so that a start after a crash between the
+  // move and the final state finds the file instead of fetching it again.
+  // Failures are the derived class's to swallow.
+  virtual void BeforeEnclosureMove(const kt::WideString& finalName) {}
   // A derived class may supply its own proxy; false uses the settings.
   virtual bool GetProxyOverride(std::string& host, int32_t& port, std::string& userName, std::string& password);
   // The database look-ups, in the worker's own transaction (started and
@@ -172,6 +180,8 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   bool OnBody(TTransfer& t, const char* data, size_t size);
   bool OnBlock(TTransfer& t, int64_t bodyBytes);
   bool WithinQuota(TTransfer& t);
+  int64_t DecodedBodyLimit(const TTransfer& t) const;
+  void ApplyTransferLimits(TTransfer& t, THttpExchangeRequest& request);
   bool FollowRedirect(TTransfer& t, const THttpExchangeReply& reply, THttpExchangeRequest& request);
   void Authenticate(TTransfer& t, const THttpExchangeReply& reply, const THttpExchangeRequest& request);
   void CheckCompleteBody(TTransfer& t, const THttpExchangeReply& reply);
@@ -218,6 +228,7 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   std::string userAgent_ = "Tidewell";
   TProxySettings proxy_;
   int32_t rawDataSizeLimit_ = -1;  // -1: the global settings' limit
+  TTransferLimits transferLimits_;
   std::string caFile_;
 };
 

@@ -39,4 +39,18 @@ int64_t EngineOnDatabase::QueryInt64(const std::string& sql) {
   return value;
 }
 
+std::string EngineOnDatabase::QueryText(const std::string& sql) {
+  TTranWrapper transaction(&engine_->MainConnection());
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  transaction.StartTransaction();
+  query.SQL.Add(sql);
+  query.ExecQuery();
+  std::string value;
+  if (!query.Eof() && !query.Fields(0).IsNull()) value = query.Fields(0).AsString();
+  query.Close();
+  transaction.Commit();
+  return value;
+}
+
 }  // namespace tidewell::testing

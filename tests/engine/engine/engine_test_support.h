@@ -118,6 +118,8 @@ class EngineOnDatabase {
   void Execute(const std::string& sql);
   // The first column of the first row (0 when none or NULL).
   int64_t QueryInt64(const std::string& sql);
+  // The same as text ("" when none or NULL).
+  std::string QueryText(const std::string& sql);
 
  private:
   testing_support::FirebirdTestDatabase database_{16384};

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// Two transactions that write the same row at once: the database refuses the
+// later one ("deadlock / update conflicts with concurrent update", or "lock
+// conflict on no wait transaction"). Such a failure says nothing about the
+// data; the same work in a new transaction a moment later succeeds. These
+// helpers tell such failures apart and run work again after one.
+//
+// Threads: any; the counters are process-wide.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace tidewell {
+
+// Whether failure is an update conflict of the database.
+bool IsUpdateConflict(const std::exception& failure);
+// The same for a failure's message, as a job records it.
+bool IsUpdateConflictText(const std::string& message);
+
+// How often conflicts were met since the process started: seen, and
+// retried (the rest were passed on after the last attempt).
+struct TUpdateConflictCounts {
+  std::atomic<int64_t> seen{0};
+  std::atomic<int64_t> retried{0};
+};
+TUpdateConflictCounts& UpdateConflictCounts();
+
+// The attempts RetryOnUpdateConflict makes in all.
+constexpr int kUpdateConflictAttempts = 6;
+
+// A pause before attempt number attempt (from 2 on): random, a few tens of
+// milliseconds, growing with the attempt, so that two writers that met
+// once do not meet again.
+void PauseBeforeRetry(int attempt);
+
+// Runs attempt, which does its work in a transaction of its own from start
+// to commit. When it fails with an update conflict, undo runs (it rolls back
+// what attempt left active; its own failures are ignored), then a pause,
+// then attempt again, at most kUpdateConflictAttempts times in all. Other
+// failures, and the conflict of the last attempt, pass on.
+void RetryOnUpdateConflict(const std::function<void()>& attempt, const std::function<void()>& undo = {});
+
+}  // namespace tidewell

@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: MIT
+// The engine against hostile servers and against itself: every way a feed
+// job can fail ends in the feed's event, its stored error and the error
+// retry time; one feed is never stored by two workers at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/db/update_conflict.h"
+#include "engine/feeds/tidewell_article_text.h"
+#include "engine/tidewell.h"
+#include "engine_test_support.h"
+#include "platform/main_loop.h"
+#include "support/test_http_server.h"
+
+namespace tidewell {
+namespace {
+
+using testing::EngineOnDatabase;
+using testing_support::HttpConnection;
+using testing_support::RecordedRequest;
+using testing_support::TestHttpServer;
+
+constexpr int kWaitMs = 30000;
+
+struct Processed {
+  int32_t feedId;
+  int32_t items;
+  TErrorCategory errCat;
+  std::string errMsg;
+};
+
+std::string Rss(int items) {
+  std::string rss = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\"><channel><title>Tides</title>"
+                    "<link>http://example.org/</link><description>d</description>";
+  for (int i = 0; i < items; ++i) {
+    const std::string n = std::to_string(i);
+    rss += "<item><title>Tide " + n + "</title><link>http://example.org/" + n + "</link><guid>tide-" + n +
+           "</guid><description>High water " + n + "</description></item>";
+  }
+  return rss + "</channel></rss>";
+}
+
+TtidewellOptions QuickLimits() {
+  TtidewellOptions options;
+  options.transferLimits.deadlineMs = 2500;
+  return options;
+}
+
+class EngineReliabilityTest : public ::testing::Test {
+ protected:
+  EngineReliabilityTest() {
+    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&,
+                                     int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
+                                     const std::string& errMsg, const TDynIntArray&) {
+      processed.push_back({feedId, items, errCat, errMsg});
+    });
+    engine.SetOnNoNeedForUpdate([this](int32_t feedId, const WideString&) { unchanged.push_back(feedId); });
+  }
+  void Serve(const std::string& path, const std::string& answer) {
+    server.Handle(path, [answer](const RecordedRequest&, HttpConnection& c) { c.Send(answer); });
+  }
+  bool RunUntil(const std::function<bool()>& done) { return platform::MainThread().RunUntil(done, kWaitMs); }
+  std::string FeedValue(const std::string& column, int32_t feedId) {
+    return db.QueryText("select " + column + " from feeds where feed_id=" + std::to_string(feedId));
+  }
+
+  TestHttpServer server;
+  EngineOnDatabase db{QuickLimits()};
+  Ttidewell& engine = db.Engine();
+  std::vector<Processed> processed;
+  std::vector<int32_t> unchanged;
+};
+
+TEST_F(EngineReliabilityTest, EveryFailureOfAFeedJobIsReportedStoredAndRetriedLater) {
+  std::string withNul = Rss(2);
+  withNul.insert(withNul.find("<item>"), std::string("\0", 1));
+  const std::string bomb = TestHttpServer::Gzip(std::string(32 * 1024 * 1024, ' '));
+  Serve("/bomb.xml", TestHttpServer::Response(200, "OK", {{"Content-Encoding", "gzip"}}, bomb));
+  Serve("/nul.xml", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, withNul));
+  Serve("/loop.xml", TestHttpServer::Response(302, "Found", {{"Location", "/loop.xml"}}, ""));
+  Serve("/file.xml", TestHttpServer::Response(302, "Found", {{"Location", "file:///etc/passwd"}}, ""));
+  Serve("/ftp.xml", TestHttpServer::Response(301, "Moved", {{"Location", "ftp://127.0.0.1/feed.xml"}}, ""));
+  server.Handle("/trickle.xml", [](const RecordedRequest&, HttpConnection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n<rss>");
+    for (int i = 0; i < 300 && c.Send(" ") && c.Wait(100); ++i) {
+    }
+  });
+  // What each stored error begins with.
+  const std::map<std::string, std::string> expected = {
+      {"/bomb.xml", "Feed size ("},
+      {"/nul.xml", ""},
+      {"/loop.xml", "Max redirects exceeded ! Max. 6"},
+      {"/file.xml", "Redirect to an unsupported scheme refused: file:///etc/passwd"},
+      {"/ftp.xml", "Redirect to an unsupported scheme refused: ftp://127.0.0.1/feed.xml"},
+      {"/trickle.xml", "Transfer timed out: no complete answer within 2 seconds"},
+  };
+  std::map<int32_t, std::string> paths;
+  TDynIntArray ids;
+  for (const auto& [path, text] : expected) {
+    const int32_t id = engine.AddFeed(u"", server.Url(path), u"");
+    paths[id] = path;
+    ids.push_back(id);
+  }
+  engine.UpdateFeeds(ids, false);
+  ASSERT_TRUE(RunUntil([&] { return processed.size() >= ids.size() && engine.QueuedJobCount() == 0; }));
+  EXPECT_EQ(processed.size(), ids.size());
+  std::set<int32_t> reported;
+  for (const Processed& p : processed) {
+    const std::string& path = paths[p.feedId];
+    reported.insert(p.feedId);
+    EXPECT_NE(p.errCat, TErrorCategory::noErrors) << path;
+    EXPECT_EQ(p.errMsg.rfind(expected.at(path), 0), 0u) << path << ": " << p.errMsg;
+    EXPECT_EQ(p.items, 0) << path;
+    const std::string stored = FeedValue("lastFeedProcessingError", p.feedId);
+    EXPECT_FALSE(stored.empty()) << path;
+    EXPECT_EQ(stored, p.errMsg.substr(0, stored.size())) << path;
+    // Due again after the error retry interval of 45 minutes.
+    EXPECT_EQ(FeedValue("datediff(minute from last_feedupdate to next_feedupdate)", p.feedId), "45") << path;
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(p.feedId)), 0) << path;
+  }
+  EXPECT_EQ(reported.size(), ids.size());
+
+  // The same feed working again clears its error.
+  Serve("/nul.xml", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, Rss(2)));
+  int32_t healed = 0;
+  for (const auto& [id, path] : paths)
+    if (path == "/nul.xml") healed = id;
+  processed.clear();
+  engine.UpdateFeed(healed);
+  ASSERT_TRUE(RunUntil([&] { return !processed.empty() && engine.QueuedJobCount() == 0; }));
+  EXPECT_EQ(processed[0].errCat, TErrorCategory::noErrors) << processed[0].errMsg;
+  EXPECT_EQ(FeedValue("lastFeedProcessingError", healed), "");
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(healed)), 2);
+}
+
+TEST_F(EngineReliabilityTest, AFeedIsStoredByOneWorkerAtATime) {
+  // With two requests wanted, each answer waits until both arrived, so that
+  // the two jobs store at the same moment.
+  std::atomic<int> wanted{1};
+  std::atomic<int> arrived{0};
+  server.Handle("/tides.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    ++arrived;
+    for (int i = 0; i < 130 && arrived < wanted; ++i) c.Wait(10);
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, Rss(20)));
+  });
+  const int32_t feedId = engine.AddFeed(u"", server.Url("/tides.xml"), u"");
+  const std::string ofFeed = " from articles where feed_id=" + std::to_string(feedId);
+  for (int run = 0; run < 5; ++run) {
+    db.Execute("delete" + ofFeed);
+    db.Execute("update feeds set feedMD5='' where feed_id=" + std::to_string(feedId));
+    processed.clear();
+    // Queued twice by the engine: the second request finds the first job.
+    engine.UpdateFeeds({feedId}, false);
+    engine.UpdateFeed(feedId);
+    ASSERT_TRUE(RunUntil([&] { return !processed.empty() && engine.QueuedJobCount() == 0; }));
+    EXPECT_EQ(processed.size(), 1u) << "run " << run;
+    EXPECT_EQ(db.QueryInt64("select count(*)" + ofFeed), 20) << "run " << run;
+  }
+  // Two workers given the same feed behind the engine's back: the second
+  // one stores after the first and finds every article there.
+  db.Execute("delete" + ofFeed);
+  db.Execute("update feeds set feedMD5='' where feed_id=" + std::to_string(feedId));
+  processed.clear();
+  wanted = 2;
+  arrived = 0;
+  engine.Worker(0)->AddFeedJob(feedId, false);
+  engine.Worker(1)->AddFeedJob(feedId, false);
+  ASSERT_TRUE(RunUntil([&] { return processed.size() == 2 && engine.QueuedJobCount() == 0; }))
+      << processed.size() << " events, " << unchanged.size() << " unchanged, " << engine.QueuedJobCount() << " jobs";
+  EXPECT_EQ(arrived, 2);
+  EXPECT_EQ(db.QueryInt64("select count(*)" + ofFeed), 20);
+  EXPECT_EQ(db.QueryInt64("select count(distinct guid)" + ofFeed), 20);
+  EXPECT_EQ(processed[0].items + processed[1].items, 20);
+  EXPECT_TRUE(unchanged.empty());
+}
+
+TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
+  // Every answer brings new items, so that every pass writes articles and
+  // the feed row while the main thread writes the same rows.
+  std::atomic<int> served{0};
+  server.Handle("/live.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    const int round = ++served;
+    std::string rss = "<rss version=\"2.0\"><channel><title>Live</title><link>http://example.org/</link>"
+                      "<description>d</description>";
+    for (int i = 0; i < 60; ++i) {
+      const std::string key = std::to_string(round) + "-" + std::to_string(i);
+      rss += "<item><title>" + key + "</title><guid>" + key + "</guid><description>" + key + "</description></item>";
+    }
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss + "</channel></rss>"));
+  });
+  std::vector<int32_t> feeds;
+  auto addFeed = [&](const std::string& tag) {
+    const int32_t id = engine.AddFeed(u"", server.Url("/live.xml?" + tag), u"");
+    // A small archive: every pass also prunes the articles the main thread
+    // deletes.
+    db.Execute("update feeds set archivesize=30 where feed_id=" + std::to_string(id));
+    return id;
+  };
+  for (int i = 0; i < 10; ++i) feeds.push_back(addFeed("n=" + std::to_string(i)));
+  const int64_t seenBefore = UpdateConflictCounts().seen;
+  const int64_t retriedBefore = UpdateConflictCounts().retried;
+  std::vector<std::string> mainThreadFailures;
+  int actions = 0;
+  auto act = [&](const std::function<void()>& action) {
+    ++actions;
+    try {
+      action();
+    } catch (const std::exception& e) {
+      mainThreadFailures.push_back(e.what());
+    }
+  };
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
+    const int32_t feed = feeds[static_cast<size_t>(round) % feeds.size()];
+    const std::string ofFeed = " from articles where deleted=0 and feed_id=" + std::to_string(feed);
+    act([&] { engine.UpdateFeeds(feeds, false); });
+    act([&] { engine.UpdateFeed(feed); });
+    act([&] {
+      TDynIntArray ids;
+      for (const char* pick : {"min(id)", "max(id)", "min(id)+1", "max(id)-1"})
+        ids.push_back(static_cast<int32_t>(db.QueryInt64(std::string("select ") + pick + ofFeed)));
+      if (ids[0] > 0) engine.DeleteArticles(ids, round % 2 == 0);
+    });
+    if (round % 10 == 9) {
+      // One feed goes and another comes.
+      act([&] { engine.DeleteFeeds({feed}, round % 20 == 9); });
+      feeds[static_cast<size_t>(round) % feeds.size()] = addFeed("r=" + std::to_string(round));
+    }
+    act([&] {
+      std::unique_ptr<TFilter> filter = engine.NewFilter();
+      filter->SetField(u"live " + kt::Utf8ToWide(std::to_string(round % 3)));
+      engine.GetFilterWorkShop()->SaveFilter(filter.get(), nullptr);
+    });
+    platform::MainThread().RunUntil([] { return false; }, 5);
+  }
+  ASSERT_TRUE(RunUntil([&] { return engine.QueuedJobCount() == 0; }));
+  int conflictsReported = 0;
+  for (const Processed& p : processed) conflictsReported += IsUpdateConflictText(p.errMsg) ? 1 : 0;
+  const int64_t seen = UpdateConflictCounts().seen - seenBefore;
+  const int64_t retried = UpdateConflictCounts().retried - retriedBefore;
+  std::cout << "writers that meet: " << processed.size() << " feed passes, " << actions
+            << " main-thread actions, " << seen << " update conflicts seen, " << retried << " retried, "
+            << conflictsReported << " reported, " << mainThreadFailures.size() << " main-thread failures\n";
+  EXPECT_EQ(conflictsReported, 0);
+  EXPECT_EQ(mainThreadFailures, std::vector<std::string>{});
+  EXPECT_GT(served.load(), 20);
+}
+
+TEST_F(EngineReliabilityTest, OneArticleTakesAtMostItsShareOfText) {
+  // Within the feed quota, but all of it in one entry; a character outside
+  // the basic plane straddles the cut.
+  std::string big(kArticleTextLimit - 1, 'w');
+  big += "\xF0\x9F\x8C\x8A" + std::string(2 * 1024 * 1024, 'w');
+  const std::string rss = "<rss version=\"2.0\"><channel><title>Big</title><link>http://example.org/</link>"
+                          "<description>d</description><item><title>Flood</title><guid>flood</guid><description>" +
+                          big + "</description></item></channel></rss>";
+  const std::string atom = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Big</title><id>urn:big</id>"
+                           "<entry><title>Flood</title><id>urn:flood</id><content>" + big + "</content></entry></feed>";
+  Serve("/big.rss", TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+  Serve("/big.atom", TestHttpServer::Response(200, "OK", {{"Content-Type", "application/atom+xml"}}, atom));
+  const TDynIntArray ids = {engine.AddFeed(u"", server.Url("/big.rss"), u""),
+                            engine.AddFeed(u"", server.Url("/big.atom"), u"")};
+  engine.UpdateFeeds(ids, false);
+  ASSERT_TRUE(RunUntil([&] { return processed.size() == 2 && engine.QueuedJobCount() == 0; }));
+  for (const Processed& p : processed) {
+    EXPECT_EQ(p.errCat, TErrorCategory::noErrors) << p.errMsg;
+    const std::string ofFeed = " from articles where feed_id=" + std::to_string(p.feedId);
+    ASSERT_EQ(db.QueryInt64("select count(*)" + ofFeed), 1);
+    // The cut falls before the pair: kArticleTextLimit - 1 characters kept.
+    EXPECT_EQ(db.QueryInt64("select char_length(body)" + ofFeed), static_cast<int64_t>(kArticleTextLimit - 1));
+  }
+}
+
+}  // namespace
+}  // namespace tidewell
