@@ -66,6 +66,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static constexpr int kIdleWaitMs = 1000;
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
+  // The thread runs this many nice steps below the thread that made it, so
+  // the window stays responsive while workers parse and store.
+  static constexpr int kLowerPriorityNiceSteps = 3;
 
   // The thread runs from construction unless createSuspended; a subclass
   // that overrides virtual operations passes true and calls Start() at the
