@@ -14,6 +14,7 @@
 
 #include "engine/net/content_decoder.h"
 #include "engine/net/http_auth.h"
+#include "engine/net/line_share_pacer.h"
 #include "engine/net/open_search_file_parser.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/settings/value_scrambling.h"
@@ -192,6 +193,7 @@ struct TtidewellWorkerThreadBase::TTransfer {
   bool aborted = false;
   std::unique_ptr<TContentDecoder> decoder;
   std::exception_ptr callbackFailure;
+  TLineSharePacer pacer;
 };
 
 TtidewellWorkerThreadBase::TtidewellWorkerThreadBase(TDbConnWrapper* connection, int32_t readTimeoutMs,
@@ -655,7 +657,7 @@ bool TtidewellWorkerThreadBase::OnBlock(TTransfer& t, int64_t bodyBytes) {
     return false;
   }
   // Lets the other workers and the main thread share the line.
-  platform::SleepMs(5);
+  t.pacer.OnBlock();
   return true;
 }
 
