@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Throughput of relative-URI resolution and of the folded search, the latter
-// beside std::u16string_view::find with a pre-folded needle on the same text.
+// Throughput of relative-URI resolution (many links, and one 4 MB reference)
+// and of the folded search, the latter beside std::u16string_view::find with
+// a pre-folded needle on the same text.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -44,6 +45,20 @@ void BM_ResolveRelativeUri(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kReferenceCount);
 }
 BENCHMARK(BM_ResolveRelativeUri)->Unit(benchmark::kMillisecond);
+
+// One hostile reference of 4 MB: every segment steps back, so a resolver that
+// edits the path in place for each one takes time quadratic in its length.
+void BM_ResolveLongReference(benchmark::State& state) {
+  constexpr std::u16string_view kStep = u"./../y/";
+  kt::WideString reference;
+  while (reference.size() * sizeof(char16_t) < (size_t(4) << 20)) reference.append(kStep);
+  kt::WideString result;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(kt::ResolveRelativeUri(kBase, reference, result));
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(reference.size() * sizeof(char16_t)));
+}
+BENCHMARK(BM_ResolveLongReference)->Unit(benchmark::kMillisecond);
 
 // Mixed-case markup with many "<" so the search often compares past the first
 // character; the one match, folded, stands at the end.

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "platform/system.h"
 
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <thread>
@@ -11,6 +14,16 @@
 namespace platform {
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+bool LowerCurrentThreadPriority(int steps) {
+  // Linux keeps a nice value per thread: PRIO_PROCESS with a thread id
+  // changes that thread alone.
+  const auto thread = static_cast<id_t>(CurrentThreadId());
+  errno = 0;
+  const int current = ::getpriority(PRIO_PROCESS, thread);
+  if (current == -1 && errno != 0) return false;
+  return ::setpriority(PRIO_PROCESS, thread, std::min(current + steps, 19)) == 0;
+}
 
 uint32_t TickCount() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();

@@ -51,6 +51,19 @@ bool CharSetOfContent(const WideString& content, WideString& charSet) {
   return true;
 }
 
+bool CharSetOfMeta(const TKtHtmlTag& tag, WideString& charSet) {
+  if (tag.FindCardinal(html_id::kAttribCharset)) {
+    WideString name = TrimW(tag.StringOfCardinal(html_id::kAttribCharset));
+    if (!name.empty()) {
+      charSet = std::move(name);
+      return true;
+    }
+  }
+  if (!SameTextW(tag.StringOfCardinal(html_id::kAttribHttpEquiv), u"Content-Type")) return false;
+  const WideString content = tag.StringOfCardinal(html_id::kAttribContent);
+  return !content.empty() && CharSetOfContent(content, charSet);
+}
+
 bool FindCharSetReadMethods(const WideString& charSet, TKtUnicodeReadMethods& readMethods) {
   if (charSet.empty() || IsWideUnitCharSet(charSet)) return false;
   for (const TKtUnicodeEncoding& encoding : UnicodeEncodings) {
@@ -73,22 +86,20 @@ TKtHtmlCharSetPlugin::TKtHtmlCharSetPlugin()
 TKtHtmlCharSetPlugin::~TKtHtmlCharSetPlugin() { SetHtmlTagFilters(nullptr); }
 
 void TKtHtmlCharSetPlugin::HandleReset() {
+  declared_ = false;
   if (HtmlParser()) HtmlParser()->SetReadMethods(DefaultReadMethods);
 }
 
 void TKtHtmlCharSetPlugin::HandleHtmlTag(bool& show) {
-  if (!HtmlParser()) return;
+  if (!HtmlParser() || declared_) return;
   const TKtHtmlTag& tag = HtmlParser()->HtmlTag();
   if (tag.TagID != html_id::kMeta || tag.EndTag == 1) return;
-  if (!SameTextW(tag.StringOfCardinal(html_id::kAttribHttpEquiv), u"Content-Type")) return;
-  const WideString content = tag.StringOfCardinal(html_id::kAttribContent);
   WideString charSet;
-  if (content.empty() || !CharSetOfContent(content, charSet)) return;
-  SwitchTo(charSet);
+  if (CharSetOfMeta(tag, charSet)) SwitchTo(charSet);
 }
 
 void TKtHtmlCharSetPlugin::HandleXmlPI(bool& show) {
-  if (!HtmlParser()) return;
+  if (!HtmlParser() || declared_) return;
   TKtHtmlTag declaration;
   declaration.ParseTagString(u"<XML " + HtmlParser()->GetData() + u">");
   if (!declaration.FindCardinal(html_id::kAttribEncoding)) return;
@@ -101,8 +112,12 @@ void TKtHtmlCharSetPlugin::SwitchTo(const WideString& charSet) {
   if (!IsWideUnitDecoder(methods)) FindCharSetReadMethods(charSet, methods);
   bool allow = true;
   if (OnCharSetChange) OnCharSetChange(*this, charSet, methods, allow);
+  if (!allow) return;
+  // A later declaration (a stray one further down, or the other form) would
+  // re-read the rest of the page in another set than the one it started in.
+  declared_ = true;
   // Installing the same decoder again would restart its state.
-  if (allow && !SameMethods(methods, parser.ReadMethods)) parser.SetReadMethods(methods);
+  if (!SameMethods(methods, parser.ReadMethods)) parser.SetReadMethods(methods);
 }
 
 }  // namespace kt

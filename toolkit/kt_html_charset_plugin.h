@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A parser plugin that switches the parser's decoder when the document
-// declares its character set: a META "Content-Type" whose content has a
-// "charset" parameter, or the encoding of an XML declaration. The name is
+// declares its character set: a META "charset" attribute, a META
+// "Content-Type" whose content has a "charset" parameter, or the encoding of
+// an XML declaration. The first declaration the owner allows wins: later
+// ones are ignored until the parser is reset. The name is
 // looked up in the table of encodings (by name or description, ignoring
 // case); the owner may confirm or replace the choice through
 // OnCharSetChange. Characters decoded before the declaration stay as read.
@@ -14,6 +16,7 @@
 #include <memory>
 
 #include "toolkit/kt_html_parser_plugin.h"
+#include "toolkit/kt_html_tag.h"
 #include "toolkit/kt_html_tag_filters.h"
 #include "toolkit/kt_unicode.h"
 
@@ -47,12 +50,17 @@ class TKtHtmlCharSetPlugin : public TKtHtmlParserPlugin {
   void SwitchTo(const WideString& charSet);
 
   std::unique_ptr<TKtTagFilters> tag_filters_;
+  bool declared_ = false;
 };
 
 // The charset name of a META content value ("text/html; charset=utf-8"):
 // the name characters after "charset", white space and "="; false when
 // there is no "charset" followed by "=".
 bool CharSetOfContent(const WideString& content, WideString& charSet);
+// The charset a META tag declares: its "charset" attribute when that holds
+// more than white space, else the "charset" parameter of the content of an
+// http-equiv "Content-Type"; false when it declares none.
+bool CharSetOfMeta(const TKtHtmlTag& tag, WideString& charSet);
 // The decoder of the table of encodings for a name or description (any
 // case); false when there is none that reads.
 bool FindCharSetReadMethods(const WideString& charSet, TKtUnicodeReadMethods& readMethods);

@@ -669,7 +669,7 @@ void TKtHtmlTokenizer::ReadSsiUnquotedValue() {
     }
     if (!CharValid || Char < 0x21) return;
     if (Char == u'&') {
-      DecodeReference(false);
+      DecodeReference(false, true);
     } else {
       const DashRun run = ClosingDashRun(0, 1);
       if (run.closes) return;
@@ -680,14 +680,14 @@ void TKtHtmlTokenizer::ReadSsiUnquotedValue() {
 
 // Character references ----------------------------------------------------------
 
-void TKtHtmlTokenizer::DecodeReference(bool normalize) {
+void TKtHtmlTokenizer::DecodeReference(bool normalize, bool inSsiTag) {
   const uint32_t start = DataLength;
   AddCurrentChar();
   if (!ReadChar()) return;
   if (Char == u'#') {
     DecodeNumericReference(start, normalize);
   } else if (IsNameChar(Char)) {
-    DecodeNamedReference(start, normalize);
+    DecodeNamedReference(start, normalize, inSsiTag);
   }
 }
 
@@ -716,8 +716,12 @@ void TKtHtmlTokenizer::DecodeNumericReference(uint32_t start, bool normalize) {
   ReplaceReference(start, std::u16string_view(&c, 1), normalize);
 }
 
-void TKtHtmlTokenizer::DecodeNamedReference(uint32_t start, bool normalize) {
-  AddCharsWhile(IsNameChar);
+void TKtHtmlTokenizer::DecodeNamedReference(uint32_t start, bool normalize, bool inSsiTag) {
+  if (inSsiTag) {
+    ReadSsiName<true>();
+  } else {
+    AddCharsWhile(IsNameChar);
+  }
   if (!ReferenceEndsHere()) return;
   const WideString* text = FindHtmlEntity(Data.get() + start + 1, static_cast<int32_t>(DataLength - start - 1));
   if (text) ReplaceReference(start, *text, normalize);

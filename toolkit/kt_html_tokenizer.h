@@ -137,10 +137,12 @@ class TKtHtmlTokenizer : public TKtUnicodeReader {
   template <bool kStore> void TakeDashRun(const DashRun& run);
   void AddAttrib(TKtTag& tag, const WideString& name, uint32_t id, bool trim);
 
-  // Character references, after "&" (storing readers only).
-  void DecodeReference(bool normalize);
+  // Character references, after "&" (storing readers only). In an SSI tag
+  // a name stops before the "-->" that closes the tag, where the skipping
+  // reader stops too.
+  void DecodeReference(bool normalize, bool inSsiTag = false);
   void DecodeNumericReference(uint32_t start, bool normalize);
-  void DecodeNamedReference(uint32_t start, bool normalize);
+  void DecodeNamedReference(uint32_t start, bool normalize, bool inSsiTag);
   bool ReferenceEndsHere() const { return !CharValid || Char == u';' || Char == u' '; }
   void ReplaceReference(uint32_t start, std::u16string_view text, bool normalize);
 

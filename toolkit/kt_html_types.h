@@ -55,6 +55,7 @@ constexpr uint32_t kPre = 81;
 constexpr uint32_t kScript = 86;
 constexpr uint32_t kStyle = 93;
 constexpr uint32_t kTitle = 103;
+constexpr uint32_t kAttribCharset = 19;
 constexpr uint32_t kAttribContent = 33;
 constexpr uint32_t kAttribEncoding = 41;
 constexpr uint32_t kAttribHttpEquiv = 55;

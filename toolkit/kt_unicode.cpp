@@ -6,6 +6,7 @@
 
 #include "toolkit/exception.h"
 #include "toolkit/kt_unicode_codecs.h"
+#include "toolkit/kt_unicode_single_byte.h"
 #include "toolkit/kt_utils.h"
 
 namespace kt {
@@ -15,6 +16,13 @@ constexpr WideChar kSpace = 0x0020;
 
 // The growth step shared by the data buffer and the writer's memory block.
 uint32_t NextCapacity(uint32_t n) { return (n + n / 4 + 4) & ~3u; }
+
+bool DecodesAsciiBytesAlone(const TKtUnicodeReadMethods& methods) {
+  if (methods.Init || methods.Done) return false;
+  const auto read = methods.ReadChar;
+  return read == Read_ISO_8859_1 || read == Read_UTF_8 || read == Read_US_ASCII || read == Read_TIS_620 ||
+         read == Read_GB18030 || IsAsciiKeepingPageReader(read);
+}
 
 }  // namespace
 
@@ -64,6 +72,7 @@ void TKtUnicodeReader::SetReadMethods(const TKtUnicodeReadMethods& methods) {
   } else if (ReadMethods.Init) {
     ReadMethods.Init(*this);
   }
+  asciiBytesAlone_ = DecodesAsciiBytesAlone(ReadMethods);
 }
 
 void TKtUnicodeReader::ResetPosition() {
@@ -173,45 +182,112 @@ void TKtUnicodeReader::ClearData() {
   DataCapacity = 0;
 }
 
-// The loops below share two shapes: collect-and-advance or advance only,
-// while a test on the current character holds.
-#define KT_ADD_WHILE(test) \
-  if (!CharValid) return;  \
-  while (test) {           \
-    AddChar(Char);         \
-    if (!Advance(false)) return; \
+// Makes the ASCII bytes at BufPos current one after another, with the
+// position counted as the advance step counts it, while take accepts each;
+// false when take refused one (that one stays current). The state lives in
+// locals meanwhile: through the members, every character would wait for
+// the previous one's stores.
+template <typename Take>
+bool TKtUnicodeReader::TakeAsciiRun(Take take) {
+  const uint8_t* const buffer = Buffer;
+  const uint32_t end = BufEnd;
+  uint32_t pos = BufPos;
+  WideChar prev = PrevChar;
+  WideChar c = Char;
+  uint32_t line = Line;
+  uint32_t column = Column;
+  bool accepted = true;
+  while (pos < end && buffer[pos] < 0x80) {
+    prev = c;
+    c = buffer[pos++];
+    CountStep(prev, c, line, column);
+    if (!take(c)) {
+      accepted = false;
+      break;
+    }
   }
-#define KT_SKIP_WHILE(test) \
-  if (!CharValid) return;   \
-  while (test) {            \
-    if (!Advance(false)) return; \
+  if (pos != BufPos) {
+    CharPos += pos - BufPos;
+    BufPos = pos;
+    PrevChar = prev;
+    Char = c;
+    Line = line;
+    Column = column;
+    CharValid = true;
   }
+  return accepted;
+}
 
-void TKtUnicodeReader::AddCharsWhileChar(WideChar c) { KT_ADD_WHILE(Char == c) }
-void TKtUnicodeReader::SkipCharsWhileChar(WideChar c) { KT_SKIP_WHILE(Char == c) }
-void TKtUnicodeReader::AddCharsWhile(TCharPredicateW p) { KT_ADD_WHILE(p(Char)) }
-void TKtUnicodeReader::SkipCharsWhile(TCharPredicateW p) { KT_SKIP_WHILE(p(Char)) }
-void TKtUnicodeReader::AddCharsUntilChar(WideChar c) { KT_ADD_WHILE(Char != c) }
-void TKtUnicodeReader::SkipCharsUntilChar(WideChar c) { KT_SKIP_WHILE(Char != c) }
+// Passes characters while keep holds for the current one, collecting them
+// when kCollect; the first that fails stays current, uncollected.
+template <bool kCollect, typename Keep>
+void TKtUnicodeReader::Scan(Keep keep) {
+  if (!CharValid) return;
+  while (keep(Char)) {
+    if constexpr (kCollect) AddChar(Char);
+    if (asciiBytesAlone_ && LookAheadCount == 0) {
+      const bool runEnded = TakeAsciiRun([this, &keep](WideChar c) {
+        if (!keep(c)) return false;
+        if constexpr (kCollect) AddChar(c);
+        return true;
+      });
+      if (!runEnded) return;
+    }
+    if (!Advance(false)) return;
+  }
+}
+
+uint32_t TKtUnicodeReader::ReadChars(WideChar* dest, uint32_t count) {
+  uint32_t read = 0;
+  while (read < count) {
+    if (asciiBytesAlone_ && LookAheadCount == 0 && BufPos < BufEnd && Buffer[BufPos] < 0x80) {
+      TakeAsciiRun([dest, count, &read](WideChar c) {
+        dest[read++] = c;
+        return read < count;
+      });
+    } else if (Advance(false)) {
+      dest[read++] = Char;
+    } else {
+      break;
+    }
+  }
+  return read;
+}
+
+void TKtUnicodeReader::AddCharsWhileChar(WideChar c) {
+  Scan<true>([c](WideChar x) { return x == c; });
+}
+void TKtUnicodeReader::SkipCharsWhileChar(WideChar c) {
+  Scan<false>([c](WideChar x) { return x == c; });
+}
+void TKtUnicodeReader::AddCharsWhile(TCharPredicateW p) { Scan<true>(p); }
+void TKtUnicodeReader::SkipCharsWhile(TCharPredicateW p) { Scan<false>(p); }
+void TKtUnicodeReader::AddCharsUntilChar(WideChar c) {
+  Scan<true>([c](WideChar x) { return x != c; });
+}
+void TKtUnicodeReader::SkipCharsUntilChar(WideChar c) {
+  Scan<false>([c](WideChar x) { return x != c; });
+}
 void TKtUnicodeReader::AddCharsUntil2Chars(WideChar c1, WideChar c2) {
-  KT_ADD_WHILE(Char != c1 && Char != c2)
+  Scan<true>([c1, c2](WideChar x) { return x != c1 && x != c2; });
 }
 void TKtUnicodeReader::SkipCharsUntil2Chars(WideChar c1, WideChar c2) {
-  KT_SKIP_WHILE(Char != c1 && Char != c2)
+  Scan<false>([c1, c2](WideChar x) { return x != c1 && x != c2; });
 }
 void TKtUnicodeReader::AddCharsUntil3Chars(WideChar c1, WideChar c2, WideChar c3) {
-  KT_ADD_WHILE(Char != c1 && Char != c2 && Char != c3)
+  Scan<true>([c1, c2, c3](WideChar x) { return x != c1 && x != c2 && x != c3; });
 }
-void TKtUnicodeReader::AddCharsUntil(TCharPredicateW p) { KT_ADD_WHILE(!p(Char)) }
-void TKtUnicodeReader::SkipCharsUntil(TCharPredicateW p) { KT_SKIP_WHILE(!p(Char)) }
-void TKtUnicodeReader::AddDigits() { KT_ADD_WHILE(IsCharDigitW(Char)) }
-void TKtUnicodeReader::SkipDigits() { KT_SKIP_WHILE(IsCharDigitW(Char)) }
-void TKtUnicodeReader::AddHexDigits() { KT_ADD_WHILE(IsCharHexDigitW(Char)) }
-void TKtUnicodeReader::AddWhiteSpace() { KT_ADD_WHILE(IsCharWhiteSpaceW(Char)) }
-void TKtUnicodeReader::SkipWhiteSpace() { KT_SKIP_WHILE(IsCharWhiteSpaceW(Char)) }
-
-#undef KT_ADD_WHILE
-#undef KT_SKIP_WHILE
+void TKtUnicodeReader::AddCharsUntil(TCharPredicateW p) {
+  Scan<true>([p](WideChar x) { return !p(x); });
+}
+void TKtUnicodeReader::SkipCharsUntil(TCharPredicateW p) {
+  Scan<false>([p](WideChar x) { return !p(x); });
+}
+void TKtUnicodeReader::AddDigits() { Scan<true>(IsCharDigitW); }
+void TKtUnicodeReader::SkipDigits() { Scan<false>(IsCharDigitW); }
+void TKtUnicodeReader::AddHexDigits() { Scan<true>(IsCharHexDigitW); }
+void TKtUnicodeReader::AddWhiteSpace() { Scan<true>(IsCharWhiteSpaceW); }
+void TKtUnicodeReader::SkipWhiteSpace() { Scan<false>(IsCharWhiteSpaceW); }
 
 // ---------------------------------------------------------------------------
 

@@ -78,6 +78,10 @@ class TKtUnicodeReader : public TKtUnicodeBase {
   bool ReadChar() { return Advance(false); }
   // Appends Char, then advances; the position counts on even at the end.
   bool AddCharAndRead();
+  // Reads up to count characters into dest, as that many ReadChar calls
+  // would (the last one read stays current); returns how many were read,
+  // fewer only at the end of the data. Runs of ASCII are taken in bulk.
+  uint32_t ReadChars(WideChar* dest, uint32_t count);
   // Makes sure n characters wait in LookAhead; false when the decoder ran
   // dry first (what was decoded stays queued).
   bool PreReadChars(uint32_t n);
@@ -154,6 +158,8 @@ class TKtUnicodeReader : public TKtUnicodeBase {
     PrevChar = Char;
     if (LookAheadCount > 0) {
       TakeLookAhead();
+    } else if (asciiBytesAlone_ && BufPos < BufEnd && Buffer[BufPos] < 0x80) {
+      Char = Buffer[BufPos++];
     } else if (!ReadMethods.ReadChar(*this, Char)) {
       CharValid = false;
       if (countAtEnd) CountPosition();
@@ -163,20 +169,30 @@ class TKtUnicodeReader : public TKtUnicodeBase {
     CharValid = true;
     return true;
   }
-  void CountPosition() {
-    ++CharPos;
-    if (PrevChar != u'\r' && PrevChar != u'\n') {
-      ++Column;
-    } else if (PrevChar == u'\n' || Char != u'\n') {
-      ++Line;
-      Column = 1;
+  void CountPosition() { CountStep(PrevChar, Char, Line, Column); ++CharPos; }
+  // CR, LF and CR LF each end one line.
+  static void CountStep(WideChar prev, WideChar c, uint32_t& line, uint32_t& column) {
+    if (prev != u'\r' && prev != u'\n') {
+      ++column;
+    } else if (prev == u'\n' || c != u'\n') {
+      ++line;
+      column = 1;
     }
   }
+  template <typename Take>
+  bool TakeAsciiRun(Take take);
+  template <bool kCollect, typename Keep>
+  void Scan(Keep keep);
   void TakeLookAhead();
   void GrowData(uint32_t needed);
   bool DataEndsWithSpace() const;
 
   std::unique_ptr<uint8_t[]> ownBlock_;
+  // The installed decoder is stateless and turns every byte below 0x80 into
+  // that character on its own, so the reader takes such bytes itself: most
+  // text is ASCII, and a call through ReadMethods per character would cost
+  // more than the decoding.
+  bool asciiBytesAlone_ = true;
 };
 
 enum class TKtInvalidCharAction { icWrite = 0, icOwnerWrite = 1, icAbort = 2 };

@@ -72,64 +72,95 @@ bool WritePage(TKtUnicodeWriter& writer, WideChar c) {
     return WritePage<single_byte_tables::k##Name>(writer, c);       \
   }
 
-KT_SINGLE_BYTE_PAGE(ISO_8859_2)
-KT_SINGLE_BYTE_PAGE(ISO_8859_3)
-KT_SINGLE_BYTE_PAGE(ISO_8859_4)
-KT_SINGLE_BYTE_PAGE(ISO_8859_5)
-KT_SINGLE_BYTE_PAGE(ISO_8859_6)
-KT_SINGLE_BYTE_PAGE(ISO_8859_7)
-KT_SINGLE_BYTE_PAGE(ISO_8859_8)
-KT_SINGLE_BYTE_PAGE(ISO_8859_9)
-KT_SINGLE_BYTE_PAGE(ISO_8859_10)
-KT_SINGLE_BYTE_PAGE(ISO_8859_13)
-KT_SINGLE_BYTE_PAGE(ISO_8859_14)
-KT_SINGLE_BYTE_PAGE(ISO_8859_15)
-KT_SINGLE_BYTE_PAGE(ISO_8859_16)
-KT_SINGLE_BYTE_PAGE(KOI8_R)
-KT_SINGLE_BYTE_PAGE(KOI8_RU)
-KT_SINGLE_BYTE_PAGE(KOI8_U)
-KT_SINGLE_BYTE_PAGE(Windows_1250)
-KT_SINGLE_BYTE_PAGE(Windows_1251)
-KT_SINGLE_BYTE_PAGE(Windows_1252)
-KT_SINGLE_BYTE_PAGE(Windows_1253)
-KT_SINGLE_BYTE_PAGE(Windows_1254)
-KT_SINGLE_BYTE_PAGE(Windows_1255)
-KT_SINGLE_BYTE_PAGE(Windows_1256)
-KT_SINGLE_BYTE_PAGE(Windows_1257)
-KT_SINGLE_BYTE_PAGE(Windows_1258)
-KT_SINGLE_BYTE_PAGE(IBM850)
-KT_SINGLE_BYTE_PAGE(IBM862)
-KT_SINGLE_BYTE_PAGE(IBM866)
-KT_SINGLE_BYTE_PAGE(MacRoman)
-KT_SINGLE_BYTE_PAGE(MacCentralEurope)
-KT_SINGLE_BYTE_PAGE(MacDingbats)
-KT_SINGLE_BYTE_PAGE(MacIceland)
-KT_SINGLE_BYTE_PAGE(MacCroatian)
-KT_SINGLE_BYTE_PAGE(MacRomania)
-KT_SINGLE_BYTE_PAGE(MacCyrillic)
-KT_SINGLE_BYTE_PAGE(MacGreek)
-KT_SINGLE_BYTE_PAGE(MacTurkish)
-KT_SINGLE_BYTE_PAGE(MacHebrew)
-KT_SINGLE_BYTE_PAGE(MacArabic)
-KT_SINGLE_BYTE_PAGE(MacThai)
-KT_SINGLE_BYTE_PAGE(MacFarsi)
-KT_SINGLE_BYTE_PAGE(IBM424)
-KT_SINGLE_BYTE_PAGE(IBM437)
-KT_SINGLE_BYTE_PAGE(CP_737)
-KT_SINGLE_BYTE_PAGE(CP_775)
-KT_SINGLE_BYTE_PAGE(IBM852)
-KT_SINGLE_BYTE_PAGE(IBM855)
-KT_SINGLE_BYTE_PAGE(CP_856)
-KT_SINGLE_BYTE_PAGE(IBM857)
-KT_SINGLE_BYTE_PAGE(IBM860)
-KT_SINGLE_BYTE_PAGE(IBM861)
-KT_SINGLE_BYTE_PAGE(IBM863)
-KT_SINGLE_BYTE_PAGE(IBM864)
-KT_SINGLE_BYTE_PAGE(IBM865)
-KT_SINGLE_BYTE_PAGE(IBM869)
-KT_SINGLE_BYTE_PAGE(CP_874)
-KT_SINGLE_BYTE_PAGE(NextStep)
+#define KT_SINGLE_BYTE_PAGES(X) \
+  X(ISO_8859_2) \
+  X(ISO_8859_3) \
+  X(ISO_8859_4) \
+  X(ISO_8859_5) \
+  X(ISO_8859_6) \
+  X(ISO_8859_7) \
+  X(ISO_8859_8) \
+  X(ISO_8859_9) \
+  X(ISO_8859_10) \
+  X(ISO_8859_13) \
+  X(ISO_8859_14) \
+  X(ISO_8859_15) \
+  X(ISO_8859_16) \
+  X(KOI8_R) \
+  X(KOI8_RU) \
+  X(KOI8_U) \
+  X(Windows_1250) \
+  X(Windows_1251) \
+  X(Windows_1252) \
+  X(Windows_1253) \
+  X(Windows_1254) \
+  X(Windows_1255) \
+  X(Windows_1256) \
+  X(Windows_1257) \
+  X(Windows_1258) \
+  X(IBM850) \
+  X(IBM862) \
+  X(IBM866) \
+  X(MacRoman) \
+  X(MacCentralEurope) \
+  X(MacDingbats) \
+  X(MacIceland) \
+  X(MacCroatian) \
+  X(MacRomania) \
+  X(MacCyrillic) \
+  X(MacGreek) \
+  X(MacTurkish) \
+  X(MacHebrew) \
+  X(MacArabic) \
+  X(MacThai) \
+  X(MacFarsi) \
+  X(IBM424) \
+  X(IBM437) \
+  X(CP_737) \
+  X(CP_775) \
+  X(IBM852) \
+  X(IBM855) \
+  X(CP_856) \
+  X(IBM857) \
+  X(IBM860) \
+  X(IBM861) \
+  X(IBM863) \
+  X(IBM864) \
+  X(IBM865) \
+  X(IBM869) \
+  X(CP_874) \
+  X(NextStep)
 
+KT_SINGLE_BYTE_PAGES(KT_SINGLE_BYTE_PAGE)
+
+namespace {
+
+constexpr bool KeepsAscii(const Table& table) {
+  for (int b = 0; b < 0x80; ++b) {
+    if (table[b] != b) return false;
+  }
+  return true;
+}
+
+struct PageReader {
+  bool (*read)(TKtUnicodeReader&, WideChar&);
+  bool keepsAscii;
+};
+
+#define KT_PAGE_READER(Name) {Read_##Name, KeepsAscii(single_byte_tables::k##Name)},
+constexpr PageReader kPageReaders[] = {KT_SINGLE_BYTE_PAGES(KT_PAGE_READER)};
+#undef KT_PAGE_READER
+
+}  // namespace
+
+bool IsAsciiKeepingPageReader(bool (*read)(TKtUnicodeReader&, WideChar&)) {
+  for (const PageReader& page : kPageReaders) {
+    if (page.read == read) return page.keepsAscii;
+  }
+  return false;
+}
+
+#undef KT_SINGLE_BYTE_PAGES
 #undef KT_SINGLE_BYTE_PAGE
 
 }  // namespace kt

@@ -124,4 +124,7 @@ bool Write_CP_874(TKtUnicodeWriter& writer, WideChar c);
 bool Read_NextStep(TKtUnicodeReader& reader, WideChar& c);
 bool Write_NextStep(TKtUnicodeWriter& writer, WideChar c);
 
+// Whether read is the decoder of a page whose bytes below 0x80 are ASCII.
+bool IsAsciiKeepingPageReader(bool (*read)(TKtUnicodeReader& reader, WideChar& c));
+
 }  // namespace kt

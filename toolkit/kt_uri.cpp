@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "toolkit/kt_uri.h"
 
+#include <vector>
+
 #include "toolkit/kt_utils.h"
 
 namespace kt {
@@ -62,10 +64,6 @@ bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
-bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 // The reference's path when absolute, else appended to the base's path up to
 // and including its last "/".
 WideString MergePaths(std::u16string_view basePath, std::u16string_view refPath) {
@@ -76,54 +74,79 @@ WideString MergePaths(std::u16string_view basePath, std::u16string_view refPath)
   return merged;
 }
 
-// "./" segments, then a final ".".
-void RemoveDotSegments(WideString& path) {
-  size_t at = path.find(u"./");
-  while (at != npos) {
-    if (at == 0 || path[at - 1] == u'/') {
-      path.erase(at, 2);
-      at = path.find(u"./", at);
-    } else {
-      at = path.find(u"./", at + 2);
-    }
+using Segments = std::vector<std::u16string_view>;
+
+// The path's segments between its "/" separators; "" gives one empty segment.
+Segments SplitSegments(std::u16string_view path) {
+  Segments segments;
+  size_t start = 0;
+  for (size_t slash = path.find(u'/'); slash != npos; slash = path.find(u'/', start)) {
+    segments.push_back(path.substr(start, slash - start));
+    start = slash + 1;
   }
-  if (path == u"." || EndsWith(path, u"/.")) path.pop_back();
+  segments.push_back(path.substr(start));
+  return segments;
 }
 
-// "segment/../" pairs; a leading "/../" and a first segment ".." stay, since
-// nothing stands before them to go back to.
-void RemoveInnerDoubleDots(WideString& path) {
-  size_t at = path.find(u"/../");
-  while (at != npos) {
-    if (at == 0) {
-      at = path.find(u"/../", at + 4);
-      continue;
+// One pass over the segments with an output stack, so that long references
+// cost linear time. A "." segment goes (a final one leaves an empty segment).
+// A ".." followed by more path takes the segment before it away, except a
+// first "..", or a ".." right after a leading "/": those stay, since nothing
+// stands before them to go back to, and the segment that follows a kept ".."
+// is never taken as a step back itself.
+Segments RemoveDotSegments(const Segments& segments) {
+  Segments out;
+  out.reserve(segments.size());
+  bool firstPending = false;  // the next segment starts the path anew
+  bool skipNext = false;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const std::u16string_view segment = segments[i];
+    const bool last = i + 1 == segments.size();
+    if (segment == u"." && !last) continue;
+    if (segment == u".") {
+      out.emplace_back();
+      break;
     }
-    const size_t slash = path.rfind(u'/', at - 1);
-    if (slash != npos) {
-      path.erase(slash + 1, at + 4 - (slash + 1));
-      at = path.find(u"/../", slash);
-    } else if (path.compare(0, at, u"..") == 0) {
-      at = path.find(u"/../", at + 4);
+    const bool stepBack = !out.empty() && !firstPending && !skipNext && !last && segment == u"..";
+    skipNext = false;
+    if (firstPending || out.empty()) {
+      out.push_back(segment);
+      firstPending = false;
+    } else if (!stepBack) {
+      out.push_back(segment);
+    } else if (out.size() >= 2) {
+      out.pop_back();
+    } else if (out.front().empty() || out.front() == u"..") {
+      out.push_back(segment);
+      skipNext = true;
     } else {
-      path.erase(0, at + 4);
-      at = path.find(u"/../", 0);
+      out.clear();
+      firstPending = true;
     }
   }
+  // A final "segment/.." goes when a "/" stands before the segment.
+  if (out.size() >= 3 && out.back() == u"..") {
+    out.pop_back();
+    out.back() = std::u16string_view();
+  }
+  return out;
 }
 
-// A final "segment/.." goes when a "/" stands before the segment.
-void RemoveFinalDoubleDot(WideString& path) {
-  if (path.size() <= 3 || !EndsWith(path, u"/..")) return;
-  const size_t slash = path.rfind(u'/', path.size() - 4);
-  if (slash != npos) path.resize(slash + 1);
+WideString JoinSegments(const Segments& segments) {
+  size_t length = segments.empty() ? 0 : segments.size() - 1;
+  for (std::u16string_view segment : segments) length += segment.size();
+  WideString path;
+  path.reserve(length);
+  for (size_t i = 0; i < segments.size(); ++i) {
+    if (i != 0) path.push_back(u'/');
+    path.append(segments[i]);
+  }
+  return path;
 }
 
 WideString ResolvedPath(const TKtUri& base, const TKtUri& reference) {
-  WideString path = MergePaths(base.Path(), reference.Path());
-  RemoveDotSegments(path);
-  RemoveInnerDoubleDots(path);
-  RemoveFinalDoubleDot(path);
+  const WideString merged = MergePaths(base.Path(), reference.Path());
+  WideString path = JoinSegments(RemoveDotSegments(SplitSegments(merged)));
   if (!path.empty() && path[0] != u'/' && reference.HasHost()) path.insert(0, u"/");
   // Without an authority a path that begins with "//" would read back as one.
   if (!reference.HasHost() && StartsWith(path, u"//")) path.insert(0, u"/.");

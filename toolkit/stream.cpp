@@ -97,6 +97,10 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path) {
     const std::string verb = mode == FileMode::Create ? "create" : "open";
     throw EStreamError("Cannot " + verb + " file \"" + path + "\". " + std::strerror(errno));
   }
+  if (mode != FileMode::OpenRead) {
+    writeBuffer_ = std::make_unique_for_overwrite<char[]>(kWriteBufferSize);
+    std::setvbuf(file_, writeBuffer_.get(), _IOFBF, kWriteBufferSize);
+  }
 }
 
 TFileStream::~TFileStream() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,12 @@ class TFileStream : public TStream {
   void Flush();
 
  private:
+  // Writes reach the file in calls of this size: a download that hands
+  // over a few KiB at a time would otherwise make a system call for each.
+  static constexpr size_t kWriteBufferSize = 1 << 20;
+
   std::string path_;
+  std::unique_ptr<char[]> writeBuffer_;  // outlives file_
   std::FILE* file_ = nullptr;
 };
 

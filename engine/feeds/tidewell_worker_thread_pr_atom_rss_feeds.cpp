@@ -227,6 +227,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobQueued(int32_t itemId, TQueueJobT
 // ---- The thread loop ---------------------------------------------------------
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {
+  platform::LowerCurrentThreadPriority(kLowerPriorityNiceSteps);
   threadId_ = platform::CurrentThreadId();
   feedContext_.threadId = threadId_;
   feedOperation_ = TFeedOpType::cunknown;

@@ -69,6 +69,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // The code a failed feed job is scheduled with: retried after the error
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;
+  // The thread runs this many nice steps below the thread that made it, so
+  // the window stays responsive while workers parse and store.
+  static constexpr int kLowerPriorityNiceSteps = 3;
 
   // The thread runs from construction unless createSuspended; a subclass
   // that overrides virtual operations passes true and calls Start() at the

@@ -15,6 +15,7 @@
 
 #include "engine/net/content_decoder.h"
 #include "engine/net/http_auth.h"
+#include "engine/net/line_share_pacer.h"
 #include "engine/net/open_search_file_parser.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/settings/value_scrambling.h"
@@ -202,6 +203,7 @@ struct TtidewellWorkerThreadBase::TTransfer {
   std::exception_ptr callbackFailure;
   TTransferLimits limits;
   Clock::time_point started;  // of the first request
+  TLineSharePacer pacer;
 };
 
 TtidewellWorkerThreadBase::TtidewellWorkerThreadBase(TDbConnWrapper* connection, int32_t readTimeoutMs,
@@ -712,7 +714,7 @@ bool TtidewellWorkerThreadBase::OnBlock(TTransfer& t, int64_t bodyBytes) {
     return false;
   }
   // Lets the other workers and the main thread share the line.
-  platform::SleepMs(5);
+  t.pacer.OnBlock();
   return true;
 }
 

@@ -3,7 +3,9 @@
 // switches (ASP, PHP, SSI, custom tags, white-space normalisation, trimming,
 // UTF-8 or ISO-8859-1 decoding); the rest is the page. Checks: nothing
 // crashes, and the storing and skipping readers always stop at the same
-// character, both over whole pages and reader by reader.
+// character, both over whole pages and reader by reader, SSI tags included
+// (the seed "ssi_references" starts the search with character references
+// that end right before an SSI tag's "-->").
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -73,6 +73,58 @@ TEST(KtHtmlCharSetPlugin, MetaDeclarationSwitchesTheDecoderForWhatFollows) {
   EXPECT_EQ(run.Texts("\xc3\xa9"), (std::vector<std::string>{"\xc3\x83\xc2\xa9"}));
 }
 
+TEST(KtHtmlCharSetPlugin, MetaCharsetAttributeDeclaresTheSet) {
+  testing_html::RegisterNames();
+  WideString name;
+  TKtHtmlTag tag;
+  tag.ParseTagString(u"<meta charset=' UTF-8 ' http-equiv=Content-Type content='text/html; charset=koi8-r'>");
+  EXPECT_TRUE(CharSetOfMeta(tag, name));
+  EXPECT_EQ(name, u"UTF-8") << "the attribute, trimmed, before the content of the same tag";
+  tag.ParseTagString(u"<meta charset=' ' http-equiv=Content-Type content='text/html; charset=koi8-r'>");
+  EXPECT_TRUE(CharSetOfMeta(tag, name));
+  EXPECT_EQ(name, u"koi8-r");
+  tag.ParseTagString(u"<meta charset>");
+  EXPECT_FALSE(CharSetOfMeta(tag, name));
+
+  CharSetRun run;
+  run.plugin.OnCharSetChange = nullptr;
+  EXPECT_EQ(run.Texts("\xc3\xa9<meta charset=utf-8>\xc3\xa9"), (std::vector<std::string>{"\xc3\x83\xc2\xa9", "\xc3\xa9"}));
+  EXPECT_EQ(run.Texts("<meta charset=windows-1251>\xcd\xee"), (std::vector<std::string>{"\xd0\x9d\xd0\xbe"}));
+}
+
+TEST(KtHtmlCharSetPlugin, FirstAllowedDeclarationWinsUntilReset) {
+  CharSetRun run;
+  run.plugin.OnCharSetChange = nullptr;
+  EXPECT_EQ(run.Texts("<meta charset=utf-8><meta http-equiv=Content-Type content='charset=windows-1251'>"
+                      "<?xml version='1.0' encoding='koi8-r'?><meta charset=iso-8859-1>\xc3\xa9"),
+            (std::vector<std::string>{"\xc3\xa9"}));
+  EXPECT_EQ(run.Texts("<?xml version='1.0' encoding='utf-8'?><meta charset=windows-1251>\xc3\xa9"),
+            (std::vector<std::string>{"\xc3\xa9"}));
+
+  // A refused declaration leaves the next one free to decide.
+  CharSetRun refusing;
+  refusing.plugin.OnCharSetChange = [&refusing](TKtHtmlCharSetPlugin&, const WideString& name,
+                                                TKtUnicodeReadMethods&, bool& allow) {
+    refusing.names.push_back(WideToUtf8(name));
+    allow = name != u"windows-1251";
+  };
+  EXPECT_EQ(refusing.Texts("<meta charset=windows-1251><meta charset=utf-8><meta charset=koi8-r>\xc3\xa9"),
+            (std::vector<std::string>{"\xc3\xa9"}));
+  EXPECT_EQ(refusing.names, (std::vector<std::string>{"windows-1251", "utf-8"}));
+}
+
+TEST(KtHtmlCharSetPlugin, MetaCharsetFollowsTheRulesForUnknownAndWideNames) {
+  CharSetRun run;
+  run.plugin.OnCharSetChange = nullptr;
+  run.plugin.DefaultReadMethods = {nullptr, Read_UTF_8, nullptr};
+  EXPECT_EQ(run.Texts("<meta charset=x-bogus>\xc3\xa9"), (std::vector<std::string>{"\xc3\xa9"}));
+  EXPECT_EQ(run.Texts("<meta charset=utf-16>\xc3\xa9"), (std::vector<std::string>{"\xc3\xa9"}));
+  run.plugin.DefaultReadMethods = ReadMethods_UTF_16LE;
+  const WideString page = u"<meta charset=windows-1251>\u00e9\u20ac";
+  run.Texts(std::string(reinterpret_cast<const char*>(page.data()), page.size() * 2));
+  EXPECT_EQ(run.parser.GetData(), u"\u00e9\u20ac");
+}
+
 TEST(KtHtmlCharSetPlugin, OnlyContentTypeDeclarationsCount) {
   CharSetRun run;
   run.Texts("<meta name=Content-Type content='text/html; charset=utf-8'>"

@@ -242,6 +242,11 @@ TEST(KtHtmlTokenizer, SsiTagsEndAtTheirDashRun) {
   EXPECT_EQ(tokenizer.SsiTag().Count(), 0);
   PiecesOf(tokenizer, u"<!--#x a /--->");
   EXPECT_EQ(tokenizer.SsiTag().EndTag, 2);
+  // A reference name must not run on into the "-->" that closes the tag.
+  EXPECT_EQ(PiecesOf(tokenizer, u"<!--#echo var=&amp-->rest").back().data, "rest");
+  EXPECT_EQ(tokenizer.SsiTag().GetSecondString(0), u"&amp");
+  PiecesOf(tokenizer, u"<!--#echo var=&lt;&a-b--->");
+  EXPECT_EQ(tokenizer.SsiTag().GetSecondString(0), u"<&a-b");
 }
 
 TEST(KtHtmlTokenizer, ClosingSequencesAreLookedForOnlyWithinABoundedDistance) {
@@ -280,6 +285,7 @@ TEST(KtHtmlTokenizer, StoringAndSkippingReadersStopAtTheSameCharacter) {
       "<body><!-- c -- > --><![CDATA[x]]]><?xml v?><?php ?><%a%><!--#include f=\"a\" --><#c a=b>"
       "<p>a &#65; &#x41 &amp  &#999999; <pre> a  b </pre> <b>x</b> < a <3 </ p></body></html>",
       "<!--#x a=\"b\\\"c\" d=e- f=g-- -->z<!--#/x--><!--#y a b /-->",
+      "<!--#echo var=&amp-->z<!--#echo var=&lt-x--->y",
       "&#", "<", "<!", "<!-", "<!--", "<![CDATA[", "<?", "<?x", "<a href='x", "<script>", "<title>a",
   };
   for (const std::string& page : pages) {
@@ -292,6 +298,8 @@ TEST(KtHtmlTokenizer, StoringAndSkippingReadersStopAtTheSameCharacter) {
   ExpectTwinsStopTogether(K::pkHtmlTag, "p foo>", true);
   ExpectTwinsStopTogether(K::pkSsiTag, "echo var=\"a\\\"b\" x=`y` z=a-b- --> q");
   ExpectTwinsStopTogether(K::pkSsiTag, "x--->");
+  ExpectTwinsStopTogether(K::pkSsiTag, "echo var=&amp--> q");
+  ExpectTwinsStopTogether(K::pkSsiTag, "echo var=a&b-c&#1--->q");
   ExpectTwinsStopTogether(K::pkScript, "a = b /'/ c; s = \"\\\"</script>\"; /re\\/x/g; </script>");
   ExpectTwinsStopTogether(K::pkText, "a &#65; &amp &#x; b <c");
 }

@@ -7,6 +7,7 @@
 #include "toolkit/kt_unicode.h"
 #include "toolkit/kt_unicode_codecs.h"
 #include "toolkit/kt_unicode_encodings.h"
+#include "toolkit/kt_unicode_single_byte.h"
 
 namespace kt {
 namespace {
@@ -218,6 +219,89 @@ TEST(KtUnicodeReaderTest, StreamBlocksSplitCharactersTransparently) {
     EXPECT_GT(memory.DataLength, 3000u);
     EXPECT_EQ(streamed.GetData(), memory.GetData());
   }
+}
+
+struct ReaderState {
+  bool valid;
+  WideChar c;
+  WideChar prev;
+  uint32_t pos;
+  uint32_t line;
+  uint32_t column;
+  bool operator==(const ReaderState&) const = default;
+};
+
+ReaderState StateOf(const TKtUnicodeReader& r) { return {r.CharValid, r.Char, r.PrevChar, r.CharPos, r.Line, r.Column}; }
+
+// ASCII runs are taken in bulk straight from the bytes: the characters and
+// the position must come out exactly as one ReadChar at a time gives them,
+// across stream blocks, line ends and characters beyond ASCII.
+TEST(KtUnicodeReaderTest, BulkReadingMatchesReadingOneCharacterAtATime) {
+  std::string bytes;
+  for (int i = 0; i < 700; ++i) bytes += "ab\r\ncd\re\xC3\xA9\n\nf\xE2\x82\xACg\x80h\r\r";
+  bytes += "#tail";
+  const TKtUnicodeReadMethods decoders[] = {{nullptr, Read_UTF_8, nullptr},
+                                            {nullptr, Read_Windows_1252, nullptr},
+                                            {nullptr, Read_UTF_16LE, nullptr}};
+  for (const auto& decoder : decoders) {
+    for (bool streamed : {false, true}) {
+      TMemoryStream streams[2];
+      TKtUnicodeReader bulk;
+      TKtUnicodeReader single;
+      TKtUnicodeReader* both[] = {&bulk, &single};
+      for (int i = 0; i < 2; ++i) {
+        both[i]->SetReadMethods(decoder);
+        if (streamed) {
+          streams[i].WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+          streams[i].SetPosition(0);
+          both[i]->SourceStream(&streams[i]);
+        } else {
+          both[i]->SourceBufferEx(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        }
+      }
+      ASSERT_TRUE(bulk.PreReadChars(3));  // waiting characters come first
+      std::vector<WideChar> chunk(1000);
+      for (uint32_t size : {1u, 7u, 1000u, 5u, 1000u, 1000u, 1000u, 1000u, 1000u, 1000u}) {
+        const uint32_t got = bulk.ReadChars(chunk.data(), size);
+        for (uint32_t i = 0; i < got; ++i) {
+          ASSERT_TRUE(single.ReadChar());
+          ASSERT_EQ(chunk[i], single.Char) << "character " << single.CharPos;
+        }
+        ASSERT_EQ(StateOf(bulk), StateOf(single));
+        ASSERT_EQ(got, size);
+      }
+      bulk.ClearData();
+      bulk.AddCharsUntilChar(u'#');
+      WideString expected;
+      while (single.CharValid && single.Char != u'#') {
+        expected.push_back(single.Char);
+        single.ReadChar();
+      }
+      EXPECT_EQ(bulk.GetData(), expected);
+      EXPECT_EQ(StateOf(bulk), StateOf(single));
+      bulk.SkipCharsUntilChar(u'x');
+      while (single.ReadChar()) {
+      }
+      EXPECT_EQ(StateOf(bulk), StateOf(single));
+      EXPECT_EQ(bulk.ReadChars(chunk.data(), 10), 0u);
+    }
+  }
+}
+
+TEST(KtUnicodeReaderTest, BulkReadingFollowsADecoderChange) {
+  const std::string bytes("ab\xC3\xA9" "c\0d\0", 8);
+  TKtUnicodeReader reader;
+  reader.SourceBufferEx(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  std::vector<WideChar> chunk(8);
+  ASSERT_EQ(reader.ReadChars(chunk.data(), 2), 2u);
+  reader.SetReadMethods({nullptr, Read_UTF_8, nullptr});
+  ASSERT_EQ(reader.ReadChars(chunk.data(), 1), 1u);
+  EXPECT_EQ(chunk[0], 0x00E9);
+  reader.SetReadMethods(ReadMethods_UTF_16LE);
+  reader.ReadChar();
+  reader.ClearData();
+  reader.AddCharsUntilChar(u'x');
+  EXPECT_EQ(reader.GetData(), u"cd");
 }
 
 bool IsVowel(WideChar c) { return c == u'a' || c == u'e' || c == u'i' || c == u'o' || c == u'u'; }

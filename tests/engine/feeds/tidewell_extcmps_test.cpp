@@ -60,6 +60,21 @@ TEST(AutodiscoveryTest, DeclaredCharacterSetsDecodeTheTitles) {
   EXPECT_EQ(latin.titles, TStrings{"Caf\xC3\xA9"});
 }
 
+// Pages today declare their set only as <meta charset>; the first
+// declaration holds even when a stale http-equiv one follows it.
+TEST(AutodiscoveryTest, Html5CharsetDeclarationsDecodeTheTitles) {
+  const Found utf8 = Discover(
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+      "<link rel=alternate type=application/rss+xml title=\"Caf\xC3\xA9\" href=f.xml></head></html>");
+  EXPECT_EQ(utf8.titles, TStrings{"Caf\xC3\xA9"});
+  const Found cyrillic = Discover(
+      "<html><head><META CHARSET=' Windows-1251 '>"
+      "<link rel=alternate type=application/rss+xml title=\"\xCD\xEE\xE2\xEE\xF1\xF2\xE8\" href=f.xml>"
+      "</head></html>");
+  EXPECT_EQ(cyrillic.titles, TStrings{"\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8"});
+}
+
 TEST(LinkWalkerTest, CallbacksSeeTheSixTagKindsAndMayRewriteTheirUrls) {
   const std::string page =
       "<p>&lt;script&gt; x</p><a href=\"a.html\">A</a><img src=\"i.png\"><script src=\"s.js\"></script>"
