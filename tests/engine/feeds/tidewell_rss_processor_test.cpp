@@ -138,16 +138,48 @@ TEST(RssProcessorTest, RdfItemsBesideTheChannelTakeTheChannelDate) {
   EXPECT_EQ(db.QueryInt64("select count(*) from feed_namespaces"), 3);
 }
 
-TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentity) {
+TEST(RssProcessorTest, AnEnclosureLengthThatIsNoNumberKeepsTheItemWhole) {
   FeedTestWorker worker;
-  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
+  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><description>B</description>"
+                            "<pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
                             "<enclosure url=\"http://h.example/a.mp3\" length=\"lots\"/></item>"),
                 kFeedUrl);
   EXPECT_EQ(worker.items, 1);
   EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors);
   EXPECT_EQ(worker.db.QueryText("select guid from articles"), "g");
+  EXPECT_EQ(worker.db.QueryText("select title || '/' || body from articles"), "A/B");
+  EXPECT_DOUBLE_EQ(worker.db.QueryDateTime("select modified from articles"), EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_EQ(worker.db.QueryInt64("select size_ from enclosures where url_='http://h.example/a.mp3'"), 0);
+}
+
+TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentityAndContent) {
+  FeedTestWorker worker;
+  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><description>B</description>"
+                            "<pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
+                            "<enclosure url=\"http://h.example/" + std::string(600, 'a') + ".mp3\"/></item>"),
+                kFeedUrl);
+  EXPECT_EQ(worker.items, 1);
+  EXPECT_EQ(worker.db.QueryText("select guid || '/' || title || '/' || body from articles"), "g/A/B");
   EXPECT_DOUBLE_EQ(worker.db.QueryDateTime("select modified from articles"), EncodeDateTime(2024, 1, 5, 10));
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 0);
+}
+
+TEST(RssProcessorTest, AnArticleEmptiedByAFailedItemIsRepairedOnTheNextFetch) {
+  FeedTestWorker worker;
+  const std::string item = "<item><guid>g</guid><title>A</title><description>B</description>"
+                           "<enclosure url=\"http://h.example/a.mp3\" length=\"3000000000\"/></item>";
+  worker.Insert(OneItemFeed(item), kFeedUrl);
+  const int32_t feedId = worker.itemId;
+  // What earlier versions left of such an item: identity and date only.
+  worker.db.Execute("update articles set title='', body=''");
+  worker.db.Execute("delete from enclosures");
+  worker.db.Execute("update feeds set feedMD5=''");
+  worker.ResetJob();
+  worker.Update(feedId, OneItemFeed(item));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
+  EXPECT_EQ(worker.db.QueryText("select title || '/' || body from articles"), "A/B");
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 1);
 }
 
 TEST(RssProcessorTest, AnOverlongEnclosureTypeIsCutAndTheItemKeepsItsContent) {
