@@ -217,9 +217,19 @@ std::string XmlMediaTypeCharset(const std::string& contentType) {
   return {};
 }
 
+namespace {
+
+bool HasByteOrderMark(const std::string& body) {
+  return body.compare(0, 3, "\xEF\xBB\xBF") == 0 || body.compare(0, 2, "\xFF\xFE") == 0 ||
+         body.compare(0, 2, "\xFE\xFF") == 0 || body.compare(0, 4, std::string("\0\0\xFE\xFF", 4)) == 0;
+}
+
+}  // namespace
+
 std::string DecodeFeedBody(const std::string& body, const std::string& charset) {
   const char* form = UnicodeFormOf(body);
-  if (!charset.empty()) {
+  // A byte-order mark outranks the charset parameter.
+  if (!charset.empty() && !HasByteOrderMark(body)) {
     const std::string upper = UpperAscii(charset);
     std::optional<std::string> utf8;
     if (IsLatin1Encoding(upper))

@@ -66,9 +66,10 @@ bool IsLatin1Name(const std::string& encoding);
 std::string XmlMediaTypeCharset(const std::string& contentType);
 
 // The body in UTF-8, with its declaration naming UTF-8, when charset (the
-// answer's, which overrides the document's declaration) names an encoding
-// the bytes follow, or when the body is UTF-16 or UTF-32 (byte-order mark,
-// or the zero bytes around its first "<"); else the body unchanged.
+// answer's, which overrides the document's declaration but not a byte-order
+// mark) names an encoding the bytes follow, or when the body is UTF-16 or
+// UTF-32 (byte-order mark, or the zero bytes around its first "<"); else the
+// body unchanged.
 // ISO-8859-1 and US-ASCII are read as Windows-1252.
 std::string DecodeFeedBody(const std::string& body, const std::string& charset);
 

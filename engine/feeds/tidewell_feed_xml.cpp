@@ -172,12 +172,6 @@ std::u16string MarkupOf(const pugi::xml_node& node, bool preserve, bool whitespa
   return text;
 }
 
-bool HasElementChild(const pugi::xml_node& node) {
-  for (pugi::xml_node child : node.children())
-    if (child.type() == pugi::node_element) return true;
-  return false;
-}
-
 void AppendEscaped(std::u16string& out, const std::u16string& text, bool inAttribute) {
   for (char16_t c : text) {
     if (c == u'&') out += u"&amp;";
@@ -228,6 +222,12 @@ void AppendInlineMarkup(const pugi::xml_node& node, bool whitespaceOn, const TSt
 
 }  // namespace
 
+bool HasElementChild(const pugi::xml_node& node) {
+  for (pugi::xml_node child : node.children())
+    if (child.type() == pugi::node_element) return true;
+  return false;
+}
+
 std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn,
                             const TStopTest& stopping) {
   // Text alone (escaped HTML, CDATA) is stored as it always was.
@@ -276,9 +276,8 @@ void DropRss10Prefixes(const pugi::xml_node& root, const TStopTest& stopping) {
   std::vector<std::string> prefixes;
   for (pugi::xml_attribute attribute : root.attributes()) {
     const std::string name = attribute.name();
-    if (name.compare(0, 6, "xmlns:") == 0 && name.size() > 6 &&
-        std::string(attribute.value()).rfind("http://purl.org/rss/1.0/", 0) == 0 &&
-        std::string(attribute.value()).size() == 24)
+    if (name.size() > 6 && name.compare(0, 6, "xmlns:") == 0 &&
+        std::string(attribute.value()) == "http://purl.org/rss/1.0/")
       prefixes.push_back(name.substr(6) + ":");
   }
   if (!prefixes.empty()) DropPrefixes(root, prefixes, stopping, 0);

@@ -69,6 +69,9 @@ std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whit
 std::u16string LegacyKeyMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn,
                                const TStopTest& stopping);
 
+// Whether the node has an element among its children.
+bool HasElementChild(const pugi::xml_node& node);
+
 // Adds the element as a custom tag (name, markup, attributes) owned by
 // ownerId; nothing for a node without name.
 void AddCustomTag(const pugi::xml_node& node, TNewCustomTagsClass& tags, int32_t ownerId, bool whitespaceOn,

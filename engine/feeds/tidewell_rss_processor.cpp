@@ -257,10 +257,13 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
   std::string link, md5Key;
   GetRssItemKey(item, hasGuid, match.key, link, md5Key);
   const TArticles& stored = *channel.stored;
+  // Links are stored resolved now, as written before.
+  const std::string absoluteLink = Absolute(link);
   bool sameContentStored = false;
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     const TArticleProperty* a = stored.GetItem(i);
-    if (SameTextAscii(a->ArticleMD5, md5Key) && SameTextAscii(a->Link, link)) sameContentStored = true;
+    if (SameTextAscii(a->ArticleMD5, md5Key) && (SameTextAscii(a->Link, link) || SameTextAscii(a->Link, absoluteLink)))
+      sameContentStored = true;
   }
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     RaiseWhenStopping(store_.Stopping());
@@ -358,6 +361,13 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
     values.dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
   } else if (IsCommentRssElement(child.name())) {
     values.commentFeedId = store_.GetCommentFeed(channel.feedId, values.articleId, Absolute(NodeTextUtf8(child)));
+  } else if (name == "COMMENTS" && !HasElementChild(child)) {
+    // The comment page's address, resolved like the item's link.
+    TNewCustomTagBaseProperty* tag =
+        tags.Add(child.name(), kt::Utf8ToWide(Absolute(TrimUtf8(NodeTextUtf8(child)))));
+    tag->OwnerId = values.articleId;
+    for (pugi::xml_attribute attribute : child.attributes())
+      tag->Children().Add(attribute.name(), kt::Utf8ToWide(attribute.value()));
   } else {
     AddCustomTag(child, tags, values.articleId, whitespace, store_.Stopping());
   }

@@ -108,6 +108,9 @@ TEST(DecodeFeedBodyTest, TheAnswersCharsetOverridesTheDeclaration) {
   EXPECT_EQ(DecodeFeedBody(utf8, "utf-8"), "<?xml version='1.0' encoding='UTF-8'?><a>caf\xC3\xA9</a>");
   const std::string cyrillic = "<?xml version=\"1.0\"?><a>\xC4\xE0</a>";
   EXPECT_EQ(DecodeFeedBody(cyrillic, "windows-1251"), "<?xml version=\"1.0\"?><a>\xD0\x94\xD0\xB0</a>");
+  // A byte-order mark outranks the charset.
+  EXPECT_EQ(DecodeFeedBody("\xEF\xBB\xBF<a>\xC3\xA9</a>", "iso-8859-1"), "\xEF\xBB\xBF<a>\xC3\xA9</a>");
+  EXPECT_EQ(DecodeFeedBody(std::string("\xFF\xFE<\0a\0/\0>\0", 10), "utf-8"), "<a/>");
   // A charset that names nothing leaves the declaration to decide.
   EXPECT_EQ(DecodeFeedBody(latin, "no-such-charset"), latin);
   EXPECT_EQ(DecodeFeedBody(latin, ""), latin);

@@ -7,6 +7,7 @@
 
 #include "feed_test_worker.h"
 #include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
 
 namespace tidewell {
@@ -224,6 +225,32 @@ TEST(RssProcessorLimitsTest, LongGuidsMatchTheirStoredCutAndDeepNestingIsNoCrash
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
   EXPECT_EQ(worker.db.QueryText("select guid from articles"), std::string(255, 'g'));
   EXPECT_EQ(worker.db.QueryText("select body from articles").substr(0, 6), "<d><d>");
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(RssProcessorTest, RelativeLinksResolveAgainstWhereTheFeedCameFromAfterRedirects) {
+  ASSERT_NE(GlobalVars, nullptr);
+  struct AllowCustomFields {
+    AllowCustomFields() { GlobalVars->TEST_SetSkipCustomFields(false); }
+    ~AllowCustomFields() { GlobalVars->TEST_SetSkipCustomFields(true); }
+  } allow;
+  FeedTestWorker worker;
+  worker.url = "http://old.example/feeds/rss";
+  auto job = FeedTestWorker::MakeJob(worker.url, 200,
+                                     "<rss version=\"2.0\"><channel><title>T</title><item><guid>g</guid>"
+                                     "<link>items/1</link><comments>../talk/1</comments>"
+                                     "<enclosure url=\"media/ep1.mp3\" length=\"1\"/></item></channel></rss>");
+  job->finalUrl = "http://new.example/podcast/feed.xml";
+  worker.processor.ParseFeedForInsert(worker.context, *job);
+  ASSERT_GE(worker.itemId, 1) << worker.errorText;
+  EXPECT_EQ(worker.db.QueryText("select link from articles"), "http://new.example/podcast/items/1");
+  EXPECT_EQ(worker.db.QueryText("select url_ from enclosures"), "http://new.example/podcast/media/ep1.mp3");
+  EXPECT_EQ(worker.db.QueryText("select value_ from articles_customfields"), "http://new.example/talk/1");
 }
 
 }  // namespace
