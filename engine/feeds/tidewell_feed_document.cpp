@@ -67,7 +67,8 @@ bool IsUtfEncoding(const std::string& upper) {
 
 bool IsLatin1Encoding(const std::string& upper) {
   return upper == "ISO-8859-1" || upper == "LATIN1" || upper == "LATIN-1" || upper == "US-ASCII" ||
-         upper == "ASCII" || upper == "ISO_8859-1";
+         upper == "ASCII" || upper == "ISO_8859-1" || upper == "ISO8859-1" || upper == "ISO_8859-1:1987" ||
+         upper == "L1" || upper == "CP819" || upper == "IBM819" || upper == "ANSI_X3.4-1968" || upper == "US";
 }
 
 // UTF-16 and UTF-32 text starts with a mark or a zero byte among its first
