@@ -174,9 +174,16 @@ void TDocumentRun::ReadLegacyDocument(const std::string& raw, const std::string&
       return byte > 0x80 && byte < 0xA0;
     });
   if (decodesAlike) return;
+  std::string body = FixXmlProlog(raw);
+  bool refused = false;
   try {
-    bool refused = false;
-    ParseXmlBody(FixXmlProlog(raw), legacyDocument_, refused, false);
+    ParseXmlBody(body, legacyDocument_, refused, false);
+    return;
+  } catch (const kt::Exception&) {
+  }
+  try {
+    FixBareCarriageReturns(body);
+    ParseXmlBody(body, legacyDocument_, refused, false);
   } catch (const kt::Exception&) {
     legacyDocument_.reset();
   }
