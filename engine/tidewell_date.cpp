@@ -164,22 +164,52 @@ double ReadIsoOffset(const std::string& zone) {
 
 // ---- RFC 822 --------------------------------------------------------------
 
+// Month names in any case, abbreviated or in full ("Sept" too).
 int MonthOfName(const std::string& name) {
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  for (int month = 0; month < 12; ++month)
-    if (name == kMonths[month]) return month + 1;
+  static const char* const kMonths[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
+                                        "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
+  const std::string upper = Upper(name);
+  for (int month = 0; month < 12; ++month) {
+    const std::string_view full = kMonths[month];
+    if (upper == full || upper == full.substr(0, 3)) return month + 1;
+  }
+  if (upper == "SEPT") return 9;
   Fail("Invalid RFC822 date !");
 }
 
+bool IsWeekdayName(const std::string& word) {
+  static const char* const kWeekdays[] = {"MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY", "SUNDAY"};
+  const std::string upper = Upper(word);
+  for (const char* weekday : kWeekdays) {
+    const std::string_view full = weekday;
+    if (upper == full || upper == full.substr(0, 3)) return true;
+  }
+  return false;
+}
+
+// The weekday is optional and written in any case, in full, with or without
+// its comma, and sometimes without a blank after the comma.
 std::string WithoutWeekday(const std::string& text) {
-  static const char* const kWeekdays[] = {"MON,", "TUE,", "WED,", "THU,", "FRI,", "SAT,", "SUN,"};
-  const size_t blank = text.find(' ');
-  if (blank == std::string::npos) return text;
-  const std::string first = Upper(text.substr(0, blank));
-  for (const char* weekday : kWeekdays)
-    if (first == weekday) return Trim(std::string_view(text).substr(blank + 1));
-  return text;
+  const size_t end = text.find_first_of(" ,");
+  if (end == std::string::npos || !IsWeekdayName(text.substr(0, end))) return text;
+  size_t next = end;
+  if (text[next] == ' ' && text.find_first_not_of(' ', next) != std::string::npos &&
+      text[text.find_first_not_of(' ', next)] == ',')
+    next = text.find_first_not_of(' ', next);
+  if (text[next] == ',') ++next;
+  return Trim(std::string_view(text).substr(next));
+}
+
+// Comments in parentheses ("+0200 (CEST)") say nothing the offset does not.
+std::string WithoutComments(const std::string& text) {
+  std::string kept;
+  int depth = 0;
+  for (char c : text) {
+    if (c == '(') ++depth;
+    else if (c == ')' && depth > 0) --depth;
+    else if (depth == 0) kept += c;
+  }
+  return kept;
 }
 
 int ExpandYear(int year) {
@@ -203,15 +233,32 @@ double SignedZoneHours(const std::string& part) {
   return 0.0;
 }
 
+// Zone abbreviations found in feeds. Where one name stands for several zones
+// the most common reading wins: CST is North American Central, IST India,
+// BST British Summer Time, AST Atlantic.
 double NamedZoneHours(const std::string& rest, double computed) {
   static const struct {
     const char* name;
-    int hours;
-  } kZones[] = {{"M", -12}, {"PST", -8}, {"MST", -7}, {"PDT", -7}, {"CST", -6}, {"MDT", -6}, {"EST", -5},
-                {"CDT", -5}, {"EDT", -4}, {"A", -1},   {"N", 1},     {"Y", 12}};
-  if (rest.empty() || rest == "GMT" || rest == "UT" || rest == "Z") return computed;
+    double hours;
+  } kZones[] = {
+      {"PST", -8},    {"MST", -7},   {"PDT", -7},   {"CST", -6},   {"MDT", -6},   {"EST", -5},   {"CDT", -5},
+      {"EDT", -4},    {"AST", -4},   {"ADT", -3},   {"NST", -3.5}, {"NDT", -2.5}, {"AKST", -9},  {"AKDT", -8},
+      {"HST", -10},   {"BRT", -3},   {"ART", -3},   {"WET", 0},    {"BST", 1},    {"WEST", 1},   {"CET", 1},
+      {"MET", 1},     {"CEST", 2},   {"MEST", 2},   {"EET", 2},    {"SAST", 2},   {"EEST", 3},   {"MSK", 3},
+      {"MSD", 4},     {"PKT", 5},    {"IST", 5.5},  {"ICT", 7},    {"WIB", 7},    {"SGT", 8},    {"HKT", 8},
+      {"AWST", 8},    {"JST", 9},    {"KST", 9},    {"ACST", 9.5}, {"ACDT", 10.5}, {"AEST", 10}, {"AEDT", 11},
+      {"NZST", 12},   {"NZDT", 13}};
+  if (rest.empty() || rest == "GMT" || rest == "UT" || rest == "UTC" || rest == "Z") return computed;
   for (const auto& zone : kZones)
     if (rest == zone.name) return zone.hours;
+  // Military letters as RFC 822 lists them: A to I and K to M west (-1 to
+  // -12), N to Y east (+1 to +12); J names no zone.
+  if (rest.size() == 1 && rest[0] >= 'A' && rest[0] <= 'Y' && rest[0] != 'J') {
+    const char letter = rest[0];
+    if (letter <= 'I') return -(letter - 'A' + 1);
+    if (letter <= 'M') return -(letter - 'K' + 10);
+    return letter - 'N' + 1;
+  }
   const int n = ReadInteger(rest);
   return n / 100 + (n % 100) / 60.0;
 }
@@ -308,7 +355,9 @@ TDateTime ParseISO8601Date(const std::string& text, double& offset, std::string&
   const int minute = ReadFixedDigits(timePart, 3, 2);
   if (minute < 0 || minute > 59) Fail("Invalid hour ! " + text);
   size_t position = 5;
-  if (position >= timePart.size()) Fail("Unexpected end of date");
+  // Publishers leave out the seconds and the zone; a date without a zone is
+  // read as UTC (zone text "*").
+  if (position >= timePart.size()) return EncodeDateTime(date.year, date.month, date.day, hour, minute);
   int second = 0;
   if (timePart[position] == ':') {
     second = ReadFixedDigits(timePart, position + 1, 2);
@@ -318,7 +367,7 @@ TDateTime ParseISO8601Date(const std::string& text, double& offset, std::string&
     if (position < timePart.size() && timePart[position] == '.')
       for (++position; position < timePart.size() && IsDigit(timePart[position]);) ++position;
   }
-  if (position >= timePart.size()) Fail("Incorrect time offset !");
+  if (position >= timePart.size()) return EncodeDateTime(date.year, date.month, date.day, hour, minute, second);
   const std::string zone = timePart.substr(position, kMaxZoneTextLength - 1);
   zoneText = "*" + zone;
   offset = ReadIsoOffset(zone);
@@ -341,7 +390,7 @@ void SplitRFC822Date(const std::string& text, int& day, int& month, std::string&
                      int& second, int& minute, int& hour, int& year) {
   day = month = millisecond = second = minute = hour = year = 0;
   zoneText.clear();
-  std::string rest = WithoutWeekday(CleanDateText(text));
+  std::string rest = WithoutWeekday(Trim(CleanDateText(WithoutComments(text))));
   day = ReadInteger(TakeBefore(rest, ' '));
   month = MonthOfName(TakeBefore(rest, ' '));
   year = ExpandYear(ReadInteger(TakeBefore(rest, ' ')));
@@ -357,7 +406,7 @@ TDateTime ParseRFC822Date(const std::string& text, double& offset, std::string& 
   std::string zone;
   SplitRFC822Date(Trim(text), day, month, zone, millisecond, second, minute, hour, year);
   const TDateTime value = EncodeDateTime(year, month, day, hour, minute, second, millisecond);
-  zoneText = "**" + CleanDateText(zone);
+  zoneText = "**" + Trim(CleanDateText(zone));
   offset = ZoneToOffset(zone);
   return value;
 }
@@ -380,6 +429,36 @@ TDateTime ParseSqlDate(const std::string& text) {
   const std::string_view afterHour = std::string_view(time).substr(3);
   const int minute = ReadSqlNumber(afterHour.substr(0, afterHour.find(':')), 0, 59);
   return EncodeDateTime(year, month, day, hour, minute);
+}
+
+bool ReadFeedDate(const std::string& text, TDateTime& utc, std::string& zoneText) {
+  double offset = 0;
+  std::string zone;
+  const std::string cleaned = Trim(CleanDateText(text));
+  if (cleaned.empty()) return false;
+  try {
+    if (cleaned.find('-') != 4) {
+      const TDateTime value = ParseRFC822Date(text, offset, zone);
+      utc = NormalizeToUTC(zone, offset, value);
+      zoneText = zone;
+      return true;
+    }
+  } catch (const kt::Exception&) {
+  }
+  try {
+    const TDateTime value = ParseISO8601Date(text, offset, zone);
+    utc = NormalizeToUTC(zone, offset, value);
+    zoneText = zone;
+    return true;
+  } catch (const kt::Exception&) {
+  }
+  try {
+    utc = ParseSqlDate(cleaned);
+    zoneText = "***";
+    return true;
+  } catch (const kt::Exception&) {
+    return false;
+  }
 }
 
 int DateAgeGroup(TDateTime value, TDateTime reference) {

@@ -55,15 +55,20 @@ TDateTime NormalizeToUTC(const std::string& zoneText, double offset, TDateTime v
 std::string CleanDateText(const std::string& text);
 
 // W3C/ISO 8601 ("2024-01-05T10:00:00+01:00"). offset receives the zone's
-// offset, zoneText "*" followed by the zone as written.
+// offset, zoneText "*" followed by the zone as written; seconds and zone may
+// be left out (no zone: offset 0, zoneText "*").
 TDateTime ParseISO8601Date(const std::string& text, double& offset, std::string& zoneText);
 
 // The offset (fraction of a day) of an RFC 822 zone: a named zone ("EST",
-// "GMT", military letters), a signed "+hhmm", or a plain number.
+// "GMT", "CEST", "JST" and the other common abbreviations, military
+// letters), a signed "+hhmm", or a plain number. Other names raise the
+// integer conversion error.
 double ZoneToOffset(const std::string& zoneText);
 
 // The parts of an RFC 822 date ("Fri, 05 Jan 2024 10:00:00 EST"); two-digit
-// years 00-49 are 20xx and 50-99 19xx. No range checks on the parts.
+// years 00-49 are 20xx and 50-99 19xx. Weekday and month names are read in
+// any case, abbreviated or in full; the weekday and its comma may be left
+// out; comments in parentheses are dropped. No range checks on the parts.
 void SplitRFC822Date(const std::string& text, int& day, int& month, std::string& zoneText, int& millisecond,
                      int& second, int& minute, int& hour, int& year);
 
@@ -73,6 +78,13 @@ TDateTime ParseRFC822Date(const std::string& text, double& offset, std::string& 
 // "yyyy-mm-dd" or "yyyy-mm-dd hh:mm[:ss]" (seconds not read); raises
 // "Invalid date".
 TDateTime ParseSqlDate(const std::string& text);
+
+// A date text of a feed document in UTC, trying in turn RFC 822 (unless
+// the first "-" is the fifth character), ISO 8601 (no zone reads as UTC)
+// and SQL style (read as UTC, zone text "***"), so that a stored date never
+// depends on the machine's zone. False, with utc and zoneText untouched,
+// when no parser reads the text.
+bool ReadFeedDate(const std::string& text, TDateTime& utc, std::string& zoneText);
 
 // --- Article list groups --------------------------------------------------
 

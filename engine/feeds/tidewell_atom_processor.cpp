@@ -38,30 +38,12 @@ bool IsReadableContent(const pugi::xml_node& content) {
          value == "application/xhtml+xml";
 }
 
-int32_t LengthOrZero(const std::string& text) {
-  try {
-    size_t used = 0;
-    const int32_t value = std::stoi(TrimUtf8(text), &used);
-    return used == TrimUtf8(text).size() ? value : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
-// A date text of an entry in UTC: ISO 8601, SQL style, else the default.
+// A date text of an entry in UTC: ISO 8601, RFC 822, SQL style, else the
+// default.
 TZonedDate ReadEntryDate(const std::string& text, const TZonedDate& defaultDate) {
-  try {
-    double offset = 0;
-    std::string zone;
-    const TDateTime value = ParseISO8601Date(text, offset, zone);
-    return {NormalizeToUTC(zone, offset, value), zone};
-  } catch (const kt::Exception&) {
-  }
-  try {
-    return {LocalTimeToUTC(ParseSqlDate(text)), "***"};
-  } catch (const kt::Exception&) {
-    return defaultDate;
-  }
+  TZonedDate date;
+  if (!ReadFeedDate(text, date.value, date.zone)) return defaultDate;
+  return date;
 }
 
 }  // namespace
@@ -84,14 +66,15 @@ struct TtidewellAtomProcessor::TFeed {
 
 struct TtidewellAtomProcessor::TEntry {
   int32_t articleId = 0;
-  std::string key, base, link, updated, published, modifiedText, created;
+  std::string key, base, link, firstAlternate, updated, published, modifiedText, created, md5Key;
   std::u16string title, content, summary, creator;
   int32_t commentFeedId = 0;
   TNewCustomTagsClass* tags = nullptr;
   TZonedDate createdDate, modifiedDate;
 };
 
-TtidewellAtomProcessor::TtidewellAtomProcessor(TtidewellFeedStore& store) : store_(store) {}
+TtidewellAtomProcessor::TtidewellAtomProcessor(TtidewellFeedStore& store, TArticleKeyView keys)
+    : store_(store), keys_(keys) {}
 
 void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t& feedId,
                                              const TFeedProperty* record, bool isAtom10, const pugi::xml_node& root) {
@@ -101,6 +84,10 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
   feed.isNew = feedId < 1;
   feed.record = record;
   feed.root = root;
+  // Relative references resolve against xml:base, else where the feed came
+  // from.
+  documentBase_ = *context.xmlBase;
+  if (documentBase_.empty()) documentBase_ = FeedAddress(store_.Job().finalUrl, *context.url);
   bool reported = false;
   try {
     feed.modified = store_.ResponseDate();
@@ -148,24 +135,21 @@ void TtidewellAtomProcessor::ReadFeedElement(TFeed& feed, const pugi::xml_node& 
     pugi::xml_attribute type = child.attribute("type");
     if (rel && UpperAscii(TrimUtf8(rel.value())) == "ALTERNATE") {
       if ((feed.homepage.empty() && !type) || (type && UpperAscii(type.value()) == "TEXT/HTML")) feed.homepage = href;
+      if (feed.fallbackHomepage.empty()) feed.fallbackHomepage = href;
     } else if (!rel && !href.empty()) {
-      feed.fallbackHomepage = href;
+      // A link without rel is an alternate one.
+      if (feed.homepage.empty() && (!type || UpperAscii(type.value()) == "TEXT/HTML")) feed.homepage = href;
+      if (feed.fallbackHomepage.empty()) feed.fallbackHomepage = href;
     }
   } else if (name == "TITLE") {
     feed.title = NodeText(child);
     *context.feedTitle = feed.title;
-  } else if (name == "TAGLINE") {
+  } else if (name == "TAGLINE" || name == "SUBTITLE") {
     feed.description = NodeText(child);
   } else if (name == "ID" || name == "ICON" || name == "LOGO" || name == "AUTHOR") {
   } else if (name == "MODIFIED" || name == "UPDATED") {
-    try {
-      double offset = 0;
-      std::string zone;
-      const TDateTime value = ParseISO8601Date(TrimUtf8(NodeTextUtf8(child)), offset, zone);
-      feed.modified = {NormalizeToUTC(zone, offset, value), zone};
-    } catch (const kt::Exception&) {
-      // An unreadable date keeps the response's date.
-    }
+    // An unreadable date keeps the response's date.
+    feed.modified = ReadEntryDate(TrimUtf8(NodeTextUtf8(child)), feed.modified);
   } else if (name == "ENTRY") {
     *context.items += ProcessAtomEntry(feed, child);
   } else {
@@ -173,31 +157,41 @@ void TtidewellAtomProcessor::ReadFeedElement(TFeed& feed, const pugi::xml_node& 
   }
 }
 
-std::string TtidewellAtomProcessor::GetAtomEntryKey(const pugi::xml_node& entry) {
+std::string TtidewellAtomProcessor::GetAtomEntryKey(const pugi::xml_node& entryNode) {
+  const pugi::xml_node entry = keys_.KeyNode(entryNode);
+  for (pugi::xml_node child : entry.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() == pugi::node_element && UpperAscii(child.name()) == "ID" && !NodeTextUtf8(child).empty())
+      return NodeTextUtf8(child);
+  }
+  return EntryContentKey(entryNode);
+}
+
+std::string TtidewellAtomProcessor::EntryContentKey(const pugi::xml_node& entryNode) {
+  const pugi::xml_node entry = keys_.KeyNode(entryNode);
   std::u16string title, content, summary;
   const bool whitespace = store_.WhitespaceOn();
+  auto markup = [&](const pugi::xml_node& child) {
+    return LegacyKeyMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+  };
   for (pugi::xml_node child : entry.children()) {
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
     const std::string name = UpperAscii(child.name());
-    if (name == "ID" && !NodeTextUtf8(child).empty()) return NodeTextUtf8(child);
-    if (name == "TITLE") title = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
-    if (name == "CONTENT" && IsReadableContent(child))
-      content = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
-    if (name == "SUMMARY") summary = NodeToMarkup(child, IsXmlSpacePreserve(child), whitespace, store_.Stopping());
+    if (name == "TITLE") title = markup(child);
+    if (name == "CONTENT" && IsReadableContent(child)) content = markup(child);
+    if (name == "SUMMARY") summary = markup(child);
   }
   if (kt::TrimW(content).empty() && summary.size() > 1000) content.swap(summary);
   return MakeMD5Key(title, content + summary);
 }
 
+// The entry's xml:base resolved against the document's base (RFC 3986).
 std::string TtidewellAtomProcessor::EntryBase(const pugi::xml_node& entry) const {
-  const std::string& documentBase = *store_.Context().xmlBase;
   pugi::xml_attribute base = entry.attribute("xml:base");
-  if (!base) return documentBase;
-  const std::string value = base.value();
-  if (!IsRelative(value)) return ResolveXmlBase(value);
-  if (value == ".") return documentBase;
-  return documentBase + (value.empty() || value.back() == '/' ? value : value + "/");
+  if (!base) return documentBase_;
+  const std::string resolved = AbsoluteXmlBase(documentBase_, base.value());
+  return resolved.empty() ? documentBase_ : resolved;
 }
 
 int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_node& entryNode) {
@@ -206,6 +200,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   bool isNew = true;
   TDateTime storedModified = -1;
   std::string storedMD5;
+  entry.md5Key = EntryContentKey(entryNode);
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
     for (int32_t i = 0; i < feed.stored->GetCount(); ++i) {
@@ -238,6 +233,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   entry.modifiedDate = modifiedText.empty() ? feed.modified : ReadEntryDate(modifiedText, feed.modified);
   entry.createdDate = createdText.empty() ? entry.modifiedDate : ReadEntryDate(createdText, feed.modified);
   entry.modifiedText = modifiedText;
+  if (entry.link.empty()) entry.link = entry.firstAlternate;
   if (!isNew && !EntryChanged(entry, storedModified, storedMD5)) return 0;
   WriteEntry(feed, entry, isNew);
   return isNew ? 1 : 0;
@@ -254,7 +250,8 @@ void TtidewellAtomProcessor::ReadEntryElement(TFeed& feed, TEntry& entry, const 
   } else if (name == "CONTENT") {
     if (IsReadableContent(child)) entry.content = markup();
   } else if (name == "ID") {
-    if (!NodeTextUtf8(child).empty()) entry.key = NodeTextUtf8(child);
+    const std::string id = NodeTextUtf8(keys_.KeyNode(child));
+    if (!id.empty()) entry.key = id;
   } else if (name == "LINK") {
     ReadEntryLink(feed, entry, child);
   } else if (name == "SUMMARY") {
@@ -284,14 +281,17 @@ void TtidewellAtomProcessor::ReadEntryElement(TFeed& feed, TEntry& entry, const 
 void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pugi::xml_node& link) {
   const std::string href = AttributeText(link, "href");
   if (href.empty()) return;
-  const std::string rel = AttributeText(link, "rel");
+  pugi::xml_attribute relAttribute = link.attribute("rel");
+  // A link without rel is an alternate one.
+  const std::string rel = relAttribute ? relAttribute.value() : "alternate";
   pugi::xml_attribute type = link.attribute("type");
-  const std::string resolved = href == "." ? entry.base : GetUrlProtocol(href).empty() ? entry.base + href : href;
+  const std::string resolved = ResolveReference(entry.base, href);
   if (rel == "alternate") {
     if ((!type && entry.link.empty()) || (type && std::string(type.value()) == "text/html")) entry.link = resolved;
+    if (entry.firstAlternate.empty()) entry.firstAlternate = resolved;
   } else if (rel == "enclosure") {
     try {
-      store_.AddEnclosure(!feed.isNew, type.value(), LengthOrZero(AttributeText(link, "length")), href,
+      store_.AddEnclosure(!feed.isNew, type.value(), EnclosureSize(AttributeText(link, "length")), resolved,
                           entry.articleId);
     } catch (const kt::EAbort&) {
       throw;
@@ -306,17 +306,14 @@ void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pug
 bool TtidewellAtomProcessor::EntryChanged(const TEntry& entry, TDateTime storedModified,
                                           const std::string& storedMD5) const {
   if (!entry.modifiedText.empty()) {
-    try {
-      double offset = 0;
-      std::string zone;
-      const TDateTime value = ParseISO8601Date(entry.modifiedText, offset, zone);
-      // The stored date is UTC, so the entry's date is compared in UTC too.
-      return std::fabs(NormalizeToUTC(zone, offset, value) - storedModified) > kHalfSecond;
-    } catch (const kt::Exception&) {
-      return false;
-    }
+    // The stored date is UTC, so the entry's date is compared in UTC too; an
+    // unreadable one says nothing changed.
+    TDateTime value = 0;
+    std::string zone;
+    if (!ReadFeedDate(entry.modifiedText, value, zone)) return false;
+    return std::fabs(value - storedModified) > kHalfSecond;
   }
-  return LowerAscii(MakeMD5Key(entry.title, entry.content + entry.summary)) != LowerAscii(storedMD5);
+  return LowerAscii(entry.md5Key) != LowerAscii(storedMD5);
 }
 
 void TtidewellAtomProcessor::WriteEntry(TFeed& feed, TEntry& entry, bool isNew) {
@@ -324,7 +321,7 @@ void TtidewellAtomProcessor::WriteEntry(TFeed& feed, TEntry& entry, bool isNew) 
   for (auto& tag : entry.tags->List)
     if (tag->OwnerId == entry.articleId) tag->Store = true;
   if (kt::TrimW(entry.content).empty() && entry.summary.size() > 1000) entry.content.swap(entry.summary);
-  const std::string md5Key = MakeMD5Key(entry.title, entry.content + entry.summary);
+  const std::string& md5Key = entry.md5Key;
   if (entry.key.empty()) entry.key = md5Key;
   entry.content = CapArticleText(std::move(entry.content));
   TQueryWrapper* query = context.query;
@@ -371,9 +368,7 @@ std::string TtidewellAtomProcessor::Homepage(const TFeed& feed) const {
   if (homepage.empty()) homepage = xmlBase;
   homepage = TrimUtf8(homepage);
   if (homepage.empty() || !IsRelative(homepage)) return homepage;
-  if (homepage[0] == '.') return xmlBase + homepage.substr(1);
-  if (!xmlBase.empty()) return xmlBase + homepage;
-  return ResolveXmlBase(*store_.Context().url) + homepage;
+  return ResolveReference(documentBase_, homepage);
 }
 
 void TtidewellAtomProcessor::UpdateFeedRow(TFeed& feed, const std::string& md5Text) {

@@ -14,6 +14,7 @@
 
 #include <pugixml.hpp>
 
+#include "engine/feeds/tidewell_article_keys.h"
 #include "engine/feeds/tidewell_feed_store.h"
 
 namespace tidewell {
@@ -22,15 +23,19 @@ class TFeedProperty;
 
 class TtidewellAtomProcessor {
  public:
-  // REQUIRES: the store outlives the processor.
-  explicit TtidewellAtomProcessor(TtidewellFeedStore& store);
+  // REQUIRES: the store and the documents of keys outlive the processor.
+  explicit TtidewellAtomProcessor(TtidewellFeedStore& store, TArticleKeyView keys = {});
 
   void ProcessAtomFeed(const std::string& md5Text, int32_t& feedId, const TFeedProperty* record, bool isAtom10,
                        const pugi::xml_node& root);
 
   // The entry's first non-empty ID, else the MD5 key of its title and of
-  // its content followed by its summary.
+  // its content followed by its summary, as earlier versions made it
+  // (TArticleKeyView).
   std::string GetAtomEntryKey(const pugi::xml_node& entry);
+  // The MD5 key of the entry's title and of its content followed by its
+  // summary (a long summary standing in for missing content).
+  std::string EntryContentKey(const pugi::xml_node& entry);
 
  private:
   struct TFeed;
@@ -48,6 +53,8 @@ class TtidewellAtomProcessor {
   void UpdateFeedRow(TFeed& feed, const std::string& md5Text);
 
   TtidewellFeedStore& store_;
+  TArticleKeyView keys_;
+  std::string documentBase_;
 };
 
 }  // namespace tidewell

@@ -28,15 +28,54 @@ void FixBareCarriageReturns(std::string& body);
 // "://" and names a host.
 std::string ResolveXmlBase(const std::string& value);
 
+// The address relative references of a feed resolve against: where the
+// document came from after redirects (finalUrl), else the job's URL.
+std::string FeedAddress(const std::string& finalUrl, const std::string& url);
+
+// value (an xml:base, absolute or relative) resolved against base by the
+// rules of RFC 3986; empty when the result is no absolute URL with a host.
+std::string AbsoluteXmlBase(const std::string& base, const std::string& value);
+
+// reference resolved against base by the rules of RFC 3986; reference
+// itself when it is absolute, blank, or base is no absolute URL.
+std::string ResolveReference(const std::string& base, const std::string& reference);
+
 // The encoding named by the prolog among the first 1024 bytes, as written;
 // empty without one.
 std::string DeclaredXmlEncoding(const std::string& body);
 
 // Parses body into document (comments dropped, references replaced).
-// Raises kt::Exception with the parser's message on failure; then
-// encodingRefused becomes true exactly when the failure is that the declared
-// encoding is not one the parser reads (ConvertXmlToUtf8 can help), else
-// false. A successful parse leaves it as it was.
-void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused);
+// Documents declared ISO-8859-1 or US-ASCII are read as Windows-1252, as
+// browsers read them (with latin1AsWindows1252 false: as ISO-8859-1, the
+// way earlier versions read them). Raises kt::Exception with the parser's
+// message on failure; then encodingRefused becomes true exactly when the
+// failure is that the declared encoding is not one the parser reads
+// (ConvertXmlToUtf8 can help), else false. A successful parse leaves it as
+// it was.
+void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused,
+                  bool latin1AsWindows1252 = true);
+
+// Bytes as Windows-1252 text, in UTF-8.
+std::string Windows1252ToUtf8(const std::string& bytes);
+// The encoding name is ISO-8859-1 or US-ASCII under one of their names.
+bool IsLatin1Name(const std::string& encoding);
+
+// The charset parameter of an XML media type (text/xml, application/xml or
+// any type ending in "+xml"), unquoted; empty for other types or without
+// the parameter.
+std::string XmlMediaTypeCharset(const std::string& contentType);
+
+// The body in UTF-8, with its declaration naming UTF-8, when charset (the
+// answer's, which overrides the document's declaration but not a byte-order
+// mark) names an encoding the bytes follow, or when the body is UTF-16 or
+// UTF-32 (byte-order mark, or the zero bytes around its first "<"); else the
+// body unchanged.
+// ISO-8859-1 and US-ASCII are read as Windows-1252.
+std::string DecodeFeedBody(const std::string& body, const std::string& charset);
+
+// Every "&" that starts no entity or character reference becomes "&amp;"
+// (CDATA sections, comments and processing instructions left alone); the
+// body itself when there is none.
+std::string EscapeBareAmpersands(const std::string& body);
 
 }  // namespace tidewell

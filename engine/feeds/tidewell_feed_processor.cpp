@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_feed_processor.h"
 
+#include <algorithm>
+
 #include <pugixml.hpp>
 
+#include "engine/feeds/tidewell_article_keys.h"
 #include "engine/feeds/tidewell_atom_processor.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
@@ -59,16 +62,20 @@ class TDocumentRun {
   bool HandleAnswerCode();
   bool ParseDocument();
   void ParseWithRepairs(std::string& body);
+  void ReadLegacyDocument(const std::string& raw, const std::string& prepared);
   void ReportParseFailure(const std::string& message);
+  void ReportUnknownNamespace(const std::string& message);
   void Dispatch();
   void ProcessAtom(const pugi::xml_node& root);
   bool ReadXmlBase(const pugi::xml_node& root);
+  TArticleKeyView KeyView(const pugi::xml_node& root) const;
 
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
   const TFeedProperty* record_;
   TtidewellFeedStore store_;
   pugi::xml_document document_;
+  pugi::xml_document legacyDocument_;
   std::string md5_;
 };
 
@@ -112,7 +119,9 @@ bool TDocumentRun::HandleAnswerCode() {
 // False when the job ends here: the body is unchanged or cannot be parsed.
 bool TDocumentRun::ParseDocument() {
   try {
-    std::string body = FixXmlProlog(ReadBody(job_));
+    const std::string raw = ReadBody(job_);
+    std::string body =
+        FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, XmlMediaTypeCharset(*context_.contentType))));
     ParseWithRepairs(body);
     md5_ = BytesMD5Hex(body);
     if (Stored() && record_ != nullptr && record_->FeedMD5 == md5_) {
@@ -121,6 +130,7 @@ bool TDocumentRun::ParseDocument() {
       if (!Stopping() && context_.SyncNoNeedForUpdate) context_.SyncNoNeedForUpdate();
       return false;
     }
+    ReadLegacyDocument(raw, body);
     return true;
   } catch (const std::exception& e) {
     ReportParseFailure(e.what());
@@ -151,6 +161,38 @@ void TDocumentRun::ParseWithRepairs(std::string& body) {
   ParseXmlBody(body, document_, *context_.reencode);
 }
 
+// Keys of stored articles were made of the document as earlier versions
+// decoded it. Where that decoding differs (an answer's charset, Windows-1252
+// for ISO-8859-1, UTF-16 and UTF-32 read first), the document is read that
+// way too, for the keys only.
+void TDocumentRun::ReadLegacyDocument(const std::string& raw, const std::string& prepared) {
+  const std::string declared = DeclaredXmlEncoding(raw);
+  bool decodesAlike = FixXmlProlog(raw) == prepared;
+  if (decodesAlike && IsLatin1Name(declared))
+    decodesAlike = std::none_of(raw.begin(), raw.end(), [](char c) {
+      const auto byte = static_cast<unsigned char>(c);
+      return byte > 0x80 && byte < 0xA0;
+    });
+  if (decodesAlike) return;
+  std::string body = FixXmlProlog(raw);
+  bool refused = false;
+  try {
+    ParseXmlBody(body, legacyDocument_, refused, false);
+    return;
+  } catch (const kt::Exception&) {
+  }
+  try {
+    FixBareCarriageReturns(body);
+    ParseXmlBody(body, legacyDocument_, refused, false);
+  } catch (const kt::Exception&) {
+    legacyDocument_.reset();
+  }
+}
+
+TArticleKeyView TDocumentRun::KeyView(const pugi::xml_node& root) const {
+  return TArticleKeyView(root, legacyDocument_.document_element());
+}
+
 void TDocumentRun::ReportParseFailure(const std::string& message) {
   *context_.errorText = message + " : " + *context_.errorText;
   *context_.errorCategory = TErrorCategory::ErrXMLparse;
@@ -166,24 +208,35 @@ void TDocumentRun::ReportParseFailure(const std::string& message) {
   if (!Stopping() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
 }
 
-// False (with the error recorded) when the root has no attributes.
+// A root in no namespace the engine reads is an error of the feed: it is
+// reported and the feed waits the error interval before the next try.
+void TDocumentRun::ReportUnknownNamespace(const std::string& message) {
+  *context_.errorText = message;
+  *context_.errorCategory = TErrorCategory::ErrXMLparse;
+  if (Stored()) {
+    if (context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(*context_.itemId, true, 999);
+  } else {
+    *context_.itemId = -1;
+  }
+  if (!Stopping() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
+}
+
+// False (with the error recorded) when the root has no attributes. The
+// document's base is its xml:base resolved against the feed's address.
 bool TDocumentRun::ReadXmlBase(const pugi::xml_node& root) {
   if (!root.first_attribute()) return false;
   const std::string base = AttributeText(root, "xml:base");
-  if (!base.empty()) *context_.xmlBase = ResolveXmlBase(base);
+  if (!base.empty()) *context_.xmlBase = AbsoluteXmlBase(FeedAddress(job_.finalUrl, *context_.url), base);
   return true;
 }
 
 void TDocumentRun::ProcessAtom(const pugi::xml_node& root) {
   ReadXmlBase(root);
   const std::string xmlns = AttributeText(root, "xmlns");
-  if (!Contains(xmlns, kAtom10Namespace) && !Contains(xmlns, kAtom03Namespace)) {
-    *context_.errorText = FormatText(MessageText(kIncorrectNamespace), xmlns);
-    *context_.errorCategory = TErrorCategory::ErrXMLparse;
-    return;
-  }
-  TtidewellAtomProcessor(store_).ProcessAtomFeed(md5_, *context_.itemId, record_, Contains(xmlns, kAtom10Namespace),
-                                                root);
+  if (!Contains(xmlns, kAtom10Namespace) && !Contains(xmlns, kAtom03Namespace))
+    return ReportUnknownNamespace(FormatText(MessageText(kIncorrectNamespace), xmlns));
+  TtidewellAtomProcessor(store_, KeyView(root))
+      .ProcessAtomFeed(md5_, *context_.itemId, record_, Contains(xmlns, kAtom10Namespace), root);
 }
 
 void TDocumentRun::Dispatch() {
@@ -193,24 +246,18 @@ void TDocumentRun::Dispatch() {
   if (name == "FEED") return ProcessAtom(root);
   const bool isRdf = Contains(name, "RDF");
   if (isRdf) {
-    if (!ReadXmlBase(root)) {
-      *context_.errorText = MessageText(kNamespaceMissing);
-      *context_.errorCategory = TErrorCategory::ErrXMLparse;
-      return;
-    }
+    if (!ReadXmlBase(root)) return ReportUnknownNamespace(MessageText(kNamespaceMissing));
     const std::string xmlnsRdf = AttributeText(root, "xmlns:rdf");
-    if (!Contains(xmlnsRdf, kRdfNamespace)) {
-      *context_.errorText = FormatText(MessageText(kIncorrectNamespace), xmlnsRdf);
-      *context_.errorCategory = TErrorCategory::ErrXMLparse;
-      return;
-    }
+    if (!Contains(xmlnsRdf, kRdfNamespace))
+      return ReportUnknownNamespace(FormatText(MessageText(kIncorrectNamespace), xmlnsRdf));
+    DropRss10Prefixes(root, store_.Stopping());
   } else if (name == "RSS") {
     ReadXmlBase(root);
   } else {
     if (Stored() && context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(*context_.itemId, true, 999);
     RaiseMessage(kUnsupportedFeedFormat, *context_.url, *context_.contentType);
   }
-  TtidewellRssProcessor(store_).ProcessRssChannel(md5_, isRdf, record_, root, *context_.itemId);
+  TtidewellRssProcessor(store_, KeyView(root)).ProcessRssChannel(md5_, isRdf, record_, root, *context_.itemId);
 }
 
 }  // namespace

@@ -56,6 +56,12 @@ std::u16string HrefValue(const std::u16string& tag) {
   value.erase(std::remove(value.begin(), value.end(), u'"'), value.end());
   value = kt::TrimW(value.substr(0, value.find(u' ')));
   if (kt::StrContainsIW(u"JAVASCRIPT:", value)) return {};
+  // Markup written back from a document escapes "&" in its attributes.
+  if (value.find(u'&') != std::u16string::npos) {
+    std::string decoded = kt::WideToUtf8(value);
+    DecodeHtmlEntities(decoded);
+    value = kt::Utf8ToWide(decoded);
+  }
   return value;
 }
 
@@ -286,7 +292,9 @@ void TtidewellFeedStore::SetLastHTTPCode(int32_t feedId, int32_t code) {
 
 std::unique_ptr<TArticles> TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   auto articles = std::make_unique<TArticles>(context_.connection, feedId);
-  articles->LoadPage(feedId, TArticles::kProcessorPageMask, 0, 1000, "id desc", true);
+  // Titles tell the articles that a failing item left empty.
+  articles->LoadPage(feedId, static_cast<uint16_t>(TArticles::kProcessorPageMask & ~TArticles::kPageTitle), 0, 1000,
+                     "id desc", true);
   return articles;
 }
 

@@ -51,17 +51,35 @@ pugi::xml_node FindChildElement(const pugi::xml_node& parent, const std::string&
 // The element's "xml:space" is "preserve" (case and blanks ignored).
 bool IsXmlSpacePreserve(const pugi::xml_node& element);
 
-// The content of the node as markup: child elements written back with their
-// attributes (unescaped), text trimmed, or normalised when whitespaceOn, or
-// unchanged with preserve; CDATA trimmed. Only elements and documents have
-// content; content nested more than 256 elements deep is left out. Raises
-// kt::EAbort when stopping.
+// The content of the node as markup. Text alone (the escaped HTML of most
+// feeds) and CDATA come back as their text: trimmed, or normalised when
+// whitespaceOn, or unchanged with preserve. Content holding elements (XHTML,
+// inline markup) is written back so that it reads as the same text: white
+// space between words and elements kept (runs collapsed when whitespaceOn),
+// text and attribute values escaped, only the ends of the whole trimmed
+// (not with preserve). Only elements and documents have content; content
+// nested more than 256 elements deep is left out. Raises kt::EAbort when
+// stopping.
 std::u16string NodeToMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn, const TStopTest& stopping);
+
+// The markup that article keys and content digests are made of: every text
+// piece trimmed (or normalised, or unchanged with preserve), elements and
+// attributes written unescaped. It never changes, so that stored articles
+// keep matching their items.
+std::u16string LegacyKeyMarkup(const pugi::xml_node& node, bool preserve, bool whitespaceOn,
+                               const TStopTest& stopping);
+
+// Whether the node has an element among its children.
+bool HasElementChild(const pugi::xml_node& node);
 
 // Adds the element as a custom tag (name, markup, attributes) owned by
 // ownerId; nothing for a node without name.
 void AddCustomTag(const pugi::xml_node& node, TNewCustomTagsClass& tags, int32_t ownerId, bool whitespaceOn,
                   const TStopTest& stopping);
+
+// RSS 1.0 elements written with a prefix bound to the RSS 1.0 namespace on
+// the root ("rss:item") lose it, so that they read like unprefixed ones.
+void DropRss10Prefixes(const pugi::xml_node& root, const TStopTest& stopping);
 
 // The key as the guid column keeps it: its first 255 characters.
 std::string StoredGuid(const std::string& key);

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_rss_processor.h"
 
+#include <climits>
 #include <cmath>
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_article_text.h"
+#include "engine/feeds/tidewell_feed_document.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/new_custom_tags_class.h"
@@ -27,58 +29,32 @@ bool SameTextAscii(const std::string& a, const std::string& b) { return LowerAsc
 
 TDateTime TodayMidnightUtc() { return LocalTimeToUTC(std::floor(Now())); }
 
-bool FirstDashIsFifth(const std::string& text) { return text.find('-') == 4; }
-
-bool TryRfc822(const std::string& text, TZonedDate& date) {
-  try {
-    double offset = 0;
-    std::string zone;
-    const TDateTime value = ParseRFC822Date(text, offset, zone);
-    date = {NormalizeToUTC(zone, offset, value), zone};
-    return true;
-  } catch (const kt::Exception&) {
-    return false;
-  }
-}
-
-bool TryIso8601(const std::string& text, TZonedDate& date) {
-  try {
-    double offset = 0;
-    std::string zone;
-    const TDateTime value = ParseISO8601Date(text, offset, zone);
-    date = {NormalizeToUTC(zone, offset, value), zone};
-    return true;
-  } catch (const kt::Exception&) {
-    return false;
-  }
-}
-
-int32_t EnclosureLength(const std::string& text) {
-  const std::string trimmed = TrimUtf8(text);
-  if (trimmed.empty()) return 0;
-  size_t used = 0;
-  int32_t value = 0;
-  try {
-    value = std::stoi(trimmed, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != trimmed.size()) throw kt::Exception("'" + trimmed + "' is not a valid integer value");
-  return value;
+bool TryFeedDate(const std::string& text, TZonedDate& date) {
+  TDateTime utc = 0;
+  std::string zone;
+  if (!ReadFeedDate(text, utc, zone)) return false;
+  date = {utc, zone};
+  return true;
 }
 
 }  // namespace
 
+int32_t EnclosureSize(const std::string& length) {
+  const std::string trimmed = TrimUtf8(length);
+  if (trimmed.empty() || trimmed.size() > 10) return 0;
+  int64_t value = 0;
+  for (char c : trimmed) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value > INT32_MAX ? 0 : static_cast<int32_t>(value);
+}
+
 TZonedDate ReadItemDate(const std::string& text, const TZonedDate& defaultDate) {
   if (text.empty()) return defaultDate;
   TZonedDate date;
-  if (!FirstDashIsFifth(text) && TryRfc822(text, date)) return date;
-  if (TryIso8601(text, date)) return date;
-  try {
-    return {LocalTimeToUTC(ParseSqlDate(text)), "***"};
-  } catch (const kt::Exception&) {
-    return {TodayMidnightUtc(), "L"};
-  }
+  if (TryFeedDate(text, date)) return date;
+  return {TodayMidnightUtc(), "L"};
 }
 
 struct TtidewellRssProcessor::TChannel {
@@ -101,7 +77,8 @@ struct TtidewellRssProcessor::TChannel {
 
 struct TtidewellRssProcessor::TItemValues {
   int32_t articleId = 0;
-  std::string key, link, dateText, storedMD5;
+  std::string key, link, dateText, storedMD5, md5Key;
+  bool storedEmptied = false;
   std::u16string title, creator, encoded, description;
   bool hasEncoded = false, hasDescription = false, permalink = true;
   int32_t commentFeedId = 0;
@@ -111,11 +88,18 @@ struct TtidewellRssProcessor::TItemValues {
 struct TtidewellRssProcessor::TMatch {
   int32_t articleId = 0;  // 0: no stored article matches
   bool deleted = false;
+  bool emptied = false;
   std::string articleMD5;
   std::string key;
+  std::string md5Key;
 };
 
-TtidewellRssProcessor::TtidewellRssProcessor(TtidewellFeedStore& store) : store_(store) {}
+TtidewellRssProcessor::TtidewellRssProcessor(TtidewellFeedStore& store, TArticleKeyView keys)
+    : store_(store), keys_(keys) {}
+
+// Relative links of items resolve against the document's base, else where
+// the feed came from.
+std::string TtidewellRssProcessor::Absolute(const std::string& reference) const { return ResolveReference(base_, reference); }
 
 void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool isRdf, const TFeedProperty* record,
                                               const pugi::xml_node& root, int32_t& feedId) {
@@ -125,6 +109,8 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
   channel.record = record;
   channel.isNew = feedId < 1;
   channel.root = root;
+  base_ = *context.xmlBase;
+  if (base_.empty()) base_ = FeedAddress(store_.Job().finalUrl, *context.url);
   try {
     channel.modified = channel.published = store_.ResponseDate();
     if (channel.isNew) {
@@ -195,14 +181,8 @@ void TtidewellRssProcessor::ReadChannelElement(TChannel& channel, const pugi::xm
   } else if (name == "PUBDATE") {
     channel.pubText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
     if (channel.pubText.empty()) return;
-    try {
-      double offset = 0;
-      std::string zone;
-      channel.published.value = ParseRFC822Date(channel.pubText, offset, zone);
-      channel.published.zone = zone;
-    } catch (const kt::Exception&) {
-      channel.published.value = TodayMidnightUtc();
-    }
+    // Kept in UTC like every stored date.
+    if (!TryFeedDate(channel.pubText, channel.published)) channel.published.value = TodayMidnightUtc();
   } else if (name == "LASTBUILDDATE" || name == "DC:DATE") {
     ReadModifiedDate(channel, NormalizeXmlWhiteSpace(NodeTextUtf8(child)));
   } else if (name == "RDF:SEQ") {
@@ -217,8 +197,7 @@ void TtidewellRssProcessor::ReadChannelElement(TChannel& channel, const pugi::xm
 void TtidewellRssProcessor::ReadModifiedDate(TChannel& channel, const std::string& text) {
   channel.modText = text;
   if (text.empty()) return;
-  if (!FirstDashIsFifth(text) && TryRfc822(text, channel.modified)) return;
-  if (TryIso8601(text, channel.modified)) return;
+  if (TryFeedDate(text, channel.modified)) return;
   channel.modified = {TodayMidnightUtc(), "L"};
   if (std::optional<TDateTime> header = store_.LastModifiedUtc()) channel.modified = {*header, "X"};
 }
@@ -231,14 +210,13 @@ TZonedDate TtidewellRssProcessor::ItemDefaultDate(TChannel& channel) const {
   return channel.modified;
 }
 
-void TtidewellRssProcessor::GetRssItemKey(const pugi::xml_node& item, bool& hasGuid, std::string& key,
+void TtidewellRssProcessor::GetRssItemKey(const pugi::xml_node& itemNode, bool& hasGuid, std::string& key,
                                           std::string& link, std::string& md5Key) {
+  const pugi::xml_node item = keys_.KeyNode(itemNode);
   key.clear();
   link.clear();
   key = AttributeText(item, "rdf:about");
   hasGuid = !key.empty();
-  std::u16string title, description;
-  bool hasDescription = false;
   for (pugi::xml_node child : item.children()) {
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
@@ -247,17 +225,30 @@ void TtidewellRssProcessor::GetRssItemKey(const pugi::xml_node& item, bool& hasG
       const std::string guid = NodeTextUtf8(child);
       hasGuid = !guid.empty();
       if (hasGuid) key = guid;
-    } else if (name == "TITLE") {
-      title = NodeText(child);
-    } else if ((name == "DESCRIPTION" || name == "DC:DESCRIPTION") && !hasDescription) {
-      hasDescription = true;
-      description = NodeToMarkup(child, IsXmlSpacePreserve(child), store_.WhitespaceOn(), store_.Stopping());
     } else if (name == "LINK") {
       link = NodeTextUtf8(child);
     }
   }
-  md5Key = MakeMD5Key(title, description);
+  md5Key = ItemContentKey(itemNode);
   if (!hasGuid) key = md5Key;
+}
+
+std::string TtidewellRssProcessor::ItemContentKey(const pugi::xml_node& itemNode) {
+  const pugi::xml_node item = keys_.KeyNode(itemNode);
+  std::u16string title, description;
+  bool hasDescription = false;
+  for (pugi::xml_node child : item.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    const std::string name = UpperAscii(child.name());
+    if (name == "TITLE") {
+      title = NodeText(child);
+    } else if ((name == "DESCRIPTION" || name == "DC:DESCRIPTION") && !hasDescription) {
+      hasDescription = true;
+      description = LegacyKeyMarkup(child, IsXmlSpacePreserve(child), store_.WhitespaceOn(), store_.Stopping());
+    }
+  }
+  return MakeMD5Key(title, description);
 }
 
 TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TChannel& channel,
@@ -267,10 +258,13 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
   std::string link, md5Key;
   GetRssItemKey(item, hasGuid, match.key, link, md5Key);
   const TArticles& stored = *channel.stored;
+  // Links are stored resolved now, as written before.
+  const std::string absoluteLink = Absolute(link);
   bool sameContentStored = false;
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     const TArticleProperty* a = stored.GetItem(i);
-    if (SameTextAscii(a->ArticleMD5, md5Key) && SameTextAscii(a->Link, link)) sameContentStored = true;
+    if (SameTextAscii(a->ArticleMD5, md5Key) && (SameTextAscii(a->Link, link) || SameTextAscii(a->Link, absoluteLink)))
+      sameContentStored = true;
   }
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     RaiseWhenStopping(store_.Stopping());
@@ -282,8 +276,12 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
     match.articleId = a->ArticleId;
     match.deleted = a->Deleted;
     match.articleMD5 = a->ArticleMD5;
+    match.md5Key = md5Key;
+    // An article whose item failed was left without title and body.
+    match.emptied = a->Title.empty();
     return match;
   }
+  match.md5Key = md5Key;
   return match;
 }
 
@@ -301,15 +299,19 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     values.key = match.key;
     values.articleId = match.articleId;
     values.storedMD5 = match.articleMD5;
+    values.md5Key = match.md5Key;
+    values.storedEmptied = match.emptied;
     isNew = match.articleId == 0;
   } else {
-    values.key = AttributeText(item, "rdf:about");
+    values.key = AttributeText(keys_.KeyNode(item), "rdf:about");
+    values.md5Key = ItemContentKey(item);
   }
   if (isNew) values.articleId = context.dbHelper->InsertArticle(context.query, channel.feedId);
   try {
     ReadItemElements(channel, item, values, tags);
     RaiseWhenStopping(store_.Stopping());
-    if (!isNew && SameTextAscii(MakeMD5Key(values.title, values.description), values.storedMD5)) return 0;
+    if (!isNew && SameTextAscii(values.md5Key, values.storedMD5) && !(values.storedEmptied && !values.title.empty()))
+      return 0;
     WriteArticle(channel, values, tags, isNew);
   } catch (const kt::EAbort&) {
     throw;
@@ -351,20 +353,37 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
     if (!values.hasDescription) values.description = markup();
     values.hasDescription = true;
   } else if (name == "GUID") {
-    values.key = NodeTextUtf8(child);
+    values.key = NodeTextUtf8(keys_.KeyNode(child));
     pugi::xml_attribute permalink = child.attribute("isPermaLink");
     values.permalink = !permalink || UpperAscii(permalink.value()) == "TRUE";
   } else if (name == "ENCLOSURE") {
-    const std::string url = AttributeText(child, "url");
-    if (!url.empty())
-      store_.AddEnclosure(!channel.isNew, AttributeText(child, "type"), EnclosureLength(AttributeText(child, "length")),
-                          url, values.articleId);
+    AddItemEnclosure(channel, child, values.articleId);
   } else if (name == "PUBDATE" || name == "DC:DATE") {
     values.dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
   } else if (IsCommentRssElement(child.name())) {
-    values.commentFeedId = store_.GetCommentFeed(channel.feedId, values.articleId, NodeTextUtf8(child));
+    values.commentFeedId = store_.GetCommentFeed(channel.feedId, values.articleId, Absolute(NodeTextUtf8(child)));
+  } else if (name == "COMMENTS" && !HasElementChild(child)) {
+    // The comment page's address, resolved like the item's link.
+    TNewCustomTagBaseProperty* tag =
+        tags.Add(child.name(), kt::Utf8ToWide(Absolute(TrimUtf8(NodeTextUtf8(child)))));
+    tag->OwnerId = values.articleId;
+    for (pugi::xml_attribute attribute : child.attributes())
+      tag->Children().Add(attribute.name(), kt::Utf8ToWide(attribute.value()));
   } else {
     AddCustomTag(child, tags, values.articleId, whitespace, store_.Stopping());
+  }
+}
+
+// An enclosure that cannot be stored costs the item nothing else.
+void TtidewellRssProcessor::AddItemEnclosure(TChannel& channel, const pugi::xml_node& enclosure, int32_t articleId) {
+  const std::string url = AttributeText(enclosure, "url");
+  if (url.empty()) return;
+  try {
+    store_.AddEnclosure(!channel.isNew, AttributeText(enclosure, "type"),
+                        EnclosureSize(AttributeText(enclosure, "length")), Absolute(url), articleId);
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const kt::Exception&) {
   }
 }
 
@@ -374,7 +393,8 @@ void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values,
   for (auto& tag : tags.List)
     if (tag->OwnerId == values.articleId) tag->Store = true;
   if (TrimUtf8(values.link).size() < 3 && values.permalink && IsHttpUrl(values.key)) values.link = values.key;
-  const std::string md5Key = MakeMD5Key(values.title, values.description);
+  values.link = Absolute(values.link);
+  const std::string& md5Key = values.md5Key;
   if (values.key.empty()) values.key = md5Key;
   const TZonedDate date = ReadItemDate(values.dateText, values.defaultDate);
   const std::u16string body = CapArticleText(values.hasEncoded ? values.encoded : values.description);
@@ -426,13 +446,13 @@ void TtidewellRssProcessor::WriteReducedArticle(const TItemValues& values) {
   query->SQL.Add("set guid=substring(? from 1 for 255),modified=?,modifiedtz=substring(? from 1 for 20),");
   query->SQL.Add("created=?,createdtz=substring(? from 1 for 20),articleMD5=?,link=substring(? from 1 for 1000)");
   query->SQL.Add("where id=" + std::to_string(values.articleId));
-  query->Params(0).SetString(values.key.empty() ? MakeMD5Key(values.title, values.description) : values.key);
+  query->Params(0).SetString(values.key.empty() ? values.md5Key : values.key);
   query->Params(1).SetDateTime(date.value);
   query->Params(2).SetString(date.zone);
   query->Params(3).SetDateTime(date.value);
   query->Params(4).SetString(date.zone);
-  query->Params(5).SetString(MakeMD5Key(values.title, values.description));
-  query->Params(6).SetString(values.link);
+  query->Params(5).SetString(values.md5Key);
+  query->Params(6).SetString(Absolute(values.link));
   ExecQueryTimed(query, false);
   query->Close();
 }

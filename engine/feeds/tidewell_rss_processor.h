@@ -15,6 +15,7 @@
 
 #include <pugixml.hpp>
 
+#include "engine/feeds/tidewell_article_keys.h"
 #include "engine/feeds/tidewell_feed_store.h"
 
 namespace tidewell {
@@ -24,8 +25,8 @@ class TFeedProperty;
 
 class TtidewellRssProcessor {
  public:
-  // REQUIRES: the store outlives the processor.
-  explicit TtidewellRssProcessor(TtidewellFeedStore& store);
+  // REQUIRES: the store and the documents of keys outlive the processor.
+  explicit TtidewellRssProcessor(TtidewellFeedStore& store, TArticleKeyView keys = {});
 
   // Stores the document whose root is root; feedId below 1 makes a new feed
   // row (of type "RSS" or "RDF") and receives its id. Fires
@@ -35,7 +36,8 @@ class TtidewellRssProcessor {
                          const pugi::xml_node& root, int32_t& feedId);
 
   // The identity of an item of a stored feed: its guid (or rdf:about), else
-  // the MD5 key of title and description, which md5Key always receives.
+  // the MD5 key of title and description, which md5Key always receives. Both
+  // come out as earlier versions made them (TArticleKeyView).
   void GetRssItemKey(const pugi::xml_node& item, bool& hasGuid, std::string& key, std::string& link,
                      std::string& md5Key);
 
@@ -57,13 +59,22 @@ class TtidewellRssProcessor {
   void WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags, bool isNew);
   void WriteReducedArticle(const TItemValues& values);
   void UpdateFeedRow(TChannel& channel, const std::string& md5Text);
+  std::string ItemContentKey(const pugi::xml_node& item);
+  std::string Absolute(const std::string& reference) const;
+  void AddItemEnclosure(TChannel& channel, const pugi::xml_node& enclosure, int32_t articleId);
 
   TtidewellFeedStore& store_;
+  TArticleKeyView keys_;
+  std::string base_;
 };
 
-// An item's date text in UTC with its zone text: RFC 822 (unless the first
-// "-" is the fifth character), ISO 8601, SQL style ("***"), else today's
-// midnight ("L"); an empty text gives the default.
+// An item's date text in UTC with its zone text (ReadFeedDate: RFC 822,
+// ISO 8601, SQL style as UTC), else today's midnight ("L"); an empty text
+// gives the default.
 TZonedDate ReadItemDate(const std::string& text, const TZonedDate& defaultDate);
+
+// The size of an enclosure's length attribute: 0 when blank, not a whole
+// number, negative, or beyond what the size column holds.
+int32_t EnclosureSize(const std::string& length);
 
 }  // namespace tidewell

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "feed_test_worker.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -63,10 +64,20 @@ FeedTestWorker::~FeedTestWorker() {
   if (transaction.InTransaction()) transaction.Rollback();
 }
 
-std::string FeedTestWorker::ReadData(const std::string& name) {
+std::string FeedTestWorker::DataFolder() {
   std::string folder = __FILE__;
   folder = folder.substr(0, folder.find_last_of('/'));
-  std::ifstream file(folder + "/data/" + name, std::ios::binary);
+  // A compiler cache may name the source relative to the build folder,
+  // which holds the folder of the test program.
+  if (!folder.empty() && folder[0] != '/') {
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    folder = program.substr(0, program.find_last_of('/')) + "/../" + folder;
+  }
+  return folder + "/data";
+}
+
+std::string FeedTestWorker::ReadData(const std::string& name) {
+  std::ifstream file(DataFolder() + "/" + name, std::ios::binary);
   if (!file) throw std::runtime_error("missing test file " + name);
   std::ostringstream bytes;
   bytes << file.rdbuf();

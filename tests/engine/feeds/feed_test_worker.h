@@ -31,7 +31,8 @@ class FeedTestWorker {
   FeedTestWorker();
   ~FeedTestWorker();
 
-  // The bytes of a file of tests/engine/feeds/data.
+  // The folder tests/engine/feeds/data, and the bytes of a file in it.
+  static std::string DataFolder();
   static std::string ReadData(const std::string& name);
   // A job result with the code, the body and the given response values.
   static std::unique_ptr<tidewell::TtidewellTrdJobPropClass> MakeJob(const std::string& url, int32_t code,

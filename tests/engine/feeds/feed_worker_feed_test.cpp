@@ -86,3 +86,22 @@ TEST_F(FeedJob, FailingApplicationHandlerBecomesAFatalErrorAndTheWorkerGoesOn) {
 
 }  // namespace
 }  // namespace tidewell::feed_worker_testing
+
+namespace tidewell::feed_worker_testing {
+namespace {
+
+TEST_F(FeedWorkerTest, TheAnswersCharsetDecidesHowTheDocumentIsRead) {
+  Serve("/latin.xml", 200, "text/xml; charset=ISO-8859-1",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>Caf\xE9</title>"
+        "<item><guid>g</guid><title>\x93Quoted\x94</title></item></channel></rss>");
+  StartWorker();
+  worker_->AddJob(Url("/latin.xml"), 0, TQueueJobTypes::CfeedOperation, u"");
+  ASSERT_TRUE(WaitUntil([&] { return events_.stops.size() == 1; }));
+  ASSERT_EQ(events_.processed.size(), 1u);
+  ASSERT_GE(events_.processed[0].feedId, 1) << events_.processed[0].errMsg;
+  EXPECT_EQ(db_.QueryText("select title from feeds"), "Caf\xC3\xA9");
+  EXPECT_EQ(db_.QueryText("select title from articles"), "\xE2\x80\x9CQuoted\xE2\x80\x9D");
+}
+
+}  // namespace
+}  // namespace tidewell::feed_worker_testing

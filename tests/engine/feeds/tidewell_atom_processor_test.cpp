@@ -39,8 +39,9 @@ TEST(AtomProcessorTest, NewAtom10FeedStoresFeedEntriesLinksAndEnclosures) {
   EXPECT_EQ(db.QueryText("select body" + wind), "Wind blows <b>hard</b>");
   EXPECT_EQ(db.QueryText("select summary" + wind), "Blows");
   EXPECT_EQ(db.QueryText("select creator" + wind), "Cleo");
-  // A relative alternate link without document base stays relative.
-  EXPECT_EQ(db.QueryText("select link" + wind), "/wind");
+  // A relative alternate link without document base resolves against the
+  // feed's address.
+  EXPECT_EQ(db.QueryText("select link" + wind), "http://dunes.example/wind");
   EXPECT_DOUBLE_EQ(db.QueryDateTime("select modified" + wind), EncodeDateTime(2024, 1, 5, 8));
   EXPECT_EQ(db.QueryText("select modifiedTZ" + wind), "*+01:00");
   EXPECT_DOUBLE_EQ(db.QueryDateTime("select created" + wind), EncodeDateTime(2024, 1, 4, 9));

@@ -96,15 +96,32 @@ TEST(FeedProcessorTest, NewFeedAnsweringOtherThan200IsLeftAlone) {
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 0);
 }
 
-TEST(FeedProcessorTest, NamespaceFaultsAreRecordedWithoutException) {
+TEST(FeedProcessorTest, NamespaceFaultsOfNewFeedsAreReportedWithoutException) {
   FeedTestWorker worker;
   worker.Insert("<?xml version=\"1.0\"?><rdf:RDF><channel/></rdf:RDF>", "http://a.example/rdf");
   EXPECT_EQ(worker.errorText, "Namespace is missing");
   EXPECT_EQ(worker.errorCategory, TErrorCategory::ErrXMLparse);
+  EXPECT_EQ(worker.itemId, -1);
+  EXPECT_EQ(worker.feedProcessed, 1);
   worker.Insert("<?xml version=\"1.0\"?><feed xmlns=\"http://example.org/not-atom\"><title>x</title></feed>",
                 "http://a.example/atom");
   EXPECT_EQ(worker.errorText, "Incorrect namespace (http://example.org/not-atom)");
+  EXPECT_EQ(worker.feedProcessed, 1);
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 0);
+}
+
+TEST(FeedProcessorTest, AStoredFeedTurnedToAnUnknownNamespaceIsReportedAndWaitsTheErrorInterval) {
+  FeedTestWorker worker;
+  const int32_t feed = StoredFeed(worker);
+  worker.db.Execute("update feeds set next_feedupdate='2000-01-01', last_feedupdate='2000-01-01'");
+  worker.Update(feed, "<?xml version=\"1.0\"?><feed><title>Atom without its namespace</title></feed>");
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::ErrXMLparse);
+  EXPECT_EQ(worker.errorText, "Incorrect namespace ()");
+  EXPECT_EQ(worker.feedProcessed, 1);
+  EXPECT_EQ(worker.itemId, feed);
+  const double next = worker.db.QueryDateTime("select next_feedupdate from feeds");
+  const double last = worker.db.QueryDateTime("select last_feedupdate from feeds");
+  EXPECT_NEAR((next - last) * 1440, 45, 0.01);
 }
 
 TEST(FeedProcessorTest, UnknownRootsAreRaisedAndStoredFeedsRescheduled) {
@@ -246,13 +263,14 @@ TEST(FeedProcessorWhitespaceTest, TheConfiguredWhitespaceHandlingNormalisesMarku
   testing_support::TempFolder folder;
   TConfiguration settings({folder.Path() + "user", folder.Path() + "machine"});
   settings.LoadFromKeys({"HKCU=\\SOFTWARE\\Tidewell\\Tests[RWC]"});
-  EXPECT_EQ(StoredDescription(&settings), "two   blanks<b>bold   text</b>");
+  // Only the ends of the whole are trimmed, never the space between pieces.
+  EXPECT_EQ(StoredDescription(&settings), "two   blanks <b> bold   text </b>");
   std::string ignored;
   settings.Value("misc", "usexmlwhitespacehandling", ignored, TValueMode::vmWrite, "", "1");
-  EXPECT_EQ(StoredDescription(&settings), "two blanks<b>bold text</b>");
+  EXPECT_EQ(StoredDescription(&settings), "two blanks <b> bold text </b>");
   // Read once per worker: a value already read stays.
-  EXPECT_EQ(StoredDescription(&settings, -1), "two   blanks<b>bold   text</b>");
-  EXPECT_EQ(StoredDescription(nullptr), "two   blanks<b>bold   text</b>");
+  EXPECT_EQ(StoredDescription(&settings, -1), "two   blanks <b> bold   text </b>");
+  EXPECT_EQ(StoredDescription(nullptr), "two   blanks <b> bold   text </b>");
 }
 
 }  // namespace

@@ -23,12 +23,27 @@ TEST(MakeMD5KeyTest, HashesTheUtf16CodeUnitsOfBothTextsJoined) {
   EXPECT_EQ(MakeMD5Key(u"a", u"b"), MakeMD5Key(u"ab", u""));
 }
 
-TEST(NodeToMarkupTest, WritesChildElementsBackWithTrimmedOrNormalisedText) {
+TEST(NodeToMarkupTest, InlineMarkupKeepsTheSpaceBetweenWordsAndElements) {
   pugi::xml_document document;
   pugi::xml_node root = Parse(document, "<d>  Hello  <b class=\"x\">big   world</b>  <![CDATA[  raw <i>  ]]></d>");
-  EXPECT_EQ(NodeToMarkup(root, false, false, {}), u"Hello<b class=\"x\">big   world</b>raw <i>");
-  EXPECT_EQ(NodeToMarkup(root, false, true, {}), u"Hello<b class=\"x\">big world</b>raw <i>");
-  EXPECT_EQ(NodeToMarkup(root, true, false, {}), u"  Hello  <b class=\"x\">big   world</b>raw <i>");
+  EXPECT_EQ(NodeToMarkup(root, false, false, {}), u"Hello  <b class=\"x\">big   world</b>  raw <i>");
+  EXPECT_EQ(NodeToMarkup(root, false, true, {}), u"Hello <b class=\"x\">big world</b> raw <i>");
+  EXPECT_EQ(NodeToMarkup(root, true, false, {}), u"  Hello  <b class=\"x\">big   world</b>  raw <i>  ");
+  // Keys are still made of what earlier versions wrote.
+  EXPECT_EQ(LegacyKeyMarkup(root, false, false, {}), u"Hello<b class=\"x\">big   world</b>raw <i>");
+  EXPECT_EQ(LegacyKeyMarkup(root, false, true, {}), u"Hello<b class=\"x\">big world</b>raw <i>");
+  EXPECT_EQ(LegacyKeyMarkup(root, true, false, {}), u"  Hello  <b class=\"x\">big   world</b>raw <i>");
+}
+
+TEST(NodeToMarkupTest, TextOfInlineMarkupStaysTextWhileEscapedHtmlStaysHtml) {
+  pugi::xml_document document;
+  pugi::xml_node root = Parse(document,
+                              "<d>a &lt;script&gt;x&lt;/script&gt; &amp; <a href=\"/p?a=1&amp;b=&quot;&lt;\">t</a></d>");
+  EXPECT_EQ(NodeToMarkup(root, false, false, {}),
+            u"a &lt;script&gt;x&lt;/script&gt; &amp; <a href=\"/p?a=1&amp;b=&quot;&lt;\">t</a>");
+  pugi::xml_document escaped;
+  EXPECT_EQ(NodeToMarkup(Parse(escaped, "<d> &lt;p&gt;Hi &amp; bye&lt;/p&gt; </d>"), false, false, {}),
+            u"<p>Hi & bye</p>");
 }
 
 TEST(NodeToMarkupTest, RaisesTheStopExceptionWhenStopping) {

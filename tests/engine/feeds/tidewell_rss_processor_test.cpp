@@ -7,6 +7,7 @@
 
 #include "feed_test_worker.h"
 #include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
 
 namespace tidewell {
@@ -138,16 +139,48 @@ TEST(RssProcessorTest, RdfItemsBesideTheChannelTakeTheChannelDate) {
   EXPECT_EQ(db.QueryInt64("select count(*) from feed_namespaces"), 3);
 }
 
-TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentity) {
+TEST(RssProcessorTest, AnEnclosureLengthThatIsNoNumberKeepsTheItemWhole) {
   FeedTestWorker worker;
-  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
+  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><description>B</description>"
+                            "<pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
                             "<enclosure url=\"http://h.example/a.mp3\" length=\"lots\"/></item>"),
                 kFeedUrl);
   EXPECT_EQ(worker.items, 1);
   EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors);
   EXPECT_EQ(worker.db.QueryText("select guid from articles"), "g");
+  EXPECT_EQ(worker.db.QueryText("select title || '/' || body from articles"), "A/B");
+  EXPECT_DOUBLE_EQ(worker.db.QueryDateTime("select modified from articles"), EncodeDateTime(2024, 1, 5, 10));
+  EXPECT_EQ(worker.db.QueryInt64("select size_ from enclosures where url_='http://h.example/a.mp3'"), 0);
+}
+
+TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentityAndContent) {
+  FeedTestWorker worker;
+  worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><description>B</description>"
+                            "<pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
+                            "<enclosure url=\"http://h.example/" + std::string(600, 'a') + ".mp3\"/></item>"),
+                kFeedUrl);
+  EXPECT_EQ(worker.items, 1);
+  EXPECT_EQ(worker.db.QueryText("select guid || '/' || title || '/' || body from articles"), "g/A/B");
   EXPECT_DOUBLE_EQ(worker.db.QueryDateTime("select modified from articles"), EncodeDateTime(2024, 1, 5, 10));
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 0);
+}
+
+TEST(RssProcessorTest, AnArticleEmptiedByAFailedItemIsRepairedOnTheNextFetch) {
+  FeedTestWorker worker;
+  const std::string item = "<item><guid>g</guid><title>A</title><description>B</description>"
+                           "<enclosure url=\"http://h.example/a.mp3\" length=\"3000000000\"/></item>";
+  worker.Insert(OneItemFeed(item), kFeedUrl);
+  const int32_t feedId = worker.itemId;
+  // What earlier versions left of such an item: identity and date only.
+  worker.db.Execute("update articles set title='', body=''");
+  worker.db.Execute("delete from enclosures");
+  worker.db.Execute("update feeds set feedMD5=''");
+  worker.ResetJob();
+  worker.Update(feedId, OneItemFeed(item));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
+  EXPECT_EQ(worker.db.QueryText("select title || '/' || body from articles"), "A/B");
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 1);
 }
 
 TEST(RssProcessorTest, AnOverlongEnclosureTypeIsCutAndTheItemKeepsItsContent) {
@@ -192,6 +225,32 @@ TEST(RssProcessorLimitsTest, LongGuidsMatchTheirStoredCutAndDeepNestingIsNoCrash
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
   EXPECT_EQ(worker.db.QueryText("select guid from articles"), std::string(255, 'g'));
   EXPECT_EQ(worker.db.QueryText("select body from articles").substr(0, 6), "<d><d>");
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+TEST(RssProcessorTest, RelativeLinksResolveAgainstWhereTheFeedCameFromAfterRedirects) {
+  ASSERT_NE(GlobalVars, nullptr);
+  struct AllowCustomFields {
+    AllowCustomFields() { GlobalVars->TEST_SetSkipCustomFields(false); }
+    ~AllowCustomFields() { GlobalVars->TEST_SetSkipCustomFields(true); }
+  } allow;
+  FeedTestWorker worker;
+  worker.url = "http://old.example/feeds/rss";
+  auto job = FeedTestWorker::MakeJob(worker.url, 200,
+                                     "<rss version=\"2.0\"><channel><title>T</title><item><guid>g</guid>"
+                                     "<link>items/1</link><comments>../talk/1</comments>"
+                                     "<enclosure url=\"media/ep1.mp3\" length=\"1\"/></item></channel></rss>");
+  job->finalUrl = "http://new.example/podcast/feed.xml";
+  worker.processor.ParseFeedForInsert(worker.context, *job);
+  ASSERT_GE(worker.itemId, 1) << worker.errorText;
+  EXPECT_EQ(worker.db.QueryText("select link from articles"), "http://new.example/podcast/items/1");
+  EXPECT_EQ(worker.db.QueryText("select url_ from enclosures"), "http://new.example/podcast/media/ep1.mp3");
+  EXPECT_EQ(worker.db.QueryText("select value_ from articles_customfields"), "http://new.example/talk/1");
 }
 
 }  // namespace
