@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev libgl-dev
   media-types
   xvfb xauth
-  unicode-data clang
+  unicode-data clang libclang-rt-14-dev
   libgumbo-dev
 )
 

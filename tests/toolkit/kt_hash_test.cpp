@@ -5,18 +5,12 @@
 
 #include <map>
 
-#include "kt_test_handlers.h"
+#include "support/kt_container_fixtures.h"
 
 namespace kt {
 namespace {
 
-using testing::BytesOf;
-using testing::Concat;
-using testing::ContainerErrorOf;
-using testing::IntAt;
-using testing::IntItemHandler;
-using testing::UIntKeyHandler;
-using Bytes = std::vector<uint8_t>;
+using namespace kt::testing;
 
 class KtHashTest : public ::testing::Test {
  protected:
@@ -157,13 +151,8 @@ TEST_F(KtHashTest, KeyRoutinesMustBeAssigned) {
   TKtHash hash2(&items_, &hash_only);
   EXPECT_EQ(ContainerErrorOf([&] { hash2.IndexOfKey(&key); }), "Class TKtHash: OnSameKeys not assigned");
   EXPECT_EQ(ContainerErrorOf([&] { hash2.IndexOfKeyBuf(&key, 1); }), "Class TKtHash: OnSameKeyBuf not assigned");
-  TMemoryStream stream;
-  TKtBinaryWriter writer(stream, 16);
-  EXPECT_EQ(ContainerErrorOf([&] { hash.WriteToStream(writer, kKtStreamAll, nullptr); }),
-            "Class TKtHash: OnWriteKey not assigned");
-  TKtBinaryReader reader(stream, 16);
-  EXPECT_EQ(ContainerErrorOf([&] { hash.ReadFromStream(reader, kKtStreamAll, nullptr); }),
-            "Class TKtHash: OnReadKey not assigned");
+  EXPECT_EQ(WriteErrorOf(hash), "Class TKtHash: OnWriteKey not assigned");
+  EXPECT_EQ(ReadErrorOf(hash), "Class TKtHash: OnReadKey not assigned");
 }
 
 TEST_F(KtHashTest, WritingSkipsDeletedEntriesAndCountsOnlyLiveOnes) {

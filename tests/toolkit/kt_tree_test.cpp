@@ -3,18 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "kt_test_handlers.h"
+#include "support/kt_container_fixtures.h"
 #include "toolkit/kt_vector.h"
 
 namespace kt {
 namespace {
 
-using testing::BytesOf;
-using testing::Concat;
-using testing::ContainerErrorOf;
-using testing::IntAt;
-using testing::IntItemHandler;
-using Bytes = std::vector<uint8_t>;
+using namespace kt::testing;
 
 // The items in pre-order, and the shape as "value(children)" text.
 std::vector<int32_t> PreOrder(const TKtTree& tree) {

@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "kt_test_handlers.h"
+#include "support/kt_container_fixtures.h"
 #include "support/temp_folder.h"
 #include "toolkit/kt_key_handlers.h"
 #include "toolkit/kt_tree.h"
@@ -14,10 +14,7 @@
 namespace kt {
 namespace {
 
-using testing::BytesOf;
-using testing::Concat;
-using testing::ContainerErrorOf;
-using Bytes = std::vector<uint8_t>;
+using namespace kt::testing;
 
 Bytes Saved(TKtContainer& container) {
   TMemoryStream stream;

@@ -3,19 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "kt_test_handlers.h"
+#include "support/kt_container_fixtures.h"
 #include "toolkit/kt_hash.h"
 #include "toolkit/kt_tree.h"
 
 namespace kt {
 namespace {
 
-using testing::BytesOf;
-using testing::Concat;
-using testing::ContainerErrorOf;
-using testing::IntAt;
-using testing::IntItemHandler;
-using Bytes = std::vector<uint8_t>;
+using namespace kt::testing;
 
 std::vector<int32_t> ValuesOf(const TKtVector& vector) {
   std::vector<int32_t> values;
@@ -198,13 +193,8 @@ TEST(KtVectorStreamTest, StreamingNeedsTheItemRoutines) {
   TKtItemHandler bare;
   bare.SetItemSize(4);
   TKtVector vector(&bare);
-  TMemoryStream stream;
-  TKtBinaryWriter writer(stream, 16);
-  EXPECT_EQ(ContainerErrorOf([&] { vector.WriteToStream(writer, kKtStreamAll, nullptr); }),
-            "Class TKtVector: OnWriteItem not assigned");
-  TKtBinaryReader reader(stream, 16);
-  EXPECT_EQ(ContainerErrorOf([&] { vector.ReadFromStream(reader, kKtStreamAll, nullptr); }),
-            "Class TKtVector: OnReadItem not assigned");
+  EXPECT_EQ(WriteErrorOf(vector), "Class TKtVector: OnWriteItem not assigned");
+  EXPECT_EQ(ReadErrorOf(vector), "Class TKtVector: OnReadItem not assigned");
 }
 
 TEST(KtVectorStreamTest, ComponentStreamingRoundTripAndNilStream) {

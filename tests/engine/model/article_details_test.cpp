@@ -9,20 +9,13 @@
 #include "engine/model/enclosures.h"
 #include "engine/model/feeds.h"
 #include "model_test_database.h"
+#include "support/raised_message.h"
 
 namespace {
 
 using namespace tidewell;
 using model_testing::ModelTestDatabase;
-
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const kt::Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
+using testing_support::RaisedMessage;
 
 const std::string kWrongParent = "Parent class is missing / invalid id / incorrect parent class !";
 
@@ -58,7 +51,7 @@ TEST_F(ArticleDetailsTest, EnclosuresOfAnArticleReadEveryColumnWithUrlsDecoded) 
   EXPECT_EQ(e.MimeType, "audio/mpeg");
   EXPECT_EQ(e.FileLocation, "/tmp/a.mp3");
   EXPECT_EQ(e.DownloadStatus, 2);
-  EXPECT_EQ(Message([&] { enclosures.GetItem(1); }), "Enclosure index out of bounds");
+  EXPECT_EQ(RaisedMessage([&] { enclosures.GetItem(1); }), "Enclosure index out of bounds");
 }
 
 TEST_F(ArticleDetailsTest, EnclosuresOnADatabaseLoadAllByIdsOrByOne) {
@@ -102,7 +95,7 @@ TEST_F(ArticleDetailsTest, KeywordsReadUserDefinedFirstThenInCodePointOrder) {
   EXPECT_EQ(keywords.GetItem(3)->Value, u"äpfel") << "the UTF8 collation orders by code point";
   EXPECT_FALSE(keywords.GetItem(3)->IsUserDefined);
   TFeeds feeds(&db_.Connection());
-  EXPECT_EQ(Message([&] { TArticleKeyWords k(&feeds); }), kWrongParent);
+  EXPECT_EQ(RaisedMessage([&] { TArticleKeyWords k(&feeds); }), kWrongParent);
   TArticleKeyWords standalone(&db_.Connection(), other_);
   standalone.Load("", 0);
   EXPECT_EQ(standalone.GetCount(), 1);
@@ -121,7 +114,7 @@ TEST_F(ArticleDetailsTest, WebPageComesInAStreamAtItsStart) {
   content.Read(read.data(), 14);
   EXPECT_EQ(read, page);
   EXPECT_EQ(webPage.GetItem(0)->Owner, nullptr);
-  EXPECT_EQ(Message([&] { webPage.GetItem(1); }), "Invalid item index");
+  EXPECT_EQ(RaisedMessage([&] { webPage.GetItem(1); }), "Invalid item index");
 }
 
 TEST_F(ArticleDetailsTest, LinksOfAnArticleAfterOneCount) {
@@ -137,10 +130,10 @@ TEST_F(ArticleDetailsTest, LinksOfAnArticleAfterOneCount) {
   EXPECT_EQ(links.GetItem(0)->LinkId, first);
   EXPECT_EQ(links.GetItem(0)->Link, "http://x/1");
   EXPECT_EQ(links.GetItem(1)->LinkId, second);
-  EXPECT_EQ(Message([&] { links.GetItem(2); }), "Link index out of bound");
-  EXPECT_EQ(Message([&] { TArticleLinks l(articles_.GetItem(0)->Enclosures.get(), 1); }), kWrongParent);
-  EXPECT_EQ(Message([&] { TArticleLinksProperty p(&articles_, 1); }), kWrongParent);
-  EXPECT_EQ(Message([&] { TArticleLinksProperty p(nullptr, 1); }), kWrongParent);
+  EXPECT_EQ(RaisedMessage([&] { links.GetItem(2); }), "Link index out of bound");
+  EXPECT_EQ(RaisedMessage([&] { TArticleLinks l(articles_.GetItem(0)->Enclosures.get(), 1); }), kWrongParent);
+  EXPECT_EQ(RaisedMessage([&] { TArticleLinksProperty p(&articles_, 1); }), kWrongParent);
+  EXPECT_EQ(RaisedMessage([&] { TArticleLinksProperty p(nullptr, 1); }), kWrongParent);
 }
 
 }  // namespace

@@ -5,20 +5,13 @@
 
 #include "engine/model/feeds.h"
 #include "model_test_database.h"
+#include "support/raised_message.h"
 
 namespace {
 
 using namespace tidewell;
 using model_testing::ModelTestDatabase;
-
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const kt::Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
+using testing_support::RaisedMessage;
 
 TEST(ArticlesTest, ByFeedReadsTheColumnsAndCountsEnclosures) {
   ModelTestDatabase db;
@@ -128,13 +121,13 @@ TEST(ArticlesTest, ParentsOwnersAndIndexesAreChecked) {
   db.InsertArticle(feed, u"t");
   TFeeds feeds(&db.Connection());
   const std::string wrongParent = "Parent class is missing / invalid id / incorrect parent class !";
-  EXPECT_EQ(Message([&] { TArticles a(static_cast<TParentClass*>(&feeds), 1); }), wrongParent);
-  EXPECT_EQ(Message([&] { TArticles a(static_cast<TParentClass*>(nullptr), 1); }), wrongParent);
-  EXPECT_EQ(Message([&] { TArticleProperty row(&feeds, 1); }), wrongParent);
+  EXPECT_EQ(RaisedMessage([&] { TArticles a(static_cast<TParentClass*>(&feeds), 1); }), wrongParent);
+  EXPECT_EQ(RaisedMessage([&] { TArticles a(static_cast<TParentClass*>(nullptr), 1); }), wrongParent);
+  EXPECT_EQ(RaisedMessage([&] { TArticleProperty row(&feeds, 1); }), wrongParent);
   TArticles articles(&db.Connection(), feed);
   articles.Load("", 0);
-  EXPECT_EQ(Message([&] { articles.GetItem(1); }), "Article index out of bounds");
-  EXPECT_EQ(Message([&] { articles.GetItem(-1); }), "Article index out of bounds");
+  EXPECT_EQ(RaisedMessage([&] { articles.GetItem(1); }), "Article index out of bounds");
+  EXPECT_EQ(RaisedMessage([&] { articles.GetItem(-1); }), "Article index out of bounds");
   TArticles nested(articles.GetItem(0), feed);
   nested.Load("", 0);
   EXPECT_EQ(nested.GetCount(), 1);

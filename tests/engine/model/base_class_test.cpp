@@ -10,20 +10,13 @@
 #include "engine/model/enclosures.h"
 #include "engine/model/feeds.h"
 #include "model_test_database.h"
+#include "support/raised_message.h"
 
 namespace {
 
 using namespace tidewell;
 using model_testing::ModelTestDatabase;
-
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const kt::Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
+using testing_support::RaisedMessage;
 
 TEST(BaseClassTest, EmptyResultLeavesNoRowsAndSetsLoaded) {
   ModelTestDatabase db;
@@ -54,11 +47,11 @@ TEST(BaseClassTest, ParentRelationsLendTheStatementAndTransaction) {
   TEnclosures& enclosures = *articles.GetItem(0)->Enclosures;
   EXPECT_EQ(enclosures.Query, feeds.Query);
   EXPECT_EQ(enclosures.Id, article);
-  EXPECT_EQ(Message([] { TEnclosures orphan(static_cast<TParentClass*>(nullptr), 1); }), "Parent class not assigned !");
+  EXPECT_EQ(RaisedMessage([] { TEnclosures orphan(static_cast<TParentClass*>(nullptr), 1); }), "Parent class not assigned !");
   TArticles outside(&db.Connection(), feed);
   TArticleProperty lonely(&outside, 1);
   lonely.Owner = nullptr;
-  EXPECT_EQ(Message([&] { TEnclosures child(&lonely, 1); }), "Current class relationship not supported !");
+  EXPECT_EQ(RaisedMessage([&] { TEnclosures child(&lonely, 1); }), "Current class relationship not supported !");
 }
 
 TEST(BaseClassTest, DestroyingAChildKeepsTheParentsStatement) {
@@ -83,8 +76,8 @@ TEST(BaseClassTest, IdleCheckCoversTheWholeStatementChain) {
   articles.Load("", 0);
   TEnclosures& enclosures = *articles.GetItem(0)->Enclosures;
   feeds.Executing = true;
-  EXPECT_EQ(Message([&] { enclosures.Load("", 0); }), "Can't perform execSQL operation. Query active ? {TEnclosures}");
-  EXPECT_EQ(Message([&] { feeds.Close(); }), "Can't perform execSQL operation. Query active ? {TFeeds}");
+  EXPECT_EQ(RaisedMessage([&] { enclosures.Load("", 0); }), "Can't perform execSQL operation. Query active ? {TEnclosures}");
+  EXPECT_EQ(RaisedMessage([&] { feeds.Close(); }), "Can't perform execSQL operation. Query active ? {TFeeds}");
   feeds.Executing = false;
   EXPECT_FALSE(feeds.Transaction->InTransaction()) << "the failed load rolled back";
   enclosures.Load("", 0);

@@ -7,20 +7,13 @@
 #include "engine/model/custom_tag_property.h"
 #include "engine/model/feeds.h"
 #include "model_test_database.h"
+#include "support/raised_message.h"
 
 namespace {
 
 using namespace tidewell;
 using model_testing::ModelTestDatabase;
-
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const kt::Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
+using testing_support::RaisedMessage;
 
 TEST(CustomTagsTest, FeedTagsAndTheirAttributesComeFromTheFeedTables) {
   ModelTestDatabase db;
@@ -52,8 +45,8 @@ TEST(CustomTagsTest, FeedTagsAndTheirAttributesComeFromTheFeedTables) {
   none.Load("", 0, 0);
   EXPECT_TRUE(none.Loaded);
   EXPECT_EQ(none.GetCount(), 0);
-  EXPECT_EQ(Message([&] { tags.GetItem(1); }), "Feed index out of bounds !");
-  EXPECT_EQ(Message([&] { row->Attributes->GetItem(-1); }), "Feed index out of bounds !");
+  EXPECT_EQ(RaisedMessage([&] { tags.GetItem(1); }), "Feed index out of bounds !");
+  EXPECT_EQ(RaisedMessage([&] { row->Attributes->GetItem(-1); }), "Feed index out of bounds !");
 }
 
 TEST(CustomTagsTest, ArticleTagsJoinTheirAttributesOnTheArticleColumn) {
@@ -82,16 +75,16 @@ TEST(CustomTagsTest, ParentsMustBeTagCollectionsOrFeedAndArticleRows) {
   ModelTestDatabase db;
   TFeeds feeds(&db.Connection());
   const std::string wrong = "Parent class is missing / invalid id / incorrect parent class !";
-  EXPECT_EQ(Message([&] { TFeedCustomTags t(&feeds, 1); }), wrong);
-  EXPECT_EQ(Message([&] { TArticleCustomTags t(nullptr, 1); }), wrong);
+  EXPECT_EQ(RaisedMessage([&] { TFeedCustomTags t(&feeds, 1); }), wrong);
+  EXPECT_EQ(RaisedMessage([&] { TArticleCustomTags t(nullptr, 1); }), wrong);
   const int32_t feed = db.InsertFeed("a");
   feeds.LoadById(feed, "", 0, 0);
   TFeedCustomTags& tags = *feeds.GetItem(0)->FeedCustomTags;
   TArticleCustomTags nested(&tags, feed);
   EXPECT_EQ(nested.Query, feeds.Query);
-  EXPECT_EQ(Message([&] { TCustomTagAttributes a(feeds.GetItem(0), 1, "feeds_customfields_attr"); }), wrong);
+  EXPECT_EQ(RaisedMessage([&] { TCustomTagAttributes a(feeds.GetItem(0), 1, "feeds_customfields_attr"); }), wrong);
   TCustomTagAttributes attributes(&tags, 1, "feeds_customfields_attr");
-  EXPECT_EQ(Message([&] { TCustomTagAttributes a(&attributes, 1, "feeds_customfields_attr"); }), wrong);
+  EXPECT_EQ(RaisedMessage([&] { TCustomTagAttributes a(&attributes, 1, "feeds_customfields_attr"); }), wrong);
 }
 
 }  // namespace

@@ -9,20 +9,13 @@
 #include "engine/model/model_support.h"
 #include "engine/settings/value_scrambling.h"
 #include "model_test_database.h"
+#include "support/raised_message.h"
 
 namespace {
 
 using namespace tidewell;
 using model_testing::ModelTestDatabase;
-
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const kt::Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
+using testing_support::RaisedMessage;
 
 std::vector<int32_t> LoadedIds(const TFeeds& feeds) {
   std::vector<int32_t> ids;
@@ -161,16 +154,16 @@ TEST(FeedsTest, IndexOutOfRangeRaisesTheFeedMessage) {
   TFeeds feeds(&db.Connection());
   feeds.LoadById(id, "", 0, 0);
   EXPECT_EQ(feeds.GetItem(feeds.GetCount() - 1)->FeedId, id);
-  EXPECT_EQ(Message([&] { feeds.GetItem(-1); }), "Feed index out of bounds !");
-  EXPECT_EQ(Message([&] { feeds.GetItem(1); }), "Feed index out of bounds !");
+  EXPECT_EQ(RaisedMessage([&] { feeds.GetItem(-1); }), "Feed index out of bounds !");
+  EXPECT_EQ(RaisedMessage([&] { feeds.GetItem(1); }), "Feed index out of bounds !");
 }
 
 TEST(FeedsTest, FeedRowNeedsAFeedCollectionAsOwner) {
   ModelTestDatabase db;
   TArticles articles(&db.Connection(), 1);
-  EXPECT_EQ(Message([&] { TFeedProperty row(nullptr, 1); }),
+  EXPECT_EQ(RaisedMessage([&] { TFeedProperty row(nullptr, 1); }),
             "Parent class is missing / invalid id / incorrect parent class !");
-  EXPECT_EQ(Message([&] { TFeedProperty row(&articles, 1); }),
+  EXPECT_EQ(RaisedMessage([&] { TFeedProperty row(&articles, 1); }),
             "Parent class is missing / invalid id / incorrect parent class !");
 }
 
@@ -236,12 +229,12 @@ TEST_F(UpdateIntervalTest, LastUpdateElevenMinutesAwayBecomesTheBase) {
 }
 
 TEST_F(UpdateIntervalTest, InvalidValuesAndAnOpenStatementChangeNothing) {
-  EXPECT_EQ(Message([&] { Row().SetUpdateInterval(-1); }), "Invalid update interval");
-  EXPECT_EQ(Message([&] { Row().SetUpdateInterval(20001); }), "Invalid update interval");
+  EXPECT_EQ(RaisedMessage([&] { Row().SetUpdateInterval(-1); }), "Invalid update interval");
+  EXPECT_EQ(RaisedMessage([&] { Row().SetUpdateInterval(20001); }), "Invalid update interval");
   feeds_.Transaction->StartTransaction();
   feeds_.Query->SQL.Add("select feed_id from feeds");
   ExecQueryTimed(feeds_.Query, true);
-  EXPECT_EQ(Message([&] { Row().SetUpdateInterval(5); }), "Can't perform operation, query open ?");
+  EXPECT_EQ(RaisedMessage([&] { Row().SetUpdateInterval(5); }), "Can't perform operation, query open ?");
   SafeCloseQuery(feeds_.Query);
   feeds_.Transaction->Commit();
   EXPECT_EQ(Row().UpdateInterval, 0);

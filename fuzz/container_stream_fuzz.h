@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The fuzz target for loading containers from streams, shared by the libFuzzer
-// build (scripts/fuzz-container-streams.sh) and the unit tests, which replay
+// build (scripts/fuzz.sh) and the unit tests, which replay
 // mutated streams through it.
 #pragma once
 

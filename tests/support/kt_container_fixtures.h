@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Handlers for container tests: 32-bit integer items that record every
-// initialisation and free, and 32-bit unsigned keys hashed by their value.
+// What the container tests share: 32-bit integer items that record every
+// initialisation and free, 32-bit unsigned keys hashed by their value, and
+// routines that stream containers and catch their errors.
+//
+//   using namespace kt::testing;
+//   IntItemHandler handler;
+//   TKtVector vector(&handler);
+//   EXPECT_EQ(WriteErrorOf(vector), "no error");
 #pragma once
 
 #include <cstdint>
@@ -13,6 +19,8 @@
 #include "toolkit/stream.h"
 
 namespace kt::testing {
+
+using Bytes = std::vector<uint8_t>;
 
 // Items freed, in order, by any container using an IntItemHandler.
 inline std::vector<int32_t>& FreedItems() {
@@ -118,6 +126,20 @@ std::string ContainerErrorOf(Fn&& fn) {
     return e.Message();
   }
   return "no error";
+}
+
+// The error of writing container to a stream, or "no error".
+inline std::string WriteErrorOf(TKtContainer& container) {
+  TMemoryStream stream;
+  TKtBinaryWriter writer(stream, 16);
+  return ContainerErrorOf([&] { container.WriteToStream(writer, kKtStreamAll, nullptr); });
+}
+
+// The error of reading container from an empty stream, or "no error".
+inline std::string ReadErrorOf(TKtContainer& container) {
+  TMemoryStream stream;
+  TKtBinaryReader reader(stream, 16);
+  return ContainerErrorOf([&] { container.ReadFromStream(reader, kKtStreamAll, nullptr); });
 }
 
 }  // namespace kt::testing
