@@ -23,18 +23,22 @@ constexpr const char* kProtocols[] = {"inet://", "inet4://", "inet6://", "xnet:/
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   if (text.size() < prefix.size()) return false;
   return std::equal(prefix.begin(), prefix.end(), text.begin(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+                    [](char wanted, char given) { return std::tolower(static_cast<unsigned char>(given)) == wanted; });
 }
 
 // The length of the server part; 0 for a local name.
 size_t ServerPartLength(const std::string& name) {
+  if (name.empty()) return 0;
   for (const char* protocol : kProtocols) {
     const std::string prefix(protocol);
     if (!StartsWithNoCase(name, prefix)) continue;
     const auto slash = name.find('/', prefix.size());
     return slash == std::string::npos ? 0 : slash + 1;
   }
-  const auto colon = name.find(':');
+  // An IPv6 address is bracketed: its colons are not the separator.
+  const auto bracket = name[0] == '[' ? name.find(']') : 0;
+  if (bracket == std::string::npos) return 0;
+  const auto colon = name.find(':', bracket);
   if (colon == std::string::npos || colon == 0) return 0;
   const std::string head = name.substr(0, colon);
   if (head.find('\\') != std::string::npos) return 0;
@@ -151,6 +155,8 @@ bool EnsureDatabase(const std::string& name, const std::string& user, const std:
       return false;
     }
     database.DropDatabase();
+    Create(database, name, pageSize);
+    return false;
   }
   Create(database, name, pageSize);
   return true;

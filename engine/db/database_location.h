@@ -27,8 +27,8 @@ bool IsServerPath(const std::string& name);
 // server. A local name has an empty server part.
 void SplitServerPart(const std::string& name, std::string& server, std::string& path);
 
-// True when a database was made (or remade); false when a usable one was
-// there already.
+// True when a database was made where there was none; false when one was
+// there (kept, or remade when its first start was cut short).
 bool EnsureDatabase(const std::string& name, const std::string& user, const std::string& password,
                     int32_t pageSize);
 
