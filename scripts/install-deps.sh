@@ -2,8 +2,8 @@
 # Installs the Debian 12 packages that building, testing and running need.
 # Only what is missing is installed; needs root or sudo. firebird3.0-server
 # is for the tests, which run a server process of their own on a free port;
-# its package may start a system service and asks no question here
-# (noninteractive), so the SYSDBA password of that service stays unset.
+# its package may start a system service of its own, which the tests leave
+# alone, and asks nothing here (noninteractive).
 set -euo pipefail
 
 packages=(
