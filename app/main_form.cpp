@@ -71,6 +71,23 @@ QProgressBar* MakeBar(QWidget* parent, int top) {
   return bar;
 }
 
+struct DatabaseLocation {
+  std::string path;
+  std::string user;
+  std::string password;
+};
+
+// The settings may name the database ("dblocation", a file or folder, or a
+// server's "host/port:path") and its login ("dbusername", "dbpassword");
+// without them the database lives beside the program.
+DatabaseLocation ReadDatabaseLocation(tidewell::TConfiguration& settings, const std::string& programFolder) {
+  DatabaseLocation location;
+  settings.ReadMiscString("dblocation", programFolder + "/", location.path, true);
+  settings.ReadMiscString("dbusername", kLoginName, location.user, true);
+  settings.ReadMiscString("dbpassword", kPassword, location.password, true);
+  return location;
+}
+
 }  // namespace
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
@@ -175,11 +192,12 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::OpenDatabase() {
-  frssengine->SetDbLoginname(kLoginName);
-  frssengine->SetDbPassword(kPassword);
+  const DatabaseLocation location = ReadDatabaseLocation(*frssengine->Configuration(), programFolder_);
+  frssengine->SetDbLoginname(location.user);
+  frssengine->SetDbPassword(location.password);
   std::string fileName;
   std::string errorText;
-  frssengine->CreateDatabase(programFolder_ + "/", kLoginName, kPassword, fileName, errorText);
+  frssengine->CreateDatabase(location.path, location.user, location.password, fileName, errorText);
   if (!errorText.empty()) throw kt::Exception(errorText);
   frssengine->SetConnected(true);
   std::string text;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "engine/db/database_location.h"
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/feeds/tidewell_feed_pool_worker.h"
 #include "engine/tidewell_msg.h"
@@ -18,15 +19,6 @@ namespace tidewell {
 namespace {
 
 constexpr int kPauseBetweenStopRequestsMs = 3;
-
-// A name of the form "host:path" names a database on a server; a drive-less
-// local path never has a colon before its first separator.
-bool IsServerPath(const std::string& path) {
-  const auto colon = path.find(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  const auto slash = path.find_first_of("/\\");
-  return slash == std::string::npos || colon < slash;
-}
 
 }  // namespace
 
@@ -218,7 +210,7 @@ void Ttidewell::SetDbPassword(const std::string& value) {
 }
 
 void Ttidewell::SetDbFilePath(const std::string& value) {
-  if (!loading_ && !IsServerPath(value) && !platform::FileExists(value)) RaiseMessage(kDatabaseFileNotFound, value);
+  if (!loading_ && !db::IsServerPath(value) && !platform::FileExists(value)) RaiseMessage(kDatabaseFileNotFound, value);
   dbFilePath_ = value;
   ForEachConnection([&](TDbConnWrapper& connection) { connection.SetDBFileName(value); });
 }

@@ -107,7 +107,8 @@ class Ttidewell : public TtidewellEngineEvents {
   void SetDbPassword(const std::string& value);
   const std::string& GetDbFilePath() const { return dbFilePath_; }
   // Raises "Database file "%s" not found" (unless loading) for a local file
-  // that does not exist; a "host:path" name is the server's to check.
+  // that does not exist; a server's name ("host:path", "host/port:path",
+  // "inet://host//path") is the server's to check.
   void SetDbFilePath(const std::string& value);
   // True connects the main, the engine's and the workers' connection, in
   // that order; false disconnects all three, but raises "All threads must

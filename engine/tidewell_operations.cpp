@@ -11,6 +11,7 @@
 
 #include <pugixml.hpp>
 
+#include "engine/db/database_location.h"
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
 #include "engine/db/update_conflict.h"
@@ -43,12 +44,14 @@ std::string LowerAscii(std::string text) {
 }
 
 // Both separators are accepted, since application settings may come from
-// either kind of system.
+// either kind of system. A server's name stays in front of the folder.
 void SplitDatabasePath(const std::string& path, std::string& folder, std::string& name) {
-  const auto separator = path.find_last_of("/\\");
-  folder = separator == std::string::npos ? std::string() : path.substr(0, separator);
-  name = TrimAscii(separator == std::string::npos ? path : path.substr(separator + 1));
-  folder += '/';
+  std::string server, local;
+  db::SplitServerPart(path, server, local);
+  const auto separator = local.find_last_of("/\\");
+  folder = separator == std::string::npos ? std::string() : local.substr(0, separator);
+  name = TrimAscii(separator == std::string::npos ? local : local.substr(separator + 1));
+  folder = server + folder + (server.empty() || separator != std::string::npos ? "/" : "");
 }
 
 std::string DatabaseFileName(const std::string& name) {
@@ -169,18 +172,9 @@ bool Ttidewell::CreateDatabase(const std::string& path, const std::string& userN
     std::string folder, name;
     SplitDatabasePath(path, folder, name);
     const std::string fullName = folder + DatabaseFileName(name);
-    ForceFolder(folder);
-    if (!platform::FileExists(fullName)) {
-      TDbConnWrapper connection;
-      connection.SetDBFileName(fullName);
-      connection.SetUser(userName);
-      connection.SetPassword(password);
-      connection.SetSQLDialect(3);
-      connection.SetCharSet("UTF8");
-      connection.CreateDatabase(kCreatedPageSize);
-      connection.Disconnect();
-      created = true;
-    }
+    // A server's folders are the server's own.
+    if (!db::IsServerPath(fullName)) ForceFolder(folder);
+    created = db::EnsureDatabase(fullName, userName, password, kCreatedPageSize);
     SetDbFilePath(fullName);
     fileName = fullName;
   } catch (...) {

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing and running need.
-# Only what is missing is installed; needs root or sudo.
+# Only what is missing is installed; needs root or sudo. firebird3.0-server
+# is for the tests, which run a server process of their own on a free port;
+# its package may start a system service of its own, which the tests leave
+# alone, and asks nothing here (noninteractive).
 set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config ninja-build
   libgtest-dev libgmock-dev libbenchmark-dev
-  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
   curl libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev libbrotli-dev zlib1g-dev
   qt6-base-dev libgl-dev
   media-types

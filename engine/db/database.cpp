@@ -89,6 +89,15 @@ void Database::Disconnect() {
   attachment.Forget();
 }
 
+void Database::DropDatabase() {
+  if (!Connected()) throw kt::Exception("Database is not connected");
+  ReleaseDependents();
+  fb::Ref<Firebird::IAttachment> attachment(attachment_);
+  attachment_ = nullptr;
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->dropDatabase(status); });
+  attachment.Forget();
+}
+
 // The engine refuses to detach with open transactions, and a statement
 // handle must not outlive its attachment.
 void Database::ReleaseDependents() {

@@ -63,6 +63,9 @@ class Database {
   // Does nothing when not connected. A failing detach is raised after the
   // handle has been dropped, so the object is disconnected in any case.
   void Disconnect();
+  // Deletes the attached database (file and all) and ends the attachment.
+  // REQUIRES: connected, and no other attachment to the database.
+  void DropDatabase();
   bool Connected() const { return attachment_ != nullptr; }
 
   // The page size of the attached database, in bytes.

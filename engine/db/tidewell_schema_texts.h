@@ -11,6 +11,9 @@ namespace tidewell {
 
 constexpr int kSchemaVersion = 1027;
 constexpr const char* kSchemaVersionText = "1027";
+// A database recording less (or nothing) gets the column checks first and
+// is then treated as this version.
+constexpr int kOldestUpgradableVersion = 1001;
 
 struct TableColumn {
   const char* name;

@@ -6,9 +6,15 @@
 // Runs on the calling thread before any worker uses the database. Failures
 // of the database arrive as EFirebirdError; tables committed before a failure
 // stay. A database recording a newer schema than this program knows is left
-// untouched and refused with kt::Exception.
+// untouched and refused with kt::Exception naming both versions.
+//
+// Upgrades never half-fail: each step runs in a transaction of its own with
+// the version it reaches, checks what exists before changing it (so it can
+// run again), and a failing statement rolls its step back and is raised; the
+// database then records the last version whose steps all completed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,7 +45,8 @@ class TtidewellGenerateTables {
   void DeclareUdfs();
   void CreateKeywordTriggers(bool alter);
   // Records the version when missing and applies the upgrade steps the
-  // recorded version needs.
+  // recorded version needs; then replaces external declarations of the
+  // text-search functions by the stored functions.
   void CheckVersion();
 
   // The recorded version found by the last CheckVersion: 0 when none was
@@ -57,8 +64,35 @@ class TtidewellGenerateTables {
   std::vector<std::string> ColumnNames(const std::string& table);
   void AddColumnWhenMissing(const std::string& table, const std::string& column, const std::string& addition);
   void ApplyUpgradeSteps(int version);
-  void RecreateKeywordTriggers(const std::string& alteration);
   void RollbackQuietly();
+  void InOwnTransaction(const std::function<void()>& work);
+  void WriteVersion(int version, bool insert);
+  // The first column of the first row of sql, with names bound upper-cased.
+  int64_t CountOf(const std::string& sql, const std::vector<std::string>& names);
+  bool ColumnExists(const std::string& table, const std::string& column);
+  bool IndexExists(const std::string& name);
+  bool TriggerExists(const std::string& name);
+  int64_t ColumnCharacters(const std::string& table, const std::string& column);
+
+  struct UpgradeStep {
+    int target;
+    std::function<void()> run;
+  };
+  std::vector<UpgradeStep> UpgradeSteps();
+  struct Widening {
+    const char* table;
+    const char* column;
+    int characters;
+    const char* sql;
+  };
+  void WidenColumn(const Widening& widening);
+  void AddColumn(const std::string& table, const std::string& column, const std::string& sql);
+  void CreateIndexOnce(const std::string& name, const std::string& sql);
+  void EnsureKeywordTriggers(const Widening& widening);
+  void EnsureDescendingCreatedIndex();
+  void EnsureParentFeedColumn();
+  void EnsureCurrentKeywordTriggers();
+  void ReplaceExternalTextSearchFunctions();
 
   TDbConnWrapper* database_;
   TTranWrapper* transaction_;

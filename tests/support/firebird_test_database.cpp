@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "support/firebird_test_database.h"
 
+#include "support/firebird_test_server.h"
+
 #include <ibase.h>
 #include <stdlib.h>
 
@@ -45,8 +47,24 @@ void UsePrivateFirebirdLockFolder() {
 FirebirdTestDatabase::FirebirdTestDatabase(int32_t pageSize) {
   UsePrivateFirebirdLockFolder();
   path_ = folder_.File("test.fdb");
+  name_ = path_;
+  Create(pageSize);
+}
+
+FirebirdTestDatabase::FirebirdTestDatabase(int32_t pageSize, const FirebirdTestServer& server) {
+  UsePrivateFirebirdLockFolder();
+  path_ = folder_.File("test.fdb");
+  name_ = server.DatabaseName(path_);
+  user_ = server.User();
+  password_ = server.Password();
+  Create(pageSize);
+}
+
+void FirebirdTestDatabase::Create(int32_t pageSize) {
   connection_ = std::make_unique<tidewell::TDbConnWrapper>();
-  connection_->SetDBFileName(path_);
+  connection_->SetDBFileName(name_);
+  connection_->SetUser(user_);
+  connection_->SetPassword(password_);
   connection_->SetForcedWrites(false);
   connection_->CreateDatabase(pageSize);
 }
@@ -55,7 +73,9 @@ FirebirdTestDatabase::~FirebirdTestDatabase() { connection_.reset(); }
 
 std::unique_ptr<tidewell::TDbConnWrapper> FirebirdTestDatabase::Connect() const {
   auto connection = std::make_unique<tidewell::TDbConnWrapper>();
-  connection->SetDBFileName(path_);
+  connection->SetDBFileName(name_);
+  connection->SetUser(user_);
+  connection->SetPassword(password_);
   connection->Connect();
   return connection;
 }

@@ -36,9 +36,13 @@ void RunStatement(tidewell::TDbConnWrapper& connection, const std::string& sql,
                   const std::function<void(tidewell::TQueryWrapper& statement)>& read = {},
                   const std::function<void(tidewell::TQueryWrapper& statement)>& bind = {});
 
+class FirebirdTestServer;
+
 class FirebirdTestDatabase {
  public:
   explicit FirebirdTestDatabase(int32_t pageSize = 8192);
+  // The database is made, and its connections reach it, through server.
+  FirebirdTestDatabase(int32_t pageSize, const FirebirdTestServer& server);
   ~FirebirdTestDatabase();
   FirebirdTestDatabase(const FirebirdTestDatabase&) = delete;
   FirebirdTestDatabase& operator=(const FirebirdTestDatabase&) = delete;
@@ -47,6 +51,10 @@ class FirebirdTestDatabase {
   tidewell::TDbConnWrapper& Connection() { return *connection_; }
   // The database file's path.
   const std::string& Path() const { return path_; }
+  // The name connections use: the path, or the server's name for it.
+  const std::string& ConnectionName() const { return name_; }
+  const std::string& User() const { return user_; }
+  const std::string& Password() const { return password_; }
   // The folder of the file, for further files of the test.
   const TempFolder& Folder() const { return folder_; }
 
@@ -59,8 +67,13 @@ class FirebirdTestDatabase {
   int64_t QueryInt64(const std::string& sql);
 
  private:
+  void Create(int32_t pageSize);
+
   TempFolder folder_;
   std::string path_;
+  std::string name_;
+  std::string user_ = "SYSDBA";
+  std::string password_;
   std::unique_ptr<tidewell::TDbConnWrapper> connection_;
 };
 

@@ -214,6 +214,51 @@ TEST(SchemaUpgradeTest, MissingVersionRowOnExistingTablesRunsEveryStep) {
   EXPECT_EQ(ColumnExists(db, "FOLDERS", "WEIGHT"), 1);
 }
 
+int64_t TriggerExists(FirebirdTestDatabase& db, const std::string& name) {
+  return db.QueryInt64("select count(*) from rdb$triggers where rdb$trigger_name='" + name + "'");
+}
+
+// A view on the old column name blocks its renaming (step 1014, which runs
+// after 1006 and 1016): the upgrade must stop there and resume once the view
+// is gone.
+TEST(SchemaUpgradeTest, AFailedStepLeavesTheLastCompletedVersionAndTheUpgradeResumes) {
+  FirebirdTestDatabase db(kPageSize);
+  CreateSchema(db);
+  ShapeAsVersion(db, 1001);
+  db.Execute("delete from variables");
+  db.Execute("create view reserved_feeds as select Reserved from feeds");
+  EXPECT_THROW(CreateSchema(db), EFirebirdError);
+  EXPECT_EQ(QueryText(db, "select value_ from variables where type_='dbVerChk'"), "1013");
+  EXPECT_EQ(db.QueryInt64("select count(*) from variables"), 1);
+  EXPECT_EQ(TriggerExists(db, "ARTICLE_KEYWORDCACHE"), 1);
+  EXPECT_EQ(TriggerExists(db, "ARTICLE_KEYWORDS_DEL"), 1);
+  EXPECT_EQ(ColumnExists(db, "FEEDS", "PARENTFEED"), 0);
+  EXPECT_EQ(ColumnExists(db, "FOLDERS", "SUBSCRIBED"), 1);
+
+  db.Execute("drop view reserved_feeds");
+  EXPECT_EQ(CreateSchema(db), (std::vector<int>{1016, 1014, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025,
+                                                1026, 1027}));
+  ExpectCurrentShape(db);
+  db.Execute("insert into feeds(title, parentFeed, priority, OPMLdescr) values('a', 0, 0, '')");
+  db.Execute("insert into articles(id) values(1)");
+  db.Execute("insert into keywords(id, value_) values(1, 'k')");
+  db.Execute("insert into article_keywords(article_id, keyword_id) values(1, 1)");
+  EXPECT_EQ(QueryText(db, "select keywordCache from articles"), "k");
+}
+
+// Every step checks before it changes: a database whose recorded version
+// fell behind its real shape is upgraded without a failure.
+TEST(SchemaUpgradeTest, StepsThatAlreadyRanRunAgainWithoutHarm) {
+  FirebirdTestDatabase db(kPageSize);
+  CreateSchema(db);
+  db.Execute("update variables set value_='1001'");
+  EXPECT_EQ(CreateSchema(db), kAllSteps);
+  ExpectCurrentShape(db);
+  EXPECT_EQ(db.QueryInt64("select count(*) from rdb$indices where rdb$index_name='IDX_ARTICLES_CREATED' and "
+                          "rdb$index_type=1"),
+            1);
+}
+
 TEST(SchemaUpgradeTest, UnreadableVersionIsTreatedAsTheOldestSchema) {
   FirebirdTestDatabase db(kPageSize);
   CreateSchema(db);

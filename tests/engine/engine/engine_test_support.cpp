@@ -3,12 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include "support/firebird_test_server.h"
+
 
 namespace tidewell::testing {
 
-EngineOnDatabase::EngineOnDatabase(TtidewellOptions options) {
+EngineOnDatabase::EngineOnDatabase(TtidewellOptions options) : EngineOnDatabase(std::move(options), false) {}
+
+EngineOnDatabase::EngineOnDatabase(TtidewellOptions options, bool onServer) {
+  constexpr int32_t kPageSize = 16384;
+  database_ = onServer ? std::make_unique<testing_support::FirebirdTestDatabase>(
+                             kPageSize, testing_support::FirebirdTestServer::Shared())
+                       : std::make_unique<testing_support::FirebirdTestDatabase>(kPageSize);
   engine_ = std::make_unique<Ttidewell>(std::move(options));
-  engine_->SetDbFilePath(database_.Path());
+  engine_->SetDbLoginname(database_->User());
+  engine_->SetDbPassword(database_->Password());
+  engine_->SetDbFilePath(database_->ConnectionName());
   engine_->SetConnected(true);
   std::string text;
   engine_->CreateTables(text);

@@ -112,8 +112,10 @@ struct ParkedPool {
 class EngineOnDatabase {
  public:
   explicit EngineOnDatabase(TtidewellOptions options = {});
+  // onServer: the database is reached through the test's Firebird server.
+  EngineOnDatabase(TtidewellOptions options, bool onServer);
   Ttidewell& Engine() { return *engine_; }
-  const testing_support::TempFolder& Folder() const { return database_.Folder(); }
+  const testing_support::TempFolder& Folder() const { return database_->Folder(); }
   // Runs one statement on the engine's main connection and commits it.
   void Execute(const std::string& sql);
   // The first column of the first row (0 when none or NULL).
@@ -122,7 +124,7 @@ class EngineOnDatabase {
   std::string QueryText(const std::string& sql);
 
  private:
-  testing_support::FirebirdTestDatabase database_{16384};
+  std::unique_ptr<testing_support::FirebirdTestDatabase> database_;
   std::unique_ptr<Ttidewell> engine_;
 };
 

@@ -48,7 +48,7 @@ struct Downloaded {
 
 class EngineEndToEndTest : public ::testing::Test {
  protected:
-  EngineEndToEndTest() {
+  explicit EngineEndToEndTest(bool onServer = false) : db({}, onServer) {
     engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&,
                                      int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
                                      const std::string& errMsg, const TDynIntArray&) {
@@ -85,7 +85,13 @@ class EngineEndToEndTest : public ::testing::Test {
   std::vector<Downloaded> downloaded;
 };
 
-TEST_F(EngineEndToEndTest, ASubscribedFeedIsFetchedStoredAndItsEnclosureDownloaded) {
+// Once with the embedded engine, once through a Firebird server.
+class EngineEndToEndOnBothTest : public ::testing::WithParamInterface<bool>, public EngineEndToEndTest {
+ protected:
+  EngineEndToEndOnBothTest() : EngineEndToEndTest(GetParam()) {}
+};
+
+TEST_P(EngineEndToEndOnBothTest, ASubscribedFeedIsFetchedStoredAndItsEnclosureDownloaded) {
   ServeFeed();
   const int32_t feedId = engine.AddFeed(u"", server.Url("/feed.xml"), u"");
   ASSERT_GT(feedId, 0);
@@ -122,6 +128,11 @@ TEST_F(EngineEndToEndTest, ASubscribedFeedIsFetchedStoredAndItsEnclosureDownload
   // The job leaves its queue once it has ended.
   EXPECT_TRUE(RunUntil([&] { return engine.QueuedJobCount() == 0; }));
 }
+
+INSTANTIATE_TEST_SUITE_P(EmbeddedAndServer, EngineEndToEndOnBothTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Server" : "Embedded";
+                         });
 
 TEST_F(EngineEndToEndTest, AnEnclosureGoneFromTheServerIsNotQueuedAgainByTheReset) {
   ServeFeed();

@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: MIT
+#include "engine/db/database_location.h"
+
+#include <ibase.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <system_error>
+#include <vector>
+
+#include "engine/db/database.h"
+#include "engine/db/firebird_error.h"
+#include "engine/db/statement.h"
+#include "engine/db/transaction.h"
+
+namespace tidewell::db {
+namespace {
+
+constexpr const char* kProtocols[] = {"inet://", "inet4://", "inet6://", "xnet://", "wnet://"};
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  return std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [](char wanted, char given) { return std::tolower(static_cast<unsigned char>(given)) == wanted; });
+}
+
+// The length of the server part; 0 for a local name.
+size_t ServerPartLength(const std::string& name) {
+  if (name.empty()) return 0;
+  for (const char* protocol : kProtocols) {
+    const std::string prefix(protocol);
+    if (!StartsWithNoCase(name, prefix)) continue;
+    const auto slash = name.find('/', prefix.size());
+    return slash == std::string::npos ? 0 : slash + 1;
+  }
+  // An IPv6 address is bracketed: its colons are not the separator.
+  const auto bracket = name[0] == '[' ? name.find(']') : 0;
+  if (bracket == std::string::npos) return 0;
+  const auto colon = name.find(':', bracket);
+  if (colon == std::string::npos || colon == 0) return 0;
+  const std::string head = name.substr(0, colon);
+  if (head.find('\\') != std::string::npos) return 0;
+  // A lone letter before ":/" or ":\" is a drive, not a host.
+  if (head.size() == 1 && colon + 1 < name.size() && (name[colon + 1] == '/' || name[colon + 1] == '\\')) return 0;
+  const auto slash = head.find('/');
+  if (slash == std::string::npos) return colon + 1;
+  const bool hostAndPort = slash > 0 && slash + 1 < head.size() && head.find('/', slash + 1) == std::string::npos;
+  return hostAndPort ? colon + 1 : 0;
+}
+
+void Apply(Database& database, const std::string& name, const std::string& user, const std::string& password) {
+  database.SetDBFileName(name);
+  database.SetUser(user.empty() ? "SYSDBA" : user);
+  database.SetPassword(password);
+  database.SetSQLDialect(3);
+  database.SetCharSet("UTF8");
+}
+
+// The first column of the first row of sql, in a transaction of its own.
+int64_t Count(Database& database, const std::string& sql) {
+  Transaction transaction(&database);
+  transaction.StartTransaction();
+  Statement statement;
+  statement.SetTransaction(&transaction);
+  statement.SQL.Add(sql);
+  statement.ExecQuery();
+  const int64_t count = statement.Eof() || statement.Fields(0).IsNull() ? 0 : statement.Fields(0).AsInt64();
+  statement.Close();
+  transaction.Commit();
+  return count;
+}
+
+std::vector<std::string> UserTables(Database& database) {
+  Transaction transaction(&database);
+  transaction.StartTransaction();
+  Statement statement;
+  statement.SetTransaction(&transaction);
+  statement.SQL.Add("select trim(rdb$relation_name) from rdb$relations where rdb$system_flag=0 and rdb$view_blr is null");
+  statement.ExecQuery();
+  std::vector<std::string> tables;
+  for (; !statement.Eof(); statement.Next()) tables.push_back(statement.Fields(0).AsString());
+  statement.Close();
+  transaction.Commit();
+  return tables;
+}
+
+// A first start that was cut short: no version recorded yet, and nothing
+// stored in any table.
+bool IsUnfinishedAndEmpty(Database& database) {
+  const std::vector<std::string> tables = UserTables(database);
+  if (std::find(tables.begin(), tables.end(), "VARIABLES") != tables.end() &&
+      Count(database, "select count(*) from variables where type_='dbVerChk' and variableName_='dbtableVer'") > 0)
+    return false;
+  for (const std::string& table : tables)
+    if (Count(database, "select count(*) from (select first 1 1 as one from \"" + table + "\")") > 0) return false;
+  return true;
+}
+
+void CreateLocalFile(Database& database, const std::string& name, int32_t pageSize) {
+  // Made under a name of its own and moved into place when complete.
+  const std::string partial = name + ".partial";
+  std::error_code ignored;
+  std::filesystem::remove(partial, ignored);
+  database.SetDBFileName(partial);
+  database.CreateDatabase(pageSize);
+  database.Disconnect();
+  std::error_code error;
+  std::filesystem::rename(partial, name, error);
+  if (error) throw kt::Exception("Cannot move \"" + partial + "\" to \"" + name + "\": " + error.message());
+  database.SetDBFileName(name);
+}
+
+void Create(Database& database, const std::string& name, int32_t pageSize) {
+  if (IsServerPath(name)) {
+    database.CreateDatabase(pageSize);
+    database.Disconnect();
+  } else {
+    CreateLocalFile(database, name, pageSize);
+  }
+}
+
+// Attaches when the database exists; false when there is none.
+bool AttachIfExists(Database& database, const std::string& name) {
+  if (!IsServerPath(name) && !std::filesystem::exists(name)) return false;
+  try {
+    database.Connect();
+    return true;
+  } catch (const EFirebirdError& error) {
+    // The server says "I/O error ... open" for a file it does not have; any
+    // other refusal (login, network) is the caller's to see.
+    if (IsServerPath(name) && error.GdsCode() == isc_io_error) return false;
+    throw;
+  }
+}
+
+}  // namespace
+
+bool IsServerPath(const std::string& name) { return ServerPartLength(name) > 0; }
+
+void SplitServerPart(const std::string& name, std::string& server, std::string& path) {
+  const size_t length = ServerPartLength(name);
+  server = name.substr(0, length);
+  path = name.substr(length);
+}
+
+bool EnsureDatabase(const std::string& name, const std::string& user, const std::string& password,
+                    int32_t pageSize) {
+  Database database;
+  Apply(database, name, user, password);
+  if (AttachIfExists(database, name)) {
+    if (!IsUnfinishedAndEmpty(database)) {
+      database.Disconnect();
+      return false;
+    }
+    database.DropDatabase();
+    Create(database, name, pageSize);
+    return false;
+  }
+  Create(database, name, pageSize);
+  return true;
+}
+
+}  // namespace tidewell::db
