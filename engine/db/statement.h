@@ -36,6 +36,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,8 @@ class Transaction;
 
 class Statement {
  public:
+  static constexpr size_t kKeptForms = 32;
+
   Statement() = default;
   virtual ~Statement();
   Statement(const Statement&) = delete;
@@ -105,8 +108,25 @@ class Statement {
   // Called by the transaction that ended: the engine has dropped the result
   // set, so its handle is released without closing.
   void CursorEnded();
+  // A prepared form put aside while the statement runs another text.
+  struct KeptForm {
+    std::string text;
+    fb::Ref<Firebird::IStatement> handle;
+    bool hasCursor = false;
+    fb::Ref<Firebird::IMessageMetadata> inputMetadata;
+    fb::Ref<Firebird::IMessageMetadata> outputMetadata;
+    InputMessage input;
+    std::vector<Field> fields;
+    std::vector<unsigned char> rowBuffer;
+  };
+
   void EnsurePrepared();
   bool PreparedFormIsCurrent() const;
+  bool OnPreparedAttachment(const Database* database) const;
+  void KeepCurrentForm();
+  bool RestoreKeptForm(const std::string& text, Database* database);
+  void DropKeptForms();
+  void ResetParamsFor(const std::string& text);
   Firebird::ITransaction* ActiveTransactionHandle() const;
   void DescribeParameters();
   void DescribeFields();
@@ -120,6 +140,8 @@ class Statement {
   Database* prepared_database_ = nullptr;
   uint64_t prepared_serial_ = 0;
   uint64_t prepared_version_ = 0;
+  std::string prepared_text_;
+  std::list<KeptForm> kept_;  // the most recently used first
   bool has_cursor_ = false;
   fb::Ref<Firebird::IMessageMetadata> input_metadata_;
   fb::Ref<Firebird::IMessageMetadata> output_metadata_;
