@@ -18,6 +18,19 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A statement that defines, changes or drops objects: prepared forms kept
+// on the attachment hold their tables and would make the engine refuse it.
+bool IsDefinition(std::string_view sql) {
+  size_t start = 0;
+  while (start < sql.size() && std::isspace(static_cast<unsigned char>(sql[start]))) ++start;
+  size_t end = start;
+  while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) ++end;
+  const std::string_view word = sql.substr(start, end - start);
+  for (std::string_view definition : {"CREATE", "ALTER", "DROP", "RECREATE", "DECLARE", "COMMENT", "GRANT", "REVOKE"})
+    if (SameName(word, definition)) return true;
+  return false;
+}
+
 }  // namespace
 
 Statement::~Statement() {
@@ -60,13 +73,14 @@ void Statement::EnsurePrepared() {
 
 void Statement::Prepare() {
   Database* database = GetDatabase();
-  if (prepared_database_ != nullptr && OnPreparedAttachment(database))
+  const std::string text = SQL.Text();
+  const bool definition = IsDefinition(text);
+  if (prepared_database_ != nullptr && OnPreparedAttachment(database) && !definition && !IsDefinition(prepared_text_))
     KeepCurrentForm();
   else
     Unprepare();
   Firebird::ITransaction* transaction = ActiveTransactionHandle();
   if (database == nullptr || !database->Connected()) throw kt::Exception("Statement's database is not connected");
-  const std::string text = SQL.Text();
   if (text.empty()) throw kt::Exception("Statement's SQL text is empty");
   if (RestoreKeptForm(text, database)) return;
   Firebird::IAttachment* attachment = database->Attachment();

@@ -24,6 +24,12 @@
 //   SetTransaction to a transaction of another attachment (or to none) drops
 //   the prepared form at once. Parameter values survive re-preparing the
 //   same text and are reset by a new text.
+// - Prepared forms are kept per text: going back to a text this statement
+//   ran before on the same attachment reuses its prepared form instead of
+//   preparing it again (the most recent kKeptForms texts are kept).
+//   Unprepare, and preparing a definition (create, alter, drop...), drop
+//   them all: a kept form holds its tables. Definitions run on other
+//   statements of the attachment are not seen.
 // - ExecQuery of a statement with a result set opens it on its first row;
 //   other statements run at once (a statement that returns one row, such as
 //   "insert ... returning", leaves that row current). Eof() is true when no

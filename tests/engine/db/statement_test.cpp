@@ -238,4 +238,21 @@ TEST_F(StatementTest, ReturningToAnEarlierTextReadsItsOwnColumnsAndCuts) {
   EXPECT_EQ(query_.Fields(0).AsInteger(), 3);
 }
 
+// A kept prepared form holds its table: a definition that drops or changes
+// the table on the same statement must not be refused for it.
+TEST_F(StatementTest, AKeptFormNeverHoldsATableThatADefinitionDrops) {
+  db_.Execute("create table scratch(id integer)");
+  Run("select id from scratch");
+  query_.Close();
+  Run("select count(*) from items");
+  query_.Close();
+  transaction_.Commit();
+  transaction_.StartTransaction();
+  query_.SQL.SetText("drop table scratch");
+  EXPECT_NO_THROW(query_.ExecQuery());
+  transaction_.Commit();
+  transaction_.StartTransaction();
+  EXPECT_EQ(db_.QueryInt64("select count(*) from rdb$relations where rdb$relation_name='SCRATCH'"), 0);
+}
+
 }  // namespace
