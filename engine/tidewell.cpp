@@ -87,6 +87,8 @@ void Ttidewell::ForEachConnection(const std::function<void(TDbConnWrapper&)>& ap
   apply(*mainConnection_);
   apply(*engineConnection_);
   apply(*workersConnection_);
+  for (const auto& worker : workers_)
+    if (worker && worker->OwnConnection() != nullptr) apply(*worker->OwnConnection());
 }
 
 // ---- Shut-down ----------------------------------------------------------------

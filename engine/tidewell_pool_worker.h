@@ -20,6 +20,7 @@
 namespace tidewell {
 
 class Ttidewell;
+class TDbConnWrapper;
 
 class TtidewellPoolWorker {
  public:
@@ -48,6 +49,10 @@ class TtidewellPoolWorker {
 
   // The worker as the engine's event setters see it.
   virtual TtidewellEventWorker& EventWorker() = 0;
+  // The worker's own attachment, which the engine points at its database,
+  // connects and disconnects with its other connections; nullptr when the
+  // worker works on the engine's workers' connection.
+  virtual TDbConnWrapper* OwnConnection() { return nullptr; }
 };
 
 // Makes the worker of one pool slot (0-based) for the engine; the worker

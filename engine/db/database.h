@@ -45,6 +45,8 @@ class Database {
   // Defaults: user "SYSDBA", no password (the in-process engine checks none).
   void SetUser(const std::string& user) { user_ = user; }
   void SetPassword(const std::string& password) { password_ = password; }
+  const std::string& User() const { return user_; }
+  const std::string& Password() const { return password_; }
   // Default "UTF8": the connection's character set, also the default
   // character set of a created database.
   void SetCharSet(const std::string& charSet) { char_set_ = charSet; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/db/statement.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "engine/db/database.h"
@@ -15,6 +16,19 @@ bool SameName(std::string_view a, std::string_view b) {
     if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
       return false;
   return true;
+}
+
+// A statement that defines, changes or drops objects: prepared forms kept
+// on the attachment hold their tables and would make the engine refuse it.
+bool IsDefinition(std::string_view sql) {
+  size_t start = 0;
+  while (start < sql.size() && std::isspace(static_cast<unsigned char>(sql[start]))) ++start;
+  size_t end = start;
+  while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) ++end;
+  const std::string_view word = sql.substr(start, end - start);
+  for (std::string_view definition : {"CREATE", "ALTER", "DROP", "RECREATE", "DECLARE", "COMMENT", "GRANT", "REVOKE"})
+    if (SameName(word, definition)) return true;
+  return false;
 }
 
 }  // namespace
@@ -34,13 +48,16 @@ Database* Statement::GetDatabase() const {
 void Statement::SetTransaction(Transaction* transaction) {
   DropCursor();
   transaction_ = transaction;
-  if (Prepared() && !PreparedFormIsCurrent()) Unprepare();
+  if (prepared_database_ != nullptr && !OnPreparedAttachment(GetDatabase())) Unprepare();
+}
+
+bool Statement::OnPreparedAttachment(const Database* database) const {
+  return database != nullptr && database == prepared_database_ && database->Connected() &&
+         database->AttachmentSerial() == prepared_serial_;
 }
 
 bool Statement::PreparedFormIsCurrent() const {
-  const Database* database = GetDatabase();
-  return database != nullptr && database == prepared_database_ && database->Connected() &&
-         database->AttachmentSerial() == prepared_serial_ && SQL.Version() == prepared_version_;
+  return OnPreparedAttachment(GetDatabase()) && SQL.Version() == prepared_version_;
 }
 
 Firebird::ITransaction* Statement::ActiveTransactionHandle() const {
@@ -55,12 +72,17 @@ void Statement::EnsurePrepared() {
 }
 
 void Statement::Prepare() {
-  Unprepare();
-  Firebird::ITransaction* transaction = ActiveTransactionHandle();
   Database* database = GetDatabase();
-  if (database == nullptr || !database->Connected()) throw kt::Exception("Statement's database is not connected");
   const std::string text = SQL.Text();
+  const bool definition = IsDefinition(text);
+  if (prepared_database_ != nullptr && OnPreparedAttachment(database) && !definition && !IsDefinition(prepared_text_))
+    KeepCurrentForm();
+  else
+    Unprepare();
+  Firebird::ITransaction* transaction = ActiveTransactionHandle();
+  if (database == nullptr || !database->Connected()) throw kt::Exception("Statement's database is not connected");
   if (text.empty()) throw kt::Exception("Statement's SQL text is empty");
+  if (RestoreKeptForm(text, database)) return;
   Firebird::IAttachment* attachment = database->Attachment();
   handle_.Reset(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     return attachment->prepare(status, transaction, static_cast<unsigned>(text.size()), text.c_str(),
@@ -70,6 +92,7 @@ void Statement::Prepare() {
   prepared_database_ = database;
   prepared_serial_ = database->AttachmentSerial();
   prepared_version_ = SQL.Version();
+  prepared_text_ = text;
   database->RegisterStatement(this);
   row_.attachment = attachment;
   try {
@@ -82,15 +105,83 @@ void Statement::Prepare() {
 }
 
 void Statement::DescribeParameters() {
-  const std::vector<int32_t> cuts = SubstringCutLengths(SQL.Text());
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     has_cursor_ = (handle_->getFlags(status) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
     input_metadata_.Reset(handle_->getInputMetadata(status));
-    const unsigned count = input_metadata_->getCount(status);
-    if (params_version_ != SQL.Version() || params_.size() != count) params_.assign(count, Param());
-    params_version_ = SQL.Version();
   });
+  ResetParamsFor(prepared_text_);
+}
+
+// Values survive only a new prepare of the same text.
+void Statement::ResetParamsFor(const std::string& text) {
+  const unsigned count =
+      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { return input_metadata_->getCount(status); });
+  if (params_version_ != SQL.Version() || params_.size() != count) params_.assign(count, Param());
+  params_version_ = SQL.Version();
+  const std::vector<int32_t> cuts = SubstringCutLengths(text);
   for (size_t i = 0; i < params_.size(); ++i) params_[i].SetCutLength(i < cuts.size() ? cuts[i] : 0);
+}
+
+void Statement::KeepCurrentForm() {
+  DropCursor();
+  if (!handle_) return;
+  KeptForm form;
+  form.text = std::move(prepared_text_);
+  form.handle = std::move(handle_);
+  form.hasCursor = has_cursor_;
+  form.inputMetadata = std::move(input_metadata_);
+  form.outputMetadata = std::move(output_metadata_);
+  form.input = std::move(input_);
+  form.fields = std::move(fields_);
+  form.rowBuffer = std::move(row_buffer_);
+  input_.Reset();
+  fields_.clear();
+  row_buffer_.clear();
+  row_.buffer = nullptr;
+  prepared_text_.clear();
+  kept_.push_front(std::move(form));
+  while (kept_.size() > kKeptForms) {
+    fb::Ref<Firebird::IStatement> oldest = std::move(kept_.back().handle);
+    kept_.pop_back();
+    try {
+      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { oldest->free(status); });
+      oldest.Forget();
+    } catch (const EFirebirdError&) {
+      // Released with the reference; the engine frees it with the attachment.
+    }
+  }
+}
+
+bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
+  auto form = std::find_if(kept_.begin(), kept_.end(), [&](const KeptForm& kept) { return kept.text == text; });
+  if (form == kept_.end()) return false;
+  handle_ = std::move(form->handle);
+  has_cursor_ = form->hasCursor;
+  input_metadata_ = std::move(form->inputMetadata);
+  output_metadata_ = std::move(form->outputMetadata);
+  input_ = std::move(form->input);
+  fields_ = std::move(form->fields);
+  row_buffer_ = std::move(form->rowBuffer);
+  prepared_text_ = std::move(form->text);
+  kept_.erase(form);
+  row_.buffer = row_buffer_.data();
+  row_.attachment = database->Attachment();
+  prepared_version_ = SQL.Version();
+  ResetParamsFor(prepared_text_);
+  return true;
+}
+
+void Statement::DropKeptForms() {
+  while (!kept_.empty()) {
+    fb::Ref<Firebird::IStatement> handle = std::move(kept_.front().handle);
+    kept_.pop_front();
+    try {
+      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->free(status); });
+      handle.Forget();
+    } catch (const EFirebirdError&) {
+      // The reference is released anyway; the next form is dropped all the same.
+    }
+  }
 }
 
 void Statement::DescribeFields() {
@@ -117,6 +208,8 @@ void Statement::DescribeFields() {
 
 void Statement::Unprepare() {
   DropCursor();
+  DropKeptForms();
+  prepared_text_.clear();
   input_.Reset();
   input_metadata_.Reset();
   output_metadata_.Reset();

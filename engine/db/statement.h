@@ -24,6 +24,12 @@
 //   SetTransaction to a transaction of another attachment (or to none) drops
 //   the prepared form at once. Parameter values survive re-preparing the
 //   same text and are reset by a new text.
+// - Prepared forms are kept per text: going back to a text this statement
+//   ran before on the same attachment reuses its prepared form instead of
+//   preparing it again (the most recent kKeptForms texts are kept).
+//   Unprepare, and preparing a definition (create, alter, drop...), drop
+//   them all: a kept form holds its tables. Definitions run on other
+//   statements of the attachment are not seen.
 // - ExecQuery of a statement with a result set opens it on its first row;
 //   other statements run at once (a statement that returns one row, such as
 //   "insert ... returning", leaves that row current). Eof() is true when no
@@ -36,6 +42,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +60,8 @@ class Transaction;
 
 class Statement {
  public:
+  static constexpr size_t kKeptForms = 32;
+
   Statement() = default;
   virtual ~Statement();
   Statement(const Statement&) = delete;
@@ -105,8 +114,25 @@ class Statement {
   // Called by the transaction that ended: the engine has dropped the result
   // set, so its handle is released without closing.
   void CursorEnded();
+  // A prepared form put aside while the statement runs another text.
+  struct KeptForm {
+    std::string text;
+    fb::Ref<Firebird::IStatement> handle;
+    bool hasCursor = false;
+    fb::Ref<Firebird::IMessageMetadata> inputMetadata;
+    fb::Ref<Firebird::IMessageMetadata> outputMetadata;
+    InputMessage input;
+    std::vector<Field> fields;
+    std::vector<unsigned char> rowBuffer;
+  };
+
   void EnsurePrepared();
   bool PreparedFormIsCurrent() const;
+  bool OnPreparedAttachment(const Database* database) const;
+  void KeepCurrentForm();
+  bool RestoreKeptForm(const std::string& text, Database* database);
+  void DropKeptForms();
+  void ResetParamsFor(const std::string& text);
   Firebird::ITransaction* ActiveTransactionHandle() const;
   void DescribeParameters();
   void DescribeFields();
@@ -120,6 +146,8 @@ class Statement {
   Database* prepared_database_ = nullptr;
   uint64_t prepared_serial_ = 0;
   uint64_t prepared_version_ = 0;
+  std::string prepared_text_;
+  std::list<KeptForm> kept_;  // the most recently used first
   bool has_cursor_ = false;
   fb::Ref<Firebird::IMessageMetadata> input_metadata_;
   fb::Ref<Firebird::IMessageMetadata> output_metadata_;

@@ -2,8 +2,11 @@
 #include "engine/db/tidewell_db_helper.h"
 
 #include <algorithm>
+#include <chrono>
 #include <initializer_list>
 #include <string_view>
+
+#include "engine/db/firebird_client.h"
 
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
@@ -20,6 +23,7 @@ constexpr int32_t kNoId = -1;
 constexpr int kLinkAttempts = 10;
 constexpr int kDefinitionAttempts = 10;
 constexpr int kRetryPauseMs = 50;
+constexpr int kConflictPollMs = 10;
 constexpr int32_t kKeywordWidth = 512;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
@@ -122,27 +126,54 @@ class StepTransaction {
   bool owned_ = false;
 };
 
-// The id that find gives; when none, insert in a step of its own. A failed
-// attempt is followed by a pause; after the last one a final look-up picks
-// up a row that a concurrent writer stored meanwhile. -1 when all failed.
+// Whether the engine refused a row because another transaction stored or
+// holds the same key: once that one ends, the key can be read (or, after its
+// rollback, stored).
+bool IsKeyConflict(const kt::Exception& failure) {
+  const auto* error = dynamic_cast<const db::EFirebirdError*>(&failure);
+  if (error == nullptr) return false;
+  switch (error->GdsCode()) {
+    case isc_unique_key_violation:
+    case isc_no_dup:
+    case isc_lock_conflict:
+    case isc_deadlock:
+    case isc_update_conflict:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The id that find gives; when none, insert in a step of its own. A key
+// held by another, still open transaction is waited for (up to the lock
+// time-out) and then read; the caller's transaction may hold rows of its
+// own meanwhile, so nothing is locked while waiting. Any other failed attempt
+// is followed by a pause; after the last one a final look-up picks up a row
+// that a concurrent writer stored meanwhile. -1 when all failed.
 template <typename Find, typename Insert>
 int32_t FindOrInsert(TQueryWrapper* query, int attempts, Find find, Insert insert) {
-  for (int attempt = 1; attempt <= attempts + 1; ++attempt) {
+  const auto waitEnds =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(TtidewellDbHelper::kLockTimeoutMs);
+  int failed = 0;
+  for (;;) {
     try {
       const int32_t id = find();
-      if (id != kNoId || attempt > attempts) return id;
+      if (id != kNoId || failed >= attempts) return id;
       StepTransaction step(query);
       const int32_t newId = insert();
       step.Commit();
       return newId;
     } catch (const kt::EAbort&) {
       throw;
-    } catch (const kt::Exception&) {
+    } catch (const kt::Exception& failure) {
       SafeCloseQuery(query);
-      if (attempt <= attempts) platform::SleepMs(kRetryPauseMs);
+      if (IsKeyConflict(failure) && std::chrono::steady_clock::now() < waitEnds) {
+        platform::SleepMs(kConflictPollMs);
+        continue;
+      }
+      if (++failed <= attempts) platform::SleepMs(kRetryPauseMs);
     }
   }
-  return kNoId;
 }
 
 bool SkipCustomFields() { return GlobalVars == nullptr || GlobalVars->GetSkipCustomFields(); }
@@ -180,7 +211,6 @@ void TtidewellDbHelper::TestStopFlag() const {
 int32_t TtidewellDbHelper::InsertFeed(TQueryWrapper* query, const std::string& type, const std::string& language,
                                       const std::string& link, const std::u16string& title, int32_t parentFeed,
                                       const std::u16string& OPMLdescr, int32_t priority) {
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
   SetSql(query, {"insert into feeds(type_,language_,feedCreated,link,title,next_feedupdate,last_feedupdate,"
                  "parentFeed,OPMLdescr,priority)",
@@ -203,7 +233,6 @@ int32_t TtidewellDbHelper::InsertFeed(TQueryWrapper* query, const std::string& t
 }
 
 int32_t TtidewellDbHelper::InsertArticle(TQueryWrapper* query, int32_t feedId) {
-  std::lock_guard lock(lock_);
   TestStopFlag();
   ClosedOnExit closed(query);
   SetSql(query, {"insert into Articles(feed_id,created) values(?,?)", "returning id"});
@@ -214,7 +243,6 @@ int32_t TtidewellDbHelper::InsertArticle(TQueryWrapper* query, int32_t feedId) {
 
 int32_t TtidewellDbHelper::InsertCustomFieldDefinition(TQueryWrapper* query, const std::string& tag) {
   TestStopFlag();
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
   SetSql(query, {"insert into Customfield_definitions(customfield_tag)", "values(?)", "returning customfield_id"});
   query->Params(0).SetString(LowerUtf8(tag));
@@ -223,7 +251,6 @@ int32_t TtidewellDbHelper::InsertCustomFieldDefinition(TQueryWrapper* query, con
 
 int32_t TtidewellDbHelper::InsertCustomFieldAttribute(TQueryWrapper* query, const std::string& name) {
   TestStopFlag();
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
   SetSql(query, {"insert into CustomField_Attributes(attr_name)", "values(?)", "returning id"});
   query->Params(0).SetString(LowerUtf8(name));
@@ -278,9 +305,9 @@ int32_t TtidewellDbHelper::InsertCustomFieldValue(TQueryWrapper* query, bool for
 
 int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string& link) {
   TestStopFlag();
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
-  for (int attempt = 0; attempt < kLinkAttempts; ++attempt) {
+  const auto waitEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockTimeoutMs);
+  for (int failed = 0; failed < kLinkAttempts;) {
     TestStopFlag();
     try {
       const int32_t found = FindLinkId(query, link);
@@ -288,8 +315,15 @@ int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string
       SetSql(query, {"insert into links(link)", "values(?)", "returning link_id"});
       query->Params(0).SetWideString(link);
       return InsertReturningId(query, "LINK_ID");
-    } catch (const kt::Exception&) {
+    } catch (const kt::Exception& failure) {
       SafeCloseQuery(query);
+      // Another open transaction stored the link: its id can be read once
+      // that one commits.
+      if (IsKeyConflict(failure) && std::chrono::steady_clock::now() < waitEnds) {
+        platform::SleepMs(kConflictPollMs);
+        continue;
+      }
+      ++failed;
       platform::SleepMs(kRetryPauseMs);
     }
   }
@@ -299,7 +333,6 @@ int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string
 int32_t TtidewellDbHelper::InsertKeyword(TQueryWrapper* query, int32_t parentId, const std::u16string& value,
                                          bool isUserDefined) {
   TestStopFlag();
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
   SetSql(query, {"insert into keywords(parentKeyword_id,value_,isuserdefined)",
                  "values(?,substring(? from 1 for 512),?)", "returning id"});
@@ -324,7 +357,6 @@ int32_t TtidewellDbHelper::InsertFolder(TQueryWrapper* query, int32_t parentFold
                                         const std::u16string& name, int32_t userId) {
   TestStopFlag();
   if (name.empty()) RaiseMessage(kFailedToSaveFolder);
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
   SetSql(query, {"insert into folders(parentfolder,weight,foldername,userid)",
                  "values(?,?,substring(? from 1 for 512),?)", "returning id"});
@@ -341,7 +373,6 @@ int32_t TtidewellDbHelper::InsertFileCache(TQueryWrapper* query, int32_t article
                                            const std::string& cookie, int32_t size, const std::string& contentType,
                                            const std::string& userName, const std::string& password, int32_t userId) {
   TestStopFlag();
-  std::lock_guard lock(lock_);
   ClosedOnExit closed(query);
   SetSql(query, {"insert into FileCache(articleid,linkid,hostdir,filename,webpagelastmod,etag,"
                  "lasthttpcode,cookie,size_,contenttype,username_,password_,userid)",
@@ -426,6 +457,11 @@ void TtidewellDbHelper::SaveArticleCustomFields(TQueryWrapper* query,
                                                 const std::vector<const TNewCustomTagsClass*>& items,
                                                 const std::u16string& separators) {
   TestStopFlag();
+  try {
+    CreateCategoryKeywords(query, items, separators);
+  } catch (const kt::EAbort&) {
+    return;
+  }
   for (const TNewCustomTagsClass* tags : items) {
     TestStopFlag();
     if (tags == nullptr) continue;
@@ -437,6 +473,28 @@ void TtidewellDbHelper::SaveArticleCustomFields(TQueryWrapper* query,
         return;  // shutting down: what is stored so far stays the caller's to keep
       }
     }
+  }
+}
+
+// Every writer creates the keywords of a document in one order (by their
+// stored, lower-cased value) before attaching any: a writer that waits for a
+// keyword another one holds never holds one that the other still needs.
+void TtidewellDbHelper::CreateCategoryKeywords(TQueryWrapper* query,
+                                               const std::vector<const TNewCustomTagsClass*>& items,
+                                               const std::u16string& separators) {
+  if (SkipCategoryKeywords()) return;
+  std::vector<kt::WideString> keywords;
+  for (const TNewCustomTagsClass* tags : items) {
+    if (tags == nullptr) continue;
+    for (const auto& tag : tags->List)
+      if (tag->Store && LowerUtf8(tag->Name) == kCategoryTag)
+        for (auto& keyword : SplitCategories(tag->Value, separators)) keywords.push_back(LowerW(keyword));
+  }
+  std::sort(keywords.begin(), keywords.end());
+  keywords.erase(std::unique(keywords.begin(), keywords.end()), keywords.end());
+  for (const auto& keyword : keywords) {
+    TestStopFlag();
+    KeywordId(query, keyword, false);
   }
 }
 
@@ -495,8 +553,6 @@ void TtidewellDbHelper::AddArticleCategories(TQueryWrapper* query, int32_t artic
 
 int32_t TtidewellDbHelper::AddArticleKeyword(TQueryWrapper* query, int32_t articleId, const std::u16string& keyword,
                                              bool isUserDefined) {
-  TestStopFlag();
-  std::lock_guard lock(lock_);
   TestStopFlag();
   const int32_t keywordId = KeywordId(query, keyword, isUserDefined);
   // Without a keyword there is nothing to attach.

@@ -21,9 +21,12 @@
 // they touch the database; InsertFeed and the look-ups do not test it.
 //
 // Threads: one instance serves the whole process. Any thread may call it,
-// each with its own statement and transaction; inserts are serialised under
-// one (recursive) lock, look-ups take no lock. Results: the new or found id,
-// -1 when none.
+// each with its own statement and transaction. Inserts run side by side: the
+// ids come from the inserts themselves and the unique indexes settle two
+// writers of one key. A key that another open transaction has stored is
+// waited for (never under a lock), up to kLockTimeoutMs, and then read. Only
+// the check-and-insert of a custom-field value is serialised. Results: the
+// new or found id, -1 when none.
 #pragma once
 
 #include <atomic>
@@ -41,6 +44,10 @@ namespace tidewell {
 
 class TtidewellDbHelper {
  public:
+  // How long a writer waits for another transaction that holds the key it
+  // wants to store.
+  static constexpr int kLockTimeoutMs = 10000;
+
   // The current time in UTC.
   using TUtcClock = std::function<TDateTime()>;
 
@@ -70,8 +77,9 @@ class TtidewellDbHelper {
   int32_t InsertFeedCustomField(TQueryWrapper* query, int32_t feedId, const std::u16string& value, int32_t fieldId);
   int32_t InsertArticleCustomField(TQueryWrapper* query, int32_t articleId, const std::u16string& value,
                                    int32_t fieldId);
-  // The id of the link, inserted when new; 10 attempts 50 ms apart, -1
-  // when none succeeded.
+  // The id of the link, inserted when new; a link stored by another open
+  // transaction is read once that one ends. Other failures: 10 attempts 50
+  // ms apart, -1 when none succeeded.
   int32_t InsertLink(TQueryWrapper* query, const std::u16string& link);
   // The value is stored lower-cased and cut to 512 characters.
   int32_t InsertKeyword(TQueryWrapper* query, int32_t parentId, const std::u16string& value, bool isUserDefined);
@@ -125,6 +133,8 @@ class TtidewellDbHelper {
   int32_t AttributeId(TQueryWrapper* query, const std::string& name);
   void SaveAttributes(TQueryWrapper* query, bool forArticle, int32_t valueId, const TNewCustomTagsClass& attributes);
   void SaveArticleTag(TQueryWrapper* query, const TNewCustomTagBaseProperty& tag, const std::u16string& separators);
+  void CreateCategoryKeywords(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
+                              const std::u16string& separators);
   int32_t KeywordId(TQueryWrapper* query, const std::u16string& keyword, bool isUserDefined);
   void AttachKeyword(TQueryWrapper* query, int32_t articleId, int32_t keywordId);
 
@@ -132,7 +142,7 @@ class TtidewellDbHelper {
   const TUtcClock utc_now_;
 
   std::atomic<bool> stop_{false};
-  // Serialises the inserts of all threads.
+  // Makes the check and insert of a custom-field value one step.
   std::recursive_mutex lock_;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_rss_processor.h"
+#include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/new_custom_tags_class.h"
@@ -55,6 +56,7 @@ struct TtidewellAtomProcessor::TFeed {
   const TFeedProperty* record = nullptr;
   pugi::xml_node root;
   std::unique_ptr<TArticles> stored;
+  std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
   TArticleLinkPairs pairs;
@@ -203,17 +205,17 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   entry.md5Key = EntryContentKey(entryNode);
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
-    for (int32_t i = 0; i < feed.stored->GetCount(); ++i) {
-      RaiseWhenStopping(store_.Stopping());
-      const TArticleProperty* a = feed.stored->GetItem(i);
-      // Keys longer than the column are stored cut; they match cut.
-      if (a->Guid != StoredGuid(entry.key)) continue;
+    RaiseWhenStopping(store_.Stopping());
+    if (!feed.storedIndex) feed.storedIndex = std::make_unique<TStoredArticlesIndex>(*feed.stored);
+    // Keys longer than the column are stored cut; they match cut.
+    const int32_t first = feed.storedIndex->FirstByGuid(StoredGuid(entry.key));
+    if (first >= 0) {
+      const TArticleProperty* a = feed.stored->GetItem(first);
       if (a->Deleted) return 0;
       entry.articleId = a->ArticleId;
       storedModified = a->Modified;
       storedMD5 = a->ArticleMD5;
       isNew = false;
-      break;
     }
   }
   if (isNew) entry.articleId = context.dbHelper->InsertArticle(context.query, feed.feedId);

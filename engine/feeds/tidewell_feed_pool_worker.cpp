@@ -6,8 +6,26 @@
 
 namespace tidewell {
 
+namespace {
+
+// A further attachment like the engine's workers' connection, connected
+// when that one is.
+std::unique_ptr<TDbConnWrapper> AttachmentLike(const TDbConnWrapper& model) {
+  auto attachment = std::make_unique<TDbConnWrapper>();
+  attachment->SetDBFileName(model.DBFileName());
+  attachment->SetUser(model.User());
+  attachment->SetPassword(model.Password());
+  attachment->SetCharSet(model.CharSet());
+  attachment->SetSQLDialect(model.SQLDialect());
+  if (model.Connected()) attachment->Connect();
+  return attachment;
+}
+
+}  // namespace
+
 TtidewellFeedPoolWorker::TtidewellFeedPoolWorker(Ttidewell& engine)
-    : worker_(std::make_unique<TtidewellWorkerThreadPrAtomRssFeeds>(&engine, &engine.WorkersConnection(),
+    : attachment_(AttachmentLike(engine.WorkersConnection())),
+      worker_(std::make_unique<TtidewellWorkerThreadPrAtomRssFeeds>(&engine, attachment_.get(),
                                                                     engine.Configuration(), true,
                                                                     Ttidewell::kTimeoutMs)) {
   // The helper is set before the thread runs, so that every job files

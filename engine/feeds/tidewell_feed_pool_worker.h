@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The feed worker as a worker of the engine's pool: made on the engine's
-// workers' connection and configuration, filing through the process's insert
-// helper, running from construction.
+// The feed worker as a worker of the engine's pool: made on an attachment of
+// its own to the engine's database (the engine serialises nothing between
+// workers then: one attachment runs one request at a time), with the engine's
+// configuration, filing through the process's insert helper, running from
+// construction.
 #pragma once
 
 #include <memory>
@@ -31,10 +33,13 @@ class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
   void Stop() override { worker_->Stop(); }
   void WaitFor() override { worker_->WaitFor(); }
   TtidewellEventWorker& EventWorker() override { return *worker_; }
+  TDbConnWrapper* OwnConnection() override { return attachment_.get(); }
 
   TtidewellWorkerThreadPrAtomRssFeeds& Worker() { return *worker_; }
 
  private:
+  // Declared first: the worker's statements and transaction live on it.
+  std::unique_ptr<TDbConnWrapper> attachment_;
   std::unique_ptr<TtidewellWorkerThreadPrAtomRssFeeds> worker_;
 };
 

@@ -2,6 +2,7 @@
 #include "engine/feeds/tidewell_feed_store.h"
 
 #include <algorithm>
+#include <map>
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/model/articles.h"
@@ -209,15 +210,53 @@ void TtidewellFeedStore::InsertArticleLinkRow(int32_t articleId, int32_t linkId)
   query->Close();
 }
 
-void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
-  for (const TArticleLinkPair& pair : pairs) {
-    if (kt::TrimW(pair.url).empty() || pair.articleId < 1) continue;
+// Every writer stores the new links of a document in one order before it
+// attaches any, so a writer waiting for a link that another one holds never
+// holds one that the other still needs.
+std::map<std::u16string, int32_t> TtidewellFeedStore::StoreLinks(const TArticleLinkPairs& pairs) {
+  std::map<std::u16string, int32_t> ids;
+  for (const TArticleLinkPair& pair : pairs)
+    if (pair.articleId >= 1 && !kt::TrimW(pair.url).empty()) ids.emplace(pair.url, 0);
+  for (auto& [url, id] : ids) {
     RaiseWhenStopping(Stopping());
-    StartTransaction();
-    const int32_t linkId = LinkId(pair.url);
-    if (linkId > 0 && !ArticleLinkExists(pair.articleId, linkId)) InsertArticleLinkRow(pair.articleId, linkId);
-    context_.transaction->Commit();
+    id = LinkId(url);
   }
+  return ids;
+}
+
+void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
+  const bool ownTransaction = !context_.transaction->InTransaction();
+  StartTransaction();
+  try {
+    const std::map<std::u16string, int32_t> linkIds = StoreLinks(pairs);
+    for (const TArticleLinkPair& pair : pairs) {
+      if (kt::TrimW(pair.url).empty() || pair.articleId < 1) continue;
+      RaiseWhenStopping(Stopping());
+      const int32_t linkId = linkIds.at(pair.url);
+      if (linkId > 0 && !ArticleLinkExists(pair.articleId, linkId)) InsertArticleLinkRow(pair.articleId, linkId);
+    }
+    if (ownTransaction) context_.transaction->Commit();
+  } catch (...) {
+    // What was stored before the failure stays, as it would one pair at a time.
+    if (ownTransaction) CommitQuietly();
+    throw;
+  }
+}
+
+void TtidewellFeedStore::CommitQuietly() {
+  try {
+    context_.query->Close();
+    if (context_.transaction->InTransaction()) context_.transaction->Commit();
+  } catch (const std::exception&) {
+    RollbackQuietly();
+  }
+}
+
+void TtidewellFeedStore::RunStatement(const std::string& sql) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {sql});
+  ExecQueryTimed(query, false);
+  query->Close();
 }
 
 void TtidewellFeedStore::InsertArticleLink(int32_t articleId, const std::string& url) {
@@ -244,8 +283,11 @@ void TtidewellFeedStore::NegatePrunedIds(const TDynIntArray& pruned) {
 }
 
 int32_t TtidewellFeedStore::PruneArchive(int32_t feedId, int32_t archiveSize) {
+  // Work done before in the same transaction is kept when pruning fails.
+  const bool joined = context_.transaction->InTransaction();
   try {
     StartTransaction();
+    if (joined) RunStatement("SAVEPOINT BEFORE_PRUNE");
     int32_t removed = 0;
     const std::string feedLine = "where feed_id=" + std::to_string(feedId);
     const int32_t total = (feedId >= 1 && archiveSize >= 1)
@@ -269,7 +311,16 @@ int32_t TtidewellFeedStore::PruneArchive(int32_t feedId, int32_t archiveSize) {
     context_.transaction->Commit();
     return removed;
   } catch (...) {
-    RollbackQuietly();
+    if (joined && context_.transaction->InTransaction()) {
+      try {
+        RunStatement("ROLLBACK TO SAVEPOINT BEFORE_PRUNE");
+        context_.transaction->Commit();
+      } catch (const std::exception&) {
+        RollbackQuietly();
+      }
+    } else {
+      RollbackQuietly();
+    }
     throw;
   }
 }
@@ -341,19 +392,28 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
       context_.transaction->Commit();
   }
   if (failed) ForgetRolledBackFeed(record == nullptr);
+  // Tags, links and pruning share one transaction after the document's:
+  // one commit instead of one per row.
+  if (!failed || record != nullptr) StartTransaction();
   // Tags and links of rolled-back articles would point at rows that are gone.
   if (!failed) {
-    context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
-    std::vector<const TNewCustomTagsClass*> items;
-    for (const auto& tags : *collections.itemTags) items.push_back(tags.get());
-    const std::u16string separators = record ? kt::Utf8ToWide(record->KeywordSeparator) : std::u16string();
-    context_.dbHelper->SaveArticleCustomFields(context_.query, items, separators);
-    AddArticleLinks(*collections.linkPairs);
+    try {
+      context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
+      std::vector<const TNewCustomTagsClass*> items;
+      for (const auto& tags : *collections.itemTags) items.push_back(tags.get());
+      const std::u16string separators = record ? kt::Utf8ToWide(record->KeywordSeparator) : std::u16string();
+      context_.dbHelper->SaveArticleCustomFields(context_.query, items, separators);
+      AddArticleLinks(*collections.linkPairs);
+    } catch (...) {
+      CommitQuietly();
+      throw;
+    }
   }
   if (record != nullptr) {
     const int32_t archive = record->ArchiveSize >= 1 ? record->ArchiveSize : *context_.defaultArchiveSize;
     *context_.deletedItems = PruneArchive(feedId, archive);
   }
+  CommitQuietly();
   if (!StopRequested() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
 }
 

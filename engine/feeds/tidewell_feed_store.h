@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,7 +77,8 @@ class TtidewellFeedStore {
   // The links of the body (resolved against baseUrl) and link itself.
   void CollectArticleLinks(int32_t articleId, TArticleLinkPairs& pairs, const std::u16string& body,
                            const std::string& baseUrl, const std::string& link);
-  // Stores each pair once, each in a transaction of its own.
+  // Stores each pair once, in the running transaction, or in one of its own
+  // (committed, also up to a failure) when none runs.
   void AddArticleLinks(const TArticleLinkPairs& pairs);
   // Stores the link of the article in the current transaction, once.
   void InsertArticleLink(int32_t articleId, const std::string& url);
@@ -85,8 +87,9 @@ class TtidewellFeedStore {
 
   // --- The feed ---------------------------------------------------------------
 
-  // Removes the feed's oldest unflagged live articles beyond archiveSize in
-  // a transaction of its own; returns how many.
+  // Removes the feed's oldest unflagged live articles beyond archiveSize and
+  // commits, with the running transaction's earlier work; a failure undoes
+  // only the pruning. Returns how many.
   int32_t PruneArchive(int32_t feedId, int32_t archiveSize);
   // Records the answer's code in the feed row (own transaction).
   void SetLastHTTPCode(int32_t feedId, int32_t code);
@@ -118,6 +121,9 @@ class TtidewellFeedStore {
   void CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId);
   void NegatePrunedIds(const TDynIntArray& pruned);
   int32_t LinkId(const std::u16string& url);
+  std::map<std::u16string, int32_t> StoreLinks(const TArticleLinkPairs& pairs);
+  void CommitQuietly();
+  void RunStatement(const std::string& sql);
   bool ArticleLinkExists(int32_t articleId, int32_t linkId);
   void InsertArticleLinkRow(int32_t articleId, int32_t linkId);
 

@@ -7,6 +7,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/new_custom_tags_class.h"
@@ -64,6 +65,7 @@ struct TtidewellRssProcessor::TChannel {
   bool isNew = false;
   const TFeedProperty* record = nullptr;
   std::unique_ptr<TArticles> stored;
+  mutable std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
   TArticleLinkPairs pairs;
@@ -257,31 +259,28 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
   bool hasGuid = false;
   std::string link, md5Key;
   GetRssItemKey(item, hasGuid, match.key, link, md5Key);
-  const TArticles& stored = *channel.stored;
-  // Links are stored resolved now, as written before.
-  const std::string absoluteLink = Absolute(link);
-  bool sameContentStored = false;
-  for (int32_t i = 0; i < stored.GetCount(); ++i) {
-    const TArticleProperty* a = stored.GetItem(i);
-    if (SameTextAscii(a->ArticleMD5, md5Key) && (SameTextAscii(a->Link, link) || SameTextAscii(a->Link, absoluteLink)))
-      sameContentStored = true;
-  }
-  for (int32_t i = 0; i < stored.GetCount(); ++i) {
-    RaiseWhenStopping(store_.Stopping());
-    const TArticleProperty* a = stored.GetItem(i);
-    bool matches = hasGuid ? SameTextAscii(TrimUtf8(StoredGuid(match.key)), TrimUtf8(a->Guid))
-                           : SameTextAscii(TrimUtf8(md5Key), TrimUtf8(a->ArticleMD5));
-    if (!matches && hasGuid) matches = a->ArticleMD5 == md5Key && sameContentStored;
-    if (!matches) continue;
-    match.articleId = a->ArticleId;
-    match.deleted = a->Deleted;
-    match.articleMD5 = a->ArticleMD5;
-    match.md5Key = md5Key;
-    // An article whose item failed was left without title and body.
-    match.emptied = a->Title.empty();
-    return match;
-  }
+  RaiseWhenStopping(store_.Stopping());
+  if (!channel.storedIndex) channel.storedIndex = std::make_unique<TStoredArticlesIndex>(*channel.stored);
+  const TStoredArticlesIndex& index = *channel.storedIndex;
   match.md5Key = md5Key;
+  int32_t first = -1;
+  if (hasGuid) {
+    first = index.FirstByGuidIgnoringCase(StoredGuid(match.key));
+    // The same content under another guid is the same article. Links are
+    // stored resolved now, as written before.
+    const bool sameContentStored = index.HasContent(md5Key, link) || index.HasContent(md5Key, Absolute(link));
+    const int32_t sameContent = sameContentStored ? index.FirstByMd5(md5Key) : -1;
+    if (sameContent >= 0 && (first < 0 || sameContent < first)) first = sameContent;
+  } else {
+    first = index.FirstByMd5IgnoringCase(md5Key);
+  }
+  if (first < 0) return match;
+  const TArticleProperty* a = channel.stored->GetItem(first);
+  match.articleId = a->ArticleId;
+  match.deleted = a->Deleted;
+  match.articleMD5 = a->ArticleMD5;
+  // An article whose item failed was left without title and body.
+  match.emptied = a->Title.empty();
   return match;
 }
 

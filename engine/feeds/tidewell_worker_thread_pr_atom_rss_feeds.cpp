@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <climits>
+#include <chrono>
 #include <exception>
 
 #include "engine/db/update_conflict.h"
@@ -146,6 +147,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AddFeedJob(int32_t feedId, bool atFron
   job->itemId = feedId;
   job->kind = TQueueJobTypes::CfeedOperation;
   jobQueue_.Add(job.release(), atFront);
+  wakeUp_.Set();
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
@@ -159,6 +161,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t
   job->kind = kind;
   if (kind == TQueueJobTypes::CgetEnclosure) job->text = targetFolder;
   jobQueue_.Add(job.release(), true);
+  wakeUp_.Set();
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::AddRawDataJob(const std::string& url, PHttpRawDataReq request) {
@@ -171,6 +174,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::AddRawDataJob(const std::string& url, 
   job->kind = TQueueJobTypes::CgetRawData;
   job->request = request;
   jobQueue_.Add(job.release(), true);
+  wakeUp_.Set();
   return true;
 }
 
@@ -261,7 +265,6 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJobs() {
     }
     if (standsForNoRow) break;
     node = jobQueue_.TakeFirst();
-    platform::SleepMs(kPauseBetweenJobsMs);
   }
   if (!GetStopRequested()) {
     wakeUp_.WaitFor(kIdleWaitMs);
@@ -293,8 +296,10 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJob(TRoundListNode* node) {
       const bool prepared = PrepareJob(job);
       if (!GetStopRequested()) SyncStartWorking();
       if (!Terminated() && prepared) {
+        PauseBeforeSameServer();
         Download(url_, ifModifiedSince_, eTag_, userName_, password_, targetFolder_, enclosureFileName_,
                  pendingRequest_.get(), feedRecord_);
+        lastRequestEnd_ = std::chrono::steady_clock::now();
       }
     }
   } catch (...) {
@@ -302,6 +307,27 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJob(TRoundListNode* node) {
     throw;
   }
   EndJob(node);
+}
+
+// The pause between two jobs protects a server from one worker's requests
+// back to back; a job for another server starts at once.
+void TtidewellWorkerThreadPrAtomRssFeeds::PauseBeforeSameServer() {
+  const std::string server = ServerOf(url_);
+  const auto now = std::chrono::steady_clock::now();
+  if (!server.empty() && server == lastServer_) {
+    const auto due = lastRequestEnd_ + std::chrono::milliseconds(kPauseBetweenJobsMs);
+    if (now < due)
+      platform::SleepMs(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()));
+  }
+  lastServer_ = server;
+}
+
+std::string TtidewellWorkerThreadPrAtomRssFeeds::ServerOf(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return {};
+  const size_t start = scheme + 3;
+  const size_t end = url.find_first_of("/?#", start);
+  return LowerAscii(url.substr(start, end == std::string::npos ? std::string::npos : end - start));
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareJob(TQueueJobRec& job) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,6 +65,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static constexpr int32_t kNoRowItemId = -9999;
   static constexpr int32_t kReadTimeoutMs = 55000;
   static constexpr int kIdleWaitMs = 1000;
+  // Between two requests of this worker to one server.
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
   // The code a failed feed job is scheduled with: retried after the error
@@ -299,6 +301,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void DeliverRawData(TtidewellTrdJobPropClass& result, PHttpRawDataReq request);
   void DisposeRequest(PHttpRawDataReq request);
   void StartOwnTransaction();
+  void PauseBeforeSameServer();
+  // "host[:port]" of an absolute URL, lower-cased; empty for any other text.
+  static std::string ServerOf(const std::string& url);
   TtidewellOpmlContext OpmlContext(TtidewellTrdJobPropClass& result);
   void ResetQuery();
   void RollbackQuietly();
@@ -318,6 +323,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::atomic<uint32_t> threadId_{0};
   TDbConnWrapper* const connection_;
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
+  // The server of the last request and when it ended (this thread only).
+  std::string lastServer_;
+  std::chrono::steady_clock::time_point lastRequestEnd_;
   TtidewellDbHelper* dbHelper_;
   TtidewellFeedProcessor processor_;
   TtidewellFeedContext feedContext_;

@@ -206,4 +206,53 @@ TEST_F(StatementTest, ChangedTextIsPreparedAgainAndResetsParameters) {
   EXPECT_TRUE(query_.Fields(0).IsNull());
 }
 
+// Going back to an earlier text reuses its prepared form: its columns, row
+// and parameter cuts must be its own again, not those of the text between.
+TEST_F(StatementTest, ReturningToAnEarlierTextReadsItsOwnColumnsAndCuts) {
+  for (int round = 0; round < 3; ++round) {
+    Run("select name, id from items where id=-1");
+    EXPECT_EQ(query_.FieldCount(), 2);
+    EXPECT_TRUE(query_.Eof());
+    query_.Close();
+    query_.SQL.Clear();
+    query_.SQL.Add("insert into items(id, name) values(?, substring(? from 1 for 3))");
+    EXPECT_TRUE(query_.Params(0).IsNull());  // a new text starts without values
+    query_.Params(0).SetInteger(round);
+    query_.Params(1).SetString("abcdef");
+    query_.ExecQuery();
+    query_.SQL.Clear();
+    query_.SQL.Add("select id, name, fixed from items where id=?");
+    query_.Params(0).SetInteger(round);
+    query_.ExecQuery();
+    ASSERT_FALSE(query_.Eof());
+    EXPECT_EQ(query_.FieldCount(), 3);
+    EXPECT_EQ(query_.FieldByName("ID").AsInteger(), round);
+    EXPECT_EQ(query_.FieldByName("NAME").AsString(), "abc");
+    query_.Close();
+  }
+  // Kept forms go with the prepared one: a statement released to another
+  // attachment must not carry them along.
+  query_.Unprepare();
+  EXPECT_FALSE(query_.Prepared());
+  Run("select count(*) from items");
+  EXPECT_EQ(query_.Fields(0).AsInteger(), 3);
+}
+
+// A kept prepared form holds its table: a definition that drops or changes
+// the table on the same statement must not be refused for it.
+TEST_F(StatementTest, AKeptFormNeverHoldsATableThatADefinitionDrops) {
+  db_.Execute("create table scratch(id integer)");
+  Run("select id from scratch");
+  query_.Close();
+  Run("select count(*) from items");
+  query_.Close();
+  transaction_.Commit();
+  transaction_.StartTransaction();
+  query_.SQL.SetText("drop table scratch");
+  EXPECT_NO_THROW(query_.ExecQuery());
+  transaction_.Commit();
+  transaction_.StartTransaction();
+  EXPECT_EQ(db_.QueryInt64("select count(*) from rdb$relations where rdb$relation_name='SCRATCH'"), 0);
+}
+
 }  // namespace

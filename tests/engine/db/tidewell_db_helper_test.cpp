@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <set>
@@ -545,6 +546,56 @@ TEST_F(DbHelperTest, FiveThreadsGetDistinctIdsAndShareLinksAndKeywords) {
   EXPECT_EQ(Count("links"), kSharedNames);
   EXPECT_EQ(Count("keywords"), kSharedNames);
   EXPECT_EQ(Count("Article_KeyWords"), kThreads * kArticles);
+}
+
+// Eight writers store the same new link inside transactions they keep open
+// for a second: each waits for the first one's commit and reads its id, so
+// every article gets the link; a writer of unrelated rows is never made to
+// wait for them.
+TEST_F(DbHelperTest, WritersOfOneNewLinkInLongTransactionsAllGetItsIdAndHoldUpNoOne) {
+  constexpr int kThreads = 8;
+  const std::u16string link = u"http://example.org/shared";
+  std::vector<int32_t> linkIds(kThreads, 0);
+  std::atomic<int> holding{0};
+  std::atomic<int> committed{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      TTranWrapper transaction(&db_.Connection());
+      TQueryWrapper query;
+      query.SetTransaction(&transaction);
+      transaction.StartTransaction();
+      const int32_t articleId = helper_.InsertArticle(&query, 1);
+      linkIds[t] = helper_.InsertLink(&query, link);
+      if (linkIds[t] > 0) {
+        query.SQL.SetText("insert into articles_links(article_id,link_id) values(?,?)");
+        query.Params(0).SetInteger(articleId);
+        query.Params(1).SetInteger(linkIds[t]);
+        query.ExecQuery();
+      }
+      ++holding;
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      transaction.Commit();
+      ++committed;
+    });
+  }
+  while (holding.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The first writer now holds the link for a second; the others wait for it.
+  TTranWrapper unrelated(&db_.Connection());
+  TQueryWrapper unrelatedQuery;
+  unrelatedQuery.SetTransaction(&unrelated);
+  unrelated.StartTransaction();
+  EXPECT_GT(helper_.InsertLink(&unrelatedQuery, u"http://example.org/other"), 0);
+  EXPECT_GT(helper_.InsertArticle(&unrelatedQuery, 2), 0);
+  EXPECT_EQ(committed.load(), 0) << "the unrelated inserts waited for the writers of the shared link";
+  unrelated.Commit();
+  for (auto& thread : threads) thread.join();
+
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(linkIds[t], linkIds[0]) << "thread " << t;
+  EXPECT_GT(linkIds[0], 0);
+  EXPECT_EQ(Count("links"), 2);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from articles_links where link_id=" + std::to_string(linkIds[0])),
+            kThreads);
 }
 
 }  // namespace

@@ -125,6 +125,28 @@ TEST(TtidewellProperties, ConnectedOpensAndClosesTheThreeConnections) {
   EXPECT_FALSE(engine.WorkersConnection().Connected());
 }
 
+// Workers sharing one attachment run their requests one after the other:
+// each feed worker has its own, which follows the engine's connections.
+TEST(TtidewellProperties, EachFeedWorkerHasItsOwnAttachmentThatFollowsTheEngine) {
+  testing_support::FirebirdTestDatabase db(16384);
+  Ttidewell engine({false, {}});
+  engine.SetDbFilePath(db.Path());
+  engine.SetConnected(true);
+  std::vector<TDbConnWrapper*> attachments;
+  for (int slot = 0; engine.Worker(slot) != nullptr; ++slot) {
+    TDbConnWrapper* attachment = engine.Worker(slot)->OwnConnection();
+    ASSERT_NE(attachment, nullptr) << "worker " << slot;
+    EXPECT_TRUE(attachment->Connected());
+    EXPECT_EQ(attachment->DBFileName(), db.Path());
+    EXPECT_NE(attachment, &engine.WorkersConnection());
+    for (TDbConnWrapper* other : attachments) EXPECT_NE(attachment->Attachment(), other->Attachment());
+    attachments.push_back(attachment);
+  }
+  EXPECT_EQ(attachments.size(), 5u);
+  engine.SetConnected(false);
+  for (TDbConnWrapper* attachment : attachments) EXPECT_FALSE(attachment->Connected());
+}
+
 TEST(TtidewellProperties, TheConnectionsStayWhileAWorkerHasWork) {
   testing_support::FirebirdTestDatabase db(16384);
   ParkedPool pool;

@@ -77,6 +77,21 @@ TEST_F(FeedStoreTest, PruningRemovesTheOldestUnflaggedArticlesBeyondTheArchive) 
   EXPECT_EQ(store_.PruneArchive(feed_, 0), 0);
 }
 
+// Links and pruning after a document share one transaction: a failed
+// pruning undoes only itself, the links stored before it stay.
+TEST_F(FeedStoreTest, AFailedPruningKeepsTheLinksStoredBeforeItInItsTransaction) {
+  AddArticles(10, 0);
+  worker_.context.OnNotArticleIdsBeforeDelete = [](uint32_t, int32_t, const TDynIntArray&) {
+    throw kt::Exception("handler failed");
+  };
+  worker_.transaction.StartTransaction();
+  store_.AddArticleLinks({{u"http://l.example/kept", article_}});
+  EXPECT_THROW(store_.PruneArchive(feed_, 5), kt::Exception);
+  EXPECT_FALSE(worker_.transaction.InTransaction());
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from articles_links"), 1);
+  EXPECT_EQ(worker_.db.QueryInt64("select count(*) from articles where deleted=0"), 11);
+}
+
 TEST_F(FeedStoreTest, ArticleLinksAreStoredOncePerArticle) {
   TArticleLinkPairs pairs = {{u"http://l.example/a", article_}, {u"http://l.example/a", article_},
                              {u"  ", article_}, {u"http://l.example/b", 0}};

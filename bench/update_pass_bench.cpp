@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+// One update pass of the engine as an application drives it: a fresh
+// database (forced writes on, as a created database has them), the feeds of
+// a list subscribed, every feed updated on the engine's five workers until
+// each job has ended. bench/peers.sh serves the feeds and runs newsboat on
+// the same list beside it.
+//
+// The feed list (one URL a line) comes from TW_BENCH_FEED_LIST; without it
+// the benchmarks are skipped. Counters: the pass's process CPU seconds, the
+// process's peak resident size in MiB, the feeds that reported an error.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/firebird_scratch.h"
+#include "engine/tidewell.h"
+#include "toolkit/exception.h"
+#include "platform/main_loop.h"
+
+namespace {
+
+using namespace tidewell;
+
+constexpr int kPassTimeoutMs = 1800000;
+
+bench_support::ScratchCleanup scratch_cleanup;
+
+std::vector<std::string> FeedList() {
+  std::vector<std::string> urls;
+  const char* path = std::getenv("TW_BENCH_FEED_LIST");
+  if (path == nullptr) return urls;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) urls.push_back(line);
+  return urls;
+}
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double PeakRssMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The engine on a new database with the feeds subscribed.
+class SubscribedEngine {
+ public:
+  explicit SubscribedEngine(const std::vector<std::string>& urls) : engine_(TtidewellOptions{}) {
+    std::string fileName, error;
+    engine_.CreateDatabase(bench_support::NewDatabasePath("pass"), "SYSDBA", "", fileName, error);
+    if (!error.empty()) throw kt::Exception(error);
+    engine_.SetConnected(true);
+    std::string text;
+    engine_.CreateTables(text);
+    for (const std::string& url : urls) ids_.push_back(engine_.AddFeed(u"", url, u""));
+    engine_.SetOnStopWorking([this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
+      if (kind == TQueueJobTypes::CfeedOperation) ++ended_;
+    });
+    engine_.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const WideString&, int32_t,
+                                      TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
+                                      const std::string&, const TDynIntArray&) {
+      if (category != TErrorCategory::noErrors) ++failed_;
+    });
+  }
+
+  // Every feed updated once; false when the pass did not end in time.
+  bool RunPass() {
+    ended_ = 0;
+    engine_.UpdateFeeds(ids_, false);
+    return platform::MainThread().RunUntil([this] { return ended_ >= ids_.size(); }, kPassTimeoutMs);
+  }
+  size_t Failed() const { return failed_; }
+
+ private:
+  Ttidewell engine_;
+  TDynIntArray ids_;
+  size_t ended_ = 0;
+  size_t failed_ = 0;
+};
+
+void Report(benchmark::State& state, double cpuSeconds, const SubscribedEngine& engine) {
+  state.counters["cpu_s"] = cpuSeconds;
+  state.counters["peak_rss_MiB"] = PeakRssMiB();
+  state.counters["failed_feeds"] = static_cast<double>(engine.Failed());
+}
+
+void BM_UpdatePassNewFeeds(benchmark::State& state) {
+  const std::vector<std::string> urls = FeedList();
+  if (urls.empty()) {
+    state.SkipWithError("TW_BENCH_FEED_LIST names no feeds");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    SubscribedEngine engine(urls);
+    const double cpuBefore = ProcessCpuSeconds();
+    state.ResumeTiming();
+    if (!engine.RunPass()) state.SkipWithError("the pass did not end");
+    state.PauseTiming();
+    Report(state, ProcessCpuSeconds() - cpuBefore, engine);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(urls.size()) * state.iterations());
+}
+BENCHMARK(BM_UpdatePassNewFeeds)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same feeds again, nothing changed on the server.
+void BM_UpdatePassUnchanged(benchmark::State& state) {
+  const std::vector<std::string> urls = FeedList();
+  if (urls.empty()) {
+    state.SkipWithError("TW_BENCH_FEED_LIST names no feeds");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    SubscribedEngine engine(urls);
+    if (!engine.RunPass()) state.SkipWithError("the first pass did not end");
+    const double cpuBefore = ProcessCpuSeconds();
+    state.ResumeTiming();
+    if (!engine.RunPass()) state.SkipWithError("the pass did not end");
+    state.PauseTiming();
+    Report(state, ProcessCpuSeconds() - cpuBefore, engine);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_UpdatePassUnchanged)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

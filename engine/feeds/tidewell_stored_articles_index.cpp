@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feeds/tidewell_stored_articles_index.h"
+
+#include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/model/articles.h"
+#include "toolkit/kt_utils.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+namespace {
+
+std::string TrimmedFolded(const std::string& text) {
+  return LowerAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(text))));
+}
+
+std::string ContentKey(const std::string& md5, const std::string& link) {
+  return LowerAscii(md5) + '\n' + LowerAscii(link);
+}
+
+}  // namespace
+
+TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored) {
+  // emplace keeps the first position of a key.
+  for (int32_t i = 0; i < stored.GetCount(); ++i) {
+    const TArticleProperty* article = stored.GetItem(i);
+    guidFolded_.emplace(TrimmedFolded(article->Guid), i);
+    guidExact_.emplace(article->Guid, i);
+    md5Folded_.emplace(TrimmedFolded(article->ArticleMD5), i);
+    md5Exact_.emplace(article->ArticleMD5, i);
+    contents_.insert(ContentKey(article->ArticleMD5, article->Link));
+  }
+}
+
+int32_t TStoredArticlesIndex::Find(const TFirstPositions& positions, const std::string& key) {
+  const auto found = positions.find(key);
+  return found == positions.end() ? -1 : found->second;
+}
+
+int32_t TStoredArticlesIndex::FirstByGuidIgnoringCase(const std::string& guid) const {
+  return Find(guidFolded_, TrimmedFolded(guid));
+}
+
+int32_t TStoredArticlesIndex::FirstByGuid(const std::string& guid) const { return Find(guidExact_, guid); }
+
+int32_t TStoredArticlesIndex::FirstByMd5IgnoringCase(const std::string& md5) const {
+  return Find(md5Folded_, TrimmedFolded(md5));
+}
+
+int32_t TStoredArticlesIndex::FirstByMd5(const std::string& md5) const { return Find(md5Exact_, md5); }
+
+bool TStoredArticlesIndex::HasContent(const std::string& md5, const std::string& link) const {
+  return contents_.count(ContentKey(md5, link)) > 0;
+}
+
+}  // namespace tidewell

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// The stored articles of a feed, found by the keys that the feed processors
+// match a document's items with. Built once per document, so that each item
+// costs a look-up instead of a walk over every stored article (and a
+// re-encoding of its texts).
+//
+// Every look-up answers the position (in load order) of the first stored
+// article that matches, as a walk from the first article would find it; -1
+// when none matches. Texts are UTF-8; "trimmed" is white space at both ends
+// as the wide-string trim sees it, "ignoring case" is ASCII case.
+//
+// The articles must outlive the index and stay unchanged while it is used.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tidewell {
+
+class TArticles;
+
+class TStoredArticlesIndex {
+ public:
+  explicit TStoredArticlesIndex(const TArticles& stored);
+
+  // The stored guid equals the text, both trimmed, ignoring case.
+  int32_t FirstByGuidIgnoringCase(const std::string& guid) const;
+  // The stored guid equals the text exactly.
+  int32_t FirstByGuid(const std::string& guid) const;
+  // The stored MD5 key equals the text, both trimmed, ignoring case.
+  int32_t FirstByMd5IgnoringCase(const std::string& md5) const;
+  // The stored MD5 key equals the text exactly.
+  int32_t FirstByMd5(const std::string& md5) const;
+  // Whether an article with this MD5 key and this link is stored (each
+  // compared ignoring case, untrimmed).
+  bool HasContent(const std::string& md5, const std::string& link) const;
+
+ private:
+  using TFirstPositions = std::unordered_map<std::string, int32_t>;
+  static int32_t Find(const TFirstPositions& positions, const std::string& key);
+
+  TFirstPositions guidFolded_, guidExact_, md5Folded_, md5Exact_;
+  std::unordered_set<std::string> contents_;
+};
+
+}  // namespace tidewell
