@@ -60,8 +60,7 @@ std::string Dump(FeedTestWorker& worker) {
 }
 
 std::string DataPath(const std::string& name) {
-  std::string folder = __FILE__;
-  return folder.substr(0, folder.find_last_of('/')) + "/data/" + name;
+  return std::string(TIDEWELL_TESTS_DIR) + "/engine/feeds/data/" + name;
 }
 
 class FeedGoldenTest : public ::testing::TestWithParam<const char*> {};

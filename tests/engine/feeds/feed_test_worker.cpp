@@ -64,9 +64,7 @@ FeedTestWorker::~FeedTestWorker() {
 }
 
 std::string FeedTestWorker::ReadData(const std::string& name) {
-  std::string folder = __FILE__;
-  folder = folder.substr(0, folder.find_last_of('/'));
-  std::ifstream file(folder + "/data/" + name, std::ios::binary);
+  std::ifstream file(std::string(TIDEWELL_TESTS_DIR) + "/engine/feeds/data/" + name, std::ios::binary);
   if (!file) throw std::runtime_error("missing test file " + name);
   std::ostringstream bytes;
   bytes << file.rdbuf();
