@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "support/firebird_test_database.h"
 
+#include <dlfcn.h>
+#include <firebird/Interface.h>
 #include <ibase.h>
 #include <stdlib.h>
 
@@ -23,6 +25,17 @@ void ShutDownEngineAndRemoveLockFolder() {
   std::filesystem::remove_all(LockFolder(), ignored);
 }
 
+// Firebird loads its embedded engine as a plugin and unloads it at shut-down.
+// Held open here, it stays for the whole process, so the sanitizers can still
+// match their suppressions (and the leaks they report at exit) against it.
+void KeepEmbeddedEngineLoaded() {
+  Firebird::IConfigManager* config = Firebird::fb_get_master_interface()->getConfigManager();
+  const char* plugins = config->getDirectory(Firebird::IConfigManager::DIR_PLUGINS);
+  if (plugins == nullptr) return;
+  const std::string engine = (std::filesystem::path(plugins) / "libEngine12.so").string();
+  ::dlopen(engine.c_str(), RTLD_NOW | RTLD_NODELETE);
+}
+
 void CreateLockFolder() {
   const char* root = std::getenv("TIDEWELL_TEST_TMP");
   const std::filesystem::path base =
@@ -32,6 +45,7 @@ void CreateLockFolder() {
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create the Firebird lock folder");
   LockFolder() = pattern;
   ::setenv("FIREBIRD_LOCK", pattern.c_str(), 1);
+  KeepEmbeddedEngineLoaded();
   std::atexit(ShutDownEngineAndRemoveLockFolder);
 }
 
