@@ -101,16 +101,17 @@ void RunStatement(tidewell::TDbConnWrapper& connection, const std::string& sql,
 
 }  // namespace testing_support
 
-// The one test whose leak is by design: an engine that gives up on a stuck
-// worker leaves it, its thread and what it may still use alive for good.
-#define TIDEWELL_DETACHED_WORKER_TEST "AWorkerThatOutlivesTheTimeOutIsDetachedNotFreed"
+// The one leak by design: an engine that gives up on a stuck worker leaves
+// it, its thread and what it may still use alive for good. The test makes
+// that engine in a function of this name.
+#define TIDEWELL_DETACHED_WORKER_MAKER "EngineThatLeavesItsStuckWorkerBehind"
 
 // The Firebird client and the ICU it loads keep process-wide caches that
 // they never free; LeakSanitizer is told so when the tests run under it.
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfbclient.so\nleak:libEngine12.so\nleak:libicuuc.so\nleak:libicui18n.so\n"
          "leak:__gconv_open\nleak:__gconv_lookup_cache\n"
-         "leak:" TIDEWELL_DETACHED_WORKER_TEST "\n";
+         "leak:" TIDEWELL_DETACHED_WORKER_MAKER "\n";
 }
 
 // The in-process Firebird engine is not built for ThreadSanitizer: its own
@@ -119,5 +120,5 @@ extern "C" const char* __lsan_default_suppressions() {
 extern "C" const char* __tsan_default_options() { return "detect_deadlocks=0"; }
 extern "C" const char* __tsan_default_suppressions() {
   return "called_from_lib:libEngine12.so\ncalled_from_lib:libfbclient.so.2\nrace:libEngine12.so\nrace:libfbclient.so.2\n"
-         "thread:" TIDEWELL_DETACHED_WORKER_TEST "\n";
+         "thread:" TIDEWELL_DETACHED_WORKER_MAKER "\n";
 }
