@@ -307,8 +307,7 @@ TDateParts DecodeDateTime(TDateTime value) {
 }
 
 TDateTime Now() {
-  // localtime_r alone keeps the zone it first read; the bias follows TZ.
-  ::tzset();
+  // No tzset here: it rewrites process-wide globals under other threads.
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   struct tm local {};

@@ -21,9 +21,9 @@ struct TimeZoneInfo {
   int32_t daylightBias = 0;  // added to baseBias in daylight time
 };
 
-// Reads the zone from the environment (TZ) and the system's zone files
-// (tzset, localtime_r) for the current moment. Safe on any thread, but a
-// change of TZ while another thread asks is the caller's race.
+// The zone in force for the current moment, as localtime_r reports it. Safe
+// on any thread. It does not call tzset: whoever changes TZ at run time calls
+// tzset once afterwards, on its own thread.
 TimeZoneInfo CurrentTimeZoneInfo();
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include "engine/settings/tidewell_globvars.h"
 
 #include <mutex>
+#include <shared_mutex>
 
 namespace tidewell {
 

@@ -2,13 +2,15 @@
 // The process-wide switches and limits of the engine. The main thread and
 // the workers read them at any time: every getter takes the shared side of
 // the lock, the one setter the exclusive side, and none calls out while it
-// holds the lock. All settings but "distinct_smartfeeds", which the
-// configuration copies in at load, keep their built-in values.
+// holds the lock; a waiting writer goes ahead of later readers. All settings
+// but "distinct_smartfeeds", which the configuration copies in at load, keep
+// their built-in values.
 #pragma once
 
 #include <cstdint>
-#include <shared_mutex>
 #include <string>
+
+#include "platform/writer_preferring_mutex.h"
 
 namespace tidewell {
 
@@ -42,7 +44,7 @@ class TtidewellGlobalVars {
   void TEST_SetCommentFeedsEnabled(bool value);
 
  private:
-  mutable std::shared_mutex lock_;
+  mutable platform::WriterPreferringMutex lock_;
   // State below is protected by lock_.
   std::string cache_directory_;
   int32_t size_limit_ = 5242880;

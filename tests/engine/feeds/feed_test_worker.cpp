@@ -64,17 +64,7 @@ FeedTestWorker::~FeedTestWorker() {
   if (transaction.InTransaction()) transaction.Rollback();
 }
 
-std::string FeedTestWorker::DataFolder() {
-  std::string folder = __FILE__;
-  folder = folder.substr(0, folder.find_last_of('/'));
-  // A compiler cache may name the source relative to the build folder,
-  // which holds the folder of the test program.
-  if (!folder.empty() && folder[0] != '/') {
-    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-    folder = program.substr(0, program.find_last_of('/')) + "/../" + folder;
-  }
-  return folder + "/data";
-}
+std::string FeedTestWorker::DataFolder() { return std::string(TIDEWELL_TESTS_DIR) + "/engine/feeds/data"; }
 
 std::string FeedTestWorker::ReadData(const std::string& name) {
   std::ifstream file(DataFolder() + "/" + name, std::ios::binary);
