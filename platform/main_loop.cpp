@@ -38,7 +38,11 @@ bool MainLoop::Synchronize(Call fn) {
   if (!Enqueue(handover)) return false;
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return handover->done; });
-  if (handover->error) std::rethrow_exception(handover->error);
+  // The exception moves to this thread alone, so it is freed here and not
+  // by whichever thread drops the hand-over last.
+  std::exception_ptr error = std::move(handover->error);
+  lock.unlock();
+  if (error) std::rethrow_exception(error);
   return true;
 }
 
@@ -97,7 +101,7 @@ bool MainLoop::RunOneQueued() {
   if (handover->waited_for) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      handover->error = error;
+      handover->error = std::move(error);
       handover->done = true;
     }
     changed_.notify_all();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/tidewell.h"
+#include "support/firebird_test_database.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
+    // The sanitizers' suppressions come with the test support, as in the test programs.
+    testing_support::KeepEmbeddedEngineLoaded();
     tidewell::Ttidewell engine;
     std::string fileName;
     std::string errorText;
@@ -27,15 +30,4 @@ int main(int argc, char** argv) {
     std::cerr << error.what() << "\n";
     return 1;
   }
-}
-
-// As in the test programs: the Firebird client and the ICU it loads keep
-// process-wide caches that they never free.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfbclient.so\nleak:libEngine12.so\nleak:libicuuc.so\nleak:libicui18n.so\n"
-         "leak:__gconv_open\nleak:__gconv_lookup_cache\n";
-}
-extern "C" const char* __tsan_default_options() { return "detect_deadlocks=0"; }
-extern "C" const char* __tsan_default_suppressions() {
-  return "called_from_lib:libEngine12.so\ncalled_from_lib:libfbclient.so.2\nrace:libEngine12.so\nrace:libfbclient.so.2\n";
 }

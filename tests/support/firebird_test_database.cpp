@@ -27,17 +27,6 @@ void ShutDownEngineAndRemoveLockFolder() {
   std::filesystem::remove_all(LockFolder(), ignored);
 }
 
-// Firebird loads its embedded engine as a plugin and unloads it at shut-down.
-// Held open here, it stays for the whole process, so the sanitizers can still
-// match their suppressions (and the leaks they report at exit) against it.
-void KeepEmbeddedEngineLoaded() {
-  Firebird::IConfigManager* config = Firebird::fb_get_master_interface()->getConfigManager();
-  const char* plugins = config->getDirectory(Firebird::IConfigManager::DIR_PLUGINS);
-  if (plugins == nullptr) return;
-  const std::string engine = (std::filesystem::path(plugins) / "libEngine12.so").string();
-  ::dlopen(engine.c_str(), RTLD_NOW | RTLD_NODELETE);
-}
-
 void CreateLockFolder() {
   const char* root = std::getenv("TIDEWELL_TEST_TMP");
   const std::filesystem::path base =
@@ -52,6 +41,14 @@ void CreateLockFolder() {
 }
 
 }  // namespace
+
+void KeepEmbeddedEngineLoaded() {
+  Firebird::IConfigManager* config = Firebird::fb_get_master_interface()->getConfigManager();
+  const char* plugins = config->getDirectory(Firebird::IConfigManager::DIR_PLUGINS);
+  if (plugins == nullptr) return;
+  const std::string engine = (std::filesystem::path(plugins) / "libEngine12.so").string();
+  ::dlopen(engine.c_str(), RTLD_NOW | RTLD_NODELETE);
+}
 
 void UsePrivateFirebirdLockFolder() {
   static std::once_flag once;

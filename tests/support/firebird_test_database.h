@@ -30,6 +30,11 @@ namespace testing_support {
 // folder is removed, and the engine shut down, when the process exits.
 void UsePrivateFirebirdLockFolder();
 
+// Firebird loads its embedded engine as a plugin and unloads it at shut-down.
+// Held open, it stays for the whole process, so the sanitizers can still
+// match their suppressions (and the leaks they report at exit) against it.
+void KeepEmbeddedEngineLoaded();
+
 // Runs sql on connection in a transaction of its own, hands the executed
 // statement (on its first row, for a select) to read, and commits.
 void RunStatement(tidewell::TDbConnWrapper& connection, const std::string& sql,
