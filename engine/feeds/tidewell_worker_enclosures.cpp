@@ -36,6 +36,21 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StartOwnTransaction() {
   if (!transaction_.InTransaction()) transaction_.StartTransaction();
 }
 
+void TtidewellWorkerThreadPrAtomRssFeeds::ExecuteAndCommit(const std::function<void()>& fill) {
+  try {
+    StartOwnTransaction();
+    ResetQuery();
+    fill();
+    ExecQueryTimed(&query_, false);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    ResetQuery();
+    RollbackQuietly();
+    throw;
+  }
+}
+
 void TtidewellWorkerThreadPrAtomRssFeeds::ResetQuery() {
   SafeCloseQuery(&query_);
   query_.SQL.Clear();
@@ -64,22 +79,17 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
 void TtidewellWorkerThreadPrAtomRssFeeds::BeforeEnclosureMove(const WideString& finalName) {
   if (connection_ == nullptr) return;
   try {
-    StartOwnTransaction();
-    ResetQuery();
-    query_.SQL.Add("update Enclosures");
-    query_.SQL.Add("set filelocation=?");
-    query_.SQL.Add("where enclosure_id=? and download_status=?");
-    query_.Params(0).SetWideString(finalName);
-    query_.Params(1).SetInteger(itemId_);
-    query_.Params(2).SetInteger(kDownloading);
-    ExecQueryTimed(&query_, false);
-    ResetQuery();
-    transaction_.Commit();
+    ExecuteAndCommit([&] {
+      query_.SQL.Add("update Enclosures");
+      query_.SQL.Add("set filelocation=?");
+      query_.SQL.Add("where enclosure_id=? and download_status=?");
+      query_.Params(0).SetWideString(finalName);
+      query_.Params(1).SetInteger(itemId_);
+      query_.Params(2).SetInteger(kDownloading);
+    });
   } catch (...) {
     // Without the name a crash at the next moment costs a second download,
     // nothing more.
-    ResetQuery();
-    RollbackQuietly();
   }
 }
 
@@ -89,9 +99,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
   } catch (...) {
   }
   DeleteFileUni(result.localFileName);
-  try {
-    StartOwnTransaction();
-    ResetQuery();
+  ExecuteAndCommit([&] {
     query_.SQL.Add("update Enclosures");
     query_.SQL.Add("set download_status=?,filelocation=?,downloadStart=?,downloadEnd=?,lasthttpcode=?");
     query_.SQL.Add("where enclosure_id=?");
@@ -101,14 +109,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
     query_.Params(3).SetDateTime(nowUtc);
     query_.Params(4).SetInteger(httpCode_);
     query_.Params(5).SetInteger(itemId_);
-    ExecQueryTimed(&query_, false);
-    ResetQuery();
-    transaction_.Commit();
-  } catch (...) {
-    ResetQuery();
-    RollbackQuietly();
-    throw;
-  }
+  });
   errorText_ = std::string(MessageText(kEnclosureDownloadFailed)) + "\r\n" + result.errorText;
   errorCategory_ = FailureCategory(result);
   if (!GetStopRequested() && WorkerEvents().Snapshot().OnFatalError) SyncFatalError();

@@ -89,9 +89,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow) {
-  try {
-    StartOwnTransaction();
-    ResetQuery();
+  ExecuteAndCommit([&] {
     query_.SQL.Add("update feeds");
     query_.SQL.Add(dueNow ? "set link=substring(? from 1 for 1000),next_feedupdate=?"
                           : "set link=substring(? from 1 for 1000)");
@@ -100,14 +98,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const
     query_.Params(index++).SetString(address);
     if (dueNow) query_.Params(index++).SetDateTime(LocalTimeToUTC(Now()));
     query_.Params(index).SetInteger(feedId);
-    ExecQueryTimed(&query_, false);
-    ResetQuery();
-    transaction_.Commit();
-  } catch (...) {
-    ResetQuery();
-    RollbackQuietly();
-    throw;
-  }
+  });
 }
 
 }  // namespace tidewell

@@ -587,9 +587,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::KeepFeedProcessingError() {
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedProcessingError(int32_t feedId, const std::string& text) {
   if (connection_ == nullptr) return;
-  transaction_.StartTransaction();
-  try {
-    ResetQuery();
+  ExecuteAndCommit([&] {
     query_.SQL.Add("update feeds");
     query_.SQL.Add("set lastFeedProcessingError=substring(? from 1 for 200)");
     // A feed that keeps working is not written at every pass.
@@ -597,14 +595,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedProcessingError(int32_t feedI
     query_.Params(0).SetString(text);
     query_.Params(1).SetInteger(feedId);
     query_.Params(2).SetString(text);
-    ExecQueryTimed(&query_, false);
-    ResetQuery();
-    transaction_.Commit();
-  } catch (...) {
-    ResetQuery();
-    RollbackQuietly();
-    throw;
-  }
+  });
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessNewFeed(TtidewellTrdJobPropClass& result) {

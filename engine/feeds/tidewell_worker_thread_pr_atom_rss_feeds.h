@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -301,6 +302,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void DeliverRawData(TtidewellTrdJobPropClass& result, PHttpRawDataReq request);
   void DisposeRequest(PHttpRawDataReq request);
   void StartOwnTransaction();
+  // Runs the one statement that fill puts into the query, in the worker's
+  // transaction, and commits; on failure rolls back and passes the error on.
+  void ExecuteAndCommit(const std::function<void()>& fill);
   void PauseBeforeSameServer();
   // "host[:port]" of an absolute URL, lower-cased; empty for any other text.
   static std::string ServerOf(const std::string& url);
