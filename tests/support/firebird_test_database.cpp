@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <regex>
 #include <stdexcept>
 
 #include "support/firebird_test_server.h"
@@ -40,14 +41,26 @@ void CreateLockFolder() {
   std::atexit(ShutDownEngineAndRemoveLockFolder);
 }
 
+void KeepLoaded(const std::filesystem::path& library) { ::dlopen(library.c_str(), RTLD_NOW | RTLD_NODELETE); }
+
 }  // namespace
 
 void KeepEmbeddedEngineLoaded() {
   Firebird::IConfigManager* config = Firebird::fb_get_master_interface()->getConfigManager();
   const char* plugins = config->getDirectory(Firebird::IConfigManager::DIR_PLUGINS);
-  if (plugins == nullptr) return;
-  const std::string engine = (std::filesystem::path(plugins) / "libEngine12.so").string();
-  ::dlopen(engine.c_str(), RTLD_NOW | RTLD_NODELETE);
+  if (plugins != nullptr) KeepLoaded(std::filesystem::path(plugins) / "libEngine12.so");
+  // The character-set module and the ICU it opens are unloaded at shut-down
+  // too; LeakSanitizer then reads their stale thread-local blocks and crashes.
+  const char* intl = config->getDirectory(Firebird::IConfigManager::DIR_INTL);
+  if (intl != nullptr) KeepLoaded(std::filesystem::path(intl) / "libfbintl.so");
+  const std::regex icu(R"(libicu(uc|i18n)\.so\.[0-9]+)");
+  for (const char* folder : {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib"}) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (std::regex_match(name, icu)) KeepLoaded(entry.path());
+    }
+  }
 }
 
 void UsePrivateFirebirdLockFolder() {
