@@ -14,6 +14,7 @@
 #include <pugixml.hpp>
 
 #include "bench/firebird_scratch.h"
+#include "engine/db/activity.h"
 #include "engine/db/tidewell_compability.h"
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/tidewell_tables.h"
@@ -41,6 +42,17 @@ std::string Document() {
             ".mp3\" type=\"audio/mpeg\" length=\"100\"/></item>";
   }
   return body + "</channel></rss>";
+}
+
+// The statements, prepares and commits the stored documents cost, per
+// article and per document.
+void ReportDatabaseWork(benchmark::State& state, const db::Activity& before, int32_t itemsPerDocument) {
+  const db::Activity work = db::CurrentActivity() - before;
+  const double documents = static_cast<double>(state.iterations());
+  const double articles = documents * itemsPerDocument;
+  state.counters["executes/article"] = static_cast<double>(work.executes) / articles;
+  state.counters["prepares/article"] = static_cast<double>(work.prepares) / articles;
+  state.counters["commits/feed"] = static_cast<double>(work.commits) / documents;
 }
 
 struct Worker {
@@ -98,6 +110,7 @@ void BM_NewRssFeedStored(benchmark::State& state) {
   const std::string body = Document();
   Worker worker;
   TtidewellFeedProcessor processor;
+  const db::Activity before = db::CurrentActivity();
   for (auto _ : state) {
     worker.itemId = 0;
     worker.idCount = 0;
@@ -109,6 +122,7 @@ void BM_NewRssFeedStored(benchmark::State& state) {
     if (worker.items != kItems) state.SkipWithError(worker.errorText.c_str());
   }
   state.SetItemsProcessed(state.iterations() * kItems);
+  ReportDatabaseWork(state, before, kItems);
 }
 BENCHMARK(BM_NewRssFeedStored)->Unit(benchmark::kMillisecond);
 
@@ -128,6 +142,7 @@ void BM_NewRssFeedFromFileStoredForcedWrites(benchmark::State& state) {
   Worker worker(true);
   TtidewellFeedProcessor processor;
   int serial = 0;
+  const db::Activity before = db::CurrentActivity();
   for (auto _ : state) {
     state.PauseTiming();
     // Each round a new feed of its own URL with the same bytes: new articles,
@@ -144,6 +159,7 @@ void BM_NewRssFeedFromFileStoredForcedWrites(benchmark::State& state) {
     if (worker.items != itemCount) state.SkipWithError(worker.errorText.c_str());
   }
   state.SetItemsProcessed(state.iterations() * itemCount);
+  ReportDatabaseWork(state, before, itemCount);
 }
 BENCHMARK(BM_NewRssFeedFromFileStoredForcedWrites)->Unit(benchmark::kMillisecond);
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/db/activity.h"
 #include "engine/db/database.h"
 #include "engine/db/transaction.h"
 
@@ -84,6 +85,7 @@ void Statement::Prepare() {
   if (text.empty()) throw kt::Exception("Statement's SQL text is empty");
   if (RestoreKeptForm(text, database)) return;
   Firebird::IAttachment* attachment = database->Attachment();
+  activity::CountPrepare();
   handle_.Reset(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     return attachment->prepare(status, transaction, static_cast<unsigned>(text.size()), text.c_str(),
                                static_cast<unsigned>(database->SQLDialect()),
@@ -237,6 +239,7 @@ Param& Statement::Params(int index) {
 void Statement::ExecQuery() {
   DropCursor();
   EnsurePrepared();
+  activity::CountExecute();
   Firebird::ITransaction* transaction = ActiveTransactionHandle();
   Firebird::IAttachment* attachment = prepared_database_->Attachment();
   Firebird::IMessageMetadata* inMetadata = nullptr;

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "engine/db/database.h"
 #include "engine/db/firebird_client.h"
 
 #include "engine/settings/tidewell_globvars.h"
@@ -25,6 +26,9 @@ constexpr int kDefinitionAttempts = 10;
 constexpr int kRetryPauseMs = 50;
 constexpr int kConflictPollMs = 10;
 constexpr int32_t kKeywordWidth = 512;
+constexpr int32_t kKeywordCacheWidth = 3000;
+constexpr int32_t kArticleIdBlock = 100;
+constexpr size_t kMaxIdBlocks = 64;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
 
@@ -49,6 +53,20 @@ std::string FirstCharacters(const std::string& utf8, int32_t characters) {
     ++seen;
   }
   return utf8;
+}
+
+// The first `characters` code points of a 16-bit text.
+kt::WideString FirstCharactersW(kt::WideString text, int32_t characters) {
+  int32_t seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] >= 0xDC00 && text[i] <= 0xDFFF && i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF) continue;
+    if (seen == characters) {
+      text.resize(i);
+      break;
+    }
+    ++seen;
+  }
+  return text;
 }
 
 std::string WithClause(const std::string& line) {
@@ -241,6 +259,24 @@ int32_t TtidewellDbHelper::InsertArticle(TQueryWrapper* query, int32_t feedId) {
   return InsertReturningId(query, "ID");
 }
 
+int32_t TtidewellDbHelper::ReserveArticleId(TQueryWrapper* query) {
+  TestStopFlag();
+  const db::Database* database = query->GetDatabase();
+  const uint64_t serial = database != nullptr ? database->AttachmentSerial() : 0;
+  std::lock_guard lock(idBlocksLock_);
+  // Blocks of attachments that ended are never asked for again.
+  if (articleIdBlocks_.size() > kMaxIdBlocks && articleIdBlocks_.count(serial) == 0) articleIdBlocks_.clear();
+  auto& [next, last] = articleIdBlocks_[serial];
+  if (next == 0 || next > last) {
+    ClosedOnExit closed(query);
+    SetSql(query, {"select gen_id(Articles_id_gen," + std::to_string(kArticleIdBlock) + ") as last_id from rdb$database"});
+    last = SelectInteger(query, "LAST_ID");
+    if (last == kNoId) throw kt::Exception("No article id could be reserved");
+    next = last - kArticleIdBlock + 1;
+  }
+  return next++;
+}
+
 int32_t TtidewellDbHelper::InsertCustomFieldDefinition(TQueryWrapper* query, const std::string& tag) {
   TestStopFlag();
   ClosedOnExit closed(query);
@@ -310,11 +346,15 @@ int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string
   for (int failed = 0; failed < kLinkAttempts;) {
     TestStopFlag();
     try {
-      const int32_t found = FindLinkId(query, link);
-      if (found != kNoId) return found;
-      SetSql(query, {"insert into links(link)", "values(?)", "returning link_id"});
+      // Found or stored in one round trip: most links of a document are new.
+      SetSql(query, {"execute block (link varchar(1000) character set utf8 = ?) returns (link_id integer) as",
+                     "begin",
+                     "  select link_id from links where link=:link into :link_id;",
+                     "  if (link_id is null) then insert into links(link) values(:link) returning link_id into :link_id;",
+                     "  suspend;",
+                     "end"});
       query->Params(0).SetWideString(link);
-      return InsertReturningId(query, "LINK_ID");
+      return SelectInteger(query, "LINK_ID");
     } catch (const kt::Exception& failure) {
       SafeCloseQuery(query);
       // Another open transaction stored the link: its id can be read once
@@ -455,10 +495,11 @@ void TtidewellDbHelper::SaveFeedCustomFields(TQueryWrapper* query, int32_t feedI
 
 void TtidewellDbHelper::SaveArticleCustomFields(TQueryWrapper* query,
                                                 const std::vector<const TNewCustomTagsClass*>& items,
-                                                const std::u16string& separators) {
+                                                const std::u16string& separators, const std::set<int32_t>& newArticles) {
   TestStopFlag();
   try {
-    CreateCategoryKeywords(query, items, separators);
+    const TKeywordIds keywordIds = CreateCategoryKeywords(query, items, separators);
+    AttachNewArticleKeywords(query, items, separators, newArticles, keywordIds);
   } catch (const kt::EAbort&) {
     return;
   }
@@ -467,6 +508,7 @@ void TtidewellDbHelper::SaveArticleCustomFields(TQueryWrapper* query,
     if (tags == nullptr) continue;
     for (const auto& tag : tags->List) {
       if (!tag->Store) continue;
+      if (newArticles.count(tag->OwnerId) != 0 && LowerUtf8(tag->Name) == kCategoryTag) continue;
       try {
         SaveArticleTag(query, *tag, separators);
       } catch (const kt::EAbort&) {
@@ -476,26 +518,86 @@ void TtidewellDbHelper::SaveArticleCustomFields(TQueryWrapper* query,
   }
 }
 
+std::u16string TtidewellDbHelper::NewArticleKeywordCache(const TNewCustomTagsClass& tags, int32_t articleId,
+                                                         const std::u16string& separators) {
+  if (SkipCategoryKeywords()) return {};
+  std::vector<kt::WideString> stored;
+  kt::WideString cache;
+  for (const auto& tag : tags.List) {
+    if (tag->OwnerId != articleId || LowerUtf8(tag->Name) != kCategoryTag) continue;
+    for (const auto& keyword : SplitCategories(tag->Value, separators)) {
+      kt::WideString value = FirstCharactersW(LowerW(keyword), kKeywordWidth);
+      if (std::find(stored.begin(), stored.end(), value) != stored.end()) continue;
+      if (!cache.empty()) cache += u", ";
+      cache += value;
+      stored.push_back(std::move(value));
+    }
+  }
+  return FirstCharactersW(std::move(cache), kKeywordCacheWidth);
+}
+
+// The new articles' cache holds their keywords already: the trigger that
+// appends each attached keyword to it is told to leave it alone meanwhile.
+void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
+                                                 const std::vector<const TNewCustomTagsClass*>& items,
+                                                 const std::u16string& separators,
+                                                 const std::set<int32_t>& newArticles, const TKeywordIds& keywordIds) {
+  if (newArticles.empty() || SkipCategoryKeywords()) return;
+  std::set<std::pair<int32_t, int32_t>> attached;
+  ClosedOnExit closed(query);
+  SetKeywordCacheWritten(query, true);
+  try {
+    for (const TNewCustomTagsClass* tags : items) {
+      if (tags == nullptr) continue;
+      for (const auto& tag : tags->List) {
+        if (!tag->Store || newArticles.count(tag->OwnerId) == 0 || LowerUtf8(tag->Name) != kCategoryTag) continue;
+        for (const auto& keyword : SplitCategories(tag->Value, separators)) {
+          const auto found = keywordIds.find(LowerW(keyword));
+          if (found == keywordIds.end() || found->second == kNoId) continue;
+          if (!attached.emplace(tag->OwnerId, found->second).second) continue;
+          SetSql(query, {"insert into Article_KeyWords(article_id,keyword_id)", "values(?,?)"});
+          query->Params(0).SetInteger(tag->OwnerId);
+          query->Params(1).SetInteger(found->second);
+          ExecQueryTimed(query, false);
+        }
+      }
+    }
+  } catch (...) {
+    try {
+      SetKeywordCacheWritten(query, false);
+    } catch (const std::exception&) {
+      // The setting ends with the transaction anyway.
+    }
+    throw;
+  }
+  SetKeywordCacheWritten(query, false);
+}
+
+void TtidewellDbHelper::SetKeywordCacheWritten(TQueryWrapper* query, bool written) {
+  SetSql(query, {written ? "select rdb$set_context('USER_TRANSACTION','KEYWORDCACHE_WRITTEN','1') from rdb$database"
+                         : "select rdb$set_context('USER_TRANSACTION','KEYWORDCACHE_WRITTEN',null) from rdb$database"});
+  ExecQueryTimed(query, true);
+  query->Close();
+}
+
 // Every writer creates the keywords of a document in one order (by their
 // stored, lower-cased value) before attaching any: a writer that waits for a
 // keyword another one holds never holds one that the other still needs.
-void TtidewellDbHelper::CreateCategoryKeywords(TQueryWrapper* query,
-                                               const std::vector<const TNewCustomTagsClass*>& items,
-                                               const std::u16string& separators) {
-  if (SkipCategoryKeywords()) return;
-  std::vector<kt::WideString> keywords;
+TtidewellDbHelper::TKeywordIds TtidewellDbHelper::CreateCategoryKeywords(
+    TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items, const std::u16string& separators) {
+  TKeywordIds ids;
+  if (SkipCategoryKeywords()) return ids;
   for (const TNewCustomTagsClass* tags : items) {
     if (tags == nullptr) continue;
     for (const auto& tag : tags->List)
       if (tag->Store && LowerUtf8(tag->Name) == kCategoryTag)
-        for (auto& keyword : SplitCategories(tag->Value, separators)) keywords.push_back(LowerW(keyword));
+        for (auto& keyword : SplitCategories(tag->Value, separators)) ids.emplace(LowerW(keyword), kNoId);
   }
-  std::sort(keywords.begin(), keywords.end());
-  keywords.erase(std::unique(keywords.begin(), keywords.end()), keywords.end());
-  for (const auto& keyword : keywords) {
+  for (auto& [keyword, id] : ids) {
     TestStopFlag();
-    KeywordId(query, keyword, false);
+    id = KeywordId(query, keyword, false);
   }
+  return ids;
 }
 
 void TtidewellDbHelper::SaveArticleTag(TQueryWrapper* query, const TNewCustomTagBaseProperty& tag,

@@ -32,7 +32,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,10 @@ class TtidewellDbHelper {
                      const std::string& link, const std::u16string& title, int32_t parentFeed,
                      const std::u16string& OPMLdescr, int32_t priority);
   int32_t InsertArticle(TQueryWrapper* query, int32_t feedId);
+  // An id for a new article that the caller inserts itself, whole: taken
+  // from a block of ids the generator reserved for the statement's
+  // attachment, so a document's articles cost no round trip each for it.
+  int32_t ReserveArticleId(TQueryWrapper* query);
   // The tag and the name are stored lower-cased.
   int32_t InsertCustomFieldDefinition(TQueryWrapper* query, const std::string& tag);
   int32_t InsertCustomFieldAttribute(TQueryWrapper* query, const std::string& name);
@@ -113,8 +119,16 @@ class TtidewellDbHelper {
   // the settings skip category keywords; other tags are stored only while
   // the settings allow custom fields. The stop flag found while a tag is
   // handled ends the operation without raising.
+  // Articles in newArticles were inserted by the same document with the
+  // keywordCache of NewArticleKeywordCache: their keywords are attached
+  // without a look for earlier rows and without rewriting that cache.
   void SaveArticleCustomFields(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
-                               const std::u16string& separators);
+                               const std::u16string& separators, const std::set<int32_t>& newArticles = {});
+  // The keywordCache that attaching the article's category keywords one by
+  // one would leave: each stored keyword once, in order, ", " between,
+  // at most 3000 characters.
+  static std::u16string NewArticleKeywordCache(const TNewCustomTagsClass& tags, int32_t articleId,
+                                               const std::u16string& separators);
   // Every character of separators cuts the value; pieces are trimmed, empty
   // ones and repeats dropped. No separators: the whole value is one keyword.
   void AddArticleCategories(TQueryWrapper* query, int32_t articleId, const std::u16string& value,
@@ -133,8 +147,13 @@ class TtidewellDbHelper {
   int32_t AttributeId(TQueryWrapper* query, const std::string& name);
   void SaveAttributes(TQueryWrapper* query, bool forArticle, int32_t valueId, const TNewCustomTagsClass& attributes);
   void SaveArticleTag(TQueryWrapper* query, const TNewCustomTagBaseProperty& tag, const std::u16string& separators);
-  void CreateCategoryKeywords(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
-                              const std::u16string& separators);
+  using TKeywordIds = std::map<std::u16string, int32_t>;
+  TKeywordIds CreateCategoryKeywords(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
+                                     const std::u16string& separators);
+  void AttachNewArticleKeywords(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
+                                const std::u16string& separators, const std::set<int32_t>& newArticles,
+                                const TKeywordIds& keywordIds);
+  void SetKeywordCacheWritten(TQueryWrapper* query, bool written);
   int32_t KeywordId(TQueryWrapper* query, const std::u16string& keyword, bool isUserDefined);
   void AttachKeyword(TQueryWrapper* query, int32_t articleId, int32_t keywordId);
 
@@ -142,6 +161,9 @@ class TtidewellDbHelper {
   const TUtcClock utc_now_;
 
   std::atomic<bool> stop_{false};
+  // Reserved article ids by attachment serial: the next one and the last.
+  std::mutex idBlocksLock_;
+  std::map<uint64_t, std::pair<int32_t, int32_t>> articleIdBlocks_;
   // Makes the check and insert of a custom-field value one step.
   std::recursive_mutex lock_;
 };

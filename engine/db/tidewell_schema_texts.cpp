@@ -347,7 +347,9 @@ std::string KeywordCacheTriggerSql(bool alter) {
          "ACTIVE AFTER INSERT OR UPDATE POSITION 0\n"
          "AS\n"
          "BEGIN\n"
-         " if (INSERTING or UPDATING) then\n"
+         // A writer that stored the article with its keywords in the cache
+         // says so for the rest of its transaction.
+         " if ((INSERTING or UPDATING) and rdb$get_context('USER_TRANSACTION','KEYWORDCACHE_WRITTEN') is null) then\n"
          "  begin\n"
          "    update articles\n"
          "    set keywordCache=substring(\n"

@@ -9,8 +9,8 @@
 
 namespace tidewell {
 
-constexpr int kSchemaVersion = 1027;
-constexpr const char* kSchemaVersionText = "1027";
+constexpr int kSchemaVersion = 1028;
+constexpr const char* kSchemaVersionText = "1028";
 // A database recording less (or nothing) gets the column checks first and
 // is then treated as this version.
 constexpr int kOldestUpgradableVersion = 1001;

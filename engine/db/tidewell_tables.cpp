@@ -354,6 +354,7 @@ std::vector<TtidewellGenerateTables::UpgradeStep> TtidewellGenerateTables::Upgra
          index("COMMENTFEEDIDX", "CREATE INDEX commentfeedidx ON articles(commentfeed_id)")();
          index("PARENTARTIDX", "CREATE INDEX parentartidx ON articles(articles_parent)")();
        }},
+      {1028, [this] { EnsureCurrentKeywordTriggers(); }},
   };
 }
 

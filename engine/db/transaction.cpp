@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/db/transaction.h"
 
+#include "engine/db/activity.h"
 #include "engine/db/database.h"
 #include "engine/db/firebird_client.h"
 #include "engine/db/statement.h"
@@ -62,6 +63,7 @@ void Transaction::Commit() {
   std::lock_guard<std::mutex> lock(mutex_);
   Firebird::ITransaction* handle = RequireActive();
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->commit(status); });
+  activity::CountCommit();
   handle_ = nullptr;
   EndCursors();
   database_->UnregisterTransaction(this);

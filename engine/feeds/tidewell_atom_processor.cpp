@@ -15,7 +15,6 @@
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
-#include "platform/system.h"
 #include "toolkit/exception.h"
 #include "toolkit/kt_utils.h"
 #include "toolkit/wide_string.h"
@@ -125,7 +124,6 @@ void TtidewellAtomProcessor::ReadFeed(TFeed& feed) {
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
     ReadFeedElement(feed, child, UpperAscii(child.name()));
-    platform::YieldThread();
   }
 }
 
@@ -197,7 +195,6 @@ std::string TtidewellAtomProcessor::EntryBase(const pugi::xml_node& entry) const
 }
 
 int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_node& entryNode) {
-  TtidewellFeedContext& context = store_.Context();
   TEntry entry;
   bool isNew = true;
   TDateTime storedModified = -1;
@@ -218,7 +215,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
       isNew = false;
     }
   }
-  if (isNew) entry.articleId = context.dbHelper->InsertArticle(context.query, feed.feedId);
+  if (isNew) entry.articleId = store_.NewArticleId();
   feed.itemTags.push_back(std::make_unique<TNewCustomTagsClass>());
   entry.tags = feed.itemTags.back().get();
   entry.base = EntryBase(entryNode);
@@ -226,7 +223,6 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
     ReadEntryElement(feed, entry, child);
-    platform::YieldThread();
   }
   const std::string createdText = !entry.created.empty() ? entry.created : entry.published;
   std::string modifiedText = entry.modifiedText;
@@ -293,7 +289,7 @@ void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pug
     if (entry.firstAlternate.empty()) entry.firstAlternate = resolved;
   } else if (rel == "enclosure") {
     try {
-      store_.AddEnclosure(!feed.isNew, type.value(), EnclosureSize(AttributeText(link, "length")), resolved,
+      store_.AddEnclosure(!store_.IsNewArticle(entry.articleId), type.value(), EnclosureSize(AttributeText(link, "length")), resolved,
                           entry.articleId);
     } catch (const kt::EAbort&) {
       throw;
@@ -323,42 +319,27 @@ void TtidewellAtomProcessor::WriteEntry(TFeed& feed, TEntry& entry, bool isNew) 
   for (auto& tag : entry.tags->List)
     if (tag->OwnerId == entry.articleId) tag->Store = true;
   if (kt::TrimW(entry.content).empty() && entry.summary.size() > 1000) entry.content.swap(entry.summary);
-  const std::string& md5Key = entry.md5Key;
-  if (entry.key.empty()) entry.key = md5Key;
+  if (entry.key.empty()) entry.key = entry.md5Key;
   entry.content = CapArticleText(std::move(entry.content));
-  TQueryWrapper* query = context.query;
-  query->Close();
-  query->SQL.Clear();
-  query->SQL.Add("update Articles");
-  query->SQL.Add(
-      "set guid=substring(? from 1 for 255),articles_parent=coalesce(?,articles_parent),created=?,createdTZ=substring(? "
-      "from 1 for 20),modified=?,modifiedTZ=substring(? from 1 for 20),");
-  query->SQL.Add("body=?,summary=substring(? from 1 for 1000),");
-  query->SQL.Add("link=substring(? from 1 for 1000),lastTimeUpdated=?,articlemd5=?");
-  query->SQL.Add(",title=substring(? from 1 for 512),creator=substring(? from 1 for 128),commentfeed_id=coalesce(?,commentfeed_id)");
-  query->SQL.Add("where id=" + std::to_string(entry.articleId));
-  query->Params(0).SetString(entry.key);
-  if (isNew)
-    query->Params(1).SetInteger(feed.parentArticleId);
-  else
-    query->Params(1).SetNull();
-  query->Params(2).SetDateTime(entry.createdDate.value);
-  query->Params(3).SetString(entry.createdDate.zone);
-  query->Params(4).SetDateTime(entry.modifiedDate.value);
-  query->Params(5).SetString(entry.modifiedDate.zone);
-  query->Params(6).SetWideString(entry.content);
-  query->Params(7).SetWideString(entry.summary);
-  query->Params(8).SetString(entry.link);
-  query->Params(9).SetDateTime(TtidewellFeedStore::UtcNow());
-  query->Params(10).SetString(md5Key);
-  query->Params(11).SetWideString(entry.title);
-  query->Params(12).SetWideString(entry.creator);
-  if (isNew)
-    query->Params(13).SetInteger(entry.commentFeedId);
-  else
-    query->Params(13).SetNull();
-  ExecQueryTimed(query, false);
-  query->Close();
+  TArticleRow row;
+  row.id = entry.articleId;
+  row.guid = entry.key;
+  row.created = entry.createdDate;
+  row.modified = entry.modifiedDate;
+  row.body = entry.content;
+  row.summary = entry.summary;
+  row.link = entry.link;
+  row.md5Key = entry.md5Key;
+  row.title = entry.title;
+  row.creator = entry.creator;
+  if (isNew) {
+    row.parentId = feed.parentArticleId;
+    row.commentFeedId = entry.commentFeedId;
+    row.keywordCache = TtidewellFeedStore::NewArticleKeywordCache(*entry.tags, entry.articleId, feed.record);
+    store_.InsertArticle(feed.feedId, row);
+  } else {
+    store_.UpdateArticle(row);
+  }
   store_.CollectArticleLinks(entry.articleId, feed.pairs, entry.content, *context.url, TrimUtf8(entry.link));
   if (isNew) store_.AppendArticleId(entry.articleId);
 }
@@ -390,7 +371,7 @@ void TtidewellAtomProcessor::UpdateFeedRow(TFeed& feed, const std::string& md5Te
       "feedmodified=?,feedmodifiedTZ=?,etag=substring(? from 1 for 80),feedMD5=?,last_feedupdate=?,next_feedupdate=?,");
   query->SQL.Add("feedCreated=?,feedCreatedTZ=?,username_=?,password_=?,lastHTTPCode=?,archivesize=?,rtlEnabled=?");
   if (withTitle) query->SQL.Add(",title=substring(? from 1 for 512)");
-  query->SQL.Add("where feed_id=" + std::to_string(feed.feedId));
+  query->SQL.Add("where feed_id=?");
   query->Params(0).SetString(Homepage(feed));
   query->Params(1).SetString(TrimUtf8(*context.url));
   query->Params(2).SetWideString(kt::TrimW(feed.description));
@@ -413,6 +394,7 @@ void TtidewellAtomProcessor::UpdateFeedRow(TFeed& feed, const std::string& md5Te
   query->Params(16).SetInteger(feed.isNew || record == nullptr ? (IsRtlLanguage(feed.language) ? 1 : 0)
                                                                 : record->RtlEnabled);
   if (withTitle) query->Params(17).SetWideString(feed.title);
+  query->Params(withTitle ? 18 : 17).SetInteger(feed.feedId);
   ExecQueryTimed(query, false);
   query->Close();
 }

@@ -98,6 +98,100 @@ int32_t TtidewellFeedStore::SelectInteger(const std::vector<std::string>& lines,
 
 // --- Rows of one article --------------------------------------------------------
 
+int32_t TtidewellFeedStore::NewArticleId() {
+  const int32_t id = context_.dbHelper->ReserveArticleId(context_.query);
+  newArticles_.insert(id);
+  return id;
+}
+
+void TtidewellFeedStore::InsertArticle(int32_t feedId, const TArticleRow& row) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"insert into Articles(id,feed_id,guid,articles_parent,modified,modifiedtz,created,createdtz,"
+                         "title,body,link,creator,lastTimeUpdated,articleMD5,summary,commentfeed_id,keywordCache)",
+                         "values(?,?,substring(? from 1 for 255),?,?,substring(? from 1 for 20),?,"
+                         "substring(? from 1 for 20),substring(? from 1 for 512),?,substring(? from 1 for 1000),"
+                         "substring(? from 1 for 128),?,?,substring(? from 1 for 1000),?,substring(? from 1 for 3000))"});
+  query->Params(0).SetInteger(row.id);
+  query->Params(1).SetInteger(feedId);
+  query->Params(2).SetString(row.guid);
+  query->Params(3).SetInteger(row.parentId);
+  query->Params(4).SetDateTime(row.modified.value);
+  query->Params(5).SetString(row.modified.zone);
+  query->Params(6).SetDateTime(row.created.value);
+  query->Params(7).SetString(row.created.zone);
+  query->Params(8).SetWideString(row.title);
+  query->Params(9).SetWideString(row.body);
+  query->Params(10).SetString(row.link);
+  query->Params(11).SetWideString(row.creator);
+  query->Params(12).SetDateTime(UtcNow());
+  query->Params(13).SetString(row.md5Key);
+  query->Params(14).SetWideString(row.summary);
+  query->Params(15).SetInteger(row.commentFeedId);
+  query->Params(16).SetWideString(row.keywordCache);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+std::u16string TtidewellFeedStore::KeywordSeparators(const TFeedProperty* record) {
+  return record ? kt::Utf8ToWide(record->KeywordSeparator) : std::u16string();
+}
+
+std::u16string TtidewellFeedStore::NewArticleKeywordCache(const TNewCustomTagsClass& tags, int32_t articleId,
+                                                          const TFeedProperty* record) {
+  return TtidewellDbHelper::NewArticleKeywordCache(tags, articleId, KeywordSeparators(record));
+}
+
+void TtidewellFeedStore::UpdateArticle(const TArticleRow& row) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"update Articles",
+                         "set guid=substring(? from 1 for 255),modified=?,modifiedtz=substring(? from 1 for 20),"
+                         "created=?,createdtz=substring(? from 1 for 20),title=substring(? from 1 for 512),body=?,",
+                         "link=substring(? from 1 for 1000),creator=substring(? from 1 for 128),lastTimeUpdated=?,"
+                         "articleMD5=?,summary=substring(? from 1 for 1000)",
+                         "where id=?"});
+  query->Params(0).SetString(row.guid);
+  query->Params(1).SetDateTime(row.modified.value);
+  query->Params(2).SetString(row.modified.zone);
+  query->Params(3).SetDateTime(row.created.value);
+  query->Params(4).SetString(row.created.zone);
+  query->Params(5).SetWideString(row.title);
+  query->Params(6).SetWideString(row.body);
+  query->Params(7).SetString(row.link);
+  query->Params(8).SetWideString(row.creator);
+  query->Params(9).SetDateTime(UtcNow());
+  query->Params(10).SetString(row.md5Key);
+  query->Params(11).SetWideString(row.summary);
+  query->Params(12).SetInteger(row.id);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& row) {
+  TQueryWrapper* query = context_.query;
+  const bool isNew = IsNewArticle(row.id);
+  if (isNew)
+    ResetStatement(query, {"insert into Articles(guid,modified,modifiedtz,created,createdtz,articleMD5,link,id,feed_id)",
+                           "values(substring(? from 1 for 255),?,substring(? from 1 for 20),?,"
+                           "substring(? from 1 for 20),?,substring(? from 1 for 1000),?,?)"});
+  else
+    ResetStatement(query, {"update articles",
+                           "set guid=substring(? from 1 for 255),modified=?,modifiedtz=substring(? from 1 for 20),",
+                           "created=?,createdtz=substring(? from 1 for 20),articleMD5=?,link=substring(? from 1 for "
+                           "1000)",
+                           "where id=?"});
+  query->Params(0).SetString(row.guid);
+  query->Params(1).SetDateTime(row.modified.value);
+  query->Params(2).SetString(row.modified.zone);
+  query->Params(3).SetDateTime(row.created.value);
+  query->Params(4).SetString(row.created.zone);
+  query->Params(5).SetString(row.md5Key);
+  query->Params(6).SetString(row.link);
+  query->Params(7).SetInteger(row.id);
+  if (isNew) query->Params(8).SetInteger(feedId);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
 void TtidewellFeedStore::AddEnclosure(bool checkExisting, const std::string& type, int32_t size,
                                       const std::string& url, int32_t articleId) {
   if (kt::TrimW(kt::Utf8ToWide(url)).empty()) return;
@@ -156,7 +250,8 @@ int32_t TtidewellFeedStore::GetCommentFeed(int32_t feedId, int32_t articleId, co
 void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId) {
   TQueryWrapper* query = context_.query;
   ResetStatement(query, {"select archivesize,homepage,language_,rtlenabled,update_interval,username_,password_",
-                         "from feeds", "where feed_id=" + std::to_string(fromFeedId)});
+                         "from feeds", "where feed_id=?"});
+  query->Params(0).SetInteger(fromFeedId);
   ExecQueryTimed(query, true);
   if (query->Eof()) {
     query->Close();
@@ -167,9 +262,10 @@ void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId) 
   update.SQL.Add("update feeds");
   update.SQL.Add("set archivesize=?,homepage=?,language_=?,");
   update.SQL.Add("rtlenabled=?,update_interval=?,username_=?,password_=?");
-  update.SQL.Add("where feed_id=" + std::to_string(toFeedId));
+  update.SQL.Add("where feed_id=?");
   const bool integerColumn[] = {true, false, false, true, true, false, false};
   for (int i = 0; i < 7; ++i) CopyField(query->Fields(i), update.Params(i), integerColumn[i]);
+  update.Params(7).SetInteger(toFeedId);
   query->Close();
   ExecQueryTimed(&update, false);
   update.Close();
@@ -178,9 +274,9 @@ void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId) 
 int32_t TtidewellFeedStore::GetCommentParentId(int32_t feedId) {
   if (!context_.transaction->InTransaction())
     throw kt::Exception("Can't get parent id - transaction is not active !");
-  return SelectInteger({"select " + SqlPagingPrefix(1, 0), " a.id", "from articles a ",
-                        "where a.commentfeed_id=" + std::to_string(feedId), SqlPagingSuffix(1, 0)},
-                       {});
+  return SelectInteger({"select " + SqlPagingPrefix(1, 0), " a.id", "from articles a ", "where a.commentfeed_id=?",
+                        SqlPagingSuffix(1, 0)},
+                       {feedId});
 }
 
 void TtidewellFeedStore::CollectArticleLinks(int32_t articleId, TArticleLinkPairs& pairs, const std::u16string& body,
@@ -233,7 +329,7 @@ void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
       if (kt::TrimW(pair.url).empty() || pair.articleId < 1) continue;
       RaiseWhenStopping(Stopping());
       const int32_t linkId = linkIds.at(pair.url);
-      if (linkId > 0 && !ArticleLinkExists(pair.articleId, linkId)) InsertArticleLinkRow(pair.articleId, linkId);
+      if (linkId > 0 && !ArticleLinkStored(pair.articleId, linkId)) InsertArticleLinkRow(pair.articleId, linkId);
     }
     if (ownTransaction) context_.transaction->Commit();
   } catch (...) {
@@ -262,7 +358,13 @@ void TtidewellFeedStore::RunStatement(const std::string& sql) {
 void TtidewellFeedStore::InsertArticleLink(int32_t articleId, const std::string& url) {
   const int32_t linkId = LinkId(kt::Utf8ToWide(url));
   // A rewritten entry brings its links again; each pair is kept once.
-  if (linkId > 0 && !ArticleLinkExists(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
+  if (linkId > 0 && !ArticleLinkStored(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
+}
+
+// A new article has only the links this document gave it.
+bool TtidewellFeedStore::ArticleLinkStored(int32_t articleId, int32_t linkId) {
+  if (IsNewArticle(articleId)) return !newArticleLinks_.emplace(articleId, linkId).second;
+  return ArticleLinkExists(articleId, linkId);
 }
 
 void TtidewellFeedStore::AppendArticleId(int32_t articleId) {
@@ -289,17 +391,18 @@ int32_t TtidewellFeedStore::PruneArchive(int32_t feedId, int32_t archiveSize) {
     StartTransaction();
     if (joined) RunStatement("SAVEPOINT BEFORE_PRUNE");
     int32_t removed = 0;
-    const std::string feedLine = "where feed_id=" + std::to_string(feedId);
     const int32_t total = (feedId >= 1 && archiveSize >= 1)
-                              ? SelectInteger({"select count(*) as total", "from articles", feedLine,
+                              ? SelectInteger({"select count(*) as total", "from articles", "where feed_id=?",
                                                " and deleted=0", " and flag=0"},
-                                              {})
+                                              {feedId})
                               : 0;
     if (total > archiveSize && archiveSize >= 1) {
       removed = total - archiveSize;
       TQueryWrapper* query = context_.query;
-      ResetStatement(query, {"select " + SqlPagingPrefix(removed, 0), " id", "from articles", feedLine,
-                             " and deleted=0", " and flag=0", "order by created asc", SqlPagingSuffix(removed, 0)});
+      ResetStatement(query, {"select first(?) id", "from articles", "where feed_id=?", " and deleted=0", " and flag=0",
+                             "order by created asc"});
+      query->Params(0).SetInteger(removed);
+      query->Params(1).SetInteger(feedId);
       ExecQueryTimed(query, true);
       TDynIntArray ids;
       for (; !query->Eof(); query->Next()) ids.push_back(query->Fields(0).AsInteger());
@@ -401,8 +504,7 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
       context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
       std::vector<const TNewCustomTagsClass*> items;
       for (const auto& tags : *collections.itemTags) items.push_back(tags.get());
-      const std::u16string separators = record ? kt::Utf8ToWide(record->KeywordSeparator) : std::u16string();
-      context_.dbHelper->SaveArticleCustomFields(context_.query, items, separators);
+      context_.dbHelper->SaveArticleCustomFields(context_.query, items, KeywordSeparators(record), newArticles_);
       AddArticleLinks(*collections.linkPairs);
     } catch (...) {
       CommitQuietly();

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,18 @@ struct TZonedDate {
   std::string zone;
 };
 
+// The columns a processor writes for one article. The parent and the
+// comment feed are written for new articles only.
+struct TArticleRow {
+  int32_t id = 0;
+  std::string guid, link, md5Key;
+  TZonedDate created, modified;
+  std::u16string title, body, summary, creator;
+  int32_t parentId = 0;
+  int32_t commentFeedId = 0;
+  std::u16string keywordCache;
+};
+
 // What one document collects for saving after its commit.
 struct TDocumentCollections {
   TNewCustomTagsClass* feedTags = nullptr;
@@ -60,6 +73,24 @@ class TtidewellFeedStore {
   void RollbackQuietly();
 
   // --- Rows of one article ----------------------------------------------------
+
+  // The id for a new article of this document, which is inserted whole
+  // later (InsertArticle): rows of such an article are not looked for
+  // before they are stored.
+  int32_t NewArticleId();
+  bool IsNewArticle(int32_t articleId) const { return newArticles_.count(articleId) != 0; }
+  const std::set<int32_t>& NewArticles() const { return newArticles_; }
+  // The new article, every column at once.
+  void InsertArticle(int32_t feedId, const TArticleRow& row);
+  // The keyword cache of a new article: its category tags as they will be
+  // attached after the document's commit.
+  static std::u16string NewArticleKeywordCache(const TNewCustomTagsClass& tags, int32_t articleId,
+                                               const TFeedProperty* record);
+  static std::u16string KeywordSeparators(const TFeedProperty* record);
+  // A stored article's columns; parent, comment feed and keyword cache stay.
+  void UpdateArticle(const TArticleRow& row);
+  // What a failing item still gives its article: key, dates, digest, link.
+  void WriteReducedArticle(int32_t feedId, const TArticleRow& row);
 
   // Nothing for a blank URL; raises "Enclosure url length >512" above 512
   // characters. With checkExisting an enclosure stored already for the
@@ -125,10 +156,14 @@ class TtidewellFeedStore {
   void CommitQuietly();
   void RunStatement(const std::string& sql);
   bool ArticleLinkExists(int32_t articleId, int32_t linkId);
+  bool ArticleLinkStored(int32_t articleId, int32_t linkId);
   void InsertArticleLinkRow(int32_t articleId, int32_t linkId);
 
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
+  std::set<int32_t> newArticles_;
+  // Link rows of new articles stored by this document.
+  std::set<std::pair<int32_t, int32_t>> newArticleLinks_;
 };
 
 // Finds the A tags of html and adds their HREF values (made absolute

@@ -15,7 +15,6 @@
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
-#include "platform/system.h"
 #include "toolkit/exception.h"
 #include "toolkit/kt_utils.h"
 #include "toolkit/wide_string.h"
@@ -153,7 +152,6 @@ void TtidewellRssProcessor::ReadChannel(TChannel& channel, const pugi::xml_node&
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
     ReadChannelElement(channel, child, UpperAscii(child.name()));
-    platform::YieldThread();
   }
   if (channel.modText.empty() && !channel.pubText.empty()) channel.modified = channel.published;
   if (channel.hadItem) return;
@@ -286,7 +284,6 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
 
 int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,
                                               const TZonedDate& defaultDate) {
-  TtidewellFeedContext& context = store_.Context();
   channel.itemTags.push_back(std::make_unique<TNewCustomTagsClass>());
   TNewCustomTagsClass& tags = *channel.itemTags.back();
   TItemValues values;
@@ -305,7 +302,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     values.key = AttributeText(keys_.KeyNode(item), "rdf:about");
     values.md5Key = ItemContentKey(item);
   }
-  if (isNew) values.articleId = context.dbHelper->InsertArticle(context.query, channel.feedId);
+  if (isNew) values.articleId = store_.NewArticleId();
   try {
     ReadItemElements(channel, item, values, tags);
     RaiseWhenStopping(store_.Stopping());
@@ -316,7 +313,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     throw;
   } catch (const std::exception&) {
     // The article keeps its identity and date even when its content fails.
-    WriteReducedArticle(values);
+    WriteReducedArticle(channel, values);
   }
   return isNew ? 1 : 0;
 }
@@ -327,7 +324,6 @@ void TtidewellRssProcessor::ReadItemElements(TChannel& channel, const pugi::xml_
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
     ReadItemElement(channel, child, values, tags);
-    platform::YieldThread();
   }
 }
 
@@ -356,7 +352,7 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
     pugi::xml_attribute permalink = child.attribute("isPermaLink");
     values.permalink = !permalink || UpperAscii(permalink.value()) == "TRUE";
   } else if (name == "ENCLOSURE") {
-    AddItemEnclosure(channel, child, values.articleId);
+    AddItemEnclosure(child, values.articleId);
   } else if (name == "PUBDATE" || name == "DC:DATE") {
     values.dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
   } else if (IsCommentRssElement(child.name())) {
@@ -374,11 +370,11 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
 }
 
 // An enclosure that cannot be stored costs the item nothing else.
-void TtidewellRssProcessor::AddItemEnclosure(TChannel& channel, const pugi::xml_node& enclosure, int32_t articleId) {
+void TtidewellRssProcessor::AddItemEnclosure(const pugi::xml_node& enclosure, int32_t articleId) {
   const std::string url = AttributeText(enclosure, "url");
   if (url.empty()) return;
   try {
-    store_.AddEnclosure(!channel.isNew, AttributeText(enclosure, "type"),
+    store_.AddEnclosure(!store_.IsNewArticle(articleId), AttributeText(enclosure, "type"),
                         EnclosureSize(AttributeText(enclosure, "length")), Absolute(url), articleId);
   } catch (const kt::EAbort&) {
     throw;
@@ -393,67 +389,37 @@ void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values,
     if (tag->OwnerId == values.articleId) tag->Store = true;
   if (TrimUtf8(values.link).size() < 3 && values.permalink && IsHttpUrl(values.key)) values.link = values.key;
   values.link = Absolute(values.link);
-  const std::string& md5Key = values.md5Key;
-  if (values.key.empty()) values.key = md5Key;
-  const TZonedDate date = ReadItemDate(values.dateText, values.defaultDate);
-  const std::u16string body = CapArticleText(values.hasEncoded ? values.encoded : values.description);
-  const std::u16string summary = values.hasEncoded ? values.description : std::u16string();
-  TQueryWrapper* query = context.query;
-  query->Close();
-  query->SQL.Clear();
-  query->SQL.Add("update Articles");
-  query->SQL.Add(
-      "set guid=substring(? from 1 for 255),articles_parent=coalesce(?,articles_parent),modified=?,modifiedtz="
-      "substring(? from 1 for 20),created=?,createdtz=substring(? from 1 for 20),");
-  query->SQL.Add("title=substring(? from 1 for 512),body=?,");
-  query->SQL.Add(
-      "link=substring(? from 1 for 1000),creator=substring(? from 1 for 128),lastTimeUpdated=?,articleMD5=?,summary="
-      "substring(? from 1 for 1000),commentfeed_id=coalesce(?,commentfeed_id)");
-  query->SQL.Add("where id=" + std::to_string(values.articleId));
-  query->Params(0).SetString(values.key);
-  if (isNew)
-    query->Params(1).SetInteger(channel.parentArticleId);
-  else
-    query->Params(1).SetNull();
-  query->Params(2).SetDateTime(date.value);
-  query->Params(3).SetString(date.zone);
-  query->Params(4).SetDateTime(date.value);
-  query->Params(5).SetString(date.zone);
-  query->Params(6).SetWideString(values.title);
-  query->Params(7).SetWideString(body);
-  query->Params(8).SetString(values.link);
-  query->Params(9).SetWideString(values.creator);
-  query->Params(10).SetDateTime(TtidewellFeedStore::UtcNow());
-  query->Params(11).SetString(md5Key);
-  query->Params(12).SetWideString(summary);
-  if (isNew)
-    query->Params(13).SetInteger(values.commentFeedId);
-  else
-    query->Params(13).SetNull();
-  ExecQueryTimed(query, false);
-  query->Close();
-  store_.CollectArticleLinks(values.articleId, channel.pairs, body, *context.url, TrimUtf8(values.link));
+  if (values.key.empty()) values.key = values.md5Key;
+  TArticleRow row;
+  row.id = values.articleId;
+  row.guid = values.key;
+  row.created = row.modified = ReadItemDate(values.dateText, values.defaultDate);
+  row.title = values.title;
+  row.body = CapArticleText(values.hasEncoded ? values.encoded : values.description);
+  row.summary = values.hasEncoded ? values.description : std::u16string();
+  row.link = values.link;
+  row.creator = values.creator;
+  row.md5Key = values.md5Key;
+  if (isNew) {
+    row.parentId = channel.parentArticleId;
+    row.commentFeedId = values.commentFeedId;
+    row.keywordCache = TtidewellFeedStore::NewArticleKeywordCache(tags, values.articleId, channel.record);
+    store_.InsertArticle(channel.feedId, row);
+  } else {
+    store_.UpdateArticle(row);
+  }
+  store_.CollectArticleLinks(values.articleId, channel.pairs, row.body, *context.url, TrimUtf8(values.link));
   if (isNew) store_.AppendArticleId(values.articleId);
 }
 
-void TtidewellRssProcessor::WriteReducedArticle(const TItemValues& values) {
-  TQueryWrapper* query = store_.Context().query;
-  const TZonedDate date = ReadItemDate(values.dateText, values.defaultDate);
-  query->Close();
-  query->SQL.Clear();
-  query->SQL.Add("update articles");
-  query->SQL.Add("set guid=substring(? from 1 for 255),modified=?,modifiedtz=substring(? from 1 for 20),");
-  query->SQL.Add("created=?,createdtz=substring(? from 1 for 20),articleMD5=?,link=substring(? from 1 for 1000)");
-  query->SQL.Add("where id=" + std::to_string(values.articleId));
-  query->Params(0).SetString(values.key.empty() ? values.md5Key : values.key);
-  query->Params(1).SetDateTime(date.value);
-  query->Params(2).SetString(date.zone);
-  query->Params(3).SetDateTime(date.value);
-  query->Params(4).SetString(date.zone);
-  query->Params(5).SetString(values.md5Key);
-  query->Params(6).SetString(Absolute(values.link));
-  ExecQueryTimed(query, false);
-  query->Close();
+void TtidewellRssProcessor::WriteReducedArticle(const TChannel& channel, const TItemValues& values) {
+  TArticleRow row;
+  row.id = values.articleId;
+  row.guid = values.key.empty() ? values.md5Key : values.key;
+  row.created = row.modified = ReadItemDate(values.dateText, values.defaultDate);
+  row.md5Key = values.md5Key;
+  row.link = Absolute(values.link);
+  store_.WriteReducedArticle(channel.feedId, row);
 }
 
 void TtidewellRssProcessor::UpdateFeedRow(TChannel& channel, const std::string& md5Text) {
@@ -475,7 +441,7 @@ void TtidewellRssProcessor::UpdateFeedRow(TChannel& channel, const std::string& 
   query->SQL.Add("last_feedupdate=?,next_feedupdate=?,feedCreated=?,feedCreatedTZ=substring(? from 1 for 20),");
   query->SQL.Add("username_=?,password_=?,lastHTTPCode=?,archiveSize=?,rtlEnabled=?,image=?");
   if (withTitle) query->SQL.Add(",title=substring(? from 1 for 512)");
-  query->SQL.Add("where feed_id=" + std::to_string(channel.feedId));
+  query->SQL.Add("where feed_id=?");
   query->Params(0).SetString(TrimUtf8(*context.url));
   query->Params(1).SetString(TrimUtf8(channel.homepage));
   query->Params(2).SetWideString(kt::TrimW(channel.description));
@@ -503,6 +469,7 @@ void TtidewellRssProcessor::UpdateFeedRow(TChannel& channel, const std::string& 
                                                                    : record->RtlEnabled);
   query->Params(18).SetString(UsableImageUrl(channel.image));
   if (withTitle) query->Params(19).SetWideString(channel.title);
+  query->Params(withTitle ? 20 : 19).SetInteger(channel.feedId);
   ExecQueryTimed(query, false);
   query->Close();
 }

@@ -57,11 +57,11 @@ class TtidewellRssProcessor {
   void ReadItemElement(TChannel& channel, const pugi::xml_node& child, TItemValues& values,
                        TNewCustomTagsClass& tags);
   void WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags, bool isNew);
-  void WriteReducedArticle(const TItemValues& values);
+  void WriteReducedArticle(const TChannel& channel, const TItemValues& values);
   void UpdateFeedRow(TChannel& channel, const std::string& md5Text);
   std::string ItemContentKey(const pugi::xml_node& item);
   std::string Absolute(const std::string& reference) const;
-  void AddItemEnclosure(TChannel& channel, const pugi::xml_node& enclosure, int32_t articleId);
+  void AddItemEnclosure(const pugi::xml_node& enclosure, int32_t articleId);
 
   TtidewellFeedStore& store_;
   TArticleKeyView keys_;

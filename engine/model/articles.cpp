@@ -111,7 +111,8 @@ void TArticles::LoadPage(int32_t feedId, uint16_t mask, int32_t skip, int32_t co
   for (int bit = 0; bit < kPageColumnCount; ++bit)
     if (!(mask & (1u << bit))) columns += kPageColumns[bit];
   LoadRequest request;
-  request.lines = {columns, "from articles", "where feed_id=" + std::to_string(feedId)};
+  request.lines = {columns, "from articles", "where feed_id=?"};
+  request.bind = [feedId](TQueryWrapper& query) { query.Params(0).SetInteger(feedId); };
   if (!includeDeleted) request.lines.push_back(" and deleted=0");
   if (!order.empty()) request.lines.push_back("order by " + order);
   request.quietAbort = true;

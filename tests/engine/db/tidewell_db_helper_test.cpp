@@ -308,6 +308,42 @@ TEST_F(DbHelperTest, WithTheBuiltInSettingsNoCustomFieldIsStoredButCategoriesBec
   EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=7"), 2);
 }
 
+// A new article is inserted with the keyword cache its categories will give
+// it; attaching them after must leave that cache as the trigger would have
+// built it, keyword by keyword, for an article stored the earlier way.
+TEST_F(DbHelperTest, ANewArticlesWrittenKeywordCacheIsTheOneTheTriggerBuildsAndIsNotWrittenAgain) {
+  const std::u16string longKeyword(600, u'k');
+  auto categories = [&](TNewCustomTagsClass& tags, int32_t owner) {
+    AddTag(tags, "cmdinscategory:", u"News; TECH ;news", owner);
+    AddTag(tags, "cmdinscategory:", u"tech;" + longKeyword + u"x;Ünïcode", owner);
+    AddTag(tags, "media:rating", u"adult", owner);
+  };
+  transaction_.StartTransaction();
+  const int32_t earlier = helper_.InsertArticle(&query_, 1);
+  TNewCustomTagsClass earlierTags;
+  categories(earlierTags, earlier);
+  helper_.SaveArticleCustomFields(&query_, {&earlierTags}, u";");
+
+  const int32_t added = helper_.ReserveArticleId(&query_);
+  EXPECT_GT(added, earlier);
+  TNewCustomTagsClass addedTags;
+  categories(addedTags, added);
+  query_.SQL.SetText("insert into articles(id,feed_id,keywordCache) values(?,1,?)");
+  query_.Params(0).SetInteger(added);
+  query_.Params(1).SetWideString(TtidewellDbHelper::NewArticleKeywordCache(addedTags, added, u";"));
+  query_.ExecQuery();
+  helper_.SaveArticleCustomFields(&query_, {&addedTags}, u";", {added});
+  transaction_.Commit();
+
+  const std::string expected = QueryText("select keywordCache from articles where id=" + std::to_string(earlier));
+  EXPECT_EQ(expected, "news, tech, " + std::string(512, 'k') + ", ünïcode");
+  EXPECT_EQ(QueryText("select keywordCache from articles where id=" + std::to_string(added)), expected);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id=" + std::to_string(added)), 4);
+  // Keywords attached later, by the user, still reach the cache.
+  EXPECT_GE(helper_.AddArticleKeyword(&query_, added, u"later", true), 1);
+  EXPECT_EQ(QueryText("select keywordCache from articles where id=" + std::to_string(added)), expected + ", later");
+}
+
 TEST_F(DbHelperTest, FeedCustomFieldsAreStoredWithTheirAttributesAndEachValueOnce) {
   const ScopedSettings storeCustomFields(false, false);
   TNewCustomTagsClass tags;
