@@ -12,6 +12,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "bench/firebird_scratch.h"
+#include "engine/db/activity.h"
 #include "engine/tidewell.h"
 #include "toolkit/exception.h"
 #include "platform/main_loop.h"
@@ -68,29 +70,41 @@ class SubscribedEngine {
     engine_.SetOnStopWorking([this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
       if (kind == TQueueJobTypes::CfeedOperation) ++ended_;
     });
-    engine_.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const WideString&, int32_t,
+    engine_.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const WideString&, int32_t items,
                                       TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
                                       const std::string&, const TDynIntArray&) {
       if (category != TErrorCategory::noErrors) ++failed_;
+      articles_ += static_cast<size_t>(std::max(items, 0));
     });
   }
 
   // Every feed updated once; false when the pass did not end in time.
   bool RunPass() {
     ended_ = 0;
+    articles_ = 0;
     engine_.UpdateFeeds(ids_, false);
     return platform::MainThread().RunUntil([this] { return ended_ >= ids_.size(); }, kPassTimeoutMs);
   }
   size_t Failed() const { return failed_; }
+  size_t Articles() const { return articles_; }
+  size_t Feeds() const { return ids_.size(); }
 
  private:
   Ttidewell engine_;
   TDynIntArray ids_;
   size_t ended_ = 0;
   size_t failed_ = 0;
+  size_t articles_ = 0;
 };
 
-void Report(benchmark::State& state, double cpuSeconds, const SubscribedEngine& engine) {
+// The pass's statements, prepares and commits: per new article when the pass
+// stored any, and per feed.
+void Report(benchmark::State& state, double cpuSeconds, const SubscribedEngine& engine, const db::Activity& work) {
+  const double per = static_cast<double>(std::max<size_t>(engine.Articles(), 1));
+  state.counters["articles"] = static_cast<double>(engine.Articles());
+  state.counters["executes/article"] = static_cast<double>(work.executes) / per;
+  state.counters["prepares/article"] = static_cast<double>(work.prepares) / per;
+  state.counters["commits/feed"] = static_cast<double>(work.commits) / static_cast<double>(engine.Feeds());
   state.counters["cpu_s"] = cpuSeconds;
   state.counters["peak_rss_MiB"] = PeakRssMiB();
   state.counters["failed_feeds"] = static_cast<double>(engine.Failed());
@@ -106,10 +120,11 @@ void BM_UpdatePassNewFeeds(benchmark::State& state) {
     state.PauseTiming();
     SubscribedEngine engine(urls);
     const double cpuBefore = ProcessCpuSeconds();
+    const db::Activity before = db::CurrentActivity();
     state.ResumeTiming();
     if (!engine.RunPass()) state.SkipWithError("the pass did not end");
     state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, engine);
+    Report(state, ProcessCpuSeconds() - cpuBefore, engine, db::CurrentActivity() - before);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(static_cast<int64_t>(urls.size()) * state.iterations());
@@ -128,10 +143,11 @@ void BM_UpdatePassUnchanged(benchmark::State& state) {
     SubscribedEngine engine(urls);
     if (!engine.RunPass()) state.SkipWithError("the first pass did not end");
     const double cpuBefore = ProcessCpuSeconds();
+    const db::Activity before = db::CurrentActivity();
     state.ResumeTiming();
     if (!engine.RunPass()) state.SkipWithError("the pass did not end");
     state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, engine);
+    Report(state, ProcessCpuSeconds() - cpuBefore, engine, db::CurrentActivity() - before);
     state.ResumeTiming();
   }
 }

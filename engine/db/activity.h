@@ -12,7 +12,7 @@ namespace tidewell::db {
 struct Activity {
   uint64_t prepares = 0;
   uint64_t executes = 0;
-  uint64_t commits = 0;
+  uint64_t commits = 0;  // of transactions that could write
 
   Activity operator-(const Activity& earlier) const {
     return {prepares - earlier.prepares, executes - earlier.executes, commits - earlier.commits};

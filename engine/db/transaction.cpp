@@ -11,6 +11,10 @@ namespace {
 
 const unsigned char kTransactionParameters[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
                                                 isc_tpb_rec_version, isc_tpb_nowait};
+// A read-only read-committed transaction is committed from its start: ending
+// it writes nothing, where every other commit waits for a synchronous write.
+const unsigned char kReadOnlyParameters[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
+                                             isc_tpb_rec_version, isc_tpb_nowait};
 
 }  // namespace
 
@@ -43,14 +47,16 @@ Firebird::ITransaction* Transaction::Handle() const {
   return handle_;
 }
 
-void Transaction::StartTransaction() {
+void Transaction::StartTransaction(bool readOnly) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (handle_ != nullptr) throw kt::Exception("Transaction is already active");
   if (database_ == nullptr || !database_->Connected()) throw kt::Exception("Transaction has no connected database");
   Firebird::IAttachment* attachment = database_->Attachment();
   handle_ = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+    if (readOnly) return attachment->startTransaction(status, sizeof kReadOnlyParameters, kReadOnlyParameters);
     return attachment->startTransaction(status, sizeof kTransactionParameters, kTransactionParameters);
   });
+  read_only_ = readOnly;
   database_->RegisterTransaction(this);
 }
 
@@ -63,7 +69,7 @@ void Transaction::Commit() {
   std::lock_guard<std::mutex> lock(mutex_);
   Firebird::ITransaction* handle = RequireActive();
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { handle->commit(status); });
-  activity::CountCommit();
+  if (!read_only_) activity::CountCommit();
   handle_ = nullptr;
   EndCursors();
   database_->UnregisterTransaction(this);

@@ -41,7 +41,8 @@ class Transaction {
   // The database, or nullptr when none is set.
   Database* GetDatabase() const;
 
-  void StartTransaction();
+  // A read-only transaction refuses every change.
+  void StartTransaction(bool readOnly = false);
   void Commit();
   void Rollback();
   bool InTransaction() const;
@@ -60,6 +61,7 @@ class Transaction {
   mutable std::mutex mutex_;
   Database* database_ = nullptr;            // guarded by mutex_
   Firebird::ITransaction* handle_ = nullptr;  // guarded by mutex_
+  bool read_only_ = false;                     // guarded by mutex_
   std::set<Statement*> cursors_;              // guarded by mutex_: open result sets
 };
 

@@ -101,12 +101,14 @@ bool TDocumentRun::HandleAnswerCode() {
   const int32_t code = job_.httpCode;
   const int32_t feedId = *context_.itemId;
   if (!Stored()) return code == 200;
+  // A code the row holds already costs no write and no commit.
+  const bool codeKnown = record_ != nullptr && record_->LastStatusCode == code;
   if (code == 200) {
-    store_.SetLastHTTPCode(feedId, 200);
+    if (!codeKnown) store_.SetLastHTTPCode(feedId, 200);
     return true;
   }
   if (context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(feedId, true, code);
-  store_.SetLastHTTPCode(feedId, code);
+  if (!codeKnown) store_.SetLastHTTPCode(feedId, code);
   if (code == 304) {
     job_.error = false;
     if (!Stopping() && context_.SyncNoNeedForUpdate) context_.SyncNoNeedForUpdate();

@@ -578,8 +578,13 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ConcludeFeedJob(const TtidewellTrdJobP
 // Before the event, so that a handler reading the row finds the error.
 void TtidewellWorkerThreadPrAtomRssFeeds::KeepFeedProcessingError() {
   if (itemId_ < 1 || transaction_.InTransaction()) return;
+  const std::string text = errorCategory_ != TErrorCategory::noErrors ? errorText_ : std::string();
+  // The row read for this job holds it already: no write, no commit.
+  TFeedProperty* row = feedRecord_ != nullptr && feedRecord_->FeedId == itemId_ ? feedRecord_ : nullptr;
+  if (row != nullptr && row->LastFeedProcessingError == text) return;
   try {
-    StoreFeedProcessingError(itemId_, errorCategory_ != TErrorCategory::noErrors ? errorText_ : std::string());
+    StoreFeedProcessingError(itemId_, text);
+    if (row != nullptr) row->LastFeedProcessingError = text;
   } catch (...) {
     // A row that cannot take the text keeps the one it had.
   }

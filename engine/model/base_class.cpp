@@ -77,9 +77,9 @@ void TBaseClass::Close() {
   Clear();
 }
 
-bool TBaseClass::StartTransactionIfIdle() {
+bool TBaseClass::StartTransactionIfIdle(bool readOnly) {
   if (Transaction->InTransaction()) return false;
-  Transaction->StartTransaction();
+  Transaction->StartTransaction(readOnly);
   return true;
 }
 
@@ -110,7 +110,7 @@ void TBaseClass::RunLoad(const LoadRequest& request, const RowReader& readRow) {
   Clear();
   Cancel = false;
   try {
-    const bool started = StartTransactionIfIdle();
+    const bool started = StartTransactionIfIdle(true);
     ResetQuery();
     for (const std::string& line : request.lines) Query->SQL.Add(line);
     if (request.bind) request.bind(*Query);

@@ -86,7 +86,7 @@ class TBaseClass : public TParentClass {
   // The load pattern; readRow copies the current row into a new row object.
   void RunLoad(const LoadRequest& request, const RowReader& readRow);
   // Starts the transaction unless it is active; true when it was started.
-  bool StartTransactionIfIdle();
+  bool StartTransactionIfIdle(bool readOnly = false);
   // Closes the statement (failures swallowed) and clears its text.
   void ResetQuery();
   // After a failure: statement closed, active transaction rolled back.

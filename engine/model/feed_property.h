@@ -62,6 +62,7 @@ class TFeedProperty : public TBaseProperty {
   int16_t FeedRating = 0;
   std::string KeywordSeparator;
   int16_t LastStatusCode = 0;
+  std::string LastFeedProcessingError;
   int16_t RtlEnabled = 0;
   std::u16string OpmlDescr;
   std::u16string Description;

@@ -90,7 +90,7 @@ std::vector<std::string> TFeeds::FeedSelectLines(const TDynIntArray& feedIds, bo
       "image,feedmodified,eTag,feedMD5,page_lastmodified,",
       "httpGetTime,update_interval,username_,password_,last_feedupdate,",
       "next_feedupdate,archivesize,feedrating,keywordSeparator,lastHTTPCode,skipFeed,",
-      "rtlEnabled,type_,parentFeed,OPMLdescr,language_,description,priority",
+      "rtlEnabled,type_,parentFeed,OPMLdescr,language_,description,priority,lastFeedProcessingError",
       "from feeds",
       "where " + model::InListCondition("feed_id", feedIds)};
   if (!admitOpml) {
@@ -153,6 +153,7 @@ void TFeeds::ReadFeedRow(TQueryWrapper& q) {
   f.Language = q.Fields(25).AsString();
   f.Description = q.Fields(26).AsWideString();
   f.Priority = q.Fields(27).AsInteger();
+  f.LastFeedProcessingError = q.Fields(28).AsString();
   if (f.SkipFeed && !f.IsSearchRoot) f.UpdateInterval = -2;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "feed_test_worker.h"
+#include "engine/db/activity.h"
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
@@ -62,6 +63,7 @@ TEST(RssProcessorTest, NewFeedStoresChannelItemsEnclosuresAndReportsOnce) {
   EXPECT_EQ(db.QueryInt64("select e.size_ from enclosures e join articles a on a.id=e.article_id"), 1234);
   // The category became a keyword, the body's link and the item link article links.
   EXPECT_EQ(db.QueryText("select k.value_ from keywords k join article_keywords ak on ak.keyword_id=k.id"), "tides");
+  EXPECT_EQ(db.QueryText("select keywordCache" + high), "tides");
   EXPECT_EQ(db.QueryInt64("select count(*) from articles_links"), 3);
   EXPECT_EQ(db.QueryInt64("select count(*) from links where link='http://harbour.example/tables'"), 1);
 
@@ -76,6 +78,35 @@ TEST(RssProcessorTest, NewFeedStoresChannelItemsEnclosuresAndReportsOnce) {
   const std::string slack = " from articles where title='Slack water'";
   EXPECT_EQ(db.QueryText("select guid" + slack), MakeMD5Key(u"Slack water", u"Nothing moves"));
   EXPECT_EQ(db.QueryText("select modifiedtz" + slack), "L");
+}
+
+// Each article of a new feed is one insert of a statement prepared once, and
+// none of its rows is looked for before it is stored.
+TEST(RssProcessorTest, ANewFeedsArticlesAreStoredWithoutAPrepareOrALookUpEach) {
+  const auto feedOf = [](int items) {
+    std::string channel;
+    for (int i = 0; i < items; ++i)
+      channel += "<item><guid>g" + std::to_string(i) + "</guid><title>t</title><link>http://harbour.example/" +
+                 std::to_string(i) + "</link><category>c</category><enclosure url=\"http://harbour.example/" +
+                 std::to_string(i) + ".mp3\" length=\"1\" type=\"audio/mpeg\"/></item>";
+    return OneItemFeed(channel);
+  };
+  const auto workFor = [&](int items) {
+    FeedTestWorker worker;
+    const db::Activity before = db::CurrentActivity();
+    worker.Insert(feedOf(items), kFeedUrl);
+    const db::Activity work = db::CurrentActivity() - before;
+    EXPECT_EQ(worker.items, items) << worker.errorText;
+    EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), items);
+    return work;
+  };
+  const db::Activity few = workFor(2);
+  const db::Activity many = workFor(42);
+  EXPECT_EQ(many.prepares, few.prepares);
+  // The article, its enclosure, its link (found or stored) and the link row,
+  // its keyword row.
+  EXPECT_LE(many.executes - few.executes, 40u * 5);
+  EXPECT_EQ(many.commits, few.commits);
 }
 
 TEST(RssProcessorTest, StoredItemsAreMatchedAndRewrittenOnlyWhenTheirTextsChanged) {
