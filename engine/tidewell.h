@@ -133,7 +133,9 @@ class Ttidewell : public TtidewellEngineEvents {
   // Empties table buffer; true.
   bool ClearBuffer();
   // Subscribes a feed; its first download comes from the timer or
-  // UpdateFeed. Returns the new feed's id, 0 for a blank URL.
+  // UpdateFeed. Returns the new feed's id, 0 for a blank URL. An address
+  // longer than the feeds' link column raises "Feed address too long: %d
+  // characters, the limit is %d".
   int32_t AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription);
   // Makes the feed due now and queues it at the head of a worker's queue.
   // Raises "Feed (%d) not found" when no feed has the id.

@@ -12,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include "engine/db/database_location.h"
+#include "engine/db/tidewell_schema_texts.h"
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
 #include "engine/db/update_conflict.h"
@@ -29,6 +30,7 @@ namespace {
 constexpr int32_t kCreatedPageSize = 16392;
 constexpr const char* kDefaultDatabaseName = "rssengine.fdb";
 constexpr size_t kShortestOwnName = 3;
+const char kFeedAddressTooLong[] = "Feed address too long: %d characters, the limit is %d";
 
 std::string TrimAscii(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -41,6 +43,26 @@ std::string LowerAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
+}
+
+// The characters the feeds' link column takes, as the schema declares it.
+int64_t FeedLinkLimit() {
+  for (const TableDefinition& table : SchemaTables()) {
+    if (std::string(table.name) != "Feeds") continue;
+    for (const TableColumn& column : table.columns) {
+      const std::string type = column.type;
+      if (std::string(column.name) == "link" && type.rfind("VARCHAR(", 0) == 0) return std::stoll(type.substr(8));
+    }
+  }
+  throw kt::Exception("Feeds.link is not described");
+}
+
+// The database would refuse a longer address with a truncation error that
+// names no limit.
+void CheckFeedLinkLength(const std::string& link) {
+  const int64_t length = std::count_if(link.begin(), link.end(), [](char c) { return (c & 0xC0) != 0x80; });
+  const int64_t limit = FeedLinkLimit();
+  if (length > limit) throw kt::Exception(FormatText(kFeedAddressTooLong, length, limit));
 }
 
 // Both separators are accepted, since application settings may come from
@@ -208,6 +230,7 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   std::string link = TrimAscii(url);
   if (link.empty()) return 0;
   NormalizeUrl(link);
+  CheckFeedLinkLength(link);
   int32_t feedId = 0;
   InEngineTransaction([&](TQueryWrapper& query) {
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", link, title, 0, opmlDescription, 0);

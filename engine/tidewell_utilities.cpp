@@ -395,7 +395,11 @@ std::string MakeSafeFileName(const std::string& name) {
 }
 
 std::string UrlDocumentToFileName(const std::string& url) {
-  std::string name = Trim(TUrlParts::Split(url).document);
+  // The query is no part of the name: "ep.mp3?id=1" would become a file
+  // whose extension is ".mp3_id=1", which nothing takes for audio.
+  std::string document = TUrlParts::Split(url).document;
+  document = document.substr(0, document.find('?'));
+  std::string name = Trim(document);
   for (char unsafe : {'/', '\\', '*', '?', '"', '<', '>', '|', ':'})
     for (char& c : name)
       if (c == unsafe) c = '_';

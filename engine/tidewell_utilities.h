@@ -100,8 +100,8 @@ std::string StripUrlScheme(const std::string& url);
 // empty name or one of dots only becomes "download", and a name longer than
 // the file system allows is shortened keeping its extension.
 std::string MakeSafeFileName(const std::string& name);
-// The URL's document, trimmed, with / \ * ? " < > | : each replaced by "_",
-// made safe as above.
+// The URL's document without its query, trimmed, with / \ * ? " < > | :
+// each replaced by "_", made safe as above.
 std::string UrlDocumentToFileName(const std::string& url);
 // The file name of a Content-Disposition header's "filename=" up to the first
 // ";", "\" or NUL, without quotes and "/"; empty without one.

@@ -3,9 +3,18 @@
 
 #include <utility>
 
+#include "engine/utf8_text.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell::db {
+
+void Param::SetString(std::string_view utf8) {
+  if (IsValidUtf8(utf8)) {
+    Assign(Kind::Text).bytes_.assign(utf8);
+  } else {
+    Assign(Kind::Text).bytes_ = RepairUtf8(utf8);
+  }
+}
 
 void Param::SetWideString(std::u16string_view text) { SetString(kt::WideToUtf8(text)); }
 

@@ -3,7 +3,7 @@
 // binds. A value stays set across executions until it is changed.
 //
 // Texts are UTF-8 (16-bit text is converted here, unpaired surrogates
-// becoming U+FFFD). A text or byte value bound to a BLOB parameter is stored
+// becoming U+FFFD; invalid UTF-8 is repaired). A text or byte value bound to a BLOB parameter is stored
 // as a blob of any size; elsewhere the engine converts the value to the
 // parameter's type and reports what does not fit. A parameter never set
 // binds NULL.
@@ -27,7 +27,9 @@ class Param {
   void SetInt64(int64_t value) { Assign(Kind::Int64).integer_ = value; }
   void SetDouble(double value) { Assign(Kind::Double).real_ = value; }
   void SetBoolean(bool value) { SetInteger(value ? 1 : 0); }
-  void SetString(std::string_view utf8) { Assign(Kind::Text).bytes_.assign(utf8); }
+  // Bytes that are no valid UTF-8 are repaired (RepairUtf8) rather than
+  // refused by the database as a malformed string.
+  void SetString(std::string_view utf8);
   void SetWideString(std::u16string_view text);
   void SetDateTime(TDateTime value) { Assign(Kind::DateTime).real_ = value; }
   // Bytes stored as they are (binary or text blob).

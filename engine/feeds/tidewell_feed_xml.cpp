@@ -5,6 +5,7 @@
 
 #include "engine/model/new_custom_tags_class.h"
 #include "engine/tidewell_utilities.h"
+#include "engine/utf8_text.h"
 #include "toolkit/exception.h"
 #include "toolkit/kt_utils.h"
 #include "toolkit/wide_string.h"
@@ -111,9 +112,11 @@ std::string LowerAscii(std::string text) {
 std::string NormalizeXmlWhiteSpace(const std::string& text) { return CollapseWhiteSpace(text); }
 std::u16string NormalizeXmlWhiteSpace(const std::u16string& text) { return CollapseWhiteSpace(text); }
 
-std::u16string NodeText(const pugi::xml_node& node) { return kt::Utf8ToWide(NodeTextUtf8(node)); }
+namespace {
 
-std::string NodeTextUtf8(const pugi::xml_node& node) {
+// The parser's bytes: a character reference to a surrogate stands in them
+// as a three-byte sequence, which is no valid UTF-8.
+std::string ParsedNodeText(const pugi::xml_node& node) {
   if (!node) return {};
   if (IsBlankText(node)) return {};
   if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
@@ -122,8 +125,16 @@ std::string NodeTextUtf8(const pugi::xml_node& node) {
   return out;
 }
 
+}  // namespace
+
+// Titles read this way make the keys of items without guid and link, so
+// their decoding stays as it was: each byte of a surrogate is one U+FFFD.
+std::u16string NodeText(const pugi::xml_node& node) { return kt::Utf8ToWide(ParsedNodeText(node)); }
+
+std::string NodeTextUtf8(const pugi::xml_node& node) { return RepairUtf8(ParsedNodeText(node)); }
+
 std::string AttributeText(const pugi::xml_node& node, const char* name) {
-  return node.attribute(name).value();
+  return RepairUtf8(node.attribute(name).value());
 }
 
 pugi::xml_node FindChildElement(const pugi::xml_node& parent, const std::string& upperName,

@@ -37,7 +37,9 @@ std::u16string NormalizeXmlWhiteSpace(const std::u16string& text);
 
 // The node's text content (its own value for text and CDATA nodes, every
 // descendant text of an element); empty for an absent node. Content nested
-// more than 256 elements deep is left out.
+// more than 256 elements deep is left out. The UTF-8 forms below are always
+// valid UTF-8: a reference to a surrogate pair becomes its character, a lone
+// surrogate U+FFFD (RepairUtf8).
 std::u16string NodeText(const pugi::xml_node& node);
 std::string NodeTextUtf8(const pugi::xml_node& node);
 // The attribute's value, empty when the element has none of that name.

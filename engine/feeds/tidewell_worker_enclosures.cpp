@@ -21,13 +21,10 @@ bool IsDelivered(const TtidewellTrdJobPropClass& result, int32_t code) {
   return !result.error && code >= 200 && code < 300;
 }
 
-// A body that arrived but could not become the file is a file failure; every
-// other one is the transfer's.
+// A body that could not be written, closed or moved into place is a file
+// failure (a full disk among them); every other one is the transfer's.
 TErrorCategory FailureCategory(const TtidewellTrdJobPropClass& result) {
-  const std::string rename = MessageText(kEnclosureRenameFailed);
-  const std::string prefix = rename.substr(0, rename.find('%'));
-  return !prefix.empty() && result.errorText.rfind(prefix, 0) == 0 ? TErrorCategory::ErrIO
-                                                                   : TErrorCategory::ErrHttpGet;
+  return result.fileError ? TErrorCategory::ErrIO : TErrorCategory::ErrHttpGet;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <strings.h>
 
-#include "engine/net/file_stream_ext.h"
+#include "engine/net/download_file_stream.h"
 
 namespace tidewell {
 
@@ -12,7 +12,7 @@ TtidewellTrdJobPropClass::TtidewellTrdJobPropClass(const std::string& url, kt::T
     : url(url), localFileName(fileName) {
   switch (jobType) {
     case TQueueJobTypes::CgetEnclosure:
-      ownedStream_ = std::make_unique<TFileStreamExt>(fileName, TFileStreamExt::kCreate);
+      ownedStream_ = std::make_unique<TDownloadFileStream>(fileName);
       break;
     case TQueueJobTypes::CgetRawData:
       ownsNoStream_ = true;
@@ -34,6 +34,11 @@ TtidewellTrdJobPropClass::~TtidewellTrdJobPropClass() = default;
 void TtidewellTrdJobPropClass::CloseStream() {
   ownedStream_.reset();
   stream_ = nullptr;
+}
+
+void TtidewellTrdJobPropClass::CloseFile() {
+  if (auto* file = dynamic_cast<TDownloadFileStream*>(ownedStream_.get())) file->Close();
+  CloseStream();
 }
 
 std::string TtidewellTrdJobPropClass::Header(const std::string& name) const {

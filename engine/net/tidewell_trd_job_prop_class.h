@@ -18,8 +18,8 @@ namespace tidewell {
 class TtidewellTrdJobPropClass {
  public:
   // Stores the URL and file name and makes the stream by job kind:
-  // CgetEnclosure a file stream that creates fileName (raises EFCreateError
-  // when it cannot); CgetRawData callerStream, which stays the caller's;
+  // CgetEnclosure a TDownloadFileStream that creates fileName (raises
+  // EFCreateError when it cannot); CgetRawData callerStream, which stays the caller's;
   // CfeedOperation, CgetArticle and CgetOpmlData a memory stream; CNoJob none.
   TtidewellTrdJobPropClass(const std::string& url, kt::TStream* callerStream, const kt::WideString& fileName,
                            TQueueJobTypes jobType);
@@ -33,6 +33,9 @@ class TtidewellTrdJobPropClass {
   // Frees the stream unless it is the caller's; an enclosure's file is
   // closed this way before it is moved or deleted.
   void CloseStream();
+  // The same for an enclosure's file, raising EFWriteError when the system
+  // reports that the body did not reach it.
+  void CloseFile();
   // True when the stream belongs to the caller.
   bool OwnsNoStream() const { return ownsNoStream_; }
 
@@ -58,6 +61,9 @@ class TtidewellTrdJobPropClass {
   std::vector<std::string> headers;
   kt::WideString localFileName;
   bool error = false;
+  // The failure was the file's, not the transfer's: the body could not be
+  // written, closed or moved into place.
+  bool fileError = false;
 
  private:
   bool ownsNoStream_ = false;

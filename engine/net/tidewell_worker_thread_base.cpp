@@ -14,6 +14,7 @@
 #include <random>
 
 #include "engine/net/content_decoder.h"
+#include "engine/net/download_file_stream.h"
 #include "engine/net/http_auth.h"
 #include "engine/net/line_share_pacer.h"
 #include "engine/net/open_search_file_parser.h"
@@ -35,6 +36,8 @@ const char kDeadlinePassed[] = "Transfer timed out: no complete answer within %d
 const char kTooSlow[] = "Transfer timed out: fewer than %d bytes per second over %d seconds";
 const char kRedirectRefused[] = "Redirect to an unsupported scheme refused: %s";
 const char kDecodedTooLarge[] = "Content size (%d bytes) too large. Limit %d bytes";
+const char kEmptyEnclosure[] = "Empty answer where the feed announced %d bytes";
+const char kWebPageInstead[] = "A web page (%s) came instead of the announced %s";
 
 using Clock = std::chrono::steady_clock;
 
@@ -172,6 +175,15 @@ int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
+// "text/html; charset=utf-8" -> "text/html".
+std::string MediaType(const std::string& contentType) {
+  return Lower(Trim(contentType.substr(0, contentType.find(';'))));
+}
+
+bool IsWebPageType(const std::string& mediaType) {
+  return mediaType == "text/html" || mediaType == "application/xhtml+xml";
+}
+
 }  // namespace
 
 // The state of one call of Download.
@@ -182,6 +194,8 @@ struct TtidewellWorkerThreadBase::TTransfer {
   std::string userName;
   std::string password;
   std::string downloadFile;  // the enclosure's temporary file
+  std::string announcedType;  // what the feed announced for the enclosure
+  int64_t announcedSize = 0;
   TtidewellTrdJobPropClass* result = nullptr;
   PHttpRawDataReq rawDataReq = nullptr;
   int32_t responseCode = -1;  // -1 until a status line arrived
@@ -373,13 +387,15 @@ bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
 }
 
 bool TtidewellWorkerThreadBase::GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner) {
-  return RunLookup({"select f.link,f.username_,f.password_", "from enclosures e ", ", articles a ", ", feeds f ",
-                    FormatText("where e.enclosure_id=%d", enclosureId), " and a.id=e.article_id",
+  return RunLookup({"select f.link,f.username_,f.password_,e.type_,e.size_", "from enclosures e ", ", articles a ",
+                    ", feeds f ", FormatText("where e.enclosure_id=%d", enclosureId), " and a.id=e.article_id",
                     " and f.feed_id=a.feed_id"},
                    nullptr, [&](TQueryWrapper& q) {
                      owner.feedLink = q.Fields(0).AsString();
                      owner.userName = q.Fields(1).AsString();
                      owner.password = UnscrambleText(q.Fields(2).AsString());
+                     owner.announcedType = q.Fields(3).AsString();
+                     owner.announcedSize = q.Fields(4).AsInt64();
                    });
 }
 
@@ -478,7 +494,11 @@ void TtidewellWorkerThreadBase::Download(const std::string& url, const std::stri
   std::unique_ptr<TtidewellTrdJobPropClass> result = MakeResult(t, targetFolder, fileName, rawDataReq);
   t.result = result.get();
   if (!result->error) RunTransfer(t, *result, lastModified, etag, rawDataReq, context);
-  if (result->Succeeded()) CopyResponseValues(t, *result);
+  try {
+    if (result->Succeeded()) CopyResponseValues(t, *result);
+  } catch (const std::exception& failure) {
+    CaptureError(t, *result, failure.what());
+  }
   const bool enclosure = t.jobType == TQueueJobTypes::CgetEnclosure;
   if (enclosure) FinishEnclosure(t, *result, targetFolder, fileName);
   HandleResponse(*result, rawDataReq, enclosure ? kPhaseEnclosureEnd : kPhaseOther, context);
@@ -495,6 +515,8 @@ std::unique_ptr<TtidewellTrdJobPropClass> TtidewellWorkerThreadBase::MakeResult(
         if (GetEnclosureCredentials(itemId_, owner)) {
           t.userName = owner.userName;
           t.password = owner.password;
+          t.announcedType = owner.announcedType;
+          t.announcedSize = owner.announcedSize;
           if (t.jobUrl.find("://") == std::string::npos) t.jobUrl = ResolveUrl(owner.feedLink, t.jobUrl);
         }
         t.downloadFile = FolderWithSeparator(targetFolder) + MakeTempDownloadFileName();
@@ -512,6 +534,7 @@ std::unique_ptr<TtidewellTrdJobPropClass> TtidewellWorkerThreadBase::MakeResult(
     auto result = std::make_unique<TtidewellTrdJobPropClass>(t.jobUrl, nullptr, fileName, TQueueJobTypes::CNoJob);
     result->localFileName = kt::Utf8ToWide(t.downloadFile);
     CaptureError(t, *result, failure.what());
+    result->fileError = dynamic_cast<const EFCreateError*>(&failure) != nullptr;
     return result;
   }
 }
@@ -534,6 +557,9 @@ void TtidewellWorkerThreadBase::RunTransfer(TTransfer& t, TtidewellTrdJobPropCla
     result.httpCode = t.responseCode;
     if (moved_) result.url = t.movedTarget;
     if (t.contentLength < 0) t.contentLength = t.total;
+  } catch (const EFWriteError& failure) {
+    CaptureError(t, result, failure.what());
+    result.fileError = true;
   } catch (const std::exception& failure) {
     CaptureError(t, result, failure.what());
   }
@@ -828,14 +854,18 @@ void TtidewellWorkerThreadBase::CopyResponseValues(TTransfer& t, TtidewellTrdJob
 void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result,
                                                 const kt::WideString& targetFolder, const kt::WideString& fileName) {
   if (!result.Succeeded() || StopOrTerminate()) return FailEnclosure(t, result);
-  result.CloseStream();
+  try {
+    result.CloseFile();
+  } catch (const EFWriteError& failure) {
+    result.fileError = true;
+    return FailEnclosure(t, result, failure.what());
+  }
   const int64_t written = FileSize(t.downloadFile);
   if (result.contentLength > 1 && result.contentLength > written) {
-    result.error = true;
-    result.httpCode = 999;
-    result.errorText = MessageText(kFilesizeMismatch);
-    return FailEnclosure(t, result);
+    return FailEnclosure(t, result, MessageText(kFilesizeMismatch));
   }
+  const std::string unwanted = UnwantedBodyText(t, result, written);
+  if (!unwanted.empty()) return FailEnclosure(t, result, unwanted);
   const std::string folder = FolderWithSeparator(targetFolder);
   const std::string name = FinalEnclosureName(t, result, fileName);
   int error = EEXIST;
@@ -853,10 +883,20 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
     result.localFileName = target;
     return;
   }
-  result.error = true;
-  result.httpCode = 999;
-  result.errorText = FormatText(MessageText(kEnclosureRenameFailed), error);
-  FailEnclosure(t, result);
+  result.fileError = true;
+  FailEnclosure(t, result, FormatText(MessageText(kEnclosureRenameFailed), error));
+}
+
+// A captive portal's login page, or nothing at all, is no episode.
+std::string TtidewellWorkerThreadBase::UnwantedBodyText(const TTransfer& t, const TtidewellTrdJobPropClass& result,
+                                                        int64_t written) {
+  if (written == 0 && t.announcedSize > 0) return FormatText(kEmptyEnclosure, t.announcedSize);
+  const std::string received = MediaType(result.contentType);
+  const std::string announced = MediaType(t.announcedType);
+  if (IsWebPageType(received) && !announced.empty() && !IsWebPageType(announced)) {
+    return FormatText(kWebPageInstead, received, announced);
+  }
+  return {};
 }
 
 std::string TtidewellWorkerThreadBase::FinalEnclosureName(TTransfer& t, TtidewellTrdJobPropClass& result,
@@ -875,6 +915,14 @@ std::string TtidewellWorkerThreadBase::FinalEnclosureName(TTransfer& t, Ttidewel
     if (!extension.empty() && extension[0] == '.') name = ChangeFileExt(name, extension);
   }
   return name;
+}
+
+void TtidewellWorkerThreadBase::FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result,
+                                              const std::string& reason) {
+  result.error = true;
+  result.httpCode = 999;
+  result.errorText = reason;
+  FailEnclosure(t, result);
 }
 
 void TtidewellWorkerThreadBase::FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result) {

@@ -114,11 +114,14 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
 
  protected:
   // The owner of an enclosure: its feed's link and credentials (password
-  // already unscrambled).
+  // already unscrambled), and the type and length that the feed announced
+  // for the enclosure ("" and 0 when it announced none).
   struct TEnclosureOwner {
     std::string feedLink;
     std::string userName;
     std::string password;
+    std::string announcedType;
+    int64_t announcedSize = 0;
   };
 
   virtual void Execute() = 0;
@@ -190,7 +193,12 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   void FinishEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result, const kt::WideString& targetFolder,
                        const kt::WideString& fileName);
   std::string FinalEnclosureName(TTransfer& t, TtidewellTrdJobPropClass& result, const kt::WideString& fileName);
+  // A body that came whole but is no episode: why, or "" when it is one.
+  static std::string UnwantedBodyText(const TTransfer& t, const TtidewellTrdJobPropClass& result, int64_t written);
+  // Removes the temporary file and marks the result failed (with reason,
+  // code 999, in the second form).
   void FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result);
+  void FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result, const std::string& reason);
   bool StopOrTerminate() const;
 
   // Runs the select in query_ and hands each row to read; false without a

@@ -259,10 +259,12 @@ TEST(UrlRoutinesTest, StripUrlSchemeRemovesTheFirstKnownScheme) {
 }
 
 TEST(FileNameTest, UrlDocumentReplacesTheNineUnsafeCharacters) {
-  EXPECT_EQ(UrlDocumentToFileName("http://h/dir/a:b?.mp3"), "a_b_.mp3");
+  EXPECT_EQ(UrlDocumentToFileName("http://h/dir/a:b.mp3"), "a_b.mp3");
   EXPECT_EQ(UrlDocumentToFileName("http://h/e.mp3"), "e.mp3");
   EXPECT_EQ(UrlDocumentToFileName("http://h/x/*\"<>|\\.ogg"), "______.ogg");
-  EXPECT_EQ(UrlDocumentToFileName("http://h/e.mp3?a=1&b=/c"), "e.mp3_a=1&b=_c");
+  // The query is left out; the name comes from the path alone.
+  EXPECT_EQ(UrlDocumentToFileName("http://h/e.mp3?a=1&b=/c"), "e.mp3");
+  EXPECT_EQ(UrlDocumentToFileName("http://h/a:b?.mp3"), "a_b");
 }
 
 TEST(FileNameTest, UrlDocumentNeverLeavesItsFolder) {

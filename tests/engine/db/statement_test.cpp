@@ -63,6 +63,21 @@ TEST_F(StatementTest, BindsEveryKindOfValueAndReadsItBack) {
   EXPECT_TRUE(query_.Eof());
 }
 
+// Surrogates written as three bytes each (as lenient encoders do) and a
+// stray byte: the database would refuse the whole statement.
+TEST_F(StatementTest, TextThatIsNoValidUtf8IsRepairedNotRefused) {
+  query_.SQL.Add("insert into items(id, name, note) values(?, ?, ?)");
+  query_.Params(0).SetInteger(1);
+  query_.Params(1).SetString("a\xED\xA0\xBD\xED\xB8\x80" "b");
+  query_.Params(2).SetString("c\xED\xA0\x80" "d\xFF");
+  query_.ExecQuery();
+  Run("select name, note from items");
+  ASSERT_FALSE(query_.Eof());
+  EXPECT_EQ(query_.Fields(0).AsString(), "a\xF0\x9F\x98\x80" "b");
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(query_.Fields(1).AsString(), "c" + replacement + replacement + replacement + "d" + replacement);
+}
+
 TEST_F(StatementTest, NullParametersAndNullFields) {
   query_.SQL.Add("insert into items(id, name, stamp, note) values(?, ?, ?, ?)");
   query_.Params(0).SetInteger(1);

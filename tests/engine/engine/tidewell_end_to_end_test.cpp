@@ -3,8 +3,13 @@
 // server: a feed is subscribed, fetched and stored, and its enclosure
 // downloaded.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -77,6 +82,60 @@ class EngineEndToEndTest : public ::testing::Test {
     });
   }
   bool RunUntil(const std::function<bool()>& done) { return platform::MainThread().RunUntil(done, kWaitMs); }
+
+  // An RSS document of the given items, served at /feed.xml.
+  void ServeItems(const std::string& items) {
+    const std::string rss =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\"><channel><title>Harbour radio</title>"
+        "<link>http://example.org/</link><description>Episodes</description>" + items + "</channel></rss>";
+    server.Handle("/feed.xml", [rss](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+    });
+  }
+  std::string EpisodeItem(const std::string& guid, const std::string& path, int length) const {
+    return "<item><title>" + guid + "</title><guid>" + guid + "</guid><enclosure url=\"" + server.Url(path) +
+           "\" length=\"" + std::to_string(length) + "\" type=\"audio/mpeg\"/></item>";
+  }
+  // Subscribes /feed.xml and runs one pass of it.
+  int32_t SubscribeAndFetch() {
+    const int32_t feedId = engine.AddFeed(u"", server.Url("/feed.xml"), u"");
+    FetchAgain(feedId);
+    return feedId;
+  }
+  void FetchAgain(int32_t feedId) {
+    const size_t before = processed.size();
+    engine.UpdateFeed(feedId);
+    // The job stays queued until it ended, and a queued feed is not queued again.
+    ASSERT_TRUE(RunUntil([&] { return processed.size() > before && engine.QueuedJobCount() == 0; }));
+    EXPECT_EQ(processed.back().errCat, TErrorCategory::noErrors) << processed.back().errMsg;
+  }
+  // The enclosure of the article whose guid is given.
+  int32_t EnclosureOf(const std::string& guid) {
+    return static_cast<int32_t>(db.QueryInt64(
+        "select e.enclosure_id from enclosures e, articles a where e.article_id=a.id and a.guid='" + guid + "'"));
+  }
+  std::string EnclosureColumn(const std::string& column, int32_t enclosureId) {
+    return db.QueryText("select " + column + " from enclosures where enclosure_id=" + std::to_string(enclosureId));
+  }
+  // Downloads the enclosures into folder and waits for their events.
+  void DownloadInto(const std::string& folder, const TDynIntArray& ids) {
+    downloaded.clear();
+    engine.DownloadEnclosures(ids, kt::Utf8ToWide(folder));
+    ASSERT_TRUE(RunUntil([&] { return downloaded.size() >= ids.size() && engine.QueuedJobCount() == 0; }));
+    EXPECT_EQ(downloaded.size(), ids.size());
+  }
+  const Downloaded* EventOf(int32_t enclosureId) const {
+    for (const Downloaded& d : downloaded)
+      if (d.encId == static_cast<uint32_t>(enclosureId)) return &d;
+    return nullptr;
+  }
+  static std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   TestHttpServer server;
   EngineOnDatabase db;
@@ -157,6 +216,171 @@ TEST_F(EngineEndToEndTest, AnEnclosureGoneFromTheServerIsNotQueuedAgainByTheRese
   EXPECT_EQ(db.QueryInt64("select download_status" + row), 3);
   engine.ResetEnclosureDownloads({enclosureId});
   EXPECT_EQ(db.QueryInt64("select download_status" + row), 0);
+}
+
+// A captive portal answers every address with its login page; a broken
+// server with nothing. Neither is the episode, and neither may stand as one.
+TEST_F(EngineEndToEndTest, AnAnswerThatIsNoEpisodeFailsAndIsTriedAgainAtTheNextStart) {
+  ServeItems(EpisodeItem("portal", "/media/portal.mp3", 10240) + EpisodeItem("empty", "/media/empty.mp3", 10240));
+  std::atomic<bool> online{false};
+  const std::string loginPage = "<html><body><form action=\"/login\"><input name=\"user\"></form></body></html>";
+  server.Handle("/media/portal.mp3", [&](const RecordedRequest&, HttpConnection& c) {
+    c.Send(online ? TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio)
+                  : TestHttpServer::Response(200, "OK", {{"Content-Type", "text/html; charset=utf-8"}}, loginPage));
+  });
+  server.Handle("/media/empty.mp3", [&](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, online ? kAudio : ""));
+  });
+  SubscribeAndFetch();
+  const int32_t portal = EnclosureOf("portal");
+  const int32_t empty = EnclosureOf("empty");
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  DownloadInto(target, {portal, empty});
+  for (int32_t id : {portal, empty}) {
+    const Downloaded* d = EventOf(id);
+    ASSERT_NE(d, nullptr) << id;
+    EXPECT_EQ(d->errCat, TErrorCategory::ErrHttpGet) << d->errMsg;
+    EXPECT_EQ(EnclosureColumn("download_status", id), "3");
+    EXPECT_EQ(EnclosureColumn("filelocation", id), "");
+  }
+  EXPECT_EQ(EventOf(portal)->errMsg,
+            "Enclosure download failed !\r\nA web page (text/html) came instead of the announced audio/mpeg");
+  EXPECT_EQ(EventOf(empty)->errMsg, "Enclosure download failed !\r\nEmpty answer where the feed announced 10240 bytes");
+  EXPECT_EQ(FilesIn(target), std::vector<std::string>{});
+
+  // The next start puts failed downloads back in line; now they come whole.
+  engine.ResetEnclosureDownloads();
+  EXPECT_EQ(EnclosureColumn("download_status", portal), "0");
+  EXPECT_EQ(EnclosureColumn("download_status", empty), "0");
+  online = true;
+  DownloadInto(target, {portal, empty});
+  EXPECT_EQ(EnclosureColumn("download_status", portal), "2");
+  EXPECT_EQ(EnclosureColumn("download_status", empty), "2");
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"empty.mp3", "portal.mp3"}));
+}
+
+TEST_F(EngineEndToEndTest, AFileNamedAfterItsUrlLeavesTheQueryOut) {
+  ServeItems(EpisodeItem("tracked", "/media/ep.mp3?dest-id=123", static_cast<int>(kAudio.size())));
+  server.Handle("/media/ep.mp3", [](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
+  });
+  SubscribeAndFetch();
+  const int32_t enclosure = EnclosureOf("tracked");
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  DownloadInto(target, {enclosure});
+  ASSERT_NE(EventOf(enclosure), nullptr);
+  EXPECT_EQ(EventOf(enclosure)->errCat, TErrorCategory::noErrors) << EventOf(enclosure)->errMsg;
+  EXPECT_EQ(kt::WideToUtf8(EventOf(enclosure)->localFileName), target + "ep.mp3");
+  EXPECT_EQ(EnclosureColumn("filelocation", enclosure), target + "ep.mp3");
+  EXPECT_EQ(FilesIn(target), std::vector<std::string>{"ep.mp3"});
+}
+
+// A tmpfs of 64 KiB mounted for the test, so that the disk fills for real.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& path) : path_(path) {
+    std::filesystem::create_directories(path);
+    mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    error_ = mounted_ ? 0 : errno;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+  std::string Error() const { return std::strerror(error_); }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+  int error_ = 0;
+};
+
+// One episode fills the disk while it streams, the other only when its last
+// bytes are written out after the transfer; both must end as failed
+// downloads that say why and leave nothing behind.
+TEST_F(EngineEndToEndTest, AFullDiskFailsTheDownloadWithTheSystemsReason) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string target = db.Folder().File("small-disk/");
+  SmallDisk disk(target);
+  ASSERT_TRUE(disk.Mounted()) << disk.Error();
+  const std::string smallerThanABuffer(200 * 1024, 'a');
+  const std::string largerThanABuffer(3 * 1024 * 1024, 'b');
+  ServeItems(EpisodeItem("last", "/media/last.mp3", static_cast<int>(smallerThanABuffer.size())) +
+             EpisodeItem("during", "/media/during.mp3", static_cast<int>(largerThanABuffer.size())));
+  server.Handle("/media/last.mp3", [&](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, smallerThanABuffer));
+  });
+  server.Handle("/media/during.mp3", [&](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, largerThanABuffer));
+  });
+  SubscribeAndFetch();
+  const int32_t last = EnclosureOf("last");
+  const int32_t during = EnclosureOf("during");
+  DownloadInto(target, {last, during});
+  for (int32_t id : {last, during}) {
+    const Downloaded* d = EventOf(id);
+    ASSERT_NE(d, nullptr) << id;
+    EXPECT_EQ(d->errCat, TErrorCategory::ErrIO) << d->errMsg;
+    EXPECT_EQ(d->errMsg.rfind("Enclosure download failed !\r\nCan't write file " + target + "download", 0), 0u)
+        << d->errMsg;
+    EXPECT_NE(d->errMsg.find("No space left on device"), std::string::npos) << d->errMsg;
+    EXPECT_EQ(EnclosureColumn("download_status", id), "3");
+    EXPECT_EQ(EnclosureColumn("filelocation", id), "");
+  }
+  EXPECT_EQ(FilesIn(target), std::vector<std::string>{});
+  engine.ResetEnclosureDownloads();
+  EXPECT_EQ(EnclosureColumn("download_status", last), "0");
+  EXPECT_EQ(EnclosureColumn("download_status", during), "0");
+}
+
+// pugixml writes a character reference to a surrogate as bytes that are no
+// UTF-8, which the database refuses: one such item must not cost the feed.
+TEST_F(EngineEndToEndTest, SurrogateReferencesInKeysAreRepairedAndStoredOnce) {
+  const std::string items =
+      "<item><title>First</title><guid>g1</guid></item>"
+      "<item><title>Lone</title><guid>g2&#xD800;x</guid></item>"
+      "<item><title>Pair</title><link>http://example.org/smile-&#55357;&#56832;</link></item>"
+      "<item><title>Guid pair</title><guid>smile-&#55357;&#56832;</guid></item>"
+      "<item><title>Last</title><guid>g4</guid>"
+      "<enclosure url=\"http://example.org/e&#xDC00;.mp3\" length=\"5\" type=\"audio/mpeg\"/></item>";
+  ServeItems(items);
+  const int32_t feedId = SubscribeAndFetch();
+  EXPECT_EQ(processed.back().items, 5);
+  const std::string feedArticles = "select count(*) from articles where feed_id=" + std::to_string(feedId);
+  EXPECT_EQ(db.QueryInt64(feedArticles), 5);
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(db.QueryText("select guid from articles where title='Lone'"),
+            "g2" + replacement + replacement + replacement + "x");
+  const std::string smile = "smile-\xF0\x9F\x98\x80";
+  EXPECT_EQ(db.QueryText("select link from articles where title='Pair'"), "http://example.org/" + smile);
+  EXPECT_EQ(db.QueryText("select guid from articles where title='Guid pair'"), smile);
+  EXPECT_EQ(db.QueryText("select url_ from enclosures"),
+            "http://example.org/e" + replacement + replacement + replacement + ".mp3");
+
+  // A changed document is read again: only its new item is new.
+  ServeItems(items + "<item><title>Fifth</title><guid>g5</guid></item>");
+  FetchAgain(feedId);
+  EXPECT_EQ(processed.back().items, 1);
+  EXPECT_EQ(db.QueryInt64(feedArticles), 6);
+}
+
+TEST_F(EngineEndToEndTest, AFeedAddressLongerThanItsColumnIsRefusedNamingTheLimit) {
+  ServeFeed();
+  const std::string base = server.Url("/feed.xml?pad=");
+  const std::string longest = base + std::string(1000 - base.size(), 'a');
+  const int32_t feedId = engine.AddFeed(u"", longest, u"");
+  ASSERT_GT(feedId, 0);
+  FetchAgain(feedId);
+  const int64_t feeds = db.QueryInt64("select count(*) from feeds");
+  try {
+    engine.AddFeed(u"", longest + "a", u"");
+    ADD_FAILURE() << "an address of 1001 characters was taken";
+  } catch (const kt::Exception& e) {
+    EXPECT_EQ(e.Message(), "Feed address too long: 1001 characters, the limit is 1000");
+  }
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds"), feeds);
 }
 
 TEST_F(EngineEndToEndTest, TheUpdateTimerFetchesADueFeed) {

@@ -182,7 +182,7 @@ TEST_F(EnclosureDownload, OwnersCredentialsAndLinkAreUsed) {
     }
   });
   worker_.enclosureOwnerFound = true;
-  worker_.enclosureOwner = {server_.Url("/feeds/rss.xml"), "owner", "pw"};
+  worker_.enclosureOwner = {server_.Url("/feeds/rss.xml"), "owner", "pw", "", 0};
   DownloadTestWorker::Job job;
   job.url = "ep.mp3";
   job.kind = TQueueJobTypes::CgetEnclosure;

@@ -31,7 +31,9 @@ void CreateTables(FirebirdTestDatabase& db) {
       "create table feeds (feed_id integer not null primary key, link varchar(1024), username_ varchar(100), "
       "password_ varchar(200), parentfeed integer, description blob sub_type text, type_ varchar(10))");
   db.Execute("create table articles (id integer not null primary key, feed_id integer)");
-  db.Execute("create table enclosures (enclosure_id integer not null primary key, article_id integer)");
+  db.Execute(
+      "create table enclosures (enclosure_id integer not null primary key, article_id integer, type_ varchar(85), "
+      "size_ integer)");
 }
 
 TEST(DownloadLookups, KnownFeedLinkIsFoundInAnyCase) {
@@ -64,7 +66,7 @@ TEST(DownloadLookups, EnclosureUsesItsFeedsLinkAndCredentials) {
   db.Execute("insert into feeds (feed_id, link, username_, password_) values (3, '" + server.Url("/media/rss.xml") +
              "', 'owner', '" + ScrambleText("s3cret") + "')");
   db.Execute("insert into articles (id, feed_id) values (5, 3)");
-  db.Execute("insert into enclosures (enclosure_id, article_id) values (9, 5)");
+  db.Execute("insert into enclosures (enclosure_id, article_id, type_, size_) values (9, 5, 'audio/mpeg', 2000)");
   testing_support::TempFolder folder;
   DownloadTestWorker worker(55000, 55000, &db.Connection());
   worker.useDatabase = true;

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// The file an enclosure is written into while it downloads. Every write goes
+// straight to the file, so that a full disk or any other failure to store
+// the body shows at the write that met it, with the system's reason, and
+// never later in a flush that nobody checks.
+// Threads: one worker's, like the transfer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/net/file_stream_ext.h"
+#include "toolkit/stream.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+
+// Raised when the body cannot be written to its file: "Can't write file %s
+// \r\n%s" (file name, the system's reason).
+class EFWriteError : public kt::EStreamError {
+ public:
+  using kt::EStreamError::EStreamError;
+};
+
+class TDownloadFileStream : public kt::TStream {
+ public:
+  // Creates (or empties) the file; raises EFCreateError with "Can't create
+  // file %s \r\n%s" when it cannot.
+  explicit TDownloadFileStream(const kt::WideString& fileName);
+  ~TDownloadFileStream() override;
+  TDownloadFileStream(const TDownloadFileStream&) = delete;
+  TDownloadFileStream& operator=(const TDownloadFileStream&) = delete;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  // Writes all count bytes or raises EFWriteError.
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, kt::SeekOrigin origin) override;
+  void SetSize(int64_t size) override;
+
+  // Closes the file, raising EFWriteError when the system reports that what
+  // was written did not reach it. Later calls do nothing.
+  void Close();
+
+ private:
+  [[noreturn]] void RaiseWriteError(int error) const;
+
+  std::string path_;
+  int fd_ = -1;
+};
+
+}  // namespace tidewell
