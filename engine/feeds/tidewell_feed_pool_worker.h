@@ -29,6 +29,9 @@ class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
   bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId) override {
     return worker_->IsJobQueued(itemId, kind, ignoreThreadId);
   }
+  bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind) override {
+    return worker_->WithdrawWaitingJob(itemId, kind);
+  }
   void RequestStop() override { worker_->RequestStop(); }
   void Stop() override { worker_->Stop(); }
   void WaitFor() override { worker_->WaitFor(); }

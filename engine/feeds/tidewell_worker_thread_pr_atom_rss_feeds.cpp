@@ -228,6 +228,14 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobQueued(int32_t itemId, TQueueJobT
       &key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); }, ignoreThreadId);
 }
 
+bool TtidewellWorkerThreadPrAtomRssFeeds::WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind) {
+  if (Terminated()) return false;
+  TQueueJobKey key;
+  key.kind = kind;
+  key.itemId = itemId;
+  return jobQueue_.RemoveWaiting(&key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); });
+}
+
 // ---- The thread loop ---------------------------------------------------------
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {

@@ -6,10 +6,11 @@
 // thread while the worker waits.
 //
 // Threads: the queue operations (AddFeedJob, AddJob, AddRawDataJob,
-// GetQueueCount, IsJobKindQueued, IsJobQueued) and the base class's flags may
-// be used from any thread; everything else runs on the worker's own thread,
-// except the Sync* routines and ResetJobState, which run on the main thread
-// while the worker waits for them (so the per-job fields need no lock).
+// GetQueueCount, IsJobKindQueued, IsJobQueued, WithdrawWaitingJob) and the
+// base class's flags may be used from any thread; everything else runs on
+// the worker's own thread, except the Sync* routines and ResetJobState,
+// which run on the main thread while the worker waits for them (so the
+// per-job fields need no lock).
 //
 // Lifetime: the owner, the connection and the settings must outlive the
 // worker. The destructor stops the thread and waits for it, running pending
@@ -110,7 +111,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId);
   // The same for the first job with this item id and kind.
   bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId);
-
+  // Removes the first job with this item id and kind that waits (one being
+  // run stays); whether there was one.
+  bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind);
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
