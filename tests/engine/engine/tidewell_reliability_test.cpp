@@ -99,7 +99,7 @@ TEST_F(EngineReliabilityTest, EveryFailureOfAFeedJobIsReportedStoredAndRetriedLa
       {"/loop.xml", "Max redirects exceeded ! Max. 6"},
       {"/file.xml", "Redirect to an unsupported scheme refused: file:///etc/passwd"},
       {"/ftp.xml", "Redirect to an unsupported scheme refused: ftp://127.0.0.1/feed.xml"},
-      {"/trickle.xml", "Transfer timed out: no complete answer within 2 seconds"},
+      {"/trickle.xml", "Transfer timed out: no complete answer within 2.5 seconds"},
   };
   std::map<int32_t, std::string> paths;
   TDynIntArray ids;
