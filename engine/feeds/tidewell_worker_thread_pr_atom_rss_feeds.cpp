@@ -46,6 +46,9 @@ int32_t StreamSize(kt::TStream* stream) {
 
 }  // namespace
 
+const char TtidewellWorkerThreadPrAtomRssFeeds::kUnaskedNotModified[] =
+    "The server answered 304 Not Modified to a request without validator: no feed document came";
+
 TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewell* owner,
                                                                          TDbConnWrapper* connection,
                                                                          TConfiguration* settings,
@@ -524,6 +527,13 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ConflictRecorded() const {
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ResetFeedJobResults(int32_t jobItemId) {
   itemId_ = jobItemId;
+// A 304 says that the copy the request named is still good; to a request
+// that named none (a feed never fetched) it brings nothing, and the feed
+// would stay empty.
+bool TtidewellWorkerThreadPrAtomRssFeeds::UnaskedNotModified(const TtidewellTrdJobPropClass& result) const {
+  return result.httpCode == 304 && ifModifiedSince_.empty() && eTag_.empty();
+}
+
   items_ = 0;
   deletedItems_ = 0;
   articleIds_.assign(255, 0);
@@ -544,7 +554,10 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeedDocument(TtidewellTrdJobPro
     // A failed transfer that had said 200 (over the quota) left only part
     // of the document: nothing of it is stored.
     if (result.error && result.httpCode == 200) throw kt::Exception(result.errorText);
-    if (result.Stream() == nullptr) {
+    if (UnaskedNotModified(result)) {
+      errorCategory_ = TErrorCategory::ErrHttpGet;
+      errorText_ = kUnaskedNotModified;
+    } else if (result.Stream() == nullptr) {
       if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
     } else {
       result.Stream()->SetPosition(0);

@@ -71,6 +71,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
   // The code a failed feed job is scheduled with: retried after the error
+  // The error of a feed job answered 304 although it sent no validator.
+  static const char kUnaskedNotModified[];
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;
   // The thread runs this many nice steps below the thread that made it, so
@@ -292,6 +294,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void ResetFeedJobResults(int32_t jobItemId);
   void ConcludeFeedJob(const TtidewellTrdJobPropClass& result);
   // The job's error text (or "" when it succeeded) into the feed row;
+  bool UnaskedNotModified(const TtidewellTrdJobPropClass& result) const;
   // failures are ignored.
   void KeepFeedProcessingError();
   // Keeps text in the feed row's lastFeedProcessingError (cut to its

@@ -92,8 +92,11 @@ TEST_F(EngineReliabilityTest, EveryFailureOfAFeedJobIsReportedStoredAndRetriedLa
     for (int i = 0; i < 300 && c.Send(" ") && c.Wait(100); ++i) {
     }
   });
+  // Not modified, although the request named no copy it could keep.
+  Serve("/unasked304.xml", TestHttpServer::Response(304, "Not Modified", {}, ""));
   // What each stored error begins with.
   const std::map<std::string, std::string> expected = {
+      {"/unasked304.xml", "The server answered 304 Not Modified to a request without validator"},
       {"/bomb.xml", "Feed size ("},
       {"/nul.xml", ""},
       {"/loop.xml", "Max redirects exceeded ! Max. 6"},
