@@ -501,16 +501,22 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
   TtidewellFeedLock feedLock(jobItemId);
   // A write that met another transaction's (the main thread deleting
   // articles, another worker) is no failure of the feed: the document is
-  // stored again from the start, with the event held back meanwhile.
+  // stored again from the start, with the event held back meanwhile. After
+  // the last attempt the job reports one line instead of the database's.
+  deferConflicts_ = true;
   for (int attempt = 1;; ++attempt) {
-    deferConflicts_ = attempt < kUpdateConflictAttempts;
+    conflictWatch_ = TUpdateConflictWatch();
     if (!ProcessFeedDocument(result, request, feedRecord)) {
       deferConflicts_ = false;
       return;
     }
     if (!ConflictRecorded()) break;
     ++UpdateConflictCounts().seen;
-    if (!deferConflicts_) break;
+    if (attempt >= kUpdateConflictAttempts) {
+      errorCategory_ = TErrorCategory::ErrDatabaseOp;
+      errorText_ = UpdateConflictGaveUpText();
+      break;
+    }
     ++UpdateConflictCounts().retried;
     RollbackQuietly();
     ResetFeedJobResults(jobItemId);
@@ -521,12 +527,6 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
   platform::SleepMs(kPauseAfterFeedMs);
 }
 
-bool TtidewellWorkerThreadPrAtomRssFeeds::ConflictRecorded() const {
-  return errorCategory_ != TErrorCategory::noErrors && IsUpdateConflictText(errorText_);
-}
-
-void TtidewellWorkerThreadPrAtomRssFeeds::ResetFeedJobResults(int32_t jobItemId) {
-  itemId_ = jobItemId;
 // A 304 says that the copy the request named is still good; to a request
 // that named none (a feed never fetched) it brings nothing, and the feed
 // would stay empty.
@@ -534,6 +534,12 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::UnaskedNotModified(const TtidewellTrdJ
   return result.httpCode == 304 && ifModifiedSince_.empty() && eTag_.empty();
 }
 
+bool TtidewellWorkerThreadPrAtomRssFeeds::ConflictRecorded() const {
+  return errorCategory_ != TErrorCategory::noErrors && conflictWatch_.Recorded(errorText_);
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ResetFeedJobResults(int32_t jobItemId) {
+  itemId_ = jobItemId;
   items_ = 0;
   deletedItems_ = 0;
   articleIds_.assign(255, 0);

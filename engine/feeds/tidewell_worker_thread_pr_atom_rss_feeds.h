@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_db_schedule_store.h"
 #include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_opml_processor.h"
@@ -70,9 +71,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // Between two requests of this worker to one server.
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
-  // The code a failed feed job is scheduled with: retried after the error
   // The error of a feed job answered 304 although it sent no validator.
   static const char kUnaskedNotModified[];
+  // The code a failed feed job is scheduled with: retried after the error
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;
   // The thread runs this many nice steps below the thread that made it, so
@@ -226,6 +227,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // While set, an update conflict is not reported: the document is stored
   // again.
   bool deferConflicts_ = false;
+  // The conflicts raised while the current document is stored.
+  TUpdateConflictWatch conflictWatch_;
   int32_t cachedItemId_ = 0;
   TStrings discoveredUrls_;
   TStrings discoveredTitles_;
@@ -291,10 +294,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void RecordFeedFailure(const std::string& message);
   bool ProcessFeedDocument(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   bool ConflictRecorded() const;
+  bool UnaskedNotModified(const TtidewellTrdJobPropClass& result) const;
   void ResetFeedJobResults(int32_t jobItemId);
   void ConcludeFeedJob(const TtidewellTrdJobPropClass& result);
   // The job's error text (or "" when it succeeded) into the feed row;
-  bool UnaskedNotModified(const TtidewellTrdJobPropClass& result) const;
   // failures are ignored.
   void KeepFeedProcessingError();
   // Keeps text in the feed row's lastFeedProcessingError (cut to its
