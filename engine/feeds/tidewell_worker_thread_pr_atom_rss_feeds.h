@@ -93,6 +93,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // running the hand-overs meanwhile. A subclass that overrides virtual
   // operations calls it first in its own destructor.
   void StopAndWaitFor();
+  // Ends an idle wait at once, so that a stop asked for meanwhile is seen
+  // without waiting out the rest of the second.
+  void WakeUp() { wakeUp_.Set(); }
 
   // A feed job (kind CfeedOperation) for the feed row, appended or put at the
   // head of the queue. Nothing happens once the thread is terminated.
