@@ -185,8 +185,10 @@ class Ttidewell : public TtidewellEngineEvents {
   // jobs mod workers one more.
   static void DistributeJobs(int32_t jobs, int32_t workers, std::vector<int32_t>& counts);
   // One feed job per id, spread over the workers holding no enclosure job,
-  // shortest queue first. Raises "No active connection" when not connected.
-  // Without a pool (design time, shut down) nothing is queued.
+  // shortest queue first. A feed whose job runs is left alone; one whose job
+  // waits too, unless atFront, which moves it to the front. Raises "No
+  // active connection" when not connected. Without a pool (design time, shut
+  // down) nothing is queued.
   void UpdateFeeds(const TDynIntArray& feedIds, bool atFront);
   // One enclosure job per enclosure with a URL, on the upper half of the
   // pool, shortest queue first.
@@ -229,8 +231,11 @@ class Ttidewell : public TtidewellEngineEvents {
   // Slots of workers ordered by queue length, shortest first (a stable
   // order, so equal lengths keep the pool order).
   std::vector<int> OrderByQueueLength(std::vector<int> slots);
-  // The ids, each once, of the feeds that no worker holds a job for.
-  TDynIntArray FeedsNotQueued(const TDynIntArray& feedIds);
+  // The ids, each once, of the feeds that no worker holds a job for; with
+  // atFront also those whose waiting job was taken back to be queued anew.
+  TDynIntArray FeedsNotQueued(const TDynIntArray& feedIds, bool atFront);
+  // Takes the feed's waiting jobs out of the queues; whether there was one.
+  bool WithdrawWaitingFeedJob(int32_t feedId);
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
   void SelectDueFeeds(TDynIntArray& ids);

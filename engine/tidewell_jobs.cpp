@@ -72,7 +72,7 @@ bool Ttidewell::PoolReady() const { return !stopping_ && threadCount_ > 0 && !wo
 void Ttidewell::UpdateFeeds(const TDynIntArray& feedIds, bool atFront) {
   RequireConnection();
   if (feedIds.empty() || !PoolReady()) return;
-  const TDynIntArray wanted = FeedsNotQueued(feedIds);
+  const TDynIntArray wanted = FeedsNotQueued(feedIds, atFront);
   if (wanted.empty()) return;
   std::vector<int> eligible;
   for (int slot = 0; slot < static_cast<int>(workers_.size()); ++slot)
@@ -83,9 +83,11 @@ void Ttidewell::UpdateFeeds(const TDynIntArray& feedIds, bool atFront) {
 }
 
 // Two workers on one feed would store its articles twice; a job stays
-// queued until it ends, so a feed waiting or being fetched is left alone.
-// Only the main thread queues feed jobs, so nothing slips in between.
-TDynIntArray Ttidewell::FeedsNotQueued(const TDynIntArray& feedIds) {
+// queued until it ends, so a feed being fetched is left alone, and so is one
+// that waits, unless the request is for the front: its waiting job is taken
+// back and queued again at the front. Only the main thread queues feed jobs,
+// so nothing slips in between.
+TDynIntArray Ttidewell::FeedsNotQueued(const TDynIntArray& feedIds, bool atFront) {
   TDynIntArray wanted;
   std::set<int32_t> seen;
   for (int32_t id : feedIds) {
@@ -93,9 +95,16 @@ TDynIntArray Ttidewell::FeedsNotQueued(const TDynIntArray& feedIds) {
     const bool queued = std::any_of(workers_.begin(), workers_.end(), [id](const auto& worker) {
       return worker && worker->IsJobQueued(id, TQueueJobTypes::CfeedOperation, 0);
     });
-    if (!queued) wanted.push_back(id);
+    if (!queued || (atFront && WithdrawWaitingFeedJob(id))) wanted.push_back(id);
   }
   return wanted;
+}
+
+bool Ttidewell::WithdrawWaitingFeedJob(int32_t feedId) {
+  bool withdrawn = false;
+  for (const auto& worker : workers_)
+    if (worker && worker->WithdrawWaitingJob(feedId, TQueueJobTypes::CfeedOperation)) withdrawn = true;
+  return withdrawn;
 }
 
 void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder) {

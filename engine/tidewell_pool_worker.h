@@ -39,6 +39,10 @@ class TtidewellPoolWorker {
   virtual bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId) = 0;
   // The same for the first job with exactly this item id and kind.
   virtual bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId) = 0;
+  // Removes the first job with this item id and kind that waits (one being
+  // run stays); whether there was one. A worker that cannot do so keeps its
+  // jobs where they are.
+  virtual bool WithdrawWaitingJob(int32_t /*itemId*/, TQueueJobTypes /*kind*/) { return false; }
 
   // Asks the running job to end and drops the rest of the queue.
   virtual void RequestStop() = 0;

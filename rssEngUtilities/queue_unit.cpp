@@ -155,6 +155,22 @@ TRoundListNode* TIRoundList::Find(void* param, const TMatchMethod& match) {
   return nullptr;
 }
 
+bool TIRoundList::RemoveWaiting(void* param, const TMatchMethod& match) {
+  GuardedOperation guard(section_, remove_event_, {&clear_event_, &remove_event_, &add_event_, &read_event_},
+                         kListTimeoutMs);
+  TRoundListNode* node = head_;
+  if (node == nullptr) return false;
+  while (node->taken || !match(node->item, param)) {
+    node = node->next;
+    if (node == head_) return false;
+  }
+  std::unique_ptr<TRoundListNode> removed(node);
+  Unlink(node);
+  AddToCount(-1);
+  if (OnFreeItem) OnFreeItem(removed->item);
+  return true;
+}
+
 TRoundListNode* TIRoundList::TakeFirst() {
   GuardedOperation guard(section_, read_event_, {&clear_event_, &remove_event_, &add_event_}, kListTimeoutMs);
   if (head_ == nullptr || head_->taken) return nullptr;

@@ -63,6 +63,10 @@ class TIRoundList {
   virtual void Remove(TRoundListNode*& node);
   // The first node from the head whose item matches, or nullptr.
   virtual TRoundListNode* Find(void* param, const TMatchMethod& match);
+  // Removes the first node from the head whose item matches and that is not
+  // taken, as Remove does; whether there was one. Testing and removing is
+  // one step, so a node cannot be taken in between.
+  bool RemoveWaiting(void* param, const TMatchMethod& match);
   virtual void Clear();
 
   // The head node, or nullptr when the list is empty.

@@ -2,6 +2,9 @@
 #include "engine/db/firebird_client.h"
 
 #include <cmath>
+#include <vector>
+
+#include "engine/db/update_conflict.h"
 
 namespace tidewell::db::fb {
 namespace {
@@ -24,13 +27,27 @@ Firebird::IProvider* Provider() {
   return provider;
 }
 
+// The codes of a status vector's isc_arg_gds entries, in order.
+std::vector<intptr_t> GdsCodesOf(const intptr_t* errors) {
+  std::vector<intptr_t> codes;
+  if (errors == nullptr) return codes;
+  for (const intptr_t* entry = errors; *entry != isc_arg_end;) {
+    if (entry[0] == isc_arg_gds) codes.push_back(entry[1]);
+    // A counted string takes two values (length, text); every other kind one.
+    entry += entry[0] == isc_arg_cstring ? 3 : 2;
+  }
+  return codes;
+}
+
 EFirebirdError ToError(const Firebird::IStatus* status) {
   char text[2048] = {};
   Util()->formatStatus(text, sizeof text, const_cast<Firebird::IStatus*>(status));
   const intptr_t* errors = status->getErrors();
   const intptr_t gds = errors != nullptr && errors[0] == isc_arg_gds ? errors[1] : 0;
   const int32_t sqlCode = errors != nullptr ? isc_sqlcode(errors) : 0;
-  return EFirebirdError(text, sqlCode, gds);
+  EFirebirdError error(text, sqlCode, gds, GdsCodesOf(errors));
+  if (IsUpdateConflict(error)) NoteUpdateConflictRaised(error.what());
+  return error;
 }
 
 // TDateTime keeps the time of day as a positive fraction also for days

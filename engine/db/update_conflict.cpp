@@ -1,35 +1,65 @@
 // SPDX-License-Identifier: MIT
 #include "engine/db/update_conflict.h"
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <random>
 #include <thread>
+
+#include <ibase.h>
 
 #include "engine/db/firebird_error.h"
 
 namespace tidewell {
 namespace {
 
-// The engine's codes of the conflicts (isc_deadlock, isc_lock_conflict,
-// isc_update_conflict).
-constexpr intptr_t kDeadlock = 335544336;
-constexpr intptr_t kLockConflict = 335544345;
-constexpr intptr_t kUpdateConflict = 335544451;
+// The conflicts of the calling thread: how many were raised, and the
+// messages of the latest few.
+struct TRaisedConflicts {
+  static constexpr size_t kKept = 8;
+  uint64_t count = 0;
+  std::deque<std::string> messages;
+};
+
+TRaisedConflicts& RaisedOnThisThread() {
+  thread_local TRaisedConflicts raised;
+  return raised;
+}
 
 }  // namespace
 
-bool IsUpdateConflictText(const std::string& message) {
-  return message.find("update conflicts with concurrent update") != std::string::npos ||
-         message.find("lock conflict on no wait transaction") != std::string::npos ||
-         message.find("deadlock") != std::string::npos;
+bool IsUpdateConflict(const std::exception& failure) {
+  const auto* error = dynamic_cast<const db::EFirebirdError*>(&failure);
+  if (error == nullptr) return false;
+  for (const intptr_t code : {isc_deadlock, isc_update_conflict, isc_lock_conflict, isc_lock_timeout})
+    if (error->HasGdsCode(code)) return true;
+  return false;
 }
 
-bool IsUpdateConflict(const std::exception& failure) {
-  if (const auto* error = dynamic_cast<const db::EFirebirdError*>(&failure)) {
-    const intptr_t code = error->GdsCode();
-    if (code == kDeadlock || code == kLockConflict || code == kUpdateConflict) return true;
+void NoteUpdateConflictRaised(const std::string& message) {
+  TRaisedConflicts& raised = RaisedOnThisThread();
+  ++raised.count;
+  raised.messages.push_back(message);
+  if (raised.messages.size() > TRaisedConflicts::kKept) raised.messages.pop_front();
+}
+
+TUpdateConflictWatch::TUpdateConflictWatch() : raisedBefore_(RaisedOnThisThread().count) {}
+
+bool TUpdateConflictWatch::Recorded(const std::string& text) const {
+  const TRaisedConflicts& raised = RaisedOnThisThread();
+  const uint64_t since = raised.count - raisedBefore_;
+  const size_t looked = static_cast<size_t>(std::min<uint64_t>(since, raised.messages.size()));
+  for (size_t i = raised.messages.size() - looked; i < raised.messages.size(); ++i) {
+    const std::string& message = raised.messages[i];
+    if (!message.empty() && text.find(message) != std::string::npos) return true;
   }
-  return IsUpdateConflictText(failure.what());
+  return false;
+}
+
+std::string UpdateConflictGaveUpText() {
+  return "Not stored: another transaction was writing the same rows (gave up after " +
+         std::to_string(kUpdateConflictAttempts) + " attempts)";
 }
 
 TUpdateConflictCounts& UpdateConflictCounts() {

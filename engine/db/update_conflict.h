@@ -16,10 +16,37 @@
 
 namespace tidewell {
 
-// Whether failure is an update conflict of the database.
+// Whether failure is an update conflict of the database: one of the
+// conflict codes (deadlock, update conflict, lock conflict, lock time-out)
+// anywhere in its status. The message is not looked at: a text that merely
+// mentions a deadlock (an address, a server's answer) is no conflict.
 bool IsUpdateConflict(const std::exception& failure);
-// The same for a failure's message, as a job records it.
-bool IsUpdateConflictText(const std::string& message);
+
+// Called by the database layer for every conflict it raises on the calling
+// thread, with the failure's message.
+void NoteUpdateConflictRaised(const std::string& message);
+
+// Work that keeps a failure only as text (a job's error text) tells by this
+// whether that text came from a conflict: it watches the conflicts raised on
+// its thread from its construction on.
+//
+//   TUpdateConflictWatch watch;
+//   ... work that records a failure's message in errorText ...
+//   if (watch.Recorded(errorText)) ... run the work again ...
+class TUpdateConflictWatch {
+ public:
+  TUpdateConflictWatch();
+  // Whether text holds the message of a conflict raised on this thread
+  // since the watch began. REQUIRES: called on the thread that made it.
+  bool Recorded(const std::string& text) const;
+
+ private:
+  uint64_t raisedBefore_;
+};
+
+// One line, for people, in place of the database's text of a conflict that
+// the attempts did not get past.
+std::string UpdateConflictGaveUpText();
 
 // How often conflicts were met since the process started: seen, and
 // retried (the rest were passed on after the last attempt).

@@ -29,8 +29,17 @@ class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
   bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId) override {
     return worker_->IsJobQueued(itemId, kind, ignoreThreadId);
   }
-  void RequestStop() override { worker_->RequestStop(); }
-  void Stop() override { worker_->Stop(); }
+  bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind) override {
+    return worker_->WithdrawWaitingJob(itemId, kind);
+  }
+  void RequestStop() override {
+    worker_->RequestStop();
+    worker_->WakeUp();
+  }
+  void Stop() override {
+    worker_->Stop();
+    worker_->WakeUp();
+  }
   void WaitFor() override { worker_->WaitFor(); }
   TtidewellEventWorker& EventWorker() override { return *worker_; }
   TDbConnWrapper* OwnConnection() override { return attachment_.get(); }

@@ -46,6 +46,9 @@ int32_t StreamSize(kt::TStream* stream) {
 
 }  // namespace
 
+const char TtidewellWorkerThreadPrAtomRssFeeds::kUnaskedNotModified[] =
+    "The server answered 304 Not Modified to a request without validator: no feed document came";
+
 TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewell* owner,
                                                                          TDbConnWrapper* connection,
                                                                          TConfiguration* settings,
@@ -226,6 +229,14 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobQueued(int32_t itemId, TQueueJobT
   key.itemId = itemId;
   return IsFirstMatchQueued(
       &key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); }, ignoreThreadId);
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind) {
+  if (Terminated()) return false;
+  TQueueJobKey key;
+  key.kind = kind;
+  key.itemId = itemId;
+  return jobQueue_.RemoveWaiting(&key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); });
 }
 
 // ---- The thread loop ---------------------------------------------------------
@@ -490,16 +501,22 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
   TtidewellFeedLock feedLock(jobItemId);
   // A write that met another transaction's (the main thread deleting
   // articles, another worker) is no failure of the feed: the document is
-  // stored again from the start, with the event held back meanwhile.
+  // stored again from the start, with the event held back meanwhile. After
+  // the last attempt the job reports one line instead of the database's.
+  deferConflicts_ = true;
   for (int attempt = 1;; ++attempt) {
-    deferConflicts_ = attempt < kUpdateConflictAttempts;
+    conflictWatch_ = TUpdateConflictWatch();
     if (!ProcessFeedDocument(result, request, feedRecord)) {
       deferConflicts_ = false;
       return;
     }
     if (!ConflictRecorded()) break;
     ++UpdateConflictCounts().seen;
-    if (!deferConflicts_) break;
+    if (attempt >= kUpdateConflictAttempts) {
+      errorCategory_ = TErrorCategory::ErrDatabaseOp;
+      errorText_ = UpdateConflictGaveUpText();
+      break;
+    }
     ++UpdateConflictCounts().retried;
     RollbackQuietly();
     ResetFeedJobResults(jobItemId);
@@ -510,8 +527,15 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeed(TtidewellTrdJobPropClass& 
   platform::SleepMs(kPauseAfterFeedMs);
 }
 
+// A 304 says that the copy the request named is still good; to a request
+// that named none (a feed never fetched) it brings nothing, and the feed
+// would stay empty.
+bool TtidewellWorkerThreadPrAtomRssFeeds::UnaskedNotModified(const TtidewellTrdJobPropClass& result) const {
+  return result.httpCode == 304 && ifModifiedSince_.empty() && eTag_.empty();
+}
+
 bool TtidewellWorkerThreadPrAtomRssFeeds::ConflictRecorded() const {
-  return errorCategory_ != TErrorCategory::noErrors && IsUpdateConflictText(errorText_);
+  return errorCategory_ != TErrorCategory::noErrors && conflictWatch_.Recorded(errorText_);
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ResetFeedJobResults(int32_t jobItemId) {
@@ -536,7 +560,10 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeedDocument(TtidewellTrdJobPro
     // A failed transfer that had said 200 (over the quota) left only part
     // of the document: nothing of it is stored.
     if (result.error && result.httpCode == 200) throw kt::Exception(result.errorText);
-    if (result.Stream() == nullptr) {
+    if (UnaskedNotModified(result)) {
+      errorCategory_ = TErrorCategory::ErrHttpGet;
+      errorText_ = kUnaskedNotModified;
+    } else if (result.Stream() == nullptr) {
       if (itemId_ >= 1) HandleMissingStream(itemId_, errorCategory_, errorText_);
     } else {
       result.Stream()->SetPosition(0);

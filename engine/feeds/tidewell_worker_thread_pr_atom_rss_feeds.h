@@ -6,10 +6,11 @@
 // thread while the worker waits.
 //
 // Threads: the queue operations (AddFeedJob, AddJob, AddRawDataJob,
-// GetQueueCount, IsJobKindQueued, IsJobQueued) and the base class's flags may
-// be used from any thread; everything else runs on the worker's own thread,
-// except the Sync* routines and ResetJobState, which run on the main thread
-// while the worker waits for them (so the per-job fields need no lock).
+// GetQueueCount, IsJobKindQueued, IsJobQueued, WithdrawWaitingJob) and the
+// base class's flags may be used from any thread; everything else runs on
+// the worker's own thread, except the Sync* routines and ResetJobState,
+// which run on the main thread while the worker waits for them (so the
+// per-job fields need no lock).
 //
 // Lifetime: the owner, the connection and the settings must outlive the
 // worker. The destructor stops the thread and waits for it, running pending
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_db_schedule_store.h"
 #include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_opml_processor.h"
@@ -69,6 +71,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // Between two requests of this worker to one server.
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
+  // The error of a feed job answered 304 although it sent no validator.
+  static const char kUnaskedNotModified[];
   // The code a failed feed job is scheduled with: retried after the error
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;
@@ -89,6 +93,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // running the hand-overs meanwhile. A subclass that overrides virtual
   // operations calls it first in its own destructor.
   void StopAndWaitFor();
+  // Ends an idle wait at once, so that a stop asked for meanwhile is seen
+  // without waiting out the rest of the second.
+  void WakeUp() { wakeUp_.Set(); }
 
   // A feed job (kind CfeedOperation) for the feed row, appended or put at the
   // head of the queue. Nothing happens once the thread is terminated.
@@ -110,7 +117,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId);
   // The same for the first job with this item id and kind.
   bool IsJobQueued(int32_t itemId, TQueueJobTypes kind, int32_t ignoreThreadId);
-
+  // Removes the first job with this item id and kind that waits (one being
+  // run stays); whether there was one.
+  bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind);
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
@@ -221,6 +230,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // While set, an update conflict is not reported: the document is stored
   // again.
   bool deferConflicts_ = false;
+  // The conflicts raised while the current document is stored.
+  TUpdateConflictWatch conflictWatch_;
   int32_t cachedItemId_ = 0;
   TStrings discoveredUrls_;
   TStrings discoveredTitles_;
@@ -286,6 +297,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void RecordFeedFailure(const std::string& message);
   bool ProcessFeedDocument(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   bool ConflictRecorded() const;
+  bool UnaskedNotModified(const TtidewellTrdJobPropClass& result) const;
   void ResetFeedJobResults(int32_t jobItemId);
   void ConcludeFeedJob(const TtidewellTrdJobPropClass& result);
   // The job's error text (or "" when it succeeded) into the feed row;

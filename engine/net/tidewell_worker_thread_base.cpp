@@ -32,7 +32,7 @@ namespace {
 const char kAuthorizationFailed[] = "Authorization failed ! (wrong password?)";
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kReadTimedOut[] = "Read timed out.";
-const char kDeadlinePassed[] = "Transfer timed out: no complete answer within %d seconds";
+const char kDeadlinePassed[] = "Transfer timed out: no complete answer within %s";
 const char kTooSlow[] = "Transfer timed out: fewer than %d bytes per second over %d seconds";
 const char kRedirectRefused[] = "Redirect to an unsupported scheme refused: %s";
 const char kDecodedTooLarge[] = "Content size (%d bytes) too large. Limit %d bytes";
@@ -40,6 +40,17 @@ const char kEmptyEnclosure[] = "Empty answer where the feed announced %d bytes";
 const char kWebPageInstead[] = "A web page (%s) came instead of the announced %s";
 
 using Clock = std::chrono::steady_clock;
+
+// The time limit as it was set: "1.5 seconds", "1 second", "300 seconds".
+std::string SecondsText(int32_t ms) {
+  std::string number = std::to_string(ms / 1000);
+  if (ms % 1000 != 0) {
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    number += "." + fraction;
+  }
+  return number + (ms == 1000 ? " second" : " seconds");
+}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -616,7 +627,7 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
     if (t.aborted) RaiseMessage(kFetchAborted);
     if (reply.outcome == THttpExchangeReply::Outcome::ReadTimedOut) throw kt::Exception(kReadTimedOut);
     if (reply.outcome == THttpExchangeReply::Outcome::DeadlinePassed) {
-      throw kt::Exception(FormatText(kDeadlinePassed, t.limits.deadlineMs / 1000));
+      throw kt::Exception(FormatText(kDeadlinePassed, SecondsText(t.limits.deadlineMs)));
     }
     if (reply.outcome == THttpExchangeReply::Outcome::TooSlow) {
       throw kt::Exception(FormatText(kTooSlow, t.limits.lowSpeedBytesPerSecond, t.limits.lowSpeedWindowMs / 1000));
@@ -710,7 +721,7 @@ void TtidewellWorkerThreadBase::ApplyTransferLimits(TTransfer& t, THttpExchangeR
   // One deadline for the job, redirects and authentication rounds included.
   const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.started).count();
   const int64_t left = t.limits.deadlineMs - spent;
-  if (left <= 0) throw kt::Exception(FormatText(kDeadlinePassed, t.limits.deadlineMs / 1000));
+  if (left <= 0) throw kt::Exception(FormatText(kDeadlinePassed, SecondsText(t.limits.deadlineMs)));
   request.deadlineMs = static_cast<int32_t>(left);
 }
 

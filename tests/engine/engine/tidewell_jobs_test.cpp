@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "engine/tidewell.h"
 #include "engine_test_support.h"
 #include "platform/main_loop.h"
+#include "support/test_http_server.h"
 #include "toolkit/exception.h"
 
 namespace tidewell {
@@ -115,6 +118,39 @@ TEST_F(JobDistributionTest, EnclosuresWithoutAUrlQueueNothing) {
   db.Execute("insert into enclosures (enclosure_id, article_id, url_) values (1, 1, '')");
   engine.DownloadEnclosures({1, 99}, u"");
   EXPECT_EQ(engine.QueuedJobCount(), 0);
+}
+
+TEST(FrontRequestTest, UpdatingAFeedThatWaitsInAQueueMovesItToTheFront) {
+  using testing_support::HttpConnection;
+  using testing_support::RecordedRequest;
+  using testing_support::TestHttpServer;
+  testing_support::TestHttpServer server;
+  std::atomic<bool> released{false};
+  server.Handle("/feed.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    while (!released && c.Wait(10)) {
+    }
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                    "<rss version=\"2.0\"><channel><title>t</title></channel></rss>"));
+  });
+  EngineOnDatabase db;
+  Ttidewell& engine = db.Engine();
+  TDynIntArray ids;
+  for (int n = 0; n < 40; ++n) ids.push_back(engine.AddFeed(u"", server.Url("/feed.xml?n=" + std::to_string(n)), u""));
+  engine.UpdateFeeds(ids, false);
+  // Every worker fetches its first feed and holds seven more; the last feed
+  // waits at the back of the last worker's queue.
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return server.RequestCount("/feed.xml") == 5; }, 30000));
+  engine.UpdateFeed(ids.back());
+  EXPECT_EQ(engine.QueuedJobCount(), 40);
+  released = true;
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return engine.QueuedJobCount() == 0; }, 60000));
+  std::vector<std::string> order;
+  for (const RecordedRequest& request : server.Requests()) order.push_back(request.target);
+  ASSERT_EQ(order.size(), 40u);
+  const auto last = std::find(order.begin(), order.end(), "/feed.xml?n=39");
+  ASSERT_NE(last, order.end());
+  EXPECT_LT(last - order.begin(), 10) << "the next job of its worker";
+  EXPECT_EQ(std::count(order.begin(), order.end(), "/feed.xml?n=39"), 1);
 }
 
 class SmartUpdateTimerTest : public JobDistributionTest {

@@ -91,7 +91,7 @@ TEST(HostileServers, TrickledAnswersEndAtTheTransfersDeadline) {
     const auto result = worker.Fetch(server.Url(path));
     EXPECT_TRUE(result.error) << path;
     EXPECT_EQ(result.httpCode, 999) << path;
-    EXPECT_EQ(result.errorText, "Transfer timed out: no complete answer within 1 seconds") << path;
+    EXPECT_EQ(result.errorText, "Transfer timed out: no complete answer within 1.5 seconds") << path;
   }
 }
 
