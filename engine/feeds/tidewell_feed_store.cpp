@@ -5,6 +5,7 @@
 #include <map>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/db/update_conflict.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/new_custom_tags_class.h"
@@ -407,9 +408,11 @@ int32_t TtidewellFeedStore::PruneArchive(int32_t feedId, int32_t archiveSize) {
       TDynIntArray ids;
       for (; !query->Eof(); query->Next()) ids.push_back(query->Fields(0).AsInteger());
       query->Close();
+      TArticles::DeleteArticles(query, ids, -1, false);
+      // Announced once the delete went through: one that meets another
+      // writer is undone and announces nothing.
       NegatePrunedIds(ids);
       if (context_.OnNotArticleIdsBeforeDelete) context_.OnNotArticleIdsBeforeDelete(context_.threadId, feedId, ids);
-      TArticles::DeleteArticles(query, ids, -1, false);
     }
     context_.transaction->Commit();
     return removed;
@@ -495,32 +498,68 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
       context_.transaction->Commit();
   }
   if (failed) ForgetRolledBackFeed(record == nullptr);
-  // Tags, links and pruning share one transaction after the document's:
-  // one commit instead of one per row.
-  if (!failed || record != nullptr) StartTransaction();
-  // Tags and links of rolled-back articles would point at rows that are gone.
-  if (!failed) {
-    try {
-      context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
-      std::vector<const TNewCustomTagsClass*> items;
-      for (const auto& tags : *collections.itemTags) items.push_back(tags.get());
-      context_.dbHelper->SaveArticleCustomFields(context_.query, items, KeywordSeparators(record), newArticles_);
-      AddArticleLinks(*collections.linkPairs);
-    } catch (...) {
-      CommitQuietly();
-      throw;
-    }
-  }
-  if (record != nullptr) {
-    const int32_t archive = record->ArchiveSize >= 1 ? record->ArchiveSize : *context_.defaultArchiveSize;
-    *context_.deletedItems = PruneArchive(feedId, archive);
-  }
-  CommitQuietly();
+  documentCommitted_ = !failed;
+  if (!failed || record != nullptr) SaveAfterDocument(feedId, record, collections);
   if (!StopRequested() && context_.SyncFeedProcessed) context_.SyncFeedProcessed();
 }
 
+// The document's articles are stored from its commit on: what fails after
+// it is retried alone, or reported with them, and never makes the document
+// be stored again. Tags, links and pruning share one transaction: one
+// commit instead of one per row.
+void TtidewellFeedStore::SaveAfterDocument(int32_t feedId, const TFeedProperty* record,
+                                           const TDocumentCollections& collections) {
+  try {
+    RetryOnUpdateConflict(
+        [&] {
+          StartTransaction();
+          // Tags and links of rolled-back articles would point at rows that are gone.
+          if (documentCommitted_) SaveTagsAndLinks(feedId, record, collections);
+          if (record != nullptr) PruneUnlessHeld(feedId, record);
+          if (context_.transaction->InTransaction()) context_.transaction->Commit();
+        },
+        [&] { RollbackQuietly(); });
+  } catch (const kt::EAbort&) {
+    RollbackQuietly();
+    throw;
+  } catch (const std::exception& failure) {
+    const bool conflict = IsUpdateConflict(failure);
+    // What was stored before a failure of another kind stays, as it would
+    // one row at a time.
+    if (conflict)
+      RollbackQuietly();
+    else
+      CommitQuietly();
+    // A document that failed reports its own failure.
+    if (!documentCommitted_) return;
+    *context_.errorCategory = conflict ? TErrorCategory::ErrDatabaseOp : TErrorCategory::ErrUnknown;
+    *context_.errorText = conflict ? UpdateConflictGaveUpText() : std::string(failure.what());
+  }
+}
+
+void TtidewellFeedStore::SaveTagsAndLinks(int32_t feedId, const TFeedProperty* record,
+                                          const TDocumentCollections& collections) {
+  context_.dbHelper->SaveFeedCustomFields(context_.query, feedId, *collections.feedTags, false);
+  std::vector<const TNewCustomTagsClass*> items;
+  for (const auto& tags : *collections.itemTags) items.push_back(tags.get());
+  context_.dbHelper->SaveArticleCustomFields(context_.query, items, KeywordSeparators(record), newArticles_);
+  AddArticleLinks(*collections.linkPairs);
+}
+
+// Articles that another transaction holds (the user reading one) are pruned
+// by a later pass; the tags and links stored before stay.
+void TtidewellFeedStore::PruneUnlessHeld(int32_t feedId, const TFeedProperty* record) {
+  const int32_t archive = record->ArchiveSize >= 1 ? record->ArchiveSize : *context_.defaultArchiveSize;
+  try {
+    *context_.deletedItems = PruneArchive(feedId, archive);
+  } catch (const std::exception& failure) {
+    if (!IsUpdateConflict(failure)) throw;
+  }
+}
+
 void TtidewellFeedStore::ForgetRolledBackFeed(bool isNew) {
-  if (isNew) *context_.itemId = -1;
+  // A feed row that was committed stays, and so does its id.
+  if (isNew && !documentCommitted_) *context_.itemId = -1;
 }
 
 void TtidewellFeedStore::InsertNameSpaces(int32_t feedId, const pugi::xml_node& root) {

@@ -135,12 +135,15 @@ class TtidewellFeedStore {
   // Next update of a parsed feed: interval 1 with the seconds setting on is
   // now; below 1 adaptive (at most a day ahead); else now + interval.
   TDateTime NextUpdate(int32_t feedId, int32_t storedInterval);
-  // Commit (roll back with an error recorded), custom tags, links, pruning
-  // of a stored feed, and SyncFeedProcessed.
+  // Commit (roll back with an error recorded); then custom tags, links and
+  // the pruning of a stored feed in one transaction, run again alone after
+  // a conflict (pruning that meets a held article is left to the next
+  // pass; another failure is recorded, the articles stay counted); then
+  // SyncFeedProcessed.
   void FinishDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
 
   // A new feed whose row was rolled back has no id: the job's item id
-  // becomes -1.
+  // becomes -1. Once the document was committed the id stays.
   void ForgetRolledBackFeed(bool isNew);
   // Every attribute of the root as a name-space row of a new feed.
   void InsertNameSpaces(int32_t feedId, const pugi::xml_node& root);
@@ -154,6 +157,9 @@ class TtidewellFeedStore {
   int32_t LinkId(const std::u16string& url);
   std::map<std::u16string, int32_t> StoreLinks(const TArticleLinkPairs& pairs);
   void CommitQuietly();
+  void SaveAfterDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
+  void SaveTagsAndLinks(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
+  void PruneUnlessHeld(int32_t feedId, const TFeedProperty* record);
   void RunStatement(const std::string& sql);
   bool ArticleLinkExists(int32_t articleId, int32_t linkId);
   bool ArticleLinkStored(int32_t articleId, int32_t linkId);
@@ -162,6 +168,7 @@ class TtidewellFeedStore {
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
   std::set<int32_t> newArticles_;
+  bool documentCommitted_ = false;
   // Link rows of new articles stored by this document.
   std::set<std::pair<int32_t, int32_t>> newArticleLinks_;
 };

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,7 +36,12 @@ struct Processed {
   int32_t items;
   TErrorCategory errCat;
   std::string errMsg;
+  size_t ids = 0;
 };
+
+size_t IdCount(const TDynIntArray& ids) {
+  return static_cast<size_t>(std::count_if(ids.begin(), ids.end(), [](int32_t id) { return id != 0; }));
+}
 
 std::string Rss(int items) {
   std::string rss = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\"><channel><title>Tides</title>"
@@ -58,8 +65,8 @@ class EngineReliabilityTest : public ::testing::Test {
   EngineReliabilityTest() {
     engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&,
                                      int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
-                                     const std::string& errMsg, const TDynIntArray&) {
-      processed.push_back({feedId, items, errCat, errMsg});
+                                     const std::string& errMsg, const TDynIntArray& ids) {
+      processed.push_back({feedId, items, errCat, errMsg, IdCount(ids)});
     });
     engine.SetOnNoNeedForUpdate([this](int32_t feedId, const WideString&) { unchanged.push_back(feedId); });
   }
@@ -213,6 +220,12 @@ TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
     return id;
   };
   for (int i = 0; i < 10; ++i) feeds.push_back(addFeed("n=" + std::to_string(i)));
+  std::mutex prunedLock;
+  std::map<int32_t, int> pruned;  // how often each id was announced
+  engine.SetOnNotArticleIdsBeforeDelete([&](uint32_t, int32_t, const TDynIntArray& ids) {
+    std::lock_guard<std::mutex> lock(prunedLock);
+    for (int32_t id : ids) ++pruned[id];
+  });
   const int64_t seenBefore = UpdateConflictCounts().seen;
   const int64_t retriedBefore = UpdateConflictCounts().retried;
   std::vector<std::string> mainThreadFailures;
@@ -261,9 +274,25 @@ TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
   std::cout << "writers that meet: " << processed.size() << " feed passes, " << actions
             << " main-thread actions, " << seen << " update conflicts seen, " << retried << " retried, "
             << conflictsReported << " reported, " << mainThreadFailures.size() << " main-thread failures\n";
+  EXPECT_GT(seen, 0) << "the writers never met";
   EXPECT_EQ(conflictsReported, 0);
   EXPECT_EQ(mainThreadFailures, std::vector<std::string>{});
   EXPECT_GT(served.load(), 20);
+  // Every answer brought 60 new items, and every pass that stored them says
+  // so, also when what followed the document met the main thread.
+  for (const Processed& p : processed) {
+    if (p.errCat != TErrorCategory::noErrors) continue;
+    EXPECT_EQ(p.items, 60) << "feed " << p.feedId;
+    EXPECT_EQ(p.ids, 60u) << "feed " << p.feedId;
+  }
+  // Pruned ids are announced once, for a delete that took place.
+  std::string undeleted;
+  for (const auto& [id, times] : pruned) {
+    EXPECT_EQ(times, 1) << "article " << id;
+    if (db.QueryInt64("select count(*) from articles where deleted=0 and id=" + std::to_string(id)) > 0)
+      undeleted += std::to_string(id) + " ";
+  }
+  EXPECT_EQ(undeleted, "");
 }
 
 TEST_F(EngineReliabilityTest, AConflictThatOutlastsEveryAttemptIsReportedInOneLine) {

@@ -10,6 +10,7 @@
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
+#include "toolkit/exception.h"
 
 namespace tidewell {
 namespace {
@@ -107,6 +108,19 @@ TEST(RssProcessorTest, ANewFeedsArticlesAreStoredWithoutAPrepareOrALookUpEach) {
   // its keyword row.
   EXPECT_LE(many.executes - few.executes, 40u * 5);
   EXPECT_EQ(many.commits, few.commits);
+}
+
+// What fails after the document's commit cannot take back the new feed's
+// row: the caller keeps its id, and storing it again would make a copy.
+TEST(RssProcessorTest, ANewFeedKeepsItsIdOnceItsRowIsCommitted) {
+  FeedTestWorker worker;
+  worker.context.SyncFeedProcessed = [] { throw kt::Exception("handler failed"); };
+  try {
+    worker.Insert(FeedTestWorker::ReadData("rss20.xml"), kFeedUrl);
+  } catch (const kt::Exception&) {
+  }
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 1);
+  EXPECT_EQ(worker.itemId, worker.db.QueryInt64("select feed_id from feeds"));
 }
 
 TEST(RssProcessorTest, StoredItemsAreMatchedAndRewrittenOnlyWhenTheirTextsChanged) {
