@@ -60,6 +60,8 @@ class TDocumentRun {
   bool Stored() const { return *context_.itemId >= 1; }
   bool Stopping() const { return store_.StopRequested(); }
   bool HandleAnswerCode();
+  void RecordAnswerCode();
+  void RecordAnswerCodeQuietly();
   bool ParseDocument();
   void ParseWithRepairs(std::string& body);
   void ReadLegacyDocument(const std::string& raw, const std::string& prepared);
@@ -77,6 +79,7 @@ class TDocumentRun {
   pugi::xml_document document_;
   pugi::xml_document legacyDocument_;
   std::string md5_;
+  bool codeToRecord_ = false;
 };
 
 void TDocumentRun::Run() {
@@ -90,10 +93,27 @@ void TDocumentRun::Run() {
   } catch (...) {
     context_.xmlBase->clear();
     store_.RollbackQuietly();
+    RecordAnswerCodeQuietly();
     throw;
   }
   context_.xmlBase->clear();
   store_.RollbackQuietly();
+  RecordAnswerCode();
+}
+
+// A stored document wrote the code with the feed row in its own commit;
+// every other end of the job writes it here.
+void TDocumentRun::RecordAnswerCode() {
+  if (codeToRecord_ && !store_.DocumentCommitted()) store_.SetLastHTTPCode(*context_.itemId, job_.httpCode);
+  codeToRecord_ = false;
+}
+
+void TDocumentRun::RecordAnswerCodeQuietly() {
+  try {
+    RecordAnswerCode();
+  } catch (const std::exception&) {
+    // The job's own failure is what it reports.
+  }
 }
 
 // False when the job ends with the answer's code.
@@ -104,7 +124,7 @@ bool TDocumentRun::HandleAnswerCode() {
   // A code the row holds already costs no write and no commit.
   const bool codeKnown = record_ != nullptr && record_->LastStatusCode == code;
   if (code == 200) {
-    if (!codeKnown) store_.SetLastHTTPCode(feedId, 200);
+    codeToRecord_ = !codeKnown;
     return true;
   }
   if (context_.ScheduleNextUpdate) context_.ScheduleNextUpdate(feedId, true, code);

@@ -145,6 +145,8 @@ class TtidewellFeedStore {
   // A new feed whose row was rolled back has no id: the job's item id
   // becomes -1. Once the document was committed the id stays.
   void ForgetRolledBackFeed(bool isNew);
+  // Whether the document's rows, the feed row's included, were committed.
+  bool DocumentCommitted() const { return documentCommitted_; }
   // Every attribute of the root as a name-space row of a new feed.
   void InsertNameSpaces(int32_t feedId, const pugi::xml_node& root);
 

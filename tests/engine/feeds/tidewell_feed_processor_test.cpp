@@ -58,10 +58,13 @@ TEST(FeedProcessorTest, UnchangedBodyIsRecognisedByItsMD5) {
   FeedTestWorker worker;
   const int32_t feed = StoredFeed(worker);
   worker.db.Execute("update articles set title='touched'");
+  worker.db.Execute("update feeds set lastHTTPCode=304");
   worker.Update(feed, kSmallRss);
   EXPECT_EQ(worker.noNeedForUpdate, 1);
   EXPECT_EQ(worker.feedProcessed, 0);
   EXPECT_EQ(worker.db.QueryText("select title from articles"), "touched");
+  // Nothing was stored, and still the row says what the server answered.
+  EXPECT_EQ(worker.db.QueryInt64("select lastHTTPCode from feeds"), 200);
 }
 
 TEST(FeedProcessorTest, NewFeedThatCannotBeParsedIsReportedWithoutRow) {
