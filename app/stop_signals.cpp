@@ -4,9 +4,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -35,14 +35,16 @@ int WaitForSignal(const sigset_t& set) {
   }
 }
 
-// The second signal or the end of the grace period, whichever comes first.
+// Further signals are taken and let go: one close may come as several
+// signals at once (timeout(1) signals the program and then its group).
 void WaitForGraceToEnd(const sigset_t& set) {
-  timespec grace{kStopGraceSeconds, 0};
-  const auto end = std::time(nullptr) + kStopGraceSeconds;
-  while (::sigtimedwait(&set, nullptr, &grace) < 0 && errno == EINTR) {
-    const auto left = end - std::time(nullptr);
-    if (left <= 0) return;
-    grace = timespec{left, 0};
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::seconds(kStopGraceSeconds);
+  for (Clock::duration left = end - Clock::now(); left > Clock::duration::zero(); left = end - Clock::now()) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
+    const timespec grace{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+    ::sigtimedwait(&set, nullptr, &grace);
   }
 }
 

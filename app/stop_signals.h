@@ -3,7 +3,7 @@
 // application as its "Close" button does, in every state: a thread of its
 // own waits for them, so they are seen even while the main thread is not in
 // its event loop. When the orderly close has not ended the process within
-// the grace period, or a second signal comes, the process ends at once.
+// the grace period, the process ends at once.
 #pragma once
 
 #include <functional>
