@@ -1,36 +1,34 @@
 // SPDX-License-Identifier: MIT
 #include <QApplication>
 #include <QDialog>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <pthread.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include <atomic>
+#include <mutex>
 
-#include <csignal>
-
+#include "app/display_loss.h"
+#include "app/engine_folders.h"
 #include "app/main_form.h"
+#include "app/stop_signals.h"
 #include "platform/main_loop.h"
 
 namespace {
 
-// SIGTERM and SIGINT end the application through its event loop, so the
-// engine stops its workers and closes the database as on "Close". The
-// signals are blocked in every thread (they inherit the mask from here) and
-// read from a descriptor instead: a handler interrupting the database
-// library's threads leaves its last detach spinning.
-int BlockStopSignals() {
-  sigset_t stop_set;
-  sigemptyset(&stop_set);
-  sigaddset(&stop_set, SIGTERM);
-  sigaddset(&stop_set, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop_set, nullptr);
-  return signalfd(-1, &stop_set, SFD_CLOEXEC | SFD_NONBLOCK);
-}
-
 // Set once a stop signal arrived. Before the event loop runs, Qt drops a
 // quit request, so main looks at this before it enters the loop.
-bool stopSignalled = false;
+std::atomic<bool> stopSignalled{false};
+
+// The application that a stop signal is handed to, null before and after
+// it lives. Never freed: the signal thread may use it while the process ends.
+std::mutex& ApplicationGuard() {
+  static auto* guard = new std::mutex;
+  return *guard;
+}
+QApplication* liveApplication = nullptr;  // guarded by ApplicationGuard()
+
+void SetLiveApplication(QApplication* application) {
+  std::lock_guard<std::mutex> lock(ApplicationGuard());
+  liveApplication = application;
+}
 
 // A start-up message box runs its own loop: it is closed, so that the start
 // ends and main can return.
@@ -41,27 +39,43 @@ void CloseModalBox() {
   modal->close();
 }
 
-void QuitOnStopSignals(int descriptor) {
-  if (descriptor < 0) return;
-  auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, qApp);
-  QObject::connect(notifier, &QSocketNotifier::activated, [descriptor] {
-    signalfd_siginfo info;
-    while (::read(descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-    }
-    stopSignalled = true;
-    CloseModalBox();
-    QApplication::quit();
-  });
+// On the signal thread: the close itself runs in the GUI thread's loop.
+void RequestClose() {
+  stopSignalled = true;
+  std::lock_guard<std::mutex> lock(ApplicationGuard());
+  if (liveApplication == nullptr) return;
+  QMetaObject::invokeMethod(
+      liveApplication,
+      [] {
+        CloseModalBox();
+        QApplication::quit();
+      },
+      Qt::QueuedConnection);
 }
 
 constexpr int kStartFailedExitCode = 1;
 
+int RunForm(QApplication& application) {
+  larkspur::TForm1 form;
+  if (form.StartFailed()) return kStartFailedExitCode;
+  if (stopSignalled) return 0;
+  larkspur::CloseBeforeExit([&form] {
+    form.ShutDown();
+    platform::MainThread().Shutdown();
+  });
+  form.show();
+  const int result = application.exec();
+  larkspur::CloseBeforeExit(nullptr);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const int stopSignals = BlockStopSignals();
+  larkspur::UseUserFoldersForEmbeddedEngine();
+  larkspur::WatchStopSignals(RequestClose);
   QApplication application(argc, argv);
-  QuitOnStopSignals(stopSignals);
+  SetLiveApplication(&application);
   QApplication::setApplicationName("Larkspur Podcast Downloader");
   QApplication::setApplicationDisplayName("Larkspur Podcast Downloader");
   platform::MainThread().BindToCurrentThread();
@@ -74,16 +88,8 @@ int main(int argc, char* argv[]) {
   QObject::connect(&pump, &QTimer::timeout, [] { platform::MainThread().Pump(); });
   pump.start(20);
 
-  int result = 0;
-  {
-    larkspur::TForm1 form;
-    if (form.StartFailed()) {
-      result = kStartFailedExitCode;
-    } else if (!stopSignalled) {
-      form.show();
-      result = application.exec();
-    }
-  }
+  const int result = RunForm(application);
   platform::MainThread().Shutdown();
+  SetLiveApplication(nullptr);
   return result;
 }

@@ -10,10 +10,14 @@
 #include <QScreen>
 #include <QStyle>
 #include <QWindow>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 
+#include "app/failure_report.h"
 #include "engine/model/enclosures.h"
 #include "engine/tidewell_utilities.h"
 #include "platform/system.h"
@@ -52,6 +56,21 @@ void ReportStartFailure(QString text) {
   text.replace('\r', '\n');
   std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
   std::fflush(stderr);
+}
+
+// An address of any length would make the line unreadable.
+std::string Shortened(const std::string& text) {
+  constexpr size_t kShown = 200;
+  return text.size() <= kShown ? text : text.substr(0, kShown) + "... (" + std::to_string(text.size()) + " characters)";
+}
+
+void ReportFailedFeed(int32_t feedId, const kt::WideString& title, const std::string& url, const std::string& error) {
+  ReportFailureLine("Feed " + std::to_string(feedId) + " \"" + kt::WideToUtf8(title) + "\" (" + url +
+                    ") failed: " + error);
+}
+
+void ReportFailedDownload(uint32_t enclosureId, const std::string& url, const std::string& error) {
+  ReportFailureLine("Download of episode " + std::to_string(enclosureId) + " (" + url + ") failed: " + error);
 }
 
 int64_t BarTag(const QProgressBar& bar) { return bar.property(kTagProperty).toLongLong(); }
@@ -95,23 +114,40 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
   BuildWidgets();
   Timer1.setInterval(kEnclosurePassMs);
   QObject::connect(&Timer1, &QTimer::timeout, [this] { trigger_enclosure_downloads(); });
-  frssengine->SetOnDownloading([this](uint32_t threadId, int32_t done, int32_t total, const std::string& url, int32_t,
-                                      int32_t, TQueueJobTypes jobType,
-                                      bool&) { frssengineDownloading(threadId, done, total, url, jobType); });
-  frssengine->SetOnEnclosureDownloaded(
-      [this](uint32_t threadId, uint32_t, const std::string&, int32_t, const std::string&, const kt::WideString&,
-             tidewell::TErrorCategory, const std::string&) { frssengineEnclosureDownloaded(threadId); });
-  frssengine->SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const kt::WideString&,
-                                        int32_t items, tidewell::TFeedOpType, void*, int32_t, int32_t,
-                                        tidewell::TErrorCategory, const std::string&,
-                                        const TDynIntArray&) { frssengineFeedProcessed(items); });
+  BindEngineEvents();
   FormCreate();
 }
 
-TForm1::~TForm1() {
+TForm1::~TForm1() { ShutDown(); }
+
+void TForm1::ShutDown() {
   Timer1.stop();
   // The engine stops its workers before the widgets its events update go.
   frssengine.reset();
+}
+
+void TForm1::BindEngineEvents() {
+  frssengine->SetOnDownloading([this](uint32_t threadId, int32_t done, int32_t total, const std::string& url, int32_t,
+                                      int32_t, TQueueJobTypes jobType,
+                                      bool&) { frssengineDownloading(threadId, done, total, url, jobType); });
+  frssengine->SetOnEnclosureDownloaded([this](uint32_t threadId, uint32_t enclosureId, const std::string& url, int32_t,
+                                              const std::string&, const kt::WideString&,
+                                              tidewell::TErrorCategory category, const std::string& error) {
+    if (category != tidewell::TErrorCategory::noErrors) ReportFailedDownload(enclosureId, url, error);
+    frssengineEnclosureDownloaded(threadId);
+  });
+  frssengine->SetOnFeedProcessed([this](uint32_t, int32_t, const std::string& url, int32_t feedId,
+                                        const kt::WideString& title, int32_t items, tidewell::TFeedOpType, void*,
+                                        int32_t, int32_t, tidewell::TErrorCategory category, const std::string& error,
+                                        const TDynIntArray&) {
+    if (category != tidewell::TErrorCategory::noErrors) ReportFailedFeed(feedId, title, url, error);
+    frssengineFeedProcessed(items);
+  });
+  frssengine->SetOnFatalError(
+      [](uint32_t, const std::string& error, const std::string&, int32_t, TQueueJobTypes jobType) {
+        // A failed download is reported with its episode above.
+        if (jobType != TQueueJobTypes::CgetEnclosure) ReportFailureLine("Engine error: " + error);
+      });
 }
 
 void TForm1::BuildWidgets() {
@@ -166,16 +202,9 @@ void TForm1::FormCreate() {
     programFolder_ = ProgramFolder(options_.programFolder);
     try {
       OpenDatabase();
+      PrepareDownloadFolder();
     } catch (...) {
-      const QString text = "Application cannot start. Detailed error message is following:\r" + QString(64, '-') +
-                           "\r" + QString::fromStdString(MessageOf(std::current_exception()));
-      startFailed_ = true;
-      ReportStartFailure(text);
-      options_.showMessage ? options_.showMessage(text) : void(QMessageBox::critical(this, windowTitle(), text));
-      // The event loop has not run yet, so a quit request would be lost:
-      // main ends the application when it sees StartFailed.
-      if (options_.terminate) options_.terminate();
-      return;
+      return ReportFailedStart(QString::fromStdString(MessageOf(std::current_exception())));
     }
     SubscribeConfiguredFeeds();
     frssengine->SetSmartUpdateActive(true);
@@ -187,8 +216,33 @@ void TForm1::FormCreate() {
     trigger_enclosure_downloads();
   } catch (...) {
     const QString text = "Could not start application correctly";
+    ReportFailureLine(text.toStdString() + ": " + MessageOf(std::current_exception()));
     options_.showMessage ? options_.showMessage(text) : void(QMessageBox::warning(this, windowTitle(), text));
   }
+}
+
+void TForm1::ReportFailedStart(const QString& reason) {
+  const QString text =
+      "Application cannot start. Detailed error message is following:\r" + QString(64, '-') + "\r" + reason;
+  startFailed_ = true;
+  ReportStartFailure(text);
+  options_.showMessage ? options_.showMessage(text) : void(QMessageBox::critical(this, windowTitle(), text));
+  // The event loop has not run yet, so a quit request would be lost: main
+  // ends the application when it sees StartFailed.
+  if (options_.terminate) options_.terminate();
+}
+
+std::string TForm1::DownloadFolder() const { return programFolder_ + "/downloads/"; }
+
+// Without a folder to write to, every download would fail on every pass:
+// better say so at once.
+void TForm1::PrepareDownloadFolder() const {
+  const std::string folder = DownloadFolder();
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!error && !std::filesystem::is_directory(folder, error)) error = std::make_error_code(std::errc::not_a_directory);
+  if (!error && ::access(folder.c_str(), W_OK | X_OK) != 0) error = std::error_code(errno, std::generic_category());
+  if (error) throw kt::Exception("The folder for downloads cannot be used: " + folder + ": " + error.message());
 }
 
 void TForm1::OpenDatabase() {
@@ -232,20 +286,34 @@ void TForm1::SubscribeConfiguredFeeds() {
   if (DatabaseHasFeeds()) return;
   tidewell::TConfiguration& settings = *frssengine->Configuration();
   for (int i = 0; i <= kMaxSubscribedFeed; ++i) {
+    const std::string name = "subscribefeed" + std::to_string(i);
     std::string url;
-    settings.ReadMiscString("subscribefeed" + std::to_string(i), "", url, true);
+    settings.ReadMiscString(name, "", url, true);
     if (url.empty()) continue;
-    const int32_t feedId = frssengine->AddFeed(u"Feed", url, u"");
-    tidewell::TFeeds* feeds = frssengine->GetFeeds();
-    feeds->LoadById(feedId, "", 0, 0);
-    if (feeds->GetCount() == 0) continue;
+    // One feed that cannot be subscribed keeps none of the others away.
     try {
-      feeds->GetItem(0)->SetUpdateInterval(settings.ReadMiscInteger("defaultupdateinterval", 10));
-    } catch (const std::exception&) {
-      // A feed without its interval still updates at the default one.
+      SubscribeConfiguredFeed(name, url);
+    } catch (...) {
+      ReportFailureLine("The feed \"" + name + "\" of the settings is not subscribed (" + Shortened(url) +
+                        "): " + MessageOf(std::current_exception()));
     }
-    frssengine->UpdateFeed(feedId);
   }
+}
+
+void TForm1::SubscribeConfiguredFeed(const std::string& name, const std::string& url) {
+  const int32_t feedId = frssengine->AddFeed(u"Feed", url, u"");
+  if (feedId <= 0) throw kt::Exception("the engine did not add it");
+  tidewell::TFeeds* feeds = frssengine->GetFeeds();
+  feeds->LoadById(feedId, "", 0, 0);
+  if (feeds->GetCount() == 0) throw kt::Exception("the feed added as " + std::to_string(feedId) + " is not found");
+  try {
+    const int32_t interval = frssengine->Configuration()->ReadMiscInteger("defaultupdateinterval", 10);
+    feeds->GetItem(0)->SetUpdateInterval(interval);
+  } catch (const std::exception& e) {
+    // A feed without its interval still updates at the default one.
+    ReportFailureLine("The feed \"" + name + "\" keeps the default update interval: " + e.what());
+  }
+  frssengine->UpdateFeed(feedId);
 }
 
 void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
@@ -275,17 +343,17 @@ void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
 
 void TForm1::trigger_enclosure_downloads() {
   Timer1.stop();
+  if (!frssengine) return;
   try {
+    // Checked first: an enclosure collected is not handed over again in this run.
+    PrepareDownloadFolder();
     TDynIntArray ids;
     CollectNewEnclosures(ids);
-    if (!ids.empty()) {
-      const std::string folder = programFolder_ + "/downloads/";
-      std::filesystem::create_directories(folder);
-      frssengine->DownloadEnclosures(ids, kt::Utf8ToWide(folder));
-    }
-  } catch (const std::exception&) {
+    if (!ids.empty()) frssengine->DownloadEnclosures(ids, kt::Utf8ToWide(DownloadFolder()));
+  } catch (...) {
     // A failed pass is tried again at the next period: the timer is re-armed
     // below, so downloads never stop until a feed happens to bring news.
+    ReportFailureLine("The pass over new episodes failed: " + MessageOf(std::current_exception()));
   }
   Timer1.start();
 }

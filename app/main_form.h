@@ -39,6 +39,11 @@ class TForm1 : public QWidget {
   explicit TForm1(TForm1Options options = {}, QWidget* parent = nullptr);
   ~TForm1() override;
 
+  // Stops the enclosure timer and shuts the engine down: its workers are
+  // stopped and their unfinished downloads removed. The window stays; the
+  // engine is gone afterwards. Safe to call more than once.
+  void ShutDown();
+
   // The enclosure pass: hands every enclosure not yet downloaded, and not
   // yet handed over in this run, to the engine.
   void trigger_enclosure_downloads();
@@ -56,6 +61,11 @@ class TForm1 : public QWidget {
   void FormCreate();
   void OpenDatabase();
   void SubscribeConfiguredFeeds();
+  void SubscribeConfiguredFeed(const std::string& name, const std::string& url);
+  std::string DownloadFolder() const;
+  void PrepareDownloadFolder() const;
+  void ReportFailedStart(const QString& reason);
+  void BindEngineEvents();
   bool DatabaseHasFeeds();
   void CollectNewEnclosures(tidewell::TDynIntArray& ids);
   void frssengineDownloading(uint32_t threadId, int32_t bytesDownloaded, int32_t bytesTotal, const std::string& url,

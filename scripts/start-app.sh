@@ -8,4 +8,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running with Qt's offscreen platform (nothing is shown)."
   export QT_QPA_PLATFORM=offscreen
 fi
-exec "${BUILD_DIR:-build}/app/larkspur"
+program_folder="$(cd "${BUILD_DIR:-build}/app" && pwd)"
+echo "Database: $program_folder/rssengine.fdb; episodes: $program_folder/downloads/"
+exec "$program_folder/larkspur"

@@ -6,8 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build_dir="${BUILD_DIR:-build}"
-args=()
-if [ -n "${TIDEWELL_SANITIZE:-}" ]; then
+# The tests are built whatever an earlier configure of the folder chose:
+# scripts/start-app.sh configures build/ without them.
+args=(-DTIDEWELL_BUILD_TESTS=ON)
+if [ -z "${TIDEWELL_SANITIZE:-}" ]; then
+  args+=(-DTIDEWELL_BUILD_APP=ON)
+else
   build_dir="build-$(echo "$TIDEWELL_SANITIZE" | tr ',' '-')"
   args+=(-DTIDEWELL_SANITIZE="$TIDEWELL_SANITIZE" -DTIDEWELL_BUILD_APP=OFF -DTIDEWELL_BUILD_BENCH=OFF)
   # UndefinedBehaviorSanitizer only prints by default: a report must fail its test.
@@ -24,4 +28,5 @@ case "${TIDEWELL_SANITIZE:-}" in *address*) ctest_args+=(--repeat until-pass:3) 
 # them and slows them down to minutes.
 if [ "${TIDEWELL_SANITIZE:-}" = thread ]; then ctest_args+=(--label-exclude fuzz); fi
 cd "$build_dir"
-ctest --output-on-failure --parallel "${TIDEWELL_TEST_JOBS:-$(nproc)}" --timeout 600 "${ctest_args[@]}"
+# A run that finds no test has failed.
+ctest --no-tests=error --output-on-failure --parallel "${TIDEWELL_TEST_JOBS:-$(nproc)}" --timeout 600 "${ctest_args[@]}"

@@ -1,171 +1,107 @@
 // SPDX-License-Identifier: MIT
-// The built application as a process of its own, copied into a folder of the
-// test (its database and "downloads" live beside the executable), on Qt's
-// offscreen platform: a start that cannot open its database ends the process
-// with a failure code, and the stop signals end it in every state.
-#include <fcntl.h>
+// The built application as a process of its own, on Qt's offscreen platform:
+// a start that cannot open its database or its "downloads" folder ends the
+// process with a failure code, the stop signals end it in every state, an
+// ordinary user needs no Firebird settings of their own, and failures that
+// the window has no place for reach the standard error stream.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "engine/settings/configuration.h"
-#include "support/temp_folder.h"
+#include "app_process.h"
 #include "support/test_http_server.h"
 
-extern char** environ;
-
-namespace larkspur {
+namespace larkspur::testing {
 namespace {
 
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
 using testing_support::TestHttpServer;
 
-constexpr auto kWait = std::chrono::seconds(60);
-const std::string kStartFailure = "Application cannot start. Detailed error message is following:";
+// The user the application runs as in the tests of an ordinary user: as
+// root, "nobody"; otherwise the test's own user, who is ordinary already.
+uid_t OrdinaryUser() { return ::geteuid() == 0 ? 65534 : 0; }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+std::string Rss(const std::string& items) {
+  return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>"
+         "<link>http://example.org/</link><description>d</description>" +
+         items + "</channel></rss>";
 }
 
-bool WaitFor(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + kWait;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
+void ServeRss(TestHttpServer& server, const std::string& path, const std::string& items) {
+  server.Handle(path, [rss = Rss(items)](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+  });
 }
 
-// One run of the application; killed when the test leaves it running.
-class AppProcess {
+// The line of text that holds needle; empty when none does.
+std::string LineWith(const std::string& text, const std::string& needle) {
+  const size_t at = text.find(needle);
+  if (at == std::string::npos) return "";
+  const size_t begin = text.rfind('\n', at);
+  const size_t end = text.find('\n', at);
+  return text.substr(begin == std::string::npos ? 0 : begin + 1,
+                     end == std::string::npos ? std::string::npos : end - (begin == std::string::npos ? 0 : begin + 1));
+}
+
+// A socket that takes connections and never answers them.
+class SilentListener {
  public:
-  AppProcess(const std::string& executable, const std::vector<std::string>& environment, const std::string& errorFile)
-      : errorFile_(errorFile) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv{const_cast<char*>(executable.c_str()), nullptr};
-    std::vector<char*> envp;
-    for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-    if (posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+  SilentListener() {
+    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(socket_, 8) == 0 &&
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+      port_ = ntohs(address.sin_port);
   }
-  ~AppProcess() {
-    if (pid_ > 0 && !ended_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  bool Started() const { return pid_ > 0; }
-  bool Running() {
-    if (ended_) return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    ended_ = true;
-    status_ = status;
-    return false;
-  }
-  std::string ErrorOutput() const { return ReadFile(errorFile_); }
-  void Signal(int number) { ::kill(pid_, number); }
-  // The exit code once the process ended by itself; -1 when it was killed
-  // by a signal or did not end in time.
-  int WaitForExitCode() {
-    if (!WaitFor([this] { return !Running(); })) return -1;
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  ~SilentListener() { ::close(socket_); }
+  int Port() const { return port_; }
+  // A connection waits to be taken.
+  bool Called() const {
+    pollfd waiting{socket_, POLLIN, 0};
+    return ::poll(&waiting, 1, 0) == 1;
   }
 
  private:
-  std::string errorFile_;
-  pid_t pid_ = -1;
-  bool ended_ = false;
-  int status_ = 0;
+  int socket_ = -1;
+  int port_ = 0;
 };
 
-class StartupProcessTest : public ::testing::Test {
- protected:
-  StartupProcessTest() {
-    std::filesystem::create_directories(programFolder);
-    std::filesystem::create_directories(folder.File("locks"));
-    std::filesystem::copy_file(LARKSPUR_EXECUTABLE, executable);
-    std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
-  }
+// A port on which nothing listens: taken, then given back.
+int UnusedPort() {
+  SilentListener taken;
+  return taken.Port();
+}
 
-  std::vector<std::string> Environment() const {
-    std::vector<std::string> environment;
-    const auto replaced = [](const std::string& entry) {
-      for (const char* name : {"QT_QPA_PLATFORM=", "XDG_CONFIG_HOME=", "FIREBIRD_LOCK="})
-        if (entry.rfind(name, 0) == 0) return true;
-      return false;
-    };
-    for (char** entry = environ; *entry != nullptr; ++entry)
-      if (!replaced(*entry)) environment.push_back(*entry);
-    environment.push_back("QT_QPA_PLATFORM=offscreen");
-    environment.push_back("XDG_CONFIG_HOME=" + folder.File("config"));
-    environment.push_back("FIREBIRD_LOCK=" + folder.File("locks"));
-    return environment;
-  }
-
-  void SubscribeOnFirstStart(const std::string& url) {
-    tidewell::TConfiguration settings(platform::RegistryBaseFolders{folder.File("config"), folder.File("etc")});
-    settings.LoadFromKeys({"HKCU=\\SOFTWARE\\Policies\\Pinwheel[RWC]"});
-    std::string ignored;
-    settings.Value("misc", "subscribefeed0", ignored, tidewell::TValueMode::vmWrite, "", url);
-  }
-
-  std::unique_ptr<AppProcess> Start(const std::string& errorName) {
-    return std::make_unique<AppProcess>(executable, Environment(), folder.File(errorName));
-  }
-
-  // The failure message is shown and the process waits in its message box
-  // until a stop signal closes it; then it ends with a failure code.
-  void ExpectFailedStartEndsOnSignal(AppProcess& app, int signal) {
-    ASSERT_TRUE(app.Started());
-    ASSERT_TRUE(WaitFor([&] { return app.ErrorOutput().find(kStartFailure) != std::string::npos || !app.Running(); }))
-        << app.ErrorOutput();
-    EXPECT_NE(app.ErrorOutput().find(kStartFailure), std::string::npos) << app.ErrorOutput();
-    ASSERT_TRUE(app.Running()) << "the message box should wait for its answer";
-    app.Signal(signal);
-    const int code = app.WaitForExitCode();
-    EXPECT_GT(code, 0) << app.ErrorOutput();
-  }
-
-  testing_support::TempFolder folder;
-  const std::string programFolder = folder.File("program");
-  const std::string executable = programFolder + "/larkspur";
-};
+class StartupProcessTest : public AppProcessTest {};
 
 TEST_F(StartupProcessTest, AFolderInPlaceOfTheDatabaseEndsTheApplicationWithAFailureCode) {
   std::filesystem::create_directories(programFolder + "/rssengine.fdb");
   auto app = Start("first.err");
-  ExpectFailedStartEndsOnSignal(*app, SIGTERM);
+  ExpectFailedStartEndsOnSignal(*app, SIGTERM, "rssengine.fdb");
+}
+
+TEST_F(StartupProcessTest, AFileInPlaceOfTheDownloadsFolderEndsTheStartWithItsReason) {
+  std::ofstream(programFolder + "/downloads") << "not a folder";
+  auto app = Start("first.err");
+  ExpectFailedStartEndsOnSignal(*app, SIGTERM, "The folder for downloads cannot be used: " + programFolder);
 }
 
 TEST_F(StartupProcessTest, ASecondInstanceInTheSameFolderEndsWhileTheFirstRunsOnUntilStopped) {
   TestHttpServer server;
-  server.Handle("/feed.xml", [](const RecordedRequest&, HttpConnection& c) {
-    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
-                                    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>"
-                                    "<link>http://example.org/</link><description>d</description></channel></rss>"));
-  });
-  SubscribeOnFirstStart(server.Url("/feed.xml"));
+  ServeRss(server, "/feed.xml", "");
+  SetMisc("subscribefeed0", server.Url("/feed.xml"));
   auto first = Start("first.err");
   ASSERT_TRUE(first->Started());
   // The first instance has its database open once it fetched its feed.
@@ -173,12 +109,103 @@ TEST_F(StartupProcessTest, ASecondInstanceInTheSameFolderEndsWhileTheFirstRunsOn
   ASSERT_TRUE(first->Running()) << first->ErrorOutput();
 
   auto second = Start("second.err");
-  ExpectFailedStartEndsOnSignal(*second, SIGINT);
+  ExpectFailedStartEndsOnSignal(*second, SIGINT, "rssengine.fdb");
 
   ASSERT_TRUE(first->Running()) << first->ErrorOutput();
+  // Twice, as timeout(1) does (the program, then its group): still one orderly close.
+  first->Signal(SIGTERM);
   first->Signal(SIGTERM);
   EXPECT_EQ(first->WaitForExitCode(), 0) << first->ErrorOutput();
 }
 
+// Debian's Firebird keeps its default lock folder to its own group: a user
+// outside it starts without any Firebird setting, the engine's files go to
+// the user's runtime folder, and all of the user's processes share them.
+TEST_F(StartupProcessTest, AnOrdinaryUserStartsWithoutFirebirdSettingsAndASecondStartIsStillRefused) {
+  TestHttpServer server;
+  ServeRss(server, "/feed.xml", "");
+  SetMisc("subscribefeed0", server.Url("/feed.xml"));
+  const std::string runtime = folder.File("run");
+  const std::string ownLocks = folder.File("own-locks");
+  std::filesystem::create_directories(runtime);
+  std::filesystem::create_directories(ownLocks);
+  std::filesystem::permissions(folder.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                                                  std::filesystem::perms::others_exec);
+  const uid_t ordinary = OrdinaryUser();
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path())) {
+    if (ordinary > 0) {
+      ASSERT_EQ(::chown(entry.path().c_str(), ordinary, ordinary), 0) << entry.path();
+    }
+  }
+  const std::map<std::string, std::string> user{
+      {"FIREBIRD_LOCK", ""}, {"FIREBIRD_TMP", ""}, {"XDG_RUNTIME_DIR", runtime}, {"HOME", folder.File("home")}};
+
+  auto first = Start("first.err", user, ordinary);
+  ASSERT_TRUE(first->Started());
+  ASSERT_TRUE(WaitFor([&] { return server.RequestCount("/feed.xml") > 0 || !first->Running(); }));
+  ASSERT_TRUE(first->Running()) << first->ErrorOutput();
+  EXPECT_TRUE(std::filesystem::exists(runtime + "/larkspur-firebird/fb_init"));
+
+  auto second = Start("second.err", user, ordinary);
+  ExpectFailedStartEndsOnSignal(*second, SIGTERM, "rssengine.fdb");
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->WaitForExitCode(), 0) << first->ErrorOutput();
+
+  // A lock folder that the user names wins.
+  auto third = Start("third.err", {{"FIREBIRD_LOCK", ownLocks}, {"HOME", folder.File("home")}}, ordinary);
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(ownLocks + "/fb_init") || !third->Running(); }));
+  ASSERT_TRUE(third->Running()) << third->ErrorOutput();
+  third->Signal(SIGTERM);
+  EXPECT_EQ(third->WaitForExitCode(), 0) << third->ErrorOutput();
+}
+
+// A start that waits for a database server that never answers is not in
+// the event loop; a stop signal ends the process all the same.
+TEST_F(StartupProcessTest, AStopSignalEndsTheApplicationWhileItWaitsForItsDatabaseServer) {
+  SilentListener server;
+  ASSERT_GT(server.Port(), 0);
+  SetMisc("dblocation", "127.0.0.1/" + std::to_string(server.Port()) + ":/nowhere/rssengine.fdb");
+  auto app = Start("first.err");
+  ASSERT_TRUE(app->Started());
+  ASSERT_TRUE(WaitFor([&] { return server.Called() || !app->Running(); }));
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  app->Signal(SIGTERM);
+  EXPECT_TRUE(WaitFor([&] { return !app->Running(); })) << app->ErrorOutput();
+}
+
+TEST_F(StartupProcessTest, FailedFeedsSettingsAndDownloadsAreReportedAndTheOtherFeedsRun) {
+  TestHttpServer server;
+  ServeRss(server, "/feed.xml",
+           "<item><title>One</title><guid>ep1</guid><enclosure url=\"" + server.Url("/gone.mp3") +
+               "\" length=\"100\" type=\"audio/mpeg\"/></item>");
+  server.Handle("/page.txt", [](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/plain"}}, "plain text, no feed"));
+  });
+  const std::string downServer = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/down.xml";
+  // The address too long to be stored comes first: it must not keep the others away.
+  SetMisc("subscribefeed0", server.Url("/long.xml?") + std::string(1100, 'a'));
+  SetMisc("subscribefeed1", server.Url("/missing.xml"));
+  SetMisc("subscribefeed2", server.Url("/page.txt"));
+  SetMisc("subscribefeed3", downServer);
+  SetMisc("subscribefeed4", server.Url("/feed.xml"));
+  auto app = Start("first.err");
+  ASSERT_TRUE(app->Started());
+  const auto reported = [&](const std::string& needle) {
+    return LineWith(app->ErrorOutput(), needle).find("failed") != std::string::npos;
+  };
+  EXPECT_TRUE(WaitFor([&] {
+    return (reported("/missing.xml") && reported("/page.txt") && reported(downServer) && reported("/gone.mp3")) ||
+           !app->Running();
+  })) << app->ErrorOutput();
+  const std::string errors = app->ErrorOutput();
+  EXPECT_NE(LineWith(errors, "\"subscribefeed0\"").find("not subscribed"), std::string::npos) << errors;
+  EXPECT_NE(LineWith(errors, "/missing.xml").find("Feed "), std::string::npos) << errors;
+  EXPECT_NE(LineWith(errors, "/gone.mp3").find("Download of episode"), std::string::npos) << errors;
+  EXPECT_EQ(server.RequestCount("/long.xml"), 0u);
+  ASSERT_TRUE(app->Running()) << errors;
+  app->Signal(SIGTERM);
+  EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+}
+
 }  // namespace
-}  // namespace larkspur
+}  // namespace larkspur::testing
