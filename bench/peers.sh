@@ -8,7 +8,9 @@
 #   - five 1000-item feeds at once beside one alone (the engine only);
 #   - one new 100-item RSS feed parsed and stored with its commit beside
 #     python's feedparser parsing the same bytes.
-# Figures: wall seconds, CPU seconds, peak resident MiB.
+# Figures: wall seconds, CPU seconds, peak resident MiB; for the engine also
+# the statements and prepares per stored article and the commits (of
+# transactions that could write) per feed.
 #
 # Installs newsboat, python3-feedparser and nginx-light from Debian when they
 # are missing (as root, or through sudo). Builds the benchmarks with
@@ -117,7 +119,8 @@ engine_pass() {
 import json, sys
 run = json.load(sys.stdin)["benchmarks"][0]
 if run.get("error_occurred"): sys.exit("engine pass failed: " + run.get("error_message", ""))
-print("%.2f %.2f %.1f %d" % (run["real_time"] / 1000.0, run["cpu_s"], run["peak_rss_MiB"], run["failed_feeds"]))'
+print("%.2f %.2f %.1f %d %.2f %.3f %.2f" % (run["real_time"] / 1000.0, run["cpu_s"], run["peak_rss_MiB"],
+    run["failed_feeds"], run.get("executes/article", 0), run.get("prepares/article", 0), run.get("commits/feed", 0)))'
 }
 
 # "wall cpu rss" of newsboat reloading a list; the cache file is kept, so a
@@ -132,10 +135,11 @@ newsboat_pass() {
 
 row() {
   local label=$1 ours=$2 peer=$3
-  read -r w c r f <<< "$ours"
+  read -r w c r f e p k <<< "$ours"
   read -r pw pc pr _ <<< "$peer"
   printf '%-44s %8s s %7s s CPU %6s MiB  (failed %s) | %-26s %8s s %7s s CPU %6s MiB\n' "$label" "$w" "$c" "$r" "$f" \
     "${4:-newsboat -x reload}" "$pw" "$pc" "$pr"
+  printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
 }
 
 main() {

@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -100,7 +101,8 @@ class SubscribedEngine {
 // The pass's statements, prepares and commits: per new article when the pass
 // stored any, and per feed.
 void Report(benchmark::State& state, double cpuSeconds, const SubscribedEngine& engine, const db::Activity& work) {
-  const double per = static_cast<double>(std::max<size_t>(engine.Articles(), 1));
+  // A pass that stored nothing has no cost per article.
+  const double per = engine.Articles() > 0 ? static_cast<double>(engine.Articles()) : HUGE_VAL;
   state.counters["articles"] = static_cast<double>(engine.Articles());
   state.counters["executes/article"] = static_cast<double>(work.executes) / per;
   state.counters["prepares/article"] = static_cast<double>(work.prepares) / per;
