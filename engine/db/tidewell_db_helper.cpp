@@ -339,21 +339,25 @@ int32_t TtidewellDbHelper::InsertCustomFieldValue(TQueryWrapper* query, bool for
   return id;
 }
 
-int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string& link) {
+int32_t TtidewellDbHelper::InsertLink(TQueryWrapper* query, const std::u16string& link, int32_t articleId) {
   TestStopFlag();
   ClosedOnExit closed(query);
   const auto waitEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockTimeoutMs);
   for (int failed = 0; failed < kLinkAttempts;) {
     TestStopFlag();
     try {
-      // Found or stored in one round trip: most links of a document are new.
-      SetSql(query, {"execute block (link varchar(1000) character set utf8 = ?) returns (link_id integer) as",
+      // Found or stored, and attached, in one round trip: most links of a
+      // document are new.
+      SetSql(query, {"execute block (link varchar(1000) character set utf8 = ?, article_id integer = ?)",
+                     "returns (link_id integer) as",
                      "begin",
                      "  select link_id from links where link=:link into :link_id;",
                      "  if (link_id is null) then insert into links(link) values(:link) returning link_id into :link_id;",
+                     "  if (article_id > 0) then insert into articles_links(article_id,link_id) values(:article_id,:link_id);",
                      "  suspend;",
                      "end"});
       query->Params(0).SetWideString(link);
+      query->Params(1).SetInteger(articleId);
       return SelectInteger(query, "LINK_ID");
     } catch (const kt::Exception& failure) {
       SafeCloseQuery(query);

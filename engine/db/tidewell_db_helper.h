@@ -85,8 +85,9 @@ class TtidewellDbHelper {
                                    int32_t fieldId);
   // The id of the link, inserted when new; a link stored by another open
   // transaction is read once that one ends. Other failures: 10 attempts 50
-  // ms apart, -1 when none succeeded.
-  int32_t InsertLink(TQueryWrapper* query, const std::u16string& link);
+  // ms apart, -1 when none succeeded. With an article id the link is also
+  // attached to that article, which must not have it yet.
+  int32_t InsertLink(TQueryWrapper* query, const std::u16string& link, int32_t articleId = 0);
   // The value is stored lower-cased and cut to 512 characters.
   int32_t InsertKeyword(TQueryWrapper* query, int32_t parentId, const std::u16string& value, bool isUserDefined);
   void InsertFeedNameSpace(TQueryWrapper* query, int32_t feedId, const std::string& identifier,

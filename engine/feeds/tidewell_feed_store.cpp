@@ -307,30 +307,31 @@ void TtidewellFeedStore::InsertArticleLinkRow(int32_t articleId, int32_t linkId)
   query->Close();
 }
 
-// Every writer stores the new links of a document in one order before it
-// attaches any, so a writer waiting for a link that another one holds never
-// holds one that the other still needs.
-std::map<std::u16string, int32_t> TtidewellFeedStore::StoreLinks(const TArticleLinkPairs& pairs) {
-  std::map<std::u16string, int32_t> ids;
+// Every writer stores the new links of a document in one order, by their
+// text, so a writer waiting for a link that another one holds never holds
+// one that the other still needs.
+std::map<std::u16string, std::set<int32_t>> TtidewellFeedStore::ArticlesByLink(const TArticleLinkPairs& pairs) {
+  std::map<std::u16string, std::set<int32_t>> articles;
   for (const TArticleLinkPair& pair : pairs)
-    if (pair.articleId >= 1 && !kt::TrimW(pair.url).empty()) ids.emplace(pair.url, 0);
-  for (auto& [url, id] : ids) {
-    RaiseWhenStopping(Stopping());
-    id = LinkId(url);
-  }
-  return ids;
+    if (pair.articleId >= 1 && !kt::TrimW(pair.url).empty()) articles[pair.url].insert(pair.articleId);
+  return articles;
 }
 
 void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
   const bool ownTransaction = !context_.transaction->InTransaction();
   StartTransaction();
   try {
-    const std::map<std::u16string, int32_t> linkIds = StoreLinks(pairs);
-    for (const TArticleLinkPair& pair : pairs) {
-      if (kt::TrimW(pair.url).empty() || pair.articleId < 1) continue;
-      RaiseWhenStopping(Stopping());
-      const int32_t linkId = linkIds.at(pair.url);
-      if (linkId > 0 && !ArticleLinkStored(pair.articleId, linkId)) InsertArticleLinkRow(pair.articleId, linkId);
+    for (const auto& [url, articles] : ArticlesByLink(pairs)) {
+      int32_t linkId = 0;
+      for (int32_t articleId : articles) {
+        RaiseWhenStopping(Stopping());
+        if (IsNewArticle(articleId)) {
+          LinkNewArticle(articleId, url);
+          continue;
+        }
+        if (linkId == 0) linkId = LinkId(url);
+        if (linkId > 0 && !ArticleLinkExists(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
+      }
     }
     if (ownTransaction) context_.transaction->Commit();
   } catch (...) {
@@ -338,6 +339,12 @@ void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
     if (ownTransaction) CommitQuietly();
     throw;
   }
+}
+
+// A new article has only the links this document gave it: no look-up.
+void TtidewellFeedStore::LinkNewArticle(int32_t articleId, const std::u16string& url) {
+  if (url.size() > kLinkWidth || !newArticleLinks_.emplace(articleId, url).second) return;
+  context_.dbHelper->InsertLink(context_.query, url, articleId);
 }
 
 void TtidewellFeedStore::CommitQuietly() {
@@ -357,15 +364,10 @@ void TtidewellFeedStore::RunStatement(const std::string& sql) {
 }
 
 void TtidewellFeedStore::InsertArticleLink(int32_t articleId, const std::string& url) {
+  if (IsNewArticle(articleId)) return LinkNewArticle(articleId, kt::Utf8ToWide(url));
   const int32_t linkId = LinkId(kt::Utf8ToWide(url));
   // A rewritten entry brings its links again; each pair is kept once.
-  if (linkId > 0 && !ArticleLinkStored(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
-}
-
-// A new article has only the links this document gave it.
-bool TtidewellFeedStore::ArticleLinkStored(int32_t articleId, int32_t linkId) {
-  if (IsNewArticle(articleId)) return !newArticleLinks_.emplace(articleId, linkId).second;
-  return ArticleLinkExists(articleId, linkId);
+  if (linkId > 0 && !ArticleLinkExists(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
 }
 
 void TtidewellFeedStore::AppendArticleId(int32_t articleId) {

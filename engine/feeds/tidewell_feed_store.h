@@ -157,14 +157,14 @@ class TtidewellFeedStore {
   void CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId);
   void NegatePrunedIds(const TDynIntArray& pruned);
   int32_t LinkId(const std::u16string& url);
-  std::map<std::u16string, int32_t> StoreLinks(const TArticleLinkPairs& pairs);
+  static std::map<std::u16string, std::set<int32_t>> ArticlesByLink(const TArticleLinkPairs& pairs);
+  void LinkNewArticle(int32_t articleId, const std::u16string& url);
   void CommitQuietly();
   void SaveAfterDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
   void SaveTagsAndLinks(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
   void PruneUnlessHeld(int32_t feedId, const TFeedProperty* record);
   void RunStatement(const std::string& sql);
   bool ArticleLinkExists(int32_t articleId, int32_t linkId);
-  bool ArticleLinkStored(int32_t articleId, int32_t linkId);
   void InsertArticleLinkRow(int32_t articleId, int32_t linkId);
 
   TtidewellFeedContext& context_;
@@ -172,7 +172,7 @@ class TtidewellFeedStore {
   std::set<int32_t> newArticles_;
   bool documentCommitted_ = false;
   // Link rows of new articles stored by this document.
-  std::set<std::pair<int32_t, int32_t>> newArticleLinks_;
+  std::set<std::pair<int32_t, std::u16string>> newArticleLinks_;
 };
 
 // Finds the A tags of html and adds their HREF values (made absolute
