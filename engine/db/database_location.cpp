@@ -107,7 +107,8 @@ bool HoldsAnythingButOurTables(Database& database, const std::vector<std::string
   if (!std::all_of(relations.begin(), relations.end(), IsSchemaTable)) return true;
   return Count(database, "select count(*) from mon$database where mon$owner<>current_user") > 0 ||
          Count(database, "select count(*) from rdb$roles where coalesce(rdb$system_flag,0)=0") > 0 ||
-         Count(database, "select count(*) from rdb$user_privileges where rdb$grantor is not null and rdb$user<>current_user") > 0;
+         Count(database,
+               "select count(*) from rdb$user_privileges where rdb$grantor is not null and rdb$user<>current_user") > 0;
 }
 
 // A database this program was making when its first start was cut short:

@@ -103,7 +103,7 @@ TEST_F(ServerDatabaseTest, AHalfMadeEmptyDatabaseOnTheServerIsMadeAgain) {
 // with the schema in it: for the administrator, and for the program's own
 // user that may only make tables in it and could not drop it. (The page
 // size stays too; the schema's index keys need the largest one anyway.)
-TEST_F(ServerDatabaseTest, AnAdministratorsEmptyDatabaseKeepsItsPageSizeAndRolesAndGetsTheSchema) {
+TEST_F(ServerDatabaseTest, AnAdministratorsEmptyDatabaseIsKeptWithItsRoleAndGrantsAndGetsTheSchema) {
   const std::string appUser = "TW_APP";
   const std::string appPassword = "tw-app-1";
   for (const bool asAdministrator : {true, false}) {
@@ -114,12 +114,11 @@ TEST_F(ServerDatabaseTest, AnAdministratorsEmptyDatabaseKeepsItsPageSizeAndRoles
     admin.SetUser(server.User());
     admin.SetPassword(server.Password());
     admin.CreateDatabase(16384);
-    for (const std::string sql :
-         {"create or alter user " + appUser + " password '" + appPassword + "'", std::string("create role feed_readers"),
-          std::string("comment on database is 'Feeds of the newsroom'"),
-          "grant feed_readers to user " + appUser, "grant create table to user " + appUser,
-          "grant create sequence to user " + appUser, "grant create function to user " + appUser})
-      testing_support::RunStatement(admin, sql);
+    testing_support::RunStatement(admin, "create or alter user " + appUser + " password '" + appPassword + "'");
+    testing_support::RunStatement(admin, "create role feed_readers");
+    testing_support::RunStatement(admin, "comment on database is 'Feeds of the newsroom'");
+    for (const char* grant : {"feed_readers", "create table", "create sequence", "create function"})
+      testing_support::RunStatement(admin, std::string("grant ") + grant + " to user " + appUser);
     const std::string made = CreationDate(admin);
     admin.Disconnect();
 
@@ -141,9 +140,10 @@ TEST_F(ServerDatabaseTest, AnAdministratorsEmptyDatabaseKeepsItsPageSizeAndRoles
     std::string comment;
     testing_support::RunStatement(admin, "select count(*) from rdb$roles where rdb$role_name='FEED_READERS'",
                                   [&](TQueryWrapper& row) { roles = row.Fields(0).AsInt64(); });
-    testing_support::RunStatement(
-        admin, "select count(*) from rdb$user_privileges where rdb$user='" + appUser + "' and rdb$relation_name='FEED_READERS'",
-        [&](TQueryWrapper& row) { grants = row.Fields(0).AsInt64(); });
+    testing_support::RunStatement(admin,
+                                  "select count(*) from rdb$user_privileges where rdb$user='" + appUser +
+                                      "' and rdb$relation_name='FEED_READERS'",
+                                  [&](TQueryWrapper& row) { grants = row.Fields(0).AsInt64(); });
     testing_support::RunStatement(admin, "select count(*) from rdb$relations where rdb$system_flag=0",
                                   [&](TQueryWrapper& row) { tables = row.Fields(0).AsInt64(); });
     testing_support::RunStatement(admin, "select rdb$description from rdb$database",
