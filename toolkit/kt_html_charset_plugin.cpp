@@ -109,10 +109,13 @@ void TKtHtmlCharSetPlugin::HandleXmlPI(bool& show) {
 void TKtHtmlCharSetPlugin::SwitchTo(const WideString& charSet) {
   TKtHtmlParser& parser = *HtmlParser();
   TKtUnicodeReadMethods methods = parser.ReadMethods;
-  if (!IsWideUnitDecoder(methods)) FindCharSetReadMethods(charSet, methods);
+  const bool found = !IsWideUnitDecoder(methods) && FindCharSetReadMethods(charSet, methods);
   bool allow = true;
   if (OnCharSetChange) OnCharSetChange(*this, charSet, methods, allow);
   if (!allow) return;
+  // A name neither the table nor the owner knows (or a 16/32-bit one, which
+  // keeps the decoder) is no declaration: a later valid one still decides.
+  if (!found && SameMethods(methods, parser.ReadMethods)) return;
   // A later declaration (a stray one further down, or the other form) would
   // re-read the rest of the page in another set than the one it started in.
   declared_ = true;

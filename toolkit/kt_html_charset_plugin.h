@@ -2,8 +2,9 @@
 // A parser plugin that switches the parser's decoder when the document
 // declares its character set: a META "charset" attribute, a META
 // "Content-Type" whose content has a "charset" parameter, or the encoding of
-// an XML declaration. The first declaration the owner allows wins: later
-// ones are ignored until the parser is reset. The name is
+// an XML declaration. The first declaration whose set is found (in the
+// table or by the owner) and allowed wins: later ones are ignored until the
+// parser is reset. The name is
 // looked up in the table of encodings (by name or description, ignoring
 // case); the owner may confirm or replace the choice through
 // OnCharSetChange. Characters decoded before the declaration stay as read.

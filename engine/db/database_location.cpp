@@ -7,12 +7,14 @@
 #include <cctype>
 #include <filesystem>
 #include <functional>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "engine/db/database.h"
 #include "engine/db/firebird_error.h"
 #include "engine/db/statement.h"
+#include "engine/db/tidewell_schema_texts.h"
 #include "engine/db/transaction.h"
 
 namespace tidewell::db {
@@ -72,28 +74,53 @@ int64_t Count(Database& database, const std::string& sql) {
   return count;
 }
 
-std::vector<std::string> UserTables(Database& database) {
+// The names of the user tables and views.
+std::vector<std::string> UserRelations(Database& database) {
   Transaction transaction(&database);
   transaction.StartTransaction();
   Statement statement;
   statement.SetTransaction(&transaction);
-  statement.SQL.Add("select trim(rdb$relation_name) from rdb$relations where rdb$system_flag=0 and rdb$view_blr is null");
+  statement.SQL.Add("select trim(rdb$relation_name) from rdb$relations where rdb$system_flag=0");
   statement.ExecQuery();
-  std::vector<std::string> tables;
-  for (; !statement.Eof(); statement.Next()) tables.push_back(statement.Fields(0).AsString());
+  std::vector<std::string> relations;
+  for (; !statement.Eof(); statement.Next()) relations.push_back(statement.Fields(0).AsString());
   statement.Close();
   transaction.Commit();
-  return tables;
+  return relations;
 }
 
-// A first start that was cut short: no version recorded yet, and nothing
-// stored in any table.
-bool IsUnfinishedAndEmpty(Database& database) {
-  const std::vector<std::string> tables = UserTables(database);
-  if (std::find(tables.begin(), tables.end(), "VARIABLES") != tables.end() &&
-      Count(database, "select count(*) from variables where type_='dbVerChk' and variableName_='dbtableVer'") > 0)
-    return false;
-  for (const std::string& table : tables)
+bool SameNameNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+bool IsSchemaTable(const std::string& name) {
+  const auto& tables = SchemaTables();
+  return std::any_of(tables.begin(), tables.end(),
+                     [&](const TableDefinition& table) { return SameNameNoCase(name, table.name); });
+}
+
+// Made by someone else for this program: its owner is another user, or it
+// holds roles, privileges of other users or relations that are not ours.
+bool HoldsAnythingButOurTables(Database& database, const std::vector<std::string>& relations) {
+  if (!std::all_of(relations.begin(), relations.end(), IsSchemaTable)) return true;
+  return Count(database, "select count(*) from mon$database where mon$owner<>current_user") > 0 ||
+         Count(database, "select count(*) from rdb$roles where coalesce(rdb$system_flag,0)=0") > 0 ||
+         Count(database,
+               "select count(*) from rdb$user_privileges where rdb$grantor is not null and rdb$user<>current_user") > 0;
+}
+
+// A database this program was making when its first start was cut short:
+// some of its tables but not all, none holding a row, and nothing else. Any
+// other database is kept, and the schema is made inside it: one that an
+// administrator made for the program (with its page size, roles and grants,
+// and no tables) must stay as made.
+bool WasCutShortWhileMade(Database& database) {
+  const std::vector<std::string> relations = UserRelations(database);
+  if (relations.empty() || relations.size() >= SchemaTables().size()) return false;
+  if (HoldsAnythingButOurTables(database, relations)) return false;
+  for (const std::string& table : relations)
     if (Count(database, "select count(*) from (select first 1 1 as one from \"" + table + "\")") > 0) return false;
   return true;
 }
@@ -150,7 +177,7 @@ bool EnsureDatabase(const std::string& name, const std::string& user, const std:
   Database database;
   Apply(database, name, user, password);
   if (AttachIfExists(database, name)) {
-    if (!IsUnfinishedAndEmpty(database)) {
+    if (!WasCutShortWhileMade(database)) {
       database.Disconnect();
       return false;
     }

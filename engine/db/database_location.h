@@ -9,8 +9,12 @@
 // EnsureDatabase leaves a usable database at a name: it creates one when
 // none exists (a local file is made under a temporary name and moved into
 // place, so a process killed part-way never leaves a broken file behind),
-// and it recreates an existing one whose first start was cut short: no
-// schema version recorded and no row in any table, so nothing is lost.
+// and it recreates an existing one that it was itself making when a first
+// start was cut short: owned by the user, some but not all of the schema's
+// tables, no row in them, and nothing else (no other relation, role or
+// grant), so nothing is lost. Any other database is kept as it is, so one
+// that an administrator made for the program keeps its page size, roles and
+// grants and gets the schema made inside it.
 // Existence on a server is tested by attaching. Failures raise
 // EFirebirdError (or kt::Exception for a file that cannot be moved).
 #pragma once
@@ -28,7 +32,7 @@ bool IsServerPath(const std::string& name);
 void SplitServerPart(const std::string& name, std::string& server, std::string& path);
 
 // True when a database was made where there was none; false when one was
-// there (kept, or remade when its first start was cut short).
+// there (kept, or remade when its own first start was cut short).
 bool EnsureDatabase(const std::string& name, const std::string& user, const std::string& password,
                     int32_t pageSize);
 

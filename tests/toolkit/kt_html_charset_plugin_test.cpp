@@ -100,6 +100,12 @@ TEST(KtHtmlCharSetPlugin, FirstAllowedDeclarationWinsUntilReset) {
             (std::vector<std::string>{"\xc3\xa9"}));
   EXPECT_EQ(run.Texts("<?xml version='1.0' encoding='utf-8'?><meta charset=windows-1251>\xc3\xa9"),
             (std::vector<std::string>{"\xc3\xa9"}));
+  // A name not found, or a 16-bit one, keeps the decoder and is no declaration.
+  EXPECT_EQ(run.Texts("<meta charset=x-unknown><meta charset=utf-16><meta charset=utf-8>\xc3\xa9"),
+            (std::vector<std::string>{"\xc3\xa9"}));
+  EXPECT_EQ(run.Texts("<?xml version='1.0' encoding='utf-16'?><meta http-equiv=Content-Type "
+                      "content='charset=x-unknown'><meta charset=windows-1251><meta charset=utf-8>\xcd\xee"),
+            (std::vector<std::string>{"\xd0\x9d\xd0\xbe"}));
 
   // A refused declaration leaves the next one free to decide.
   CharSetRun refusing;
@@ -111,6 +117,15 @@ TEST(KtHtmlCharSetPlugin, FirstAllowedDeclarationWinsUntilReset) {
   EXPECT_EQ(refusing.Texts("<meta charset=windows-1251><meta charset=utf-8><meta charset=koi8-r>\xc3\xa9"),
             (std::vector<std::string>{"\xc3\xa9"}));
   EXPECT_EQ(refusing.names, (std::vector<std::string>{"windows-1251", "utf-8"}));
+
+  // A name the owner finds is the declaration, though the table lacks it.
+  CharSetRun finding;
+  finding.plugin.OnCharSetChange = [](TKtHtmlCharSetPlugin&, const WideString& name, TKtUnicodeReadMethods& methods,
+                                      bool&) {
+    if (name == u"x-mine") methods = {nullptr, Read_UTF_8, nullptr};
+  };
+  EXPECT_EQ(finding.Texts("<meta charset=x-mine><meta charset=windows-1251>\xc3\xa9"),
+            (std::vector<std::string>{"\xc3\xa9"}));
 }
 
 TEST(KtHtmlCharSetPlugin, MetaCharsetFollowsTheRulesForUnknownAndWideNames) {

@@ -35,27 +35,49 @@ TEST(DatabaseLocationTest, ServerNamesAreToldFromLocalFilesAndSplit) {
   }
 }
 
-// A first start cut short leaves tables but no version and no rows: the
-// database is made again. One with a row, or with its version, is kept.
+// A first start cut short leaves some of the schema's tables, no version
+// and no rows: the database is made again. One with a row, or with anything
+// that is not ours, or with none of our tables (as an administrator makes
+// one for the program) is kept with its page size.
 TEST(DatabaseLocationTest, OnlyAnUnfinishedEmptyDatabaseIsMadeAgain) {
   testing_support::UsePrivateFirebirdLockFolder();
   testing_support::TempFolder folder;
   const std::string name = folder.File("x.fdb");
   EXPECT_TRUE(EnsureDatabase(name, "SYSDBA", "", 8192));
   EXPECT_FALSE(std::filesystem::exists(name + ".partial"));
-  auto addTable = [&](const std::string& sql) {
-    TDbConnWrapper connection;
-    connection.SetDBFileName(name);
+  TDbConnWrapper connection;
+  connection.SetDBFileName(name);
+  connection.SetUser("SYSDBA");
+  auto run = [&](const std::string& sql) {
     connection.Connect();
     testing_support::RunStatement(connection, sql);
+    connection.Disconnect();
   };
-  addTable("create table feeds(feed_id integer)");
-  EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", 8192));
+  auto ensureKeepsPageSize = [&](int32_t pageSize) {
+    EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", pageSize == 8192 ? 4096 : 8192));
+    connection.Connect();
+    EXPECT_EQ(connection.PageSize(), pageSize);
+    connection.Disconnect();
+  };
+  ensureKeepsPageSize(8192);
+  run("create table admin_notes(note varchar(20))");
+  ensureKeepsPageSize(8192);
+  run("create table feeds(feed_id integer)");
+  ensureKeepsPageSize(8192);
+  run("drop table admin_notes");
+  run("create role feed_readers");
+  ensureKeepsPageSize(8192);
+  run("drop role feed_readers");
+  EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", 4096));
   // Remade: the table is gone, so it can be made again.
-  addTable("create table feeds(feed_id integer)");
-  addTable("insert into feeds values(1)");
-  EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", 8192));
-  EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", 8192));
+  run("create table feeds(feed_id integer)");
+  run("insert into feeds values(1)");
+  ensureKeepsPageSize(4096);
+  connection.Connect();
+  int64_t rows = 0;
+  testing_support::RunStatement(connection, "select count(*) from feeds",
+                                [&](TQueryWrapper& row) { rows = row.Fields(0).AsInt64(); });
+  EXPECT_EQ(rows, 1);
 }
 
 }  // namespace

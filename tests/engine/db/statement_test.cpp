@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "engine/db/tidewell_compability.h"
@@ -23,6 +24,20 @@ class StatementTest : public ::testing::Test {
         "data blob sub_type 0)");
     transaction_.StartTransaction();
     query_.SetTransaction(&transaction_);
+  }
+
+  // The engine's ids of the prepared forms of the texts on items that the
+  // attachment holds: preparing again makes a new id.
+  std::set<int64_t> PreparedFormsOnItems() {
+    std::set<int64_t> ids;
+    testing_support::RunStatement(db_.Connection(),
+                                  "select mon$statement_id from mon$statements "
+                                  "where mon$attachment_id=current_connection and mon$sql_text containing 'items' "
+                                  "and mon$sql_text not containing 'mon$'",
+                                  [&](TQueryWrapper& row) {
+                                    for (; !row.Eof(); row.Next()) ids.insert(row.Fields(0).AsInt64());
+                                  });
+    return ids;
   }
 
   void Run(const std::string& sql) {
@@ -224,6 +239,7 @@ TEST_F(StatementTest, ChangedTextIsPreparedAgainAndResetsParameters) {
 // Going back to an earlier text reuses its prepared form: its columns, row
 // and parameter cuts must be its own again, not those of the text between.
 TEST_F(StatementTest, ReturningToAnEarlierTextReadsItsOwnColumnsAndCuts) {
+  std::set<int64_t> firstForms;
   for (int round = 0; round < 3; ++round) {
     Run("select name, id from items where id=-1");
     EXPECT_EQ(query_.FieldCount(), 2);
@@ -244,6 +260,10 @@ TEST_F(StatementTest, ReturningToAnEarlierTextReadsItsOwnColumnsAndCuts) {
     EXPECT_EQ(query_.FieldByName("ID").AsInteger(), round);
     EXPECT_EQ(query_.FieldByName("NAME").AsString(), "abc");
     query_.Close();
+    // Each text was prepared once, in the first round.
+    if (round == 0) firstForms = PreparedFormsOnItems();
+    EXPECT_EQ(firstForms.size(), 3u);
+    EXPECT_EQ(PreparedFormsOnItems(), firstForms);
   }
   // Kept forms go with the prepared one: a statement released to another
   // attachment must not carry them along.
