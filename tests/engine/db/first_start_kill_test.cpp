@@ -55,7 +55,7 @@ bool SchemaIsComplete(const std::string& file) {
                                 [&](TQueryWrapper& row) {
                                   if (!row.Eof()) version = row.Fields(0).AsString();
                                 });
-  return tables == 22 && version == "1028";
+  return tables == 22 && version == "1029";
 }
 
 int RunsPerMoment() {
