@@ -49,7 +49,7 @@ constexpr MessageRow kMessages[] = {
     {65233, "Feed index out of bounds !"},
     {65234, "Enclosure index out of bounds"},
     {65235, "Enclosure insert/update failed ! "},
-    {65236, "Enclosure url length >512"},
+    {65236, "Enclosure url length >8191"},
     {65237, "Enclosure download failed !"},
     {65238, "Article index out of bounds"},
     {65239, "Link index out of bound"},

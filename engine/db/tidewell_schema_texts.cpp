@@ -151,7 +151,7 @@ const std::vector<TableDefinition>& SchemaTables() {
     {"Enclosures", "enclosure_id", {
         {"enclosure_id", "INTEGER PRIMARY KEY", "", true},
         {"article_id", "INTEGER", "0", true},
-        {"url_", "VARCHAR(512)", "''", true},
+        {"url_", "VARCHAR(8191)", "''", true},
         {"size_", "INTEGER", "0", true},
         {"type_", "VARCHAR(85)", "''", true},
         {"download_status", "SMALLINT", "0", true},

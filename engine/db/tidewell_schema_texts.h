@@ -9,8 +9,11 @@
 
 namespace tidewell {
 
-constexpr int kSchemaVersion = 1028;
-constexpr const char* kSchemaVersionText = "1028";
+constexpr int kSchemaVersion = 1029;
+constexpr const char* kSchemaVersionText = "1029";
+// The most characters an enclosure URL keeps: the widest text column the
+// database holds in UTF-8 (32765 bytes). Signed addresses run to thousands.
+constexpr int kEnclosureUrlCharacters = 8191;
 // A database recording less (or nothing) gets the column checks first and
 // is then treated as this version.
 constexpr int kOldestUpgradableVersion = 1001;

@@ -355,6 +355,8 @@ std::vector<TtidewellGenerateTables::UpgradeStep> TtidewellGenerateTables::Upgra
          index("PARENTARTIDX", "CREATE INDEX parentartidx ON articles(articles_parent)")();
        }},
       {1028, [this] { EnsureCurrentKeywordTriggers(); }},
+      {1029, widen({"ENCLOSURES", "URL_", kEnclosureUrlCharacters,
+                    "ALTER TABLE Enclosures ALTER url_ TYPE VARCHAR(8191)"})},
   };
 }
 

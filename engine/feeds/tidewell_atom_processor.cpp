@@ -6,6 +6,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_keyless_items.h"
 #include "engine/feeds/tidewell_rss_processor.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
@@ -56,6 +57,7 @@ struct TtidewellAtomProcessor::TFeed {
   pugi::xml_node root;
   std::unique_ptr<TArticles> stored;
   std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
+  std::unique_ptr<TKeylessItems> keyless;             // made when a keyless entry is not found
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
   TArticleLinkPairs pairs;
@@ -72,6 +74,7 @@ struct TtidewellAtomProcessor::TEntry {
   int32_t commentFeedId = 0;
   TNewCustomTagsClass* tags = nullptr;
   TZonedDate createdDate, modifiedDate;
+  std::vector<TItemEnclosure> enclosures;
 };
 
 TtidewellAtomProcessor::TtidewellAtomProcessor(TtidewellFeedStore& store, TArticleKeyView keys)
@@ -199,16 +202,24 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   bool isNew = true;
   TDateTime storedModified = -1;
   std::string storedMD5;
+  bool foundByIdentity = false;
   entry.md5Key = EntryContentKey(entryNode);
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
     RaiseWhenStopping(store_.Stopping());
     if (!feed.storedIndex) feed.storedIndex = std::make_unique<TStoredArticlesIndex>(*feed.stored);
     // Keys longer than the column are stored cut; they match cut.
-    const int32_t first = feed.storedIndex->FirstByGuid(StoredGuid(entry.key));
+    int32_t first = feed.storedIndex->FirstByGuid(StoredGuid(entry.key));
+    // An entry without id is keyed by its texts.
+    if (first < 0 && entry.key == entry.md5Key) {
+      first = FindKeylessArticle(feed, entryNode);
+      foundByIdentity = first >= 0;
+    }
     if (first >= 0) {
       const TArticleProperty* a = feed.stored->GetItem(first);
       if (a->Deleted) return 0;
+      // Found by its link or enclosure, the article keeps its stored key.
+      if (foundByIdentity) entry.key = a->Guid;
       entry.articleId = a->ArticleId;
       storedModified = a->Modified;
       storedMD5 = a->ArticleMD5;
@@ -232,7 +243,11 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   entry.createdDate = createdText.empty() ? entry.modifiedDate : ReadEntryDate(createdText, feed.modified);
   entry.modifiedText = modifiedText;
   if (entry.link.empty()) entry.link = entry.firstAlternate;
-  if (!isNew && !EntryChanged(entry, storedModified, storedMD5)) return 0;
+  // Before the entry may end unchanged: an enclosure URL whose token alone
+  // changed still reaches its row.
+  store_.NoteDroppedEnclosures(store_.AddEnclosures(entry.articleId, entry.enclosures));
+  // Its texts changed, or its key would have found it.
+  if (!isNew && !foundByIdentity && !EntryChanged(entry, storedModified, storedMD5)) return 0;
   WriteEntry(feed, entry, isNew);
   return isNew ? 1 : 0;
 }
@@ -288,17 +303,53 @@ void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pug
     if ((!type && entry.link.empty()) || (type && std::string(type.value()) == "text/html")) entry.link = resolved;
     if (entry.firstAlternate.empty()) entry.firstAlternate = resolved;
   } else if (rel == "enclosure") {
-    try {
-      store_.AddEnclosure(!store_.IsNewArticle(entry.articleId), type.value(), EnclosureSize(AttributeText(link, "length")), resolved,
-                          entry.articleId);
-    } catch (const kt::EAbort&) {
-      throw;
-    } catch (const kt::Exception&) {
-      // An enclosure that cannot be stored must not cost the whole feed.
-    }
+    entry.enclosures.push_back({type.value(), EnclosureSize(AttributeText(link, "length")), resolved});
   } else {
     store_.InsertArticleLink(entry.articleId, resolved);
   }
+}
+
+// The alternate link and the first enclosure of an entry, resolved as the
+// entry's walk resolves them.
+void TtidewellAtomProcessor::EntryIdentity(const pugi::xml_node& entryNode, std::string& link,
+                                           std::string& enclosure) const {
+  const std::string base = EntryBase(entryNode);
+  std::string firstAlternate;
+  for (pugi::xml_node child : entryNode.children()) {
+    if (child.type() != pugi::node_element || UpperAscii(child.name()) != "LINK") continue;
+    const std::string href = AttributeText(child, "href");
+    if (href.empty()) continue;
+    pugi::xml_attribute relAttribute = child.attribute("rel");
+    const std::string rel = relAttribute ? relAttribute.value() : "alternate";
+    pugi::xml_attribute type = child.attribute("type");
+    const std::string resolved = ResolveReference(base, href);
+    if (rel == "alternate") {
+      if ((!type && link.empty()) || (type && std::string(type.value()) == "text/html")) link = resolved;
+      if (firstAlternate.empty()) firstAlternate = resolved;
+    } else if (rel == "enclosure" && enclosure.empty()) {
+      enclosure = resolved;
+    }
+  }
+  if (link.empty()) link = firstAlternate;
+}
+
+int32_t TtidewellAtomProcessor::FindKeylessArticle(TFeed& feed, const pugi::xml_node& entryNode) {
+  if (!feed.keyless) {
+    feed.keyless = std::make_unique<TKeylessItems>();
+    for (pugi::xml_node other : feed.root.children()) {
+      RaiseWhenStopping(store_.Stopping());
+      if (other.type() != pugi::node_element || UpperAscii(other.name()) != "ENTRY") continue;
+      if (GetAtomEntryKey(other) != EntryContentKey(other)) continue;
+      std::string link, enclosure;
+      EntryIdentity(other, link, enclosure);
+      feed.keyless->Add(link, enclosure);
+    }
+  }
+  std::string link, enclosure;
+  EntryIdentity(entryNode, link, enclosure);
+  return feed.keyless->Find(
+      *feed.storedIndex, link, enclosure, [](const std::string& url) { return url; },
+      [&] { return store_.LoadStoredEnclosureUrls(feed.feedId); });
 }
 
 bool TtidewellAtomProcessor::EntryChanged(const TEntry& entry, TDateTime storedModified,

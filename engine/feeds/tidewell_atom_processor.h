@@ -47,6 +47,8 @@ class TtidewellAtomProcessor {
   std::string EntryBase(const pugi::xml_node& entry) const;
   void ReadEntryElement(TFeed& feed, TEntry& entry, const pugi::xml_node& child);
   void ReadEntryLink(TFeed& feed, TEntry& entry, const pugi::xml_node& link);
+  void EntryIdentity(const pugi::xml_node& entry, std::string& link, std::string& enclosure) const;
+  int32_t FindKeylessArticle(TFeed& feed, const pugi::xml_node& entry);
   bool EntryChanged(const TEntry& entry, TDateTime storedModified, const std::string& storedMD5) const;
   void WriteEntry(TFeed& feed, TEntry& entry, bool isNew);
   std::string Homepage(const TFeed& feed) const;

@@ -76,6 +76,10 @@ struct TtidewellFeedContext {
   int32_t* deletedItems = nullptr;
   TErrorCategory* errorCategory = nullptr;
   std::string* errorText = nullptr;
+  // What was left out of a document that was stored all the same (an
+  // enclosure the database cannot keep): reported like an error text, kept
+  // in the feed row, yet the job succeeded.
+  std::string* notice = nullptr;
   // Ids of the articles this job added (entries above 0, the rest unused);
   // a pruned one is negated. The count says how many entries are used.
   TDynIntArray* articleIds = nullptr;

@@ -2,9 +2,11 @@
 #include "engine/feeds/tidewell_feed_store.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/db/tidewell_schema_texts.h"
 #include "engine/db/update_conflict.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
@@ -193,37 +195,123 @@ void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& 
   query->Close();
 }
 
-void TtidewellFeedStore::AddEnclosure(bool checkExisting, const std::string& type, int32_t size,
-                                      const std::string& url, int32_t articleId) {
-  if (kt::TrimW(kt::Utf8ToWide(url)).empty()) return;
-  if (kt::Utf8ToWide(url).size() > 512) RaiseMessage(kEnclosureUrlTooLong);
-  TQueryWrapper* query = context_.query;
-  if (checkExisting) {
-    try {
-      ResetStatement(query, {"select count(*) as idc", "from enclosures ", "where article_id=?", "  and url_=?"});
-      query->Params(0).SetInteger(articleId);
-      query->Params(1).SetString(url);
-      ExecQueryTimed(query, true);
-      const int32_t count = query->Eof() ? 0 : query->Fields(0).AsInteger();
-      query->Close();
-      if (count > 0) return;
-    } catch (const kt::Exception& e) {
-      throw kt::Exception(std::string(MessageText(kEnclosureInsertUpdateFailed)) + "\r\n" + e.Message());
-    }
+std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
+                                                          const std::vector<TItemEnclosure>& enclosures) {
+  std::vector<const TItemEnclosure*> announced;
+  std::vector<std::string> failures;
+  for (const TItemEnclosure& enclosure : enclosures) {
+    if (kt::TrimW(kt::Utf8ToWide(enclosure.url)).empty()) continue;
+    const size_t length = kt::Utf8ToWide(enclosure.url).size();
+    if (length > static_cast<size_t>(kEnclosureUrlCharacters))
+      failures.push_back(std::string(MessageText(kEnclosureUrlTooLong)) + " (" + std::to_string(length) +
+                         " characters): " + enclosure.url.substr(0, 100) + "...");
+    else
+      announced.push_back(&enclosure);
   }
+  try {
+    // A new article has no rows yet: nothing to look for.
+    std::vector<TStoredEnclosure> stored;
+    if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
+    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored);
+    for (size_t i = 0; i < announced.size(); ++i) {
+      if (same[i] == nullptr)
+        InsertEnclosure(articleId, *announced[i]);
+      else if (same[i]->url != announced[i]->url)
+        UpdateEnclosureUrl(same[i]->id, announced[i]->url);
+    }
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    failures.push_back(std::string(MessageText(kEnclosureInsertUpdateFailed)) + "\r\n" + e.what());
+  }
+  return failures;
+}
+
+// Every announced enclosure is paired with the stored row it is the same
+// file as, each row at most once: first the same URL, then the same URL
+// without query, then the same place. Pre-upgrade articles may hold several
+// rows of one file; the oldest is taken.
+std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEnclosures(
+    const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored) {
+  std::vector<TStoredEnclosure*> same(announced.size(), nullptr);
+  const auto claim = [&](const std::function<bool(size_t, const TStoredEnclosure&)>& matches) {
+    for (size_t i = 0; i < announced.size(); ++i) {
+      for (TStoredEnclosure& row : stored) {
+        if (same[i] != nullptr || row.claimed || !matches(i, row)) continue;
+        row.claimed = true;
+        same[i] = &row;
+      }
+    }
+  };
+  claim([&](size_t i, const TStoredEnclosure& row) { return row.url == announced[i]->url; });
+  claim([&](size_t i, const TStoredEnclosure& row) {
+    return UrlWithoutQuery(row.url) == UrlWithoutQuery(announced[i]->url);
+  });
+  claim([&](size_t i, const TStoredEnclosure& row) { return i < stored.size() && &row == &stored[i]; });
+  return same;
+}
+
+std::vector<TtidewellFeedStore::TStoredEnclosure> TtidewellFeedStore::LoadArticleEnclosures(int32_t articleId) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"select enclosure_id,url_", "from enclosures", "where article_id=?", "order by enclosure_id"});
+  query->Params(0).SetInteger(articleId);
+  ExecQueryTimed(query, true);
+  std::vector<TStoredEnclosure> rows;
+  for (; !query->Eof(); query->Next()) rows.push_back({query->Fields(0).AsInteger(), query->Fields(1).AsString()});
+  query->Close();
+  return rows;
+}
+
+void TtidewellFeedStore::InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure) {
+  TQueryWrapper* query = context_.query;
   ResetStatement(query, {"insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend)",
                          "values(?,?,?,?,?,?)"});
   const TDateTime now = UtcNow();
   query->Params(0).SetInteger(articleId);
-  query->Params(1).SetString(url);
-  query->Params(2).SetInteger(size);
+  query->Params(1).SetString(enclosure.url);
+  query->Params(2).SetInteger(enclosure.size);
   // The insert takes the type as it is; a longer one than the column would
   // cost the article its content.
-  query->Params(3).SetString(kt::WideToUtf8(kt::Utf8ToWide(type).substr(0, kEnclosureTypeWidth)));
+  query->Params(3).SetString(kt::WideToUtf8(kt::Utf8ToWide(enclosure.type).substr(0, kEnclosureTypeWidth)));
   query->Params(4).SetDateTime(now);
   query->Params(5).SetDateTime(now);
   ExecQueryTimed(query, false);
   query->Close();
+}
+
+// The download state stays: an episode fetched under the old token is the
+// same file.
+void TtidewellFeedStore::UpdateEnclosureUrl(int32_t enclosureId, const std::string& url) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"update enclosures", "set url_=?", "where enclosure_id=?"});
+  query->Params(0).SetString(url);
+  query->Params(1).SetInteger(enclosureId);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+std::vector<std::pair<int32_t, std::string>> TtidewellFeedStore::LoadStoredEnclosureUrls(int32_t feedId) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"select e.article_id,e.url_", "from enclosures e", "join articles a on a.id=e.article_id",
+                         "where a.feed_id=?", "order by e.enclosure_id"});
+  query->Params(0).SetInteger(feedId);
+  ExecQueryTimed(query, true);
+  std::vector<std::pair<int32_t, std::string>> urls;
+  for (; !query->Eof(); query->Next()) urls.emplace_back(query->Fields(0).AsInteger(), query->Fields(1).AsString());
+  query->Close();
+  return urls;
+}
+
+void TtidewellFeedStore::NoteDroppedEnclosures(const std::vector<std::string>& reasons) {
+  if (context_.notice == nullptr) return;
+  for (const std::string& reason : reasons) {
+    // A document stored again after a conflict notes the same again.
+    if (context_.notice->find(reason) != std::string::npos) continue;
+    if (!context_.notice->empty()) *context_.notice += "\r\n";
+    *context_.notice += reason;
+  }
+  if (*context_.errorCategory == TErrorCategory::noErrors && !context_.notice->empty())
+    *context_.errorText = *context_.notice;
 }
 
 int32_t TtidewellFeedStore::GetCommentFeed(int32_t feedId, int32_t articleId, const std::string& url) {
@@ -570,6 +658,8 @@ void TtidewellFeedStore::InsertNameSpaces(int32_t feedId, const pugi::xml_node& 
 }
 
 // --- Free functions -------------------------------------------------------------
+
+std::string UrlWithoutQuery(const std::string& url) { return url.substr(0, url.find_first_of("?#")); }
 
 std::string ScrambledPassword(const std::string& password) { return ScrambleText(password); }
 

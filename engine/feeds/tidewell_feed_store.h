@@ -33,6 +33,13 @@ struct TArticleLinkPair {
 };
 using TArticleLinkPairs = std::vector<TArticleLinkPair>;
 
+// An enclosure as an item announces it.
+struct TItemEnclosure {
+  std::string type;
+  int32_t size = 0;
+  std::string url;
+};
+
 // A date-time (UTC) with its zone text.
 struct TZonedDate {
   TDateTime value = 0;
@@ -92,12 +99,21 @@ class TtidewellFeedStore {
   // What a failing item still gives its article: key, dates, digest, link.
   void WriteReducedArticle(int32_t feedId, const TArticleRow& row);
 
-  // Nothing for a blank URL; raises "Enclosure url length >512" above 512
-  // characters. With checkExisting an enclosure stored already for the
-  // article is not inserted again (a failing check raises "Enclosure
-  // insert/update failed ! " CR LF and the message).
-  void AddEnclosure(bool checkExisting, const std::string& type, int32_t size, const std::string& url,
-                    int32_t articleId);
+  // The enclosures of one item, in the item's order, for its article. A
+  // new article's are inserted. A stored article's enclosure that is the
+  // same file as one of its rows (the same URL; else the same URL once query
+  // and fragment are set aside; else the row at the same place) is that row:
+  // it takes the newest URL (a fresh token) and keeps its download state.
+  // Blank URLs are skipped. Returns why an enclosure could not be stored
+  // ("Enclosure url length >8191" and the URL's length; "Enclosure
+  // insert/update failed ! " CR LF and the message), one text each; the
+  // others are stored all the same. Raises kt::EAbort only.
+  std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures);
+  // The enclosure URLs of the feed's stored articles (article id, URL).
+  std::vector<std::pair<int32_t, std::string>> LoadStoredEnclosureUrls(int32_t feedId);
+  // Why an announced enclosure was not stored: the feed's event carries it
+  // and the feed row keeps it, though the document itself is stored.
+  void NoteDroppedEnclosures(const std::vector<std::string>& reasons);
   // The id of the comment feed at url (made, with the values of feed feedId,
   // when new; SyncNewCommentFeedCreated then fires); 0 when comment feeds are
   // off, the job's feed is a comment feed, or url is no other HTTP URL.
@@ -166,6 +182,16 @@ class TtidewellFeedStore {
   void RunStatement(const std::string& sql);
   bool ArticleLinkExists(int32_t articleId, int32_t linkId);
   void InsertArticleLinkRow(int32_t articleId, int32_t linkId);
+  struct TStoredEnclosure {
+    int32_t id = 0;
+    std::string url;
+    bool claimed = false;
+  };
+  std::vector<TStoredEnclosure> LoadArticleEnclosures(int32_t articleId);
+  static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
+                                                        std::vector<TStoredEnclosure>& stored);
+  void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
+  void UpdateEnclosureUrl(int32_t enclosureId, const std::string& url);
 
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
@@ -180,6 +206,10 @@ class TtidewellFeedStore {
 // out. Raises kt::EAbort when stopping.
 void ExtractHtmlLinks(const std::string& baseUrl, const std::u16string& html, int32_t articleId,
                       TArticleLinkPairs& pairs, const TStopTest& stopping);
+
+// The URL without its query and fragment: what stays of an enclosure's
+// address when a token, session or signature in it changes.
+std::string UrlWithoutQuery(const std::string& url);
 
 // The password as the feed row keeps it (scrambled).
 std::string ScrambledPassword(const std::string& password);

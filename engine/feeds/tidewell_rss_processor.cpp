@@ -7,6 +7,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_keyless_items.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
@@ -65,6 +66,7 @@ struct TtidewellRssProcessor::TChannel {
   const TFeedProperty* record = nullptr;
   std::unique_ptr<TArticles> stored;
   mutable std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
+  std::unique_ptr<TKeylessItems> keyless;                     // made when a keyless item is not found
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
   TArticleLinkPairs pairs;
@@ -84,6 +86,8 @@ struct TtidewellRssProcessor::TItemValues {
   bool hasEncoded = false, hasDescription = false, permalink = true;
   int32_t commentFeedId = 0;
   TZonedDate defaultDate;
+  std::vector<TItemEnclosure> enclosures;
+  bool enclosuresStored = false;
 };
 
 struct TtidewellRssProcessor::TMatch {
@@ -251,7 +255,7 @@ std::string TtidewellRssProcessor::ItemContentKey(const pugi::xml_node& itemNode
   return MakeMD5Key(title, description);
 }
 
-TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TChannel& channel,
+TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel& channel,
                                                                        const pugi::xml_node& item) {
   TMatch match;
   bool hasGuid = false;
@@ -271,15 +275,48 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(const TCh
     if (sameContent >= 0 && (first < 0 || sameContent < first)) first = sameContent;
   } else {
     first = index.FirstByMd5IgnoringCase(md5Key);
+    if (first < 0) first = FindKeylessArticle(channel, item, link);
   }
   if (first < 0) return match;
   const TArticleProperty* a = channel.stored->GetItem(first);
+  // Found by its link or enclosure, the article keeps its stored key.
+  if (!hasGuid) match.key = a->Guid;
   match.articleId = a->ArticleId;
   match.deleted = a->Deleted;
   match.articleMD5 = a->ArticleMD5;
   // An article whose item failed was left without title and body.
   match.emptied = a->Title.empty();
   return match;
+}
+
+// The first enclosure URL of an item, as the document has it.
+static std::string FirstEnclosureUrl(const pugi::xml_node& item) {
+  for (pugi::xml_node child : item.children()) {
+    if (child.type() != pugi::node_element || UpperAscii(child.name()) != "ENCLOSURE") continue;
+    const std::string url = AttributeText(child, "url");
+    if (!url.empty()) return url;
+  }
+  return {};
+}
+
+int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi::xml_node& item,
+                                                  const std::string& link) {
+  if (!channel.keyless) {
+    channel.keyless = std::make_unique<TKeylessItems>();
+    const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
+    for (const pugi::xml_node& parent : {channelNode, channel.root}) {
+      for (pugi::xml_node other : parent.children()) {
+        if (other.type() != pugi::node_element || UpperAscii(other.name()) != "ITEM") continue;
+        bool hasGuid = false;
+        std::string key, otherLink, md5Key;
+        GetRssItemKey(other, hasGuid, key, otherLink, md5Key);
+        if (!hasGuid) channel.keyless->Add(otherLink, FirstEnclosureUrl(other));
+      }
+    }
+  }
+  return channel.keyless->Find(
+      *channel.storedIndex, link, FirstEnclosureUrl(item), [this](const std::string& url) { return Absolute(url); },
+      [&] { return store_.LoadStoredEnclosureUrls(channel.feedId); });
 }
 
 int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,
@@ -305,6 +342,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
   if (isNew) values.articleId = store_.NewArticleId();
   try {
     ReadItemElements(channel, item, values, tags);
+    StoreItemEnclosures(values);
     RaiseWhenStopping(store_.Stopping());
     if (!isNew && SameTextAscii(values.md5Key, values.storedMD5) && !(values.storedEmptied && !values.title.empty()))
       return 0;
@@ -313,6 +351,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     throw;
   } catch (const std::exception&) {
     // The article keeps its identity and date even when its content fails.
+    StoreItemEnclosures(values);
     WriteReducedArticle(channel, values);
   }
   return isNew ? 1 : 0;
@@ -352,7 +391,10 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
     pugi::xml_attribute permalink = child.attribute("isPermaLink");
     values.permalink = !permalink || UpperAscii(permalink.value()) == "TRUE";
   } else if (name == "ENCLOSURE") {
-    AddItemEnclosure(child, values.articleId);
+    const std::string url = AttributeText(child, "url");
+    if (!url.empty())
+      values.enclosures.push_back(
+          {AttributeText(child, "type"), EnclosureSize(AttributeText(child, "length")), Absolute(url)});
   } else if (name == "PUBDATE" || name == "DC:DATE") {
     values.dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
   } else if (IsCommentRssElement(child.name())) {
@@ -369,17 +411,13 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
   }
 }
 
-// An enclosure that cannot be stored costs the item nothing else.
-void TtidewellRssProcessor::AddItemEnclosure(const pugi::xml_node& enclosure, int32_t articleId) {
-  const std::string url = AttributeText(enclosure, "url");
-  if (url.empty()) return;
-  try {
-    store_.AddEnclosure(!store_.IsNewArticle(articleId), AttributeText(enclosure, "type"),
-                        EnclosureSize(AttributeText(enclosure, "length")), Absolute(url), articleId);
-  } catch (const kt::EAbort&) {
-    throw;
-  } catch (const kt::Exception&) {
-  }
+// Before the item may end unchanged: an enclosure URL whose token alone
+// changed still reaches its row. One that cannot be stored costs the item
+// nothing else, and is reported.
+void TtidewellRssProcessor::StoreItemEnclosures(TItemValues& values) {
+  if (values.enclosuresStored) return;
+  values.enclosuresStored = true;
+  store_.NoteDroppedEnclosures(store_.AddEnclosures(values.articleId, values.enclosures));
 }
 
 void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags,

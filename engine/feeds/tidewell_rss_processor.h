@@ -51,7 +51,8 @@ class TtidewellRssProcessor {
   void ReadModifiedDate(TChannel& channel, const std::string& text);
   TZonedDate ItemDefaultDate(TChannel& channel) const;
   int32_t ProcessRssItem(TChannel& channel, const pugi::xml_node& item, const TZonedDate& defaultDate);
-  TMatch FindStoredArticle(const TChannel& channel, const pugi::xml_node& item);
+  TMatch FindStoredArticle(TChannel& channel, const pugi::xml_node& item);
+  int32_t FindKeylessArticle(TChannel& channel, const pugi::xml_node& item, const std::string& link);
   void ReadItemElements(TChannel& channel, const pugi::xml_node& item, TItemValues& values,
                         TNewCustomTagsClass& tags);
   void ReadItemElement(TChannel& channel, const pugi::xml_node& child, TItemValues& values,
@@ -61,7 +62,7 @@ class TtidewellRssProcessor {
   void UpdateFeedRow(TChannel& channel, const std::string& md5Text);
   std::string ItemContentKey(const pugi::xml_node& item);
   std::string Absolute(const std::string& reference) const;
-  void AddItemEnclosure(const pugi::xml_node& enclosure, int32_t articleId);
+  void StoreItemEnclosures(TItemValues& values);
 
   TtidewellFeedStore& store_;
   TArticleKeyView keys_;

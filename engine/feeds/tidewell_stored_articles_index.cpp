@@ -28,7 +28,40 @@ TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored) {
     md5Folded_.emplace(TrimmedFolded(article->ArticleMD5), i);
     md5Exact_.emplace(article->ArticleMD5, i);
     contents_.insert(ContentKey(article->ArticleMD5, article->Link));
+    if (!IsContentKey(article->Guid)) continue;
+    keylessPositions_.emplace(article->ArticleId, i);
+    const std::string link = kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(article->Link)));
+    if (!link.empty()) AddOnly(keylessByLink_, link, i);
   }
+}
+
+void TStoredArticlesIndex::AddOnly(TFirstPositions& positions, const std::string& value, int32_t position) {
+  const auto [at, added] = positions.emplace(value, position);
+  if (!added && at->second != position) at->second = kShared;
+}
+
+bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
+  const std::string key = kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(guid)));
+  if (key.size() != 36 || key.compare(0, 4, "MD5-") != 0) return false;
+  return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
+}
+
+int32_t TStoredArticlesIndex::OnlyKeylessByLink(const std::string& link) const {
+  const int32_t position = Find(keylessByLink_, link);
+  return position == kShared ? -1 : position;
+}
+
+void TStoredArticlesIndex::AddEnclosureUrls(const std::vector<std::pair<int32_t, std::string>>& urls) {
+  enclosuresAdded_ = true;
+  for (const auto& [articleId, url] : urls) {
+    const auto position = keylessPositions_.find(articleId);
+    if (position != keylessPositions_.end() && !url.empty()) AddOnly(keylessByEnclosure_, url, position->second);
+  }
+}
+
+int32_t TStoredArticlesIndex::OnlyKeylessByEnclosure(const std::string& url) const {
+  const int32_t position = Find(keylessByEnclosure_, url);
+  return position == kShared ? -1 : position;
 }
 
 int32_t TStoredArticlesIndex::Find(const TFirstPositions& positions, const std::string& key) {

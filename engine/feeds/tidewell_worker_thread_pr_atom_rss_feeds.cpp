@@ -86,6 +86,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.deletedItems = &deletedItems_;
   c.errorCategory = &errorCategory_;
   c.errorText = &errorText_;
+  c.notice = &feedNotice_;
   c.articleIds = &articleIds_;
   c.articleIdCount = &articleIdCount_;
   c.articleKeys = &articleKeys_;
@@ -411,6 +412,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::EndJob(TRoundListNode*& node) {
   itemId_ = -1;
   url_.clear();
   feedTitle_.clear();
+  feedNotice_.clear();
   enclosureFileName_.clear();
   contentType_.clear();
   contentSize_ = 0;
@@ -605,7 +607,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ConcludeFeedJob(const TtidewellTrdJobP
 // Before the event, so that a handler reading the row finds the error.
 void TtidewellWorkerThreadPrAtomRssFeeds::KeepFeedProcessingError() {
   if (itemId_ < 1 || transaction_.InTransaction()) return;
-  const std::string text = errorCategory_ != TErrorCategory::noErrors ? errorText_ : std::string();
+  const std::string text = errorCategory_ != TErrorCategory::noErrors ? errorText_ : feedNotice_;
   // The row read for this job holds it already: no write, no commit.
   TFeedProperty* row = feedRecord_ != nullptr && feedRecord_->FeedId == itemId_ ? feedRecord_ : nullptr;
   if (row != nullptr && row->LastFeedProcessingError == text) return;

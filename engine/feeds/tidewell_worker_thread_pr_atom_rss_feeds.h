@@ -225,6 +225,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   int32_t contentSize_ = 0;
   TErrorCategory errorCategory_ = TErrorCategory::noErrors;
   std::string errorText_;
+  // What a stored document left out (TtidewellFeedContext::notice).
+  std::string feedNotice_;
   // Set once the current feed job's OnFeedProcessed was handed over.
   bool feedProcessedFired_ = false;
   // While set, an update conflict is not reported: the document is stored

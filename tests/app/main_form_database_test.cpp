@@ -78,7 +78,7 @@ TEST_F(MainFormDatabaseTest, ADatabaseOfANewerReleaseIsRefusedNamingBothVersions
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].rfind("Application cannot start.", 0), 0u) << messages[0];
   EXPECT_NE(messages[0].find("1030"), std::string::npos) << messages[0];
-  EXPECT_NE(messages[0].find("1028"), std::string::npos) << messages[0];
+  EXPECT_NE(messages[0].find("1029"), std::string::npos) << messages[0];
   EXPECT_EQ(terminations, 1);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/db/tidewell_schema_texts.h"
 #include "support/firebird_test_database.h"
 #include "support/temp_folder.h"
 
@@ -94,7 +95,7 @@ TEST(FirstStartKillTest, AStartKilledWhileMakingTheSchemaIsFinishedByTheNextStar
       EXPECT_EQ(WaitOutcome(StartChild(folder.Path())), 0);
       const Schema next = ReadSchema(file);
       EXPECT_EQ(next.tables, 22);
-      EXPECT_EQ(next.version, "1028");
+      EXPECT_EQ(next.version, kSchemaVersionText);
     }
   }
 }

@@ -124,6 +124,28 @@ class EngineEndToEndTest : public ::testing::Test {
     ASSERT_TRUE(RunUntil([&] { return downloaded.size() >= ids.size() && engine.QueuedJobCount() == 0; }));
     EXPECT_EQ(downloaded.size(), ids.size());
   }
+  // What the application does after a pass: every enclosure not yet
+  // downloaded is fetched into folder.
+  void DownloadNew(const std::string& folder) {
+    TDynIntArray ids;
+    for (int64_t id = 0;;) {
+      id = db.QueryInt64("select min(enclosure_id) from enclosures where download_status=0 and enclosure_id>" +
+                         std::to_string(id));
+      if (id == 0) break;
+      ids.push_back(static_cast<int32_t>(id));
+    }
+    if (!ids.empty()) DownloadInto(folder, ids);
+  }
+  // Serves kAudio at each path, whatever the query.
+  void ServeAudio(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+      server.Handle(path, [](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
+      });
+  }
+  std::string Enclosure(const std::string& url) const {
+    return "<enclosure url=\"" + url + "\" length=\"" + std::to_string(kAudio.size()) + "\" type=\"audio/mpeg\"/>";
+  }
   const Downloaded* EventOf(int32_t enclosureId) const {
     for (const Downloaded& d : downloaded)
       if (d.encId == static_cast<uint32_t>(enclosureId)) return &d;
@@ -275,6 +297,142 @@ TEST_F(EngineEndToEndTest, AFileNamedAfterItsUrlLeavesTheQueryOut) {
   EXPECT_EQ(kt::WideToUtf8(EventOf(enclosure)->localFileName), target + "ep.mp3");
   EXPECT_EQ(EnclosureColumn("filelocation", enclosure), target + "ep.mp3");
   EXPECT_EQ(FilesIn(target), std::vector<std::string>{"ep.mp3"});
+}
+
+// Private feeds and tracking services sign every fetch anew: the same
+// episode comes with another query each time. It stays one row and one
+// download, and the row holds the newest (valid) address: also for an item
+// whose text changed, one whose only change is the token, enclosures that
+// swap places, one whose path changed in its place, and an episode an
+// earlier version had stored twice already.
+TEST_F(EngineEndToEndTest, AnEnclosureWhoseTokenChangesAtEveryFetchIsOneRowAndOneDownload) {
+  ServeAudio({"/media/ep1.mp3", "/media/ep2.mp3", "/media/extra.mp3"});
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  int32_t feedId = 0;
+  for (int pass = 1; pass <= 5; ++pass) {
+    const std::string token = "?token=" + std::to_string(pass) + "#t";
+    const std::string main = Enclosure(server.Url("/media/ep2.mp3" + token));
+    const std::string extra = Enclosure(server.Url((pass < 5 ? "/media/extra.mp3" : "/media/v2/extra.mp3") + token));
+    // The first episode's text changes at the third pass; the second's
+    // enclosures swap places at the fourth.
+    ServeItems("<item><title>One</title><guid>ep1</guid><description>" + std::string(pass < 3 ? "new" : "heard") +
+               "</description>" + Enclosure(server.Url("/media/ep1.mp3" + token)) + "</item>" +
+               "<item><title>Two</title><guid>ep2</guid>" + (pass == 4 ? extra + main : main + extra) + "</item>");
+    if (pass == 1) {
+      feedId = SubscribeAndFetch();
+    } else {
+      FetchAgain(feedId);
+    }
+    DownloadNew(target);
+    // What an earlier version left: the episode stored again under the
+    // second token, and downloaded again.
+    if (pass == 1)
+      db.Execute("insert into enclosures(article_id,url_,download_status) select article_id,'" +
+                 server.Url("/media/ep1.mp3?token=0") + "',2 from enclosures where enclosure_id=" +
+                 std::to_string(EnclosureOf("ep1")));
+  }
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles"), 2);
+  EXPECT_EQ(db.QueryInt64("select count(*) from enclosures"), 4);
+  EXPECT_EQ(db.QueryInt64("select count(*) from enclosures where download_status<>2"), 0);
+  EXPECT_EQ(server.Requests().size() - server.RequestCount("/feed.xml"), 3u);
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"ep1.mp3", "ep2.mp3", "extra.mp3"}));
+  for (const std::string path : {"/media/ep1.mp3", "/media/ep2.mp3", "/media/v2/extra.mp3"})
+    EXPECT_EQ(db.QueryInt64("select count(*) from enclosures where url_='" + server.Url(path + "?token=5#t") + "'"),
+              1)
+        << path;
+}
+
+// Items without a guid are keyed by their texts; a counter or a rotating
+// advert in the text must not make a new article (and a new download) of
+// the same episode at every pass. Found by its link, or without one by its
+// enclosure, the article takes the new text; a new link is a new article.
+TEST_F(EngineEndToEndTest, ItemsWithoutAGuidWhoseTextChangesStayTheirArticle) {
+  ServeAudio({"/media/a.mp3", "/media/b.mp3", "/media/c.mp3", "/media/d.mp3", "/media/e.mp3"});
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  auto rss = [&](int pass) {
+    const std::string plays = "<description>Played " + std::to_string(pass * 10) + " times</description>";
+    return "<item><title>Linked</title><link>http://example.org/a</link>" + plays +
+           Enclosure(server.Url("/media/a.mp3")) + "</item><item><title>Bare</title>" + plays +
+           Enclosure(server.Url("/media/b.mp3")) + "</item>";
+  };
+  auto atom = [&](int pass) {
+    const std::string ago = "<summary>" + std::to_string(pass) + " hours ago</summary>";
+    return "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Atom radio</title>"
+           "<entry><title>Linked</title><link href=\"http://example.org/c\"/>" + ago +
+           "<link rel=\"enclosure\" href=\"" + server.Url("/media/c.mp3") + "\"/></entry>"
+           "<entry><title>Bare</title>" + ago + "<link rel=\"enclosure\" href=\"" + server.Url("/media/d.mp3") +
+           "\"/></entry></feed>";
+  };
+  int32_t rssFeed = 0, atomFeed = 0;
+  for (int pass = 1; pass <= 5; ++pass) {
+    const std::string document = atom(pass);
+    server.Handle("/atom.xml", [document](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/atom+xml"}}, document));
+    });
+    ServeItems(rss(pass));
+    if (pass == 1) {
+      rssFeed = SubscribeAndFetch();
+      atomFeed = engine.AddFeed(u"", server.Url("/atom.xml"), u"");
+    } else {
+      FetchAgain(rssFeed);
+    }
+    FetchAgain(atomFeed);
+    DownloadNew(target);
+  }
+  for (int32_t feedId : {rssFeed, atomFeed}) {
+    const std::string feed = " where feed_id=" + std::to_string(feedId);
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles" + feed), 2) << feedId;
+    EXPECT_EQ(db.QueryInt64("select count(*) from enclosures e join articles a on a.id=e.article_id" + feed), 2);
+  }
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where title='Linked' and (body containing 'Played 50' or "
+                          "summary containing '5 hours')"),
+            2);
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3", "d.mp3"}));
+
+  // An item with a link of its own is new.
+  ServeItems(rss(5) + "<item><title>Fresh</title><link>http://example.org/e</link><description>Played 0 "
+                      "times</description>" + Enclosure(server.Url("/media/e.mp3")) + "</item>");
+  FetchAgain(rssFeed);
+  EXPECT_EQ(processed.back().items, 1);
+  DownloadNew(target);
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}));
+}
+
+// Signed CDN addresses run far beyond 512 characters; such an episode is
+// stored and downloaded. One beyond what the database holds is reported in
+// the feed's event and kept as its error, while the rest of the document is
+// stored.
+TEST_F(EngineEndToEndTest, ALongSignedEnclosureUrlIsStoredAndDownloadedAndATooLongOneIsReported) {
+  ServeAudio({"/media/signed.mp3", "/media/huge.mp3"});
+  const std::string signedUrl = server.Url("/media/signed.mp3?Policy=" + std::string(1500, 'p') +
+                                           "&Signature=" + std::string(600, 's') + "&Key-Pair-Id=K1");
+  const std::string hugeUrl = server.Url("/media/huge.mp3?Signature=" + std::string(8200, 'h'));
+  ServeItems("<item><title>Signed</title><guid>signed</guid>" + Enclosure(signedUrl) +
+             "</item><item><title>Huge</title><guid>huge</guid>" + Enclosure(hugeUrl) + "</item>");
+  const int32_t feedId = SubscribeAndFetch();
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles"), 2);
+  const int32_t row = EnclosureOf("signed");
+  ASSERT_GT(row, 0);
+  EXPECT_EQ(EnclosureColumn("url_", row), signedUrl);
+  EXPECT_EQ(EnclosureOf("huge"), 0);
+  const std::string reason = "Enclosure url length >8191 (" + std::to_string(hugeUrl.size()) + " characters): " +
+                             hugeUrl.substr(0, 40);
+  EXPECT_EQ(processed.back().errCat, TErrorCategory::noErrors);
+  EXPECT_EQ(processed.back().errMsg.rfind(reason, 0), 0u) << processed.back().errMsg;
+  EXPECT_EQ(db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId))
+                .rfind(reason, 0),
+            0u);
+
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  DownloadNew(target);
+  ASSERT_NE(EventOf(row), nullptr);
+  EXPECT_EQ(EventOf(row)->errCat, TErrorCategory::noErrors) << EventOf(row)->errMsg;
+  EXPECT_EQ(EventOf(row)->url, signedUrl);
+  EXPECT_EQ(FilesIn(target), std::vector<std::string>{"signed.mp3"});
+  EXPECT_EQ(EnclosureColumn("download_status", row), "2");
 }
 
 // A tmpfs of 64 KiB mounted for the test, so that the disk fills for real.

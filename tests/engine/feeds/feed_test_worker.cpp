@@ -35,6 +35,7 @@ FeedTestWorker::FeedTestWorker()
   context.deletedItems = &deletedItems;
   context.errorCategory = &errorCategory;
   context.errorText = &errorText;
+  context.notice = &notice;
   context.articleIds = &articleIds;
   context.articleIdCount = &articleIdCount;
   context.articleKeys = &articleKeys;
@@ -89,6 +90,7 @@ void FeedTestWorker::ResetJob() {
   deletedItems = 0;
   errorCategory = TErrorCategory::noErrors;
   errorText.clear();
+  notice.clear();
   feedTitle.clear();
   articleIds.assign(255, 0);
   articleIdCount = 0;

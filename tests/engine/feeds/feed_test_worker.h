@@ -68,6 +68,7 @@ class FeedTestWorker {
   int32_t deletedItems = 0;
   tidewell::TErrorCategory errorCategory = tidewell::TErrorCategory::noErrors;
   std::string errorText;
+  std::string notice;
   tidewell::TDynIntArray articleIds;
   int32_t articleIdCount = -1;
   std::vector<std::string> articleKeys;

@@ -104,7 +104,7 @@ TEST(AtomProcessorLimitsTest, LongIdsMatchTheirStoredCutAndBadEnclosuresAreSkipp
   FeedTestWorker worker;
   const std::string id = "urn:" + std::string(300, 'x');
   const std::string entry = "<entry><id>" + id + "</id><title>Long</title><updated>2024-01-05T10:00:00Z</updated>"
-                            "<link rel=\"enclosure\" href=\"http://e.example/" + std::string(600, 'a') + "\"/>";
+                            "<link rel=\"enclosure\" href=\"http://e.example/" + std::string(9000, 'a') + "\"/>";
   worker.Insert(Atom10(entry + "</entry>"), "http://long.example/atom");
   ASSERT_GE(worker.itemId, 1) << worker.errorText;
   EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors) << worker.errorText;
@@ -112,6 +112,7 @@ TEST(AtomProcessorLimitsTest, LongIdsMatchTheirStoredCutAndBadEnclosuresAreSkipp
   EXPECT_EQ(worker.items, 0);
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 0);
+  EXPECT_EQ(worker.notice.rfind("Enclosure url length >8191 (9017 characters)", 0), 0u) << worker.notice;
 }
 
 }  // namespace

@@ -41,20 +41,18 @@ class FeedStoreTest : public ::testing::Test {
   int32_t article_ = 0;
 };
 
-TEST_F(FeedStoreTest, EnclosureUrlsUpTo512CharactersAreStoredOnce) {
+TEST_F(FeedStoreTest, EnclosureUrlsUpTo8191CharactersAreStoredOnce) {
   worker_.transaction.StartTransaction();
-  const std::string url512 = "http://e.example/" + std::string(512 - 17, 'a');
-  store_.AddEnclosure(true, "audio/mpeg", 10, url512, article_);
-  store_.AddEnclosure(true, "audio/mpeg", 10, url512, article_);
-  store_.AddEnclosure(true, "audio/mpeg", 10, "   ", article_);
-  try {
-    store_.AddEnclosure(true, "audio/mpeg", 10, url512 + "b", article_);
-    FAIL() << "no exception";
-  } catch (const kt::Exception& e) {
-    EXPECT_EQ(e.Message(), "Enclosure url length >512");
-  }
+  const std::string longest = "http://e.example/" + std::string(8191 - 17, 'a');
+  EXPECT_TRUE(store_.AddEnclosures(article_, {{"audio/mpeg", 10, longest}, {"audio/mpeg", 10, "   "}}).empty());
+  EXPECT_TRUE(store_.AddEnclosures(article_, {{"audio/mpeg", 10, longest}}).empty());
+  const std::vector<std::string> failures = store_.AddEnclosures(article_, {{"audio/mpeg", 10, longest + "b"}});
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].rfind("Enclosure url length >8191 (8192 characters): http://e.example/aaa", 0), 0u)
+      << failures[0];
   worker_.transaction.Commit();
   EXPECT_EQ(worker_.db.QueryInt64("select count(*) from enclosures"), 1);
+  EXPECT_EQ(worker_.db.QueryInt64("select char_length(url_) from enclosures"), 8191);
   EXPECT_EQ(worker_.db.QueryInt64("select download_status from enclosures"), 0);
 }
 

@@ -198,16 +198,20 @@ TEST(RssProcessorTest, AnEnclosureLengthThatIsNoNumberKeepsTheItemWhole) {
   EXPECT_EQ(worker.db.QueryInt64("select size_ from enclosures where url_='http://h.example/a.mp3'"), 0);
 }
 
-TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentityAndContent) {
+TEST(RssProcessorTest, AFailingEnclosureStillKeepsTheItemsIdentityAndContentAndIsReported) {
   FeedTestWorker worker;
   worker.Insert(OneItemFeed("<item><guid>g</guid><title>A</title><description>B</description>"
                             "<pubDate>Fri, 05 Jan 2024 10:00:00 GMT</pubDate>"
-                            "<enclosure url=\"http://h.example/" + std::string(600, 'a') + ".mp3\"/></item>"),
+                            "<enclosure url=\"http://h.example/" + std::string(9000, 'a') + ".mp3\"/></item>"),
                 kFeedUrl);
   EXPECT_EQ(worker.items, 1);
   EXPECT_EQ(worker.db.QueryText("select guid || '/' || title || '/' || body from articles"), "g/A/B");
   EXPECT_DOUBLE_EQ(worker.db.QueryDateTime("select modified from articles"), EncodeDateTime(2024, 1, 5, 10));
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 0);
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::noErrors);
+  EXPECT_EQ(worker.notice.rfind("Enclosure url length >8191 (9021 characters): http://h.example/aaa", 0), 0u)
+      << worker.notice;
+  EXPECT_EQ(worker.errorText, worker.notice);
 }
 
 TEST(RssProcessorTest, AnArticleEmptiedByAFailedItemIsRepairedOnTheNextFetch) {
