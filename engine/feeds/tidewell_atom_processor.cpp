@@ -202,7 +202,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   bool isNew = true;
   TDateTime storedModified = -1;
   std::string storedMD5;
-  bool foundByIdentity = false;
+  bool byLinkOrEnclosure = false;
   entry.md5Key = EntryContentKey(entryNode);
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
@@ -213,13 +213,13 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
     // An entry without id is keyed by its texts.
     if (first < 0 && entry.key == entry.md5Key) {
       first = FindKeylessArticle(feed, entryNode);
-      foundByIdentity = first >= 0;
+      byLinkOrEnclosure = first >= 0;
     }
     if (first >= 0) {
       const TArticleProperty* a = feed.stored->GetItem(first);
       if (a->Deleted) return 0;
       // Found by its link or enclosure, the article keeps its stored key.
-      if (foundByIdentity) entry.key = a->Guid;
+      if (byLinkOrEnclosure) entry.key = a->Guid;
       entry.articleId = a->ArticleId;
       storedModified = a->Modified;
       storedMD5 = a->ArticleMD5;
@@ -245,9 +245,10 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   if (entry.link.empty()) entry.link = entry.firstAlternate;
   // Before the entry may end unchanged: an enclosure URL whose token alone
   // changed still reaches its row.
-  store_.NoteDroppedEnclosures(store_.AddEnclosures(entry.articleId, entry.enclosures));
+  store_.NoteDroppedEnclosures(
+      store_.AddEnclosures(entry.articleId, entry.enclosures, SameFileRule(byLinkOrEnclosure)));
   // Its texts changed, or its key would have found it.
-  if (!isNew && !foundByIdentity && !EntryChanged(entry, storedModified, storedMD5)) return 0;
+  if (!isNew && !byLinkOrEnclosure && !EntryChanged(entry, storedModified, storedMD5)) return 0;
   WriteEntry(feed, entry, isNew);
   return isNew ? 1 : 0;
 }

@@ -196,7 +196,8 @@ void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& 
 }
 
 std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
-                                                          const std::vector<TItemEnclosure>& enclosures) {
+                                                          const std::vector<TItemEnclosure>& enclosures,
+                                                          TSameFile sameFile) {
   std::vector<const TItemEnclosure*> announced;
   std::vector<std::string> failures;
   for (const TItemEnclosure& enclosure : enclosures) {
@@ -212,7 +213,7 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
     // A new article has no rows yet: nothing to look for.
     std::vector<TStoredEnclosure> stored;
     if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
-    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored);
+    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, sameFile);
     for (size_t i = 0; i < announced.size(); ++i) {
       if (same[i] == nullptr)
         InsertEnclosure(articleId, *announced[i]);
@@ -232,7 +233,7 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
 // without query, then the same place. Pre-upgrade articles may hold several
 // rows of one file; the oldest is taken.
 std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEnclosures(
-    const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored) {
+    const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored, TSameFile sameFile) {
   std::vector<TStoredEnclosure*> same(announced.size(), nullptr);
   const auto claim = [&](const std::function<bool(size_t, const TStoredEnclosure&)>& matches) {
     for (size_t i = 0; i < announced.size(); ++i) {
@@ -247,7 +248,8 @@ std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEncl
   claim([&](size_t i, const TStoredEnclosure& row) {
     return UrlWithoutQuery(row.url) == UrlWithoutQuery(announced[i]->url);
   });
-  claim([&](size_t i, const TStoredEnclosure& row) { return i < stored.size() && &row == &stored[i]; });
+  if (sameFile == TSameFile::byUrlOrPlace)
+    claim([&](size_t i, const TStoredEnclosure& row) { return i < stored.size() && &row == &stored[i]; });
   return same;
 }
 

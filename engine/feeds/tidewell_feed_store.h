@@ -108,7 +108,12 @@ class TtidewellFeedStore {
   // ("Enclosure url length >8191" and the URL's length; "Enclosure
   // insert/update failed ! " CR LF and the message), one text each; the
   // others are stored all the same. Raises kt::EAbort only.
-  std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures);
+  // An article found by its link or enclosure (an item without a key) may
+  // stand for the next episode under the same link: there only the URL
+  // tells the same file.
+  enum class TSameFile { byUrlOrPlace, byUrl };
+  std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures,
+                                         TSameFile sameFile = TSameFile::byUrlOrPlace);
   // The enclosure URLs of the feed's stored articles (article id, URL).
   std::vector<std::pair<int32_t, std::string>> LoadStoredEnclosureUrls(int32_t feedId);
   // Why an announced enclosure was not stored: the feed's event carries it
@@ -189,7 +194,7 @@ class TtidewellFeedStore {
   };
   std::vector<TStoredEnclosure> LoadArticleEnclosures(int32_t articleId);
   static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
-                                                        std::vector<TStoredEnclosure>& stored);
+                                                        std::vector<TStoredEnclosure>& stored, TSameFile sameFile);
   void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
   void UpdateEnclosureUrl(int32_t enclosureId, const std::string& url);
 
@@ -216,6 +221,12 @@ std::string ScrambledPassword(const std::string& password);
 // The trimmed image URL; empty when longer than 255 characters, shorter
 // than 10, or not HTTP.
 std::string UsableImageUrl(const std::string& url);
+
+// How the enclosures of an article found by its key, or else by its link or
+// enclosure, are told apart from new ones.
+inline TtidewellFeedStore::TSameFile SameFileRule(bool byLinkOrEnclosure) {
+  return byLinkOrEnclosure ? TtidewellFeedStore::TSameFile::byUrl : TtidewellFeedStore::TSameFile::byUrlOrPlace;
+}
 
 // An HTTP date (RFC 1123) in UTC; raises ETWInvalidDate when unreadable.
 TDateTime HttpDateToUtc(const std::string& text);

@@ -88,10 +88,12 @@ struct TtidewellRssProcessor::TItemValues {
   TZonedDate defaultDate;
   std::vector<TItemEnclosure> enclosures;
   bool enclosuresStored = false;
+  bool byLinkOrEnclosure = false;
 };
 
 struct TtidewellRssProcessor::TMatch {
   int32_t articleId = 0;  // 0: no stored article matches
+  bool byLinkOrEnclosure = false;
   bool deleted = false;
   bool emptied = false;
   std::string articleMD5;
@@ -275,7 +277,10 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
     if (sameContent >= 0 && (first < 0 || sameContent < first)) first = sameContent;
   } else {
     first = index.FirstByMd5IgnoringCase(md5Key);
-    if (first < 0) first = FindKeylessArticle(channel, item, link);
+    if (first < 0) {
+      first = FindKeylessArticle(channel, item, link);
+      match.byLinkOrEnclosure = first >= 0;
+    }
   }
   if (first < 0) return match;
   const TArticleProperty* a = channel.stored->GetItem(first);
@@ -334,6 +339,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     values.storedMD5 = match.articleMD5;
     values.md5Key = match.md5Key;
     values.storedEmptied = match.emptied;
+    values.byLinkOrEnclosure = match.byLinkOrEnclosure;
     isNew = match.articleId == 0;
   } else {
     values.key = AttributeText(keys_.KeyNode(item), "rdf:about");
@@ -417,7 +423,8 @@ void TtidewellRssProcessor::ReadItemElement(TChannel& channel, const pugi::xml_n
 void TtidewellRssProcessor::StoreItemEnclosures(TItemValues& values) {
   if (values.enclosuresStored) return;
   values.enclosuresStored = true;
-  store_.NoteDroppedEnclosures(store_.AddEnclosures(values.articleId, values.enclosures));
+  store_.NoteDroppedEnclosures(
+      store_.AddEnclosures(values.articleId, values.enclosures, SameFileRule(values.byLinkOrEnclosure)));
 }
 
 void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags,

@@ -348,7 +348,7 @@ TEST_F(EngineEndToEndTest, AnEnclosureWhoseTokenChangesAtEveryFetchIsOneRowAndOn
 // the same episode at every pass. Found by its link, or without one by its
 // enclosure, the article takes the new text; a new link is a new article.
 TEST_F(EngineEndToEndTest, ItemsWithoutAGuidWhoseTextChangesStayTheirArticle) {
-  ServeAudio({"/media/a.mp3", "/media/b.mp3", "/media/c.mp3", "/media/d.mp3", "/media/e.mp3"});
+  ServeAudio({"/media/a.mp3", "/media/b.mp3", "/media/c.mp3", "/media/d.mp3", "/media/e.mp3", "/media/f.mp3"});
   const std::string target = db.Folder().File("episodes/");
   std::filesystem::create_directories(target);
   auto rss = [&](int pass) {
@@ -398,6 +398,14 @@ TEST_F(EngineEndToEndTest, ItemsWithoutAGuidWhoseTextChangesStayTheirArticle) {
   EXPECT_EQ(processed.back().items, 1);
   DownloadNew(target);
   EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}));
+
+  // A feed that shows only its latest episode under one link: the next
+  // episode's file is no new token of the one downloaded.
+  ServeItems("<item><title>Linked</title><link>http://example.org/a</link><description>Next</description>" +
+             Enclosure(server.Url("/media/f.mp3")) + "</item>");
+  FetchAgain(rssFeed);
+  DownloadNew(target);
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3", "f.mp3"}));
 }
 
 // Signed CDN addresses run far beyond 512 characters; such an episode is
