@@ -27,12 +27,12 @@ constexpr int kRetryPauseMs = 50;
 constexpr int kConflictPollMs = 10;
 constexpr int32_t kKeywordWidth = 512;
 constexpr int32_t kKeywordCacheWidth = 3000;
-// Large enough that the workers' new articles land in index pages of their
-// own instead of all taking turns at the last page of the id index: with
-// five writers a block of 100 took twice the time of one writer. A block
-// costs at most its ids once per attachment.
-constexpr int32_t kArticleIdBlock = 5000;
-constexpr size_t kMaxIdBlocks = 64;
+// Large enough that the workers' new rows land in index pages of their own
+// instead of all taking turns at the last page of the id index: with five
+// writers a block of 100 took twice the time of one writer. A block costs
+// at most its ids once per attachment.
+constexpr int32_t kIdBlock = 5000;
+constexpr size_t kMaxIdBlocks = 128;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
 
@@ -263,20 +263,22 @@ int32_t TtidewellDbHelper::InsertArticle(TQueryWrapper* query, int32_t feedId) {
   return InsertReturningId(query, "ID");
 }
 
-int32_t TtidewellDbHelper::ReserveArticleId(TQueryWrapper* query) {
+int32_t TtidewellDbHelper::ReserveArticleId(TQueryWrapper* query) { return ReserveId(query, "Articles_id_gen"); }
+
+int32_t TtidewellDbHelper::ReserveId(TQueryWrapper* query, const std::string& generator) {
   TestStopFlag();
   const db::Database* database = query->GetDatabase();
-  const uint64_t serial = database != nullptr ? database->AttachmentSerial() : 0;
+  const TIdBlockKey key{database != nullptr ? database->AttachmentSerial() : 0, generator};
   std::lock_guard lock(idBlocksLock_);
   // Blocks of attachments that ended are never asked for again.
-  if (articleIdBlocks_.size() > kMaxIdBlocks && articleIdBlocks_.count(serial) == 0) articleIdBlocks_.clear();
-  auto& [next, last] = articleIdBlocks_[serial];
+  if (idBlocks_.size() > kMaxIdBlocks && idBlocks_.count(key) == 0) idBlocks_.clear();
+  auto& [next, last] = idBlocks_[key];
   if (next == 0 || next > last) {
     ClosedOnExit closed(query);
-    SetSql(query, {"select gen_id(Articles_id_gen," + std::to_string(kArticleIdBlock) + ") as last_id from rdb$database"});
+    SetSql(query, {"select gen_id(" + generator + "," + std::to_string(kIdBlock) + ") as last_id from rdb$database"});
     last = SelectInteger(query, "LAST_ID");
-    if (last == kNoId) throw kt::Exception("No article id could be reserved");
-    next = last - kArticleIdBlock + 1;
+    if (last == kNoId) throw kt::Exception("No id could be reserved from " + generator);
+    next = last - kIdBlock + 1;
   }
   return next++;
 }

@@ -162,9 +162,13 @@ class TtidewellDbHelper {
   const TUtcClock utc_now_;
 
   std::atomic<bool> stop_{false};
-  // Reserved article ids by attachment serial: the next one and the last.
+  int32_t ReserveId(TQueryWrapper* query, const std::string& generator);
+
+  // Reserved ids by attachment serial and generator: the next one and the
+  // last.
+  using TIdBlockKey = std::pair<uint64_t, std::string>;
   std::mutex idBlocksLock_;
-  std::map<uint64_t, std::pair<int32_t, int32_t>> articleIdBlocks_;
+  std::map<TIdBlockKey, std::pair<int32_t, int32_t>> idBlocks_;
   // Makes the check and insert of a custom-field value one step.
   std::recursive_mutex lock_;
 };
