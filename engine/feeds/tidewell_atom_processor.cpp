@@ -384,14 +384,9 @@ void TtidewellAtomProcessor::WriteEntry(TFeed& feed, TEntry& entry, bool isNew) 
   row.md5Key = entry.md5Key;
   row.title = entry.title;
   row.creator = entry.creator;
-  if (isNew) {
-    row.parentId = feed.parentArticleId;
-    row.commentFeedId = entry.commentFeedId;
-    row.keywordCache = TtidewellFeedStore::NewArticleKeywordCache(*entry.tags, entry.articleId, feed.record);
-    store_.InsertArticle(feed.feedId, row);
-  } else {
-    store_.UpdateArticle(row);
-  }
+  row.parentId = feed.parentArticleId;
+  row.commentFeedId = entry.commentFeedId;
+  store_.WriteArticle(feed.feedId, row, *entry.tags, feed.record);
   store_.CollectArticleLinks(entry.articleId, feed.pairs, entry.content, *context.url, TrimUtf8(entry.link));
   if (isNew) store_.AppendArticleId(entry.articleId);
 }

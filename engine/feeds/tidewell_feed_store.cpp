@@ -107,28 +107,63 @@ int32_t TtidewellFeedStore::NewArticleId() {
   return id;
 }
 
+// The columns an insert and an update of an article share, with their
+// values: parameters 0 to 11 in this order.
+struct TArticleColumn {
+  const char* name;
+  const char* value;
+};
+constexpr TArticleColumn kArticleColumns[] = {
+    {"guid", "substring(? from 1 for 255)"}, {"modified", "?"},
+    {"modifiedtz", "substring(? from 1 for 20)"}, {"created", "?"},
+    {"createdtz", "substring(? from 1 for 20)"}, {"title", "substring(? from 1 for 512)"},
+    {"body", "?"}, {"link", "substring(? from 1 for 1000)"},
+    {"creator", "substring(? from 1 for 128)"}, {"lastTimeUpdated", "?"},
+    {"articleMD5", "?"}, {"summary", "substring(? from 1 for 1000)"}};
+
+// "name,name,..." or "value,value,..." or "name=value,...".
+static std::string ArticleColumnList(bool names, bool values) {
+  std::string list;
+  for (const TArticleColumn& column : kArticleColumns) {
+    if (!list.empty()) list += ',';
+    if (names) list += column.name;
+    if (names && values) list += '=';
+    if (values) list += column.value;
+  }
+  return list;
+}
+
+static void BindArticleColumns(TQueryWrapper* query, const TArticleRow& row) {
+  query->Params(0).SetString(row.guid);
+  query->Params(1).SetDateTime(row.modified.value);
+  query->Params(2).SetString(row.modified.zone);
+  query->Params(3).SetDateTime(row.created.value);
+  query->Params(4).SetString(row.created.zone);
+  query->Params(5).SetWideString(row.title);
+  query->Params(6).SetWideString(row.body);
+  query->Params(7).SetString(row.link);
+  query->Params(8).SetWideString(row.creator);
+  query->Params(9).SetDateTime(TtidewellFeedStore::UtcNow());
+  query->Params(10).SetString(row.md5Key);
+  query->Params(11).SetWideString(row.summary);
+}
+
+void TtidewellFeedStore::WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags,
+                                      const TFeedProperty* record) {
+  if (!IsNewArticle(row.id)) return UpdateArticle(row);
+  row.keywordCache = NewArticleKeywordCache(tags, row.id, record);
+  InsertArticle(feedId, row);
+}
+
 void TtidewellFeedStore::InsertArticle(int32_t feedId, const TArticleRow& row) {
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"insert into Articles(id,feed_id,guid,articles_parent,modified,modifiedtz,created,createdtz,"
-                         "title,body,link,creator,lastTimeUpdated,articleMD5,summary,commentfeed_id,keywordCache)",
-                         "values(?,?,substring(? from 1 for 255),?,?,substring(? from 1 for 20),?,"
-                         "substring(? from 1 for 20),substring(? from 1 for 512),?,substring(? from 1 for 1000),"
-                         "substring(? from 1 for 128),?,?,substring(? from 1 for 1000),?,substring(? from 1 for 3000))"});
-  query->Params(0).SetInteger(row.id);
-  query->Params(1).SetInteger(feedId);
-  query->Params(2).SetString(row.guid);
-  query->Params(3).SetInteger(row.parentId);
-  query->Params(4).SetDateTime(row.modified.value);
-  query->Params(5).SetString(row.modified.zone);
-  query->Params(6).SetDateTime(row.created.value);
-  query->Params(7).SetString(row.created.zone);
-  query->Params(8).SetWideString(row.title);
-  query->Params(9).SetWideString(row.body);
-  query->Params(10).SetString(row.link);
-  query->Params(11).SetWideString(row.creator);
-  query->Params(12).SetDateTime(UtcNow());
-  query->Params(13).SetString(row.md5Key);
-  query->Params(14).SetWideString(row.summary);
+  ResetStatement(query, {"insert into Articles(" + ArticleColumnList(true, false) +
+                             ",id,feed_id,articles_parent,commentfeed_id,keywordCache)",
+                         "values(" + ArticleColumnList(false, true) + ",?,?,?,?,substring(? from 1 for 3000))"});
+  BindArticleColumns(query, row);
+  query->Params(12).SetInteger(row.id);
+  query->Params(13).SetInteger(feedId);
+  query->Params(14).SetInteger(row.parentId);
   query->Params(15).SetInteger(row.commentFeedId);
   query->Params(16).SetWideString(row.keywordCache);
   ExecQueryTimed(query, false);
@@ -146,24 +181,8 @@ std::u16string TtidewellFeedStore::NewArticleKeywordCache(const TNewCustomTagsCl
 
 void TtidewellFeedStore::UpdateArticle(const TArticleRow& row) {
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"update Articles",
-                         "set guid=substring(? from 1 for 255),modified=?,modifiedtz=substring(? from 1 for 20),"
-                         "created=?,createdtz=substring(? from 1 for 20),title=substring(? from 1 for 512),body=?,",
-                         "link=substring(? from 1 for 1000),creator=substring(? from 1 for 128),lastTimeUpdated=?,"
-                         "articleMD5=?,summary=substring(? from 1 for 1000)",
-                         "where id=?"});
-  query->Params(0).SetString(row.guid);
-  query->Params(1).SetDateTime(row.modified.value);
-  query->Params(2).SetString(row.modified.zone);
-  query->Params(3).SetDateTime(row.created.value);
-  query->Params(4).SetString(row.created.zone);
-  query->Params(5).SetWideString(row.title);
-  query->Params(6).SetWideString(row.body);
-  query->Params(7).SetString(row.link);
-  query->Params(8).SetWideString(row.creator);
-  query->Params(9).SetDateTime(UtcNow());
-  query->Params(10).SetString(row.md5Key);
-  query->Params(11).SetWideString(row.summary);
+  ResetStatement(query, {"update Articles", "set " + ArticleColumnList(true, true), "where id=?"});
+  BindArticleColumns(query, row);
   query->Params(12).SetInteger(row.id);
   ExecQueryTimed(query, false);
   query->Close();

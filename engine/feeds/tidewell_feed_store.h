@@ -87,6 +87,9 @@ class TtidewellFeedStore {
   int32_t NewArticleId();
   bool IsNewArticle(int32_t articleId) const { return newArticles_.count(articleId) != 0; }
   const std::set<int32_t>& NewArticles() const { return newArticles_; }
+  // A new article of this document is inserted, every column at once, with
+  // the keyword cache its tags give it; a stored one is updated.
+  void WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags, const TFeedProperty* record);
   // The new article, every column at once.
   void InsertArticle(int32_t feedId, const TArticleRow& row);
   // The keyword cache of a new article: its category tags as they will be

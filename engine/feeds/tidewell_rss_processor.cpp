@@ -445,14 +445,9 @@ void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values,
   row.link = values.link;
   row.creator = values.creator;
   row.md5Key = values.md5Key;
-  if (isNew) {
-    row.parentId = channel.parentArticleId;
-    row.commentFeedId = values.commentFeedId;
-    row.keywordCache = TtidewellFeedStore::NewArticleKeywordCache(tags, values.articleId, channel.record);
-    store_.InsertArticle(channel.feedId, row);
-  } else {
-    store_.UpdateArticle(row);
-  }
+  row.parentId = channel.parentArticleId;
+  row.commentFeedId = values.commentFeedId;
+  store_.WriteArticle(channel.feedId, row, tags, channel.record);
   store_.CollectArticleLinks(values.articleId, channel.pairs, row.body, *context.url, TrimUtf8(values.link));
   if (isNew) store_.AppendArticleId(values.articleId);
 }
