@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The database side of storing one feed document, shared by the RSS/RDF and
-// Atom processors: enclosure rows, comment feeds, article links, the job's
+// Atom processors: article rows (a new one inserted once, whole, under an id
+// reserved for it), enclosure rows, comment feeds, article links, the job's
 // article ids, archive pruning, the feed's last HTTP code, the dates taken
 // from the response, the next update, and the end of a document (commit,
 // custom tags, links, pruning, the processed event).
