@@ -133,12 +133,17 @@ static std::string ArticleColumnList(bool names, bool values) {
   return list;
 }
 
-static void BindArticleColumns(TQueryWrapper* query, const TArticleRow& row) {
+// Parameters 0 to 4 of every article write: the key and the two dates.
+static void BindKeyAndDates(TQueryWrapper* query, const TArticleRow& row) {
   query->Params(0).SetString(row.guid);
   query->Params(1).SetDateTime(row.modified.value);
   query->Params(2).SetString(row.modified.zone);
   query->Params(3).SetDateTime(row.created.value);
   query->Params(4).SetString(row.created.zone);
+}
+
+static void BindArticleColumns(TQueryWrapper* query, const TArticleRow& row) {
+  BindKeyAndDates(query, row);
   query->Params(5).SetWideString(row.title);
   query->Params(6).SetWideString(row.body);
   query->Params(7).SetString(row.link);
@@ -201,11 +206,7 @@ void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& 
                            "created=?,createdtz=substring(? from 1 for 20),articleMD5=?,link=substring(? from 1 for "
                            "1000)",
                            "where id=?"});
-  query->Params(0).SetString(row.guid);
-  query->Params(1).SetDateTime(row.modified.value);
-  query->Params(2).SetString(row.modified.zone);
-  query->Params(3).SetDateTime(row.created.value);
-  query->Params(4).SetString(row.created.zone);
+  BindKeyAndDates(query, row);
   query->Params(5).SetString(row.md5Key);
   query->Params(6).SetString(row.link);
   query->Params(7).SetInteger(row.id);
