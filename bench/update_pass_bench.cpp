@@ -103,6 +103,8 @@ class SubscribedEngine {
       path = server.DatabaseName(path);
       user = server.User();
       password = server.Password();
+      engine_.SetDbLoginname(user);
+      engine_.SetDbPassword(password);
     }
     engine_.CreateDatabase(path, user, password, fileName, error);
     if (!error.empty()) throw kt::Exception(error);
