@@ -105,10 +105,11 @@ class TtidewellFeedStore {
 
   // The enclosures of one item, in the item's order, for its article. A
   // new article's are inserted. A stored article's enclosure that is the
-  // same file as one of its rows (the same URL; else the same file once a
-  // token is set aside, EnclosureFileIdentity; else the row at the same
-  // place), announced with the same length, is that row: it takes the newest
-  // URL (a fresh token) and keeps its download state. Blank URLs are skipped.
+  // same file as one of its rows is that row: the same URL; else, announced
+  // with the same length, the same file once a token is set aside
+  // (EnclosureFileIdentity), else the row at the same place. It takes the
+  // newest URL (a fresh token) and keeps its download state. Blank URLs are
+  // skipped.
   // Returns why an enclosure could not be stored ("Enclosure url length
   // >8191" and the URL's length; "Enclosure insert/update failed ! " CR LF
   // and the message), one text each; the others are stored all the same.
