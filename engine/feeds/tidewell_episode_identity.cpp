@@ -57,8 +57,10 @@ std::u16string StoredTitleOf(const std::u16string& title) {
 }
 
 bool SameEpisode(const TArticleProperty& stored, const TKeylessItem& item) {
-  if (!stored.Deleted || !kt::TrimW(stored.Title).empty())
-    return kt::TrimW(stored.Title) == StoredTitleOf(item.title);
+  const std::u16string title = StoredTitleOf(item.title);
+  // Without a title nothing tells the next episode from this one.
+  if (title.empty()) return false;
+  if (!stored.Deleted || !kt::TrimW(stored.Title).empty()) return kt::TrimW(stored.Title) == title;
   // Deleted unheard, the article kept its date but not its title.
   return item.published && std::fabs(stored.Created - *item.published) < kHalfSecond;
 }

@@ -4,9 +4,10 @@
 //
 // An episode without a key (no guid, rdf:about or Atom id) is told by its
 // title under its link, else under its file: a counter or a rotating advert
-// in its text leaves it the same episode, a new title makes a new one. An
-// article deleted unheard has lost its title; there the item's own date
-// stands for it, and without one it is the same episode as nothing.
+// in its text leaves it the same episode, a new title makes a new one; an
+// item without a title is the same episode as nothing. An article deleted
+// unheard has lost its title; there the item's own date stands for it, and
+// without one it is the same episode as nothing.
 //
 // A file is told by its address without query and fragment, a token or a
 // signature set aside, unless the address names its file only by its query
