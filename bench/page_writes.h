@@ -26,19 +26,25 @@ class PageWriteMeter {
     query_.SetTransaction(&transaction_);
   }
 
-  int64_t PageWrites() {
+  int64_t PageWrites() { return Read("select mon$page_writes from mon$io_stats where mon$stat_group=0"); }
+  // The number the next transaction will get: every transaction started
+  // (read-only ones too) takes one.
+  int64_t NextTransaction() { return Read("select mon$next_transaction from mon$database"); }
+
+ private:
+  int64_t Read(const char* sql) {
     transaction_.StartTransaction(true);
     query_.Close();
     query_.SQL.Clear();
-    query_.SQL.Add("select mon$page_writes from mon$io_stats where mon$stat_group=0");
+    query_.SQL.Add(sql);
     tidewell::ExecQueryTimed(&query_, true);
-    const int64_t writes = query_.Eof() ? 0 : query_.Fields(0).AsInt64();
+    const int64_t value = query_.Eof() ? 0 : query_.Fields(0).AsInt64();
     query_.Close();
     transaction_.Commit();
-    return writes;
+    return value;
   }
 
- private:
+
   tidewell::TDbConnWrapper connection_;
   tidewell::TTranWrapper transaction_;
   tidewell::TQueryWrapper query_;

@@ -10,7 +10,8 @@
 // Firebird server of the benchmark's own on 127.0.0.1 (as the tests start
 // it). Counters: the pass's process CPU seconds, the process's peak resident
 // size in MiB, the feeds that reported an error, the database's page writes
-// (synchronous, forced writes being on) per feed.
+// (synchronous, forced writes being on) and transactions (read-only ones
+// too) per feed.
 //
 // The pass is framed by two look-ups of the non-existent files
 // /tw-bench-pass-begin and /tw-bench-pass-end, so that a tracer (strace -e
@@ -129,14 +130,18 @@ class SubscribedEngine {
     ended_ = 0;
     articles_ = 0;
     const int64_t writesBefore = meter_->PageWrites();
+    const int64_t transactionsBefore = meter_->NextTransaction();
     MarkForTracer("/tw-bench-pass-begin");
     engine_.UpdateFeeds(ids_, false);
     const bool ended = platform::MainThread().RunUntil([this] { return ended_ >= ids_.size(); }, kPassTimeoutMs);
     MarkForTracer("/tw-bench-pass-end");
     pageWrites_ = meter_->PageWrites() - writesBefore;
+    // Less the meter's own, one per reading.
+    transactions_ = meter_->NextTransaction() - transactionsBefore - 2;
     return ended;
   }
   int64_t PageWrites() const { return pageWrites_; }
+  int64_t Transactions() const { return transactions_; }
   size_t Failed() const { return failed_; }
   size_t Articles() const { return articles_; }
   size_t Feeds() const { return ids_.size(); }
@@ -145,6 +150,7 @@ class SubscribedEngine {
   Ttidewell engine_;
   std::unique_ptr<bench_support::PageWriteMeter> meter_;
   int64_t pageWrites_ = 0;
+  int64_t transactions_ = 0;
   TDynIntArray ids_;
   size_t ended_ = 0;
   size_t failed_ = 0;
@@ -166,6 +172,8 @@ void Report(benchmark::State& state, double cpuSeconds, double serverCpuSeconds,
   state.counters["peak_rss_MiB"] = PeakRssMiB();
   state.counters["failed_feeds"] = static_cast<double>(engine.Failed());
   state.counters["page_writes/feed"] = static_cast<double>(engine.PageWrites()) / static_cast<double>(engine.Feeds());
+  state.counters["transactions/feed"] =
+      static_cast<double>(engine.Transactions()) / static_cast<double>(engine.Feeds());
 }
 
 void BM_UpdatePassNewFeeds(benchmark::State& state) {
