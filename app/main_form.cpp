@@ -68,12 +68,13 @@ std::string Shortened(const std::string& address) {
 }
 
 void ReportFailedFeed(int32_t feedId, const kt::WideString& title, const std::string& url, const std::string& error) {
-  ReportFailureLine("Feed " + std::to_string(feedId) + " \"" + kt::WideToUtf8(title) + "\" (" + url +
-                    ") failed: " + error);
+  ReportFailureLine("Feed " + std::to_string(feedId) + " \"" + kt::WideToUtf8(title) + "\" (" +
+                    tidewell::UrlWithoutCredentials(url) + ") failed: " + error);
 }
 
 void ReportFailedDownload(uint32_t enclosureId, const std::string& url, const std::string& error) {
-  ReportFailureLine("Download of episode " + std::to_string(enclosureId) + " (" + url + ") failed: " + error);
+  ReportFailureLine("Download of episode " + std::to_string(enclosureId) + " (" + tidewell::UrlWithoutCredentials(url) +
+                    ") failed: " + error);
 }
 
 int64_t BarTag(const QProgressBar& bar) { return bar.property(kTagProperty).toLongLong(); }

@@ -272,8 +272,10 @@ void Ttidewell::UpdateFeed(int32_t feedId) {
 }
 
 int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {
-  std::string link = UrlWithoutCredentials(url);
+  std::string link = url;
   NormalizeUrl(link);
+  // Found as it was added: by its address without credentials.
+  link = UrlWithoutCredentials(link);
   int32_t feedId = -1;
   const auto find = [&](TQueryWrapper& query) {
     query.SQL.Add("select feed_id from Feeds where upper(link)=upper(?)");

@@ -161,14 +161,15 @@ TEST_F(MainFormTest, AStartWithoutAUsableFolderSaysWhyAndEnds) {
 
 // Markup in an address that a feed named is shown as it stands, not rendered.
 TEST_F(MainFormTest, TheDownloadingLineShowsTheServersTextAsPlainText) {
-  std::atomic<bool> release{false};
+  // Shared with the server's thread, which may outlive a failed test's body.
+  auto release = std::make_shared<std::atomic<bool>>(false);
   ServeFeed("/marked.xml", "<item><title>M</title><guid>m</guid><enclosure url=\"" +
                                server.Url("/ep2.mp3?&lt;b&gt;bold&lt;/b&gt;") + "\" length=\"" +
                                std::to_string(kAudio.size()) + "\" type=\"audio/mpeg\"/></item>");
-  server.Handle("/ep2.mp3", [&release](const RecordedRequest&, HttpConnection& c) {
+  server.Handle("/ep2.mp3", [release](const RecordedRequest&, HttpConnection& c) {
     const std::string answer = TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio);
     c.Send(answer.substr(0, answer.size() - 4));
-    while (!release.load() && c.Wait(20)) {
+    while (!release->load() && c.Wait(20)) {
     }
     c.Send(answer.substr(answer.size() - 4));
   });
@@ -180,7 +181,7 @@ TEST_F(MainFormTest, TheDownloadingLineShowsTheServersTextAsPlainText) {
       [&] { return form->BarLabel(0).text().toStdString() == shown; }, kWaitMs))
       << form->BarLabel(0).text().toStdString();
   EXPECT_EQ(form->BarLabel(0).textFormat(), Qt::PlainText);
-  release = true;
+  *release = true;
   EXPECT_TRUE(platform::MainThread().RunUntil(
       [&] { return std::filesystem::exists(app + "/downloads/ep2.mp3") && form->BarLabel(0).text().isEmpty(); },
       kWaitMs));
