@@ -205,7 +205,7 @@ server_row() {
   read -r per total <<< "$trips"
   printf '%-44s %8s s %7s s CPU + server %s s %6s MiB %6s sync/feed (failed %s) | embedded %8s s %7s s CPU\n' \
     "100 feeds x 100 items, new, server 127.0.0.1" "$w" "$c" "$sc" "$r" "$s" "$f" "$ew" "$ec"
-  printf '%-44s %s s wall against embedded; round trips (sendto) %s per new article (%s in the pass)\n' "" \
+  printf '%-44s %s the embedded wall; round trips (sendto) %s per new article (%s in the pass)\n' "" \
     "$(python3 -c "print('%.2fx' % ($w / $ew))")" "$per" "$total"
   printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
 }
