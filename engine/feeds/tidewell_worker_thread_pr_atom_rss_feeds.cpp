@@ -299,6 +299,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJob(TRoundListNode* node) {
   try {
     TQueueJobRec& job = *JobOf(node);
     SetWorking(true);
+    // A failure of the job before, reported after its end, is not this one's.
+    errorCategory_ = TErrorCategory::noErrors;
     userName_.clear();
     password_.clear();
     url_.clear();

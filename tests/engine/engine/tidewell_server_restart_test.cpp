@@ -80,7 +80,7 @@ class ServerRestartTest : public ::testing::Test {
                                   TQueueJobTypes) { fatal[threadId].push_back(error); });
     engine.SetOnEnclosureDownloaded([this](uint32_t, uint32_t, const std::string&, int32_t, const std::string&,
                                            const WideString&, TErrorCategory category, const std::string& error) {
-      downloads.push_back(category == TErrorCategory::noErrors ? "" : error);
+      downloads.push_back(category == TErrorCategory::noErrors ? "" : "failed: " + error);
     });
   }
 
@@ -210,6 +210,12 @@ TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedIsTakenBackAndFetched
   FinishDownload();
   EXPECT_NE(downloads.back(), "");
   EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{});
+  // A job handed to the same worker while the server is still away fails
+  // before its transfer; the worker's next job does not inherit that failure.
+  const int lastSlot = Ttidewell::kThreadCount - 1;
+  Engine().Worker(lastSlot)->AddJob(http.Url("/media/slow.mp3"), enclosureId, TQueueJobTypes::CgetEnclosure,
+                                    kt::Utf8ToWide(episodes));
+  ASSERT_TRUE(PumpUntil([&] { return Engine().QueuedJobCount() == 0; }));
 
   // The next start queues the unfinished download again: one copy.
   server.Start();
