@@ -11,11 +11,13 @@ namespace {
 
 const unsigned char kTransactionParameters[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
                                                 isc_tpb_rec_version, isc_tpb_nowait};
-const unsigned char kSnapshotParameters[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_nowait};
 // A read-only read-committed transaction is committed from its start: ending
 // it writes nothing, where every other commit waits for a synchronous write.
 const unsigned char kReadOnlyParameters[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
                                              isc_tpb_rec_version, isc_tpb_nowait};
+// It holds back no record version either, so a blob of a row it read may be
+// gone when it reads it; a snapshot keeps what it has seen.
+const unsigned char kSnapshotParameters[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_nowait};
 
 }  // namespace
 
@@ -55,6 +57,7 @@ void Transaction::StartSnapshot() { Start(Mode::kSnapshot); }
 // The attachment is made again outside the lock: it ends the other
 // transactions and statements on the connection.
 void Transaction::Start(Mode mode) {
+  if (InTransaction()) throw kt::Exception("Transaction is already active");
   Database* database = GetDatabase();
   if (database != nullptr && database->Connected() && database->Lost()) database->Reattach();
   try {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One transaction on a Database: read committed (record versions), read and
-// write, not waiting on lock conflicts (a conflict fails at once).
+// write, not waiting on lock conflicts (a conflict fails at once); or a
+// read-only one, read committed or a snapshot.
 //
 // Contract:
 // - StartTransaction REQUIRES a connected database and no active
