@@ -31,6 +31,7 @@ constexpr int32_t kCreatedPageSize = 16392;
 constexpr const char* kDefaultDatabaseName = "rssengine.fdb";
 constexpr size_t kShortestOwnName = 3;
 const char kFeedAddressTooLong[] = "Feed address too long: %d characters, the limit is %d";
+const char kFeedBeingUpdated[] = "Feed (%d) is being updated now: try again once that update has ended";
 
 std::string TrimAscii(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -238,7 +239,11 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   return feedId;
 }
 
+// A feed being fetched holds its row in the worker's transaction (a large
+// list for minutes): writing it here would fail with a conflict, and a
+// second job would do the work twice.
 void Ttidewell::UpdateFeed(int32_t feedId) {
+  if (IsFeedJobRunning(feedId)) throw kt::Exception(FormatText(kFeedBeingUpdated, feedId));
   InEngineTransaction([&](TQueryWrapper& query) {
     query.SQL.Add("update feeds");
     query.SQL.Add("set next_feedupdate=?");
@@ -249,6 +254,13 @@ void Ttidewell::UpdateFeed(int32_t feedId) {
     if (query.RowsAffected() != 1) RaiseMessage(kFeedNotFound, feedId);
   });
   UpdateFeeds(TDynIntArray{feedId}, true);
+}
+
+bool Ttidewell::IsFeedJobRunning(int32_t feedId) {
+  if (!PoolReady()) return false;
+  for (const auto& worker : workers_)
+    if (worker && worker->IsJobRunning(feedId, TQueueJobTypes::CfeedOperation)) return true;
+  return false;
 }
 
 int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {

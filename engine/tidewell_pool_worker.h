@@ -43,6 +43,9 @@ class TtidewellPoolWorker {
   // run stays); whether there was one. A worker that cannot do so keeps its
   // jobs where they are.
   virtual bool WithdrawWaitingJob(int32_t /*itemId*/, TQueueJobTypes /*kind*/) { return false; }
+  // Whether the job with this item id and kind is being run now (not just
+  // waiting). A worker that cannot tell says false.
+  virtual bool IsJobRunning(int32_t /*itemId*/, TQueueJobTypes /*kind*/) { return false; }
 
   // Asks the running job to end and drops the rest of the queue.
   virtual void RequestStop() = 0;

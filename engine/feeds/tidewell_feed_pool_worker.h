@@ -32,6 +32,7 @@ class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
   bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind) override {
     return worker_->WithdrawWaitingJob(itemId, kind);
   }
+  bool IsJobRunning(int32_t itemId, TQueueJobTypes kind) override { return worker_->IsJobRunning(itemId, kind); }
   void RequestStop() override {
     worker_->RequestStop();
     worker_->WakeUp();

@@ -240,6 +240,16 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::WithdrawWaitingJob(int32_t itemId, TQu
   return jobQueue_.RemoveWaiting(&key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); });
 }
 
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobRunning(int32_t itemId, TQueueJobTypes kind) {
+  TQueueJobKey key;
+  key.kind = kind;
+  key.itemId = itemId;
+  if (!IsFirstMatchQueued(
+          &key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); }, -1))
+    return false;
+  return key.matchedThreadId != 0;
+}
+
 // ---- The thread loop ---------------------------------------------------------
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {

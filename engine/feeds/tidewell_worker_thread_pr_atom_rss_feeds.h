@@ -120,6 +120,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // Removes the first job with this item id and kind that waits (one being
   // run stays); whether there was one.
   bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind);
+  // Whether the first job with this item id and kind is being processed.
+  bool IsJobRunning(int32_t itemId, TQueueJobTypes kind);
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
