@@ -140,10 +140,10 @@ class Ttidewell : public TtidewellEngineEvents {
   // Makes the feed due now and queues it at the head of a worker's queue.
   // Raises "Feed (%d) not found" when no feed has the id, and "Feed (%d) is
   // being updated now: try again once that update has ended" while a worker
-  // runs its job.
+  // merges the feed as an OPML list.
   void UpdateFeed(int32_t feedId);
-  // Whether a worker is running a job for the feed now.
-  bool IsFeedJobRunning(int32_t feedId);
+  // Whether a worker is merging the feed as an OPML list now.
+  bool IsListJobRunning(int32_t feedId);
   // The id of the feed with that link (any case), -1 when none. Runs in
   // transaction when given, else in one of its own.
   int32_t FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction = nullptr);

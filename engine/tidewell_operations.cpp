@@ -239,11 +239,11 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   return feedId;
 }
 
-// A feed being fetched holds its row in the worker's transaction (a large
-// list for minutes): writing it here would fail with a conflict, and a
-// second job would do the work twice.
+// A list being merged holds its row for as long as that takes: writing it
+// here would fail with a conflict after the retries. (An ordinary feed's job
+// holds it for a moment, which the retries cover.)
 void Ttidewell::UpdateFeed(int32_t feedId) {
-  if (IsFeedJobRunning(feedId)) throw kt::Exception(FormatText(kFeedBeingUpdated, feedId));
+  if (IsListJobRunning(feedId)) throw kt::Exception(FormatText(kFeedBeingUpdated, feedId));
   InEngineTransaction([&](TQueryWrapper& query) {
     query.SQL.Add("update feeds");
     query.SQL.Add("set next_feedupdate=?");
@@ -256,10 +256,10 @@ void Ttidewell::UpdateFeed(int32_t feedId) {
   UpdateFeeds(TDynIntArray{feedId}, true);
 }
 
-bool Ttidewell::IsFeedJobRunning(int32_t feedId) {
+bool Ttidewell::IsListJobRunning(int32_t feedId) {
   if (!PoolReady()) return false;
   for (const auto& worker : workers_)
-    if (worker && worker->IsJobRunning(feedId, TQueueJobTypes::CfeedOperation)) return true;
+    if (worker && worker->RunningFeedJobKind(feedId) == TQueueJobTypes::CgetOpmlData) return true;
   return false;
 }
 

@@ -710,7 +710,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass& 
   errorText_ = result.errorText;
   const bool stored = itemId_ >= 1;
   TtidewellOpmlContext c = OpmlContext(result);
+  mergingList_ = true;
   TtidewellOpmlProcessor(c).Process(result, static_cast<TFeedProperty*>(context), errorCategory_, errorText_);
+  mergingList_ = false;
   // A stored list that could not be merged waits for its retry time instead
   // of being fetched again at every tick.
   if (stored && errorCategory_ == TErrorCategory::ErrUnknown) HandleMissingStream(itemId_, errorCategory_, errorText_);
