@@ -120,6 +120,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // Removes the first job with this item id and kind that waits (one being
   // run stays); whether there was one.
   bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind);
+  // Whether the first job with this item id and kind is being processed.
+  bool IsJobRunning(int32_t itemId, TQueueJobTypes kind);
+  // Whether the running job merges an OPML list now (also a row given as a
+  // feed that turned out to be one). Any thread.
+  bool IsMergingList() const { return mergingList_; }
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
@@ -295,6 +300,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
   // link := address; with dueNow the next update is now.
   void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);
+  // A job address holding "user:password@" is requested without them, and
+  // the two are the job's credentials unless the row has its own; a stored
+  // row keeps them in its credential columns instead of its link.
+  void TakeAddressCredentials();
   // After a successful fetch through a permanent redirect, the row keeps the
   // new address.
   void StoreMovedAddress(const TtidewellTrdJobPropClass& result);
@@ -347,6 +356,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
   // The server of the last request and when it ended (this thread only).
   std::string lastServer_;
+  std::atomic<bool> mergingList_{false};
   std::chrono::steady_clock::time_point lastRequestEnd_;
   TtidewellDbHelper* dbHelper_;
   TtidewellFeedProcessor processor_;
