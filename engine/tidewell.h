@@ -229,6 +229,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void FreeAfterShutDown();
   void RequireConnection() const;
   void ReadStoredState();
+  static void MakeSchemaIn(const std::string& fileName, const std::string& userName, const std::string& password);
   void ForgetMissingDownloadFiles();
   // Whether jobs can be handed out: a pool that is not being stopped.
   bool PoolReady() const;
@@ -244,7 +245,9 @@ class Ttidewell : public TtidewellEngineEvents {
   void RunSmartUpdate();
   void SelectDueFeeds(TDynIntArray& ids);
   void PullBackFarUpdates(TDateTime nowUtc);
-  void ReportTimerError(const std::string& message);
+  // With tell false only the period changes: nothing is fired.
+  void ReportTimerError(const std::string& message, bool tell);
+  bool LossToldBefore();
   // Runs work in a pooled transaction with a pooled statement on the
   // engine's own connection, committed after work; rolled back on failure,
   // and run again after an update conflict.

@@ -172,11 +172,24 @@ void Ttidewell::SmartUpdateTimer() {
     RunSmartUpdate();
   } catch (...) {
     std::string message = CurrentExceptionMessage();
+    const bool toldBefore = LossToldBefore();
     try {
       if (engineTransaction_->InTransaction()) engineTransaction_->Rollback();
     } catch (...) {
     }
-    ReportTimerError(message);
+    ReportTimerError(message, !toldBefore);
+  }
+}
+
+// Called while a failure is handled. A lost attachment is told once: the
+// ticks that fail until the server answers again say nothing more.
+bool Ttidewell::LossToldBefore() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return db::IsConnectionLost(error) && !engineConnection_->ClaimLossReport();
+  } catch (...) {
+    return false;
   }
 }
 
@@ -252,14 +265,14 @@ void Ttidewell::PullBackFarUpdates(TDateTime nowUtc) {
   ReleaseQuery(query);
 }
 
-void Ttidewell::ReportTimerError(const std::string& message) {
+void Ttidewell::ReportTimerError(const std::string& message, bool tell) {
   if (IsTimeOutMessage(message)) {
     platform::SleepMs(kTimedOutPauseMs);
     return;
   }
   timer_->SetInterval(kErrorIntervalMs);
   timer_->SetEnabled(true);
-  if (OnFatalError()) {
+  if (tell && OnFatalError()) {
     try {
       OnFatalError()(platform::CurrentThreadId(), "Error in update timer: \r\n\r\n" + message, "", -1,
                      TQueueJobTypes::CNoJob);

@@ -212,7 +212,8 @@ bool Ttidewell::CreateDatabase(const std::string& path, const std::string& userN
     const std::string fullName = folder + DatabaseFileName(name);
     // A server's folders are the server's own.
     if (!db::IsServerPath(fullName)) ForceFolder(folder);
-    created = db::EnsureDatabase(fullName, userName, password, kCreatedPageSize);
+    created = db::EnsureDatabase(fullName, userName, password, kCreatedPageSize,
+                                 [&](const std::string& partialName) { MakeSchemaIn(partialName, userName, password); });
     SetDbFilePath(fullName);
     fileName = fullName;
   } catch (...) {
@@ -220,6 +221,22 @@ bool Ttidewell::CreateDatabase(const std::string& path, const std::string& userN
     fileName.clear();
   }
   return created;
+}
+
+// A new local database gets its whole schema before it takes its name.
+void Ttidewell::MakeSchemaIn(const std::string& fileName, const std::string& userName, const std::string& password) {
+  TDbConnWrapper connection;
+  connection.SetDBFileName(fileName);
+  connection.SetUser(userName.empty() ? "SYSDBA" : userName);
+  connection.SetPassword(password);
+  connection.SetCharSet("UTF8");
+  connection.SetSQLDialect(3);
+  connection.Connect();
+  {
+    TtidewellGenerateTables generator(&connection);
+    generator.CreateMissingTables();
+  }
+  connection.Disconnect();
 }
 
 void Ttidewell::CreateTables(std::string& text) {

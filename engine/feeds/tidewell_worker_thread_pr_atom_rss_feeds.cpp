@@ -6,6 +6,7 @@
 #include <chrono>
 #include <exception>
 
+#include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_extcmps.h"
 #include "engine/feeds/tidewell_feed_lock.h"
@@ -308,6 +309,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJob(TRoundListNode* node) {
   try {
     TQueueJobRec& job = *JobOf(node);
     SetWorking(true);
+    // A failure of the job before, reported after its end, is not this one's.
+    errorCategory_ = TErrorCategory::noErrors;
     userName_.clear();
     password_.clear();
     url_.clear();
@@ -437,11 +440,24 @@ void TtidewellWorkerThreadPrAtomRssFeeds::EndJob(TRoundListNode*& node) {
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ReportLoopFailure(const std::string& message) {
+  if (AlreadyReportedLoss()) return;
   errorCategory_ = TErrorCategory::ErrUnknown;
   errorText_ = message;
   try {
     SyncFatalError();
   } catch (...) {
+  }
+}
+
+// Called while a failure is handled: a lost attachment is told once, until
+// it is made again; the jobs that fail meanwhile say nothing more.
+bool TtidewellWorkerThreadPrAtomRssFeeds::AlreadyReportedLoss() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return db::IsConnectionLost(error) && connection_ != nullptr && !connection_->ClaimLossReport();
+  } catch (...) {
+    return false;
   }
 }
 
@@ -462,9 +478,12 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsEnclosureActive(int32_t enclosureId)
     query_.SQL.Clear();
     transaction_.Commit();
     return found;
-  } catch (...) {
+  } catch (const std::exception& error) {
     SafeCloseQuery(&query_);
     RollbackQuietly();
+    // Without the database nothing is known of the enclosure: the job fails
+    // instead of passing for one whose episode is gone.
+    if (db::IsConnectionLost(error)) throw;
     return false;
   }
 }

@@ -281,7 +281,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void PrepareEnclosureJob();
   void EndJob(JobNode*& node);
   void ClearQueueAfterStop();
+  // Called from a handler: reports the failure being handled.
   void ReportLoopFailure(const std::string& message);
+  bool AlreadyReportedLoss();
   void FillFeedContext(TConfiguration* settings);
 
   // False when the page was answered by autodiscovery (ProcessFeed ends).
@@ -319,6 +321,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void StoreFeedProcessingError(int32_t feedId, const std::string& text);
   void RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc);
   void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
+  void StoreEnclosureStateAgainIfLost(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
+  void TakeBackDownload(TtidewellTrdJobPropClass& result);
   void StoreWebPage(TtidewellTrdJobPropClass& result);
   void StoreCacheRow(TtidewellTrdJobPropClass& result, const std::string& hostFolder, std::string path,
                      TDateTime lastModified, bool success);
