@@ -20,6 +20,7 @@
 #include "app/failure_report.h"
 #include "engine/model/enclosures.h"
 #include "engine/tidewell_utilities.h"
+#include "engine/url_parts.h"
 #include "platform/system.h"
 
 namespace larkspur {
@@ -58,25 +59,30 @@ void ReportStartFailure(QString text) {
   std::fflush(stderr);
 }
 
-// An address of any length would make the line unreadable.
-std::string Shortened(const std::string& text) {
+// An address of any length would make the line unreadable; a password in it
+// is never shown.
+std::string Shortened(const std::string& address) {
   constexpr size_t kShown = 200;
+  const std::string text = tidewell::UrlWithoutCredentials(address);
   return text.size() <= kShown ? text : text.substr(0, kShown) + "... (" + std::to_string(text.size()) + " characters)";
 }
 
 void ReportFailedFeed(int32_t feedId, const kt::WideString& title, const std::string& url, const std::string& error) {
-  ReportFailureLine("Feed " + std::to_string(feedId) + " \"" + kt::WideToUtf8(title) + "\" (" + url +
-                    ") failed: " + error);
+  ReportFailureLine("Feed " + std::to_string(feedId) + " \"" + kt::WideToUtf8(title) + "\" (" +
+                    tidewell::UrlWithoutCredentials(url) + ") failed: " + error);
 }
 
 void ReportFailedDownload(uint32_t enclosureId, const std::string& url, const std::string& error) {
-  ReportFailureLine("Download of episode " + std::to_string(enclosureId) + " (" + url + ") failed: " + error);
+  ReportFailureLine("Download of episode " + std::to_string(enclosureId) + " (" + tidewell::UrlWithoutCredentials(url) +
+                    ") failed: " + error);
 }
 
 int64_t BarTag(const QProgressBar& bar) { return bar.property(kTagProperty).toLongLong(); }
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
   auto* label = new QLabel(text, parent);
+  // Labels show what servers named (addresses): never as markup.
+  label->setTextFormat(Qt::PlainText);
   label->move(left, top);
   label->setAttribute(Qt::WA_TranslucentBackground);
   return label;

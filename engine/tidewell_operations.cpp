@@ -16,10 +16,12 @@
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
 #include "engine/db/update_conflict.h"
+#include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
+#include "engine/url_parts.h"
 #include "platform/file_ops.h"
 #include "toolkit/exception.h"
 #include "toolkit/wide_string.h"
@@ -156,6 +158,19 @@ bool HasOpenReference(const std::string& text) {
   return false;
 }
 
+void StoreFeedCredentials(TQueryWrapper& query, int32_t feedId, const std::string& userName,
+                          const std::string& password) {
+  query.Close();
+  query.SQL.Clear();
+  query.SQL.Add("update feeds");
+  query.SQL.Add("set username_=?,password_=?");
+  query.SQL.Add("where feed_id=?");
+  query.Params(0).SetString(userName);
+  query.Params(1).SetString(ScrambleText(password));
+  query.Params(2).SetInteger(feedId);
+  ExecQueryTimed(&query, false);
+}
+
 }  // namespace
 
 // A worker storing the same rows at that moment makes the database refuse
@@ -230,10 +245,15 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   std::string link = TrimAscii(url);
   if (link.empty()) return 0;
   NormalizeUrl(link);
+  // A user name and password in the address are the feed's credentials: they
+  // are kept where passwords are kept, never in the link.
+  std::string userName, password;
+  const bool withCredentials = ExtractUrlCredentials(link, userName, password);
   CheckFeedLinkLength(link);
   int32_t feedId = 0;
   InEngineTransaction([&](TQueryWrapper& query) {
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", link, title, 0, opmlDescription, 0);
+    if (withCredentials) StoreFeedCredentials(query, feedId, userName, password);
   });
   return feedId;
 }
@@ -254,6 +274,8 @@ void Ttidewell::UpdateFeed(int32_t feedId) {
 int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {
   std::string link = url;
   NormalizeUrl(link);
+  // Found as it was added: by its address without credentials.
+  link = UrlWithoutCredentials(link);
   int32_t feedId = -1;
   const auto find = [&](TQueryWrapper& query) {
     query.SQL.Add("select feed_id from Feeds where upper(link)=upper(?)");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "engine/url_parts.h"
 
+#include <cctype>
+
 namespace tidewell {
 namespace {
 
@@ -43,6 +45,12 @@ void SplitAuthority(std::string_view authority, TUrlParts& parts) {
   SplitHostPort(authority, parts);
 }
 
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
 }  // namespace
 
 TUrlParts TUrlParts::Split(std::string_view url) {
@@ -64,6 +72,34 @@ TUrlParts TUrlParts::Split(std::string_view url) {
   parts.path = rest.substr(0, pathLength);
   parts.document = rest.substr(pathLength);
   return parts;
+}
+
+bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string& password) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return false;
+  const size_t authorityEnd = url.find_first_of("/?#", scheme + 3);
+  const size_t at = url.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd);
+  if (at == std::string::npos || at < scheme + 3) return false;
+  const std::string credentials = url.substr(scheme + 3, at - scheme - 3);
+  const size_t colon = credentials.find(':');
+  userName = credentials.substr(0, colon);
+  password = colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
+  url.erase(scheme + 3, at - scheme - 2);
+  return true;
+}
+
+std::string UrlWithoutCredentials(std::string url) {
+  std::string userName, password;
+  ExtractUrlCredentials(url, userName, password);
+  return url;
+}
+
+std::string UrlOrigin(std::string_view url) {
+  const TUrlParts parts = TUrlParts::Split(url);
+  const std::string scheme = LowerAscii(parts.protocol);
+  std::string port = parts.port;
+  if (port.empty()) port = scheme == "https" ? "443" : scheme == "http" ? "80" : "";
+  return scheme + "://" + LowerAscii(parts.host) + ":" + port;
 }
 
 }  // namespace tidewell

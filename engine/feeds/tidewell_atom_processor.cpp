@@ -5,6 +5,7 @@
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_article_text.h"
+#include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_keyless_items.h"
 #include "engine/feeds/tidewell_rss_processor.h"
@@ -334,6 +335,36 @@ void TtidewellAtomProcessor::EntryIdentity(const pugi::xml_node& entryNode, std:
   if (link.empty()) link = firstAlternate;
 }
 
+// What tells the episode of an entry without id, read as the entry's walk
+// reads it: the alternate link, the first enclosure, the last title, and
+// the date its article is created with.
+TKeylessItem TtidewellAtomProcessor::KeylessEntryOf(const pugi::xml_node& entryNode) {
+  TKeylessItem keyless;
+  EntryIdentity(entryNode, keyless.link, keyless.enclosureUrl);
+  std::string created, published, modified, updated;
+  for (pugi::xml_node child : entryNode.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    const std::string name = UpperAscii(child.name());
+    const auto dateText = [&] { return NormalizeXmlWhiteSpace(NodeTextUtf8(child)); };
+    if (name == "TITLE")
+      keyless.title = NodeToMarkup(child, IsXmlSpacePreserve(child), store_.WhitespaceOn(), store_.Stopping());
+    else if (name == "CREATED")
+      created = dateText();
+    else if (name == "PUBLISHED")
+      published = dateText();
+    else if (name == "MODIFIED")
+      modified = dateText();
+    else if (name == "UPDATED")
+      updated = dateText();
+  }
+  std::string text = !created.empty() ? created : published;
+  if (text.empty()) text = !modified.empty() ? modified : updated;
+  TZonedDate date;
+  if (!text.empty() && ReadFeedDate(text, date.value, date.zone)) keyless.published = date.value;
+  return keyless;
+}
+
 int32_t TtidewellAtomProcessor::FindKeylessArticle(TFeed& feed, const pugi::xml_node& entryNode) {
   if (!feed.keyless) {
     feed.keyless = std::make_unique<TKeylessItems>();
@@ -341,15 +372,11 @@ int32_t TtidewellAtomProcessor::FindKeylessArticle(TFeed& feed, const pugi::xml_
       RaiseWhenStopping(store_.Stopping());
       if (other.type() != pugi::node_element || UpperAscii(other.name()) != "ENTRY") continue;
       if (GetAtomEntryKey(other) != EntryContentKey(other)) continue;
-      std::string link, enclosure;
-      EntryIdentity(other, link, enclosure);
-      feed.keyless->Add(link, enclosure);
+      feed.keyless->Add(KeylessEntryOf(other));
     }
   }
-  std::string link, enclosure;
-  EntryIdentity(entryNode, link, enclosure);
   return feed.keyless->Find(
-      *feed.storedIndex, link, enclosure, [](const std::string& url) { return url; },
+      *feed.storedIndex, KeylessEntryOf(entryNode), [](const std::string& url) { return url; },
       [&] { return store_.LoadStoredEnclosureUrls(feed.feedId); });
 }
 

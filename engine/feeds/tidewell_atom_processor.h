@@ -15,6 +15,7 @@
 #include <pugixml.hpp>
 
 #include "engine/feeds/tidewell_article_keys.h"
+#include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_store.h"
 
 namespace tidewell {
@@ -49,6 +50,7 @@ class TtidewellAtomProcessor {
   void ReadEntryLink(TFeed& feed, TEntry& entry, const pugi::xml_node& link);
   void EntryIdentity(const pugi::xml_node& entry, std::string& link, std::string& enclosure) const;
   int32_t FindKeylessArticle(TFeed& feed, const pugi::xml_node& entry);
+  TKeylessItem KeylessEntryOf(const pugi::xml_node& entry);
   bool EntryChanged(const TEntry& entry, TDateTime storedModified, const std::string& storedMD5) const;
   void WriteEntry(TFeed& feed, TEntry& entry, bool isNew);
   std::string Homepage(const TFeed& feed) const;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_extcmps.h"
 
+#include <cctype>
 #include <memory>
 #include <mutex>
 
@@ -56,6 +57,12 @@ void OfferUrl(kt::TKtHtmlTag& tag, const char16_t* attribute, const std::string&
   const WideString before = url;
   callback(baseUrl, url);
   if (url != before) tag.SetAttribValue(id, attribute, url);
+}
+
+bool IsWebUrl(const std::string& url) {
+  std::string scheme = url.substr(0, url.find(':'));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return url.find(':') != std::string::npos && (scheme == "http" || scheme == "https");
 }
 
 }  // namespace
@@ -159,6 +166,9 @@ void Ttidewell_autodiscoverRSSURL::LinkFound(const std::string& baseUrl, WideStr
   const WideString kind = AsciiCase(kt::TrimW(type), true);
   if (kind != u"APPLICATION/RSS+XML" && kind != u"APPLICATION/ATOM+XML") return;
   const std::string url = ResolveUrl(baseUrl, kt::WideToUtf8(href));
+  // A page may announce a local file or another protocol: only the web's own
+  // schemes may take a subscription's place.
+  if (!IsWebUrl(url)) return;
   urls_.push_back(url);
   const WideString trimmed = kt::TrimW(title);
   titles_.push_back(trimmed.empty() ? url : kt::WideToUtf8(trimmed));

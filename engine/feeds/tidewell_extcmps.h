@@ -82,7 +82,7 @@ class Ttidewell_autodiscoverRSSURL : public Ttidewell_htmlhelper {
 
  protected:
   // A LINK whose type is "APPLICATION/RSS+XML" or "APPLICATION/ATOM+XML"
-  // (trimmed, any case) is collected.
+  // (trimmed, any case) is collected when it leads to an http or https URL.
   virtual void LinkFound(const std::string& baseUrl, WideString& href, const WideString& title,
                          const WideString& type);
 

@@ -8,6 +8,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/tidewell_schema_texts.h"
 #include "engine/db/update_conflict.h"
+#include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/new_custom_tags_class.h"
@@ -249,9 +250,11 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
 }
 
 // Every announced enclosure is paired with the stored row it is the same
-// file as, each row at most once: first the same URL, then the same URL
-// without query, then the same place. Pre-upgrade articles may hold several
-// rows of one file; the oldest is taken.
+// file as, each row at most once: first the same URL, then the same file
+// (EnclosureFileIdentity) announced with the same length, then, for an
+// article found by its key, the same place with the same length (a file
+// named by its query only with a length that tells). Pre-upgrade articles
+// may hold several rows of one file; the oldest is taken.
 std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEnclosures(
     const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored, TSameFile sameFile) {
   std::vector<TStoredEnclosure*> same(announced.size(), nullptr);
@@ -266,20 +269,29 @@ std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEncl
   };
   claim([&](size_t i, const TStoredEnclosure& row) { return row.url == announced[i]->url; });
   claim([&](size_t i, const TStoredEnclosure& row) {
-    return UrlWithoutQuery(row.url) == UrlWithoutQuery(announced[i]->url);
+    return SameAnnouncedLength(row.size, announced[i]->size) &&
+           EnclosureFileIdentity(row.url) == EnclosureFileIdentity(announced[i]->url);
   });
   if (sameFile == TSameFile::byUrlOrPlace)
-    claim([&](size_t i, const TStoredEnclosure& row) { return i < stored.size() && &row == &stored[i]; });
+    claim([&](size_t i, const TStoredEnclosure& row) {
+      const bool lengthsKnown = row.size > 0 && announced[i]->size > 0;
+      return i < stored.size() && &row == &stored[i] && SameAnnouncedLength(row.size, announced[i]->size) &&
+             (lengthsKnown || !NamedByQuery(announced[i]->url));
+    });
   return same;
 }
 
 std::vector<TtidewellFeedStore::TStoredEnclosure> TtidewellFeedStore::LoadArticleEnclosures(int32_t articleId) {
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"select enclosure_id,url_", "from enclosures", "where article_id=?", "order by enclosure_id"});
+  ResetStatement(query,
+                 {"select enclosure_id,url_,size_", "from enclosures", "where article_id=?", "order by enclosure_id"});
   query->Params(0).SetInteger(articleId);
   ExecQueryTimed(query, true);
   std::vector<TStoredEnclosure> rows;
-  for (; !query->Eof(); query->Next()) rows.push_back({query->Fields(0).AsInteger(), query->Fields(1).AsString()});
+  for (; !query->Eof(); query->Next()) {
+    db::Field& size = query->Fields(2);
+    rows.push_back({query->Fields(0).AsInteger(), query->Fields(1).AsString(), size.IsNull() ? 0 : size.AsInteger()});
+  }
   query->Close();
   return rows;
 }
@@ -561,8 +573,12 @@ void TtidewellFeedStore::SetLastHTTPCode(int32_t feedId, int32_t code) {
 
 std::unique_ptr<TArticles> TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   auto articles = std::make_unique<TArticles>(context_.connection, feedId);
-  // Titles tell the articles that a failing item left empty.
-  articles->LoadPage(feedId, static_cast<uint16_t>(TArticles::kProcessorPageMask & ~TArticles::kPageTitle), 0, 1000,
+  // Every row of the feed: ids come in blocks per writer and a document
+  // stores its newest items first, so no window of ids holds "the newest"
+  // articles, and an item missed by the look-up would be stored again.
+  // Titles tell the articles that a failing item left empty, and keyless
+  // episodes apart.
+  articles->LoadPage(feedId, static_cast<uint16_t>(TArticles::kProcessorPageMask & ~TArticles::kPageTitle), 0, 0,
                      "id desc", true);
   return articles;
 }
@@ -680,8 +696,6 @@ void TtidewellFeedStore::InsertNameSpaces(int32_t feedId, const pugi::xml_node& 
 }
 
 // --- Free functions -------------------------------------------------------------
-
-std::string UrlWithoutQuery(const std::string& url) { return url.substr(0, url.find_first_of("?#")); }
 
 std::string ScrambledPassword(const std::string& password) { return ScrambleText(password); }
 

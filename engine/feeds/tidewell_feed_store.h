@@ -105,16 +105,17 @@ class TtidewellFeedStore {
 
   // The enclosures of one item, in the item's order, for its article. A
   // new article's are inserted. A stored article's enclosure that is the
-  // same file as one of its rows (the same URL; else the same URL once query
-  // and fragment are set aside; else the row at the same place) is that row:
-  // it takes the newest URL (a fresh token) and keeps its download state.
-  // Blank URLs are skipped. Returns why an enclosure could not be stored
-  // ("Enclosure url length >8191" and the URL's length; "Enclosure
-  // insert/update failed ! " CR LF and the message), one text each; the
-  // others are stored all the same. Raises kt::EAbort only.
-  // An article found by its link or enclosure (an item without a key) may
-  // stand for the next episode under the same link: there only the URL
-  // tells the same file.
+  // same file as one of its rows is that row: the same URL; else, announced
+  // with the same length, the same file once a token is set aside
+  // (EnclosureFileIdentity), else the row at the same place. It takes the
+  // newest URL (a fresh token) and keeps its download state. Blank URLs are
+  // skipped.
+  // Returns why an enclosure could not be stored ("Enclosure url length
+  // >8191" and the URL's length; "Enclosure insert/update failed ! " CR LF
+  // and the message), one text each; the others are stored all the same.
+  // Raises kt::EAbort only.
+  // An article found by its link or enclosure (an item without a key) is
+  // not told by place: a file that changed there is the episode's new file.
   enum class TSameFile { byUrlOrPlace, byUrl };
   std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures,
                                          TSameFile sameFile = TSameFile::byUrlOrPlace);
@@ -149,7 +150,7 @@ class TtidewellFeedStore {
   int32_t PruneArchive(int32_t feedId, int32_t archiveSize);
   // Records the answer's code in the feed row (own transaction).
   void SetLastHTTPCode(int32_t feedId, int32_t code);
-  // The 1000 newest articles of the feed, deleted ones included.
+  // Every article of the feed, newest id first, deleted ones included.
   std::unique_ptr<TArticles> LoadStoredArticles(int32_t feedId);
   // UTC now with zone "X", or the response's Last-Modified (UTC) when it lies
   // within one day ahead and 365 days back.
@@ -194,6 +195,7 @@ class TtidewellFeedStore {
   struct TStoredEnclosure {
     int32_t id = 0;
     std::string url;
+    int32_t size = 0;
     bool claimed = false;
   };
   std::vector<TStoredEnclosure> LoadArticleEnclosures(int32_t articleId);
@@ -215,10 +217,6 @@ class TtidewellFeedStore {
 // out. Raises kt::EAbort when stopping.
 void ExtractHtmlLinks(const std::string& baseUrl, const std::u16string& html, int32_t articleId,
                       TArticleLinkPairs& pairs, const TStopTest& stopping);
-
-// The URL without its query and fragment: what stays of an enclosure's
-// address when a token, session or signature in it changes.
-std::string UrlWithoutQuery(const std::string& url);
 
 // The password as the feed row keeps it (scrambled).
 std::string ScrambledPassword(const std::string& password);

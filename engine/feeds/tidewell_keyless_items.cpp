@@ -12,32 +12,51 @@ std::string Trimmed(const std::string& text) { return kt::WideToUtf8(kt::TrimW(k
 
 }  // namespace
 
-void TKeylessItems::Add(const std::string& link, const std::string& enclosureUrl) {
-  const std::string trimmed = Trimmed(link);
-  if (!trimmed.empty()) ++links_[trimmed];
-  // Only an item without a link is found by its enclosure.
-  else if (!enclosureUrl.empty()) ++urls_[enclosureUrl];
+std::string TKeylessItems::EpisodeKey(const TKeylessItem& item) {
+  const std::string title = kt::WideToUtf8(StoredTitleOf(item.title)) + '\n';
+  const std::string link = Trimmed(item.link);
+  if (!link.empty()) return title + "link " + link;
+  if (!item.enclosureUrl.empty()) return title + "file " + EnclosureFileIdentity(item.enclosureUrl);
+  return {};
 }
 
-bool TKeylessItems::OnlyOne(const std::unordered_map<std::string, int32_t>& counts, const std::string& value) const {
-  const auto found = counts.find(value);
-  return found != counts.end() && found->second == 1;
+void TKeylessItems::Add(const TKeylessItem& item) {
+  const std::string key = EpisodeKey(item);
+  if (!key.empty()) ++counts_[key];
 }
 
-int32_t TKeylessItems::Find(TStoredArticlesIndex& index, const std::string& link, const std::string& enclosureUrl,
-                            const TResolve& resolve, const TLoadUrls& loadUrls) const {
-  const std::string trimmed = Trimmed(link);
-  // Earlier versions stored links as the document had them, this one
-  // resolved.
-  if (!trimmed.empty()) {
-    if (!OnlyOne(links_, trimmed)) return -1;
-    const int32_t position = index.OnlyKeylessByLink(resolve(trimmed));
-    return position >= 0 ? position : index.OnlyKeylessByLink(trimmed);
+// Earlier versions stored links as the document had them, this one
+// resolved.
+std::vector<int32_t> TKeylessItems::Candidates(TStoredArticlesIndex& index, const TKeylessItem& item,
+                                               const TResolve& resolve, const TLoadUrls& loadUrls) {
+  std::vector<int32_t> candidates;
+  const auto append = [&](const std::vector<int32_t>& positions) {
+    candidates.insert(candidates.end(), positions.begin(), positions.end());
+  };
+  const std::string link = Trimmed(item.link);
+  if (!link.empty()) {
+    append(index.KeylessByLink(resolve(link)));
+    append(index.KeylessByLink(link));
+    return candidates;
   }
-  if (enclosureUrl.empty() || !OnlyOne(urls_, enclosureUrl)) return -1;
   if (!index.HasEnclosureUrls()) index.AddEnclosureUrls(loadUrls());
-  const int32_t position = index.OnlyKeylessByEnclosure(resolve(enclosureUrl));
-  return position >= 0 ? position : index.OnlyKeylessByEnclosure(enclosureUrl);
+  append(index.KeylessByFile(EnclosureFileIdentity(resolve(item.enclosureUrl))));
+  append(index.KeylessByFile(EnclosureFileIdentity(item.enclosureUrl)));
+  return candidates;
+}
+
+int32_t TKeylessItems::Find(TStoredArticlesIndex& index, const TKeylessItem& item, const TResolve& resolve,
+                            const TLoadUrls& loadUrls) const {
+  const auto count = counts_.find(EpisodeKey(item));
+  if (count == counts_.end() || count->second != 1) return -1;
+  int32_t found = -1;
+  for (int32_t position : Candidates(index, item, resolve, loadUrls)) {
+    if (position == found || !SameEpisode(index.Article(position), item)) continue;
+    // Two stored articles are this episode: it tells nothing.
+    if (found >= 0) return -1;
+    found = position;
+  }
+  return found;
 }
 
 }  // namespace tidewell

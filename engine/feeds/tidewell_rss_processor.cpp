@@ -6,6 +6,7 @@
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feeds/tidewell_article_text.h"
+#include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_keyless_items.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
@@ -278,7 +279,7 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
   } else {
     first = index.FirstByMd5IgnoringCase(md5Key);
     if (first < 0) {
-      first = FindKeylessArticle(channel, item, link);
+      first = FindKeylessArticle(channel, item);
       match.byLinkOrEnclosure = first >= 0;
     }
   }
@@ -294,18 +295,32 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
   return match;
 }
 
-// The first enclosure URL of an item, as the document has it.
-static std::string FirstEnclosureUrl(const pugi::xml_node& item) {
+// What tells the episode of an item without guid, read as the item's walk
+// reads it: the last title, link and date, the first enclosure.
+TKeylessItem TtidewellRssProcessor::KeylessItemOf(const pugi::xml_node& item) {
+  TKeylessItem keyless;
+  std::string dateText;
   for (pugi::xml_node child : item.children()) {
-    if (child.type() != pugi::node_element || UpperAscii(child.name()) != "ENCLOSURE") continue;
-    const std::string url = AttributeText(child, "url");
-    if (!url.empty()) return url;
+    RaiseWhenStopping(store_.Stopping());
+    if (child.type() != pugi::node_element) continue;
+    const std::string name = UpperAscii(child.name());
+    if (name == "TITLE") {
+      keyless.title = NodeText(child);
+    } else if (name == "LINK") {
+      keyless.link = NodeTextUtf8(child);
+    } else if (name == "PUBDATE" || name == "DC:DATE") {
+      dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
+    } else if (name == "ENCLOSURE" && keyless.enclosureUrl.empty()) {
+      const std::string url = AttributeText(child, "url");
+      if (!url.empty()) keyless.enclosureUrl = Absolute(url);
+    }
   }
-  return {};
+  TZonedDate date;
+  if (!dateText.empty() && TryFeedDate(dateText, date)) keyless.published = date.value;
+  return keyless;
 }
 
-int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi::xml_node& item,
-                                                  const std::string& link) {
+int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi::xml_node& item) {
   if (!channel.keyless) {
     channel.keyless = std::make_unique<TKeylessItems>();
     const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
@@ -315,12 +330,12 @@ int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi:
         bool hasGuid = false;
         std::string key, otherLink, md5Key;
         GetRssItemKey(other, hasGuid, key, otherLink, md5Key);
-        if (!hasGuid) channel.keyless->Add(otherLink, FirstEnclosureUrl(other));
+        if (!hasGuid) channel.keyless->Add(KeylessItemOf(other));
       }
     }
   }
   return channel.keyless->Find(
-      *channel.storedIndex, link, FirstEnclosureUrl(item), [this](const std::string& url) { return Absolute(url); },
+      *channel.storedIndex, KeylessItemOf(item), [this](const std::string& url) { return Absolute(url); },
       [&] { return store_.LoadStoredEnclosureUrls(channel.feedId); });
 }
 

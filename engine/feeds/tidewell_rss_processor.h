@@ -16,6 +16,7 @@
 #include <pugixml.hpp>
 
 #include "engine/feeds/tidewell_article_keys.h"
+#include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_store.h"
 
 namespace tidewell {
@@ -52,7 +53,8 @@ class TtidewellRssProcessor {
   TZonedDate ItemDefaultDate(TChannel& channel) const;
   int32_t ProcessRssItem(TChannel& channel, const pugi::xml_node& item, const TZonedDate& defaultDate);
   TMatch FindStoredArticle(TChannel& channel, const pugi::xml_node& item);
-  int32_t FindKeylessArticle(TChannel& channel, const pugi::xml_node& item, const std::string& link);
+  int32_t FindKeylessArticle(TChannel& channel, const pugi::xml_node& item);
+  TKeylessItem KeylessItemOf(const pugi::xml_node& item);
   void ReadItemElements(TChannel& channel, const pugi::xml_node& item, TItemValues& values,
                         TNewCustomTagsClass& tags);
   void ReadItemElement(TChannel& channel, const pugi::xml_node& child, TItemValues& values,

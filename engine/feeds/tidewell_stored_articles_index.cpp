@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_stored_articles_index.h"
 
+#include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/model/articles.h"
 #include "toolkit/kt_utils.h"
@@ -19,7 +20,7 @@ std::string ContentKey(const std::string& md5, const std::string& link) {
 
 }  // namespace
 
-TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored) {
+TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored) : stored_(stored) {
   // emplace keeps the first position of a key.
   for (int32_t i = 0; i < stored.GetCount(); ++i) {
     const TArticleProperty* article = stored.GetItem(i);
@@ -31,13 +32,13 @@ TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored) {
     if (!IsContentKey(article->Guid)) continue;
     keylessPositions_.emplace(article->ArticleId, i);
     const std::string link = kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(article->Link)));
-    if (!link.empty()) AddOnly(keylessByLink_, link, i);
+    if (!link.empty()) AddOnce(keylessByLink_, link, i);
   }
 }
 
-void TStoredArticlesIndex::AddOnly(TFirstPositions& positions, const std::string& value, int32_t position) {
-  const auto [at, added] = positions.emplace(value, position);
-  if (!added && at->second != position) at->second = kShared;
+void TStoredArticlesIndex::AddOnce(TAllPositions& positions, const std::string& value, int32_t position) {
+  std::vector<int32_t>& at = positions[value];
+  if (at.empty() || at.back() != position) at.push_back(position);
 }
 
 bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
@@ -46,22 +47,29 @@ bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
   return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
 }
 
-int32_t TStoredArticlesIndex::OnlyKeylessByLink(const std::string& link) const {
-  const int32_t position = Find(keylessByLink_, link);
-  return position == kShared ? -1 : position;
+const std::vector<int32_t>& TStoredArticlesIndex::KeylessByLink(const std::string& link) const {
+  return FindAll(keylessByLink_, link);
 }
 
 void TStoredArticlesIndex::AddEnclosureUrls(const std::vector<std::pair<int32_t, std::string>>& urls) {
   enclosuresAdded_ = true;
   for (const auto& [articleId, url] : urls) {
     const auto position = keylessPositions_.find(articleId);
-    if (position != keylessPositions_.end() && !url.empty()) AddOnly(keylessByEnclosure_, url, position->second);
+    if (position != keylessPositions_.end() && !url.empty())
+      AddOnce(keylessByFile_, EnclosureFileIdentity(url), position->second);
   }
 }
 
-int32_t TStoredArticlesIndex::OnlyKeylessByEnclosure(const std::string& url) const {
-  const int32_t position = Find(keylessByEnclosure_, url);
-  return position == kShared ? -1 : position;
+const std::vector<int32_t>& TStoredArticlesIndex::KeylessByFile(const std::string& fileIdentity) const {
+  return FindAll(keylessByFile_, fileIdentity);
+}
+
+const TArticleProperty& TStoredArticlesIndex::Article(int32_t position) const { return *stored_.GetItem(position); }
+
+const std::vector<int32_t>& TStoredArticlesIndex::FindAll(const TAllPositions& positions, const std::string& key) {
+  static const std::vector<int32_t> none;
+  const auto found = positions.find(key);
+  return found == positions.end() ? none : found->second;
 }
 
 int32_t TStoredArticlesIndex::Find(const TFirstPositions& positions, const std::string& key) {

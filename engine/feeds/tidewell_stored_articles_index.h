@@ -22,6 +22,7 @@
 namespace tidewell {
 
 class TArticles;
+class TArticleProperty;
 
 class TStoredArticlesIndex {
  public:
@@ -40,29 +41,32 @@ class TStoredArticlesIndex {
   bool HasContent(const std::string& md5, const std::string& link) const;
 
   // Articles stored without a guid (keyed by their texts) are found by what
-  // stays when those texts change: the link, else the enclosure URL. Only a
-  // value that one such article alone holds finds it.
-  // The position of the only one whose trimmed link is the link (exactly).
-  int32_t OnlyKeylessByLink(const std::string& link) const;
+  // stays when those texts change: the link, else the file of an
+  // enclosure. Positions in load order (an article with several rows of
+  // one file may come more than once); none: empty.
+  // Those whose trimmed link is the link (exactly).
+  const std::vector<int32_t>& KeylessByLink(const std::string& link) const;
   // Enclosure URLs of the stored articles (article id, URL), once.
   void AddEnclosureUrls(const std::vector<std::pair<int32_t, std::string>>& urls);
   bool HasEnclosureUrls() const { return enclosuresAdded_; }
-  // The position of the only one with an enclosure of this URL (exactly).
-  int32_t OnlyKeylessByEnclosure(const std::string& url) const;
+  // Those with an enclosure of this file (EnclosureFileIdentity).
+  const std::vector<int32_t>& KeylessByFile(const std::string& fileIdentity) const;
+  // The stored article at a position.
+  const TArticleProperty& Article(int32_t position) const;
   // Whether the stored guid is a key made of the article's texts.
   static bool IsContentKey(const std::string& guid);
 
  private:
   using TFirstPositions = std::unordered_map<std::string, int32_t>;
+  using TAllPositions = std::unordered_map<std::string, std::vector<int32_t>>;
   static int32_t Find(const TFirstPositions& positions, const std::string& key);
+  static const std::vector<int32_t>& FindAll(const TAllPositions& positions, const std::string& key);
+  static void AddOnce(TAllPositions& positions, const std::string& value, int32_t position);
 
-  // Several articles hold the value: it finds none.
-  static constexpr int32_t kShared = -2;
-  static void AddOnly(TFirstPositions& positions, const std::string& value, int32_t position);
-
+  const TArticles& stored_;
   TFirstPositions guidFolded_, guidExact_, md5Folded_, md5Exact_;
   std::unordered_set<std::string> contents_;
-  TFirstPositions keylessByLink_, keylessByEnclosure_;
+  TAllPositions keylessByLink_, keylessByFile_;
   std::unordered_map<int32_t, int32_t> keylessPositions_;  // article id -> position
   bool enclosuresAdded_ = false;
 };

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The feed worker's handling of a stored feed row whose address does not
 // lead to a feed document: a page that announces feeds, an OPML list, or a
-// feed that moved for good.
+// feed that moved for good; and an address that holds credentials.
 #include <pugixml.hpp>
 
 #include <string>
 
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/settings/value_scrambling.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
+#include "engine/url_parts.h"
 #include "toolkit/stream.h"
 
 namespace tidewell {
@@ -99,6 +101,30 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const
     if (dueNow) query_.Params(index++).SetDateTime(LocalTimeToUTC(Now()));
     query_.Params(index).SetInteger(feedId);
   });
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::TakeAddressCredentials() {
+  std::string userName, password;
+  if (!ExtractUrlCredentials(url_, userName, password)) return;
+  if (userName_.empty() && password_.empty()) {
+    userName_ = userName;
+    password_ = password;
+  }
+  if (itemId_ < 1 || feedRecord_ == nullptr) return;
+  try {
+    ExecuteAndCommit([&] {
+      query_.SQL.Add("update feeds");
+      query_.SQL.Add("set link=substring(? from 1 for 1000),username_=?,password_=?");
+      query_.SQL.Add("where feed_id=?");
+      query_.Params(0).SetString(url_);
+      query_.Params(1).SetString(userName_);
+      query_.Params(2).SetString(ScrambleText(password_));
+      query_.Params(3).SetInteger(itemId_);
+    });
+    feedRecord_->Link = url_;
+  } catch (...) {
+    // The job still runs with the credentials; the row is mended at a later pass.
+  }
 }
 
 }  // namespace tidewell

@@ -358,6 +358,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareJob(TQueueJobRec& job) {
   if (kind == TQueueJobTypes::CgetEnclosure) PrepareEnclosureJob();
   if (kind == TQueueJobTypes::CfeedOperation || kind == TQueueJobTypes::CgetOpmlData) {
     if (itemId_ >= 1 && !PrepareFeedJob(job)) return false;
+    TakeAddressCredentials();
     if (GetJobType() != TQueueJobTypes::CgetOpmlData) articleIds_.assign(255, 0);
     articleIdCount_ = 0;
   }

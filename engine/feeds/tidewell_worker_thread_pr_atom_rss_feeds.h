@@ -293,6 +293,10 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
   // link := address; with dueNow the next update is now.
   void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);
+  // A job address holding "user:password@" is requested without them, and
+  // the two are the job's credentials unless the row has its own; a stored
+  // row keeps them in its credential columns instead of its link.
+  void TakeAddressCredentials();
   // After a successful fetch through a permanent redirect, the row keeps the
   // new address.
   void StoreMovedAddress(const TtidewellTrdJobPropClass& result);

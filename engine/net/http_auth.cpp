@@ -75,17 +75,18 @@ std::map<std::string, std::string> THttpAuthChallenge::ParseParams(const std::st
 
 THttpAuthChallenge THttpAuthChallenge::Select(const std::vector<std::string>& wwwAuthenticate) {
   THttpAuthChallenge challenge;
-  for (const std::string& value : wwwAuthenticate) {
-    if (StartsWithNoCase(value, "Basic")) {
-      challenge.scheme_ = Scheme::Basic;
-      challenge.params_ = ParseParams(value.substr(5));
-      return challenge;
-    }
-  }
+  // The stronger scheme first: Digest never sends the password itself.
   for (const std::string& value : wwwAuthenticate) {
     if (StartsWithNoCase(value, "Digest ")) {
       challenge.scheme_ = Scheme::Digest;
       challenge.params_ = ParseParams(value.substr(7));
+      return challenge;
+    }
+  }
+  for (const std::string& value : wwwAuthenticate) {
+    if (StartsWithNoCase(value, "Basic")) {
+      challenge.scheme_ = Scheme::Basic;
+      challenge.params_ = ParseParams(value.substr(5));
       return challenge;
     }
   }

@@ -14,7 +14,7 @@ class THttpAuthChallenge {
   enum class Scheme { None, Basic, Digest };
 
   // Picks the challenge to answer from the "WWW-Authenticate" values of a
-  // 401 answer: Basic when offered, else Digest; NTLM and others are not
+  // 401 answer: Digest when offered, else Basic; NTLM and others are not
   // answered (Scheme::None).
   static THttpAuthChallenge Select(const std::vector<std::string>& wwwAuthenticate);
 

@@ -153,7 +153,8 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // URL itself otherwise; "localhost" when the rows are missing.
   std::string ResolveOpenSearchUrl(const std::string& url);
 
-  void DoHttpAuthenticate(std::string& userName, std::string& password);
+  // url: the place that asks, without credentials.
+  void DoHttpAuthenticate(const std::string& url, std::string& userName, std::string& password);
   void DoHttpReqBegin();
   void DoHttpReqEnd(int32_t httpCode);
   void DoDownloading(int64_t bytesDownloaded, int64_t bytesTotal);

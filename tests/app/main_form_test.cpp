@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -160,6 +161,35 @@ TEST_F(MainFormTest, AStartWithoutAUsableFolderSaysWhyAndEnds) {
   EXPECT_GT(messages[0].size(), expected.size());
   EXPECT_EQ(terminations, 1);
   EXPECT_FALSE(form->EnclosureTimerActive());
+}
+
+// Markup in an address that a feed named is shown as it stands, not rendered.
+TEST_F(MainFormTest, TheDownloadingLineShowsTheServersTextAsPlainText) {
+  // Shared with the server's thread, which may outlive a failed test's body.
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  ServeFeed("/marked.xml", "<item><title>M</title><guid>m</guid><enclosure url=\"" +
+                               server.Url("/ep2.mp3?&lt;b&gt;bold&lt;/b&gt;") + "\" length=\"" +
+                               std::to_string(kAudio.size()) + "\" type=\"audio/mpeg\"/></item>");
+  server.Handle("/ep2.mp3", [release](const RecordedRequest&, HttpConnection& c) {
+    const std::string answer = TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio);
+    c.Send(answer.substr(0, answer.size() - 4));
+    while (!release->load() && c.Wait(20)) {
+    }
+    c.Send(answer.substr(answer.size() - 4));
+  });
+  SetMisc("subscribefeed0", server.Url("/marked.xml"));
+  const std::string app = folder.File("app");
+  auto form = Start(app);
+  const std::string shown = "Downloading " + server.Url("/ep2.mp3?<b>bold</b>");
+  EXPECT_TRUE(platform::MainThread().RunUntil(
+      [&] { return form->BarLabel(0).text().toStdString() == shown; }, kWaitMs))
+      << form->BarLabel(0).text().toStdString();
+  EXPECT_EQ(form->BarLabel(0).textFormat(), Qt::PlainText);
+  *release = true;
+  EXPECT_TRUE(platform::MainThread().RunUntil(
+      [&] { return std::filesystem::exists(app + "/downloads/ep2.mp3") && form->BarLabel(0).text().isEmpty(); },
+      kWaitMs));
+  EXPECT_EQ(form->BarLabel(1).textFormat(), Qt::PlainText);
 }
 
 }  // namespace

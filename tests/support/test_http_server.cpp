@@ -126,19 +126,19 @@ void HttpConnection::Reset() {
   ::setsockopt(socket_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
-TestHttpServer::TestHttpServer() {
+TestHttpServer::TestHttpServer(const std::string& address) : address_(address) {
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 64) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  sockaddr_in bound{};
+  bound.sin_family = AF_INET;
+  socklen_t length = sizeof bound;
+  if (::inet_pton(AF_INET, address_.c_str(), &bound.sin_addr) != 1 ||
+      ::bind(listener_, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 || ::listen(listener_, 64) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
     throw std::runtime_error("test server cannot listen");
   }
-  port_ = ntohs(address.sin_port);
+  port_ = ntohs(bound.sin_port);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -161,7 +161,7 @@ TestHttpServer::~TestHttpServer() {
 }
 
 std::string TestHttpServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://" + address_ + ":" + std::to_string(port_) + path;
 }
 
 void TestHttpServer::Handle(const std::string& path, HttpHandler handler) {

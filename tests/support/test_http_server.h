@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A scripted HTTP/1.1 server on 127.0.0.1 (ephemeral port) for tests that
+// A scripted HTTP/1.1 server on 127.0.0.1 or another loopback address
+// (ephemeral port) for tests that
 // need byte-exact control: each request is recorded as it arrived (request
 // line, headers in order, body) and answered by a handler that writes raw
 // bytes, pauses, closes or resets the connection as it likes.
@@ -71,13 +72,14 @@ using HttpHandler = std::function<void(const RecordedRequest&, HttpConnection&)>
 
 class TestHttpServer {
  public:
-  TestHttpServer();
+  // address: an IPv4 loopback address ("127.0.0.2" is another host to a client).
+  explicit TestHttpServer(const std::string& address = "127.0.0.1");
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
 
   int Port() const { return port_; }
-  // "http://127.0.0.1:<port>" + path.
+  // "http://<address>:<port>" + path.
   std::string Url(const std::string& path) const;
   // Answers requests for exactly this path (query ignored); unknown paths get
   // a 404.
@@ -101,6 +103,7 @@ class TestHttpServer {
   void Serve(int socket);
   HttpHandler HandlerFor(const std::string& path) const;
 
+  std::string address_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stopping_{false};

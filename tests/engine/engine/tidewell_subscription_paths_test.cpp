@@ -170,6 +170,29 @@ TEST_F(SubscriptionPathsTest, AnHtmlPageGivenAsAFeedIsReplacedByTheFirstFeedItAn
   EXPECT_EQ(FeedColumn("link", plain), server.Url("/plain.html"));
 }
 
+// Only the web's own schemes are taken from a page: any other link is as
+// good as none, and the subscription keeps its address.
+TEST_F(SubscriptionPathsTest, APageAnnouncingOnlyNonWebFeedsIsAFailedDiscovery) {
+  const std::string others =
+      "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"file:///etc/passwd\">"
+      "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"ftp://127.0.0.1/feed.xml\">"
+      "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"gopher://127.0.0.1/1/feed\">";
+  Serve("/others.html", 200, "text/html", "<html><head>" + others + "</head><body>x</body></html>");
+  Serve("/mixed.html", 200, "text/html",
+        "<html><head>" + others + "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"/feed.xml\">" +
+            "</head><body>x</body></html>");
+  const int32_t refused = SubscribeAndUpdate("/others.html");
+  ASSERT_EQ(processed.size(), 1u);
+  EXPECT_NE(processed[0].errCat, TErrorCategory::noErrors);
+  EXPECT_EQ(processed[0].errMsg.find("No RSS URLs found !"), 0u) << processed[0].errMsg;
+  EXPECT_EQ(FeedColumn("link", refused), server.Url("/others.html"));
+  EXPECT_TRUE(discovered.empty());
+
+  const int32_t mixed = SubscribeAndUpdate("/mixed.html");
+  EXPECT_EQ(discovered, (std::vector<std::string>{server.Url("/feed.xml")}));
+  EXPECT_EQ(FeedColumn("link", mixed), server.Url("/feed.xml"));
+}
+
 TEST_F(SubscriptionPathsTest, AnOpmlListGivenAsAFeedIsASubscriptionListAlsoAfterARestart) {
   std::string list = Opml({server.Url("/a.xml"), server.Url("/b.xml")});
   server.Handle("/list.opml", [&list](const RecordedRequest&, HttpConnection& c) {

@@ -142,6 +142,20 @@ TEST(RssProcessorTest, StoredItemsAreMatchedAndRewrittenOnlyWhenTheirTextsChange
   worker.Update(feed, OneItemFeed("<item><title>A</title><description>two</description></item>"));
   EXPECT_EQ(worker.items, 1);
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 2);
+
+  // Under the show's page its title tells the episode: without one, nothing
+  // tells the next episode from a new counter.
+  const auto show = [&](const std::string& title, const std::string& text) {
+    worker.Update(feed, OneItemFeed("<item>" + title + "<link>http://h.example/show</link><description>" + text +
+                                    "</description></item>"));
+    return worker.items;
+  };
+  EXPECT_EQ(show("", "three"), 1);
+  EXPECT_EQ(show("", "four"), 1);
+  EXPECT_EQ(show("<title>A</title>", "five"), 1);
+  EXPECT_EQ(show("<title>A</title>", "six"), 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 5);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles where body='six'"), 1);
 }
 
 TEST(RssProcessorTest, ItemsWithGuidAreRewrittenAndDeletedArticlesStayDeleted) {

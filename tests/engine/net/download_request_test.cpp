@@ -85,6 +85,32 @@ TEST(DownloadRequestProfile, ValidatorsAreLeftOutWhenUnknownAndEnclosuresAskForN
             (std::vector<std::string>{"Host", "Accept-Charset", "Accept", "User-Agent"}));
 }
 
+// A validator holding a line break would smuggle a header of the server's
+// choosing into the next request: it is neither kept nor sent.
+TEST(DownloadConditionalGet, ValidatorsWithLineBreaksAreNeitherKeptNorSent) {
+  TestHttpServer server;
+  Answer(server, "/crafted.xml", "<rss/>",
+         {{"ETag", "\"v1\"\rX-Injected: etag"}, {"Last-Modified", "Mon, 07 Dec 2026 04:00:00 GMT\rX-Injected: date"}});
+  Answer(server, "/plain.xml", "<rss/>", {{"ETag", "\"v2\""}});
+  DownloadTestWorker worker;
+  const auto crafted = worker.Fetch(server.Url("/crafted.xml"));
+  ASSERT_FALSE(crafted.error) << crafted.errorText;
+  EXPECT_EQ(crafted.etag, "");
+  EXPECT_EQ(crafted.lastModified, "");
+
+  DownloadTestWorker::Job job;
+  job.url = server.Url("/plain.xml");
+  job.etag = "\"v1\"\r\nX-Injected: stored";
+  job.lastModified = "Sun, 06 Dec 2026 10:00:00 GMT\nX-Injected: date";
+  const auto plain = worker.Fetch(job);
+  ASSERT_FALSE(plain.error) << plain.errorText;
+  EXPECT_EQ(plain.etag, "\"v2\"");
+  const RecordedRequest request = server.Requests().back();
+  EXPECT_FALSE(request.HasHeader("X-Injected")) << request.head;
+  EXPECT_FALSE(request.HasHeader("If-None-Match")) << request.head;
+  EXPECT_FALSE(request.HasHeader("If-Modified-Since")) << request.head;
+}
+
 TEST(DownloadRequestProfile, UserAgentCanBeChanged) {
   TestHttpServer server;
   Answer(server, "/f", "0123456789");
@@ -276,7 +302,8 @@ bool DigestMatches(const RecordedRequest& r, const std::string& user, const std:
          p["response"] == expected;
 }
 
-TEST(DownloadAuthentication, DigestChallengeIsAnswered) {
+// Offered beside Basic, Digest is taken: the password never travels in clear.
+TEST(DownloadAuthentication, DigestChallengeIsAnsweredAlsoWhenBasicIsOffered) {
   TestHttpServer server;
   server.Handle("/digest.xml", [](const RecordedRequest& r, HttpConnection& c) {
     if (DigestMatches(r, "ann", "secret")) {
@@ -284,7 +311,8 @@ TEST(DownloadAuthentication, DigestChallengeIsAnswered) {
     } else {
       c.Send(TestHttpServer::Response(
           401, "Unauthorized",
-          {{"WWW-Authenticate", "Digest realm=\"feeds@h\", qop=\"auth,auth-int\", nonce=\"n0nce\", opaque=\"0paque\""}},
+          {{"WWW-Authenticate", "Basic realm=\"feeds@h\""},
+           {"WWW-Authenticate", "Digest realm=\"feeds@h\", qop=\"auth,auth-int\", nonce=\"n0nce\", opaque=\"0paque\""}},
           ""));
     }
   });
@@ -300,6 +328,7 @@ TEST(DownloadAuthentication, DigestChallengeIsAnswered) {
   ASSERT_FALSE(result.error) << result.errorText;
   EXPECT_EQ(result.body, "<rss>digest</rss>");
   EXPECT_EQ(asked, 1);
+  for (const RecordedRequest& r : server.Requests()) EXPECT_NE(r.Header("Authorization").rfind("Basic", 0), 0u);
 }
 
 TEST(DownloadAuthentication, GivesUpAtTheEleventhChallenge) {

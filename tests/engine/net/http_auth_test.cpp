@@ -7,9 +7,10 @@
 namespace tidewell {
 namespace {
 
-TEST(THttpAuthChallenge, PicksBasicFirstThenDigestAndNothingElse) {
-  EXPECT_EQ(THttpAuthChallenge::Select({"Digest realm=\"r\", nonce=\"n\"", "Basic realm=\"r\""}).scheme(),
-            THttpAuthChallenge::Scheme::Basic);
+TEST(THttpAuthChallenge, PicksDigestOverBasicAndNothingElse) {
+  EXPECT_EQ(THttpAuthChallenge::Select({"Basic realm=\"r\"", "Digest realm=\"r\", nonce=\"n\""}).scheme(),
+            THttpAuthChallenge::Scheme::Digest);
+  EXPECT_EQ(THttpAuthChallenge::Select({"NTLM", "Basic realm=\"r\""}).scheme(), THttpAuthChallenge::Scheme::Basic);
   EXPECT_EQ(THttpAuthChallenge::Select({"NTLM", "Digest realm=\"r\""}).scheme(), THttpAuthChallenge::Scheme::Digest);
   EXPECT_EQ(THttpAuthChallenge::Select({"NTLM", "Negotiate"}).scheme(), THttpAuthChallenge::Scheme::None);
 }
