@@ -138,8 +138,12 @@ class Ttidewell : public TtidewellEngineEvents {
   // characters, the limit is %d".
   int32_t AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription);
   // Makes the feed due now and queues it at the head of a worker's queue.
-  // Raises "Feed (%d) not found" when no feed has the id.
+  // Raises "Feed (%d) not found" when no feed has the id, and "Feed (%d) is
+  // being updated now: try again once that update has ended" while a worker
+  // merges the feed as an OPML list.
   void UpdateFeed(int32_t feedId);
+  // Whether a worker is merging the feed as an OPML list now.
+  bool IsListJobRunning(int32_t feedId);
   // The id of the feed with that link (any case), -1 when none. Runs in
   // transaction when given, else in one of its own.
   int32_t FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction = nullptr);
@@ -239,6 +243,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
   void SelectDueFeeds(TDynIntArray& ids);
+  void PullBackFarUpdates(TDateTime nowUtc);
   void ReportTimerError(const std::string& message);
   // Runs work in a pooled transaction with a pooled statement on the
   // engine's own connection, committed after work; rolled back on failure,

@@ -240,6 +240,16 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::WithdrawWaitingJob(int32_t itemId, TQu
   return jobQueue_.RemoveWaiting(&key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); });
 }
 
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobRunning(int32_t itemId, TQueueJobTypes kind) {
+  TQueueJobKey key;
+  key.kind = kind;
+  key.itemId = itemId;
+  if (!IsFirstMatchQueued(
+          &key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); }, -1))
+    return false;
+  return key.matchedThreadId != 0;
+}
+
 // ---- The thread loop ---------------------------------------------------------
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {
@@ -701,7 +711,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass& 
   errorText_ = result.errorText;
   const bool stored = itemId_ >= 1;
   TtidewellOpmlContext c = OpmlContext(result);
+  mergingList_ = true;
   TtidewellOpmlProcessor(c).Process(result, static_cast<TFeedProperty*>(context), errorCategory_, errorText_);
+  mergingList_ = false;
   // A stored list that could not be merged waits for its retry time instead
   // of being fetched again at every tick.
   if (stored && errorCategory_ == TErrorCategory::ErrUnknown) HandleMissingStream(itemId_, errorCategory_, errorText_);

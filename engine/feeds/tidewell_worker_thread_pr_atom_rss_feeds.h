@@ -120,6 +120,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // Removes the first job with this item id and kind that waits (one being
   // run stays); whether there was one.
   bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind);
+  // Whether the first job with this item id and kind is being processed.
+  bool IsJobRunning(int32_t itemId, TQueueJobTypes kind);
+  // Whether the running job merges an OPML list now (also a row given as a
+  // feed that turned out to be one). Any thread.
+  bool IsMergingList() const { return mergingList_; }
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
@@ -347,6 +352,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
   // The server of the last request and when it ended (this thread only).
   std::string lastServer_;
+  std::atomic<bool> mergingList_{false};
   std::chrono::steady_clock::time_point lastRequestEnd_;
   TtidewellDbHelper* dbHelper_;
   TtidewellFeedProcessor processor_;
