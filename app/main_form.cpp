@@ -336,12 +336,19 @@ void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
   tidewell::TFilterLoadRequest request;
   request.rowCount = kArticleLimit;
   frssengine->GetArticlesByFilter(articles, filter.get(), request, frssengine->OwnerId());
+  // With no enclosure job left in the engine, an enclosure handed over that
+  // still waits for its download had its job fail before the transfer (the
+  // database away, say): it is handed over again.
+  const bool jobsLeft = frssengine->IsJobQueued(TQueueJobTypes::CgetEnclosure, -1);
   for (int32_t i = 0; articles && i < articles->GetCount(); ++i) {
     tidewell::TEnclosures& enclosures = *articles->GetItem(i)->Enclosures;
     enclosures.Load("", 0);
     for (int32_t e = 0; e < enclosures.GetCount(); ++e) {
       const tidewell::TEnclosuresProperty& enclosure = *enclosures.GetItem(e);
-      if (enclosure.DownloadStatus != 0 || !queuedUrls_.insert(enclosure.Url).second) continue;
+      if (enclosure.DownloadStatus != 0) continue;
+      const bool again = !jobsLeft && handedOver_.count(enclosure.EnclosureId) > 0;
+      if (!queuedUrls_.insert(enclosure.Url).second && !again) continue;
+      handedOver_.insert(enclosure.EnclosureId);
       ids.push_back(enclosure.EnclosureId);
     }
   }

@@ -45,7 +45,8 @@ class TForm1 : public QWidget {
   void ShutDown();
 
   // The enclosure pass: hands every enclosure not yet downloaded, and not
-  // yet handed over in this run, to the engine.
+  // yet handed over in this run, to the engine; also one handed over whose
+  // job ended without a download, once the engine holds no enclosure job.
   void trigger_enclosure_downloads();
 
   tidewell::Ttidewell& Engine() { return *frssengine; }
@@ -78,8 +79,10 @@ class TForm1 : public QWidget {
   TForm1Options options_;
   std::string programFolder_;
   bool startFailed_ = false;
-  // Every enclosure URL handed to the engine in this run.
+  // Every enclosure URL handed to the engine in this run, and the ids of the
+  // enclosures handed over.
   std::set<std::string> queuedUrls_;
+  std::set<int32_t> handedOver_;
 
   TduskgradientPanel* panel_information = nullptr;
   QLabel* TntLabel1 = nullptr;

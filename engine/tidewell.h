@@ -138,8 +138,12 @@ class Ttidewell : public TtidewellEngineEvents {
   // characters, the limit is %d".
   int32_t AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription);
   // Makes the feed due now and queues it at the head of a worker's queue.
-  // Raises "Feed (%d) not found" when no feed has the id.
+  // Raises "Feed (%d) not found" when no feed has the id, and "Feed (%d) is
+  // being updated now: try again once that update has ended" while a worker
+  // merges the feed as an OPML list.
   void UpdateFeed(int32_t feedId);
+  // Whether a worker is merging the feed as an OPML list now.
+  bool IsListJobRunning(int32_t feedId);
   // The id of the feed with that link (any case), -1 when none. Runs in
   // transaction when given, else in one of its own.
   int32_t FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction = nullptr);
@@ -225,6 +229,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void FreeAfterShutDown();
   void RequireConnection() const;
   void ReadStoredState();
+  static void MakeSchemaIn(const std::string& fileName, const std::string& userName, const std::string& password);
   void ForgetMissingDownloadFiles();
   // Whether jobs can be handed out: a pool that is not being stopped.
   bool PoolReady() const;
@@ -239,7 +244,10 @@ class Ttidewell : public TtidewellEngineEvents {
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
   void SelectDueFeeds(TDynIntArray& ids);
-  void ReportTimerError(const std::string& message);
+  void PullBackFarUpdates(TDateTime nowUtc);
+  // With tell false only the period changes: nothing is fired.
+  void ReportTimerError(const std::string& message, bool tell);
+  bool LossToldBefore();
   // Runs work in a pooled transaction with a pooled statement on the
   // engine's own connection, committed after work; rolled back on failure,
   // and run again after an update conflict.

@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -15,6 +16,8 @@ namespace {
 
 constexpr double kMillisecondsPerDay = 86400000.0;
 constexpr size_t kMaxZoneTextLength = 20;
+
+std::atomic<int64_t> clockShiftSeconds{0};
 
 [[noreturn]] void Fail(const std::string& message) { throw ETWInvalidDate(message); }
 
@@ -310,11 +313,14 @@ TDateTime Now() {
   // No tzset here: it rewrites process-wide globals under other threads.
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
+  now.tv_sec += static_cast<time_t>(clockShiftSeconds.load(std::memory_order_relaxed));
   struct tm local {};
   ::localtime_r(&now.tv_sec, &local);
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                         local.tm_sec > 59 ? 59 : local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
 }
+
+void TEST_ShiftClock(int64_t seconds) { clockShiftSeconds.store(seconds, std::memory_order_relaxed); }
 
 TDateTime LocalTimeToUTC(TDateTime value) { return value + BiasInMinutes() / 60.0 / 24.0; }
 

@@ -32,8 +32,12 @@ struct TDateParts {
 };
 // The parts of a date-time (milliseconds rounded).
 TDateParts DecodeDateTime(TDateTime value);
-// The local wall-clock time now.
+// The local wall-clock time now. Every part of the engine that asks for the
+// time reads it here.
 TDateTime Now();
+// Tests only: moves the clock that Now() reads by the given seconds (0
+// puts it right), as a user setting the system clock would.
+void TEST_ShiftClock(int64_t seconds);
 
 // --- Local time and UTC ---------------------------------------------------
 

@@ -23,6 +23,10 @@ constexpr int kPauseBeforeUpdateMs = 150;
 constexpr size_t kIdGrowth = 255;
 constexpr int kRowsBetweenQueueChecks = 4;
 constexpr int32_t kNoRowItemId = -9999;
+// The workers' pause after an error answer, and the longest adaptive
+// interval, in minutes.
+constexpr int kErrorRetryMinutes = 45;
+constexpr int kLongestAdaptiveMinutes = 1440;
 
 std::string TrimAscii(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -168,11 +172,24 @@ void Ttidewell::SmartUpdateTimer() {
     RunSmartUpdate();
   } catch (...) {
     std::string message = CurrentExceptionMessage();
+    const bool toldBefore = LossToldBefore();
     try {
       if (engineTransaction_->InTransaction()) engineTransaction_->Rollback();
     } catch (...) {
     }
-    ReportTimerError(message);
+    ReportTimerError(message, !toldBefore);
+  }
+}
+
+// Called while a failure is handled. A lost attachment is told once: the
+// ticks that fail until the server answers again say nothing more.
+bool Ttidewell::LossToldBefore() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return db::IsConnectionLost(error) && !engineConnection_->ClaimLossReport();
+  } catch (...) {
+    return false;
   }
 }
 
@@ -203,8 +220,10 @@ void Ttidewell::SelectDueFeeds(TDynIntArray& ids) {
   engineQuery_->SQL.Add("  and skipFeed=0");
   engineQuery_->SQL.Add("  and type_ not in ('ARCHIVE','OSRCROOT')");
   engineQuery_->SQL.Add("order by priority desc,next_feedupdate asc" + SqlPagingSuffix(kBatchSize, 0));
+  const TDateTime nowUtc = LocalTimeToUTC(Now());
   engineTransaction_->StartTransaction();
-  engineQuery_->Params(0).SetDateTime(LocalTimeToUTC(Now()));
+  PullBackFarUpdates(nowUtc);
+  engineQuery_->Params(0).SetDateTime(nowUtc);
   ExecQueryTimed(engineQuery_.get(), true);
   int rows = 0;
   for (; !engineQuery_->Eof(); engineQuery_->Next()) {
@@ -216,14 +235,44 @@ void Ttidewell::SelectDueFeeds(TDynIntArray& ids) {
   engineTransaction_->Commit();
 }
 
-void Ttidewell::ReportTimerError(const std::string& message) {
+// A next update further ahead than the feed's own interval was computed
+// while the clock was wrong (set ahead, then put right): the feed is taken
+// as due one interval from now. An adaptive interval counts as its longest,
+// a day; a failed feed's pause (longer than a short interval) is left alone.
+// Its own statement: when the rows are busy the next tick tries again, and
+// the select below still runs.
+void Ttidewell::PullBackFarUpdates(TDateTime nowUtc) {
+  TQueryWrapper* query = NewQuery(true);
+  try {
+    query->SetTransaction(engineTransaction_.get());
+    const std::string longest = std::to_string(kLongestAdaptiveMinutes);
+    const std::string interval = "(case when update_interval<1 then " + longest + " else update_interval end)";
+    const std::string bound = "(case when update_interval<1 then " + longest + " else maxvalue(update_interval," +
+                              std::to_string(kErrorRetryMinutes) + ") end)";
+    // In double precision: a numeric quotient is cut to its scale, which
+    // would make a pause of exactly the bound look longer. A minute's margin
+    // keeps a next update written a moment ago out of reach.
+    query->SQL.Add("update feeds");
+    query->SQL.Add("set next_feedupdate=cast(? as timestamp)+cast(" + interval + " as double precision)/1440");
+    query->SQL.Add("where skipFeed=0");
+    query->SQL.Add("  and next_feedupdate>cast(? as timestamp)+cast(" + bound + "+1 as double precision)/1440");
+    query->Params(0).SetDateTime(nowUtc);
+    query->Params(1).SetDateTime(nowUtc);
+    ExecQueryTimed(query, false);
+  } catch (...) {
+  }
+  SafeCloseQuery(query);
+  ReleaseQuery(query);
+}
+
+void Ttidewell::ReportTimerError(const std::string& message, bool tell) {
   if (IsTimeOutMessage(message)) {
     platform::SleepMs(kTimedOutPauseMs);
     return;
   }
   timer_->SetInterval(kErrorIntervalMs);
   timer_->SetEnabled(true);
-  if (OnFatalError()) {
+  if (tell && OnFatalError()) {
     try {
       OnFatalError()(platform::CurrentThreadId(), "Error in update timer: \r\n\r\n" + message, "", -1,
                      TQueueJobTypes::CNoJob);

@@ -33,6 +33,7 @@ constexpr int32_t kCreatedPageSize = 16392;
 constexpr const char* kDefaultDatabaseName = "rssengine.fdb";
 constexpr size_t kShortestOwnName = 3;
 const char kFeedAddressTooLong[] = "Feed address too long: %d characters, the limit is %d";
+const char kFeedBeingUpdated[] = "Feed (%d) is being updated now: try again once that update has ended";
 
 std::string TrimAscii(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -211,7 +212,8 @@ bool Ttidewell::CreateDatabase(const std::string& path, const std::string& userN
     const std::string fullName = folder + DatabaseFileName(name);
     // A server's folders are the server's own.
     if (!db::IsServerPath(fullName)) ForceFolder(folder);
-    created = db::EnsureDatabase(fullName, userName, password, kCreatedPageSize);
+    created = db::EnsureDatabase(fullName, userName, password, kCreatedPageSize,
+                                 [&](const std::string& partialName) { MakeSchemaIn(partialName, userName, password); });
     SetDbFilePath(fullName);
     fileName = fullName;
   } catch (...) {
@@ -219,6 +221,22 @@ bool Ttidewell::CreateDatabase(const std::string& path, const std::string& userN
     fileName.clear();
   }
   return created;
+}
+
+// A new local database gets its whole schema before it takes its name.
+void Ttidewell::MakeSchemaIn(const std::string& fileName, const std::string& userName, const std::string& password) {
+  TDbConnWrapper connection;
+  connection.SetDBFileName(fileName);
+  connection.SetUser(userName.empty() ? "SYSDBA" : userName);
+  connection.SetPassword(password);
+  connection.SetCharSet("UTF8");
+  connection.SetSQLDialect(3);
+  connection.Connect();
+  {
+    TtidewellGenerateTables generator(&connection);
+    generator.CreateMissingTables();
+  }
+  connection.Disconnect();
 }
 
 void Ttidewell::CreateTables(std::string& text) {
@@ -258,7 +276,11 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   return feedId;
 }
 
+// A list being merged holds its row for as long as that takes: writing it
+// here would fail with a conflict after the retries. (An ordinary feed's job
+// holds it for a moment, which the retries cover.)
 void Ttidewell::UpdateFeed(int32_t feedId) {
+  if (IsListJobRunning(feedId)) throw kt::Exception(FormatText(kFeedBeingUpdated, feedId));
   InEngineTransaction([&](TQueryWrapper& query) {
     query.SQL.Add("update feeds");
     query.SQL.Add("set next_feedupdate=?");
@@ -269,6 +291,13 @@ void Ttidewell::UpdateFeed(int32_t feedId) {
     if (query.RowsAffected() != 1) RaiseMessage(kFeedNotFound, feedId);
   });
   UpdateFeeds(TDynIntArray{feedId}, true);
+}
+
+bool Ttidewell::IsListJobRunning(int32_t feedId) {
+  if (!PoolReady()) return false;
+  for (const auto& worker : workers_)
+    if (worker && worker->RunningFeedJobKind(feedId) == TQueueJobTypes::CgetOpmlData) return true;
+  return false;
 }
 
 int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {

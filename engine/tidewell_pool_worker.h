@@ -43,6 +43,10 @@ class TtidewellPoolWorker {
   // run stays); whether there was one. A worker that cannot do so keeps its
   // jobs where they are.
   virtual bool WithdrawWaitingJob(int32_t /*itemId*/, TQueueJobTypes /*kind*/) { return false; }
+  // What the feed job for this item id is being run as now (a list's job
+  // runs as CgetOpmlData); CNoJob when it only waits or is not queued, and
+  // from a worker that cannot tell.
+  virtual TQueueJobTypes RunningFeedJobKind(int32_t /*itemId*/) { return TQueueJobTypes::CNoJob; }
 
   // Asks the running job to end and drops the rest of the queue.
   virtual void RequestStop() = 0;

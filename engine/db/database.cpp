@@ -71,8 +71,12 @@ void Database::CreateDatabase(int32_t pageSize) {
 void Database::Connect() {
   if (Connected()) throw kt::Exception("Database is already connected");
   if (file_name_.empty()) throw kt::Exception("Database file name is empty");
+  AdoptAttachment(Attach());
+}
+
+Firebird::IAttachment* Database::Attach() {
   ParameterBlock block = NewConnectBlock();
-  AdoptAttachment(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+  return fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
@@ -80,7 +84,29 @@ void Database::Connect() {
     if (page_cache_pages_ > 0) block->insertString(status, isc_dpb_config, CacheConfiguration(page_cache_pages_).c_str());
     return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
-  }));
+  });
+}
+
+void Database::Reattach() {
+  if (!Connected()) throw kt::Exception("Database is not connected");
+  Firebird::IAttachment* fresh = nullptr;
+  try {
+    fresh = Attach();
+  } catch (...) {
+    lost_ = true;
+    throw;
+  }
+  ReleaseDependents();
+  fb::Ref<Firebird::IAttachment> old(attachment_);
+  AdoptAttachment(fresh);
+  try {
+    fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { old->detach(status); });
+    old.Forget();
+  } catch (const EFirebirdError&) {
+    // The server dropped it already; the reference is released below.
+  }
+  lost_ = false;
+  loss_reported_ = false;
 }
 
 void Database::AdoptAttachment(Firebird::IAttachment* attachment) {
@@ -93,7 +119,15 @@ void Database::Disconnect() {
   ReleaseDependents();
   fb::Ref<Firebird::IAttachment> attachment(attachment_);
   attachment_ = nullptr;
-  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->detach(status); });
+  lost_ = false;
+  loss_reported_ = false;
+  try {
+    fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->detach(status); });
+  } catch (const EFirebirdError& error) {
+    // An attachment the server dropped already is as good as detached.
+    if (!error.IsConnectionLost()) throw;
+    return;
+  }
   attachment.Forget();
 }
 

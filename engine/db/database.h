@@ -17,8 +17,14 @@
 // - Disconnect (and the destructor) rolls back every transaction still
 //   active on the connection and drops every statement prepared on it, so no
 //   server handle outlives its attachment.
+// - A lost attachment (the server went away) is made again by Reattach,
+//   which Transaction::StartTransaction calls when the attachment fails it
+//   for that reason: the object stays connected throughout, statements
+//   prepare again on the new attachment. While the server does not answer,
+//   Lost() is true and each start tries to attach again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -72,12 +78,26 @@ class Database {
   // REQUIRES: not connected.
   void Connect();
   // Does nothing when not connected. A failing detach is raised after the
-  // handle has been dropped, so the object is disconnected in any case.
+  // handle has been dropped, so the object is disconnected in any case; an
+  // attachment that the server lost already ends without a failure.
   void Disconnect();
   // Deletes the attached database (file and all) and ends the attachment.
   // REQUIRES: connected, and no other attachment to the database.
   void DropDatabase();
   bool Connected() const { return attachment_ != nullptr; }
+
+  // A new attachment in place of the current one (REQUIRES: connected):
+  // every transaction on the old one is rolled back and every statement
+  // unprepared, failures swallowed. When the new attachment cannot be made
+  // the old one stays, Lost() becomes true, and the failure is raised.
+  // REQUIRES: no other thread uses the connection meanwhile.
+  void Reattach();
+  // Set when attaching again failed; cleared when it succeeded.
+  bool Lost() const { return lost_.load(); }
+  // True for the first caller after each new attachment: whoever meets a
+  // lost attachment reports it once, not at every failure until the server
+  // answers again.
+  bool ClaimLossReport() { return !loss_reported_.exchange(true); }
 
   // The page size of the attached database, in bytes.
   int32_t PageSize() const;
@@ -92,6 +112,7 @@ class Database {
   friend class Statement;
 
   void AdoptAttachment(Firebird::IAttachment* attachment);
+  Firebird::IAttachment* Attach();
   void ReleaseDependents();
 
   void RegisterTransaction(Transaction* transaction);
@@ -108,6 +129,8 @@ class Database {
   int page_cache_pages_ = kDefaultPageCachePages;
   Firebird::IAttachment* attachment_ = nullptr;
   uint64_t serial_ = 0;
+  std::atomic<bool> lost_{false};
+  std::atomic<bool> loss_reported_{false};
 
   // Active transactions and prepared statements on the attachment.
   std::mutex dependents_mutex_;

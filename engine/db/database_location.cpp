@@ -125,26 +125,29 @@ bool WasCutShortWhileMade(Database& database) {
   return true;
 }
 
-void CreateLocalFile(Database& database, const std::string& name, int32_t pageSize) {
-  // Made under a name of its own and moved into place when complete.
+// Made under a name of its own, with its schema, and moved into place only
+// when complete: a start killed on the way leaves no database by the name,
+// and the next one makes it again.
+void CreateLocalFile(Database& database, const std::string& name, int32_t pageSize, const SchemaMaker& makeSchema) {
   const std::string partial = name + ".partial";
   std::error_code ignored;
   std::filesystem::remove(partial, ignored);
   database.SetDBFileName(partial);
   database.CreateDatabase(pageSize);
   database.Disconnect();
+  if (makeSchema) makeSchema(partial);
   std::error_code error;
   std::filesystem::rename(partial, name, error);
   if (error) throw kt::Exception("Cannot move \"" + partial + "\" to \"" + name + "\": " + error.message());
   database.SetDBFileName(name);
 }
 
-void Create(Database& database, const std::string& name, int32_t pageSize) {
+void Create(Database& database, const std::string& name, int32_t pageSize, const SchemaMaker& makeSchema) {
   if (IsServerPath(name)) {
     database.CreateDatabase(pageSize);
     database.Disconnect();
   } else {
-    CreateLocalFile(database, name, pageSize);
+    CreateLocalFile(database, name, pageSize, makeSchema);
   }
 }
 
@@ -173,7 +176,7 @@ void SplitServerPart(const std::string& name, std::string& server, std::string& 
 }
 
 bool EnsureDatabase(const std::string& name, const std::string& user, const std::string& password,
-                    int32_t pageSize) {
+                    int32_t pageSize, const SchemaMaker& makeSchema) {
   Database database;
   Apply(database, name, user, password);
   if (AttachIfExists(database, name)) {
@@ -182,10 +185,10 @@ bool EnsureDatabase(const std::string& name, const std::string& user, const std:
       return false;
     }
     database.DropDatabase();
-    Create(database, name, pageSize);
+    Create(database, name, pageSize, makeSchema);
     return false;
   }
-  Create(database, name, pageSize);
+  Create(database, name, pageSize, makeSchema);
   return true;
 }
 

@@ -7,8 +7,9 @@
 // name is a local file opened by the in-process engine.
 //
 // EnsureDatabase leaves a usable database at a name: it creates one when
-// none exists (a local file is made under a temporary name and moved into
-// place, so a process killed part-way never leaves a broken file behind),
+// none exists (a local file is made, schema and all, under a temporary name
+// and moved into place, so a process killed part-way never leaves a broken
+// file behind),
 // and it recreates an existing one that it was itself making when a first
 // start was cut short: owned by the user, some but not all of the schema's
 // tables, no row in them, and nothing else (no other relation, role or
@@ -20,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tidewell::db {
@@ -31,9 +33,14 @@ bool IsServerPath(const std::string& name);
 // server. A local name has an empty server part.
 void SplitServerPart(const std::string& name, std::string& server, std::string& path);
 
+// Makes the schema in a new local database, given by its temporary name.
+using SchemaMaker = std::function<void(const std::string& partialName)>;
+
 // True when a database was made where there was none; false when one was
-// there (kept, or remade when its own first start was cut short).
+// there (kept, or remade when its own first start was cut short). A local
+// file keeps its temporary name ("<name>.partial") until makeSchema has
+// returned: no start ever finds a half-made database by the name.
 bool EnsureDatabase(const std::string& name, const std::string& user, const std::string& password,
-                    int32_t pageSize);
+                    int32_t pageSize, const SchemaMaker& makeSchema = {});
 
 }  // namespace tidewell::db

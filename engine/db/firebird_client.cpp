@@ -39,6 +39,26 @@ std::vector<intptr_t> GdsCodesOf(const intptr_t* errors) {
   return codes;
 }
 
+}  // namespace tidewell::db::fb
+
+namespace tidewell::db {
+
+bool EFirebirdError::IsConnectionLost() const {
+  for (const intptr_t code : {isc_net_read_err, isc_net_write_err, isc_network_error, isc_lost_db_connection,
+                              isc_conn_lost, isc_att_shutdown, isc_shutdown, isc_bad_db_handle})
+    if (HasGdsCode(code)) return true;
+  return false;
+}
+
+bool IsConnectionLost(const std::exception& error) {
+  const auto* failure = dynamic_cast<const EFirebirdError*>(&error);
+  return failure != nullptr && failure->IsConnectionLost();
+}
+
+}  // namespace tidewell::db
+
+namespace tidewell::db::fb {
+
 EFirebirdError ToError(const Firebird::IStatus* status) {
   char text[2048] = {};
   Util()->formatStatus(text, sizeof text, const_cast<Firebird::IStatus*>(status));

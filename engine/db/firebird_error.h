@@ -31,11 +31,17 @@ class EFirebirdError : public kt::Exception {
   bool HasGdsCode(intptr_t code) const {
     return std::find(gds_codes_.begin(), gds_codes_.end(), code) != gds_codes_.end();
   }
+  // Whether the attachment is gone (the server went away or shut it down):
+  // the attachment must be made again before anything works on it.
+  bool IsConnectionLost() const;
 
  private:
   int32_t sql_code_;
   intptr_t gds_code_;
   std::vector<intptr_t> gds_codes_;
 };
+
+// True for an EFirebirdError that tells a lost attachment.
+bool IsConnectionLost(const std::exception& error);
 
 }  // namespace tidewell::db

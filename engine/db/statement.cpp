@@ -34,11 +34,14 @@ bool IsDefinition(std::string_view sql) {
 
 }  // namespace
 
-Statement::~Statement() {
+Statement::~Statement() { DropPreparedForm(); }
+
+// A lost attachment fails the release of its handles; they are dropped all
+// the same, and nobody is left to tell.
+void Statement::DropPreparedForm() noexcept {
   try {
     Unprepare();
-  } catch (const std::exception&) {
-    // A destructor cannot report; the handles are dropped anyway.
+  } catch (...) {
   }
 }
 
@@ -49,7 +52,7 @@ Database* Statement::GetDatabase() const {
 void Statement::SetTransaction(Transaction* transaction) {
   DropCursor();
   transaction_ = transaction;
-  if (prepared_database_ != nullptr && !OnPreparedAttachment(GetDatabase())) Unprepare();
+  if (prepared_database_ != nullptr && !OnPreparedAttachment(GetDatabase())) DropPreparedForm();
 }
 
 bool Statement::OnPreparedAttachment(const Database* database) const {
@@ -79,7 +82,7 @@ void Statement::Prepare() {
   if (prepared_database_ != nullptr && OnPreparedAttachment(database) && !definition && !IsDefinition(prepared_text_))
     KeepCurrentForm();
   else
-    Unprepare();
+    DropPreparedForm();
   Firebird::ITransaction* transaction = ActiveTransactionHandle();
   if (database == nullptr || !database->Connected()) throw kt::Exception("Statement's database is not connected");
   if (text.empty()) throw kt::Exception("Statement's SQL text is empty");

@@ -69,7 +69,8 @@ class Statement {
 
   SqlText SQL;
 
-  // Closes an open result set.
+  // Closes an open result set. Never raises: a prepared form that must go
+  // is dropped even when the engine fails to free it.
   void SetTransaction(Transaction* transaction);
   // The transaction, or nullptr when none is set.
   Transaction* GetTransaction() const { return transaction_; }
@@ -127,6 +128,7 @@ class Statement {
   };
 
   void EnsurePrepared();
+  void DropPreparedForm() noexcept;
   bool PreparedFormIsCurrent() const;
   bool OnPreparedAttachment(const Database* database) const;
   void KeepCurrentForm();

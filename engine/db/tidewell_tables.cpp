@@ -113,14 +113,27 @@ void TtidewellGenerateTables::CreateTable(const TableDefinition& table) {
   if (std::string(table.name) == "Feeds") DeclareUdfs();
 }
 
+namespace {
+
+TSchemaStepHook& SchemaStepHook() {
+  static TSchemaStepHook hook;
+  return hook;
+}
+
+}  // namespace
+
+void SetSchemaStepHook(TSchemaStepHook hook) { SchemaStepHook() = std::move(hook); }
+
 void TtidewellGenerateTables::CreateMissingTables() {
   created_tables_ = 0;
+  const TSchemaStepHook& hook = SchemaStepHook();
   for (const TableDefinition& table : SchemaTables()) {
     if (Contains(existing_tables_, UpperCased(table.name))) continue;
     transaction_->StartTransaction();
     try {
       CreateTable(table);
       SafeCloseQuery(query_);
+      if (hook) hook(static_cast<int>(existing_tables_.size()), false);
       transaction_->Commit();
     } catch (...) {
       RollbackQuietly();
@@ -128,6 +141,7 @@ void TtidewellGenerateTables::CreateMissingTables() {
     }
     existing_tables_.push_back(UpperCased(table.name));
     ++created_tables_;
+    if (hook) hook(static_cast<int>(existing_tables_.size()) - 1, true);
   }
   CheckVersion();
 }

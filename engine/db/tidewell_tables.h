@@ -23,6 +23,12 @@
 
 namespace tidewell {
 
+// For the tests that cut a first start short at a chosen step: called with
+// the count of tables made before, once before and once after each table's
+// commit. Set before any schema is made; empty by default.
+using TSchemaStepHook = std::function<void(int tablesBefore, bool committed)>;
+void SetSchemaStepHook(TSchemaStepHook hook);
+
 class TtidewellGenerateTables {
  public:
   // Takes a pooled transaction (on the connection) and statement, and reads

@@ -15,6 +15,9 @@ const unsigned char kTransactionParameters[] = {isc_tpb_version3, isc_tpb_write,
 // it writes nothing, where every other commit waits for a synchronous write.
 const unsigned char kReadOnlyParameters[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
                                              isc_tpb_rec_version, isc_tpb_nowait};
+// It holds back no record version either, so a blob of a row it read may be
+// gone when it reads it; a snapshot keeps what it has seen.
+const unsigned char kSnapshotParameters[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_nowait};
 
 }  // namespace
 
@@ -47,16 +50,42 @@ Firebird::ITransaction* Transaction::Handle() const {
   return handle_;
 }
 
-void Transaction::StartTransaction(bool readOnly) {
+void Transaction::StartTransaction(bool readOnly) { Start(readOnly ? Mode::kReadOnly : Mode::kReadWrite); }
+
+void Transaction::StartSnapshot() { Start(Mode::kSnapshot); }
+
+// The attachment is made again outside the lock: it ends the other
+// transactions and statements on the connection.
+void Transaction::Start(Mode mode) {
+  if (InTransaction()) throw kt::Exception("Transaction is already active");
+  Database* database = GetDatabase();
+  if (database != nullptr && database->Connected() && database->Lost()) database->Reattach();
+  try {
+    Begin(mode);
+  } catch (const EFirebirdError& error) {
+    if (!error.IsConnectionLost() || InTransaction()) throw;
+    database->Reattach();
+    Begin(mode);
+  }
+}
+
+void Transaction::Begin(Mode mode) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (handle_ != nullptr) throw kt::Exception("Transaction is already active");
   if (database_ == nullptr || !database_->Connected()) throw kt::Exception("Transaction has no connected database");
   Firebird::IAttachment* attachment = database_->Attachment();
   handle_ = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
-    if (readOnly) return attachment->startTransaction(status, sizeof kReadOnlyParameters, kReadOnlyParameters);
+    switch (mode) {
+      case Mode::kReadOnly:
+        return attachment->startTransaction(status, sizeof kReadOnlyParameters, kReadOnlyParameters);
+      case Mode::kSnapshot:
+        return attachment->startTransaction(status, sizeof kSnapshotParameters, kSnapshotParameters);
+      case Mode::kReadWrite:
+        break;
+    }
     return attachment->startTransaction(status, sizeof kTransactionParameters, kTransactionParameters);
   });
-  read_only_ = readOnly;
+  read_only_ = mode != Mode::kReadWrite;
   database_->RegisterTransaction(this);
 }
 

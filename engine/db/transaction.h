@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One transaction on a Database: read committed (record versions), read and
-// write, not waiting on lock conflicts (a conflict fails at once).
+// write, not waiting on lock conflicts (a conflict fails at once); or a
+// read-only one, read committed or a snapshot.
 //
 // Contract:
 // - StartTransaction REQUIRES a connected database and no active
@@ -41,8 +42,14 @@ class Transaction {
   // The database, or nullptr when none is set.
   Database* GetDatabase() const;
 
-  // A read-only transaction refuses every change.
+  // A read-only transaction refuses every change. A lost attachment is
+  // made again first (Database::Reattach), so the start fails only while
+  // the server does not answer.
   void StartTransaction(bool readOnly = false);
+  // A read-only transaction that sees the database as it was at its start,
+  // whatever others commit meanwhile: a row it read keeps its blobs until it
+  // ends. For reads of rows that others rewrite.
+  void StartSnapshot();
   void Commit();
   void Rollback();
   bool InTransaction() const;
@@ -53,6 +60,9 @@ class Transaction {
  private:
   friend class Statement;
 
+  enum class Mode { kReadWrite, kReadOnly, kSnapshot };
+  void Start(Mode mode);
+  void Begin(Mode mode);
   Firebird::ITransaction* RequireActive() const;
   void EndCursors();
   void AttachCursor(Statement* statement);

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include <ibase.h>
 
@@ -67,11 +69,47 @@ TUpdateConflictCounts& UpdateConflictCounts() {
   return counts;
 }
 
+namespace {
+
+std::mutex& HookLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::function<void()>& BeforeConflictRetry() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+}  // namespace
+
+void TEST_SetBeforeConflictRetry(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(HookLock());
+  BeforeConflictRetry() = std::move(hook);
+}
+
 void PauseBeforeRetry(int attempt) {
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(HookLock());
+    hook = BeforeConflictRetry();
+  }
+  if (hook) hook();
   thread_local std::minstd_rand random(std::random_device{}());
   std::uniform_int_distribution<int> spread(10, 40);
   std::this_thread::sleep_for(std::chrono::milliseconds(spread(random) * (attempt - 1)));
 }
+
+namespace {
+
+// The conflict of the last attempt, told in one line; its codes stay, so
+// that it is still known for a conflict.
+db::EFirebirdError GaveUp(const std::exception& failure) {
+  const auto& error = dynamic_cast<const db::EFirebirdError&>(failure);
+  return db::EFirebirdError(UpdateConflictGaveUpText(), error.SqlCode(), error.GdsCode(), error.GdsCodes());
+}
+
+}  // namespace
 
 void RetryOnUpdateConflict(const std::function<void()>& attempt, const std::function<void()>& undo) {
   for (int number = 1;; ++number) {
@@ -81,7 +119,7 @@ void RetryOnUpdateConflict(const std::function<void()>& attempt, const std::func
     } catch (const std::exception& failure) {
       if (!IsUpdateConflict(failure)) throw;
       ++UpdateConflictCounts().seen;
-      if (number >= kUpdateConflictAttempts) throw;
+      if (number >= kUpdateConflictAttempts) throw GaveUp(failure);
       ++UpdateConflictCounts().retried;
     }
     if (undo) {

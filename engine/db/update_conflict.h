@@ -64,11 +64,18 @@ constexpr int kUpdateConflictAttempts = 6;
 // once do not meet again.
 void PauseBeforeRetry(int attempt);
 
+// Test hook: runs on the thread that met a conflict and will try again,
+// before its pause. A test that holds rows to force a conflict ends its
+// transaction there, so that the next attempt finds them free whatever the
+// scheduler does. An empty hook removes it.
+void TEST_SetBeforeConflictRetry(std::function<void()> hook);
+
 // Runs attempt, which does its work in a transaction of its own from start
 // to commit. When it fails with an update conflict, undo runs (it rolls back
 // what attempt left active; its own failures are ignored), then a pause,
 // then attempt again, at most kUpdateConflictAttempts times in all. Other
-// failures, and the conflict of the last attempt, pass on.
+// failures pass on; the conflict of the last attempt passes on with
+// UpdateConflictGaveUpText as its message.
 void RetryOnUpdateConflict(const std::function<void()>& attempt, const std::function<void()>& undo = {});
 
 }  // namespace tidewell

@@ -32,6 +32,10 @@ class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
   bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind) override {
     return worker_->WithdrawWaitingJob(itemId, kind);
   }
+  TQueueJobTypes RunningFeedJobKind(int32_t itemId) override {
+    if (!worker_->IsJobRunning(itemId, TQueueJobTypes::CfeedOperation)) return TQueueJobTypes::CNoJob;
+    return worker_->IsMergingList() ? TQueueJobTypes::CgetOpmlData : worker_->GetJobType();
+  }
   void RequestStop() override {
     worker_->RequestStop();
     worker_->WakeUp();

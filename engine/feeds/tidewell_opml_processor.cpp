@@ -115,6 +115,14 @@ void TtidewellOpmlProcessor::Process(TtidewellTrdJobPropClass& result, TFeedProp
                                      TErrorCategory& errorCategory, std::string& errorText) {
   c_.added->clear();
   c_.removed->clear();
+  feedUrlsLoaded_ = false;
+  feedIdsByUrl_.clear();
+  mappingLoaded_ = false;
+  mappedFeeds_.clear();
+  addedTexts_.clear();
+  feedsInStep_ = 0;
+  pendingListFolder_ = nullptr;
+  stepCommitted_ = false;
   url_ = TrimBlanks(result.finalUrl.empty() ? result.url : result.finalUrl);
   const int32_t givenId = *c_.itemId;
   try {
@@ -154,8 +162,9 @@ void TtidewellOpmlProcessor::Process(TtidewellTrdJobPropClass& result, TFeedProp
     errorText = CurrentMessage();
     errorCategory = TErrorCategory::ErrUnknown;
     RollbackQuietly();
-    // The new list's row was rolled back: the job no longer has one.
-    if (givenId < 1) *c_.itemId = givenId;
+    // The new list's row was rolled back: the job no longer has one. Once a
+    // step was committed the row stays, and the next fetch completes it.
+    if (givenId < 1 && !stepCommitted_) *c_.itemId = givenId;
   }
 }
 
@@ -245,6 +254,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     if (listTitle.empty()) listTitle = u"OPML Folder (" + Wide(url_) + u")";
     newFolder.reset(MakeListFolder(listTitle, changed));
     stored = newFolder.get();
+    pendingListFolder_ = stored;
     *c_.feedTitle = stored->GetName();
   } else {
     stored = StoredListFolder();
@@ -261,10 +271,14 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     document.reset();
     TDynIntArray found;
     std::string error;
-    if (!UpdateOPMLSubscription(*c_.itemId, stored, &fresh, changed, error, found)) throw kt::Exception(error);
-    if (created) {
+    const bool merged = UpdateOPMLSubscription(*c_.itemId, stored, &fresh, changed, error, found);
+    // A folder that a step attached belongs to the tree now.
+    if (created && pendingListFolder_ == nullptr) newFolder.release();
+    if (!merged) throw kt::Exception(error);
+    if (created && pendingListFolder_ != nullptr) {
       if (!folders_->GetRootFolder()->AddSubFolder(stored)) RaiseMessage(kFolderNotDescribed);
       newFolder.release();
+      pendingListFolder_ = nullptr;
     }
     StoreListRow(result, created ? nullptr : record, listTitle, digest);
     c_.transaction->Commit();
@@ -540,30 +554,29 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
                                        TFolder* stored, TDynIntArray& found) {
   TFilterLinkList links;
   folders_->FilterWorkShop->MapFeedLinks(stored->Filters, links);
+  // Each stored link once, to the last filter that selects it, so that an
+  // entry costs one look-up however long the list.
+  std::unordered_map<std::string, TFilter*> filterByLink;
+  for (const TFilterLinkEntry& entry : links)
+    for (const std::string& link : SplitLinks(entry.text)) filterByLink[link] = entry.filter;
   std::vector<TFilter*> items(fresh->Filters.begin(), fresh->Filters.end());
   std::vector<TFilter*> newItems;
-  std::vector<TFilter*> matched;
+  std::unordered_set<TFilter*> matched;
   for (TFilter* item : items) {
-    const std::string url = UpperCaseAscii(TrimBlanks(ItemUrl(item->GetField())));
-    TFilter* keep = nullptr;
-    for (const TFilterLinkEntry& entry : links) {
-      const std::vector<std::string> split = SplitLinks(entry.text);
-      if (std::find(split.begin(), split.end(), url) != split.end()) keep = entry.filter;
-    }
-    if (keep == nullptr) {
+    const auto keep = filterByLink.find(UpperCaseAscii(TrimBlanks(ItemUrl(item->GetField()))));
+    if (keep == filterByLink.end()) {
       newItems.push_back(item);
     } else {
-      matched.push_back(keep);
+      matched.insert(keep->second);
     }
   }
   for (TFilter* item : newItems) {
     const std::string url = ItemUrl(item->GetField());
-    if (dryRun && (!links.empty() || c_.owner->FindFeedIdByUrl(url, c_.transaction) < 1))
-      AddUnique(*c_.added, Utf8(item->GetField()));
+    if (dryRun && (!links.empty() || FeedIdByUrl(url) < 1)) AddUnique(*c_.added, Utf8(item->GetField()));
   }
   if (dryRun) return;
   for (const TFilterLinkEntry& entry : links) {
-    if (std::find(matched.begin(), matched.end(), entry.filter) != matched.end()) continue;
+    if (matched.count(entry.filter) != 0) continue;
     if (!stored->MoveFilter(entry.filter, removedFolder)) RaiseMessage(kFilterMoveFailed);
   }
   FileItems(subscriptionId, newItems, fresh, stored, found);
@@ -585,9 +598,10 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const std::string url = field.substr(at + 2, 1024);
     const std::string title = at == 0 ? url : field.substr(0, at);
     item->SetField(Wide(title));
-    int32_t feedId = c_.owner->FindFeedIdByUrl(url, c_.transaction);
+    int32_t feedId = FeedIdByUrl(url);
     if (feedId < 1) {
       feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", url, Wide(title), subscriptionId, u"", 0);
+      feedIdsByUrl_.emplace(UpperCaseAscii(url), feedId);
     } else {
       found.push_back(feedId);
     }
@@ -599,17 +613,67 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     node->Parent = item;
     item->Conditions->Add(node.release());
     const std::string pair = std::to_string(subscriptionId) + "," + std::to_string(feedId);
-    if (SelectInt({"select id  from feeds2opmlmapping where opmlid=" + std::to_string(subscriptionId) +
-                   " and boundwithfeed=" + std::to_string(feedId)},
-                  nullptr) < 1)
+    if (!IsMapped(subscriptionId, feedId)) {
       model::ExecLines(c_.query, {"insert into feeds2opmlmapping(opmlid,boundwithfeed) values(" + pair + ")"});
+      mappedFeeds_.insert(feedId);
+    }
     SafeCloseQuery(c_.query);
+    if (++feedsInStep_ >= kFeedsPerStep) CommitStep();
   }
   return true;
 }
 
+// What is filed so far is kept: a failure later rolls back the current step
+// only, and the next fetch of the list files the rest (the feeds made here
+// are then found by their URL). A new list's folder joins the tree with its
+// first step, since its row is then stored.
+void TtidewellOpmlProcessor::CommitStep() {
+  feedsInStep_ = 0;
+  if (Stopping()) throw kt::EAbort("");
+  SafeCloseQuery(c_.query);
+  c_.transaction->Commit();
+  stepCommitted_ = true;
+  c_.transaction->StartTransaction();
+  if (pendingListFolder_ != nullptr) {
+    if (!folders_->GetRootFolder()->AddSubFolder(pendingListFolder_)) RaiseMessage(kFolderNotDescribed);
+    pendingListFolder_ = nullptr;
+  }
+}
+
 void TtidewellOpmlProcessor::AddUnique(TStrings& list, const std::string& text) {
-  if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
+  if (addedTexts_.insert(text).second) list.push_back(text);
+}
+
+int32_t TtidewellOpmlProcessor::FeedIdByUrl(const std::string& url) {
+  const bool ascii = std::all_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  // The database's upper case of other characters is its own.
+  if (!ascii) return c_.owner->FindFeedIdByUrl(url, c_.transaction);
+  if (!feedUrlsLoaded_) LoadFeedUrls();
+  std::string link = url;
+  NormalizeUrl(link);
+  const auto found = feedIdsByUrl_.find(UpperCaseAscii(link));
+  return found == feedIdsByUrl_.end() ? -1 : found->second;
+}
+
+void TtidewellOpmlProcessor::LoadFeedUrls() {
+  TQueryWrapper* q = c_.query;
+  model::SetSqlLines(q, {"select feed_id,upper(link) from feeds where link is not null"});
+  ExecQueryTimed(q, true);
+  for (; !q->Eof(); q->Next()) feedIdsByUrl_.emplace(q->Fields(1).AsString(), q->Fields(0).AsInteger());
+  SafeCloseQuery(q);
+  feedUrlsLoaded_ = true;
+}
+
+bool TtidewellOpmlProcessor::IsMapped(int32_t subscriptionId, int32_t feedId) {
+  if (!mappingLoaded_) {
+    TQueryWrapper* q = c_.query;
+    model::SetSqlLines(q, {"select boundwithfeed from feeds2opmlmapping where opmlid=" + std::to_string(subscriptionId)});
+    ExecQueryTimed(q, true);
+    for (; !q->Eof(); q->Next()) mappedFeeds_.insert(q->Fields(0).AsInteger());
+    SafeCloseQuery(q);
+    mappingLoaded_ = true;
+  }
+  return mappedFeeds_.count(feedId) != 0;
 }
 
 }  // namespace tidewell

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
@@ -63,6 +65,9 @@ struct TtidewellOpmlContext {
 class TtidewellOpmlProcessor {
  public:
   static constexpr int32_t kDefaultIntervalMinutes = 720;
+  // Feeds filed per transaction: a list of thousands is committed in steps,
+  // so that it holds no rows for minutes.
+  static constexpr int32_t kFeedsPerStep = 500;
 
   explicit TtidewellOpmlProcessor(TtidewellOpmlContext& context) : c_(context) {}
 
@@ -103,10 +108,28 @@ class TtidewellOpmlProcessor {
   void AddUnique(TStrings& list, const std::string& text);
   bool Stopping() const { return c_.stopping && c_.stopping(); }
   void RollbackQuietly();
+  // The stored feed with this URL (compared as the database does, without
+  // case), -1 when none; the feed table is read once per job.
+  int32_t FeedIdByUrl(const std::string& url);
+  void LoadFeedUrls();
+  // Whether the list is mapped to the feed already; read once per job.
+  bool IsMapped(int32_t subscriptionId, int32_t feedId);
+  void CommitStep();
 
   TtidewellOpmlContext& c_;
   TFolderManagement* folders_ = nullptr;
   std::string url_;
+  // Per job: what the list's merge looks up for every entry.
+  bool feedUrlsLoaded_ = false;
+  std::unordered_map<std::string, int32_t> feedIdsByUrl_;
+  bool mappingLoaded_ = false;
+  std::unordered_set<int32_t> mappedFeeds_;
+  std::unordered_set<std::string> addedTexts_;
+  int32_t feedsInStep_ = 0;
+  // A new list's folder, attached to the root folder once its row is
+  // committed by a step.
+  TFolder* pendingListFolder_ = nullptr;
+  bool stepCommitted_ = false;
 };
 
 }  // namespace tidewell

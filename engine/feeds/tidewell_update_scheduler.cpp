@@ -2,7 +2,6 @@
 #include "engine/feeds/tidewell_update_scheduler.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <ctime>
@@ -10,6 +9,7 @@
 #include <utility>
 
 #include "engine/settings/tidewell_globvars.h"
+#include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "toolkit/exception.h"
 
@@ -18,7 +18,6 @@ namespace tidewell {
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
-constexpr double kUnixEpoch = 25569.0;  // 1970-01-01 as a date-time
 constexpr int32_t kShortestInterval = 10;
 constexpr int64_t kCountedGap = 60;
 constexpr int64_t kCommentFeedSkipDays = 22;
@@ -34,11 +33,9 @@ long CurrentUtcOffset() {
   return local.tm_gmtoff;
 }
 
-TDateTime SystemLocalNow() {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  const double seconds = std::chrono::duration<double>(since_epoch).count() + CurrentUtcOffset();
-  return kUnixEpoch + seconds / kSecondsPerDay;
-}
+// The engine's one clock, so that the scheduler and the update timer agree
+// on what "now" is.
+TDateTime SystemLocalNow() { return Now(); }
 
 TDateTime SystemLocalTimeToUTC(TDateTime local) { return local - CurrentUtcOffset() / kSecondsPerDay; }
 

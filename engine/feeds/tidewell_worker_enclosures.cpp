@@ -4,6 +4,7 @@
 // when it failed) and reports the outcome.
 #include <exception>
 
+#include "engine/db/firebird_error.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
@@ -60,7 +61,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
     if (phase == kPhaseEnclosureEnd && !IsDelivered(result, httpCode_)) {
       RecordEnclosureFailure(result, nowUtc);
     } else {
-      StoreEnclosureState(result, phase, nowUtc);
+      StoreEnclosureStateAgainIfLost(result, phase, nowUtc);
     }
   } catch (...) {
     errorText_ = CurrentExceptionMessage();
@@ -69,6 +70,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
       if (transaction_.InTransaction()) transaction_.Commit();
     } catch (...) {
     }
+    if (phase == kPhaseEnclosureEnd && IsDelivered(result, httpCode_)) TakeBackDownload(result);
   }
   if (phase == kPhaseEnclosureEnd && !GetStopRequested()) SyncEnclosureDownloaded();
 }
@@ -110,6 +112,32 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
   errorText_ = std::string(MessageText(kEnclosureDownloadFailed)) + "\r\n" + result.errorText;
   errorCategory_ = FailureCategory(result);
   if (!GetStopRequested() && WorkerEvents().Snapshot().OnFatalError) SyncFatalError();
+}
+
+// A server that went away meanwhile may answer again: the attachment is
+// made anew for a second try before the download is given up.
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreEnclosureStateAgainIfLost(TtidewellTrdJobPropClass& result, int phase,
+                                                                         TDateTime nowUtc) {
+  try {
+    StoreEnclosureState(result, phase, nowUtc);
+  } catch (const std::exception& error) {
+    if (!db::IsConnectionLost(error)) throw;
+    ResetQuery();
+    RollbackQuietly();
+    StoreEnclosureState(result, phase, nowUtc);
+  }
+}
+
+// A finished file that its row does not name would be fetched again under a
+// second name by the next start: it goes, and the row's download (left
+// unfinished) is made again then.
+void TtidewellWorkerThreadPrAtomRssFeeds::TakeBackDownload(TtidewellTrdJobPropClass& result) {
+  try {
+    result.CloseStream();
+  } catch (...) {
+  }
+  DeleteFileUni(result.localFileName);
+  localFileName_.clear();
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase,

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <exception>
 
+#include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_extcmps.h"
 #include "engine/feeds/tidewell_feed_lock.h"
@@ -240,6 +241,16 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::WithdrawWaitingJob(int32_t itemId, TQu
   return jobQueue_.RemoveWaiting(&key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); });
 }
 
+bool TtidewellWorkerThreadPrAtomRssFeeds::IsJobRunning(int32_t itemId, TQueueJobTypes kind) {
+  TQueueJobKey key;
+  key.kind = kind;
+  key.itemId = itemId;
+  if (!IsFirstMatchQueued(
+          &key, [this](void* item, void* param) { return MatchQueueJobIdKind(item, param); }, -1))
+    return false;
+  return key.matchedThreadId != 0;
+}
+
 // ---- The thread loop ---------------------------------------------------------
 
 void TtidewellWorkerThreadPrAtomRssFeeds::Execute() {
@@ -301,6 +312,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJob(TRoundListNode* node) {
   try {
     TQueueJobRec& job = *JobOf(node);
     SetWorking(true);
+    // A failure of the job before, reported after its end, is not this one's.
+    errorCategory_ = TErrorCategory::noErrors;
     userName_.clear();
     password_.clear();
     url_.clear();
@@ -430,11 +443,24 @@ void TtidewellWorkerThreadPrAtomRssFeeds::EndJob(TRoundListNode*& node) {
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ReportLoopFailure(const std::string& message) {
+  if (AlreadyReportedLoss()) return;
   errorCategory_ = TErrorCategory::ErrUnknown;
   errorText_ = message;
   try {
     SyncFatalError();
   } catch (...) {
+  }
+}
+
+// Called while a failure is handled: a lost attachment is told once, until
+// it is made again; the jobs that fail meanwhile say nothing more.
+bool TtidewellWorkerThreadPrAtomRssFeeds::AlreadyReportedLoss() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return db::IsConnectionLost(error) && connection_ != nullptr && !connection_->ClaimLossReport();
+  } catch (...) {
+    return false;
   }
 }
 
@@ -455,9 +481,12 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsEnclosureActive(int32_t enclosureId)
     query_.SQL.Clear();
     transaction_.Commit();
     return found;
-  } catch (...) {
+  } catch (const std::exception& error) {
     SafeCloseQuery(&query_);
     RollbackQuietly();
+    // Without the database nothing is known of the enclosure: the job fails
+    // instead of passing for one whose episode is gone.
+    if (db::IsConnectionLost(error)) throw;
     return false;
   }
 }
@@ -704,7 +733,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass& 
   errorText_ = result.errorText;
   const bool stored = itemId_ >= 1;
   TtidewellOpmlContext c = OpmlContext(result);
+  mergingList_ = true;
   TtidewellOpmlProcessor(c).Process(result, static_cast<TFeedProperty*>(context), errorCategory_, errorText_);
+  mergingList_ = false;
   // A stored list that could not be merged waits for its retry time instead
   // of being fetched again at every tick.
   if (stored && errorCategory_ == TErrorCategory::ErrUnknown) HandleMissingStream(itemId_, errorCategory_, errorText_);

@@ -122,6 +122,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // Removes the first job with this item id and kind that waits (one being
   // run stays); whether there was one.
   bool WithdrawWaitingJob(int32_t itemId, TQueueJobTypes kind);
+  // Whether the first job with this item id and kind is being processed.
+  bool IsJobRunning(int32_t itemId, TQueueJobTypes kind);
+  // Whether the running job merges an OPML list now (also a row given as a
+  // feed that turned out to be one). Any thread.
+  bool IsMergingList() const { return mergingList_; }
 
   Ttidewell* Owner() const { return owner_; }
   // The process's insert helper, which must outlive the worker; by default
@@ -278,7 +283,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void PrepareEnclosureJob();
   void EndJob(JobNode*& node);
   void ClearQueueAfterStop();
+  // Called from a handler: reports the failure being handled.
   void ReportLoopFailure(const std::string& message);
+  bool AlreadyReportedLoss();
   void FillFeedContext(TConfiguration* settings);
 
   // False when the page was answered by autodiscovery (ProcessFeed ends).
@@ -316,6 +323,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void StoreFeedProcessingError(int32_t feedId, const std::string& text);
   void RecordEnclosureFailure(TtidewellTrdJobPropClass& result, TDateTime nowUtc);
   void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
+  void StoreEnclosureStateAgainIfLost(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
+  void TakeBackDownload(TtidewellTrdJobPropClass& result);
   void StoreWebPage(TtidewellTrdJobPropClass& result);
   void StoreCacheRow(TtidewellTrdJobPropClass& result, const std::string& hostFolder, std::string path,
                      TDateTime lastModified, bool success);
@@ -348,6 +357,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::unique_ptr<THttpRawDataReq> pendingRequest_;
   // The server of the last request and when it ended (this thread only).
   std::string lastServer_;
+  std::atomic<bool> mergingList_{false};
   std::chrono::steady_clock::time_point lastRequestEnd_;
   TtidewellDbHelper* dbHelper_;
   TtidewellFeedProcessor processor_;

@@ -45,7 +45,11 @@ TBaseClass::TBaseClass(TParentClass* parent) {
 TBaseClass::~TBaseClass() {
   Items.clear();
   if (Parent != nullptr) return;
-  if (Query != nullptr) Query->SetTransaction(nullptr);
+  try {
+    if (Query != nullptr) Query->SetTransaction(nullptr);
+  } catch (...) {
+    // Released below all the same.
+  }
   ReleaseQuery(Query);
   ReleaseTransaction(Transaction);
 }
@@ -77,9 +81,16 @@ void TBaseClass::Close() {
   Clear();
 }
 
+// A load's read sees the rows as they were at its start: a read-committed
+// one that writes nothing holds no version back, so a blob of a row it read
+// can be cleared away by a writer before it is read.
 bool TBaseClass::StartTransactionIfIdle(bool readOnly) {
   if (Transaction->InTransaction()) return false;
-  Transaction->StartTransaction(readOnly);
+  if (readOnly) {
+    Transaction->StartSnapshot();
+  } else {
+    Transaction->StartTransaction();
+  }
   return true;
 }
 

@@ -86,6 +86,8 @@ class TBaseClass : public TParentClass {
   // The load pattern; readRow copies the current row into a new row object.
   void RunLoad(const LoadRequest& request, const RowReader& readRow);
   // Starts the transaction unless it is active; true when it was started.
+  // A read-only one is a snapshot: rows read keep their blobs while others
+  // rewrite them.
   bool StartTransactionIfIdle(bool readOnly = false);
   // Closes the statement (failures swallowed) and clears its text.
   void ResetQuery();

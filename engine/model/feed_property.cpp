@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "engine/db/update_conflict.h"
 #include "engine/model/articles.h"
 #include "engine/model/base_class.h"
 #include "engine/model/custom_tag_base.h"
@@ -61,6 +62,14 @@ TDateTime TFeedProperty::UpdateBase() {
 }
 
 void TFeedProperty::StoreUpdateInterval(int32_t minutes) {
+  // A worker storing the feed holds its row now and then: in a transaction
+  // of its own the write is done again after an update conflict; the
+  // caller's transaction is the caller's to repeat.
+  if (Owner->Transaction->InTransaction()) return StoreUpdateIntervalOnce(minutes);
+  RetryOnUpdateConflict([&] { StoreUpdateIntervalOnce(minutes); });
+}
+
+void TFeedProperty::StoreUpdateIntervalOnce(int32_t minutes) {
   TTranWrapper* transaction = Owner->Transaction;
   TQueryWrapper* query = Owner->Query;
   const bool started = !transaction->InTransaction();

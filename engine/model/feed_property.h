@@ -72,6 +72,7 @@ class TFeedProperty : public TBaseProperty {
  private:
   TDateTime UpdateBase();
   void StoreUpdateInterval(int32_t minutes);
+  void StoreUpdateIntervalOnce(int32_t minutes);
 };
 
 }  // namespace tidewell

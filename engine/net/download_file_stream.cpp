@@ -2,6 +2,7 @@
 #include "engine/net/download_file_stream.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,12 +19,46 @@ const char kCantWriteFile[] = "Can't write file %s \r\n%s";
 }  // namespace
 
 TDownloadFileStream::TDownloadFileStream(const kt::WideString& fileName) : path_(kt::WideToUtf8(fileName)) {
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw EFCreateError(FormatText(kCantCreateFile, path_, std::strerror(errno)));
+  const size_t slash = path_.rfind('/');
+  folder_ = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+  name_ = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  OpenFolder();
+  fd_ = ::openat(folderFd_, name_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    const int error = errno;
+    ::close(folderFd_);
+    throw EFCreateError(FormatText(kCantCreateFile, path_, std::strerror(error)));
+  }
+}
+
+// A folder deleted or renamed while episodes were queued is made again, so
+// that the next episode does not fail for it.
+void TDownloadFileStream::OpenFolder() {
+  folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd_ < 0 && errno == ENOENT && (::mkdir(folder_.c_str(), 0755) == 0 || errno == EEXIST))
+    folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd_ < 0) throw EFCreateError(FormatText(kCantCreateFile, path_, std::strerror(errno)));
 }
 
 TDownloadFileStream::~TDownloadFileStream() {
   if (fd_ >= 0) ::close(fd_);
+  if (folderFd_ >= 0) ::close(folderFd_);
+}
+
+std::string TDownloadFileStream::GoneReason() const {
+  if (fd_ < 0) return {};
+  struct stat open {};
+  struct stat named {};
+  if (::fstat(fd_, &open) != 0) return {};
+  if (::stat(path_.c_str(), &named) != 0) return std::strerror(errno);
+  if (named.st_dev != open.st_dev || named.st_ino != open.st_ino) return std::strerror(ENOENT);
+  return {};
+}
+
+void TDownloadFileStream::Discard() {
+  if (folderFd_ >= 0) ::unlinkat(folderFd_, name_.c_str(), 0);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 int64_t TDownloadFileStream::Read(void* buffer, int64_t count) {

@@ -24,8 +24,9 @@ class EFWriteError : public kt::EStreamError {
 
 class TDownloadFileStream : public kt::TStream {
  public:
-  // Creates (or empties) the file; raises EFCreateError with "Can't create
-  // file %s \r\n%s" when it cannot.
+  // Creates (or empties) the file, making its folder first when that is
+  // missing (its parent is not made); raises EFCreateError with "Can't
+  // create file %s \r\n%s" when it cannot.
   explicit TDownloadFileStream(const kt::WideString& fileName);
   ~TDownloadFileStream() override;
   TDownloadFileStream(const TDownloadFileStream&) = delete;
@@ -41,10 +42,24 @@ class TDownloadFileStream : public kt::TStream {
   // was written did not reach it. Later calls do nothing.
   void Close();
 
+  // The system's reason why the file being written is no longer at its
+  // name (its folder was renamed or deleted), or "" while it is. Only
+  // meaningful before Close.
+  std::string GoneReason() const;
+  // Closes the file and removes it wherever its folder went. Failures are
+  // ignored.
+  void Discard();
+
  private:
   [[noreturn]] void RaiseWriteError(int error) const;
+  void OpenFolder();
 
   std::string path_;
+  std::string folder_;
+  std::string name_;
+  // The folder stays open, so that the file can be removed after the folder
+  // was renamed.
+  int folderFd_ = -1;
   int fd_ = -1;
 };
 

@@ -41,6 +41,16 @@ void TtidewellTrdJobPropClass::CloseFile() {
   CloseStream();
 }
 
+std::string TtidewellTrdJobPropClass::FileGoneReason() const {
+  if (auto* file = dynamic_cast<TDownloadFileStream*>(ownedStream_.get())) return file->GoneReason();
+  return {};
+}
+
+void TtidewellTrdJobPropClass::DiscardFile() {
+  if (auto* file = dynamic_cast<TDownloadFileStream*>(ownedStream_.get())) file->Discard();
+  CloseStream();
+}
+
 std::string TtidewellTrdJobPropClass::Header(const std::string& name) const {
   for (const std::string& line : headers) {
     const size_t colon = line.find(':');

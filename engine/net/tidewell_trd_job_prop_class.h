@@ -38,6 +38,12 @@ class TtidewellTrdJobPropClass {
   void CloseFile();
   // True when the stream belongs to the caller.
   bool OwnsNoStream() const { return ownsNoStream_; }
+  // For an enclosure's file still open: the system's reason why it is no
+  // longer where it was created (its folder went away), else "".
+  std::string FileGoneReason() const;
+  // Frees the stream like CloseStream; an enclosure's file is removed
+  // first, even from a folder that was renamed meanwhile.
+  void DiscardFile();
 
   // A transfer that delivered its body: no error and code 200.
   bool Succeeded() const { return !error && httpCode == 200; }

@@ -40,6 +40,9 @@ const char kRedirectRefused[] = "Redirect to an unsupported scheme refused: %s";
 const char kDecodedTooLarge[] = "Content size (%d bytes) too large. Limit %d bytes";
 const char kEmptyEnclosure[] = "Empty answer where the feed announced %d bytes";
 const char kWebPageInstead[] = "A web page (%s) came instead of the announced %s";
+const char kFileGone[] = "Can't write file %s \r\n%s";
+const char kEnclosureDeleted[] = "The episode's feed or article was deleted: download stopped";
+constexpr auto kWithdrawalCheckPeriod = std::chrono::seconds(1);
 
 using Clock = std::chrono::steady_clock;
 
@@ -213,6 +216,11 @@ struct TtidewellWorkerThreadBase::TTransfer {
   std::string quotaMessage;
   bool bodyWanted = false;
   bool aborted = false;
+  // Why an enclosure transfer was stopped from within: its folder went away
+  // (a file error) or its row was deleted.
+  std::string withdrawnReason;
+  bool withdrawnFileError = false;
+  Clock::time_point lastWithdrawalCheck;
   std::unique_ptr<TContentDecoder> decoder;
   std::exception_ptr callbackFailure;
   TTransferLimits limits;
@@ -400,6 +408,14 @@ bool TtidewellWorkerThreadBase::GetEnclosureCredentials(int32_t enclosureId, TEn
                      owner.announcedType = q.Fields(3).AsString();
                      owner.announcedSize = q.Fields(4).AsInt64();
                    });
+}
+
+bool TtidewellWorkerThreadBase::IsEnclosureWanted(int32_t enclosureId) {
+  int64_t live = 1;
+  RunLookup({"select count(*)", "from enclosures e ", ", articles a ", FormatText("where e.enclosure_id=%d", enclosureId),
+             " and a.id=e.article_id", " and a.deleted=0"},
+            nullptr, [&](TQueryWrapper& q) { live = q.Fields(0).AsInt64(); });
+  return live > 0;
 }
 
 bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t feedId, std::string& searchTerms,
@@ -623,6 +639,8 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
     THttpExchangeReply reply = PerformOnce(t, request);
     if (t.callbackFailure) std::rethrow_exception(t.callbackFailure);
     if (t.quotaMarker == kQuotaMarker) throw kt::Exception(t.quotaMessage);
+    if (t.withdrawnFileError) throw EFWriteError(t.withdrawnReason);
+    if (!t.withdrawnReason.empty()) throw kt::Exception(t.withdrawnReason);
     if (t.aborted) RaiseMessage(kFetchAborted);
     if (reply.outcome == THttpExchangeReply::Outcome::ReadTimedOut) throw kt::Exception(kReadTimedOut);
     if (reply.outcome == THttpExchangeReply::Outcome::DeadlinePassed) {
@@ -670,7 +688,7 @@ THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const TH
   sink.onBody = [&](const char* data, size_t size) { return guarded([&] { return OnBody(t, data, size); }); };
   sink.onBlock = [&](int64_t bytes) { return guarded([&] { return OnBlock(t, bytes); }); };
   sink.keepGoing = [&] {
-    if (StopOrTerminate()) t.aborted = true;
+    if (StopOrTerminate() || EnclosureWithdrawn(t)) t.aborted = true;
     return !t.aborted;
   };
   t.lastReply = exchange_.Perform(sent, sink);
@@ -869,9 +887,41 @@ void TtidewellWorkerThreadBase::CopyResponseValues(TTransfer& t, TtidewellTrdJob
   for (const auto& [name, value] : reply.headers) result.headers.push_back(name + ": " + value);
 }
 
+bool TtidewellWorkerThreadBase::EnclosureWithdrawn(TTransfer& t) {
+  if (t.jobType != TQueueJobTypes::CgetEnclosure || t.result == nullptr) return false;
+  const Clock::time_point now = Clock::now();
+  if (now - t.lastWithdrawalCheck < kWithdrawalCheckPeriod) return false;
+  t.lastWithdrawalCheck = now;
+  t.withdrawnReason = WithdrawalReason(t, *t.result);
+  return !t.withdrawnReason.empty();
+}
+
+// A file whose folder was renamed or deleted would be finished where nobody
+// looks for it; an episode whose feed was deleted would stay on disk named
+// by no row.
+std::string TtidewellWorkerThreadBase::WithdrawalReason(TTransfer& t, TtidewellTrdJobPropClass& result) {
+  const std::string gone = result.FileGoneReason();
+  if (!gone.empty()) {
+    t.withdrawnFileError = true;
+    return FormatText(kFileGone, t.downloadFile, gone);
+  }
+  try {
+    if (!IsEnclosureWanted(itemId_)) return kEnclosureDeleted;
+  } catch (...) {
+    // A database that cannot answer now decides nothing: the row is
+    // written when the transfer ends.
+  }
+  return {};
+}
+
 void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result,
                                                 const kt::WideString& targetFolder, const kt::WideString& fileName) {
   if (!result.Succeeded() || StopOrTerminate()) return FailEnclosure(t, result);
+  const std::string withdrawn = WithdrawalReason(t, result);
+  if (!withdrawn.empty()) {
+    result.fileError = t.withdrawnFileError;
+    return FailEnclosure(t, result, withdrawn);
+  }
   try {
     result.CloseFile();
   } catch (const EFWriteError& failure) {
@@ -944,7 +994,7 @@ void TtidewellWorkerThreadBase::FailEnclosure(TTransfer& t, TtidewellTrdJobPropC
 }
 
 void TtidewellWorkerThreadBase::FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result) {
-  result.CloseStream();
+  result.DiscardFile();
   if (!t.downloadFile.empty()) DeleteFileUni(kt::Utf8ToWide(t.downloadFile));
   if (!result.error && result.errorText.empty() && StopOrTerminate()) result.errorText = MessageText(kFetchAborted);
   if (result.errorText.empty()) result.errorText = t.statusLine;

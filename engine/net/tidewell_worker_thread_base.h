@@ -145,6 +145,9 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   virtual bool IsFeedUrlKnown(const std::string& url);
   // The owner of the enclosure row; false when it is not found.
   virtual bool GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner);
+  // False once the enclosure's row, or its article, is gone or deleted (its
+  // feed was deleted); true without a connection.
+  virtual bool IsEnclosureWanted(int32_t enclosureId);
   // The search feed's link and its root's URL template; false when either
   // row is missing.
   virtual bool GetOpenSearchQuery(int32_t feedId, std::string& searchTerms, std::string& urlTemplate);
@@ -205,6 +208,12 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   void FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result);
   void FailEnclosure(TTransfer& t, TtidewellTrdJobPropClass& result, const std::string& reason);
   bool StopOrTerminate() const;
+  // Whether an enclosure transfer should stop because its file's folder
+  // went away or its row was deleted; looked at once a second at most, the
+  // reason kept in t.
+  bool EnclosureWithdrawn(TTransfer& t);
+  // The same check, now: the reason, or "" while the enclosure is wanted.
+  std::string WithdrawalReason(TTransfer& t, TtidewellTrdJobPropClass& result);
 
   // Runs the select in query_ and hands each row to read; false without a
   // connection or without rows.

@@ -217,27 +217,36 @@ TEST_F(RegistryTest, ReadersNeverSeeAHalfWrittenValueWhileAnotherThreadWrites) {
   std::atomic<bool> done{false};
   std::atomic<int> torn{0};
   std::atomic<int> reads{0};
+  // The writer begins once every reader has read: however late a busy
+  // machine starts the readers, they all read while it writes.
+  constexpr int kReaders = 4;
+  std::atomic<int> readersIn{0};
   auto check = [&](const Registry& registry) {
-    while (!done) {
+    bool in = false;
+    do {
       const std::string value = registry.ReadString("pattern");
       if (value.size() != 4000 || value.find_first_not_of(value[0]) != std::string::npos) ++torn;
       ++reads;
-    }
+      if (!in) ++readersIn;
+      in = true;
+    } while (!done);
   };
   std::vector<std::thread> readers;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kReaders - 1; ++i) {
     readers.emplace_back([&] {
       Registry own(Bases());
-      ASSERT_TRUE(own.OpenKeyReadOnly("\\SOFTWARE\\Pinwheel"));
-      check(own);
+      if (own.OpenKeyReadOnly("\\SOFTWARE\\Pinwheel")) return check(own);
+      ADD_FAILURE() << "a reader cannot open the key";
+      ++readersIn;
     });
   }
   readers.emplace_back([&] { check(writer); });
+  while (readersIn < kReaders) std::this_thread::yield();
   for (int round = 0; round < 200; ++round) writer.WriteString("pattern", std::string(4000, static_cast<char>('a' + round % 26)));
   done = true;
   for (auto& reader : readers) reader.join();
   EXPECT_EQ(torn.load(), 0);
-  EXPECT_GT(reads.load(), 0);
+  EXPECT_GE(reads.load(), kReaders);
 }
 
 TEST_F(RegistryTest, WritersOnSeparateObjectsLoseNoValue) {

@@ -182,8 +182,15 @@ void FirebirdTestServer::CreateSecurityDatabase() {
     throw std::runtime_error("cannot create the security database; see " + root_ + "/isql.log");
 }
 
-bool FirebirdTestServer::Launch() {
-  port_ = FreePort();
+void FirebirdTestServer::Start() {
+  if (pid_ > 0) return;
+  for (int attempt = 0; attempt < kLaunchAttempts; ++attempt)
+    if (Launch(true)) return;
+  throw std::runtime_error("the Firebird server did not start again; see " + root_ + "/server.log");
+}
+
+bool FirebirdTestServer::Launch(bool samePort) {
+  if (!samePort) port_ = FreePort();
   WriteConfiguration();
   pid_ = Spawn({kServerProgram}, ServerEnvironment(root_), "", root_ + "/server.log");
   if (pid_ < 0) throw std::runtime_error(std::string("cannot run ") + kServerProgram);

@@ -36,12 +36,19 @@ class FirebirdTestServer {
   // "127.0.0.1/PORT:" + path: a database file of this machine, through the
   // server.
   std::string DatabaseName(const std::string& path) const;
+  // Stops the server (its clients lose their attachments); Start runs it
+  // again on the same port, with the same databases.
   void Stop();
+  void Start();
+  void Restart() {
+    Stop();
+    Start();
+  }
 
  private:
   void WriteConfiguration();
   void CreateSecurityDatabase();
-  bool Launch();
+  bool Launch(bool samePort = false);
 
   std::string root_;
   std::string user_ = "SYSDBA";

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // A first start killed (SIGKILL) while it makes the tables of its database:
-// the next start must still bring the database to the whole schema. Each
-// moment is tried TIDEWELL_KILL_RUNS times (default 1: a run takes seconds).
+// no half-made database carries the name, and the next start brings the
+// database to the whole schema. Each step is tried TIDEWELL_KILL_RUNS times
+// (default 1: a run takes seconds).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,12 @@ extern char** environ;
 namespace tidewell {
 namespace {
 
-// argument: the table count at which the child kills itself, or "" for an
-// undisturbed start.
-pid_t StartChild(const std::string& folder, const std::string& killAtTables = "") {
+// killAt: the step of the schema at which the child kills itself (see
+// first_start_child.cpp), or "" for an undisturbed start.
+pid_t StartChild(const std::string& folder, const std::string& killAt = "") {
   const char* given = std::getenv("TIDEWELL_FIRST_START_CHILD");
   std::string program = given != nullptr ? given : TIDEWELL_FIRST_START_CHILD;
-  std::string count = killAtTables;
+  std::string count = killAt;
   std::vector<char*> argv = {program.data(), const_cast<char*>(folder.c_str())};
   if (!count.empty()) argv.push_back(count.data());
   argv.push_back(nullptr);
@@ -76,26 +78,30 @@ int RunsPerMoment() {
   return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 1;
 }
 
-// Each kill lands once the database exists and a given number of its tables
-// is committed (the child watches and kills itself), so it is known to have
-// cut the schema short; the next start must still finish it.
-TEST(FirstStartKillTest, AStartKilledWhileMakingTheSchemaIsFinishedByTheNextStart) {
+// Each kill lands at a chosen step of the schema (the child's own hook), so
+// it is known to have cut the schema short: as the first table is made,
+// between tables, and after the last one before the version is written.
+TEST(FirstStartKillTest, AStartKilledWhileMakingTheSchemaLeavesNoDatabaseByTheNameAndTheNextStartMakesIt) {
   testing_support::UsePrivateFirebirdLockFolder();
   for (int run = 0; run < RunsPerMoment(); ++run) {
-    for (const std::string tables : {"0", "1", "6", "11", "16", "20"}) {
-      SCOPED_TRACE("killed once " + tables + " tables were made");
+    for (const std::string step : {"0~", "1", "1~", "6", "11~", "16", "21~", "22"}) {
+      SCOPED_TRACE("killed at step " + step);
       testing_support::TempFolder folder;
       const std::string file = folder.File("rssengine.fdb");
-      ASSERT_EQ(WaitOutcome(StartChild(folder.Path(), tables)), -SIGKILL);
-      const Schema cut = ReadSchema(file);
-      EXPECT_GE(cut.tables, std::stoi(tables));
-      EXPECT_LT(cut.tables, 22);
-      EXPECT_EQ(cut.version, "");
+      ASSERT_EQ(WaitOutcome(StartChild(folder.Path(), step)), -SIGKILL);
+      EXPECT_FALSE(std::filesystem::exists(file));
+      EXPECT_TRUE(std::filesystem::exists(file + ".partial"));
+      if (std::filesystem::exists(file + ".partial")) {
+        const Schema cut = ReadSchema(file + ".partial");
+        EXPECT_GE(cut.tables, std::stoi(step));
+        EXPECT_EQ(cut.version, "");
+      }
       // The next start, undisturbed.
       EXPECT_EQ(WaitOutcome(StartChild(folder.Path())), 0);
       const Schema next = ReadSchema(file);
       EXPECT_EQ(next.tables, 22);
       EXPECT_EQ(next.version, kSchemaVersionText);
+      EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
     }
   }
 }

@@ -594,6 +594,7 @@ TEST_F(DbHelperTest, WritersOfOneNewLinkInLongTransactionsAllGetItsIdAndHoldUpNo
   std::vector<int32_t> linkIds(kThreads, 0);
   std::atomic<int> holding{0};
   std::atomic<int> committed{0};
+  std::atomic<bool> unrelatedDone{false};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
@@ -610,7 +611,11 @@ TEST_F(DbHelperTest, WritersOfOneNewLinkInLongTransactionsAllGetItsIdAndHoldUpNo
         query.ExecQuery();
       }
       ++holding;
+      // Open for a second, and until the unrelated inserts ended: they are
+      // made while the link is held, however slowly the machine runs them.
       std::this_thread::sleep_for(std::chrono::seconds(1));
+      for (int waited = 0; !unrelatedDone && waited < 30000; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
       transaction.Commit();
       ++committed;
     });
@@ -624,6 +629,7 @@ TEST_F(DbHelperTest, WritersOfOneNewLinkInLongTransactionsAllGetItsIdAndHoldUpNo
   EXPECT_GT(helper_.InsertLink(&unrelatedQuery, u"http://example.org/other"), 0);
   EXPECT_GT(helper_.InsertArticle(&unrelatedQuery, 2), 0);
   EXPECT_EQ(committed.load(), 0) << "the unrelated inserts waited for the writers of the shared link";
+  unrelatedDone = true;
   unrelated.Commit();
   for (auto& thread : threads) thread.join();
 

@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+// The engine on a Firebird server that the test stops and starts again:
+// every attachment is lost then. The workers and the main thread attach
+// anew once the server answers, the loss is told once, a close while the
+// server is away ends normally, and a download whose end cannot be recorded
+// is taken back instead of being left for a second copy.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/tidewell.h"
+#include "engine_test_support.h"
+#include "platform/main_loop.h"
+#include "support/firebird_test_server.h"
+#include "support/test_http_server.h"
+
+namespace tidewell {
+namespace {
+
+using testing::EngineOnDatabase;
+using testing_support::FirebirdTestServer;
+using testing_support::HttpConnection;
+using testing_support::RecordedRequest;
+using testing_support::TestHttpServer;
+
+constexpr int kWaitMs = 30000;
+
+// Pumps the main loop until done() holds or the wait runs out.
+bool PumpUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    platform::MainThread().RunUntil([] { return false; }, 20);
+  }
+  return true;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class ServerRestartTest : public ::testing::Test {
+ protected:
+  static constexpr size_t kEpisodeBytes = 256 * 1024;
+
+  ServerRestartTest() {
+    platform::MainThread().BindToCurrentThread();
+    http.Handle("/feed.xml", [this](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, FeedText()));
+    });
+    // Half the episode, then a pause until the test opens the gate.
+    http.Handle("/media/slow.mp3", [this](const RecordedRequest&, HttpConnection& c) {
+      const std::string whole =
+          TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(kEpisodeBytes, 'a'));
+      const size_t cut = whole.size() - kEpisodeBytes / 2;
+      c.Send(whole.substr(0, cut));
+      halfway = true;
+      while (!gate && c.Wait(10)) {
+      }
+      c.Send(whole.substr(cut));
+    });
+    Ttidewell& engine = Engine();
+    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const WideString&, int32_t,
+                                     TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
+                                     const std::string& error, const TDynIntArray&) {
+      processed.push_back(category == TErrorCategory::noErrors ? "" : error);
+    });
+    engine.SetOnFatalError([this](uint32_t threadId, const std::string& error, const std::string&, int32_t,
+                                  TQueueJobTypes) { fatal[threadId].push_back(error); });
+    engine.SetOnEnclosureDownloaded([this](uint32_t, uint32_t, const std::string&, int32_t, const std::string&,
+                                           const WideString&, TErrorCategory category, const std::string& error) {
+      downloads.push_back(category == TErrorCategory::noErrors ? "" : "failed: " + error);
+    });
+  }
+
+  ~ServerRestartTest() override {
+    gate = true;
+    server.Start();
+  }
+
+  // Each fetch brings a changed item, so that each is processed.
+  std::string FeedText() {
+    return "<rss version=\"2.0\"><channel><title>Slow</title><link>http://example.org/</link>"
+           "<description>d</description><item><title>Slow one, fetch " + std::to_string(++fetches) +
+           "</title><guid>slow</guid>"
+           "<enclosure url=\"" + http.Url("/media/slow.mp3") + "\" length=\"" + std::to_string(kEpisodeBytes) +
+           "\" type=\"audio/mpeg\"/></item></channel></rss>";
+  }
+
+  Ttidewell& Engine() { return database.Engine(); }
+
+  // Fetches the feed once; true when it was processed without error.
+  bool FetchFeed(int32_t feedId) {
+    const size_t before = processed.size();
+    Engine().UpdateFeed(feedId);
+    if (!PumpUntil([&] { return processed.size() > before && Engine().QueuedJobCount() == 0; })) return false;
+    return processed.back().empty();
+  }
+
+  int FatalCount() {
+    int count = 0;
+    for (const auto& [thread, errors] : fatal) count += static_cast<int>(errors.size());
+    return count;
+  }
+
+  int32_t StoredEnclosure() { return static_cast<int32_t>(database.QueryInt64("select max(enclosure_id) from enclosures")); }
+
+  // Starts the episode's download and waits until it is half way, its row
+  // marked as downloading.
+  void StartDownload(int32_t enclosureId) {
+    Engine().DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
+    ASSERT_TRUE(PumpUntil([&] { return halfway.load(); }));
+    const std::string status = "select download_status from enclosures where enclosure_id=" + std::to_string(enclosureId);
+    ASSERT_TRUE(PumpUntil([&] { return database.QueryInt64(status) == 1; }));
+  }
+
+  void FinishDownload() {
+    const size_t before = downloads.size();
+    gate = true;
+    ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+  }
+
+  FirebirdTestServer& server = FirebirdTestServer::Shared();
+  TestHttpServer http;
+  EngineOnDatabase database{TtidewellOptions{}, true};
+  std::string episodes = database.Folder().File("episodes/");
+  std::atomic<int> fetches{0};
+  std::atomic<bool> halfway{false};
+  std::atomic<bool> gate{false};
+  std::vector<std::string> processed;
+  std::vector<std::string> downloads;
+  std::map<uint32_t, std::vector<std::string>> fatal;
+};
+
+TEST_F(ServerRestartTest, WorkersAndTheMainThreadAttachAgainOnceTheServerAnswersAndTellTheLossOnce) {
+  Ttidewell& engine = Engine();
+  const int32_t feedId = engine.AddFeed(u"", http.Url("/feed.xml"), u"");
+  ASSERT_TRUE(FetchFeed(feedId));
+
+  server.Stop();
+  // While the server is away a call fails clearly, and jobs fail; each
+  // thread tells the loss once, however many of its jobs fail.
+  EXPECT_THROW(engine.UpdateFeed(feedId), kt::Exception);
+  for (int job = 0; job < 3; ++job) {
+    engine.UpdateFeeds({feedId}, true);
+    ASSERT_TRUE(PumpUntil([&] { return engine.QueuedJobCount() == 0; }));
+  }
+  engine.SmartUpdateTimer();
+  engine.SmartUpdateTimer();
+  EXPECT_EQ(engine.TimerInterval(), Ttidewell::kErrorIntervalMs);
+  EXPECT_GE(FatalCount(), 2);  // a worker's and the timer's
+  for (const auto& [thread, errors] : fatal) EXPECT_EQ(errors.size(), 1u) << errors.back();
+
+  const int told = FatalCount();
+  server.Start();
+  // The main thread's connections and the worker's attachment are made anew.
+  EXPECT_EQ(database.QueryInt64("select count(*) from feeds"), 1);
+  EXPECT_TRUE(FetchFeed(feedId)) << processed.back();
+  // The timer finds due feeds again and hands them out.
+  database.Execute("update feeds set next_feedupdate='2000-01-01'");
+  const size_t before = processed.size();
+  engine.SmartUpdateTimer();
+  ASSERT_TRUE(PumpUntil([&] { return processed.size() > before && engine.QueuedJobCount() == 0; }));
+  EXPECT_EQ(processed.back(), "");
+  EXPECT_EQ(FatalCount(), told);
+}
+
+TEST_F(ServerRestartTest, AnEngineClosedWhileItsServerIsAwayEndsNormally) {
+  const int32_t feedId = Engine().AddFeed(u"", http.Url("/feed.xml"), u"");
+  ASSERT_TRUE(FetchFeed(feedId));
+  server.Stop();
+  // Every worker and collection gives back statements prepared on an
+  // attachment that is gone.
+  Engine().StopThreads(true);
+  EXPECT_EQ(Engine().ThreadCount(), -1);
+  EXPECT_NO_THROW(Engine().SetConnected(false));
+}
+
+TEST_F(ServerRestartTest, ADownloadWhoseServerCameBackMeanwhileIsRecorded) {
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/feed.xml"), u"")));
+  const int32_t enclosureId = StoredEnclosure();
+  std::filesystem::create_directories(episodes);
+  StartDownload(enclosureId);
+  server.Restart();
+  FinishDownload();
+  EXPECT_EQ(downloads.back(), "");
+  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
+  EXPECT_EQ(database.QueryInt64("select download_status" + row), 2);
+  EXPECT_EQ(database.QueryText("select filelocation" + row), episodes + "slow.mp3");
+  EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
+}
+
+TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedIsTakenBackAndFetchedOnceLater) {
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/feed.xml"), u"")));
+  const int32_t enclosureId = StoredEnclosure();
+  std::filesystem::create_directories(episodes);
+  StartDownload(enclosureId);
+  server.Stop();
+  FinishDownload();
+  EXPECT_NE(downloads.back(), "");
+  EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{});
+  // A job handed to the same worker while the server is still away fails
+  // before its transfer; the worker's next job does not inherit that failure.
+  const int lastSlot = Ttidewell::kThreadCount - 1;
+  Engine().Worker(lastSlot)->AddJob(http.Url("/media/slow.mp3"), enclosureId, TQueueJobTypes::CgetEnclosure,
+                                    kt::Utf8ToWide(episodes));
+  ASSERT_TRUE(PumpUntil([&] { return Engine().QueuedJobCount() == 0; }));
+
+  // The next start queues the unfinished download again: one copy.
+  server.Start();
+  Engine().ResetEnclosureDownloads();
+  halfway = false;
+  gate = true;
+  const size_t before = downloads.size();
+  Engine().DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
+  ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+  EXPECT_EQ(downloads.back(), "");
+  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
+  EXPECT_EQ(database.QueryInt64("select download_status" + row), 2);
+  EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
+}
+
+}  // namespace
+}  // namespace tidewell
