@@ -80,15 +80,32 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationDisplayName("Larkspur Podcast Downloader");
   platform::MainThread().BindToCurrentThread();
   // The engine's workers hand their events to the main thread: they run from
-  // Qt's event loop, at once when they arrive and with the engine's timers.
-  platform::MainThread().SetWakeup([] {
-    QMetaObject::invokeMethod(qApp, [] { platform::MainThread().Pump(); }, Qt::QueuedConnection);
-  });
+  // Qt's event loop, at once when they arrive and when the engine's next
+  // timer is due. An idle application then sleeps instead of polling.
   QTimer pump;
-  QObject::connect(&pump, &QTimer::timeout, [] { platform::MainThread().Pump(); });
-  pump.start(20);
+  pump.setSingleShot(true);
+  const auto rearm = [&pump] {
+    const int next = platform::MainThread().MsUntilNextTimer();
+    if (next < 0)
+      pump.stop();
+    else
+      pump.start(next);
+  };
+  const auto pumpAndRearm = [rearm] {
+    try {
+      platform::MainThread().Pump();
+    } catch (...) {
+      rearm();
+      throw;
+    }
+    rearm();
+  };
+  QObject::connect(&pump, &QTimer::timeout, pumpAndRearm);
+  platform::MainThread().SetWakeup(
+      [&pumpAndRearm] { QMetaObject::invokeMethod(qApp, pumpAndRearm, Qt::QueuedConnection); });
 
   const int result = RunForm(application);
+  platform::MainThread().SetWakeup(nullptr);
   platform::MainThread().Shutdown();
   SetLiveApplication(nullptr);
   return result;

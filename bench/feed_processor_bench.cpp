@@ -14,6 +14,7 @@
 #include <pugixml.hpp>
 
 #include "bench/firebird_scratch.h"
+#include "bench/page_writes.h"
 #include "engine/db/activity.h"
 #include "engine/db/tidewell_compability.h"
 #include "engine/db/tidewell_db_helper.h"
@@ -142,6 +143,8 @@ void BM_NewRssFeedFromFileStoredForcedWrites(benchmark::State& state) {
   Worker worker(true);
   TtidewellFeedProcessor processor;
   int serial = 0;
+  bench_support::PageWriteMeter meter(worker.connection.DBFileName(), "SYSDBA", "");
+  const int64_t writesBefore = meter.PageWrites();
   const db::Activity before = db::CurrentActivity();
   for (auto _ : state) {
     state.PauseTiming();
@@ -160,6 +163,9 @@ void BM_NewRssFeedFromFileStoredForcedWrites(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * itemCount);
   ReportDatabaseWork(state, before, itemCount);
+  // Synchronous, forced writes being on.
+  state.counters["page_writes/feed"] =
+      static_cast<double>(meter.PageWrites() - writesBefore) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_NewRssFeedFromFileStoredForcedWrites)->Unit(benchmark::kMillisecond);
 

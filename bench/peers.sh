@@ -2,19 +2,31 @@
 # The engine beside the programs a user would pick instead, on the same
 # machine in the same run:
 #   - update passes (100 feeds x 100 items, the same again unchanged, 1000
-#     feeds x 100 items, 10 feeds x 1000 items) served by nginx on loopback:
+#     feeds x 10 items, 1000 feeds x 100 items, 10 feeds x 1000 items) served
+#     by nginx on loopback:
 #     bench/update_pass_bench (five workers, fresh database) beside
 #     `newsboat -x reload` with five reload threads;
 #   - five 1000-item feeds at once beside one alone (the engine only);
+#     TW_BENCH_QUICK=1 leaves out this row and 1000 feeds x 100 items;
 #   - one new 100-item RSS feed parsed and stored with its commit beside
 #     python's feedparser parsing the same bytes.
-# Figures: wall seconds, CPU seconds, peak resident MiB; for the engine also
-# the statements and prepares per stored article and the commits (of
-# transactions that could write) per feed.
+# Figures: wall seconds, CPU seconds, peak resident MiB and synchronous
+# writes per feed (the engine: its database's page writes, each one O_DSYNC
+# with forced writes on; newsboat: its fsync and fdatasync calls, counted by
+# perf when it can read the kernel's tracepoints); for the engine also the statements and prepares per stored article
+# and the commits (of transactions that could write) per feed.
+# The new 100x100 pass runs a second time through a Firebird server of the
+# benchmark's own on 127.0.0.1, beside the embedded pass of the same run: its
+# wall, the client's and the server's CPU, and the client's round trips
+# (sendto calls, counted by strace in a third, traced pass) per new article.
 #
-# Installs newsboat, python3-feedparser and nginx-light from Debian when they
-# are missing (as root, or through sudo). Builds the benchmarks with
-# optimisation into build-bench/ (or $BENCH_BUILD_DIR).
+# Installs newsboat, python3-feedparser, nginx-light, time and strace from
+# Debian when they are missing (perf, from linux-perf, is used when present) (as root, or through sudo). Builds the
+# benchmarks with optimisation into build-bench/ (or $BENCH_BUILD_DIR;
+# TW_BENCH_NO_BUILD=1 takes the binaries found there as they are, e.g. those
+# of an earlier commit).
+#
+# nginx listens on loopback addresses only.
 #
 # Feeds are spread over the loopback addresses 127.0.0.1-127.0.0.250, one
 # server name per feed as in a real subscription list (a worker pauses only
@@ -31,6 +43,7 @@ install_peers() {
   /usr/bin/python3 -c "import feedparser" 2> /dev/null || missing+=(python3-feedparser)
   command -v nginx > /dev/null || [ -x /usr/sbin/nginx ] || missing+=(nginx-light)
   [ -x /usr/bin/time ] || missing+=(time)
+  command -v strace > /dev/null || missing+=(strace)
   [ ${#missing[@]} -eq 0 ] && return
   local as_root=()
   [ "$(id -u)" -ne 0 ] && as_root=(sudo)
@@ -38,6 +51,7 @@ install_peers() {
 }
 
 build_benchmarks() {
+  [ "${TW_BENCH_NO_BUILD:-0}" = 1 ] && return
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
   cmake --build "$build_dir" --target update_pass_bench feed_processor_bench > /dev/null
 }
@@ -76,8 +90,15 @@ with open(os.path.join(www, name + ".urls"), "w") as out:
 EOF
 }
 
+# The loopback addresses the feeds are served from, one "listen" line each.
+listen_lines() {
+  local last=250
+  [ "${TW_BENCH_ONE_HOST:-0}" = 1 ] && last=1
+  for host in $(seq "$last"); do printf '    listen 127.0.0.%d:%s;\n' "$host" "$port"; done
+}
+
 start_nginx() {
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("", 0)); print(s.getsockname()[1])')
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   mkdir -p "$work/www" "$work/nginx"
   cat > "$work/nginx/nginx.conf" << EOF
 worker_processes 2;
@@ -94,7 +115,7 @@ http {
   scgi_temp_path $work/nginx/scgi;
   types { application/rss+xml xml; }
   server {
-    listen $port;
+$(listen_lines)
     root $work/www;
   }
 }
@@ -111,34 +132,81 @@ EOF
   exit 1
 }
 
-# "wall cpu rss" of the engine's pass over a list (benchmark filter $2).
+# "wall cpu rss failed executes prepares commits page-writes server-cpu" of
+# the engine's pass over a list (benchmark filter $2); extra environment
+# settings may follow.
 engine_pass() {
   local list=$1 filter=$2
-  TW_BENCH_FEED_LIST="$list" "$build_dir/bench/update_pass_bench" --benchmark_filter="$filter" \
+  shift 2
+  env TW_BENCH_FEED_LIST="$list" "$@" "$build_dir/bench/update_pass_bench" --benchmark_filter="$filter" \
     --benchmark_format=json 2> /dev/null | python3 -c '
 import json, sys
 run = json.load(sys.stdin)["benchmarks"][0]
 if run.get("error_occurred"): sys.exit("engine pass failed: " + run.get("error_message", ""))
-print("%.2f %.2f %.1f %d %.2f %.3f %.2f" % (run["real_time"] / 1000.0, run["cpu_s"], run["peak_rss_MiB"],
-    run["failed_feeds"], run.get("executes/article", 0), run.get("prepares/article", 0), run.get("commits/feed", 0)))'
+print("%.2f %.2f %.1f %d %.2f %.3f %.2f %.1f %.2f" % (run["real_time"] / 1000.0, run["cpu_s"], run["peak_rss_MiB"],
+    run["failed_feeds"], run.get("executes/article", 0), run.get("prepares/article", 0), run.get("commits/feed", 0),
+    run.get("page_writes/feed", -1), run.get("server_cpu_s", 0)))'
 }
 
-# "wall cpu rss" of newsboat reloading a list; the cache file is kept, so a
-# second call is the unchanged pass.
+# The client's sendto calls per new article of the new pass through the
+# server: strace sees the whole process, the pass is framed by two marker
+# look-ups.
+server_round_trips() {
+  local list=$1 articles=$2
+  TW_BENCH_FEED_LIST="$list" TW_BENCH_SERVER=1 strace -f -qq -e trace=access,sendto -o "$work/sendto.txt" \
+    "$build_dir/bench/update_pass_bench" --benchmark_filter=BM_UpdatePassNewFeeds > /dev/null 2>&1
+  awk -v articles="$articles" '/tw-bench-pass-begin/ { on = 1 } /tw-bench-pass-end/ { on = 0 }
+    on && /sendto\(/ { n++ } END { printf "%.2f %d\n", n / articles, n }' "$work/sendto.txt"
+}
+
+# "wall cpu rss syncs-per-feed" of newsboat reloading a list; the cache file
+# is kept, so a second call is the unchanged pass. Its fsync and fdatasync
+# calls are counted by perf from the kernel's tracepoints, which costs it
+# nothing (a tracer that stops it at each call made it ten times slower);
+# without perf the count is "-".
 newsboat_pass() {
   local list=$1 cache=$2
   printf 'reload-threads 5\n' > "$work/newsboat.conf"
-  HOME="$work/home" /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
+  local count=()
+  perf_usable && count=(perf stat -x, -o "$work/syncs.txt" -e syscalls:sys_enter_fsync,syscalls:sys_enter_fdatasync)
+  rm -f "$work/syncs.txt"
+  HOME="$work/home" "${count[@]}" /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
     newsboat -u "$list" -c "$cache" -C "$work/newsboat.conf" -x reload > /dev/null 2>&1
-  python3 -c 'import sys; e, u, s, m = open(sys.argv[1]).read().split()[-4:]; print("%.2f %.2f %.1f" % (float(e), float(u) + float(s), int(m) / 1024))' "$work/time.txt"
+  python3 -c '
+import os, sys
+e, u, s, m = open(sys.argv[1]).read().split()[-4:]
+feeds = sum(1 for line in open(sys.argv[3]) if line.strip())
+syncs = "-"
+if os.path.exists(sys.argv[2]):
+    counts = [line.split(",")[0] for line in open(sys.argv[2]) if "sys_enter_" in line]
+    if counts and all(c.isdigit() for c in counts): syncs = "%.1f" % (sum(map(int, counts)) / feeds)
+print("%.2f %.2f %.1f %s" % (float(e), float(u) + float(s), int(m) / 1024, syncs))' \
+    "$work/time.txt" "$work/syncs.txt" "$list"
+}
+
+perf_usable() {
+  command -v perf > /dev/null && perf stat -e syscalls:sys_enter_fsync true > /dev/null 2>&1
 }
 
 row() {
   local label=$1 ours=$2 peer=$3
-  read -r w c r f e p k <<< "$ours"
-  read -r pw pc pr _ <<< "$peer"
-  printf '%-44s %8s s %7s s CPU %6s MiB  (failed %s) | %-26s %8s s %7s s CPU %6s MiB\n' "$label" "$w" "$c" "$r" "$f" \
-    "${4:-newsboat -x reload}" "$pw" "$pc" "$pr"
+  read -r w c r f e p k s _ <<< "$ours"
+  read -r pw pc pr ps _ <<< "$peer"
+  printf '%-44s %8s s %7s s CPU %6s MiB %6s sync/feed (failed %s) | %-26s %8s s %7s s CPU %6s MiB %6s sync/feed\n' \
+    "$label" "$w" "$c" "$r" "$s" "$f" "${4:-newsboat -x reload}" "$pw" "$pc" "$pr" "${ps:--}"
+  printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
+}
+
+# The pass through the server beside the embedded one.
+server_row() {
+  local served=$1 embedded=$2 trips=$3
+  read -r w c r f e p k s sc <<< "$served"
+  read -r ew ec _ <<< "$embedded"
+  read -r per total <<< "$trips"
+  printf '%-44s %8s s %7s s CPU + server %s s %6s MiB %6s sync/feed (failed %s) | embedded %8s s %7s s CPU\n' \
+    "100 feeds x 100 items, new, server 127.0.0.1" "$w" "$c" "$sc" "$r" "$s" "$f" "$ew" "$ec"
+  printf '%-44s %s the embedded wall; round trips (sendto) %s per new article (%s in the pass)\n' "" \
+    "$(python3 -c "print('%.2fx' % ($w / $ew))")" "$per" "$total"
   printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
 }
 
@@ -152,6 +220,7 @@ main() {
   trap '[ -n "${nginx_pid:-}" ] && kill "$nginx_pid" 2> /dev/null; wait 2> /dev/null; rm -rf "$work"' EXIT
   start_nginx
   make_feeds p100 100 100
+  make_feeds p1000x10 1000 10
   make_feeds p1000 1000 100
   make_feeds big10 10 1000
   make_feeds big5 5 1000
@@ -159,22 +228,33 @@ main() {
   chmod -R a+rX "$work/www"
   echo "engine (update_pass_bench, 5 workers, fresh database)   |   peer, same run"
 
-  local ours peer
+  echo "load average: $(cat /proc/loadavg)"
+  local ours peer served
   ours=$(engine_pass "$work/www/p100.urls" BM_UpdatePassNewFeeds)
   peer=$(newsboat_pass "$work/www/p100.urls" "$work/p100.cache")
   row "100 feeds x 100 items, new" "$ours" "$peer"
+  served=$(engine_pass "$work/www/p100.urls" BM_UpdatePassNewFeeds TW_BENCH_SERVER=1)
+  server_row "$served" "$ours" "$(server_round_trips "$work/www/p100.urls" 10000)"
   ours=$(engine_pass "$work/www/p100.urls" BM_UpdatePassUnchanged)
   peer=$(newsboat_pass "$work/www/p100.urls" "$work/p100.cache")
   row "100 feeds x 100 items, unchanged" "$ours" "$peer"
-  ours=$(engine_pass "$work/www/p1000.urls" BM_UpdatePassNewFeeds)
-  peer=$(newsboat_pass "$work/www/p1000.urls" "$work/p1000.cache")
-  row "1000 feeds x 100 items, new" "$ours" "$peer"
+  ours=$(engine_pass "$work/www/p1000x10.urls" BM_UpdatePassNewFeeds)
+  peer=$(newsboat_pass "$work/www/p1000x10.urls" "$work/p1000x10.cache")
+  row "1000 feeds x 10 items, new" "$ours" "$peer"
+  if [ "${TW_BENCH_QUICK:-0}" != 1 ]; then
+    ours=$(engine_pass "$work/www/p1000.urls" BM_UpdatePassNewFeeds)
+    peer=$(newsboat_pass "$work/www/p1000.urls" "$work/p1000.cache")
+    row "1000 feeds x 100 items, new" "$ours" "$peer"
+  fi
   ours=$(engine_pass "$work/www/big10.urls" BM_UpdatePassNewFeeds)
   peer=$(newsboat_pass "$work/www/big10.urls" "$work/big10.cache")
   row "10 feeds x 1000 items, new" "$ours" "$peer"
-  ours=$(engine_pass "$work/www/big5.urls" BM_UpdatePassNewFeeds)
-  peer=$(engine_pass "$work/www/big1.urls" BM_UpdatePassNewFeeds)
-  row "5 feeds x 1000 items at once" "$ours" "$peer" "engine, 1 feed x 1000 alone"
+  if [ "${TW_BENCH_QUICK:-0}" != 1 ]; then
+    ours=$(engine_pass "$work/www/big5.urls" BM_UpdatePassNewFeeds)
+    peer=$(engine_pass "$work/www/big1.urls" BM_UpdatePassNewFeeds)
+    row "5 feeds x 1000 items at once" "$ours" "$peer" "engine, 1 feed x 1000 alone"
+  fi
+  echo "load average: $(cat /proc/loadavg)"
 
   local feed="$work/www/p100/f0.xml"
   TW_BENCH_FEED_FILE="$feed" "$build_dir/bench/feed_processor_bench" \

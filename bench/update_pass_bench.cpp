@@ -6,25 +6,38 @@
 // the same list beside it.
 //
 // The feed list (one URL a line) comes from TW_BENCH_FEED_LIST; without it
-// the benchmarks are skipped. Counters: the pass's process CPU seconds, the
-// process's peak resident size in MiB, the feeds that reported an error.
+// the benchmarks are skipped. TW_BENCH_SERVER=1 puts the database behind a
+// Firebird server of the benchmark's own on 127.0.0.1 (as the tests start
+// it). Counters: the pass's process CPU seconds, the process's peak resident
+// size in MiB, the feeds that reported an error, the database's page writes
+// (synchronous, forced writes being on) and transactions (read-only ones
+// too) per feed.
+//
+// The pass is framed by two look-ups of the non-existent files
+// /tw-bench-pass-begin and /tw-bench-pass-end, so that a tracer (strace -e
+// trace=access,sendto) can count the client's round trips of the pass alone.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/firebird_scratch.h"
+#include "bench/page_writes.h"
 #include "engine/db/activity.h"
 #include "engine/tidewell.h"
 #include "toolkit/exception.h"
 #include "platform/main_loop.h"
+#include "support/firebird_test_server.h"
 
 namespace {
 
@@ -44,11 +57,35 @@ std::vector<std::string> FeedList() {
   return urls;
 }
 
+bool ThroughServer() {
+  const char* server = std::getenv("TW_BENCH_SERVER");
+  return server != nullptr && std::string(server) == "1";
+}
+
+// A look-up a tracer sees: the frame of the measured pass.
+void MarkForTracer(const char* name) { (void)::access(name, F_OK); }
+
 double ProcessCpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of the Firebird server process so far; 0 when the database is
+// embedded.
+double ServerCpuSeconds() {
+  if (!ThroughServer()) return 0;
+  std::ifstream in("/proc/" + std::to_string(testing_support::FirebirdTestServer::Shared().Pid()) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The fields after the command name, which may hold blanks: utime and
+  // stime are the 12th and 13th of them.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 1; i <= 13 && fields >> field; ++i)
+    if (i >= 12) ticks += std::stod(field);
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double PeakRssMiB() {
@@ -61,9 +98,18 @@ double PeakRssMiB() {
 class SubscribedEngine {
  public:
   explicit SubscribedEngine(const std::vector<std::string>& urls) : engine_(TtidewellOptions{}) {
-    std::string fileName, error;
-    engine_.CreateDatabase(bench_support::NewDatabasePath("pass"), "SYSDBA", "", fileName, error);
+    std::string fileName, error, path = bench_support::NewDatabasePath("pass"), user = "SYSDBA", password;
+    if (ThroughServer()) {
+      auto& server = testing_support::FirebirdTestServer::Shared();
+      path = server.DatabaseName(path);
+      user = server.User();
+      password = server.Password();
+      engine_.SetDbLoginname(user);
+      engine_.SetDbPassword(password);
+    }
+    engine_.CreateDatabase(path, user, password, fileName, error);
     if (!error.empty()) throw kt::Exception(error);
+    meter_ = std::make_unique<bench_support::PageWriteMeter>(fileName, user, password);
     engine_.SetConnected(true);
     std::string text;
     engine_.CreateTables(text);
@@ -83,15 +129,28 @@ class SubscribedEngine {
   bool RunPass() {
     ended_ = 0;
     articles_ = 0;
+    const int64_t writesBefore = meter_->PageWrites();
+    const int64_t transactionsBefore = meter_->NextTransaction();
+    MarkForTracer("/tw-bench-pass-begin");
     engine_.UpdateFeeds(ids_, false);
-    return platform::MainThread().RunUntil([this] { return ended_ >= ids_.size(); }, kPassTimeoutMs);
+    const bool ended = platform::MainThread().RunUntil([this] { return ended_ >= ids_.size(); }, kPassTimeoutMs);
+    MarkForTracer("/tw-bench-pass-end");
+    pageWrites_ = meter_->PageWrites() - writesBefore;
+    // Less the meter's own, one per reading.
+    transactions_ = meter_->NextTransaction() - transactionsBefore - 2;
+    return ended;
   }
+  int64_t PageWrites() const { return pageWrites_; }
+  int64_t Transactions() const { return transactions_; }
   size_t Failed() const { return failed_; }
   size_t Articles() const { return articles_; }
   size_t Feeds() const { return ids_.size(); }
 
  private:
   Ttidewell engine_;
+  std::unique_ptr<bench_support::PageWriteMeter> meter_;
+  int64_t pageWrites_ = 0;
+  int64_t transactions_ = 0;
   TDynIntArray ids_;
   size_t ended_ = 0;
   size_t failed_ = 0;
@@ -100,7 +159,8 @@ class SubscribedEngine {
 
 // The pass's statements, prepares and commits: per new article when the pass
 // stored any, and per feed.
-void Report(benchmark::State& state, double cpuSeconds, const SubscribedEngine& engine, const db::Activity& work) {
+void Report(benchmark::State& state, double cpuSeconds, double serverCpuSeconds, const SubscribedEngine& engine,
+            const db::Activity& work) {
   // A pass that stored nothing has no cost per article.
   const double per = engine.Articles() > 0 ? static_cast<double>(engine.Articles()) : HUGE_VAL;
   state.counters["articles"] = static_cast<double>(engine.Articles());
@@ -108,8 +168,12 @@ void Report(benchmark::State& state, double cpuSeconds, const SubscribedEngine& 
   state.counters["prepares/article"] = static_cast<double>(work.prepares) / per;
   state.counters["commits/feed"] = static_cast<double>(work.commits) / static_cast<double>(engine.Feeds());
   state.counters["cpu_s"] = cpuSeconds;
+  state.counters["server_cpu_s"] = serverCpuSeconds;
   state.counters["peak_rss_MiB"] = PeakRssMiB();
   state.counters["failed_feeds"] = static_cast<double>(engine.Failed());
+  state.counters["page_writes/feed"] = static_cast<double>(engine.PageWrites()) / static_cast<double>(engine.Feeds());
+  state.counters["transactions/feed"] =
+      static_cast<double>(engine.Transactions()) / static_cast<double>(engine.Feeds());
 }
 
 void BM_UpdatePassNewFeeds(benchmark::State& state) {
@@ -122,11 +186,13 @@ void BM_UpdatePassNewFeeds(benchmark::State& state) {
     state.PauseTiming();
     SubscribedEngine engine(urls);
     const double cpuBefore = ProcessCpuSeconds();
+    const double serverCpuBefore = ServerCpuSeconds();
     const db::Activity before = db::CurrentActivity();
     state.ResumeTiming();
     if (!engine.RunPass()) state.SkipWithError("the pass did not end");
     state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, engine, db::CurrentActivity() - before);
+    Report(state, ProcessCpuSeconds() - cpuBefore, ServerCpuSeconds() - serverCpuBefore, engine,
+           db::CurrentActivity() - before);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(static_cast<int64_t>(urls.size()) * state.iterations());
@@ -145,11 +211,13 @@ void BM_UpdatePassUnchanged(benchmark::State& state) {
     SubscribedEngine engine(urls);
     if (!engine.RunPass()) state.SkipWithError("the first pass did not end");
     const double cpuBefore = ProcessCpuSeconds();
+    const double serverCpuBefore = ServerCpuSeconds();
     const db::Activity before = db::CurrentActivity();
     state.ResumeTiming();
     if (!engine.RunPass()) state.SkipWithError("the pass did not end");
     state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, engine, db::CurrentActivity() - before);
+    Report(state, ProcessCpuSeconds() - cpuBefore, ServerCpuSeconds() - serverCpuBefore, engine,
+           db::CurrentActivity() - before);
     state.ResumeTiming();
   }
 }

@@ -66,11 +66,18 @@ bool MainLoop::Enqueue(std::shared_ptr<Handover> handover) {
 }
 
 MainLoop::TimerId MainLoop::StartTimer(int interval_ms, Call tick) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto interval = std::chrono::milliseconds(interval_ms > 0 ? interval_ms : 1);
-  const TimerId id = next_timer_id_++;
-  timers_[id] = Timer{interval, Clock::now() + interval, std::make_shared<Call>(std::move(tick))};
+  Call wake;
+  TimerId id;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto interval = std::chrono::milliseconds(interval_ms > 0 ? interval_ms : 1);
+    id = next_timer_id_++;
+    timers_[id] = Timer{interval, Clock::now() + interval, std::make_shared<Call>(std::move(tick))};
+    wake = wakeup_;
+  }
   changed_.notify_all();
+  // A GUI that sleeps until the next due timer must learn of an earlier one.
+  if (wake) wake();
   return id;
 }
 

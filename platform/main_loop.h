@@ -63,8 +63,9 @@ class MainLoop {
   // Allows hand-overs again (a new run of the application or a test).
   void Restart();
 
-  // Called on the handing-over thread whenever a call is queued; the GUI uses
-  // it to schedule a pump on its own event loop.
+  // Called on the handing-over thread whenever a call is queued, and on the
+  // starting thread whenever a timer is started; the GUI uses it to schedule
+  // a pump on its own event loop, and then sleeps until MsUntilNextTimer.
   void SetWakeup(Call wake);
 
  private:

@@ -2,6 +2,7 @@
 #include "engine/db/database.h"
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "engine/db/firebird_client.h"
@@ -32,6 +33,11 @@ ParameterBlock NewConnectBlock() {
   }));
 }
 
+// The page cache goes in the attachment's configuration: Firebird 3 takes
+// it from the first attachment that opens the file in a process (or
+// server), and ignores isc_dpb_num_buffers when the cache is shared.
+std::string CacheConfiguration(int pages) { return "DefaultDbCachePages = " + std::to_string(pages); }
+
 }  // namespace
 
 Database::Database() = default;
@@ -56,6 +62,7 @@ void Database::CreateDatabase(int32_t pageSize) {
     block->insertInt(status, isc_dpb_sql_dialect, dialect_);
     if (pageSize > 0) block->insertInt(status, isc_dpb_page_size, pageSize);
     block->insertInt(status, isc_dpb_force_write, forced_writes_ ? 1 : 0);
+    if (page_cache_pages_ > 0) block->insertString(status, isc_dpb_config, CacheConfiguration(page_cache_pages_).c_str());
     return fb::Provider()->createDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   }));
@@ -74,6 +81,7 @@ Firebird::IAttachment* Database::Attach() {
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
     block->insertInt(status, isc_dpb_sql_dialect, dialect_);
+    if (page_cache_pages_ > 0) block->insertString(status, isc_dpb_config, CacheConfiguration(page_cache_pages_).c_str());
     return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   });

@@ -41,6 +41,8 @@ class Statement;
 
 class Database {
  public:
+  static constexpr int kDefaultPageCachePages = 256;
+
   Database();
   virtual ~Database();
   Database(const Database&) = delete;
@@ -63,6 +65,13 @@ class Database {
   // Whether a created database writes through to disk at every commit
   // (default true; tests switch it off for speed).
   void SetForcedWrites(bool on) { forced_writes_ = on; }
+  // The pages of the database's cache when this attachment is the first to
+  // open the file in the process (embedded) or server; 0 leaves Firebird's
+  // default (2,048). A feed pass dirties far fewer pages than 256 per
+  // transaction and reads hit the system's file cache, so 256 (4 MiB at 16
+  // KiB) costs no writes or measurable time and saves ~21 MiB resident.
+  void SetPageCachePages(int pages) { page_cache_pages_ = pages; }
+  int PageCachePages() const { return page_cache_pages_; }
 
   // REQUIRES: not connected.
   void CreateDatabase(int32_t pageSize);
@@ -117,6 +126,7 @@ class Database {
   std::string char_set_ = "UTF8";
   int dialect_ = 3;
   bool forced_writes_ = true;
+  int page_cache_pages_ = kDefaultPageCachePages;
   Firebird::IAttachment* attachment_ = nullptr;
   uint64_t serial_ = 0;
   std::atomic<bool> lost_{false};

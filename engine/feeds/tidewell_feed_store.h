@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -161,11 +162,12 @@ class TtidewellFeedStore {
   // Next update of a parsed feed: interval 1 with the seconds setting on is
   // now; below 1 adaptive (at most a day ahead); else now + interval.
   TDateTime NextUpdate(int32_t feedId, int32_t storedInterval);
-  // Commit (roll back with an error recorded); then custom tags, links and
-  // the pruning of a stored feed in one transaction, run again alone after
-  // a conflict (pruning that meets a held article is left to the next
-  // pass; another failure is recorded, the articles stay counted); then
-  // SyncFeedProcessed.
+  // Custom tags, links and the pruning of a stored feed, then the commit,
+  // one for all (roll back with an error recorded); tags and links that fail
+  // there are undone and run again after the commit in a transaction of
+  // their own, with the pruning, run again alone after a conflict (pruning
+  // that meets a held article is left to the next pass; another failure is
+  // recorded, the articles stay counted); then SyncFeedProcessed.
   void FinishDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
 
   // A new feed whose row was rolled back has no id: the job's item id
@@ -189,6 +191,14 @@ class TtidewellFeedStore {
   void SaveAfterDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
   void SaveTagsAndLinks(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
   void PruneUnlessHeld(int32_t feedId, const TFeedProperty* record);
+  bool SaveBeforeDocumentCommit(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections,
+                                std::exception_ptr& pruneFailure);
+  void PruneBeforeDocumentCommit(int32_t feedId, const TFeedProperty* record);
+  // The rows beyond the archive size marked deleted and announced, in the
+  // running transaction; how many.
+  int32_t PruneRows(int32_t feedId, int32_t archiveSize);
+  void RollBackToSavepoint(const char* name);
+  void ReportPruneFailure(const std::exception_ptr& failure);
   void RunStatement(const std::string& sql);
   bool ArticleLinkExists(int32_t articleId, int32_t linkId);
   void InsertArticleLinkRow(int32_t articleId, int32_t linkId);

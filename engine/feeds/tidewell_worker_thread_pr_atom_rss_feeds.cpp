@@ -118,7 +118,7 @@ TtidewellWorkerThreadPrAtomRssFeeds::~TtidewellWorkerThreadPrAtomRssFeeds() { St
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StopAndWaitFor() {
   Stop();
-  wakeUp_.Set();
+  wakeUpEvent_.Set();
   // A worker may wait in a hand-over: the main thread keeps serving them
   // until the loop has ended, so joining never deadlocks.
   if (started_ && platform::MainThread().IsMainThread()) {
@@ -152,7 +152,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AddFeedJob(int32_t feedId, bool atFron
   job->itemId = feedId;
   job->kind = TQueueJobTypes::CfeedOperation;
   jobQueue_.Add(job.release(), atFront);
-  wakeUp_.Set();
+  wakeUpEvent_.Set();
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
@@ -166,7 +166,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t
   job->kind = kind;
   if (kind == TQueueJobTypes::CgetEnclosure) job->text = targetFolder;
   jobQueue_.Add(job.release(), true);
-  wakeUp_.Set();
+  wakeUpEvent_.Set();
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::AddRawDataJob(const std::string& url, PHttpRawDataReq request) {
@@ -179,7 +179,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::AddRawDataJob(const std::string& url, 
   job->kind = TQueueJobTypes::CgetRawData;
   job->request = request;
   jobQueue_.Add(job.release(), true);
-  wakeUp_.Set();
+  wakeUpEvent_.Set();
   return true;
 }
 
@@ -290,7 +290,10 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RunJobs() {
     node = jobQueue_.TakeFirst();
   }
   if (!GetStopRequested()) {
-    wakeUp_.WaitFor(kIdleWaitMs);
+    // Every new job and every stop sets the event: a worker with an empty
+    // queue sleeps until then instead of polling. One that ended its round
+    // early (a job that stands for no row) takes the rest after a pause.
+    wakeUpEvent_.WaitFor(jobQueue_.GetCount() > 0 ? kRoundPauseMs : -1);
   } else if (!Terminated()) {
     // Between the stop request and the termination nothing is taken; a short
     // pause keeps the loop from spinning.

@@ -67,7 +67,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // kind test.
   static constexpr int32_t kNoRowItemId = -9999;
   static constexpr int32_t kReadTimeoutMs = 55000;
-  static constexpr int kIdleWaitMs = 1000;
+  // The longest pause before the jobs left after a round that a job standing
+  // for no row ended.
+  static constexpr int kRoundPauseMs = 1000;
   // Between two requests of this worker to one server.
   static constexpr int kPauseBetweenJobsMs = 55;
   static constexpr int kPauseAfterFeedMs = 5;
@@ -95,7 +97,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void StopAndWaitFor();
   // Ends an idle wait at once, so that a stop asked for meanwhile is seen
   // without waiting out the rest of the second.
-  void WakeUp() { wakeUp_.Set(); }
+  void WakeUp() { wakeUpEvent_.Set(); }
 
   // A feed job (kind CfeedOperation) for the feed row, appended or put at the
   // head of the queue. Nothing happens once the thread is terminated.
@@ -345,7 +347,6 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
 
   Ttidewell* const owner_;
   TIRoundList jobQueue_;
-  platform::Event wakeUp_{false, false};
   std::unique_ptr<TFeeds> feeds_;
   TtidewellDbScheduleStore scheduleStore_;
   TtidewellUpdateScheduler scheduler_;

@@ -253,7 +253,10 @@ void TtidewellWorkerThreadBase::WaitFor() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void TtidewellWorkerThreadBase::RequestStop() { SetStopRequested(true); }
+void TtidewellWorkerThreadBase::RequestStop() {
+  SetStopRequested(true);
+  wakeUpEvent_.Set();
+}
 
 void TtidewellWorkerThreadBase::Stop() {
   RequestStop();

@@ -65,7 +65,11 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // The thread: Start runs Execute on a new thread; Terminate asks Execute to
   // end; WaitFor joins it.
   void Start();
-  void Terminate() { terminated_ = true; }
+  // Both wake an idle worker, so that it sees them at once.
+  void Terminate() {
+    terminated_ = true;
+    wakeUpEvent_.Set();
+  }
   bool Terminated() const { return terminated_; }
   void WaitFor();
 
@@ -227,7 +231,8 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   TTranWrapper transaction_;
   TQueryWrapper query_;
   // For the job loop of the derived worker: its lock, and the event an idle
-  // worker waits on (auto-reset, not set at first).
+  // worker waits on (auto-reset, not set at first; set by every new job and
+  // by RequestStop and Terminate).
   std::recursive_mutex criticalSection_;
   platform::Event wakeUpEvent_{false, false};
 

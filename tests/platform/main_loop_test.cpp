@@ -100,6 +100,24 @@ TEST(MainLoopTest, TimersTickOnTheMainThreadUntilStopped) {
   EXPECT_EQ(ticks, seen);
 }
 
+// A GUI pumps only when woken or when the next timer is due: a timer started
+// meanwhile must wake it, or its first tick waits for the next hand-over.
+TEST(MainLoopTest, WakeupHookRunsForAQueuedCallAndForAStartedTimerNotForAStoppedOne) {
+  MainLoop loop;
+  int wakes = 0;
+  loop.SetWakeup([&] { ++wakes; });
+  const auto id = loop.StartTimer(60000, [] {});
+  EXPECT_EQ(wakes, 1);
+  EXPECT_GT(loop.MsUntilNextTimer(), 1000);
+  loop.Post([] {});
+  EXPECT_EQ(wakes, 2);
+  loop.StopTimer(id);
+  EXPECT_EQ(wakes, 2);
+  EXPECT_EQ(loop.MsUntilNextTimer(), -1);
+  loop.SetWakeup(nullptr);
+  loop.Pump();
+}
+
 TEST(MainLoopTest, PostedCallsRunInOrderAndAnExceptionReachesThePump) {
   MainLoop loop;
   std::vector<int> order;

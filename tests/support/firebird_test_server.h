@@ -29,6 +29,8 @@ class FirebirdTestServer {
   FirebirdTestServer& operator=(const FirebirdTestServer&) = delete;
 
   int Port() const { return port_; }
+  // The server process, -1 while none runs.
+  pid_t Pid() const { return pid_; }
   const std::string& User() const { return user_; }
   const std::string& Password() const { return password_; }
   // "127.0.0.1/PORT:" + path: a database file of this machine, through the

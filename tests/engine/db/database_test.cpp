@@ -38,6 +38,37 @@ TEST(DatabaseTest, CreatesUtf8DatabaseWithPageSizeRoundedDownByTheEngine) {
   EXPECT_EQ(ReadCharSetName(connection), "UTF8");
 }
 
+int32_t ReadPageBuffers(TDbConnWrapper& connection) {
+  TTranWrapper transaction(&connection);
+  transaction.StartTransaction();
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  query.SQL.Add("select mon$page_buffers from mon$database");
+  query.ExecQuery();
+  const int32_t pages = query.Fields(0).AsInteger();
+  transaction.Commit();
+  return pages;
+}
+
+// The cache is sized by the first attachment that opens the file: 256 pages
+// for a created one and for one attached to after a restart, Firebird's 2,048
+// when asked for its default.
+TEST(DatabaseTest, FirstAttachmentSizesThePageCache) {
+  FirebirdTestDatabase db;
+  EXPECT_EQ(ReadPageBuffers(db.Connection()), TDbConnWrapper::kDefaultPageCachePages);
+  db.Connection().Disconnect();
+  auto again = db.Connect();
+  EXPECT_EQ(ReadPageBuffers(*again), 256);
+  again->Disconnect();
+  TDbConnWrapper firebirdDefault;
+  firebirdDefault.SetDBFileName(again->DBFileName());
+  firebirdDefault.SetUser(again->User());
+  firebirdDefault.SetPassword(again->Password());
+  firebirdDefault.SetPageCachePages(0);
+  firebirdDefault.Connect();
+  EXPECT_EQ(ReadPageBuffers(firebirdDefault), 2048);
+}
+
 TEST(DatabaseTest, AttachesToAnExistingFileAndSeesItsData) {
   FirebirdTestDatabase db;
   db.Execute("create table t(id integer)");

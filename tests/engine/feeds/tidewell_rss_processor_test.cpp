@@ -82,7 +82,8 @@ TEST(RssProcessorTest, NewFeedStoresChannelItemsEnclosuresAndReportsOnce) {
 }
 
 // Each article of a new feed is one insert of a statement prepared once, and
-// none of its rows is looked for before it is stored.
+// none of its rows is looked for before it is stored; the feed is one
+// transaction.
 TEST(RssProcessorTest, ANewFeedsArticlesAreStoredWithoutAPrepareOrALookUpEach) {
   const auto feedOf = [](int items) {
     std::string channel;
@@ -107,6 +108,9 @@ TEST(RssProcessorTest, ANewFeedsArticlesAreStoredWithoutAPrepareOrALookUpEach) {
   // The article, its enclosure, its link found or stored with the link row,
   // its keyword row.
   EXPECT_LE(many.executes - few.executes, 40u * 4);
+  // Its tags, links and pruning go in with the articles: one commit, one
+  // synchronous write of each page, for the whole feed.
+  EXPECT_EQ(few.commits, 1u);
   EXPECT_EQ(many.commits, few.commits);
 }
 
