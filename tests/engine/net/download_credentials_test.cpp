@@ -16,6 +16,7 @@
 #include "support/temp_folder.h"
 #include "support/test_certificate.h"
 #include "support/test_http_server.h"
+#include "support/test_https_server.h"
 #include "tests/engine/net/download_test_worker.h"
 
 namespace tidewell {
@@ -164,34 +165,19 @@ TEST_F(CredentialsTest, EnclosuresKeepTheirFeedsCredentialsAtTheFeedsPlace) {
 }
 
 // An https server whose every answer sends the client to location.
-class HttpsRedirector {
- public:
-  HttpsRedirector(const testing_support::TestCertificate& certificate, const std::string& location)
-      : server_(certificate.certificateFile.c_str(), certificate.keyFile.c_str()) {
-    server_.Get(".*", [location](const httplib::Request&, httplib::Response& response) {
+auto RedirectEverythingTo(const std::string& location) {
+  return [location](httplib::SSLServer& server) {
+    server.Get(".*", [location](const httplib::Request&, httplib::Response& response) {
       response.set_redirect(location, 302);
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
-  }
-  ~HttpsRedirector() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string Url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port_) + path; }
-
- private:
-  httplib::SSLServer server_;
-  int port_ = 0;
-  std::thread thread_;
-};
+  };
+}
 
 TEST_F(CredentialsTest, CredentialsGivenForHttpsAreNeverSentOverPlainHttp) {
   testing_support::TempFolder folder;
   const auto certificate = testing_support::MakeSelfSignedCertificate(folder.Path());
   Guard(first, "/feed.xml", "ann", "secret");
-  HttpsRedirector secure(certificate, first.Url("/feed.xml"));
+  testing_support::TestHttpsServer secure(certificate, RedirectEverythingTo(first.Url("/feed.xml")));
   worker.SetCaCertificateFile(certificate.certificateFile);
   AnswerChallenges({});
   const RecordedResult result = FetchAsAnn(secure.Url("/feed.xml"));

@@ -12,6 +12,7 @@
 #include "support/temp_folder.h"
 #include "support/test_certificate.h"
 #include "support/test_http_server.h"
+#include "support/test_https_server.h"
 #include "tests/engine/net/download_test_worker.h"
 
 namespace tidewell {
@@ -95,33 +96,17 @@ TEST(DownloadProxy, EnvironmentProxyVariablesAreIgnored) {
   EXPECT_EQ(proxy.Requests().size(), 0u);
 }
 
-class HttpsServer {
- public:
-  explicit HttpsServer(const testing_support::TestCertificate& certificate)
-      : server_(certificate.certificateFile.c_str(), certificate.keyFile.c_str()) {
-    server_.Get("/feed.xml", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kFeed, "text/xml");
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
-  }
-  ~HttpsServer() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string Url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port_) + path; }
-
- private:
-  httplib::SSLServer server_;
-  int port_ = 0;
-  std::thread thread_;
-};
+// Serves the feed over HTTPS.
+void ServeFeedOverHttps(httplib::SSLServer& server) {
+  server.Get("/feed.xml", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(kFeed, "text/xml");
+  });
+}
 
 TEST(DownloadTls, SelfSignedCertificateIsRefusedUnlessItsAuthorityIsTrusted) {
   testing_support::TempFolder folder;
   const auto certificate = testing_support::MakeSelfSignedCertificate(folder.Path());
-  HttpsServer server(certificate);
+  testing_support::TestHttpsServer server(certificate, ServeFeedOverHttps);
   DownloadTestWorker worker;
   const auto refused = worker.Fetch(server.Url("/feed.xml"));
   EXPECT_TRUE(refused.error);
