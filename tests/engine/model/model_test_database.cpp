@@ -2,6 +2,7 @@
 #include "model_test_database.h"
 
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "engine/db/tidewell_tables.h"
@@ -11,10 +12,11 @@
 namespace model_testing {
 namespace {
 
-// Built once; its connection is closed so the file can be copied.
+// Built once; its connection is closed so the file can be copied. Removed at
+// exit like any test database: every test process makes one.
 const std::string& SchemaTemplatePath() {
-  static testing_support::FirebirdTestDatabase* templateDb = [] {
-    auto* db = new testing_support::FirebirdTestDatabase(16384);
+  static const std::unique_ptr<testing_support::FirebirdTestDatabase> templateDb = [] {
+    auto db = std::make_unique<testing_support::FirebirdTestDatabase>(16384);
     tidewell::TtidewellGenerateTables(&db->Connection()).CreateMissingTables();
     db->Connection().Disconnect();
     return db;
