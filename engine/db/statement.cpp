@@ -94,6 +94,7 @@ void Statement::Prepare() {
                                static_cast<unsigned>(database->SQLDialect()),
                                Firebird::IStatement::PREPARE_PREFETCH_METADATA);
   }));
+  reused_ = CameBack(text);
   prepared_database_ = database;
   prepared_serial_ = database->AttachmentSerial();
   prepared_version_ = SQL.Version();
@@ -144,17 +145,44 @@ void Statement::KeepCurrentForm() {
   row_buffer_.clear();
   row_.buffer = nullptr;
   prepared_text_.clear();
+  form.reused = reused_;
   kept_.push_front(std::move(form));
-  while (kept_.size() > kKeptForms) {
-    fb::Ref<Firebird::IStatement> oldest = std::move(kept_.back().handle);
-    kept_.pop_back();
+  TrimKeptForms();
+}
+
+// The oldest untried forms go first, then the oldest of all.
+void Statement::TrimKeptForms() {
+  auto untried = static_cast<size_t>(
+      std::count_if(kept_.begin(), kept_.end(), [](const KeptForm& kept) { return !kept.reused; }));
+  auto form = kept_.end();
+  while (form != kept_.begin() && (untried > kUntriedForms || kept_.size() > kKeptForms)) {
+    --form;
+    if (form->reused && kept_.size() <= kKeptForms) continue;
+    if (!form->reused) {
+      --untried;
+      RememberDropped(std::move(form->text));
+    }
+    fb::Ref<Firebird::IStatement> dropped = std::move(form->handle);
+    form = kept_.erase(form);
     try {
-      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { oldest->free(status); });
-      oldest.Forget();
+      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { dropped->free(status); });
+      dropped.Forget();
     } catch (const EFirebirdError&) {
       // Released with the reference; the engine frees it with the attachment.
     }
   }
+}
+
+void Statement::RememberDropped(std::string text) {
+  dropped_texts_.push_front(std::move(text));
+  if (dropped_texts_.size() > kDroppedTexts) dropped_texts_.pop_back();
+}
+
+bool Statement::CameBack(const std::string& text) {
+  auto dropped = std::find(dropped_texts_.begin(), dropped_texts_.end(), text);
+  if (dropped == dropped_texts_.end()) return false;
+  dropped_texts_.erase(dropped);
+  return true;
 }
 
 bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
@@ -168,6 +196,7 @@ bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
   fields_ = std::move(form->fields);
   row_buffer_ = std::move(form->rowBuffer);
   prepared_text_ = std::move(form->text);
+  reused_ = true;
   kept_.erase(form);
   row_.buffer = row_buffer_.data();
   row_.attachment = database->Attachment();
@@ -177,6 +206,7 @@ bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
 }
 
 void Statement::DropKeptForms() {
+  dropped_texts_.clear();
   while (!kept_.empty()) {
     fb::Ref<Firebird::IStatement> handle = std::move(kept_.front().handle);
     kept_.pop_front();
