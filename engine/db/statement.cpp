@@ -114,18 +114,18 @@ void Statement::DescribeParameters() {
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     has_cursor_ = (handle_->getFlags(status) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
     input_metadata_.Reset(handle_->getInputMetadata(status));
+    param_cuts_ = SubstringCutLengths(prepared_text_);
+    param_cuts_.resize(input_metadata_->getCount(status), 0);
   });
-  ResetParamsFor(prepared_text_);
+  ResetParams();
 }
 
 // Values survive only a new prepare of the same text.
-void Statement::ResetParamsFor(const std::string& text) {
-  const unsigned count =
-      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { return input_metadata_->getCount(status); });
-  if (params_version_ != SQL.Version() || params_.size() != count) params_.assign(count, Param());
+void Statement::ResetParams() {
+  if (params_version_ != SQL.Version() || params_.size() != param_cuts_.size())
+    params_.assign(param_cuts_.size(), Param());
   params_version_ = SQL.Version();
-  const std::vector<int32_t> cuts = SubstringCutLengths(text);
-  for (size_t i = 0; i < params_.size(); ++i) params_[i].SetCutLength(i < cuts.size() ? cuts[i] : 0);
+  for (size_t i = 0; i < params_.size(); ++i) params_[i].SetCutLength(param_cuts_[i]);
 }
 
 void Statement::KeepCurrentForm() {
@@ -140,9 +140,11 @@ void Statement::KeepCurrentForm() {
   form.input = std::move(input_);
   form.fields = std::move(fields_);
   form.rowBuffer = std::move(row_buffer_);
+  form.paramCuts = std::move(param_cuts_);
   input_.Reset();
   fields_.clear();
   row_buffer_.clear();
+  param_cuts_.clear();
   row_.buffer = nullptr;
   prepared_text_.clear();
   form.reused = reused_;
@@ -195,13 +197,14 @@ bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
   input_ = std::move(form->input);
   fields_ = std::move(form->fields);
   row_buffer_ = std::move(form->rowBuffer);
+  param_cuts_ = std::move(form->paramCuts);
   prepared_text_ = std::move(form->text);
   reused_ = true;
   kept_.erase(form);
   row_.buffer = row_buffer_.data();
   row_.attachment = database->Attachment();
   prepared_version_ = SQL.Version();
-  ResetParamsFor(prepared_text_);
+  ResetParams();
   return true;
 }
 
@@ -248,6 +251,7 @@ void Statement::Unprepare() {
   input_.Reset();
   input_metadata_.Reset();
   output_metadata_.Reset();
+  param_cuts_.clear();
   fields_.clear();
   if (prepared_database_ != nullptr) prepared_database_->UnregisterStatement(this);
   prepared_database_ = nullptr;

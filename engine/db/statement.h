@@ -135,6 +135,7 @@ class Statement {
     InputMessage input;
     std::vector<Field> fields;
     std::vector<unsigned char> rowBuffer;
+    std::vector<int32_t> paramCuts;
     bool reused = false;  // run again since it was prepared
   };
 
@@ -148,7 +149,7 @@ class Statement {
   void TrimKeptForms();
   void RememberDropped(std::string text);
   bool CameBack(const std::string& text);
-  void ResetParamsFor(const std::string& text);
+  void ResetParams();
   Firebird::ITransaction* ActiveTransactionHandle() const;
   void DescribeParameters();
   void DescribeFields();
@@ -171,6 +172,7 @@ class Statement {
   fb::Ref<Firebird::IMessageMetadata> output_metadata_;
   uint64_t params_version_ = ~uint64_t{0};  // text version the params belong to
   std::vector<Param> params_;
+  std::vector<int32_t> param_cuts_;  // per parameter of the prepared form
   InputMessage input_;
   std::vector<Field> fields_;
   std::vector<unsigned char> row_buffer_;
