@@ -32,6 +32,10 @@ constexpr int32_t kKeywordCacheWidth = 3000;
 // writers a block of 100 took twice the time of one writer. A block costs
 // at most its ids once per attachment.
 constexpr int32_t kIdBlock = 5000;
+// Rows stored by one statement: a link is a 4 KB parameter, and the
+// engine's messages are limited to 64 KB.
+constexpr size_t kLinksPerBlock = 12;
+constexpr size_t kKeywordsPerBlock = 64;
 constexpr size_t kMaxIdBlocks = 128;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
@@ -101,6 +105,24 @@ int32_t SelectInteger(TQueryWrapper* query, std::string_view field) {
 int32_t InsertReturningId(TQueryWrapper* query, std::string_view field) {
   ExecQueryTimed(query, false);
   return FirstRowInteger(query, field);
+}
+
+// "execute block (<declaration 0>, <declaration 1>, ...) as <locals> begin
+// <statement 0> <statement 1> ... end", "#" standing for the number of each
+// copy.
+std::string RepeatedBlock(const std::string& declaration, const std::string& statement, size_t copies,
+                          const std::string& locals = "") {
+  const auto numbered = [](const std::string& text, size_t number) {
+    std::string out;
+    for (char c : text) out += c == '#' ? std::to_string(number) : std::string(1, c);
+    return out;
+  };
+  std::string declarations, statements;
+  for (size_t i = 0; i < copies; ++i) {
+    declarations += (i == 0 ? "" : ", ") + numbered(declaration, i);
+    statements += numbered(statement, i) + "\n";
+  }
+  return "execute block (" + declarations + ") as " + locals + "\nbegin\n" + statements + "end";
 }
 
 // Leaves the caller's statement closed, however the operation ends.
@@ -554,6 +576,7 @@ void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
                                                  const std::set<int32_t>& newArticles, const TKeywordIds& keywordIds) {
   if (newArticles.empty() || SkipCategoryKeywords()) return;
   std::set<std::pair<int32_t, int32_t>> attached;
+  std::vector<std::pair<int32_t, int32_t>> pairs;
   ClosedOnExit closed(query);
   SetKeywordCacheWritten(query, true);
   try {
@@ -564,13 +587,14 @@ void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
         for (const auto& keyword : SplitCategories(tag->Value, separators)) {
           const auto found = keywordIds.find(LowerW(keyword));
           if (found == keywordIds.end() || found->second == kNoId) continue;
-          if (!attached.emplace(tag->OwnerId, found->second).second) continue;
-          SetSql(query, {"insert into Article_KeyWords(article_id,keyword_id)", "values(?,?)"});
-          query->Params(0).SetInteger(tag->OwnerId);
-          query->Params(1).SetInteger(found->second);
-          ExecQueryTimed(query, false);
+          if (attached.emplace(tag->OwnerId, found->second).second) pairs.emplace_back(tag->OwnerId, found->second);
         }
       }
+    }
+    for (size_t first = 0; first < pairs.size(); first += kKeywordsPerBlock) {
+      const size_t count = std::min(kKeywordsPerBlock, pairs.size() - first);
+      if (count > 1 && AttachKeywordBlock(query, pairs, first, count)) continue;
+      for (size_t i = first; i < first + count; ++i) InsertArticleKeywordRow(query, pairs[i].first, pairs[i].second);
     }
   } catch (...) {
     try {
@@ -581,6 +605,93 @@ void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
     throw;
   }
   SetKeywordCacheWritten(query, false);
+}
+
+void TtidewellDbHelper::InsertArticleKeywordRow(TQueryWrapper* query, int32_t articleId, int32_t keywordId) {
+  SetSql(query, {"insert into Article_KeyWords(article_id,keyword_id)", "values(?,?)"});
+  query->Params(0).SetInteger(articleId);
+  query->Params(1).SetInteger(keywordId);
+  ExecQueryTimed(query, false);
+}
+
+// Pairs first to first + count - 1 in one statement (through a server, one
+// round trip). False when it failed: it undid itself, and the caller stores
+// the pairs one by one, so that a failure reads as it always has.
+bool TtidewellDbHelper::AttachKeywordBlock(TQueryWrapper* query, const std::vector<std::pair<int32_t, int32_t>>& pairs,
+                                           size_t first, size_t count) {
+  static const std::string block = RepeatedBlock(
+      "a# integer = ?, k# integer = ?",
+      "  if (a# is not null) then insert into Article_KeyWords(article_id,keyword_id) values(:a#,:k#);",
+      kKeywordsPerBlock);
+  try {
+    SetSql(query, {block});
+    for (size_t i = 0; i < kKeywordsPerBlock; ++i) {
+      db::Param& article = query->Params(static_cast<int>(2 * i));
+      db::Param& keyword = query->Params(static_cast<int>(2 * i + 1));
+      if (i < count) {
+        article.SetInteger(pairs[first + i].first);
+        keyword.SetInteger(pairs[first + i].second);
+      } else {
+        article.SetNull();
+        keyword.SetNull();
+      }
+    }
+    ExecQueryTimed(query, false);
+    return true;
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
+}
+
+void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewArticleLinks& links) {
+  for (size_t first = 0; first < links.size(); first += kLinksPerBlock) {
+    TestStopFlag();
+    const size_t count = std::min(kLinksPerBlock, links.size() - first);
+    if (count > 1 && AttachLinkBlock(query, links, first, count)) continue;
+    for (size_t i = first; i < first + count; ++i) InsertLink(query, links[i].second, links[i].first);
+  }
+}
+
+// Links first to first + count - 1 found or stored and attached in one
+// statement. False when it failed (another writer storing one of the links,
+// say): it undid itself, and the caller stores them one by one, with their
+// waits and retries.
+bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleLinks& links, size_t first,
+                                        size_t count) {
+  static const std::string block = RepeatedBlock(
+      "l# varchar(1000) character set utf8 = ?, a# integer = ?",
+      "  if (l# is not null) then begin\n"
+      "    link_id = null;\n"
+      "    select link_id from links where link=:l# into :link_id;\n"
+      "    if (link_id is null) then insert into links(link) values(:l#) returning link_id into :link_id;\n"
+      "    insert into articles_links(article_id,link_id) values(:a#,:link_id);\n"
+      "  end",
+      kLinksPerBlock, "declare link_id integer;");
+  ClosedOnExit closed(query);
+  try {
+    SetSql(query, {block});
+    for (size_t i = 0; i < kLinksPerBlock; ++i) {
+      db::Param& link = query->Params(static_cast<int>(2 * i));
+      db::Param& article = query->Params(static_cast<int>(2 * i + 1));
+      if (i < count) {
+        link.SetWideString(links[first + i].second);
+        article.SetInteger(links[first + i].first);
+      } else {
+        link.SetNull();
+        article.SetNull();
+      }
+    }
+    ExecQueryTimed(query, false);
+    return true;
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
 }
 
 void TtidewellDbHelper::SetKeywordCacheWritten(TQueryWrapper* query, bool written) {

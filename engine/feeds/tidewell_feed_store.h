@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <set>
 #include <string>
 #include <vector>
@@ -187,6 +188,7 @@ class TtidewellFeedStore {
   int32_t LinkId(const std::u16string& url);
   static std::map<std::u16string, std::set<int32_t>> ArticlesByLink(const TArticleLinkPairs& pairs);
   void LinkNewArticle(int32_t articleId, const std::u16string& url);
+  bool IsNewLink(int32_t articleId, const std::u16string& url);
   void CommitQuietly();
   void SaveAfterDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
   void SaveTagsAndLinks(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
@@ -212,11 +214,16 @@ class TtidewellFeedStore {
   static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
                                                         std::vector<TStoredEnclosure>& stored, TSameFile sameFile);
   void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
+  bool InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row);
+  void FlushPendingEnclosure();
   void UpdateEnclosureUrl(int32_t enclosureId, const std::string& url);
 
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
   std::set<int32_t> newArticles_;
+  // The only enclosure of the new article whose insert is next: stored with
+  // it in one statement (article id, enclosure).
+  std::optional<std::pair<int32_t, TItemEnclosure>> pendingEnclosure_;
   bool documentCommitted_ = false;
   // Link rows of new articles stored by this document.
   std::set<std::pair<int32_t, std::u16string>> newArticleLinks_;
