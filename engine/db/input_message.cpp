@@ -11,13 +11,11 @@ constexpr unsigned kCharSetUtf8 = 4;
 constexpr int kTextBlob = 1;
 constexpr unsigned kMaxVaryingBytes = 32765;
 constexpr size_t kBlobSegment = 32768;
-// A text for a text blob goes in the message as text, up to this size: the
-// engine makes the blob itself, which through a server saves the round trips
-// of creating, filling and closing it. Longer texts, and texts that would
-// make the message larger than kInlineMessageBytes (the engine's messages are
-// limited to 64 KB), are written as blobs first.
-constexpr unsigned kInlineBlobBytes = 16384;
-constexpr unsigned kInlineMessageBytes = 49152;
+// A text for a text blob goes in the message as text, up to the longest
+// text a message holds: the engine makes the blob itself, which through a
+// server saves the round trips of creating, filling and closing it. Longer
+// texts are written as blobs first.
+constexpr unsigned kInlineBlobBytes = kMaxVaryingBytes;
 
 bool IsTextType(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
 
@@ -109,25 +107,12 @@ std::vector<InputMessage::Slot> InputMessage::PlanSlots(Firebird::IMessageMetada
   return slots;
 }
 
-// The message's size before any blob is sent inline: each value with room
-// for its null flag and alignment.
-unsigned InputMessage::PlannedBytes(const std::vector<Slot>& slots) {
-  unsigned bytes = 0;
-  for (const Slot& slot : slots) bytes += slot.length + (slot.type == SQL_VARYING ? 2 : 0) + 8;
-  return bytes;
-}
-
 void InputMessage::InlineShortTextBlobs(const std::vector<Param>& params, std::vector<Slot>& slots) {
-  unsigned bytes = PlannedBytes(slots);
   for (size_t i = 0; i < slots.size(); ++i) {
     Slot& slot = slots[i];
     if (slot.type != SQL_BLOB || slot.subType != kTextBlob || params[i].GetKind() != Param::Kind::Text) continue;
     const size_t length = params[i].Bytes().size();
-    if (length > kInlineBlobBytes) continue;
-    const unsigned capacity = VaryingCapacity(length, static_cast<int>(i));
-    if (bytes + capacity + 2 > kInlineMessageBytes) continue;
-    bytes += capacity + 2;
-    slot = {SQL_VARYING, capacity, 0, slot.charSet, 0};
+    if (length <= kInlineBlobBytes) slot = {SQL_VARYING, VaryingCapacity(length, static_cast<int>(i)), 0, slot.charSet, 0};
   }
 }
 

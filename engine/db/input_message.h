@@ -36,7 +36,6 @@ class InputMessage {
 
   static Slot SlotFor(Firebird::IMessageMetadata* described, unsigned index, const Param& param);
   std::vector<Slot> PlanSlots(Firebird::IMessageMetadata* described, const std::vector<Param>& params) const;
-  static unsigned PlannedBytes(const std::vector<Slot>& slots);
   static void InlineShortTextBlobs(const std::vector<Param>& params, std::vector<Slot>& slots);
   void Layout(Firebird::IMessageMetadata* described, const std::vector<Slot>& slots);
   void Fill(const std::vector<Param>& params, Firebird::IAttachment* attachment,
