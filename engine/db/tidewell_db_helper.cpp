@@ -32,10 +32,12 @@ constexpr int32_t kKeywordCacheWidth = 3000;
 // writers a block of 100 took twice the time of one writer. A block costs
 // at most its ids once per attachment.
 constexpr int32_t kIdBlock = 5000;
-// Rows stored by one statement: a link is a 4 KB parameter, and the
-// engine's messages are limited to 64 KB.
-constexpr size_t kLinksPerBlock = 12;
-constexpr size_t kKeywordsPerBlock = 64;
+// Rows stored by one statement, which takes them as lists in texts: the
+// pairs of article and keyword as numbers, at most 12 characters each, and
+// links up to the characters a text parameter holds.
+constexpr size_t kKeywordsPerBlock = 500;
+constexpr size_t kLinksPerBlock = 500;
+constexpr size_t kLinkListCharacters = 8000;
 constexpr size_t kMaxIdBlocks = 128;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
@@ -107,22 +109,20 @@ int32_t InsertReturningId(TQueryWrapper* query, std::string_view field) {
   return FirstRowInteger(query, field);
 }
 
-// "execute block (<declaration 0>, <declaration 1>, ...) as <locals> begin
-// <statement 0> <statement 1> ... end", "#" standing for the number of each
-// copy.
-std::string RepeatedBlock(const std::string& declaration, const std::string& statement, size_t copies,
-                          const std::string& locals = "") {
-  const auto numbered = [](const std::string& text, size_t number) {
-    std::string out;
-    for (char c : text) out += c == '#' ? std::to_string(number) : std::string(1, c);
-    return out;
-  };
-  std::string declarations, statements;
-  for (size_t i = 0; i < copies; ++i) {
-    declarations += (i == 0 ? "" : ", ") + numbered(declaration, i);
-    statements += numbered(statement, i) + "\n";
-  }
-  return "execute block (" + declarations + ") as " + locals + "\nbegin\n" + statements + "end";
+// The characters (code points) of a 16-bit text, as the engine counts them
+// in UTF-8: a surrogate pair is one, an unpaired surrogate (stored as
+// U+FFFD) one.
+size_t CodePoints(std::u16string_view text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] >= 0xDC00 && text[i] <= 0xDFFF && i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF)) ++count;
+  return count;
+}
+
+// Takes the next number off a list "n,n,...," into the block's variable.
+std::string TakeNumber(const std::string& list, const std::string& variable) {
+  return "    p = position(',' in " + list + ");\n    " + variable + " = cast(left(" + list + ", p - 1) as integer);\n    " +
+         list + " = substring(" + list + " from p + 1);\n";
 }
 
 // Leaves the caller's statement closed, however the operation ends.
@@ -619,23 +619,25 @@ void TtidewellDbHelper::InsertArticleKeywordRow(TQueryWrapper* query, int32_t ar
 // the pairs one by one, so that a failure reads as it always has.
 bool TtidewellDbHelper::AttachKeywordBlock(TQueryWrapper* query, const std::vector<std::pair<int32_t, int32_t>>& pairs,
                                            size_t first, size_t count) {
-  static const std::string block = RepeatedBlock(
-      "a# integer = ?, k# integer = ?",
-      "  if (a# is not null) then insert into Article_KeyWords(article_id,keyword_id) values(:a#,:k#);",
-      kKeywordsPerBlock);
+  static const std::string block =
+      "execute block (articles varchar(8000) character set none = ?, keywords varchar(8000) character set none = ?)\n"
+      "as declare p integer; declare a integer; declare k integer;\n"
+      "begin\n"
+      "  while (articles <> '') do\n"
+      "  begin\n" +
+      TakeNumber("articles", "a") + TakeNumber("keywords", "k") +
+      "    insert into Article_KeyWords(article_id,keyword_id) values(:a,:k);\n"
+      "  end\n"
+      "end";
+  std::string articles, keywords;
+  for (size_t i = first; i < first + count; ++i) {
+    articles += std::to_string(pairs[i].first) + ',';
+    keywords += std::to_string(pairs[i].second) + ',';
+  }
   try {
     SetSql(query, {block});
-    for (size_t i = 0; i < kKeywordsPerBlock; ++i) {
-      db::Param& article = query->Params(static_cast<int>(2 * i));
-      db::Param& keyword = query->Params(static_cast<int>(2 * i + 1));
-      if (i < count) {
-        article.SetInteger(pairs[first + i].first);
-        keyword.SetInteger(pairs[first + i].second);
-      } else {
-        article.SetNull();
-        keyword.SetNull();
-      }
-    }
+    query->Params(0).SetString(articles);
+    query->Params(1).SetString(keywords);
     ExecQueryTimed(query, false);
     return true;
   } catch (const kt::EAbort&) {
@@ -647,43 +649,55 @@ bool TtidewellDbHelper::AttachKeywordBlock(TQueryWrapper* query, const std::vect
 }
 
 void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewArticleLinks& links) {
-  for (size_t first = 0; first < links.size(); first += kLinksPerBlock) {
+  for (size_t first = 0; first < links.size();) {
     TestStopFlag();
-    const size_t count = std::min(kLinksPerBlock, links.size() - first);
-    if (count > 1 && AttachLinkBlock(query, links, first, count)) continue;
-    for (size_t i = first; i < first + count; ++i) InsertLink(query, links[i].second, links[i].first);
+    size_t count = 0, characters = 0;
+    for (size_t i = first; i < links.size(); ++i, ++count) {
+      const size_t length = CodePoints(links[i].second);
+      characters += length + std::to_string(length).size() + 1;
+      if (characters > kLinkListCharacters || count == kLinksPerBlock) break;
+    }
+    count = std::max<size_t>(count, 1);
+    if (count == 1 || !AttachLinkBlock(query, links, first, count))
+      for (size_t i = first; i < first + count; ++i) InsertLink(query, links[i].second, links[i].first);
+    first += count;
   }
 }
 
 // Links first to first + count - 1 found or stored and attached in one
-// statement. False when it failed (another writer storing one of the links,
-// say): it undid itself, and the caller stores them one by one, with their
-// waits and retries.
+// statement, as InsertLink does each: the links go as one text, each after
+// its length in characters and a comma. False when it failed (another
+// writer storing one of the links, say): it undid itself, and the caller
+// stores them one by one, with their waits and retries.
 bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleLinks& links, size_t first,
                                         size_t count) {
-  static const std::string block = RepeatedBlock(
-      "l# varchar(1000) character set utf8 = ?, a# integer = ?",
-      "  if (l# is not null) then begin\n"
+  static const std::string block =
+      "execute block (link_list varchar(8191) character set utf8 = ?, articles varchar(8000) character set none = ?)\n"
+      "as declare p integer; declare a integer; declare n integer; declare link_id integer;\n"
+      "declare link varchar(1000) character set utf8;\n"
+      "begin\n"
+      "  while (articles <> '') do\n"
+      "  begin\n" +
+      TakeNumber("articles", "a") + TakeNumber("link_list", "n") +
+      "    link = substring(link_list from 1 for n);\n"
+      "    link_list = substring(link_list from n + 1);\n"
       "    link_id = null;\n"
-      "    select link_id from links where link=:l# into :link_id;\n"
-      "    if (link_id is null) then insert into links(link) values(:l#) returning link_id into :link_id;\n"
-      "    insert into articles_links(article_id,link_id) values(:a#,:link_id);\n"
-      "  end",
-      kLinksPerBlock, "declare link_id integer;");
+      "    select link_id from links where link=:link into :link_id;\n"
+      "    if (link_id is null) then insert into links(link) values(:link) returning link_id into :link_id;\n"
+      "    insert into articles_links(article_id,link_id) values(:a,:link_id);\n"
+      "  end\n"
+      "end";
+  std::u16string list;
+  std::string articles;
+  for (size_t i = first; i < first + count; ++i) {
+    list += kt::Utf8ToWide(std::to_string(CodePoints(links[i].second))) + u',' + links[i].second;
+    articles += std::to_string(links[i].first) + ',';
+  }
   ClosedOnExit closed(query);
   try {
     SetSql(query, {block});
-    for (size_t i = 0; i < kLinksPerBlock; ++i) {
-      db::Param& link = query->Params(static_cast<int>(2 * i));
-      db::Param& article = query->Params(static_cast<int>(2 * i + 1));
-      if (i < count) {
-        link.SetWideString(links[first + i].second);
-        article.SetInteger(links[first + i].first);
-      } else {
-        link.SetNull();
-        article.SetNull();
-      }
-    }
+    query->Params(0).SetWideString(list);
+    query->Params(1).SetString(articles);
     ExecQueryTimed(query, false);
     return true;
   } catch (const kt::EAbort&) {
