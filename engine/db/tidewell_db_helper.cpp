@@ -654,7 +654,7 @@ void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewAr
     size_t count = 0, characters = 0;
     for (size_t i = first; i < links.size(); ++i, ++count) {
       const size_t length = CodePoints(links[i].second);
-      characters += length + std::to_string(length).size() + 1;
+      characters += length;
       if (characters > kLinkListCharacters || count == kLinksPerBlock) break;
     }
     count = std::max<size_t>(count, 1);
@@ -665,22 +665,24 @@ void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewAr
 }
 
 // Links first to first + count - 1 found or stored and attached in one
-// statement, as InsertLink does each: the links go as one text, each after
-// its length in characters and a comma. False when it failed (another
+// statement, as InsertLink does each: the links go as one text, their
+// lengths in characters and their articles as lists of numbers. False when
+// it failed (another
 // writer storing one of the links, say): it undid itself, and the caller
 // stores them one by one, with their waits and retries.
 bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleLinks& links, size_t first,
                                         size_t count) {
   static const std::string block =
-      "execute block (link_list varchar(8191) character set utf8 = ?, articles varchar(8000) character set none = ?)\n"
-      "as declare p integer; declare a integer; declare n integer; declare link_id integer;\n"
+      "execute block (link_list varchar(8191) character set utf8 = ?, lengths varchar(8000) character set none = ?,\n"
+      "  articles varchar(8000) character set none = ?)\n"
+      "as declare p integer; declare a integer; declare n integer; declare at_ integer = 1; declare link_id integer;\n"
       "declare link varchar(1000) character set utf8;\n"
       "begin\n"
       "  while (articles <> '') do\n"
       "  begin\n" +
-      TakeNumber("articles", "a") + TakeNumber("link_list", "n") +
-      "    link = substring(link_list from 1 for n);\n"
-      "    link_list = substring(link_list from n + 1);\n"
+      TakeNumber("articles", "a") + TakeNumber("lengths", "n") +
+      "    link = substring(link_list from at_ for n);\n"
+      "    at_ = at_ + n;\n"
       "    link_id = null;\n"
       "    select link_id from links where link=:link into :link_id;\n"
       "    if (link_id is null) then insert into links(link) values(:link) returning link_id into :link_id;\n"
@@ -688,16 +690,18 @@ bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleL
       "  end\n"
       "end";
   std::u16string list;
-  std::string articles;
+  std::string lengths, articles;
   for (size_t i = first; i < first + count; ++i) {
-    list += kt::Utf8ToWide(std::to_string(CodePoints(links[i].second))) + u',' + links[i].second;
+    list += links[i].second;
+    lengths += std::to_string(CodePoints(links[i].second)) + ',';
     articles += std::to_string(links[i].first) + ',';
   }
   ClosedOnExit closed(query);
   try {
     SetSql(query, {block});
     query->Params(0).SetWideString(list);
-    query->Params(1).SetString(articles);
+    query->Params(1).SetString(lengths);
+    query->Params(2).SetString(articles);
     ExecQueryTimed(query, false);
     return true;
   } catch (const kt::EAbort&) {
