@@ -459,13 +459,22 @@ TEST_F(DbHelperTest, WithoutARunningTransactionTheHelperCommitsOrRollsBackItsOwn
 TEST_F(DbHelperTest, NewArticlesLinksAndKeywordRowsThatGoTogetherFailOneRowAtATime) {
   AddRefusingTriggers(db_);
   transaction_.StartTransaction();
+  // Links in several scripts, one of two UTF-16 units a character.
+  const std::u16string marks[] = {u"", u"\u00fc\u65e5", u"\U0001F600"};
   TtidewellDbHelper::TNewArticleLinks links;
-  for (int32_t i = 0; i < 30; ++i)
-    links.emplace_back(100 + i, i == 17 ? u"http://refused.example/" : u"http://a.example/" + kt::Utf8ToWide(std::to_string(i % 20)));
-  helper_.AttachNewArticleLinks(&query_, links);
+  std::string expected;
+  for (int32_t i = 0; i < 30; ++i) {
+    const std::u16string link = u"http://a.example/" + marks[i % 3] + kt::Utf8ToWide(std::to_string(i % 20));
+    links.emplace_back(100 + i, i == 17 ? u"http://refused.example/" : link);
+    if (i != 17) expected += (expected.empty() ? "" : " ") + kt::WideToUtf8(link);
+  }
+  helper_.AttachNewArticleLinks(&query_, {links.begin(), links.begin() + 17});
+  helper_.AttachNewArticleLinks(&query_, {links.begin() + 17, links.end()});
   transaction_.Commit();
-  EXPECT_EQ(Count("articles_links"), 29);
-  EXPECT_EQ(Count("links"), 19);
+  EXPECT_EQ(QueryText("select list(link, ' ') from (select l.link from articles_links al "
+                      "join links l on l.link_id=al.link_id order by al.article_id)"),
+            expected);
+  EXPECT_EQ(Count("links"), 29);
   EXPECT_EQ(db_.QueryInt64("select count(*) from articles_links where article_id=117"), 0);
 
   std::string single;
