@@ -334,13 +334,13 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
       announced.push_back(&enclosure);
   }
   try {
-    // A new article has no rows yet: nothing to look for.
     // A new article's only enclosure goes in with the article's insert.
     if (IsNewArticle(articleId) && announced.size() == 1) {
       FlushPendingEnclosure();
       pendingEnclosure_.emplace(articleId, *announced[0]);
       return failures;
     }
+    // A new article has no rows yet: nothing to look for.
     std::vector<TStoredEnclosure> stored;
     if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
     const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, sameFile);

@@ -93,7 +93,8 @@ class TtidewellFeedStore {
   // A new article of this document is inserted, every column at once, with
   // the keyword cache its tags give it; a stored one is updated.
   void WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags, const TFeedProperty* record);
-  // The new article, every column at once.
+  // The new article, every column at once, with its enclosure kept by
+  // AddEnclosures.
   void InsertArticle(int32_t feedId, const TArticleRow& row);
   // The keyword cache of a new article: its category tags as they will be
   // attached after the document's commit.
@@ -116,6 +117,10 @@ class TtidewellFeedStore {
   // >8191" and the URL's length; "Enclosure insert/update failed ! " CR LF
   // and the message), one text each; the others are stored all the same.
   // Raises kt::EAbort only.
+  // A new article's only enclosure is kept for its insert (InsertArticle),
+  // which stores both in one statement; if that fails, or the article is
+  // stored reduced, or the document ends first, it is stored alone, and a
+  // failure of it is noted on the feed (NoteDroppedEnclosures) then.
   // An article found by its link or enclosure (an item without a key) is
   // not told by place: a file that changed there is the episode's new file.
   enum class TSameFile { byUrlOrPlace, byUrl };
