@@ -18,7 +18,8 @@
 # The new 100x100 pass runs a second time through a Firebird server of the
 # benchmark's own on 127.0.0.1, beside the embedded pass of the same run: its
 # wall, the client's and the server's CPU, and the client's round trips
-# (sendto calls, counted by strace in a third, traced pass) per new article.
+# (its sendto calls, counted by strace in a third, traced pass) per new
+# article, beside the sendto calls of client and server together.
 #
 # Installs newsboat, python3-feedparser, nginx-light, time and strace from
 # Debian when they are missing (perf, from linux-perf, is used when present) (as root, or through sudo). Builds the
@@ -149,14 +150,35 @@ print("%.2f %.2f %.1f %d %.2f %.3f %.2f %.1f %.2f" % (run["real_time"] / 1000.0,
 }
 
 # The client's sendto calls per new article of the new pass through the
-# server: strace sees the whole process, the pass is framed by two marker
-# look-ups.
+# server, and all sendto calls of the pass: strace follows the server too (a
+# child of the benchmark), whose answers are as many again; the client's are
+# those of the benchmark's own threads (made by clone with CLONE_THREAD from
+# its first one). The pass is framed by two marker look-ups.
 server_round_trips() {
   local list=$1 articles=$2
-  TW_BENCH_FEED_LIST="$list" TW_BENCH_SERVER=1 strace -f -qq -e trace=access,sendto -o "$work/sendto.txt" \
-    "$build_dir/bench/update_pass_bench" --benchmark_filter=BM_UpdatePassNewFeeds > /dev/null 2>&1
-  awk -v articles="$articles" '/tw-bench-pass-begin/ { on = 1 } /tw-bench-pass-end/ { on = 0 }
-    on && /sendto\(/ { n++ } END { printf "%.2f %d\n", n / articles, n }' "$work/sendto.txt"
+  TW_BENCH_FEED_LIST="$list" TW_BENCH_SERVER=1 strace -f -qq -e trace=access,sendto,clone,clone3 \
+    -o "$work/sendto.txt" "$build_dir/bench/update_pass_bench" --benchmark_filter=BM_UpdatePassNewFeeds \
+    > /dev/null 2>&1
+  python3 - "$work/sendto.txt" "$articles" << 'EOF2'
+import re, sys
+own, creating, client, total, on = set(), {}, 0, 0, False
+for line in open(sys.argv[1]):
+    match = re.match(r"(\d+)\s+(.*)", line)
+    if not match: continue
+    tid, call = int(match.group(1)), match.group(2)
+    if not own: own.add(tid)
+    if re.match(r"(clone3?\(|<\.\.\. clone3? resumed>)", call):
+        if call.startswith("clone"): creating[tid] = "CLONE_THREAD" in call
+        made = re.search(r"= (\d+)\s*$", call)
+        if made and tid in own and (creating.get(tid) or "CLONE_THREAD" in call): own.add(int(made.group(1)))
+    if "tw-bench-pass-begin" in call: on = True
+    if "tw-bench-pass-end" in call: on = False
+    if on and call.startswith("sendto("):
+        total += 1
+        client += tid in own
+articles = int(sys.argv[2])
+print("%.2f %d %.2f" % (client / articles, client, total / articles))
+EOF2
 }
 
 # "wall cpu rss syncs-per-feed" of newsboat reloading a list; the cache file
@@ -202,11 +224,12 @@ server_row() {
   local served=$1 embedded=$2 trips=$3
   read -r w c r f e p k s sc <<< "$served"
   read -r ew ec _ <<< "$embedded"
-  read -r per total <<< "$trips"
+  read -r per total both <<< "$trips"
   printf '%-44s %8s s %7s s CPU + server %s s %6s MiB %6s sync/feed (failed %s) | embedded %8s s %7s s CPU\n' \
     "100 feeds x 100 items, new, server 127.0.0.1" "$w" "$c" "$sc" "$r" "$s" "$f" "$ew" "$ec"
-  printf '%-44s %s the embedded wall; round trips (sendto) %s per new article (%s in the pass)\n' "" \
+  printf '%-44s %s the embedded wall; round trips (client sendto) %s per new article (%s in the pass;' "" \
     "$(python3 -c "print('%.2fx' % ($w / $ew))")" "$per" "$total"
+  printf ' client and server %s)\n' "$both"
   printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
 }
 

@@ -8,8 +8,14 @@ namespace tidewell::db {
 namespace {
 
 constexpr unsigned kCharSetUtf8 = 4;
+constexpr int kTextBlob = 1;
 constexpr unsigned kMaxVaryingBytes = 32765;
 constexpr size_t kBlobSegment = 32768;
+// A text for a text blob goes in the message as text, up to the longest
+// text a message holds: the engine makes the blob itself, which through a
+// server saves the round trips of creating, filling and closing it. Longer
+// texts are written as blobs first.
+constexpr unsigned kInlineBlobBytes = kMaxVaryingBytes;
 
 bool IsTextType(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
 
@@ -97,7 +103,17 @@ std::vector<InputMessage::Slot> InputMessage::PlanSlots(Firebird::IMessageMetada
   std::vector<Slot> slots;
   slots.reserve(params.size());
   for (unsigned i = 0; i < params.size(); ++i) slots.push_back(SlotFor(described, i, params[i]));
+  InlineShortTextBlobs(params, slots);
   return slots;
+}
+
+void InputMessage::InlineShortTextBlobs(const std::vector<Param>& params, std::vector<Slot>& slots) {
+  for (size_t i = 0; i < slots.size(); ++i) {
+    Slot& slot = slots[i];
+    if (slot.type != SQL_BLOB || slot.subType != kTextBlob || params[i].GetKind() != Param::Kind::Text) continue;
+    const size_t length = params[i].Bytes().size();
+    if (length <= kInlineBlobBytes) slot = {SQL_VARYING, VaryingCapacity(length, static_cast<int>(i)), 0, slot.charSet, 0};
+  }
 }
 
 void InputMessage::Layout(Firebird::IMessageMetadata* described, const std::vector<Slot>& slots) {

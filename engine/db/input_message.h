@@ -3,6 +3,7 @@
 // statement's parameter values to the engine. Its layout follows the values
 // bound (not the types the engine described), so the engine converts them;
 // the layout is kept while the kinds and sizes of the values stay the same.
+// Short texts for text blobs travel as texts; the engine makes the blobs.
 #pragma once
 
 #include <vector>
@@ -35,6 +36,7 @@ class InputMessage {
 
   static Slot SlotFor(Firebird::IMessageMetadata* described, unsigned index, const Param& param);
   std::vector<Slot> PlanSlots(Firebird::IMessageMetadata* described, const std::vector<Param>& params) const;
+  static void InlineShortTextBlobs(const std::vector<Param>& params, std::vector<Slot>& slots);
   void Layout(Firebird::IMessageMetadata* described, const std::vector<Slot>& slots);
   void Fill(const std::vector<Param>& params, Firebird::IAttachment* attachment,
             Firebird::ITransaction* transaction);

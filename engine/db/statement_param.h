@@ -4,7 +4,8 @@
 //
 // Texts are UTF-8 (16-bit text is converted here, unpaired surrogates
 // becoming U+FFFD; invalid UTF-8 is repaired). A text or byte value bound to a BLOB parameter is stored
-// as a blob of any size; elsewhere the engine converts the value to the
+// as a blob of any size (a text of a text blob up to 32765 bytes travels as
+// a text, and the engine makes the blob); elsewhere the engine converts the value to the
 // parameter's type and reports what does not fit. A parameter never set
 // binds NULL.
 #pragma once
@@ -45,6 +46,9 @@ class Param {
 
   // Set by the statement when its SQL cuts this parameter with
   // "substring(? from 1 for N)": the characters the SQL keeps (0: no cut).
+  // A caller may set it after binding, for a parameter the SQL declares
+  // itself ("execute block (p varchar(N) = ?)"); preparing the statement
+  // again resets it.
   void SetCutLength(int32_t characters) { cut_length_ = characters; }
   int32_t CutLength() const { return cut_length_; }
 

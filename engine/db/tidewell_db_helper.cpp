@@ -32,6 +32,12 @@ constexpr int32_t kKeywordCacheWidth = 3000;
 // writers a block of 100 took twice the time of one writer. A block costs
 // at most its ids once per attachment.
 constexpr int32_t kIdBlock = 5000;
+// Rows stored by one statement, which takes them as lists in texts: the
+// pairs of article and keyword as numbers, at most 12 characters each, and
+// links up to the characters a text parameter holds.
+constexpr size_t kKeywordsPerBlock = 500;
+constexpr size_t kLinksPerBlock = 500;
+constexpr size_t kLinkListCharacters = 8000;
 constexpr size_t kMaxIdBlocks = 128;
 constexpr TDateTime kTwoMinutes = 2.0 / (24 * 60);
 constexpr std::string_view kCategoryTag = "cmdinscategory:";
@@ -101,6 +107,22 @@ int32_t SelectInteger(TQueryWrapper* query, std::string_view field) {
 int32_t InsertReturningId(TQueryWrapper* query, std::string_view field) {
   ExecQueryTimed(query, false);
   return FirstRowInteger(query, field);
+}
+
+// The characters (code points) of a 16-bit text, as the engine counts them
+// in UTF-8: a surrogate pair is one, an unpaired surrogate (stored as
+// U+FFFD) one.
+size_t CodePoints(std::u16string_view text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] >= 0xDC00 && text[i] <= 0xDFFF && i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF)) ++count;
+  return count;
+}
+
+// Takes the next number off a list "n,n,...," into the block's variable.
+std::string TakeNumber(const std::string& list, const std::string& variable) {
+  return "    p = position(',' in " + list + ");\n    " + variable + " = cast(left(" + list + ", p - 1) as integer);\n    " +
+         list + " = substring(" + list + " from p + 1);\n";
 }
 
 // Leaves the caller's statement closed, however the operation ends.
@@ -554,6 +576,7 @@ void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
                                                  const std::set<int32_t>& newArticles, const TKeywordIds& keywordIds) {
   if (newArticles.empty() || SkipCategoryKeywords()) return;
   std::set<std::pair<int32_t, int32_t>> attached;
+  std::vector<std::pair<int32_t, int32_t>> pairs;
   ClosedOnExit closed(query);
   SetKeywordCacheWritten(query, true);
   try {
@@ -564,13 +587,14 @@ void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
         for (const auto& keyword : SplitCategories(tag->Value, separators)) {
           const auto found = keywordIds.find(LowerW(keyword));
           if (found == keywordIds.end() || found->second == kNoId) continue;
-          if (!attached.emplace(tag->OwnerId, found->second).second) continue;
-          SetSql(query, {"insert into Article_KeyWords(article_id,keyword_id)", "values(?,?)"});
-          query->Params(0).SetInteger(tag->OwnerId);
-          query->Params(1).SetInteger(found->second);
-          ExecQueryTimed(query, false);
+          if (attached.emplace(tag->OwnerId, found->second).second) pairs.emplace_back(tag->OwnerId, found->second);
         }
       }
+    }
+    for (size_t first = 0; first < pairs.size(); first += kKeywordsPerBlock) {
+      const size_t count = std::min(kKeywordsPerBlock, pairs.size() - first);
+      if (count > 1 && AttachKeywordBlock(query, pairs, first, count)) continue;
+      for (size_t i = first; i < first + count; ++i) InsertArticleKeywordRow(query, pairs[i].first, pairs[i].second);
     }
   } catch (...) {
     try {
@@ -581,6 +605,111 @@ void TtidewellDbHelper::AttachNewArticleKeywords(TQueryWrapper* query,
     throw;
   }
   SetKeywordCacheWritten(query, false);
+}
+
+void TtidewellDbHelper::InsertArticleKeywordRow(TQueryWrapper* query, int32_t articleId, int32_t keywordId) {
+  SetSql(query, {"insert into Article_KeyWords(article_id,keyword_id)", "values(?,?)"});
+  query->Params(0).SetInteger(articleId);
+  query->Params(1).SetInteger(keywordId);
+  ExecQueryTimed(query, false);
+}
+
+// Pairs first to first + count - 1 in one statement (through a server, one
+// round trip). False when it failed: it undid itself, and the caller stores
+// the pairs one by one, so that a failure reads as it always has.
+bool TtidewellDbHelper::AttachKeywordBlock(TQueryWrapper* query, const std::vector<std::pair<int32_t, int32_t>>& pairs,
+                                           size_t first, size_t count) {
+  static const std::string block =
+      "execute block (articles varchar(8000) character set none = ?, keywords varchar(8000) character set none = ?)\n"
+      "as declare p integer; declare a integer; declare k integer;\n"
+      "begin\n"
+      "  while (articles <> '') do\n"
+      "  begin\n" +
+      TakeNumber("articles", "a") + TakeNumber("keywords", "k") +
+      "    insert into Article_KeyWords(article_id,keyword_id) values(:a,:k);\n"
+      "  end\n"
+      "end";
+  std::string articles, keywords;
+  for (size_t i = first; i < first + count; ++i) {
+    articles += std::to_string(pairs[i].first) + ',';
+    keywords += std::to_string(pairs[i].second) + ',';
+  }
+  try {
+    SetSql(query, {block});
+    query->Params(0).SetString(articles);
+    query->Params(1).SetString(keywords);
+    ExecQueryTimed(query, false);
+    return true;
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
+}
+
+void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewArticleLinks& links) {
+  for (size_t first = 0; first < links.size();) {
+    TestStopFlag();
+    size_t count = 0, characters = 0;
+    for (size_t i = first; i < links.size(); ++i, ++count) {
+      const size_t length = CodePoints(links[i].second);
+      characters += length;
+      if (characters > kLinkListCharacters || count == kLinksPerBlock) break;
+    }
+    count = std::max<size_t>(count, 1);
+    if (count == 1 || !AttachLinkBlock(query, links, first, count))
+      for (size_t i = first; i < first + count; ++i) InsertLink(query, links[i].second, links[i].first);
+    first += count;
+  }
+}
+
+// Links first to first + count - 1 found or stored and attached in one
+// statement, as InsertLink does each: the links go as one text, their
+// lengths in characters and their articles as lists of numbers. False when
+// it failed (another
+// writer storing one of the links, say): it undid itself, and the caller
+// stores them one by one, with their waits and retries.
+bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleLinks& links, size_t first,
+                                        size_t count) {
+  static const std::string block =
+      "execute block (link_list varchar(8191) character set utf8 = ?, lengths varchar(8000) character set none = ?,\n"
+      "  articles varchar(8000) character set none = ?)\n"
+      "as declare p integer; declare a integer; declare n integer; declare at_ integer = 1; declare link_id integer;\n"
+      "declare link varchar(1000) character set utf8;\n"
+      "begin\n"
+      "  while (articles <> '') do\n"
+      "  begin\n" +
+      TakeNumber("articles", "a") + TakeNumber("lengths", "n") +
+      "    link = substring(link_list from at_ for n);\n"
+      "    at_ = at_ + n;\n"
+      "    link_id = null;\n"
+      "    select link_id from links where link=:link into :link_id;\n"
+      "    if (link_id is null) then insert into links(link) values(:link) returning link_id into :link_id;\n"
+      "    insert into articles_links(article_id,link_id) values(:a,:link_id);\n"
+      "  end\n"
+      "end";
+  std::u16string list;
+  std::string lengths, articles;
+  for (size_t i = first; i < first + count; ++i) {
+    list += links[i].second;
+    lengths += std::to_string(CodePoints(links[i].second)) + ',';
+    articles += std::to_string(links[i].first) + ',';
+  }
+  ClosedOnExit closed(query);
+  try {
+    SetSql(query, {block});
+    query->Params(0).SetWideString(list);
+    query->Params(1).SetString(lengths);
+    query->Params(2).SetString(articles);
+    ExecQueryTimed(query, false);
+    return true;
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
 }
 
 void TtidewellDbHelper::SetKeywordCacheWritten(TQueryWrapper* query, bool written) {

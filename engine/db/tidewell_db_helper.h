@@ -36,6 +36,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
@@ -88,6 +89,11 @@ class TtidewellDbHelper {
   // ms apart, -1 when none succeeded. With an article id the link is also
   // attached to that article, which must not have it yet.
   int32_t InsertLink(TQueryWrapper* query, const std::u16string& link, int32_t articleId = 0);
+  // Links of new articles (article id, link), each found or stored and
+  // attached as InsertLink does, several in one statement; a statement that
+  // fails is made again one link at a time.
+  using TNewArticleLinks = std::vector<std::pair<int32_t, std::u16string>>;
+  void AttachNewArticleLinks(TQueryWrapper* query, const TNewArticleLinks& links);
   // The value is stored lower-cased and cut to 512 characters.
   int32_t InsertKeyword(TQueryWrapper* query, int32_t parentId, const std::u16string& value, bool isUserDefined);
   void InsertFeedNameSpace(TQueryWrapper* query, int32_t feedId, const std::string& identifier,
@@ -155,6 +161,10 @@ class TtidewellDbHelper {
                                 const std::u16string& separators, const std::set<int32_t>& newArticles,
                                 const TKeywordIds& keywordIds);
   void SetKeywordCacheWritten(TQueryWrapper* query, bool written);
+  void InsertArticleKeywordRow(TQueryWrapper* query, int32_t articleId, int32_t keywordId);
+  bool AttachKeywordBlock(TQueryWrapper* query, const std::vector<std::pair<int32_t, int32_t>>& pairs, size_t first,
+                          size_t count);
+  bool AttachLinkBlock(TQueryWrapper* query, const TNewArticleLinks& links, size_t first, size_t count);
   int32_t KeywordId(TQueryWrapper* query, const std::u16string& keyword, bool isUserDefined);
   void AttachKeyword(TQueryWrapper* query, int32_t articleId, int32_t keywordId);
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "engine/db/sql_text.h"
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/tidewell_schema_texts.h"
 #include "engine/db/update_conflict.h"
@@ -82,6 +83,7 @@ void TtidewellFeedStore::StartTransaction() {
 }
 
 void TtidewellFeedStore::RollbackQuietly() {
+  pendingEnclosure_.reset();
   try {
     context_.query->Close();
     if (context_.transaction->InTransaction()) context_.transaction->Rollback();
@@ -161,19 +163,119 @@ void TtidewellFeedStore::WriteArticle(int32_t feedId, TArticleRow& row, const TN
   InsertArticle(feedId, row);
 }
 
-void TtidewellFeedStore::InsertArticle(int32_t feedId, const TArticleRow& row) {
-  TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"insert into Articles(" + ArticleColumnList(true, false) +
-                             ",id,feed_id,articles_parent,commentfeed_id,keywordCache)",
-                         "values(" + ArticleColumnList(false, true) + ",?,?,?,?,substring(? from 1 for 3000))"});
+// The columns only an insert writes, after the shared ones: parameters 12
+// to 16.
+constexpr TArticleColumn kInsertOnlyColumns[] = {{"id", "?"},
+                                                 {"feed_id", "?"},
+                                                 {"articles_parent", "?"},
+                                                 {"commentfeed_id", "?"},
+                                                 {"keywordCache", "substring(? from 1 for 3000)"}};
+
+static std::string ArticleInsertSql() {
+  std::string names = ArticleColumnList(true, false), values = ArticleColumnList(false, true);
+  for (const TArticleColumn& column : kInsertOnlyColumns) {
+    names += std::string(",") + column.name;
+    values += std::string(",") + column.value;
+  }
+  return "insert into Articles(" + names + ") values(" + values + ")";
+}
+
+static void BindInsertColumns(TQueryWrapper* query, int32_t feedId, const TArticleRow& row) {
   BindArticleColumns(query, row);
   query->Params(12).SetInteger(row.id);
   query->Params(13).SetInteger(feedId);
   query->Params(14).SetInteger(row.parentId);
   query->Params(15).SetInteger(row.commentFeedId);
   query->Params(16).SetWideString(row.keywordCache);
+}
+
+static void BindEnclosure(TQueryWrapper* query, int first, int32_t articleId, const TItemEnclosure& enclosure) {
+  query->Params(first).SetInteger(articleId);
+  query->Params(first + 1).SetString(enclosure.url);
+  query->Params(first + 2).SetInteger(enclosure.size);
+  // The insert takes the type as it is; a longer one than the column would
+  // cost the article its content.
+  query->Params(first + 3).SetString(kt::WideToUtf8(kt::Utf8ToWide(enclosure.type).substr(0, kEnclosureTypeWidth)));
+  const TDateTime now = TtidewellFeedStore::UtcNow();
+  query->Params(first + 4).SetDateTime(now);
+  query->Params(first + 5).SetDateTime(now);
+}
+
+static const char* const kEnclosureInsertSql =
+    "insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend) values(?,?,?,?,?,?)";
+
+// The enclosure's insert and the article's in one statement: through a
+// server, one round trip instead of two. Each parameter is declared with the
+// type of its column, and cut as the single inserts cut it.
+static std::string ArticleWithEnclosureBlock() {
+  std::vector<std::string> declarations;
+  for (const TArticleColumn& column : kArticleColumns)
+    declarations.push_back(std::string("type of column articles.") + column.name);
+  for (const TArticleColumn& column : kInsertOnlyColumns)
+    declarations.push_back(std::string("type of column articles.") + column.name);
+  const size_t articleParams = declarations.size();
+  for (const char* name : {"article_id", "url_", "size_", "type_", "downloadstart", "downloadend"})
+    declarations.push_back(std::string("type of column enclosures.") + name);
+  std::string block = "execute block (", articleValues, enclosureValues;
+  for (size_t i = 0; i < declarations.size(); ++i) {
+    const std::string name = "p" + std::to_string(i);
+    block += (i == 0 ? "" : ", ") + name + " " + declarations[i] + " = ?";
+    std::string& values = i < articleParams ? articleValues : enclosureValues;
+    values += (values.empty() ? ":" : ",:") + name;
+  }
+  const std::string insert = ArticleInsertSql();
+  block += ") as begin\n";
+  block += "  insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend) values(" +
+           enclosureValues + ");\n";
+  block += "  " + insert.substr(0, insert.find(" values(")) + " values(" + articleValues + ");\n";
+  return block + "end";
+}
+
+void TtidewellFeedStore::InsertArticle(int32_t feedId, const TArticleRow& row) {
+  if (pendingEnclosure_ && pendingEnclosure_->first == row.id && InsertArticleWithEnclosure(feedId, row)) return;
+  FlushPendingEnclosure();
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {ArticleInsertSql()});
+  BindInsertColumns(query, feedId, row);
   ExecQueryTimed(query, false);
   query->Close();
+}
+
+// False when the statement failed: it undid itself, and the two inserts are
+// then made one by one, each reporting its own failure as it always has.
+bool TtidewellFeedStore::InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row) {
+  static const std::string block = ArticleWithEnclosureBlock();
+  static const std::vector<int32_t> cuts = db::SubstringCutLengths(ArticleInsertSql());
+  TQueryWrapper* query = context_.query;
+  try {
+    ResetStatement(query, {block});
+    BindInsertColumns(query, feedId, row);
+    BindEnclosure(query, static_cast<int>(cuts.size()), row.id, pendingEnclosure_->second);
+    for (size_t i = 0; i < cuts.size(); ++i) query->Params(static_cast<int>(i)).SetCutLength(cuts[i]);
+    ExecQueryTimed(query, false);
+    query->Close();
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
+  pendingEnclosure_.reset();
+  return true;
+}
+
+// The enclosure a new article's insert was to take along, stored alone.
+void TtidewellFeedStore::FlushPendingEnclosure() {
+  if (!pendingEnclosure_) return;
+  const std::pair<int32_t, TItemEnclosure> pending = std::move(*pendingEnclosure_);
+  pendingEnclosure_.reset();
+  try {
+    InsertEnclosure(pending.first, pending.second);
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    NoteDroppedEnclosures({std::string(MessageText(kEnclosureInsertUpdateFailed)) + "\r\n" + e.what()});
+  }
 }
 
 std::u16string TtidewellFeedStore::KeywordSeparators(const TFeedProperty* record) {
@@ -195,6 +297,7 @@ void TtidewellFeedStore::UpdateArticle(const TArticleRow& row) {
 }
 
 void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& row) {
+  FlushPendingEnclosure();
   TQueryWrapper* query = context_.query;
   const bool isNew = IsNewArticle(row.id);
   if (isNew)
@@ -231,6 +334,12 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
       announced.push_back(&enclosure);
   }
   try {
+    // A new article's only enclosure goes in with the article's insert.
+    if (IsNewArticle(articleId) && announced.size() == 1) {
+      FlushPendingEnclosure();
+      pendingEnclosure_.emplace(articleId, *announced[0]);
+      return failures;
+    }
     // A new article has no rows yet: nothing to look for.
     std::vector<TStoredEnclosure> stored;
     if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
@@ -298,17 +407,8 @@ std::vector<TtidewellFeedStore::TStoredEnclosure> TtidewellFeedStore::LoadArticl
 
 void TtidewellFeedStore::InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure) {
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend)",
-                         "values(?,?,?,?,?,?)"});
-  const TDateTime now = UtcNow();
-  query->Params(0).SetInteger(articleId);
-  query->Params(1).SetString(enclosure.url);
-  query->Params(2).SetInteger(enclosure.size);
-  // The insert takes the type as it is; a longer one than the column would
-  // cost the article its content.
-  query->Params(3).SetString(kt::WideToUtf8(kt::Utf8ToWide(enclosure.type).substr(0, kEnclosureTypeWidth)));
-  query->Params(4).SetDateTime(now);
-  query->Params(5).SetDateTime(now);
+  ResetStatement(query, {kEnclosureInsertSql});
+  BindEnclosure(query, 0, articleId, enclosure);
   ExecQueryTimed(query, false);
   query->Close();
 }
@@ -442,31 +542,44 @@ std::map<std::u16string, std::set<int32_t>> TtidewellFeedStore::ArticlesByLink(c
 void TtidewellFeedStore::AddArticleLinks(const TArticleLinkPairs& pairs) {
   const bool ownTransaction = !context_.transaction->InTransaction();
   StartTransaction();
+  // New articles' links are stored together, several in one statement.
+  TtidewellDbHelper::TNewArticleLinks fresh;
   try {
     for (const auto& [url, articles] : ArticlesByLink(pairs)) {
       int32_t linkId = 0;
       for (int32_t articleId : articles) {
         RaiseWhenStopping(Stopping());
         if (IsNewArticle(articleId)) {
-          LinkNewArticle(articleId, url);
+          if (IsNewLink(articleId, url)) fresh.emplace_back(articleId, url);
           continue;
         }
         if (linkId == 0) linkId = LinkId(url);
         if (linkId > 0 && !ArticleLinkExists(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
       }
     }
+    context_.dbHelper->AttachNewArticleLinks(context_.query, fresh);
     if (ownTransaction) context_.transaction->Commit();
   } catch (...) {
     // What was stored before the failure stays, as it would one pair at a time.
-    if (ownTransaction) CommitQuietly();
+    if (ownTransaction) {
+      try {
+        context_.dbHelper->AttachNewArticleLinks(context_.query, fresh);
+      } catch (...) {
+        // The first failure is the one to report.
+      }
+      CommitQuietly();
+    }
     throw;
   }
 }
 
 // A new article has only the links this document gave it: no look-up.
+bool TtidewellFeedStore::IsNewLink(int32_t articleId, const std::u16string& url) {
+  return url.size() <= kLinkWidth && newArticleLinks_.emplace(articleId, url).second;
+}
+
 void TtidewellFeedStore::LinkNewArticle(int32_t articleId, const std::u16string& url) {
-  if (url.size() > kLinkWidth || !newArticleLinks_.emplace(articleId, url).second) return;
-  context_.dbHelper->InsertLink(context_.query, url, articleId);
+  if (IsNewLink(articleId, url)) context_.dbHelper->InsertLink(context_.query, url, articleId);
 }
 
 void TtidewellFeedStore::CommitQuietly() {
@@ -631,6 +744,8 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
   const bool failed = *context_.errorCategory != TErrorCategory::noErrors;
   bool savedWithDocument = false;
   std::exception_ptr pruneFailure;
+  if (!failed && context_.transaction->InTransaction()) FlushPendingEnclosure();
+  pendingEnclosure_.reset();
   if (context_.transaction->InTransaction()) {
     if (failed) {
       context_.transaction->Rollback();

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <set>
 #include <string>
 #include <vector>
@@ -92,7 +93,8 @@ class TtidewellFeedStore {
   // A new article of this document is inserted, every column at once, with
   // the keyword cache its tags give it; a stored one is updated.
   void WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags, const TFeedProperty* record);
-  // The new article, every column at once.
+  // The new article, every column at once, with its enclosure kept by
+  // AddEnclosures.
   void InsertArticle(int32_t feedId, const TArticleRow& row);
   // The keyword cache of a new article: its category tags as they will be
   // attached after the document's commit.
@@ -115,6 +117,10 @@ class TtidewellFeedStore {
   // >8191" and the URL's length; "Enclosure insert/update failed ! " CR LF
   // and the message), one text each; the others are stored all the same.
   // Raises kt::EAbort only.
+  // A new article's only enclosure is kept for its insert (InsertArticle),
+  // which stores both in one statement; if that fails, or the article is
+  // stored reduced, or the document ends first, it is stored alone, and a
+  // failure of it is noted on the feed (NoteDroppedEnclosures) then.
   // An article found by its link or enclosure (an item without a key) is
   // not told by place: a file that changed there is the episode's new file.
   enum class TSameFile { byUrlOrPlace, byUrl };
@@ -188,6 +194,7 @@ class TtidewellFeedStore {
   int32_t LinkId(const std::u16string& url);
   static std::map<std::u16string, std::set<int32_t>> ArticlesByLink(const TArticleLinkPairs& pairs);
   void LinkNewArticle(int32_t articleId, const std::u16string& url);
+  bool IsNewLink(int32_t articleId, const std::u16string& url);
   void CommitQuietly();
   void SaveAfterDocument(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
   void SaveTagsAndLinks(int32_t feedId, const TFeedProperty* record, const TDocumentCollections& collections);
@@ -213,11 +220,16 @@ class TtidewellFeedStore {
   static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
                                                         std::vector<TStoredEnclosure>& stored, TSameFile sameFile);
   void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
+  bool InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row);
+  void FlushPendingEnclosure();
   void UpdateEnclosureUrl(int32_t enclosureId, const std::string& url);
 
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
   std::set<int32_t> newArticles_;
+  // The only enclosure of the new article whose insert is next: stored with
+  // it in one statement (article id, enclosure).
+  std::optional<std::pair<int32_t, TItemEnclosure>> pendingEnclosure_;
   bool documentCommitted_ = false;
   // Link rows of new articles stored by this document.
   std::set<std::pair<int32_t, std::u16string>> newArticleLinks_;

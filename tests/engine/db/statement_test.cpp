@@ -5,9 +5,11 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/db/tidewell_compability.h"
 #include "support/firebird_test_database.h"
+#include "support/firebird_test_server.h"
 
 namespace {
 
@@ -126,6 +128,34 @@ TEST_F(StatementTest, BlobsOfAnySizeRoundTripWhole) {
   kt::TMemoryStream stream;
   query_.FieldByName("data").SaveToStream(stream);
   EXPECT_EQ(stream.ToString(), bytes);
+}
+
+// Texts for text blobs travel in the statement's message up to the longest
+// text it holds; longer ones are written as blobs. Several large ones
+// together make a large message, which a server takes too.
+TEST_F(StatementTest, TextBlobsOfAnySizeTogetherInOneStatementRoundTripWholeAlsoThroughAServer) {
+  std::string euros;
+  for (int i = 0; i < 5461; ++i) euros += "\xe2\x82\xac";  // 16383 bytes
+  const std::vector<std::string> values = {std::string(32000, 'a'), std::string(32765, 'b'), std::string(32766, 'c'),
+                                           std::string(32000, 'd'), euros, std::string(8000, 'f')};
+  testing_support::FirebirdTestDatabase served(8192, testing_support::FirebirdTestServer::Shared());
+  for (testing_support::FirebirdTestDatabase* db : {&db_, &served}) {
+    db->Execute("create table texts(a blob sub_type text, b blob sub_type text, c blob sub_type text, "
+                "d blob sub_type text, e blob sub_type text, f varchar(8000))");
+    TTranWrapper transaction{&db->Connection()};
+    transaction.StartTransaction();
+    TQueryWrapper query;
+    query.SetTransaction(&transaction);
+    query.SQL.Add("insert into texts(a, b, c, d, e, f) values(?, ?, ?, ?, ?, ?)");
+    for (int i = 0; i < 6; ++i) query.Params(i).SetString(values[static_cast<size_t>(i)]);
+    query.ExecQuery();
+    query.SQL.SetText("select a, b, c, d, e, f from texts");
+    query.ExecQuery();
+    ASSERT_FALSE(query.Eof());
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(query.Fields(i).AsString(), values[static_cast<size_t>(i)]) << i;
+    query.Close();
+    transaction.Commit();
+  }
 }
 
 TEST_F(StatementTest, SubstringInTheSqlCutsLongTextsToItsLength) {

@@ -453,6 +453,66 @@ TEST_F(DbHelperTest, WithoutARunningTransactionTheHelperCommitsOrRollsBackItsOwn
   EXPECT_EQ(db_.QueryInt64("select count(*) from keywords where value_='refused'"), 1);
 }
 
+// New articles' links and keyword rows go several to a statement; a
+// statement that fails is made again row by row, so that the rows around a
+// refused one are stored and the failure reads as a single insert's.
+TEST_F(DbHelperTest, NewArticlesLinksAndKeywordRowsThatGoTogetherFailOneRowAtATime) {
+  AddRefusingTriggers(db_);
+  transaction_.StartTransaction();
+  // Links in several scripts, one of two UTF-16 units a character.
+  const std::u16string marks[] = {u"", u"\u00fc\u65e5", u"\U0001F600"};
+  TtidewellDbHelper::TNewArticleLinks links;
+  std::string expected;
+  for (int32_t i = 0; i < 30; ++i) {
+    const std::u16string link = u"http://a.example/" + marks[i % 3] + kt::Utf8ToWide(std::to_string(i % 20));
+    links.emplace_back(100 + i, i == 17 ? u"http://refused.example/" : link);
+    if (i != 17) expected += (expected.empty() ? "" : " ") + kt::WideToUtf8(link);
+  }
+  helper_.AttachNewArticleLinks(&query_, {links.begin(), links.begin() + 17});
+  helper_.AttachNewArticleLinks(&query_, {links.begin() + 17, links.end()});
+  transaction_.Commit();
+  EXPECT_EQ(QueryText("select list(link, ' ') from (select l.link from articles_links al "
+                      "join links l on l.link_id=al.link_id order by al.article_id)"),
+            expected);
+  EXPECT_EQ(Count("links"), 29);
+  EXPECT_EQ(db_.QueryInt64("select count(*) from articles_links where article_id=117"), 0);
+
+  std::string single;
+  try {
+    helper_.AddArticleKeyword(&query_, 999, u"alone", true);
+  } catch (const db::EFirebirdError& failure) {
+    single = failure.what();
+  }
+  ASSERT_NE(single, "");
+  TNewCustomTagsClass tags;
+  std::set<int32_t> added;
+  for (int32_t i = 0; i < 70; ++i) {
+    const int32_t article = i == 40 ? 999 : 200 + i;
+    AddTag(tags, "cmdinscategory:", u"k" + kt::Utf8ToWide(std::to_string(i % 3)), article);
+    added.insert(article);
+  }
+  transaction_.StartTransaction();
+  try {
+    helper_.SaveArticleCustomFields(&query_, {&tags}, u",", added);
+    ADD_FAILURE() << "the refused row passed";
+  } catch (const db::EFirebirdError& failure) {
+    EXPECT_EQ(std::string(failure.what()), single);
+  }
+  transaction_.Commit();
+  // The rows before the refused one, in its statement too, were stored.
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id between 200 and 239"), 40);
+
+  added.erase(999);
+  TNewCustomTagsClass kept;
+  for (int32_t article : added) AddTag(kept, "cmdinscategory:", u"k1, k2", article + 1000);
+  std::set<int32_t> keptArticles;
+  for (int32_t article : added) keptArticles.insert(article + 1000);
+  transaction_.StartTransaction();
+  helper_.SaveArticleCustomFields(&query_, {&kept}, u",", keptArticles);
+  transaction_.Commit();
+  EXPECT_EQ(db_.QueryInt64("select count(*) from Article_KeyWords where article_id >= 1200"), 2 * 69);
+}
+
 TEST_F(DbHelperTest, RowsThatKeepFailingGiveNoIdAndAreSkipped) {
   AddRefusingTriggers(db_);
   const ScopedSettings storeCustomFields(false, false);

@@ -10,6 +10,7 @@
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
+#include "engine/tidewell_msg.h"
 #include "toolkit/exception.h"
 
 namespace tidewell {
@@ -105,13 +106,70 @@ TEST(RssProcessorTest, ANewFeedsArticlesAreStoredWithoutAPrepareOrALookUpEach) {
   const db::Activity few = workFor(2);
   const db::Activity many = workFor(42);
   EXPECT_EQ(many.prepares, few.prepares);
-  // The article, its enclosure, its link found or stored with the link row,
-  // its keyword row.
-  EXPECT_LE(many.executes - few.executes, 40u * 4);
+  // The article with its enclosure in one statement; links and keyword rows
+  // several to a statement.
+  EXPECT_LE(many.executes - few.executes, 40u + 40u / 4);
   // Its tags, links and pruning go in with the articles: one commit, one
   // synchronous write of each page, for the whole feed.
   EXPECT_EQ(few.commits, 1u);
   EXPECT_EQ(many.commits, few.commits);
+}
+
+// The statement that stores a new article with its enclosure takes an
+// enclosure URL as long as the column holds, in any script, and the body
+// and texts along with it.
+TEST(RssProcessorTest, AnArticleGoesInWithItsEnclosureInOneStatementWhateverTheUrlsLength) {
+  // 8191 characters, of three bytes each but the first 23: the most bytes a
+  // stored URL can have.
+  std::string longUrl = "http://harbour.example/";
+  for (int i = 23; i < 8191; ++i) longUrl += "\xE2\x82\xAC";  // U+20AC
+  const std::string body(20000, 'b');
+  const auto store = [&](const std::string& url) {
+    FeedTestWorker worker;
+    const db::Activity before = db::CurrentActivity();
+    worker.Insert(OneItemFeed("<item><guid>g</guid><title>t</title><description>" + body +
+                              "</description><enclosure url=\"" + url + "\" length=\"1\" type=\"audio/mpeg\"/></item>"),
+                  kFeedUrl);
+    const db::Activity work = db::CurrentActivity() - before;
+    EXPECT_EQ(worker.items, 1) << worker.errorText;
+    EXPECT_EQ(worker.notice, "");
+    EXPECT_EQ(worker.db.QueryText("select url_ from enclosures"), url);
+    EXPECT_EQ(worker.db.QueryText("select body from articles"), body);
+    return work.executes;
+  };
+  EXPECT_EQ(store(longUrl), store("http://harbour.example/1.mp3"));
+}
+
+// An article and its enclosure go in together; when that fails, each is
+// stored alone as before: a refused enclosure costs its article nothing and
+// is reported in the single insert's words, a refused article is stored
+// reduced, with its enclosure.
+TEST(RssProcessorTest, ARefusedEnclosureOrArticleOfAJointInsertFailsAsItDidAlone) {
+  FeedTestWorker worker;
+  worker.db.Execute("create exception tw_refused 'refused by the test'");
+  worker.db.Execute("create trigger refuse_enclosure for enclosures before insert as begin "
+                    "if (new.url_ = 'http://harbour.example/refused.mp3') then exception tw_refused; end");
+  worker.db.Execute("create trigger refuse_article for articles before insert as begin "
+                    "if (new.title = 'refused') then exception tw_refused; end");
+  std::string single;
+  try {
+    worker.db.Execute("insert into enclosures(article_id,url_) values(1,'http://harbour.example/refused.mp3')");
+  } catch (const std::exception& failure) {
+    single = failure.what();
+  }
+  ASSERT_NE(single, "");
+  const auto item = [](const std::string& title, const std::string& file) {
+    return "<item><guid>" + title + "</guid><title>" + title + "</title><description>d</description>"
+           "<enclosure url=\"http://harbour.example/" + file + "\" length=\"1\" type=\"audio/mpeg\"/></item>";
+  };
+  worker.Insert(OneItemFeed(item("a", "refused.mp3") + item("refused", "b.mp3") + item("c", "c.mp3")), kFeedUrl);
+  EXPECT_EQ(worker.items, 3) << worker.errorText;
+  EXPECT_EQ(worker.notice, std::string(MessageText(kEnclosureInsertUpdateFailed)) + "\r\n" + single);
+  EXPECT_EQ(worker.db.QueryText("select list(title, ',') from (select title from articles order by guid)"), "a,c,");
+  EXPECT_EQ(worker.db.QueryText("select list(guid, ',') from (select guid from articles order by guid)"), "a,c,refused");
+  EXPECT_EQ(worker.db.QueryText("select list(guid || ' ' || url_, ',') from (select a.guid, e.url_ from enclosures e "
+                                "join articles a on a.id=e.article_id order by a.guid)"),
+            "c http://harbour.example/c.mp3,refused http://harbour.example/b.mp3");
 }
 
 // What fails after the document's commit cannot take back the new feed's
