@@ -33,10 +33,16 @@ ParameterBlock NewConnectBlock() {
   }));
 }
 
-// The page cache goes in the attachment's configuration: Firebird 3 takes
-// it from the first attachment that opens the file in a process (or
-// server), and ignores isc_dpb_num_buffers when the cache is shared.
-std::string CacheConfiguration(int pages) { return "DefaultDbCachePages = " + std::to_string(pages); }
+// The page cache and the garbage collection go in the attachment's
+// configuration: Firebird 3 takes them from the first attachment that opens
+// the file in a process (or server), and ignores isc_dpb_num_buffers when
+// the cache is shared.
+std::string Configuration(int pages, bool cooperativeGc) {
+  std::string lines;
+  if (pages > 0) lines += "DefaultDbCachePages = " + std::to_string(pages) + "\n";
+  if (cooperativeGc) lines += "GCPolicy = cooperative\n";
+  return lines;
+}
 
 }  // namespace
 
@@ -62,7 +68,8 @@ void Database::CreateDatabase(int32_t pageSize) {
     block->insertInt(status, isc_dpb_sql_dialect, dialect_);
     if (pageSize > 0) block->insertInt(status, isc_dpb_page_size, pageSize);
     block->insertInt(status, isc_dpb_force_write, forced_writes_ ? 1 : 0);
-    if (page_cache_pages_ > 0) block->insertString(status, isc_dpb_config, CacheConfiguration(page_cache_pages_).c_str());
+    const std::string configuration = Configuration(page_cache_pages_, cooperative_gc_);
+    if (!configuration.empty()) block->insertString(status, isc_dpb_config, configuration.c_str());
     return fb::Provider()->createDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   }));
@@ -81,7 +88,8 @@ Firebird::IAttachment* Database::Attach() {
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
     block->insertInt(status, isc_dpb_sql_dialect, dialect_);
-    if (page_cache_pages_ > 0) block->insertString(status, isc_dpb_config, CacheConfiguration(page_cache_pages_).c_str());
+    const std::string configuration = Configuration(page_cache_pages_, cooperative_gc_);
+    if (!configuration.empty()) block->insertString(status, isc_dpb_config, configuration.c_str());
     return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   });

@@ -72,6 +72,12 @@ class Database {
   // KiB) costs no writes or measurable time and saves ~21 MiB resident.
   void SetPageCachePages(int pages) { page_cache_pages_ = pages; }
   int PageCachePages() const { return page_cache_pages_; }
+  // Whether readers remove the old row versions they meet and the database
+  // runs no garbage collector thread (default true), when this attachment is
+  // the first to open the file. Readers remove them beside the thread too;
+  // the thread only added synchronous page writes of its own beside the
+  // workers' (a new 100-feed pass: ~2,250 of ~5,800).
+  void SetCooperativeGarbageCollection(bool on) { cooperative_gc_ = on; }
 
   // REQUIRES: not connected.
   void CreateDatabase(int32_t pageSize);
@@ -127,6 +133,7 @@ class Database {
   int dialect_ = 3;
   bool forced_writes_ = true;
   int page_cache_pages_ = kDefaultPageCachePages;
+  bool cooperative_gc_ = true;
   Firebird::IAttachment* attachment_ = nullptr;
   uint64_t serial_ = 0;
   std::atomic<bool> lost_{false};

@@ -94,6 +94,7 @@ void Statement::Prepare() {
                                static_cast<unsigned>(database->SQLDialect()),
                                Firebird::IStatement::PREPARE_PREFETCH_METADATA);
   }));
+  reused_ = CameBack(text);
   prepared_database_ = database;
   prepared_serial_ = database->AttachmentSerial();
   prepared_version_ = SQL.Version();
@@ -113,18 +114,18 @@ void Statement::DescribeParameters() {
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     has_cursor_ = (handle_->getFlags(status) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0;
     input_metadata_.Reset(handle_->getInputMetadata(status));
+    param_cuts_ = SubstringCutLengths(prepared_text_);
+    param_cuts_.resize(input_metadata_->getCount(status), 0);
   });
-  ResetParamsFor(prepared_text_);
+  ResetParams();
 }
 
 // Values survive only a new prepare of the same text.
-void Statement::ResetParamsFor(const std::string& text) {
-  const unsigned count =
-      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { return input_metadata_->getCount(status); });
-  if (params_version_ != SQL.Version() || params_.size() != count) params_.assign(count, Param());
+void Statement::ResetParams() {
+  if (params_version_ != SQL.Version() || params_.size() != param_cuts_.size())
+    params_.assign(param_cuts_.size(), Param());
   params_version_ = SQL.Version();
-  const std::vector<int32_t> cuts = SubstringCutLengths(text);
-  for (size_t i = 0; i < params_.size(); ++i) params_[i].SetCutLength(i < cuts.size() ? cuts[i] : 0);
+  for (size_t i = 0; i < params_.size(); ++i) params_[i].SetCutLength(param_cuts_[i]);
 }
 
 void Statement::KeepCurrentForm() {
@@ -139,22 +140,51 @@ void Statement::KeepCurrentForm() {
   form.input = std::move(input_);
   form.fields = std::move(fields_);
   form.rowBuffer = std::move(row_buffer_);
+  form.paramCuts = std::move(param_cuts_);
   input_.Reset();
   fields_.clear();
   row_buffer_.clear();
+  param_cuts_.clear();
   row_.buffer = nullptr;
   prepared_text_.clear();
+  form.reused = reused_;
   kept_.push_front(std::move(form));
-  while (kept_.size() > kKeptForms) {
-    fb::Ref<Firebird::IStatement> oldest = std::move(kept_.back().handle);
-    kept_.pop_back();
+  TrimKeptForms();
+}
+
+// The oldest untried forms go first, then the oldest of all.
+void Statement::TrimKeptForms() {
+  auto untried = static_cast<size_t>(
+      std::count_if(kept_.begin(), kept_.end(), [](const KeptForm& kept) { return !kept.reused; }));
+  auto form = kept_.end();
+  while (form != kept_.begin() && (untried > kUntriedForms || kept_.size() > kKeptForms)) {
+    --form;
+    if (form->reused && kept_.size() <= kKeptForms) continue;
+    if (!form->reused) {
+      --untried;
+      RememberDropped(std::move(form->text));
+    }
+    fb::Ref<Firebird::IStatement> dropped = std::move(form->handle);
+    form = kept_.erase(form);
     try {
-      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { oldest->free(status); });
-      oldest.Forget();
+      fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { dropped->free(status); });
+      dropped.Forget();
     } catch (const EFirebirdError&) {
       // Released with the reference; the engine frees it with the attachment.
     }
   }
+}
+
+void Statement::RememberDropped(std::string text) {
+  dropped_texts_.push_front(std::move(text));
+  if (dropped_texts_.size() > kDroppedTexts) dropped_texts_.pop_back();
+}
+
+bool Statement::CameBack(const std::string& text) {
+  auto dropped = std::find(dropped_texts_.begin(), dropped_texts_.end(), text);
+  if (dropped == dropped_texts_.end()) return false;
+  dropped_texts_.erase(dropped);
+  return true;
 }
 
 bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
@@ -167,16 +197,19 @@ bool Statement::RestoreKeptForm(const std::string& text, Database* database) {
   input_ = std::move(form->input);
   fields_ = std::move(form->fields);
   row_buffer_ = std::move(form->rowBuffer);
+  param_cuts_ = std::move(form->paramCuts);
   prepared_text_ = std::move(form->text);
+  reused_ = true;
   kept_.erase(form);
   row_.buffer = row_buffer_.data();
   row_.attachment = database->Attachment();
   prepared_version_ = SQL.Version();
-  ResetParamsFor(prepared_text_);
+  ResetParams();
   return true;
 }
 
 void Statement::DropKeptForms() {
+  dropped_texts_.clear();
   while (!kept_.empty()) {
     fb::Ref<Firebird::IStatement> handle = std::move(kept_.front().handle);
     kept_.pop_front();
@@ -218,6 +251,7 @@ void Statement::Unprepare() {
   input_.Reset();
   input_metadata_.Reset();
   output_metadata_.Reset();
+  param_cuts_.clear();
   fields_.clear();
   if (prepared_database_ != nullptr) prepared_database_->UnregisterStatement(this);
   prepared_database_ = nullptr;

@@ -26,7 +26,11 @@
 //   same text and are reset by a new text.
 // - Prepared forms are kept per text: going back to a text this statement
 //   ran before on the same attachment reuses its prepared form instead of
-//   preparing it again (the most recent kKeptForms texts are kept).
+//   preparing it again (the most recent kKeptForms texts are kept, of
+//   which at most kUntriedForms that have not yet come back: a text that
+//   names its values, one per feed, is seldom run twice, and each form
+//   holds the engine's memory). A text whose untried form was dropped and
+//   that comes back is kept from its second prepare on.
 //   Unprepare, and preparing a definition (create, alter, drop...), drop
 //   them all: a kept form holds its tables. Definitions run on other
 //   statements of the attachment are not seen.
@@ -61,6 +65,12 @@ class Transaction;
 class Statement {
  public:
   static constexpr size_t kKeptForms = 32;
+  // Of the kept forms, those not yet run a second time; the rest are forms
+  // of texts that came back.
+  static constexpr size_t kUntriedForms = 4;
+  // Texts of dropped untried forms remembered, to know them when they come
+  // back.
+  static constexpr size_t kDroppedTexts = 64;
 
   Statement() = default;
   virtual ~Statement();
@@ -125,6 +135,8 @@ class Statement {
     InputMessage input;
     std::vector<Field> fields;
     std::vector<unsigned char> rowBuffer;
+    std::vector<int32_t> paramCuts;
+    bool reused = false;  // run again since it was prepared
   };
 
   void EnsurePrepared();
@@ -134,7 +146,10 @@ class Statement {
   void KeepCurrentForm();
   bool RestoreKeptForm(const std::string& text, Database* database);
   void DropKeptForms();
-  void ResetParamsFor(const std::string& text);
+  void TrimKeptForms();
+  void RememberDropped(std::string text);
+  bool CameBack(const std::string& text);
+  void ResetParams();
   Firebird::ITransaction* ActiveTransactionHandle() const;
   void DescribeParameters();
   void DescribeFields();
@@ -150,11 +165,14 @@ class Statement {
   uint64_t prepared_version_ = 0;
   std::string prepared_text_;
   std::list<KeptForm> kept_;  // the most recently used first
+  bool reused_ = false;       // the prepared form was run again
+  std::list<std::string> dropped_texts_;  // the most recently dropped first
   bool has_cursor_ = false;
   fb::Ref<Firebird::IMessageMetadata> input_metadata_;
   fb::Ref<Firebird::IMessageMetadata> output_metadata_;
   uint64_t params_version_ = ~uint64_t{0};  // text version the params belong to
   std::vector<Param> params_;
+  std::vector<int32_t> param_cuts_;  // per parameter of the prepared form
   InputMessage input_;
   std::vector<Field> fields_;
   std::vector<unsigned char> row_buffer_;

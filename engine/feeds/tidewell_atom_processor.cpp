@@ -102,7 +102,7 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
       feedId = context.dbHelper->InsertFeed(context.query, "ATOM", feed.language, *context.url, u"", 0, u"", 0);
       if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
-      feed.stored = store_.LoadStoredArticles(feedId);
+      feed.stored = store_.LoadStoredArticles(feedId, record);
       store_.StartTransaction();
     }
     if (feedId >= 1 && *context.commentFeed) feed.parentArticleId = store_.GetCommentParentId(feedId);

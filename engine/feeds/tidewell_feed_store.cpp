@@ -689,8 +689,13 @@ void TtidewellFeedStore::SetLastHTTPCode(int32_t feedId, int32_t code) {
   }
 }
 
-std::unique_ptr<TArticles> TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
-  auto articles = std::make_unique<TArticles>(context_.connection, feedId);
+std::unique_ptr<TArticles> TtidewellFeedStore::LoadStoredArticles(int32_t feedId, const TFeedProperty* record) {
+  // The feed's row lends the statement it was loaded with (nothing of the row
+  // changes): a worker then prepares this select once, not once per feed.
+  const bool lends = record != nullptr && record->FeedId == feedId && record->Owner != nullptr &&
+                     record->Owner->Database == context_.connection;
+  auto articles = lends ? std::make_unique<TArticles>(const_cast<TFeedProperty*>(record), feedId)
+                        : std::make_unique<TArticles>(context_.connection, feedId);
   // Every row of the feed: ids come in blocks per writer and a document
   // stores its newest items first, so no window of ids holds "the newest"
   // articles, and an item missed by the look-up would be stored again.

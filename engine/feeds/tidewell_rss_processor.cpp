@@ -126,7 +126,7 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
       feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
       if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
-      channel.stored = store_.LoadStoredArticles(feedId);
+      channel.stored = store_.LoadStoredArticles(feedId, record);
       store_.StartTransaction();
     }
     *context.items = 0;

@@ -83,6 +83,12 @@ TFeedProperty* TFeeds::GetItem(int32_t index) const {
   return static_cast<TFeedProperty*>(ItemAt(index, kFeedIndexOutOfBounds));
 }
 
+// One feed, as a worker loads them, is a parameter: the select is prepared
+// once for all feeds instead of once per feed.
+std::string TFeeds::FeedIdCondition(const TDynIntArray& feedIds) {
+  return feedIds.size() == 1 ? "feed_id in (?)" : model::InListCondition("feed_id", feedIds);
+}
+
 std::vector<std::string> TFeeds::FeedSelectLines(const TDynIntArray& feedIds, bool admitOpml, const std::string& order,
                                                  int32_t skip, int32_t count) const {
   std::vector<std::string> lines = {
@@ -92,7 +98,7 @@ std::vector<std::string> TFeeds::FeedSelectLines(const TDynIntArray& feedIds, bo
       "next_feedupdate,archivesize,feedrating,keywordSeparator,lastHTTPCode,skipFeed,",
       "rtlEnabled,type_,parentFeed,OPMLdescr,language_,description,priority,lastFeedProcessingError",
       "from feeds",
-      "where " + model::InListCondition("feed_id", feedIds)};
+      "where " + FeedIdCondition(feedIds)};
   if (!admitOpml) {
     // The filter is a type name of the caller's; quotes in it are doubled so
     // it stays one SQL literal.
@@ -113,6 +119,8 @@ void TFeeds::LoadFeeds(const TDynIntArray& feedIds, std::string order, int32_t s
   if (admitOpml) order = WithoutOpmlMarker(order);
   LoadRequest request;
   request.lines = FeedSelectLines(feedIds, admitOpml, order, skip, count);
+  if (feedIds.size() == 1)
+    request.bind = [id = feedIds.front()](TQueryWrapper& query) { query.Params(0).SetInteger(id); };
   request.quietAbort = true;
   RunLoad(request, [this](TQueryWrapper& query) { ReadFeedRow(query); });
 }

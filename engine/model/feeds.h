@@ -47,6 +47,7 @@ class TFeeds : public TBaseClass {
   uint8_t Options = 0;
 
  private:
+  static std::string FeedIdCondition(const TDynIntArray& feedIds);
   std::vector<std::string> FeedSelectLines(const TDynIntArray& feedIds, bool admitOpml, const std::string& order,
                                            int32_t skip, int32_t count) const;
   void ReadFeedRow(TQueryWrapper& query);

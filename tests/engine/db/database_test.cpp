@@ -69,6 +69,38 @@ TEST(DatabaseTest, FirstAttachmentSizesThePageCache) {
   EXPECT_EQ(ReadPageBuffers(firebirdDefault), 2048);
 }
 
+bool RunsAGarbageCollectorThread(TDbConnWrapper& connection) {
+  TTranWrapper transaction(&connection);
+  transaction.StartTransaction();
+  TQueryWrapper query;
+  query.SetTransaction(&transaction);
+  query.SQL.Add("select count(*) from mon$attachments where mon$system_flag=1 and mon$user='Garbage Collector'");
+  query.ExecQuery();
+  const bool runs = query.Fields(0).AsInteger() > 0;
+  transaction.Commit();
+  return runs;
+}
+
+// Readers remove the old row versions they meet, as they do beside the
+// collector, but no collector thread writes pages beside the workers; the
+// first attachment that opens the file decides, Firebird's default keeps the
+// thread.
+TEST(DatabaseTest, FirstAttachmentLeavesGarbageToItsReaders) {
+  FirebirdTestDatabase db;
+  EXPECT_FALSE(RunsAGarbageCollectorThread(db.Connection()));
+  db.Connection().Disconnect();
+  auto again = db.Connect();
+  EXPECT_FALSE(RunsAGarbageCollectorThread(*again));
+  again->Disconnect();
+  TDbConnWrapper firebirdDefault;
+  firebirdDefault.SetDBFileName(again->DBFileName());
+  firebirdDefault.SetUser(again->User());
+  firebirdDefault.SetPassword(again->Password());
+  firebirdDefault.SetCooperativeGarbageCollection(false);
+  firebirdDefault.Connect();
+  EXPECT_TRUE(RunsAGarbageCollectorThread(firebirdDefault));
+}
+
 TEST(DatabaseTest, AttachesToAnExistingFileAndSeesItsData) {
   FirebirdTestDatabase db;
   db.Execute("create table t(id integer)");

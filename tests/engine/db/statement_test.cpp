@@ -14,6 +14,7 @@
 namespace {
 
 using tidewell::EFirebirdError;
+using tidewell::db::Statement;
 using tidewell::TQueryWrapper;
 using tidewell::TTranWrapper;
 
@@ -301,6 +302,38 @@ TEST_F(StatementTest, ReturningToAnEarlierTextReadsItsOwnColumnsAndCuts) {
   EXPECT_FALSE(query_.Prepared());
   Run("select count(*) from items");
   EXPECT_EQ(query_.Fields(0).AsInteger(), 3);
+}
+
+// Texts that name their values run once each (a look-up per feed); a form
+// costs the engine memory, so those forms do not pile up, while a text run
+// again between them keeps its one prepared form.
+TEST_F(StatementTest, OneOffTextsLeaveNoFormsBehindAndARepeatedTextKeepsItsForm) {
+  int64_t repeatedForm = -1;
+  for (int id = 1; id <= 40; ++id) {
+    Run("select count(*) from items");
+    query_.Close();
+    const std::set<int64_t> afterRepeated = PreparedFormsOnItems();
+    if (id == 1) repeatedForm = *afterRepeated.begin();
+    EXPECT_EQ(afterRepeated.count(repeatedForm), 1u) << "round " << id;
+    Run("select name from items where id=" + std::to_string(id));
+    query_.Close();
+  }
+  // The repeated text, the last one-off text and a few recent ones at most.
+  EXPECT_LE(PreparedFormsOnItems().size(), 1u + Statement::kUntriedForms + 1u);
+
+  // More texts in turn than untried forms are kept (the statements of one
+  // feed): each is prepared again once at most, then kept.
+  query_.Unprepare();
+  std::set<int64_t> secondRound;
+  for (int round = 1; round <= 3; ++round) {
+    for (size_t text = 0; text < Statement::kUntriedForms + 2; ++text) {
+      Run("select id from items where id=-" + std::to_string(text));
+      query_.Close();
+    }
+    if (round == 2) secondRound = PreparedFormsOnItems();
+  }
+  EXPECT_EQ(secondRound.size(), Statement::kUntriedForms + 2);
+  EXPECT_EQ(PreparedFormsOnItems(), secondRound);
 }
 
 // A kept prepared form holds its table: a definition that drops or changes

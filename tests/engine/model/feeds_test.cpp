@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "engine/db/activity.h"
 #include "engine/model/articles.h"
 #include "engine/model/model_support.h"
 #include "engine/settings/value_scrambling.h"
@@ -133,6 +134,23 @@ TEST(FeedsTest, LongIdListsGiveTheSameRowsAsOneList) {
   feeds.LoadFeeds(many, "feed_id", 10, 5);
   ASSERT_EQ(feeds.GetCount(), 5);
   EXPECT_EQ(feeds.GetItem(0)->FeedId, ids[10]);
+}
+
+// A worker loads its feeds one by one: each load reads its own feed's row,
+// and the select is prepared once, not once per feed.
+TEST(FeedsTest, FeedAfterFeedEachLoadReadsItsOwnRowFromOnePreparedSelect) {
+  ModelTestDatabase db;
+  const int32_t first = db.InsertFeed("http://one.example/rss");
+  const int32_t second = db.InsertFeed("http://two.example/rss");
+  TFeeds feeds(&db.Connection());
+  feeds.LoadById(first, "[AllowOPML]", 0, 0);
+  const db::Activity before = db::CurrentActivity();
+  for (int32_t id : {second, first, second}) {
+    feeds.LoadById(id, "[AllowOPML]", 0, 0);
+    ASSERT_EQ(LoadedIds(feeds), std::vector<int32_t>({id}));
+    EXPECT_EQ(feeds.GetItem(0)->Link, id == first ? "http://one.example/rss" : "http://two.example/rss");
+  }
+  EXPECT_EQ((db::CurrentActivity() - before).prepares, 0u);
 }
 
 TEST(FeedsTest, SkippedFeedReadsIntervalMinusTwoUnlessSearchRoot) {
