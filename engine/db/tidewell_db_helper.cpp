@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <initializer_list>
 #include <string_view>
 
@@ -240,6 +241,23 @@ std::vector<kt::WideString> SplitCategories(const std::u16string& value, const s
     start = end + 1;
   }
   return keywords;
+}
+
+// Runs a statement that stores several rows at once, bound by bind. False
+// when it failed: it undid itself, and the caller stores the rows one by one,
+// so that a failure reads as the single statement's. A stop still stops.
+bool StoredTogether(TQueryWrapper* query, const std::string& block, const std::function<void()>& bind) {
+  try {
+    SetSql(query, {block});
+    bind();
+    ExecQueryTimed(query, false);
+    return true;
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
 }
 
 }  // namespace
@@ -634,18 +652,10 @@ bool TtidewellDbHelper::AttachKeywordBlock(TQueryWrapper* query, const std::vect
     articles += std::to_string(pairs[i].first) + ',';
     keywords += std::to_string(pairs[i].second) + ',';
   }
-  try {
-    SetSql(query, {block});
+  return StoredTogether(query, block, [&] {
     query->Params(0).SetString(articles);
     query->Params(1).SetString(keywords);
-    ExecQueryTimed(query, false);
-    return true;
-  } catch (const kt::EAbort&) {
-    throw;
-  } catch (const std::exception&) {
-    SafeCloseQuery(query);
-    return false;
-  }
+  });
 }
 
 void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewArticleLinks& links) {
@@ -667,8 +677,7 @@ void TtidewellDbHelper::AttachNewArticleLinks(TQueryWrapper* query, const TNewAr
 // Links first to first + count - 1 found or stored and attached in one
 // statement, as InsertLink does each: the links go as one text, their
 // lengths in characters and their articles as lists of numbers. False when
-// it failed (another
-// writer storing one of the links, say): it undid itself, and the caller
+// it failed (another writer storing one of the links, say): the caller
 // stores them one by one, with their waits and retries.
 bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleLinks& links, size_t first,
                                         size_t count) {
@@ -697,19 +706,11 @@ bool TtidewellDbHelper::AttachLinkBlock(TQueryWrapper* query, const TNewArticleL
     articles += std::to_string(links[i].first) + ',';
   }
   ClosedOnExit closed(query);
-  try {
-    SetSql(query, {block});
+  return StoredTogether(query, block, [&] {
     query->Params(0).SetWideString(list);
     query->Params(1).SetString(lengths);
     query->Params(2).SetString(articles);
-    ExecQueryTimed(query, false);
-    return true;
-  } catch (const kt::EAbort&) {
-    throw;
-  } catch (const std::exception&) {
-    SafeCloseQuery(query);
-    return false;
-  }
+  });
 }
 
 void TtidewellDbHelper::SetKeywordCacheWritten(TQueryWrapper* query, bool written) {
