@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "engine/db/tidewell_compability.h"
 #include "support/firebird_test_database.h"
 
@@ -38,16 +40,14 @@ TEST(DatabaseTest, CreatesUtf8DatabaseWithPageSizeRoundedDownByTheEngine) {
   EXPECT_EQ(ReadCharSetName(connection), "UTF8");
 }
 
+int32_t FirstInteger(TDbConnWrapper& connection, const std::string& sql) {
+  int32_t value = 0;
+  testing_support::RunStatement(connection, sql, [&](TQueryWrapper& row) { value = row.Fields(0).AsInteger(); });
+  return value;
+}
+
 int32_t ReadPageBuffers(TDbConnWrapper& connection) {
-  TTranWrapper transaction(&connection);
-  transaction.StartTransaction();
-  TQueryWrapper query;
-  query.SetTransaction(&transaction);
-  query.SQL.Add("select mon$page_buffers from mon$database");
-  query.ExecQuery();
-  const int32_t pages = query.Fields(0).AsInteger();
-  transaction.Commit();
-  return pages;
+  return FirstInteger(connection, "select mon$page_buffers from mon$database");
 }
 
 // The cache is sized by the first attachment that opens the file: 256 pages
@@ -70,15 +70,8 @@ TEST(DatabaseTest, FirstAttachmentSizesThePageCache) {
 }
 
 bool RunsAGarbageCollectorThread(TDbConnWrapper& connection) {
-  TTranWrapper transaction(&connection);
-  transaction.StartTransaction();
-  TQueryWrapper query;
-  query.SetTransaction(&transaction);
-  query.SQL.Add("select count(*) from mon$attachments where mon$system_flag=1 and mon$user='Garbage Collector'");
-  query.ExecQuery();
-  const bool runs = query.Fields(0).AsInteger() > 0;
-  transaction.Commit();
-  return runs;
+  return FirstInteger(connection,
+                      "select count(*) from mon$attachments where mon$system_flag=1 and mon$user='Garbage Collector'") > 0;
 }
 
 // Readers remove the old row versions they meet, as they do beside the
