@@ -133,6 +133,8 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
     if (!root) throw kt::Exception("Invalid RSS !");
     ReadChannel(channel, root);
     RaiseWhenStopping(store_.Stopping());
+    // The next update of an adaptive feed reads its articles.
+    store_.StoreQueuedArticles();
     if (*context.errorCategory == TErrorCategory::noErrors) UpdateFeedRow(channel, md5Text);
     store_.FinishDocument(feedId, record, {&channel.feedTags, &channel.itemTags, &channel.pairs});
   } catch (const kt::EAbort&) {
@@ -341,6 +343,9 @@ int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi:
 
 int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,
                                               const TZonedDate& defaultDate) {
+  // Outside the item's own failure handling: a failing article of an
+  // earlier item is handled as that item's.
+  store_.StoreQueuedArticlesWhenFull();
   channel.itemTags.push_back(std::make_unique<TNewCustomTagsClass>());
   TNewCustomTagsClass& tags = *channel.itemTags.back();
   TItemValues values;
@@ -462,7 +467,7 @@ void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values,
   row.md5Key = values.md5Key;
   row.parentId = channel.parentArticleId;
   row.commentFeedId = values.commentFeedId;
-  store_.WriteArticle(channel.feedId, row, tags, channel.record);
+  store_.WriteArticle(channel.feedId, row, tags, channel.record, TtidewellFeedStore::TFailedArticle::storedReduced);
   store_.CollectArticleLinks(values.articleId, channel.pairs, row.body, *context.url, TrimUtf8(values.link));
   if (isNew) store_.AppendArticleId(values.articleId);
 }
