@@ -96,6 +96,10 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
   bool reported = false;
   try {
     feed.modified = store_.ResponseDate();
+    size_t entries = 0;
+    for (pugi::xml_node child : root.children())
+      if (child.type() == pugi::node_element && UpperAscii(child.name()) == "ENTRY") ++entries;
+    store_.BeforeStoringItems(entries);
     feed.language = AttributeText(root, "xml:lang");
     if (feed.isNew) {
       store_.StartTransaction();

@@ -782,6 +782,7 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
       context_.transaction->Rollback();
     } else {
       savedWithDocument = SaveBeforeDocumentCommit(feedId, record, collections, pruneFailure);
+      if (context_.BeforeDocumentCommit) context_.BeforeDocumentCommit();
       context_.transaction->Commit();
     }
   }

@@ -55,6 +55,10 @@ class TtidewellFeedStore {
   bool StopRequested() const { return context_.StopRequested && context_.StopRequested(); }
   bool WhitespaceOn() const { return *context_.whitespaceSetting == 1; }
   void StartTransaction();
+  // Before the document's first statement.
+  void BeforeStoringItems(size_t items) {
+    if (context_.BeforeStoringItems) context_.BeforeStoringItems(items);
+  }
   // Rolls back when active; failures of the rollback are swallowed.
   void RollbackQuietly();
 

@@ -121,6 +121,7 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
   if (base_.empty()) base_ = FeedAddress(store_.Job().finalUrl, *context.url);
   try {
     channel.modified = channel.published = store_.ResponseDate();
+    store_.BeforeStoringItems(CountItems(root));
     if (channel.isNew) {
       store_.StartTransaction();
       feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
@@ -151,6 +152,18 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
     throw;
   }
   store_.RollbackQuietly();
+}
+
+// The items of the channel, and RDF's beside it.
+size_t TtidewellRssProcessor::CountItems(const pugi::xml_node& root) const {
+  size_t items = 0;
+  const auto count = [&](const pugi::xml_node& parent) {
+    for (pugi::xml_node child : parent.children())
+      if (child.type() == pugi::node_element && UpperAscii(child.name()) == "ITEM") ++items;
+  };
+  count(FindChildElement(root, "CHANNEL", store_.Stopping()));
+  count(root);
+  return items;
 }
 
 void TtidewellRssProcessor::ReadChannel(TChannel& channel, const pugi::xml_node& root) {
