@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/feeds/tidewell_document_gate.h"
 #include "engine/model/articles.h"
 #include "engine/model/articles_by_filter.h"
 #include "engine/model/feeds.h"
@@ -216,6 +217,8 @@ class Ttidewell : public TtidewellEngineEvents {
   TtidewellPoolWorker* Worker(int slot) const;
   platform::MainLoop& MainLoop() const { return mainLoop_; }
   const TTransferLimits& TransferLimits() const { return transferLimits_; }
+  // Shared with the workers, which may outlive the engine when detached.
+  const std::shared_ptr<TDocumentGate>& DocumentGate() const { return documentGate_; }
 
  protected:
   std::vector<TtidewellEventWorker*> EventWorkers() const override;
@@ -281,6 +284,7 @@ class Ttidewell : public TtidewellEngineEvents {
 
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
+  std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.

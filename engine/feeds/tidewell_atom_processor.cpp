@@ -96,6 +96,10 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
   bool reported = false;
   try {
     feed.modified = store_.ResponseDate();
+    size_t entries = 0;
+    for (pugi::xml_node child : root.children())
+      if (child.type() == pugi::node_element && UpperAscii(child.name()) == "ENTRY") ++entries;
+    store_.BeforeStoringItems(entries);
     feed.language = AttributeText(root, "xml:lang");
     if (feed.isNew) {
       store_.StartTransaction();
@@ -108,6 +112,8 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
     if (feedId >= 1 && *context.commentFeed) feed.parentArticleId = store_.GetCommentParentId(feedId);
     ReadFeed(feed);
     RaiseWhenStopping(store_.Stopping());
+    // The next update of an adaptive feed reads its articles.
+    store_.StoreQueuedArticles();
     if (*context.errorCategory == TErrorCategory::noErrors) UpdateFeedRow(feed, md5Text);
     reported = true;
     store_.FinishDocument(feedId, record, {&feed.feedTags, &feed.itemTags, &feed.pairs});
@@ -155,6 +161,7 @@ void TtidewellAtomProcessor::ReadFeedElement(TFeed& feed, const pugi::xml_node& 
     // An unreadable date keeps the response's date.
     feed.modified = ReadEntryDate(TrimUtf8(NodeTextUtf8(child)), feed.modified);
   } else if (name == "ENTRY") {
+    store_.StoreQueuedArticlesWhenFull();
     *context.items += ProcessAtomEntry(feed, child);
   } else {
     AddCustomTag(child, feed.feedTags, feed.feedId, store_.WhitespaceOn(), store_.Stopping());

@@ -108,6 +108,11 @@ struct TtidewellFeedContext {
   std::function<void()> SyncFeedProcessed;
   std::function<void()> SyncNoNeedForUpdate;
   std::function<void()> SyncNewCommentFeedCreated;
+  // Called on the worker's thread before a document's first statement, with
+  // its number of items (a long document waits for its turn at storing,
+  // TDocumentGate), and right before its commit (the turn ends).
+  std::function<void(size_t items)> BeforeStoringItems;
+  std::function<void()> BeforeDocumentCommit;
   // Called on the worker's thread before pruned articles are deleted.
   std::function<void(uint32_t threadId, int32_t feedId, const TDynIntArray& ids)> OnNotArticleIdsBeforeDelete;
   // The worker's next-update scheduling (TtidewellUpdateScheduler):

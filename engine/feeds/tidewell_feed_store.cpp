@@ -28,7 +28,6 @@ namespace tidewell {
 namespace {
 
 constexpr double kMinute = 1.0 / 1440;
-constexpr size_t kEnclosureTypeWidth = 85;
 constexpr size_t kLinkWidth = 1000;
 
 void ResetStatement(TQueryWrapper* query, const std::vector<std::string>& lines) {
@@ -84,6 +83,8 @@ void TtidewellFeedStore::StartTransaction() {
 
 void TtidewellFeedStore::RollbackQuietly() {
   pendingEnclosure_.reset();
+  queuedArticles_.clear();
+  queuedBytes_ = 0;
   try {
     context_.query->Close();
     if (context_.transaction->InTransaction()) context_.transaction->Rollback();
@@ -110,148 +111,97 @@ int32_t TtidewellFeedStore::NewArticleId() {
   return id;
 }
 
-// The columns an insert and an update of an article share, with their
-// values: parameters 0 to 11 in this order.
-struct TArticleColumn {
-  const char* name;
-  const char* value;
-};
-constexpr TArticleColumn kArticleColumns[] = {
-    {"guid", "substring(? from 1 for 255)"}, {"modified", "?"},
-    {"modifiedtz", "substring(? from 1 for 20)"}, {"created", "?"},
-    {"createdtz", "substring(? from 1 for 20)"}, {"title", "substring(? from 1 for 512)"},
-    {"body", "?"}, {"link", "substring(? from 1 for 1000)"},
-    {"creator", "substring(? from 1 for 128)"}, {"lastTimeUpdated", "?"},
-    {"articleMD5", "?"}, {"summary", "substring(? from 1 for 1000)"}};
-
-// "name,name,..." or "value,value,..." or "name=value,...".
-static std::string ArticleColumnList(bool names, bool values) {
-  std::string list;
-  for (const TArticleColumn& column : kArticleColumns) {
-    if (!list.empty()) list += ',';
-    if (names) list += column.name;
-    if (names && values) list += '=';
-    if (values) list += column.value;
-  }
-  return list;
-}
-
-// Parameters 0 to 4 of every article write: the key and the two dates.
-static void BindKeyAndDates(TQueryWrapper* query, const TArticleRow& row) {
-  query->Params(0).SetString(row.guid);
-  query->Params(1).SetDateTime(row.modified.value);
-  query->Params(2).SetString(row.modified.zone);
-  query->Params(3).SetDateTime(row.created.value);
-  query->Params(4).SetString(row.created.zone);
-}
-
-static void BindArticleColumns(TQueryWrapper* query, const TArticleRow& row) {
-  BindKeyAndDates(query, row);
-  query->Params(5).SetWideString(row.title);
-  query->Params(6).SetWideString(row.body);
-  query->Params(7).SetString(row.link);
-  query->Params(8).SetWideString(row.creator);
-  query->Params(9).SetDateTime(TtidewellFeedStore::UtcNow());
-  query->Params(10).SetString(row.md5Key);
-  query->Params(11).SetWideString(row.summary);
-}
-
 void TtidewellFeedStore::WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags,
-                                      const TFeedProperty* record) {
+                                      const TFeedProperty* record, TFailedArticle failed) {
   if (!IsNewArticle(row.id)) return UpdateArticle(row);
   row.keywordCache = NewArticleKeywordCache(tags, row.id, record);
-  InsertArticle(feedId, row);
+  QueueNewArticle(feedId, row, failed);
 }
 
-// The columns only an insert writes, after the shared ones: parameters 12
-// to 16.
-constexpr TArticleColumn kInsertOnlyColumns[] = {{"id", "?"},
-                                                 {"feed_id", "?"},
-                                                 {"articles_parent", "?"},
-                                                 {"commentfeed_id", "?"},
-                                                 {"keywordCache", "substring(? from 1 for 3000)"}};
+// --- New articles, several to a statement ---------------------------------------
 
-static std::string ArticleInsertSql() {
-  std::string names = ArticleColumnList(true, false), values = ArticleColumnList(false, true);
-  for (const TArticleColumn& column : kInsertOnlyColumns) {
-    names += std::string(",") + column.name;
-    values += std::string(",") + column.value;
+namespace {
+
+// New articles stored together: through a server, one round trip for them
+// all; embedded, one start of the statement. Powers of two, so that a
+// worker keeps few prepared forms.
+constexpr size_t kArticlesTogether = 4;
+// What the parameters of the articles stored together may take, at most
+// (their message; the engine's own copy of it is larger).
+constexpr size_t kArticlesTogetherBytes = 48 * 1024;
+
+// At most the bytes the article's parameters take in the statement's
+// message: texts travel as UTF-8 (3 bytes per UTF-16 unit at most), a body
+// too long for the message as a blob.
+size_t MessageBytes(const TArticleRow& row, const std::optional<TItemEnclosure>& enclosure) {
+  constexpr size_t kSlotRounding = 256, kTexts = 12, kOthers = 11 * 8, kInlineBody = 32765;
+  const size_t wide = row.title.size() + row.summary.size() + row.creator.size() + row.keywordCache.size();
+  size_t bytes = 3 * wide + std::min<size_t>(3 * row.body.size(), kInlineBody) + row.guid.size() +
+                 row.link.size() + row.md5Key.size() + row.created.zone.size() + row.modified.zone.size();
+  if (enclosure) bytes += enclosure->url.size() + enclosure->type.size();
+  return bytes + kTexts * kSlotRounding + kOthers;
+}
+
+}  // namespace
+
+void TtidewellFeedStore::QueueNewArticle(int32_t feedId, const TArticleRow& row, TFailedArticle failed) {
+  TQueuedArticle queued{feedId, row, std::nullopt, failed};
+  if (pendingEnclosure_ && pendingEnclosure_->first == row.id) {
+    queued.enclosure = std::move(pendingEnclosure_->second);
+    pendingEnclosure_.reset();
   }
-  return "insert into Articles(" + names + ") values(" + values + ")";
-}
-
-static void BindInsertColumns(TQueryWrapper* query, int32_t feedId, const TArticleRow& row) {
-  BindArticleColumns(query, row);
-  query->Params(12).SetInteger(row.id);
-  query->Params(13).SetInteger(feedId);
-  query->Params(14).SetInteger(row.parentId);
-  query->Params(15).SetInteger(row.commentFeedId);
-  query->Params(16).SetWideString(row.keywordCache);
-}
-
-static void BindEnclosure(TQueryWrapper* query, int first, int32_t articleId, const TItemEnclosure& enclosure) {
-  query->Params(first).SetInteger(articleId);
-  query->Params(first + 1).SetString(enclosure.url);
-  query->Params(first + 2).SetInteger(enclosure.size);
-  // The insert takes the type as it is; a longer one than the column would
-  // cost the article its content.
-  query->Params(first + 3).SetString(kt::WideToUtf8(kt::Utf8ToWide(enclosure.type).substr(0, kEnclosureTypeWidth)));
-  const TDateTime now = TtidewellFeedStore::UtcNow();
-  query->Params(first + 4).SetDateTime(now);
-  query->Params(first + 5).SetDateTime(now);
-}
-
-static const char* const kEnclosureInsertSql =
-    "insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend) values(?,?,?,?,?,?)";
-
-// The enclosure's insert and the article's in one statement: through a
-// server, one round trip instead of two. Each parameter is declared with the
-// type of its column, and cut as the single inserts cut it.
-static std::string ArticleWithEnclosureBlock() {
-  std::vector<std::string> declarations;
-  for (const TArticleColumn& column : kArticleColumns)
-    declarations.push_back(std::string("type of column articles.") + column.name);
-  for (const TArticleColumn& column : kInsertOnlyColumns)
-    declarations.push_back(std::string("type of column articles.") + column.name);
-  const size_t articleParams = declarations.size();
-  for (const char* name : {"article_id", "url_", "size_", "type_", "downloadstart", "downloadend"})
-    declarations.push_back(std::string("type of column enclosures.") + name);
-  std::string block = "execute block (", articleValues, enclosureValues;
-  for (size_t i = 0; i < declarations.size(); ++i) {
-    const std::string name = "p" + std::to_string(i);
-    block += (i == 0 ? "" : ", ") + name + " " + declarations[i] + " = ?";
-    std::string& values = i < articleParams ? articleValues : enclosureValues;
-    values += (values.empty() ? ":" : ",:") + name;
-  }
-  const std::string insert = ArticleInsertSql();
-  block += ") as begin\n";
-  block += "  insert into enclosures(article_id,url_,size_,type_,downloadstart,downloadend) values(" +
-           enclosureValues + ");\n";
-  block += "  " + insert.substr(0, insert.find(" values(")) + " values(" + articleValues + ");\n";
-  return block + "end";
-}
-
-void TtidewellFeedStore::InsertArticle(int32_t feedId, const TArticleRow& row) {
-  if (pendingEnclosure_ && pendingEnclosure_->first == row.id && InsertArticleWithEnclosure(feedId, row)) return;
   FlushPendingEnclosure();
-  TQueryWrapper* query = context_.query;
-  ResetStatement(query, {ArticleInsertSql()});
-  BindInsertColumns(query, feedId, row);
-  ExecQueryTimed(query, false);
-  query->Close();
+  queuedBytes_ += MessageBytes(queued.row, queued.enclosure);
+  queuedArticles_.push_back(std::move(queued));
 }
 
-// False when the statement failed: it undid itself, and the two inserts are
-// then made one by one, each reporting its own failure as it always has.
-bool TtidewellFeedStore::InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row) {
-  static const std::string block = ArticleWithEnclosureBlock();
-  static const std::vector<int32_t> cuts = db::SubstringCutLengths(ArticleInsertSql());
+void TtidewellFeedStore::StoreQueuedArticlesWhenFull() {
+  if (queuedArticles_.size() >= kArticlesTogether || queuedBytes_ > kArticlesTogetherBytes) StoreQueuedArticles();
+}
+
+void TtidewellFeedStore::StoreQueuedArticles() {
+  std::vector<TQueuedArticle> queued = std::move(queuedArticles_);
+  queuedArticles_.clear();
+  queuedBytes_ = 0;
+  for (size_t first = 0; first < queued.size();) {
+    const size_t count = ArticlesForOneStatement(queued, first);
+    if (count == 1 || !InsertArticlesTogether(queued, first, count))
+      for (size_t i = first; i < first + count; ++i) InsertQueuedArticle(queued[i]);
+    first += count;
+  }
+}
+
+// The most articles from first on, a power of two, whose parameters fit.
+size_t TtidewellFeedStore::ArticlesForOneStatement(const std::vector<TQueuedArticle>& queued, size_t first) {
+  size_t fitting = 0, bytes = 0;
+  while (first + fitting < queued.size() && fitting < kArticlesTogether) {
+    bytes += MessageBytes(queued[first + fitting].row, queued[first + fitting].enclosure);
+    if (fitting > 0 && bytes > kArticlesTogetherBytes) break;
+    ++fitting;
+  }
+  size_t count = 1;
+  while (count * 2 <= fitting) count *= 2;
+  return count;
+}
+
+// False when the statement failed: it undid itself, and the articles are
+// then stored one by one, each failing as it would have alone.
+bool TtidewellFeedStore::InsertArticlesTogether(const std::vector<TQueuedArticle>& queued, size_t first,
+                                                size_t count) {
   TQueryWrapper* query = context_.query;
+  const TDateTime now = UtcNow();
   try {
-    ResetStatement(query, {block});
-    BindInsertColumns(query, feedId, row);
-    BindEnclosure(query, static_cast<int>(cuts.size()), row.id, pendingEnclosure_->second);
-    for (size_t i = 0; i < cuts.size(); ++i) query->Params(static_cast<int>(i)).SetCutLength(cuts[i]);
+    ResetStatement(query, {NewArticlesBlock(static_cast<int>(count))});
+    for (size_t i = 0; i < count; ++i) {
+      const TQueuedArticle& article = queued[first + i];
+      const int slot = static_cast<int>(i) * (kArticleInsertParams + kEnclosureParams);
+      BindInsertColumns(query, slot, article.feedId, article.row, now);
+      if (article.enclosure)
+        BindEnclosure(query, slot + kArticleInsertParams, article.row.id, *article.enclosure, now);
+      else
+        BindNoEnclosure(query, slot + kArticleInsertParams, article.row.id, now);
+    }
+    CutArticleTexts(query, static_cast<int>(count));
     ExecQueryTimed(query, false);
     query->Close();
   } catch (const kt::EAbort&) {
@@ -260,7 +210,62 @@ bool TtidewellFeedStore::InsertArticleWithEnclosure(int32_t feedId, const TArtic
     SafeCloseQuery(query);
     return false;
   }
-  pendingEnclosure_.reset();
+  return true;
+}
+
+// A failing article fails its document, or is stored reduced as its item
+// would have been when the failure had come at once: without its links and
+// not counted among the job's new articles.
+void TtidewellFeedStore::InsertQueuedArticle(const TQueuedArticle& article) {
+  try {
+    InsertArticle(article.feedId, article.row, article.enclosure);
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    if (article.failed == TFailedArticle::failsDocument) throw;
+    TArticleRow reduced;
+    reduced.id = article.row.id;
+    reduced.guid = article.row.guid;
+    reduced.created = article.row.created;
+    reduced.modified = article.row.modified;
+    reduced.md5Key = article.row.md5Key;
+    reduced.link = article.row.link;
+    WriteReducedArticle(article.feedId, reduced);
+    reducedArticles_.insert(article.row.id);
+    ForgetArticleId(article.row.id);
+  }
+}
+
+void TtidewellFeedStore::InsertArticle(int32_t feedId, const TArticleRow& row,
+                                       const std::optional<TItemEnclosure>& enclosure) {
+  if (enclosure && InsertArticleWithEnclosure(feedId, row, *enclosure)) return;
+  if (enclosure) InsertEnclosureAlone(row.id, *enclosure);
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {ArticleInsertSql()});
+  BindInsertColumns(query, 0, feedId, row, UtcNow());
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+// False when the statement failed: it undid itself, and the two inserts are
+// then made one by one, each reporting its own failure as it always has.
+bool TtidewellFeedStore::InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row,
+                                                    const TItemEnclosure& enclosure) {
+  TQueryWrapper* query = context_.query;
+  const TDateTime now = UtcNow();
+  try {
+    ResetStatement(query, {ArticleWithEnclosureBlock()});
+    BindInsertColumns(query, 0, feedId, row, now);
+    BindEnclosure(query, kArticleInsertParams, row.id, enclosure, now);
+    CutArticleTexts(query, 1);
+    ExecQueryTimed(query, false);
+    query->Close();
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
   return true;
 }
 
@@ -269,8 +274,12 @@ void TtidewellFeedStore::FlushPendingEnclosure() {
   if (!pendingEnclosure_) return;
   const std::pair<int32_t, TItemEnclosure> pending = std::move(*pendingEnclosure_);
   pendingEnclosure_.reset();
+  InsertEnclosureAlone(pending.first, pending.second);
+}
+
+void TtidewellFeedStore::InsertEnclosureAlone(int32_t articleId, const TItemEnclosure& enclosure) {
   try {
-    InsertEnclosure(pending.first, pending.second);
+    InsertEnclosure(articleId, enclosure);
   } catch (const kt::EAbort&) {
     throw;
   } catch (const std::exception& e) {
@@ -289,8 +298,8 @@ std::u16string TtidewellFeedStore::NewArticleKeywordCache(const TNewCustomTagsCl
 
 void TtidewellFeedStore::UpdateArticle(const TArticleRow& row) {
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"update Articles", "set " + ArticleColumnList(true, true), "where id=?"});
-  BindArticleColumns(query, row);
+  ResetStatement(query, {"update Articles", "set " + ArticleUpdateAssignments(), "where id=?"});
+  BindArticleColumns(query, 0, row, UtcNow());
   query->Params(12).SetInteger(row.id);
   ExecQueryTimed(query, false);
   query->Close();
@@ -310,7 +319,7 @@ void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& 
                            "created=?,createdtz=substring(? from 1 for 20),articleMD5=?,link=substring(? from 1 for "
                            "1000)",
                            "where id=?"});
-  BindKeyAndDates(query, row);
+  BindKeyAndDates(query, 0, row);
   query->Params(5).SetString(row.md5Key);
   query->Params(6).SetString(row.link);
   query->Params(7).SetInteger(row.id);
@@ -408,7 +417,7 @@ std::vector<TtidewellFeedStore::TStoredEnclosure> TtidewellFeedStore::LoadArticl
 void TtidewellFeedStore::InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure) {
   TQueryWrapper* query = context_.query;
   ResetStatement(query, {kEnclosureInsertSql});
-  BindEnclosure(query, 0, articleId, enclosure);
+  BindEnclosure(query, 0, articleId, enclosure, UtcNow());
   ExecQueryTimed(query, false);
   query->Close();
 }
@@ -425,6 +434,8 @@ void TtidewellFeedStore::UpdateEnclosureUrl(int32_t enclosureId, const std::stri
 }
 
 std::vector<std::pair<int32_t, std::string>> TtidewellFeedStore::LoadStoredEnclosureUrls(int32_t feedId) {
+  // The document's new articles read as stored ones do, whenever this runs.
+  StoreQueuedArticles();
   TQueryWrapper* query = context_.query;
   ResetStatement(query, {"select e.article_id,e.url_", "from enclosures e", "join articles a on a.id=e.article_id",
                          "where a.feed_id=?", "order by e.enclosure_id"});
@@ -605,6 +616,21 @@ void TtidewellFeedStore::InsertArticleLink(int32_t articleId, const std::string&
   if (linkId > 0 && !ArticleLinkExists(articleId, linkId)) InsertArticleLinkRow(articleId, linkId);
 }
 
+void TtidewellFeedStore::ForgetArticleId(int32_t articleId) {
+  TDynIntArray& ids = *context_.articleIds;
+  int32_t& count = *context_.articleIdCount;
+  const auto end = ids.begin() + std::max(count, 0);
+  const auto found = std::find(ids.begin(), end, articleId);
+  if (found == end) return;
+  std::move(found + 1, end, found);
+  ids[static_cast<size_t>(--count)] = 0;
+}
+
+void TtidewellFeedStore::DropLinksOfReducedArticles(TArticleLinkPairs* pairs) {
+  if (pairs == nullptr || reducedArticles_.empty()) return;
+  std::erase_if(*pairs, [&](const TArticleLinkPair& pair) { return reducedArticles_.count(pair.articleId) != 0; });
+}
+
 void TtidewellFeedStore::AppendArticleId(int32_t articleId) {
   TDynIntArray& ids = *context_.articleIds;
   int32_t& count = *context_.articleIdCount;
@@ -744,13 +770,19 @@ void TtidewellFeedStore::FinishDocument(int32_t feedId, const TFeedProperty* rec
   const bool failed = *context_.errorCategory != TErrorCategory::noErrors;
   bool savedWithDocument = false;
   std::exception_ptr pruneFailure;
-  if (!failed && context_.transaction->InTransaction()) FlushPendingEnclosure();
+  if (!failed && context_.transaction->InTransaction()) {
+    StoreQueuedArticles();
+    FlushPendingEnclosure();
+  }
   pendingEnclosure_.reset();
+  queuedArticles_.clear();
+  DropLinksOfReducedArticles(collections.linkPairs);
   if (context_.transaction->InTransaction()) {
     if (failed) {
       context_.transaction->Rollback();
     } else {
       savedWithDocument = SaveBeforeDocumentCommit(feedId, record, collections, pruneFailure);
+      if (context_.BeforeDocumentCommit) context_.BeforeDocumentCommit();
       context_.transaction->Commit();
     }
   }

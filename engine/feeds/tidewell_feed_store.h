@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/feeds/tidewell_article_statements.h"
 #include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/tidewell_struct.h"
@@ -35,31 +36,6 @@ struct TArticleLinkPair {
   int32_t articleId = 0;
 };
 using TArticleLinkPairs = std::vector<TArticleLinkPair>;
-
-// An enclosure as an item announces it.
-struct TItemEnclosure {
-  std::string type;
-  int32_t size = 0;
-  std::string url;
-};
-
-// A date-time (UTC) with its zone text.
-struct TZonedDate {
-  TDateTime value = 0;
-  std::string zone;
-};
-
-// The columns a processor writes for one article. The parent and the
-// comment feed are written for new articles only.
-struct TArticleRow {
-  int32_t id = 0;
-  std::string guid, link, md5Key;
-  TZonedDate created, modified;
-  std::u16string title, body, summary, creator;
-  int32_t parentId = 0;
-  int32_t commentFeedId = 0;
-  std::u16string keywordCache;
-};
 
 // What one document collects for saving after its commit.
 struct TDocumentCollections {
@@ -79,6 +55,10 @@ class TtidewellFeedStore {
   bool StopRequested() const { return context_.StopRequested && context_.StopRequested(); }
   bool WhitespaceOn() const { return *context_.whitespaceSetting == 1; }
   void StartTransaction();
+  // Before the document's first statement.
+  void BeforeStoringItems(size_t items) {
+    if (context_.BeforeStoringItems) context_.BeforeStoringItems(items);
+  }
   // Rolls back when active; failures of the rollback are swallowed.
   void RollbackQuietly();
 
@@ -90,12 +70,22 @@ class TtidewellFeedStore {
   int32_t NewArticleId();
   bool IsNewArticle(int32_t articleId) const { return newArticles_.count(articleId) != 0; }
   const std::set<int32_t>& NewArticles() const { return newArticles_; }
-  // A new article of this document is inserted, every column at once, with
-  // the keyword cache its tags give it; a stored one is updated.
-  void WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags, const TFeedProperty* record);
-  // The new article, every column at once, with its enclosure kept by
-  // AddEnclosures.
-  void InsertArticle(int32_t feedId, const TArticleRow& row);
+  // What a new article whose insert fails costs: its document (raised when
+  // the insert runs), or its content (stored reduced, WriteReducedArticle,
+  // without its links and not among the job's new articles).
+  enum class TFailedArticle { failsDocument, storedReduced };
+  // A new article of this document is queued for its insert, every column
+  // at once, with the keyword cache its tags give it and its enclosure kept
+  // by AddEnclosures; a stored one is updated at once.
+  void WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags, const TFeedProperty* record,
+                    TFailedArticle failed = TFailedArticle::failsDocument);
+  // Queued articles are inserted several to a statement: when the queue is
+  // full (called between items, so that a failure is never taken for the
+  // next item's), before anything reads the feed's articles, and at the
+  // latest when the document ends. A statement that fails undid itself:
+  // its articles are then inserted one by one, each failing as alone.
+  void StoreQueuedArticlesWhenFull();
+  void StoreQueuedArticles();
   // The keyword cache of a new article: its category tags as they will be
   // attached after the document's commit.
   static std::u16string NewArticleKeywordCache(const TNewCustomTagsClass& tags, int32_t articleId,
@@ -117,7 +107,7 @@ class TtidewellFeedStore {
   // >8191" and the URL's length; "Enclosure insert/update failed ! " CR LF
   // and the message), one text each; the others are stored all the same.
   // Raises kt::EAbort only.
-  // A new article's only enclosure is kept for its insert (InsertArticle),
+  // A new article's only enclosure is kept for its insert (WriteArticle),
   // which stores both in one statement; if that fails, or the article is
   // stored reduced, or the document ends first, it is stored alone, and a
   // failure of it is noted on the feed (NoteDroppedEnclosures) then.
@@ -220,8 +210,24 @@ class TtidewellFeedStore {
   static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
                                                         std::vector<TStoredEnclosure>& stored, TSameFile sameFile);
   void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
-  bool InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row);
+  void InsertEnclosureAlone(int32_t articleId, const TItemEnclosure& enclosure);
+  struct TQueuedArticle {
+    int32_t feedId = 0;
+    TArticleRow row;
+    std::optional<TItemEnclosure> enclosure;
+    TFailedArticle failed = TFailedArticle::failsDocument;
+  };
+  void QueueNewArticle(int32_t feedId, const TArticleRow& row, TFailedArticle failed);
+  static size_t ArticlesForOneStatement(const std::vector<TQueuedArticle>& queued, size_t first);
+  bool InsertArticlesTogether(const std::vector<TQueuedArticle>& queued, size_t first, size_t count);
+  void InsertQueuedArticle(const TQueuedArticle& article);
+  // The new article, every column at once, with its enclosure in the same
+  // statement when it has one.
+  void InsertArticle(int32_t feedId, const TArticleRow& row, const std::optional<TItemEnclosure>& enclosure);
+  bool InsertArticleWithEnclosure(int32_t feedId, const TArticleRow& row, const TItemEnclosure& enclosure);
   void FlushPendingEnclosure();
+  void ForgetArticleId(int32_t articleId);
+  void DropLinksOfReducedArticles(TArticleLinkPairs* pairs);
   void UpdateEnclosureUrl(int32_t enclosureId, const std::string& url);
 
   TtidewellFeedContext& context_;
@@ -230,6 +236,10 @@ class TtidewellFeedStore {
   // The only enclosure of the new article whose insert is next: stored with
   // it in one statement (article id, enclosure).
   std::optional<std::pair<int32_t, TItemEnclosure>> pendingEnclosure_;
+  std::vector<TQueuedArticle> queuedArticles_;
+  size_t queuedBytes_ = 0;
+  // New articles stored reduced after their queued insert failed.
+  std::set<int32_t> reducedArticles_;
   bool documentCommitted_ = false;
   // Link rows of new articles stored by this document.
   std::set<std::pair<int32_t, std::u16string>> newArticleLinks_;

@@ -121,6 +121,7 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
   if (base_.empty()) base_ = FeedAddress(store_.Job().finalUrl, *context.url);
   try {
     channel.modified = channel.published = store_.ResponseDate();
+    store_.BeforeStoringItems(CountItems(root));
     if (channel.isNew) {
       store_.StartTransaction();
       feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
@@ -133,6 +134,8 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
     if (!root) throw kt::Exception("Invalid RSS !");
     ReadChannel(channel, root);
     RaiseWhenStopping(store_.Stopping());
+    // The next update of an adaptive feed reads its articles.
+    store_.StoreQueuedArticles();
     if (*context.errorCategory == TErrorCategory::noErrors) UpdateFeedRow(channel, md5Text);
     store_.FinishDocument(feedId, record, {&channel.feedTags, &channel.itemTags, &channel.pairs});
   } catch (const kt::EAbort&) {
@@ -149,6 +152,18 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
     throw;
   }
   store_.RollbackQuietly();
+}
+
+// The items of the channel, and RDF's beside it.
+size_t TtidewellRssProcessor::CountItems(const pugi::xml_node& root) const {
+  size_t items = 0;
+  const auto count = [&](const pugi::xml_node& parent) {
+    for (pugi::xml_node child : parent.children())
+      if (child.type() == pugi::node_element && UpperAscii(child.name()) == "ITEM") ++items;
+  };
+  count(FindChildElement(root, "CHANNEL", store_.Stopping()));
+  count(root);
+  return items;
 }
 
 void TtidewellRssProcessor::ReadChannel(TChannel& channel, const pugi::xml_node& root) {
@@ -341,6 +356,9 @@ int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi:
 
 int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,
                                               const TZonedDate& defaultDate) {
+  // Outside the item's own failure handling: a failing article of an
+  // earlier item is handled as that item's.
+  store_.StoreQueuedArticlesWhenFull();
   channel.itemTags.push_back(std::make_unique<TNewCustomTagsClass>());
   TNewCustomTagsClass& tags = *channel.itemTags.back();
   TItemValues values;
@@ -462,7 +480,7 @@ void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values,
   row.md5Key = values.md5Key;
   row.parentId = channel.parentArticleId;
   row.commentFeedId = values.commentFeedId;
-  store_.WriteArticle(channel.feedId, row, tags, channel.record);
+  store_.WriteArticle(channel.feedId, row, tags, channel.record, TtidewellFeedStore::TFailedArticle::storedReduced);
   store_.CollectArticleLinks(values.articleId, channel.pairs, row.body, *context.url, TrimUtf8(values.link));
   if (isNew) store_.AppendArticleId(values.articleId);
 }

@@ -47,6 +47,7 @@ class TtidewellRssProcessor {
   struct TItemValues;
   struct TMatch;
 
+  size_t CountItems(const pugi::xml_node& root) const;
   void ReadChannel(TChannel& channel, const pugi::xml_node& root);
   void ReadChannelElement(TChannel& channel, const pugi::xml_node& child, const std::string& name);
   void ReadModifiedDate(TChannel& channel, const std::string& text);

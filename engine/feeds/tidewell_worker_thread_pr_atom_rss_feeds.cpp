@@ -13,6 +13,7 @@
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_opml_processor.h"
 #include "engine/feeds/tidewell_worker_text.h"
+#include "engine/tidewell.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
@@ -61,7 +62,8 @@ TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewe
       scheduleStore_(transaction_, query_),
       scheduler_(scheduleStore_),
       connection_(connection),
-      dbHelper_(&UnitDbHelper()) {
+      dbHelper_(&UnitDbHelper()),
+      documentTurn_(owner != nullptr ? owner->DocumentGate() : nullptr) {
   scheduler_.Options().stopRequested = [this] { return GetStopRequested(); };
   FillFeedContext(settings);
   if (!createSuspended) Start();
@@ -101,6 +103,10 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.SyncFeedProcessed = [this] { SyncFeedProcessed(); };
   c.SyncNoNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
   c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
+  c.BeforeStoringItems = [this](size_t items) {
+    if (items >= TDocumentGate::kLongDocumentItems) documentTurn_.Enter();
+  };
+  c.BeforeDocumentCommit = [this] { documentTurn_.Leave(); };
   // Runs on this thread, with the handler of the moment.
   c.OnNotArticleIdsBeforeDelete = [this](uint32_t threadId, int32_t feedId, const TDynIntArray& ids) {
     const TOnNotArticleIdsBeforeDelete handler = WorkerEvents().Snapshot().OnNotArticleIdsBeforeDelete;
@@ -775,11 +781,13 @@ TtidewellOpmlContext TtidewellWorkerThreadPrAtomRssFeeds::OpmlContext(TtidewellT
 // are the ones handed in here.
 void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForUpdate(TFeedProperty* feedRecord, WideString&,
                                                              TtidewellTrdJobPropClass& result, int32_t&) {
+  const TDocumentTurn::LeftAtScopeEnd turnEnds(documentTurn_);
   processor_.ParseFeedForUpdate(feedContext_, *feedRecord, result);
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::ParseFeedForInsert(int32_t&, WideString&, TtidewellTrdJobPropClass& result,
                                                              int32_t&) {
+  const TDocumentTurn::LeftAtScopeEnd turnEnds(documentTurn_);
   processor_.ParseFeedForInsert(feedContext_, result);
 }
 

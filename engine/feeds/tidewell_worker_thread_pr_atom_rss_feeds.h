@@ -28,6 +28,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_db_schedule_store.h"
+#include "engine/feeds/tidewell_document_gate.h"
 #include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_opml_processor.h"
 #include "engine/feeds/tidewell_update_scheduler.h"
@@ -361,6 +362,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::chrono::steady_clock::time_point lastRequestEnd_;
   TtidewellDbHelper* dbHelper_;
   TtidewellFeedProcessor processor_;
+  // Taken while a document is stored, up to its commit.
+  TDocumentTurn documentTurn_;
   TtidewellFeedContext feedContext_;
 };
 

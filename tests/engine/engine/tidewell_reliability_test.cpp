@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <iostream>
 #include <algorithm>
 #include <map>
@@ -239,6 +240,56 @@ TEST_F(EngineReliabilityTest, AFeedIsStoredByOneWorkerAtATime) {
   EXPECT_EQ(db.QueryInt64("select count(distinct guid)" + ofFeed), 20);
   EXPECT_EQ(processed[0].items + processed[1].items, 20);
   EXPECT_TRUE(unchanged.empty());
+}
+
+// Storing is CPU work inside the database engine, where workers writing
+// the same tables contend: three long documents at most are stored at once,
+// and a worker's turn ends at its commit. Short ones are stored together,
+// so that their commits share their writes.
+TEST_F(EngineReliabilityTest, AtMostThreeLongDocumentsAreStoredAtOnce) {
+  std::mutex lock;
+  std::condition_variable released;
+  int storing = 0, most = 0;
+  bool release = false;
+  // Each document prunes before its commit, and is held there.
+  engine.SetOnNotArticleIdsBeforeDelete([&](uint32_t, int32_t, const TDynIntArray&) {
+    std::unique_lock<std::mutex> hold(lock);
+    most = std::max(most, ++storing);
+    released.wait(hold, [&] { return release; });
+    --storing;
+  });
+  const auto storeFive = [&](int items, int together, int waiting) {
+    TDynIntArray ids;
+    for (int i = 0; i < 5; ++i) {
+      // Links of their own: a link another document is storing waits for it.
+      std::string rss = Rss(items);
+      for (size_t at = rss.find("example.org/"); at != std::string::npos; at = rss.find("example.org/", at + 1))
+        rss.insert(at + 12, std::to_string(items) + "-" + std::to_string(i) + "/");
+      const std::string path = "/tides" + std::to_string(items) + "-" + std::to_string(i) + ".xml";
+      Serve(path, TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+      ids.push_back(engine.AddFeed(u"", server.Url(path), u""));
+      db.Execute("update feeds set archivesize=2 where feed_id=" + std::to_string(ids.back()));
+    }
+    processed.clear();
+    most = 0;
+    release = false;
+    engine.UpdateFeeds(ids, false);
+    const bool held = RunUntil([&] {
+      std::lock_guard<std::mutex> hold(lock);
+      return storing == together && engine.DocumentGate()->Waiting() == waiting;
+    });
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      release = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(held) << items << " items";
+    ASSERT_TRUE(RunUntil([&] { return processed.size() == ids.size() && engine.QueuedJobCount() == 0; }));
+    EXPECT_EQ(most, together) << items << " items";
+    for (const Processed& p : processed) EXPECT_EQ(p.errCat, TErrorCategory::noErrors) << p.errMsg;
+  };
+  storeFive(4, 5, 0);
+  storeFive(static_cast<int>(TDocumentGate::kLongDocumentItems), 3, 2);
 }
 
 TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {

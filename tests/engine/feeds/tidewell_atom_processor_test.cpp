@@ -132,6 +132,25 @@ TEST(AtomProcessorFailureTest, AFailureIsRecordedRolledBackAndReported) {
   EXPECT_FALSE(worker.transaction.InTransaction());
 }
 
+// Entries' articles are inserted several at a time, later than their
+// entries are read: one that fails still fails its document, with the
+// insert's own message.
+TEST(AtomProcessorFailureTest, AnEntryWhoseInsertFailsFailsItsDocument) {
+  FeedTestWorker worker;
+  worker.db.Execute("create exception tw_refused 'refused by the test'");
+  worker.db.Execute("create trigger refuse_article for articles before insert as begin "
+                    "if (new.title = 'refused') then exception tw_refused; end");
+  std::string entries;
+  for (const char* title : {"a", "refused", "c"})
+    entries += std::string("<entry><id>") + title + "</id><title>" + title + "</title></entry>";
+  worker.Insert(Atom10(entries), "http://fail.example/atom");
+  EXPECT_EQ(worker.errorCategory, TErrorCategory::ErrUnknown);
+  EXPECT_NE(worker.errorText.find("refused by the test"), std::string::npos) << worker.errorText;
+  EXPECT_EQ(worker.itemId, -1);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from feeds"), 0);
+}
+
 TEST(AtomProcessorFailureTest, ContentWithoutTypeIsText) {
   FeedTestWorker worker;
   worker.Insert(Atom10("<entry><id>e</id><title>A</title><content>plain words</content></entry>"),

@@ -103,12 +103,13 @@ TEST(RssProcessorTest, ANewFeedsArticlesAreStoredWithoutAPrepareOrALookUpEach) {
     EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), items);
     return work;
   };
-  const db::Activity few = workFor(2);
-  const db::Activity many = workFor(42);
+  // 10 and 20 statements of four articles, then one of two.
+  const db::Activity few = workFor(42);
+  const db::Activity many = workFor(82);
   EXPECT_EQ(many.prepares, few.prepares);
-  // The article with its enclosure in one statement; links and keyword rows
-  // several to a statement.
-  EXPECT_LE(many.executes - few.executes, 40u + 40u / 4);
+  // Four articles with their enclosures to a statement; links and keyword
+  // rows several to a statement.
+  EXPECT_LE(many.executes - few.executes, 40u / 4 + 40u / 4);
   // Its tags, links and pruning go in with the articles: one commit, one
   // synchronous write of each page, for the whole feed.
   EXPECT_EQ(few.commits, 1u);
@@ -159,11 +160,21 @@ TEST(RssProcessorTest, ARefusedEnclosureOrArticleOfAJointInsertFailsAsItDidAlone
   }
   ASSERT_NE(single, "");
   const auto item = [](const std::string& title, const std::string& file) {
-    return "<item><guid>" + title + "</guid><title>" + title + "</title><description>d</description>"
+    return "<item><guid>" + title + "</guid><title>" + title + "</title><link>http://harbour.example/" + title +
+           "</link><description>d</description>"
            "<enclosure url=\"http://harbour.example/" + file + "\" length=\"1\" type=\"audio/mpeg\"/></item>";
   };
   worker.Insert(OneItemFeed(item("a", "refused.mp3") + item("refused", "b.mp3") + item("c", "c.mp3")), kFeedUrl);
   EXPECT_EQ(worker.items, 3) << worker.errorText;
+  // The reduced article is no new article of the job, and has no links.
+  EXPECT_EQ(worker.articleIdCount, 2);
+  EXPECT_EQ(worker.db.QueryText("select list(guid, ',') from (select guid from articles where id in (" +
+                                std::to_string(worker.articleIds[0]) + "," + std::to_string(worker.articleIds[1]) +
+                                ") order by guid)"),
+            "a,c");
+  EXPECT_EQ(worker.db.QueryText("select list(a.guid, ',') from (select distinct a.guid from articles_links l "
+                                "join articles a on a.id=l.article_id order by a.guid) a"),
+            "a,c");
   EXPECT_EQ(worker.notice, std::string(MessageText(kEnclosureInsertUpdateFailed)) + "\r\n" + single);
   EXPECT_EQ(worker.db.QueryText("select list(title, ',') from (select title from articles order by guid)"), "a,c,");
   EXPECT_EQ(worker.db.QueryText("select list(guid, ',') from (select guid from articles order by guid)"), "a,c,refused");
