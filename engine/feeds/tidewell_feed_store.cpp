@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "engine/db/database_location.h"
 #include "engine/db/sql_text.h"
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/tidewell_schema_texts.h"
@@ -73,7 +74,7 @@ std::u16string HrefValue(const std::u16string& tag) {
 }  // namespace
 
 TtidewellFeedStore::TtidewellFeedStore(TtidewellFeedContext& context, TtidewellTrdJobPropClass& job)
-    : context_(context), job_(job) {}
+    : context_(context), job_(job), articlesTogether_(ArticlesTogether(context)) {}
 
 TDateTime TtidewellFeedStore::UtcNow() { return LocalTimeToUTC(Now()); }
 
@@ -122,10 +123,9 @@ void TtidewellFeedStore::WriteArticle(int32_t feedId, TArticleRow& row, const TN
 
 namespace {
 
-// New articles stored together: through a server, one round trip for them
-// all; embedded, one start of the statement. Powers of two, so that a
-// worker keeps few prepared forms.
-constexpr size_t kArticlesTogether = 4;
+// New articles stored together through a server: one round trip for them
+// all. A power of two, so that a worker keeps few prepared forms.
+constexpr size_t kArticlesTogetherThroughAServer = 4;
 // What the parameters of the articles stored together may take, at most
 // (their message; the engine's own copy of it is larger).
 constexpr size_t kArticlesTogetherBytes = 48 * 1024;
@@ -144,6 +144,12 @@ size_t MessageBytes(const TArticleRow& row, const std::optional<TItemEnclosure>&
 
 }  // namespace
 
+size_t TtidewellFeedStore::ArticlesTogether(const TtidewellFeedContext& context) {
+  if (context.articlesPerStatement > 0) return static_cast<size_t>(context.articlesPerStatement);
+  const bool throughAServer = context.connection != nullptr && db::IsServerPath(context.connection->DBFileName());
+  return throughAServer ? kArticlesTogetherThroughAServer : 1;
+}
+
 void TtidewellFeedStore::QueueNewArticle(int32_t feedId, const TArticleRow& row, TFailedArticle failed) {
   TQueuedArticle queued{feedId, row, std::nullopt, failed};
   if (pendingEnclosure_ && pendingEnclosure_->first == row.id) {
@@ -156,7 +162,7 @@ void TtidewellFeedStore::QueueNewArticle(int32_t feedId, const TArticleRow& row,
 }
 
 void TtidewellFeedStore::StoreQueuedArticlesWhenFull() {
-  if (queuedArticles_.size() >= kArticlesTogether || queuedBytes_ > kArticlesTogetherBytes) StoreQueuedArticles();
+  if (queuedArticles_.size() >= articlesTogether_ || queuedBytes_ > kArticlesTogetherBytes) StoreQueuedArticles();
 }
 
 void TtidewellFeedStore::StoreQueuedArticles() {
@@ -172,9 +178,9 @@ void TtidewellFeedStore::StoreQueuedArticles() {
 }
 
 // The most articles from first on, a power of two, whose parameters fit.
-size_t TtidewellFeedStore::ArticlesForOneStatement(const std::vector<TQueuedArticle>& queued, size_t first) {
+size_t TtidewellFeedStore::ArticlesForOneStatement(const std::vector<TQueuedArticle>& queued, size_t first) const {
   size_t fitting = 0, bytes = 0;
-  while (first + fitting < queued.size() && fitting < kArticlesTogether) {
+  while (first + fitting < queued.size() && fitting < articlesTogether_) {
     bytes += MessageBytes(queued[first + fitting].row, queued[first + fitting].enclosure);
     if (fitting > 0 && bytes > kArticlesTogetherBytes) break;
     ++fitting;

@@ -79,11 +79,12 @@ class TtidewellFeedStore {
   // by AddEnclosures; a stored one is updated at once.
   void WriteArticle(int32_t feedId, TArticleRow& row, const TNewCustomTagsClass& tags, const TFeedProperty* record,
                     TFailedArticle failed = TFailedArticle::failsDocument);
-  // Queued articles are inserted several to a statement: when the queue is
-  // full (called between items, so that a failure is never taken for the
-  // next item's), before anything reads the feed's articles, and at the
-  // latest when the document ends. A statement that fails undid itself:
-  // its articles are then inserted one by one, each failing as alone.
+  // Queued articles are inserted, several to a statement through a server
+  // (the context's articlesPerStatement): when the queue is full (called
+  // between items, so that a failure is never taken for the next item's),
+  // before anything reads the feed's articles, and at the latest when the
+  // document ends. A statement that fails undid itself: its articles are
+  // then inserted one by one, each failing as alone.
   void StoreQueuedArticlesWhenFull();
   void StoreQueuedArticles();
   // The keyword cache of a new article: its category tags as they will be
@@ -218,7 +219,8 @@ class TtidewellFeedStore {
     TFailedArticle failed = TFailedArticle::failsDocument;
   };
   void QueueNewArticle(int32_t feedId, const TArticleRow& row, TFailedArticle failed);
-  static size_t ArticlesForOneStatement(const std::vector<TQueuedArticle>& queued, size_t first);
+  static size_t ArticlesTogether(const TtidewellFeedContext& context);
+  size_t ArticlesForOneStatement(const std::vector<TQueuedArticle>& queued, size_t first) const;
   bool InsertArticlesTogether(const std::vector<TQueuedArticle>& queued, size_t first, size_t count);
   void InsertQueuedArticle(const TQueuedArticle& article);
   // The new article, every column at once, with its enclosure in the same
@@ -236,6 +238,7 @@ class TtidewellFeedStore {
   // The only enclosure of the new article whose insert is next: stored with
   // it in one statement (article id, enclosure).
   std::optional<std::pair<int32_t, TItemEnclosure>> pendingEnclosure_;
+  const size_t articlesTogether_;
   std::vector<TQueuedArticle> queuedArticles_;
   size_t queuedBytes_ = 0;
   // New articles stored reduced after their queued insert failed.

@@ -18,6 +18,9 @@ FeedTestWorker::FeedTestWorker()
   query.SetTransaction(&transaction);
   scheduler.Options().stopRequested = [this] { return stopRequested; };
   context.connection = &db.Connection();
+  // As through a server, so that the statements of several articles are
+  // what these tests exercise; the engine's own tests run one to a statement.
+  context.articlesPerStatement = 4;
   context.transaction = &transaction;
   context.query = &query;
   context.dbHelper = &helper;
