@@ -733,11 +733,76 @@ TtidewellDbHelper::TKeywordIds TtidewellDbHelper::CreateCategoryKeywords(
       if (tag->Store && LowerUtf8(tag->Name) == kCategoryTag)
         for (auto& keyword : SplitCategories(tag->Value, separators)) ids.emplace(LowerW(keyword), kNoId);
   }
+  FindKeywordIds(query, ids);
   for (auto& [keyword, id] : ids) {
+    if (id != kNoId) continue;
     TestStopFlag();
     id = KeywordId(query, keyword, false);
   }
   return ids;
+}
+
+// The stored ones of a document's keywords, each as FindKeywordId finds it,
+// many to a statement (through a server, one round trip): a text of them
+// all and a list of their lengths in characters. Those not found, and all
+// of a statement that fails, are left to KeywordId.
+void TtidewellDbHelper::FindKeywordIds(TQueryWrapper* query, TKeywordIds& ids) {
+  static const std::string block =
+      "execute block (keyword_list varchar(8191) character set utf8 = ?, lengths varchar(8000) character set none = "
+      "?)\n"
+      "returns (keyword_id integer)\n"
+      "as declare p integer; declare n integer; declare at_ integer = 1; declare keyword type of column "
+      "keywords.value_;\n"
+      "begin\n"
+      "  while (lengths <> '') do\n"
+      "  begin\n" +
+      TakeNumber("lengths", "n") +
+      "    keyword = substring(keyword_list from at_ for n);\n"
+      "    at_ = at_ + n;\n"
+      "    keyword_id = null;\n"
+      "    select first 1 id from keywords where value_  collate UTF8 = :keyword into :keyword_id;\n"
+      "    suspend;\n"
+      "  end\n"
+      "end";
+  for (auto first = ids.begin(); first != ids.end();) {
+    std::u16string list;
+    std::string lengths;
+    std::vector<int32_t*> found;
+    size_t characters = 0;
+    for (; first != ids.end() && found.size() < kKeywordsPerBlock; ++first) {
+      const kt::WideString value = FirstCharactersW(first->first, kKeywordWidth);
+      characters += CodePoints(value);
+      if (!found.empty() && characters > kLinkListCharacters) break;
+      list += value;
+      lengths += std::to_string(CodePoints(value)) + ',';
+      found.push_back(&first->second);
+    }
+    ReadKeywordIds(query, block, list, lengths, found);
+  }
+}
+
+void TtidewellDbHelper::ReadKeywordIds(TQueryWrapper* query, const std::string& block, const std::u16string& list,
+                                       const std::string& lengths, const std::vector<int32_t*>& ids) {
+  ClosedOnExit closed(query);
+  try {
+    StepTransaction step(query);
+    SetSql(query, {block});
+    query->Params(0).SetWideString(list);
+    query->Params(1).SetString(lengths);
+    ExecQueryTimed(query, true);
+    for (int32_t* id : ids) {
+      if (query->Eof()) break;
+      db::Field& row = query->Fields(0);
+      if (!row.IsNull() && row.AsInteger() > 0) *id = row.AsInteger();
+      query->Next();
+    }
+    query->Close();
+    step.Commit();
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    // KeywordId looks each up again, with its retries.
+  }
 }
 
 void TtidewellDbHelper::SaveArticleTag(TQueryWrapper* query, const TNewCustomTagBaseProperty& tag,

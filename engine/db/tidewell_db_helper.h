@@ -157,6 +157,9 @@ class TtidewellDbHelper {
   using TKeywordIds = std::map<std::u16string, int32_t>;
   TKeywordIds CreateCategoryKeywords(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
                                      const std::u16string& separators);
+  void FindKeywordIds(TQueryWrapper* query, TKeywordIds& ids);
+  static void ReadKeywordIds(TQueryWrapper* query, const std::string& block, const std::u16string& list,
+                             const std::string& lengths, const std::vector<int32_t*>& ids);
   void AttachNewArticleKeywords(TQueryWrapper* query, const std::vector<const TNewCustomTagsClass*>& items,
                                 const std::u16string& separators, const std::set<int32_t>& newArticles,
                                 const TKeywordIds& keywordIds);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/db/activity.h"
 #include "engine/db/tidewell_tables.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "support/firebird_test_database.h"
@@ -456,6 +457,47 @@ TEST_F(DbHelperTest, WithoutARunningTransactionTheHelperCommitsOrRollsBackItsOwn
 // New articles' links and keyword rows go several to a statement; a
 // statement that fails is made again row by row, so that the rows around a
 // refused one are stored and the failure reads as a single insert's.
+// A document's stored keywords are looked up together: its statements do
+// not grow with them, and each is the one it is alone (lower-cased, cut to
+// the column; "topic 1" is not "topic 10").
+TEST_F(DbHelperTest, ADocumentsStoredKeywordsAreFoundTogether) {
+  const std::u16string longKeyword = Repeat(u'k', 600);
+  const auto keyword = [](int i) {
+    const std::u16string number = kt::Utf8ToWide(std::to_string(i));
+    return i == 4 ? std::u16string(u"Gr\u00fc\u00dfe \U0001F600") : (i % 2 == 0 ? u"Topic " : u"TOPIC ") + number;
+  };
+  const auto stored = [](int i) {
+    return i == 4 ? std::string("gr\u00fc\u00dfe \U0001F600") : "topic " + std::to_string(i);
+  };
+  const auto store = [&](int keywords, int32_t firstArticle, const std::u16string& last) {
+    TNewCustomTagsClass tags;
+    std::set<int32_t> articles;
+    for (int i = 0; i < keywords; ++i) {
+      AddTag(tags, "cmdinscategory:", keyword(i), firstArticle + i);
+      articles.insert(firstArticle + i);
+    }
+    AddTag(tags, "cmdinscategory:", last, firstArticle);
+    transaction_.StartTransaction();
+    const db::Activity before = db::CurrentActivity();
+    helper_.SaveArticleCustomFields(&query_, {&tags}, u",", articles);
+    const uint64_t executes = (db::CurrentActivity() - before).executes;
+    transaction_.Commit();
+    return executes;
+  };
+  store(20, 100, longKeyword);
+  const uint64_t few = store(2, 200, longKeyword + u"tail");
+  const uint64_t many = store(20, 300, longKeyword + u"tail");
+  EXPECT_EQ(many, few);
+  EXPECT_EQ(Count("keywords"), 21);
+  for (int i : {1, 4, 10, 19})
+    EXPECT_EQ(QueryText("select k.value_ from keywords k join article_keywords a on a.keyword_id=k.id "
+                        "where a.article_id=" + std::to_string(300 + i)),
+              stored(i));
+  EXPECT_EQ(db_.QueryInt64("select count(*) from article_keywords a join keywords k on k.id=a.keyword_id "
+                           "where a.article_id=300 and char_length(k.value_)=512"),
+            1);
+}
+
 TEST_F(DbHelperTest, NewArticlesLinksAndKeywordRowsThatGoTogetherFailOneRowAtATime) {
   AddRefusingTriggers(db_);
   transaction_.StartTransaction();
