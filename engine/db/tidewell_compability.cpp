@@ -226,6 +226,23 @@ void ExecQueryTimed(TQueryWrapper* query, bool isSelect) {
   query->elapsed = WholeSecondsBetween(start, std::chrono::steady_clock::now());
 }
 
+bool StoredTogether(TQueryWrapper* query, const std::string& sql, const std::function<void()>& bind) {
+  try {
+    query->Close();
+    query->SQL.Clear();
+    query->SQL.Add(sql);
+    bind();
+    ExecQueryTimed(query, false);
+    query->Close();
+    return true;
+  } catch (const kt::EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    SafeCloseQuery(query);
+    return false;
+  }
+}
+
 void ClearSqlClause(std::string& clause) { clause.clear(); }
 
 }  // namespace tidewell

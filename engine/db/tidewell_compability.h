@@ -37,6 +37,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/db/database.h"
@@ -173,6 +174,12 @@ bool SafeUnprepareQuery(TQueryWrapper* query);
 // the whole seconds it took in the statement; a failure propagates and
 // leaves elapsed at 0.
 void ExecQueryTimed(TQueryWrapper* query, bool isSelect);
+
+// Runs sql, a statement that stores several rows at once, with the
+// parameters bind sets, and closes it. False when it failed: it undid
+// itself, and the caller stores the rows one by one, so that a failure
+// reads as the single statement's. kt::EAbort (a stop) still propagates.
+bool StoredTogether(TQueryWrapper* query, const std::string& sql, const std::function<void()>& bind);
 
 // The table-hint clause put after a table name in a FROM clause: always
 // empty for this database.

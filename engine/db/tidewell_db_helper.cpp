@@ -243,23 +243,6 @@ std::vector<kt::WideString> SplitCategories(const std::u16string& value, const s
   return keywords;
 }
 
-// Runs a statement that stores several rows at once, bound by bind. False
-// when it failed: it undid itself, and the caller stores the rows one by one,
-// so that a failure reads as the single statement's. A stop still stops.
-bool StoredTogether(TQueryWrapper* query, const std::string& block, const std::function<void()>& bind) {
-  try {
-    SetSql(query, {block});
-    bind();
-    ExecQueryTimed(query, false);
-    return true;
-  } catch (const kt::EAbort&) {
-    throw;
-  } catch (const std::exception&) {
-    SafeCloseQuery(query);
-    return false;
-  }
-}
-
 }  // namespace
 
 TtidewellDbHelper::TtidewellDbHelper(TUtcClock utcNow) : utc_now_(utcNow ? std::move(utcNow) : SystemUtcNow) {}

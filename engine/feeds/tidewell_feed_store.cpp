@@ -196,8 +196,7 @@ bool TtidewellFeedStore::InsertArticlesTogether(const std::vector<TQueuedArticle
                                                 size_t count) {
   TQueryWrapper* query = context_.query;
   const TDateTime now = UtcNow();
-  try {
-    ResetStatement(query, {NewArticlesBlock(static_cast<int>(count))});
+  return StoredTogether(query, NewArticlesBlock(static_cast<int>(count)), [&] {
     for (size_t i = 0; i < count; ++i) {
       const TQueuedArticle& article = queued[first + i];
       const int slot = static_cast<int>(i) * (kArticleInsertParams + kEnclosureParams);
@@ -208,15 +207,7 @@ bool TtidewellFeedStore::InsertArticlesTogether(const std::vector<TQueuedArticle
         BindNoEnclosure(query, slot + kArticleInsertParams, article.row.id, now);
     }
     CutArticleTexts(query, static_cast<int>(count));
-    ExecQueryTimed(query, false);
-    query->Close();
-  } catch (const kt::EAbort&) {
-    throw;
-  } catch (const std::exception&) {
-    SafeCloseQuery(query);
-    return false;
-  }
-  return true;
+  });
 }
 
 // A failing article fails its document, or is stored reduced as its item
@@ -259,20 +250,11 @@ bool TtidewellFeedStore::InsertArticleWithEnclosure(int32_t feedId, const TArtic
                                                     const TItemEnclosure& enclosure) {
   TQueryWrapper* query = context_.query;
   const TDateTime now = UtcNow();
-  try {
-    ResetStatement(query, {ArticleWithEnclosureBlock()});
+  return StoredTogether(query, ArticleWithEnclosureBlock(), [&] {
     BindInsertColumns(query, 0, feedId, row, now);
     BindEnclosure(query, kArticleInsertParams, row.id, enclosure, now);
     CutArticleTexts(query, 1);
-    ExecQueryTimed(query, false);
-    query->Close();
-  } catch (const kt::EAbort&) {
-    throw;
-  } catch (const std::exception&) {
-    SafeCloseQuery(query);
-    return false;
-  }
-  return true;
+  });
 }
 
 // The enclosure a new article's insert was to take along, stored alone.
