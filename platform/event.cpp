@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <span>
 
 namespace platform {
 namespace {
@@ -29,14 +30,32 @@ WaitResult WaitUntilReady(std::unique_lock<std::mutex>& lock, int timeout_ms, Re
 
 }  // namespace
 
+// Counts the calling thread among the waiters of each event while it waits.
+class WaitRegistration {
+ public:
+  explicit WaitRegistration(std::span<Event* const> events) : events_(events) {
+    for (Event* event : events_) ++event->waiters_;
+  }
+  ~WaitRegistration() {
+    for (Event* event : events_) --event->waiters_;
+  }
+  WaitRegistration(const WaitRegistration&) = delete;
+  WaitRegistration& operator=(const WaitRegistration&) = delete;
+
+ private:
+  std::span<Event* const> events_;
+};
+
 Event::Event(bool manual_reset, bool initially_set) : manual_reset_(manual_reset), set_(initially_set) {}
 
 void Event::Set() {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(Guard());
+    wake = !set_ && waiters_ > 0;
     set_ = true;
   }
-  Changed().notify_all();
+  if (wake) Changed().notify_all();
 }
 
 void Event::Reset() {
@@ -51,6 +70,8 @@ bool Event::IsSet() const {
 
 WaitResult Event::WaitFor(int timeout_ms) {
   std::unique_lock<std::mutex> lock(Guard());
+  Event* const self = this;
+  const WaitRegistration registration({&self, 1});
   const WaitResult result = WaitUntilReady(lock, timeout_ms, [this] { return set_; });
   if (result == WaitResult::Signaled && !manual_reset_) set_ = false;
   return result;
@@ -58,6 +79,7 @@ WaitResult Event::WaitFor(int timeout_ms) {
 
 WaitResult Event::WaitForAll(const std::vector<Event*>& events, int timeout_ms) {
   std::unique_lock<std::mutex> lock(Guard());
+  const WaitRegistration registration(events);
   const WaitResult result = WaitUntilReady(lock, timeout_ms, [&events] {
     for (const Event* event : events)
       if (!event->set_) return false;

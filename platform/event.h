@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Win32-style events: manual- or auto-reset flags that threads wait on, alone
 // or several at once. All events share one process-wide guard so that a wait
-// for all of several events sees them in one consistent state.
+// for all of several events sees them in one consistent state. Only setting an
+// event that somebody waits for wakes the waiting threads: the containers set
+// their events on every operation, and waking every parked thread each time
+// cost more than the operations themselves.
 #pragma once
 
 #include <chrono>
@@ -28,8 +31,11 @@ class Event {
   static WaitResult WaitForAll(const std::vector<Event*>& events, int timeout_ms);
 
  private:
+  friend class WaitRegistration;
+
   bool manual_reset_;
   bool set_;
+  int waiters_ = 0;  // threads inside a wait that includes this event
 };
 
 }  // namespace platform

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -142,6 +147,44 @@ TEST(EventTest, WaitForAllNeedsEveryEventSet) {
   Event automatic(false, true);
   EXPECT_EQ(automatic.WaitFor(0), WaitResult::Signaled);
   EXPECT_EQ(automatic.WaitFor(0), WaitResult::Timeout);
+}
+
+// A field of /proc/self/task/<tid>/status ("State", "voluntary_ctxt_switches").
+std::string TaskStatusField(pid_t tid, const std::string& field) {
+  std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0) return line.substr(line.find_first_not_of(" \t", field.size() + 1));
+  return {};
+}
+
+// Returns once the thread sleeps (parked in its wait), so that what follows
+// happens while it waits.
+void AwaitAsleep(pid_t tid) {
+  for (int i = 0; i < 100000 && TaskStatusField(tid, "State").rfind("S", 0) != 0; ++i) std::this_thread::yield();
+}
+
+TEST(EventTest, SettingAnEventWakesOnlyThoseWaitingForIt) {
+  Event parked(false, false);
+  Event other(true, false);
+  std::atomic<pid_t> waiterTid{0};
+  std::thread waiter([&] {
+    waiterTid = gettid();
+    EXPECT_EQ(parked.WaitFor(-1), WaitResult::Signaled);
+  });
+  while (waiterTid == 0) std::this_thread::yield();
+  AwaitAsleep(waiterTid);
+  const long switchesBefore = std::stol(TaskStatusField(waiterTid, "voluntary_ctxt_switches"));
+  for (int i = 0; i < 20; ++i) {
+    other.Set();
+    other.Reset();
+    AwaitAsleep(waiterTid);
+  }
+  const long switchesAfter = std::stol(TaskStatusField(waiterTid, "voluntary_ctxt_switches"));
+  // Each set of an event it does not wait for woke the waiter once.
+  EXPECT_LT(switchesAfter - switchesBefore, 5);
+  parked.Set();
+  waiter.join();
 }
 
 }  // namespace
