@@ -162,6 +162,37 @@ class FeedCredentialsTest : public ::testing::Test {
   std::vector<int32_t> offered;
 };
 
+// User-info is percent-decoded as UTF-8 before it goes into its columns, so
+// that a password holding "/ ? # % @ :" or a non-ASCII character, or an
+// e-mail user name, can be given in an address; raw "@" and ":" keep working.
+TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
+  struct Row {
+    std::string path;
+    std::string userInfo;
+    std::string user;
+    std::string password;
+  };
+  const std::vector<Row> rows = {
+      {"/escaped-marks.xml", "alice:p%40ss%3Aw%2Frd", "alice", "p@ss:w/rd"},
+      {"/mail-user.xml", "bob%40example.org:pw", "bob@example.org", "pw"},
+      {"/non-ascii.xml", "caf%C3%A9:pw", "caf\xC3\xA9", "pw"},
+      {"/query-marks.xml", "u:a%23b%3Fc%2Fd%25", "u", "a#b?c/d%"},
+      {"/lower-hex.xml", "u:%e2%82%ac", "u", "\xE2\x82\xAC"},
+      {"/raw-marks.xml", "u:p@ss:w", "u", "p@ss:w"},
+      {"/no-escape.xml", "u:100%", "u", "100%"},
+      {"/not-utf8.xml", "u:%E9t%E9", "u", "%E9t%E9"},
+  };
+  for (const Row& row : rows) {
+    Guard(a, row.path, row.user, row.password, "application/rss+xml", Rss("Members"));
+    const int32_t feedId = engine.AddFeed(u"", WithUserInfo(a.Url(row.path), row.userInfo), u"");
+    EXPECT_EQ(Column("link", feedId), a.Url(row.path)) << row.userInfo;
+    EXPECT_EQ(Column("username_", feedId), row.user) << row.userInfo;
+    EXPECT_EQ(UnscrambleText(Column("password_", feedId)), row.password) << row.userInfo;
+    Pass(feedId);
+    EXPECT_EQ(Column("lastHTTPCode", feedId), "200") << row.userInfo;
+  }
+}
+
 // A list naming a feed with credentials in its address finds that feed at
 // every later merge, also once the feed's own pass took them out of its
 // link, and finds a feed that AddFeed subscribed with them.
