@@ -65,6 +65,12 @@ std::string FeedAddressKey(std::string_view url) {
 
 bool SameFeedAddress(std::string_view a, std::string_view b) { return FeedAddressKey(a) == FeedAddressKey(b); }
 
+TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentialsPlace, std::string_view newAddress,
+                               bool withCredentials) {
+  if (!withCredentials || SamePlace(credentialsPlace, newAddress)) return TAddressMove::kMove;
+  return change == TAddressChange::kPermanentRedirect ? TAddressMove::kStay : TAddressMove::kMoveWithoutCredentials;
+}
+
 TFeedAddress FeedAddressForStorage(const std::string& url) {
   TFeedAddress address;
   address.link = url;

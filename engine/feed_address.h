@@ -45,6 +45,26 @@ bool SamePlace(std::string_view a, std::string_view b);
 std::string FeedAddressKey(std::string_view url);
 bool SameFeedAddress(std::string_view a, std::string_view b);
 
+// A permanent change of a feed's address, weighed against the place its
+// credentials belong to (the place of its address before the change; an
+// address never moves away from its credentials' place while it holds them,
+// so the two stay one):
+//
+//   the new address is ...         | no credentials | credentials, 301 | credentials, a page's feed
+//                                  |                |                  | or a list's new address
+//   -------------------------------+----------------+------------------+---------------------------
+//   at the same place              | moved          | moved, kept      | moved, kept
+//   at another place: host, port,  | moved          | not moved        | moved, credentials left
+//   scheme (https to http included)|                |                  | behind (columns emptied)
+//
+// A 301 not stored costs one redirect per pass; a page's feed not adopted
+// would never be read, so there the new place must ask for its own through
+// the authentication event.
+enum class TAddressChange { kPermanentRedirect, kAdoptedAddress };
+enum class TAddressMove { kMove, kMoveWithoutCredentials, kStay };
+TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentialsPlace, std::string_view newAddress,
+                               bool withCredentials);
+
 // An address as a feed row keeps it: trimmed, "http://" in front when it has
 // no scheme, and any user-info taken out of the link into the credentials
 // (decoded). Raises "Invalid URL !" for a blank address.

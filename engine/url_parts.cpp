@@ -77,11 +77,6 @@ std::string DecodeUserInfoPart(const std::string& part) {
   return control || !IsValidUtf8(decoded) ? part : decoded;
 }
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 }  // namespace
 
@@ -125,14 +120,6 @@ std::string UrlWithoutCredentials(std::string url) {
   std::string userName, password;
   ExtractUrlCredentials(url, userName, password);
   return url;
-}
-
-std::string UrlOrigin(std::string_view url) {
-  const TUrlParts parts = TUrlParts::Split(url);
-  const std::string scheme = LowerAscii(parts.protocol);
-  std::string port = parts.port;
-  if (port.empty()) port = scheme == "https" ? "443" : scheme == "http" ? "80" : "";
-  return scheme + "://" + LowerAscii(parts.host) + ":" + port;
 }
 
 }  // namespace tidewell

@@ -36,8 +36,4 @@ bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string&
 // The URL as it may be shown or stored: without any user name and password.
 std::string UrlWithoutCredentials(std::string url);
 
-// "scheme://host:port", lower-cased, the scheme's own port filled in: the
-// place that credentials are given for and the only one they go to.
-std::string UrlOrigin(std::string_view url);
-
 }  // namespace tidewell

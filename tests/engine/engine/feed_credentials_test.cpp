@@ -105,6 +105,13 @@ class FeedCredentialsTest : public ::testing::Test {
     ASSERT_TRUE(platform::MainThread().RunUntil(
         [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
   }
+  // A feed added by its address alone: the job stores the row.
+  void AddByJob(const std::string& url) {
+    const int before = jobsEnded;
+    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CfeedOperation, u"");
+    ASSERT_TRUE(platform::MainThread().RunUntil(
+        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
+  }
   void SubscribeList(const std::string& url) {
     const int before = jobsEnded;
     engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
@@ -123,11 +130,13 @@ class FeedCredentialsTest : public ::testing::Test {
   // Serves the feed to whoever asks first; from then on only to a request
   // that carries an answer to its challenge (any answer: what it was sent
   // is what the test reads).
-  static void OpenOnceThenGuarded(TestHttpServer& server, const std::string& path) {
+  static void OpenOnceThenGuarded(TestHttpServer& server, const std::string& path,
+                                  const std::string& type = "application/rss+xml",
+                                  const std::string& body = Rss("Moved")) {
     auto first = std::make_shared<std::atomic<bool>>(true);
-    server.Handle(path, [first](const RecordedRequest& r, HttpConnection& c) {
+    server.Handle(path, [first, type, body](const RecordedRequest& r, HttpConnection& c) {
       if (first->exchange(false) || r.HasHeader("Authorization")) {
-        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, Rss("Moved")));
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", type}}, body));
       } else {
         c.Send(TestHttpServer::Response(401, "Unauthorized", {{"WWW-Authenticate", "Basic realm=\"r\""}}, ""));
       }
@@ -161,6 +170,77 @@ class FeedCredentialsTest : public ::testing::Test {
   std::vector<Asked> asked;
   std::vector<int32_t> offered;
 };
+
+// Wherever a feed with credentials goes for good, they stay with the scheme,
+// host and port they were given for: a 301 away from that place is not
+// stored, a page's feed elsewhere is adopted without them, and the place a
+// feed reaches asks for its own through the event, with nothing filled in.
+TEST_F(FeedCredentialsTest, AFeedThatMovesLeavesItsCredentialsAtTheirPlace) {
+  // An https feed whose 302 leads to plain http.
+  testing_support::TestHttpsServer secure(certificate, [&](httplib::SSLServer& server) {
+    server.Get("/r3.xml", [&](const httplib::Request&, httplib::Response& response) {
+      response.set_redirect(a.Url("/x3.xml"), 302);
+    });
+  });
+  Redirect(a, "/r1.xml", 302, b.Url("/x1.xml"));
+  Redirect(b, "/x1.xml", 301, b.Url("/y1.xml"));
+  OpenOnceThenGuarded(b, "/y1.xml");
+  Redirect(a, "/r2.xml", 301, b.Url("/x2.xml"));
+  Redirect(b, "/x2.xml", 301, b.Url("/y2.xml"));
+  OpenOnceThenGuarded(b, "/y2.xml");
+  Redirect(a, "/x3.xml", 301, a.Url("/y3.xml"));
+  OpenOnceThenGuarded(a, "/y3.xml");
+  const std::string page = "<html><head><link rel=\"alternate\" type=\"application/rss+xml\" href=\"" +
+                           b.Url("/found.xml") + "\"></head><body>Members</body></html>";
+  Guard(a, "/page.html", "ann", "secret", "text/html", page);
+  OpenOnceThenGuarded(b, "/found.xml");
+  Redirect(a, "/list-r.opml", 302, b.Url("/list.opml"));
+  OpenOnceThenGuarded(b, "/list.opml", "text/xml", Opml(""));
+  Redirect(a, "/new-r.xml", 302, b.Url("/new.xml"));
+  OpenOnceThenGuarded(b, "/new.xml");
+
+  struct Row {
+    std::string name;
+    std::string address;  // subscribed with ann:secret in it
+    bool byJob;           // added by a job for the address, not by AddFeed
+    TestHttpServer* target;  // where the feed ends up
+    std::string targetPath;
+    std::string linkAfter;
+    std::string userAfter;
+  };
+  const std::vector<Row> rows = {
+      {"302 to another host, then 301 there", a.Url("/r1.xml"), false, &b, "/y1.xml", a.Url("/r1.xml"), "ann"},
+      {"301 to another host, then 301 there", a.Url("/r2.xml"), false, &b, "/y2.xml", a.Url("/r2.xml"), "ann"},
+      {"https, 302 to plain http, then 301 there", secure.Url("/r3.xml"), false, &a, "/y3.xml",
+       secure.Url("/r3.xml"), "ann"},
+      {"a page announcing a feed on another host", a.Url("/page.html"), false, &b, "/found.xml",
+       b.Url("/found.xml"), ""},
+      {"a list whose 302 leads to another host", a.Url("/list-r.opml"), false, &b, "/list.opml",
+       b.Url("/list.opml"), ""},
+      {"a new feed whose 302 leads to another host", a.Url("/new-r.xml"), true, &b, "/new.xml", b.Url("/new.xml"),
+       ""},
+  };
+  for (const Row& row : rows) {
+    asked.clear();
+    const std::string address = WithUserInfo(row.address, "ann:secret");
+    int32_t feedId = 0;
+    if (row.byJob) {
+      AddByJob(address);
+      feedId = static_cast<int32_t>(db.QueryInt64("select max(feed_id) from feeds"));
+    } else {
+      feedId = engine.AddFeed(u"", address, u"");
+      Pass(feedId);
+    }
+    for (int pass = 0; pass < 2; ++pass) Pass(feedId);
+    EXPECT_EQ(SentTheSecret(*row.target, row.targetPath), 0u) << row.name;
+    EXPECT_EQ(Column("link", feedId), row.linkAfter) << row.name;
+    EXPECT_EQ(Column("username_", feedId), row.userAfter) << row.name;
+    for (const Asked& question : asked) {
+      if (question.url != row.target->Url(row.targetPath)) continue;
+      EXPECT_EQ(question.user + question.password, "") << row.name << ": " << question;
+    }
+  }
+}
 
 // User-info is percent-decoded as UTF-8 before it goes into its columns, so
 // that a password holding "/ ? # % @ :" or a non-ASCII character, or an
