@@ -39,18 +39,6 @@ std::string PlaceOf(const TUrlParts& parts) {
   return scheme + "://" + LowerAscii(parts.host) + ":" + port;
 }
 
-// "%2f" and "%2F" are one character.
-std::string WithUpperEscapes(std::string text) {
-  const auto hex = [&](size_t at) { return std::isxdigit(static_cast<unsigned char>(text[at])) != 0; };
-  for (size_t at = 0; at + 2 < text.size(); ++at) {
-    if (text[at] != '%' || !hex(at + 1) || !hex(at + 2)) continue;
-    for (size_t digit = at + 1; digit <= at + 2; ++digit)
-      text[digit] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[digit])));
-    at += 2;
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string CredentialsPlace(std::string_view url) { return PlaceOf(SplitForComparison(url)); }
@@ -60,7 +48,7 @@ bool SamePlace(std::string_view a, std::string_view b) { return CredentialsPlace
 std::string FeedAddressKey(std::string_view url) {
   const TUrlParts parts = SplitForComparison(url);
   const std::string path = parts.path.empty() ? "/" : parts.path;
-  return PlaceOf(parts) + WithUpperEscapes(path + parts.document);
+  return PlaceOf(parts) + LowerAscii(path + parts.document);
 }
 
 bool SameFeedAddress(std::string_view a, std::string_view b) { return FeedAddressKey(a) == FeedAddressKey(b); }

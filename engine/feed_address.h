@@ -35,12 +35,15 @@ bool SamePlace(std::string_view a, std::string_view b);
 //   place      | as CredentialsPlace: credentials, case | http://a:s@H:80/f =    | https://h/f vs http://h/f
 //              | of scheme and host, default port and a | h/f                    |
 //              | missing scheme make no difference      |                        |
-//   path       | as written, case kept; empty = "/"     | http://h = http://h/   | /Feed vs /feed, /f/ vs /f
-//   %-escapes  | case of the two hex digits ignored     | /a%2fb = /a%2Fb        | /a%2Fb vs /a/b
-//   query      | as written, "?" included               | ?a=1 = ?a=1            | ?a=1 vs ?a=2,
+//   path       | ASCII case ignored; empty = "/"        | /Feed = /feed,         | /f/ vs /f, /a%2Fb vs /a/b
+//              |                                        | http://h = http://h/   |
+//   query      | ASCII case ignored, "?" included       | ?Q=1 = ?q=1            | ?a=1 vs ?a=2,
 //              |                                        |                        | ?a&b vs ?b&a, /f? vs /f
 //   fragment   | ignored: it never reaches the server   | /f#top = /f            |
 //
+// Letter case is ignored in the whole address, as feeds were always found:
+// a list or a setting that writes a stored feed's address in other letters
+// must find that feed, not delete it and subscribe it again.
 // A deleted feed's link ("DELMARKED:" + link) names no address but its own.
 std::string FeedAddressKey(std::string_view url);
 bool SameFeedAddress(std::string_view a, std::string_view b);
