@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "engine/feed_address.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/settings/value_scrambling.h"
@@ -71,8 +72,11 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AdoptDiscoveredFeed(const std::string&
     DiscoverFeeds(pageUrl, copy, discoveredUrls_, discoveredTitles_);
     if (discoveredUrls_.empty()) RaiseMessage(kNoRssUrlsFound, pageUrl);
     // The subscription follows the page's first feed from its next update on,
-    // which is due at once.
-    StoreFeedAddress(itemId_, discoveredUrls_[0], true);
+    // which is due at once; credentials go along only to their own place.
+    const bool withCredentials = !userName_.empty() || !password_.empty();
+    const TAddressMove move =
+        DecideAddressMove(TAddressChange::kAdoptedAddress, url_, discoveredUrls_[0], withCredentials);
+    StoreFeedAddress(itemId_, discoveredUrls_[0], true, move == TAddressMove::kMoveWithoutCredentials);
     SyncFeedAutoDiscovery();
   } catch (...) {
     discoveredUrls_.clear();
@@ -87,14 +91,16 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
   if (!moved_ || result.url.empty() || result.error || errorCategory_ != TErrorCategory::noErrors) return;
   if (result.httpCode != 200 && result.httpCode != 304) return;
   if (itemId_ < 1 || GetJobType() != TQueueJobTypes::CfeedOperation) return;
-  StoreFeedAddress(itemId_, result.url, false);
+  StoreFeedAddress(itemId_, result.url, false, false);
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow) {
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow,
+                                                          bool leaveCredentials) {
   ExecuteAndCommit([&] {
     query_.SQL.Add("update feeds");
     query_.SQL.Add(dueNow ? "set link=substring(? from 1 for 1000),next_feedupdate=?"
                           : "set link=substring(? from 1 for 1000)");
+    if (leaveCredentials) query_.SQL.Add(",username_='',password_=''");
     query_.SQL.Add("where feed_id=?");
     int index = 0;
     query_.Params(index++).SetString(address);

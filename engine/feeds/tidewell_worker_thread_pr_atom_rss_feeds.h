@@ -301,8 +301,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // anything else, which is parsed as a feed.
   bool ProcessStoredDocument(TtidewellTrdJobPropClass& result, const TFeedProperty& feedRecord);
   void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
-  // link := address; with dueNow the next update is now.
-  void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);
+  // link := address; with dueNow the next update is now; with
+  // leaveCredentials the row's user name and password are emptied.
+  void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow, bool leaveCredentials);
   // A job address holding "user:password@" is requested without them, and
   // the two are the job's credentials unless the row has its own; a stored
   // row keeps them in its credential columns instead of its link.
