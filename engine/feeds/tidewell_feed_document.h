@@ -52,8 +52,18 @@ std::string DeclaredXmlEncoding(const std::string& body);
 // failure is that the declared encoding is not one the parser reads
 // (ConvertXmlToUtf8 can help), else false. A successful parse leaves it as
 // it was.
+// The message names the parser's reason, the line and the offset. With
+// keepBlankText false, text of blanks alone between elements is dropped.
 void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused,
-                  bool latin1AsWindows1252 = true);
+                  bool latin1AsWindows1252 = true, bool keepBlankText = true);
+
+// ParseXmlBody with the repairs every fetched document gets: a body the
+// parser refuses is parsed again with lone carriage returns made line
+// feeds, or, when its declared encoding is one the parser cannot read,
+// re-encoded to UTF-8 (ConvertXmlToUtf8). body becomes the text parsed.
+// Raises kt::Exception when no repair helps.
+void ParseXmlWithRepairs(std::string& body, pugi::xml_document& document, bool& encodingRefused,
+                         bool keepBlankText = true);
 
 // Bytes as Windows-1252 text, in UTF-8.
 std::string Windows1252ToUtf8(const std::string& bytes);

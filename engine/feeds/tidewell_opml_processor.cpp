@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/feeds/tidewell_worker_text.h"
@@ -227,6 +228,8 @@ int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
 
 void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record,
                                        const std::string& digest) {
+  pugi::xml_document document;
+  ParseList(*result.Stream(), document);
   c_.transaction->StartTransaction();
   // No record: a new list, in a new row or in a stored row that was given
   // as a feed and turned out to be a list.
@@ -238,11 +241,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     ExecQueryTimed(c_.query, false);
     SafeCloseQuery(c_.query);
   }
-  const std::string body = StreamText(*result.Stream());
-  pugi::xml_document document;
-  document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_escapes);
   const pugi::xml_node root = document.document_element();
-  if (!root) RaiseMessage(kRootNodeNotFound);
   if (UpperCaseAscii(root.name()) != "OPML") RaiseMessage(kOpmlInvalidRootNode);
   const TStopTest stopping = [this] { return Stopping(); };
   const pugi::xml_node title = FindChildElement(FindChildElement(root, "HEAD", stopping), "TITLE", stopping);
@@ -285,6 +284,20 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     folders_->SaveAll();
   }
   if (changed && c_.refreshFolders) c_.refreshFolders();
+}
+
+// A list that is not well-formed is refused whole, before anything of it
+// is filed: what a cut or broken list holds is no measure of the list.
+void TtidewellOpmlProcessor::ParseList(kt::TStream& stream, pugi::xml_document& document) {
+  std::string body = StreamText(stream);
+  bool encodingRefused = false;
+  try {
+    ParseXmlWithRepairs(body, document, encodingRefused, false);
+  } catch (const kt::Exception&) {
+    if (!document.document_element()) RaiseMessage(kRootNodeNotFound);
+    throw;
+  }
+  if (!document.document_element()) RaiseMessage(kRootNodeNotFound);
 }
 
 TFolder* TtidewellOpmlProcessor::MakeListFolder(const WideString& title, bool& changed) {

@@ -26,6 +26,7 @@
 #include "toolkit/wide_string.h"
 
 namespace pugi {
+class xml_document;
 class xml_node;
 }
 
@@ -87,6 +88,7 @@ class TtidewellOpmlProcessor {
   std::string PreconditionError();
   void RefreshUnchanged(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
   void Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
+  void ParseList(kt::TStream& stream, pugi::xml_document& document);
   TFolder* MakeListFolder(const WideString& title, bool& changed);
   TFolder* StoredListFolder();
   WideString DatabaseUpperCase(const WideString& text);

@@ -169,6 +169,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // OPML subscription lists: the list is mirrored in the owner's folder tree
   // (see tidewell_opml_processor.h); a failure is left in the error fields.
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
+  void ConcludeListJob(const TtidewellTrdJobPropClass& result);
 
   // Feed document processing of a stored feed and of a feed being added
   // (the latter stores the new feed's id in feedId), by the feed processor.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/tidewell.h"
@@ -47,6 +48,7 @@ class OpmlSubscriptionTest : public ::testing::Test {
     engine.SetOnStopWorking(
         [this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
           if (kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
+          ++anyJobsEnded;
         });
     engine.SetOnFeedsAddToOpml([this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
       added.push_back({id, f});
@@ -56,6 +58,11 @@ class OpmlSubscriptionTest : public ::testing::Test {
           removed.push_back({id, f});
         });
     engine.SetOnNeedToRefreshFolders([this](int32_t, int32_t id) { refreshed.push_back(id); });
+    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&, int32_t,
+                                     TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
+                                     const std::string& error, const TDynIntArray&) {
+      if (category != TErrorCategory::noErrors) failures.push_back({feedId, error});
+    });
     engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool ended) {
       offered.push_back(feedId);
       offerEnded.push_back(ended);
@@ -78,6 +85,15 @@ class OpmlSubscriptionTest : public ::testing::Test {
     const int before = jobsEnded;
     engine.UpdateFeed(opmlId);
     ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
+  }
+  // Subscribes the address as the application does (a feed row, fetched at
+  // once) and waits until its job has ended; the row's id.
+  int32_t AddAndFetch(const std::string& path) {
+    const int before = anyJobsEnded;
+    const int32_t id = engine.AddFeed(u"Feed", server.Url(path), u"");
+    engine.UpdateFeed(id);
+    EXPECT_TRUE(platform::MainThread().RunUntil([&] { return anyJobsEnded > before; }, kWaitMs));
+    return id;
   }
   int32_t OpmlId(const std::string& path) {
     return static_cast<int32_t>(
@@ -102,6 +118,8 @@ class OpmlSubscriptionTest : public ::testing::Test {
   EngineOnDatabase db;
   Ttidewell& engine = db.Engine();
   int jobsEnded = 0;
+  int anyJobsEnded = 0;
+  std::vector<std::pair<int32_t, std::string>> failures;
   bool answerDelete = true;
   std::vector<ListEvent> added;
   std::vector<ListEvent> removed;
@@ -308,6 +326,80 @@ TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAn
   EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
   EXPECT_TRUE(removed.empty());
   EXPECT_TRUE(offered.empty());
+}
+
+// A list that is not well-formed is the job's error, with the parser's
+// reason and line; nothing of it is filed, and a stored list keeps what it
+// filed before.
+TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParsersLine) {
+  std::string outlines;
+  for (int i = 0; i < 30; ++i) outlines += "\n" + Outline("Show " + std::to_string(i), server.Url("/s" + std::to_string(i)));
+  const std::string whole = Opml("<title>Shows</title>", outlines);
+  std::string unclosed = whole;
+  const std::string fifth = Outline("Show 5", server.Url("/s5"));
+  unclosed.replace(unclosed.find(fifth), fifth.size(), fifth.substr(0, fifth.size() - 2) + ">");
+  std::string mismatched = whole;
+  mismatched.replace(mismatched.find("</body>"), 7, "</bdy>");
+  const std::string cut = whole.substr(0, whole.size() / 2);
+  const std::string cutLine = "line " + std::to_string(std::count(cut.begin(), cut.end(), '\n') + 1);
+  const struct {
+    const char* shape;
+    std::string body;
+    std::string line;
+  } broken[] = {
+      {"cut in the middle", cut, cutLine},
+      {"an outline left unclosed", unclosed, "line 32"},
+      {"a mistyped end tag", mismatched, "line 32"},
+  };
+  std::string list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")));
+  Serve("/stored.opml", &list);
+  Subscribe("/stored.opml");
+  const int32_t storedId = OpmlId("/stored.opml");
+  ASSERT_GT(storedId, 0);
+  const std::string storedRow = " from feeds where feed_id=" + std::to_string(storedId);
+  const std::string digest = db.QueryText("select feedmd5" + storedRow);
+  int path = 0;
+  for (const auto& row : broken) {
+    SCOPED_TRACE(row.shape);
+    failures.clear();
+    // As the application's first start subscribes it: a feed row that turns
+    // out to be a list.
+    const std::string newPath = "/new" + std::to_string(++path) + ".opml";
+    Serve(newPath, &row.body);
+    const int32_t newId = AddAndFetch(newPath);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link like '%/s%' and link not like '%.opml'"), 0);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_='OPML' and feed_id=" + std::to_string(newId)), 0);
+    const std::string newError =
+        db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(newId));
+    EXPECT_NE(newError.find("XML parse error"), std::string::npos) << newError;
+    EXPECT_NE(newError.find(row.line), std::string::npos) << newError;
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, newId);
+    EXPECT_EQ(failures[0].second, newError);
+
+    // A stored list whose new version is broken keeps what it filed.
+    failures.clear();
+    list = row.body;
+    Refetch(storedId);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_<>'OPML' and parentfeed=" + std::to_string(storedId)),
+              1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(storedId)), 1);
+    ASSERT_NE(ListFolder("Stored"), nullptr);
+    EXPECT_EQ(FilterNames(ListFolder("Stored")), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(db.QueryText("select feedmd5" + storedRow), digest);
+    const std::string storedError = db.QueryText("select lastFeedProcessingError" + storedRow);
+    EXPECT_NE(storedError.find(row.line), std::string::npos) << storedError;
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, storedId);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_TRUE(offered.empty());
+    list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")));
+  }
+  // Mended, the list is merged again and its row's error is cleared.
+  list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")) + Outline("New", server.Url("/n.xml")));
+  Refetch(storedId);
+  EXPECT_EQ(FilterNames(ListFolder("Stored")).size(), 2u);
+  EXPECT_EQ(db.QueryText("select lastFeedProcessingError" + storedRow), "");
 }
 
 }  // namespace
