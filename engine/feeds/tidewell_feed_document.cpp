@@ -264,6 +264,10 @@ std::string DecodeFeedBody(const std::string& body, const std::string& charset) 
   return utf8 ? WithUtf8Declaration(*utf8) : body;
 }
 
+std::string PrepareXmlBody(const std::string& raw, const std::string& contentType) {
+  return FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, XmlMediaTypeCharset(contentType))));
+}
+
 std::string EscapeBareAmpersands(const std::string& body) {
   size_t amp = body.find('&');
   if (amp == std::string::npos) return body;

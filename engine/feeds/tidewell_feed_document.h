@@ -83,6 +83,11 @@ std::string XmlMediaTypeCharset(const std::string& contentType);
 // ISO-8859-1 and US-ASCII are read as Windows-1252.
 std::string DecodeFeedBody(const std::string& body, const std::string& charset);
 
+// A fetched body made ready for the parser, as every document is: decoded
+// to UTF-8 (DecodeFeedBody, with the charset of an XML media type among
+// contentType), bare ampersands escaped, a missing prolog put in front.
+std::string PrepareXmlBody(const std::string& raw, const std::string& contentType);
+
 // Every "&" that starts no entity or character reference becomes "&amp;"
 // (CDATA sections, comments and processing instructions left alone); the
 // body itself when there is none.

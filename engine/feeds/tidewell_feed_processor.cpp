@@ -142,8 +142,7 @@ bool TDocumentRun::HandleAnswerCode() {
 bool TDocumentRun::ParseDocument() {
   try {
     const std::string raw = ReadBody(job_);
-    std::string body =
-        FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, XmlMediaTypeCharset(*context_.contentType))));
+    std::string body = PrepareXmlBody(raw, *context_.contentType);
     ParseWithRepairs(body);
     md5_ = BytesMD5Hex(body);
     if (Stored() && record_ != nullptr && record_->FeedMD5 == md5_) {

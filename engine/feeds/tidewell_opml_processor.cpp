@@ -229,7 +229,7 @@ int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
 void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record,
                                        const std::string& digest) {
   pugi::xml_document document;
-  ParseList(*result.Stream(), document);
+  ParseList(result, document);
   c_.transaction->StartTransaction();
   // No record: a new list, in a new row or in a stored row that was given
   // as a feed and turned out to be a list.
@@ -288,8 +288,8 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
 
 // A list that is not well-formed is refused whole, before anything of it
 // is filed: what a cut or broken list holds is no measure of the list.
-void TtidewellOpmlProcessor::ParseList(kt::TStream& stream, pugi::xml_document& document) {
-  std::string body = StreamText(stream);
+void TtidewellOpmlProcessor::ParseList(TtidewellTrdJobPropClass& result, pugi::xml_document& document) {
+  std::string body = PrepareXmlBody(StreamText(*result.Stream()), result.contentType);
   bool encodingRefused = false;
   try {
     ParseXmlWithRepairs(body, document, encodingRefused, false);

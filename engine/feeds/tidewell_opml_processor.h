@@ -88,7 +88,7 @@ class TtidewellOpmlProcessor {
   std::string PreconditionError();
   void RefreshUnchanged(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
   void Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
-  void ParseList(kt::TStream& stream, pugi::xml_document& document);
+  void ParseList(TtidewellTrdJobPropClass& result, pugi::xml_document& document);
   TFolder* MakeListFolder(const WideString& title, bool& changed);
   TFolder* StoredListFolder();
   WideString DatabaseUpperCase(const WideString& text);

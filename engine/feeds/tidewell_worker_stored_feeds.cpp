@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/settings/value_scrambling.h"
@@ -29,10 +30,14 @@ std::string BodyText(TtidewellTrdJobPropClass& result) {
   return text;
 }
 
-bool IsOpmlDocument(const std::string& text) {
-  if (LowerCaseAscii(text.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
+// Told in any encoding the body's byte-order mark, its declaration or the
+// answer's charset names; a list that is not well-formed is one too, so
+// that its job reports why it is refused.
+bool IsOpmlDocument(const std::string& text, const std::string& contentType) {
+  const std::string decoded = DecodeFeedBody(text, XmlMediaTypeCharset(contentType));
+  if (LowerCaseAscii(decoded.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
   pugi::xml_document document;
-  document.load_buffer(text.data(), text.size());
+  document.load_buffer(decoded.data(), decoded.size());
   return UpperCaseAscii(document.document_element().name()) == "OPML";
 }
 
@@ -43,7 +48,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsDiscoveryPage(const TtidewellTrdJobP
   if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) return false;
   const std::string upperUrl = UpperCaseAscii(url_);
   const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
-  return !namedAsFeed && !LooksLikeFeed(text);
+  return !namedAsFeed && !LooksLikeFeed(DecodeFeedBody(text, XmlMediaTypeCharset(result.contentType)));
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result,
@@ -53,7 +58,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobP
   // feed whose server answers with a page for once keeps its address.
   if (!feedRecord.FeedMD5.empty()) return false;
   const std::string text = BodyText(result);
-  if (IsOpmlDocument(text)) {
+  if (IsOpmlDocument(text, result.contentType)) {
     // Processed as a list that is new, in the row it was given.
     ProcessOPML(result, nullptr, nullptr);
     return true;

@@ -3,6 +3,7 @@
 // from a local HTTP server into a real database and mirror them in the
 // engine's folder tree; a changed list adds and removes feeds.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <algorithm>
 #include <functional>
@@ -40,6 +41,22 @@ std::string Opml(const std::string& head, const std::string& body) {
          "</body></opml>";
 }
 
+// The UTF-8 text in another encoding (iconv's name), after the bytes of mark.
+std::string Encoded(const std::string& utf8, const char* encoding, const std::string& mark = "") {
+  iconv_t converter = iconv_open(encoding, "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "";
+  std::string out(utf8.size() * 4 + 8, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* at = out.data();
+  size_t outLeft = out.size();
+  const size_t converted = iconv(converter, &in, &inLeft, &at, &outLeft);
+  iconv_close(converter);
+  if (converted == static_cast<size_t>(-1)) return "";
+  out.resize(out.size() - outLeft);
+  return mark + out;
+}
+
 class OpmlSubscriptionTest : public ::testing::Test {
  protected:
   OpmlSubscriptionTest() {
@@ -70,9 +87,9 @@ class OpmlSubscriptionTest : public ::testing::Test {
     });
   }
 
-  void Serve(const std::string& path, const std::string* body) {
-    server.Handle(path, [body](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, *body));
+  void Serve(const std::string& path, const std::string* body, const std::string& type = "text/xml") {
+    server.Handle(path, [body, type](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", type}}, *body));
     });
   }
   // Queues a new subscription and waits until its job has ended.
@@ -400,6 +417,68 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
   Refetch(storedId);
   EXPECT_EQ(FilterNames(ListFolder("Stored")).size(), 2u);
   EXPECT_EQ(db.QueryText("select lastFeedProcessingError" + storedRow), "");
+}
+
+// A list is recognised and read in whatever encoding its byte-order mark,
+// its declaration or the answer's charset names, as a feed is; a feed in
+// UTF-16 answered as a web page is still taken for a feed.
+TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclarationNames) {
+  const std::string le16 = "\xFF\xFE", be16 = "\xFE\xFF", le32 = std::string("\xFF\xFE\0\0", 4);
+  const struct {
+    const char* shape;
+    const char* encoding;
+    const char* declared;  // nullptr: no declaration
+    std::string mark;
+    const char* type;
+    const char* title;
+  } rows[] = {
+      {"UTF-16LE with mark", "UTF-16LE", "UTF-16", le16, "text/xml", "Café Радио"},
+      {"UTF-16BE with mark", "UTF-16BE", "UTF-16", be16, "text/x-opml", "Café Радио"},
+      {"UTF-16LE with mark, no declaration", "UTF-16LE", nullptr, le16, "application/octet-stream", "Café Радио"},
+      {"UTF-16LE without mark", "UTF-16LE", "UTF-16", "", "text/xml", "Café Радио"},
+      {"UTF-32LE with mark", "UTF-32LE", "UTF-32", le32, "text/xml", "Café Радио"},
+      {"UTF-8 with mark", "UTF-8", "UTF-8", "\xEF\xBB\xBF", "text/xml", "Café Радио"},
+      {"ISO-8859-1 declared", "ISO-8859-1", "ISO-8859-1", "", "text/xml", "Café"},
+      {"windows-1251 declared", "CP1251", "windows-1251", "", "text/xml", "Радио"},
+      {"KOI8-R declared", "KOI8-R", "KOI8-R", "", "text/x-opml", "Радио"},
+      {"Shift_JIS declared", "SHIFT_JIS", "Shift_JIS", "", "text/xml", "日本の番組"},
+      {"the answer's charset, no declaration", "CP1251", nullptr, "", "text/xml; charset=windows-1251", "Радио"},
+  };
+  std::vector<std::string> bodies;
+  bodies.reserve(std::size(rows) + 1);
+  int path = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/e" + std::to_string(++path);
+    std::string outlines;
+    for (int i = 0; i < 10; ++i)
+      outlines += Outline(std::string(row.title) + " " + std::to_string(i), server.Url(prefix + "/f" + std::to_string(i)));
+    const std::string declaration =
+        row.declared == nullptr ? "" : "<?xml version=\"1.0\" encoding=\"" + std::string(row.declared) + "\"?>\n";
+    const std::string text = declaration + "<opml version=\"2.0\"><head><title>" + row.title + " " +
+                             std::to_string(path) + "</title></head><body>" + outlines + "</body></opml>";
+    bodies.push_back(Encoded(text, row.encoding, row.mark));
+    ASSERT_FALSE(bodies.back().empty());
+    Serve(prefix + ".opml", &bodies.back(), row.type);
+    const int32_t listId = AddAndFetch(prefix + ".opml");
+    EXPECT_EQ(db.QueryText("select type_ from feeds where feed_id=" + std::to_string(listId)), "OPML")
+        << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(listId));
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 10);
+    TFolder* folder = ListFolder(std::string(row.title) + " " + std::to_string(path));
+    ASSERT_NE(folder, nullptr);
+    std::vector<std::string> names = FilterNames(folder);
+    EXPECT_EQ(names.size(), 10u);
+    EXPECT_NE(std::find(names.begin(), names.end(), std::string(row.title) + " 3"), names.end());
+  }
+  const std::string rss =
+      "<?xml version=\"1.0\" encoding=\"UTF-16\"?><rss version=\"2.0\"><channel><title>Émissions</title>"
+      "<link>http://127.0.0.1/</link><description>d</description><item><title>Un</title><guid>g1</guid></item>"
+      "</channel></rss>";
+  bodies.push_back(Encoded(rss, "UTF-16LE", le16));
+  Serve("/feed16", &bodies.back(), "text/html");
+  const int32_t feedId = AddAndFetch("/feed16");
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(feedId)), 1)
+      << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId));
 }
 
 }  // namespace
