@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/feed_address.h"
+#include "engine/feed_credentials_columns.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_feed_xml.h"
@@ -16,6 +18,7 @@
 #include "engine/tidewell.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
+#include "engine/url_parts.h"
 #include "platform/system.h"
 #include "toolkit/exception.h"
 
@@ -86,10 +89,10 @@ std::vector<std::string> SplitLinks(const std::string& text) {
   std::vector<std::string> links;
   size_t from = 0;
   for (size_t at = text.find(kLinkSeparator); at != std::string::npos; at = text.find(kLinkSeparator, from)) {
-    links.push_back(UpperCaseAscii(TrimBlanks(text.substr(from, at - from))));
+    links.push_back(TrimBlanks(text.substr(from, at - from)));
     from = at + 4;
   }
-  if (from < text.size()) links.push_back(UpperCaseAscii(TrimBlanks(text.substr(from))));
+  if (from < text.size()) links.push_back(TrimBlanks(text.substr(from)));
   return links;
 }
 
@@ -571,12 +574,12 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
   // entry costs one look-up however long the list.
   std::unordered_map<std::string, TFilter*> filterByLink;
   for (const TFilterLinkEntry& entry : links)
-    for (const std::string& link : SplitLinks(entry.text)) filterByLink[link] = entry.filter;
+    for (const std::string& link : SplitLinks(entry.text)) filterByLink[FeedAddressKey(link)] = entry.filter;
   std::vector<TFilter*> items(fresh->Filters.begin(), fresh->Filters.end());
   std::vector<TFilter*> newItems;
   std::unordered_set<TFilter*> matched;
   for (TFilter* item : items) {
-    const auto keep = filterByLink.find(UpperCaseAscii(TrimBlanks(ItemUrl(item->GetField()))));
+    const auto keep = filterByLink.find(FeedAddressKey(ItemUrl(item->GetField())));
     if (keep == filterByLink.end()) {
       newItems.push_back(item);
     } else {
@@ -609,12 +612,16 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const size_t at = field.find(kItemSeparator);
     if (at == std::string::npos) continue;
     const std::string url = field.substr(at + 2, 1024);
-    const std::string title = at == 0 ? url : field.substr(0, at);
+    const std::string title = at == 0 ? UrlWithoutCredentials(url) : field.substr(0, at);
     item->SetField(Wide(title));
     int32_t feedId = FeedIdByUrl(url);
     if (feedId < 1) {
-      feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", url, Wide(title), subscriptionId, u"", 0);
-      feedIdsByUrl_.emplace(UpperCaseAscii(url), feedId);
+      // Stored as AddFeed stores it, so that its first pass already finds
+      // the credentials in their columns and none in its link.
+      const TFeedAddress address = FeedAddressForStorage(url);
+      feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
+      if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
+      feedIdsByUrl_.emplace(FeedAddressKey(url), feedId);
     } else {
       found.push_back(feedId);
     }
@@ -658,21 +665,16 @@ void TtidewellOpmlProcessor::AddUnique(TStrings& list, const std::string& text) 
 }
 
 int32_t TtidewellOpmlProcessor::FeedIdByUrl(const std::string& url) {
-  const bool ascii = std::all_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  // The database's upper case of other characters is its own.
-  if (!ascii) return c_.owner->FindFeedIdByUrl(url, c_.transaction);
   if (!feedUrlsLoaded_) LoadFeedUrls();
-  std::string link = url;
-  NormalizeUrl(link);
-  const auto found = feedIdsByUrl_.find(UpperCaseAscii(link));
+  const auto found = feedIdsByUrl_.find(FeedAddressKey(url));
   return found == feedIdsByUrl_.end() ? -1 : found->second;
 }
 
 void TtidewellOpmlProcessor::LoadFeedUrls() {
   TQueryWrapper* q = c_.query;
-  model::SetSqlLines(q, {"select feed_id,upper(link) from feeds where link is not null"});
+  model::SetSqlLines(q, {"select feed_id,link from feeds where link is not null order by feed_id"});
   ExecQueryTimed(q, true);
-  for (; !q->Eof(); q->Next()) feedIdsByUrl_.emplace(q->Fields(1).AsString(), q->Fields(0).AsInteger());
+  for (; !q->Eof(); q->Next()) feedIdsByUrl_.emplace(FeedAddressKey(q->Fields(1).AsString()), q->Fields(0).AsInteger());
   SafeCloseQuery(q);
   feedUrlsLoaded_ = true;
 }

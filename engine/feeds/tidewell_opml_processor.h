@@ -110,8 +110,8 @@ class TtidewellOpmlProcessor {
   void AddUnique(TStrings& list, const std::string& text);
   bool Stopping() const { return c_.stopping && c_.stopping(); }
   void RollbackQuietly();
-  // The stored feed with this URL (compared as the database does, without
-  // case), -1 when none; the feed table is read once per job.
+  // The stored feed that this URL names (SameFeedAddress), -1 when none;
+  // the feed table is read once per job.
   int32_t FeedIdByUrl(const std::string& url);
   void LoadFeedUrls();
   // Whether the list is mapped to the feed already; read once per job.

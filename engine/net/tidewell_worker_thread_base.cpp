@@ -14,6 +14,7 @@
 #include <mutex>
 #include <random>
 
+#include "engine/feed_address.h"
 #include "engine/net/content_decoder.h"
 #include "engine/net/download_file_stream.h"
 #include "engine/net/http_auth.h"
@@ -390,11 +391,13 @@ bool TtidewellWorkerThreadBase::RunLookup(const std::vector<std::string>& sql,
 }
 
 bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
-  int64_t count = 0;
-  RunLookup({"select count(*) from feeds where lower(link)=lower(?)"},
-            [&](TQueryWrapper& q) { q.Params(0).SetString(url); },
-            [&](TQueryWrapper& q) { count = q.Fields(0).AsInt64(); });
-  return count > 0;
+  // The database narrows the rows down to those naming the host; which of
+  // them name this feed is the address rule's to say.
+  bool known = false;
+  RunLookup({"select link from feeds where link containing ?"},
+            [&](TQueryWrapper& q) { q.Params(0).SetString(TUrlParts::Split(url).host); },
+            [&](TQueryWrapper& q) { known = known || SameFeedAddress(q.Fields(0).AsString(), url); });
+  return known;
 }
 
 bool TtidewellWorkerThreadBase::GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner) {

@@ -67,20 +67,23 @@ class EngineOperationsTest : public ::testing::Test {
   Ttidewell& engine = db.Engine();
 };
 
-TEST_F(EngineOperationsTest, AddFeedStoresTheNormalisedLinkAndFindFeedIdByUrlIgnoresCase) {
+TEST_F(EngineOperationsTest, AddFeedStoresTheNormalisedLinkAndFindFeedIdByUrlFindsItByItsAddress) {
   EXPECT_EQ(engine.AddFeed(u"Blank", "   ", u""), 0);
   const int32_t id = engine.AddFeed(u"Ünïcode News", " Example.org/Feed.xml ", u"from a list");
   ASSERT_GT(id, 0);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='http://Example.org/Feed.xml' and type_='NaN'"
                           " and opmldescr='from a list' and title='Ünïcode News' and feed_id=" + std::to_string(id)),
             1);
-  EXPECT_EQ(engine.FindFeedIdByUrl("HTTP://EXAMPLE.ORG/FEED.XML"), id);
-  EXPECT_EQ(engine.FindFeedIdByUrl("example.org/feed.xml"), id);
+  // Scheme and host are names without case; a path is the server's to tell apart.
+  EXPECT_EQ(engine.FindFeedIdByUrl("HTTP://EXAMPLE.ORG/Feed.xml"), id);
+  EXPECT_EQ(engine.FindFeedIdByUrl("example.org:80/Feed.xml#top"), id);
+  EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/feed.xml"), -1);
+  EXPECT_EQ(engine.FindFeedIdByUrl("https://example.org/Feed.xml"), -1);
   EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/other.xml"), -1);
   TTranWrapper transaction;
   engine.BindTransaction(&transaction, false);
   EXPECT_TRUE(transaction.InTransaction());
-  EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/feed.xml", &transaction), id);
+  EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/Feed.xml", &transaction), id);
   EXPECT_TRUE(transaction.InTransaction()) << "the caller's transaction stays the caller's";
   transaction.Commit();
 }
