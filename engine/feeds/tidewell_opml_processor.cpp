@@ -216,6 +216,11 @@ void TtidewellOpmlProcessor::RollbackQuietly() {
     if (c_.transaction->InTransaction()) c_.transaction->Rollback();
   } catch (...) {
   }
+  ReleaseAddresses();
+}
+
+void TtidewellOpmlProcessor::ReleaseAddresses() {
+  if (c_.owner != nullptr) c_.owner->AddressClaims().Release(c_.transaction);
 }
 
 int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
@@ -284,6 +289,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     }
     StoreListRow(result, created ? nullptr : record, listTitle, digest);
     c_.transaction->Commit();
+    ReleaseAddresses();
     folders_->SaveAll();
   }
   if (changed && c_.refreshFolders) c_.refreshFolders();
@@ -466,6 +472,8 @@ bool TtidewellOpmlProcessor::UpdateOPMLSubscription(int32_t subscriptionId, TFol
     if (Stopping()) throw kt::EAbort("");
     for (TFolder* folder : vanished) folders_->MoveAllFilters(folder, removedFolder.get(), true);
     if (removedFolder->FilterCount() > 0) {
+      // The main thread may wait for addresses this job holds (AddFeed).
+      if (c_.owner->AddressClaims().Holds(c_.transaction)) CommitStep();
       ReportRemovedFeeds(removedFolder.get(), changed);
       OfferRemovedFeeds(subscriptionId, removedFolder.get(), found);
     }
@@ -614,7 +622,7 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const std::string url = field.substr(at + 2, 1024);
     const std::string title = at == 0 ? UrlWithoutCredentials(url) : field.substr(0, at);
     item->SetField(Wide(title));
-    int32_t feedId = FeedIdByUrl(url);
+    int32_t feedId = FeedIdOrClaim(url);
     if (feedId < 1) {
       // Stored as AddFeed stores it, so that its first pass already finds
       // the credentials in their columns and none in its link.
@@ -652,6 +660,7 @@ void TtidewellOpmlProcessor::CommitStep() {
   if (Stopping()) throw kt::EAbort("");
   SafeCloseQuery(c_.query);
   c_.transaction->Commit();
+  ReleaseAddresses();
   stepCommitted_ = true;
   c_.transaction->StartTransaction();
   if (pendingListFolder_ != nullptr) {
@@ -670,7 +679,36 @@ int32_t TtidewellOpmlProcessor::FeedIdByUrl(const std::string& url) {
   return found == feedIdsByUrl_.end() ? -1 : found->second;
 }
 
+// The stored feed of the address, or -1 once the address is claimed for the
+// row this job is to store. An address that another job files now is waited
+// for, after what this job filed so far is committed (so that no two jobs
+// wait for each other); then its row is found.
+int32_t TtidewellOpmlProcessor::FeedIdOrClaim(const std::string& url) {
+  TFeedAddressClaims& claims = c_.owner->AddressClaims();
+  const std::string key = FeedAddressKey(url);
+  for (;;) {
+    const int32_t stored = FeedIdByUrl(url);
+    if (stored >= 1) return stored;
+    if (claims.TryClaim(key, c_.transaction)) {
+      if (claims.Generation() == loadedGeneration_) return -1;
+      // Others committed feeds since the table was read.
+      ReloadFeedUrls();
+      return FeedIdByUrl(url);
+    }
+    CommitStep();
+    claims.WaitUntilFree(key, [this] { return Stopping(); });
+    if (Stopping()) throw kt::EAbort("");
+    ReloadFeedUrls();
+  }
+}
+
+void TtidewellOpmlProcessor::ReloadFeedUrls() {
+  feedIdsByUrl_.clear();
+  LoadFeedUrls();
+}
+
 void TtidewellOpmlProcessor::LoadFeedUrls() {
+  if (c_.owner != nullptr) loadedGeneration_ = c_.owner->AddressClaims().Generation();
   TQueryWrapper* q = c_.query;
   model::SetSqlLines(q, {"select feed_id,link from feeds where link is not null order by feed_id"});
   ExecQueryTimed(q, true);

@@ -4,12 +4,15 @@
 // feed that moved for good; and an address that holds credentials.
 #include <pugixml.hpp>
 
+#include <optional>
 #include <string>
 
+#include "engine/feed_address.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/settings/value_scrambling.h"
+#include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
@@ -95,7 +98,14 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
   StoreFeedAddress(itemId_, result.url, false);
 }
 
+// One address, one feed: a feed does not move to an address that another
+// feed has, nor to one that a list files at this moment (it is waited for).
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow) {
+  std::optional<TFeedAddressClaim> claim;
+  if (owner_ != nullptr) {
+    claim.emplace(owner_->AddressClaims(), FeedAddressKey(address), &transaction_, [this] { return GetStopRequested(); });
+    if (AddressNamesAnotherFeed(feedId, address)) return;
+  }
   ExecuteAndCommit([&] {
     query_.SQL.Add("update feeds");
     query_.SQL.Add(dueNow ? "set link=substring(? from 1 for 1000),next_feedupdate=?"
@@ -106,6 +116,19 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const
     if (dueNow) query_.Params(index++).SetDateTime(LocalTimeToUTC(Now()));
     query_.Params(index).SetInteger(feedId);
   });
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::AddressNamesAnotherFeed(int32_t feedId, const std::string& address) {
+  try {
+    StartOwnTransaction();
+    const int32_t named = owner_->FindFeedIdByUrl(address, &transaction_);
+    if (named < 1 || named == feedId) return false;
+    RollbackQuietly();
+    return true;
+  } catch (...) {
+    RollbackQuietly();
+    throw;
+  }
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::TakeAddressCredentials() {

@@ -304,6 +304,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
   // link := address; with dueNow the next update is now.
   void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);
+  // Whether a feed other than feedId is stored with the address; read in
+  // the worker's transaction, left open when not.
+  bool AddressNamesAnotherFeed(int32_t feedId, const std::string& address);
   // A job address holding "user:password@" is requested without them, and
   // the two are the job's credentials unless the row has its own; a stored
   // row keeps them in its credential columns instead of its link.

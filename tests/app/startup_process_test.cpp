@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -22,7 +24,9 @@
 #include <vector>
 
 #include "app_process.h"
+#include "engine/db/tidewell_compability.h"
 #include "engine/net/http_auth.h"
+#include "support/firebird_test_database.h"
 #include "support/test_http_server.h"
 
 namespace larkspur::testing {
@@ -141,6 +145,24 @@ int RunShellAs(const std::string& command, const std::string& folder, const std:
   int status = 0;
   if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The first column of the first row of sql, read from the database file of
+// an application that has ended.
+int64_t QueryEndedAppsDatabase(const std::string& file, const std::string& sql) {
+  testing_support::UsePrivateFirebirdLockFolder();
+  tidewell::TDbConnWrapper connection;
+  connection.SetDBFileName(file);
+  connection.SetUser("SYSDBA");
+  connection.SetCharSet("UTF8");
+  connection.SetSQLDialect(3);
+  connection.Connect();
+  int64_t value = -1;
+  testing_support::RunStatement(connection, sql, [&](tidewell::TQueryWrapper& row) {
+    if (!row.Eof()) value = row.Fields(0).AsInt64();
+  });
+  connection.Disconnect();
+  return value;
 }
 
 class StartupProcessTest : public AppProcessTest {};
@@ -270,6 +292,56 @@ TEST_F(StartupProcessTest, TheReadmesRecipeCorrectsAMistypedAddressAsTheUserWhoR
   EXPECT_GT(server.RequestCount("/podcast.rss"), 0u) << output;
   second->Signal(SIGTERM);
   EXPECT_EQ(second->WaitForExitCode(), 0) << second->ErrorOutput();
+}
+
+// A first start whose settings name two lists that share ten feeds (both
+// merged at once by two workers) subscribes each address once and
+// downloads each episode once.
+TEST_F(StartupProcessTest, TwoListsInTheSettingsThatShareFeedsSubscribeEachAddressOnce) {
+  TestHttpServer server;
+  std::string first, second;
+  for (int i = 0; i < 30; ++i) {
+    const std::string feed = "/feeds/" + std::to_string(i) + ".xml";
+    const std::string outline = "<outline text=\"Show " + std::to_string(i) + "\" type=\"rss\" xmlUrl=\"" +
+                                server.Url(feed) + "\"/>";
+    first += outline;
+    if (i % 3 == 0) second += outline;
+    char episode[16];
+    std::snprintf(episode, sizeof episode, "%02d.mp3", i);
+    ServeRss(server, feed,
+             "<item><title>One</title><guid>" + std::string(episode) + "</guid><enclosure url=\"" +
+                 server.Url(std::string("/media/") + episode) + "\" length=\"5\" type=\"audio/mpeg\"/></item>");
+    server.Handle(std::string("/media/") + episode, [](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, "audio"));
+    });
+  }
+  const auto serveList = [&](const std::string& path, const std::string& title, const std::string& outlines) {
+    const std::string list = "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>" + title +
+                             "</title></head><body>" + outlines + "</body></opml>";
+    server.Handle(path, [list](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/x-opml"}}, list));
+    });
+  };
+  serveList("/all.opml", "All shows", first);
+  serveList("/some.opml", "Some shows", second);
+  SetMisc("subscribefeed0", server.Url("/all.opml"));
+  SetMisc("subscribefeed1", server.Url("/some.opml"));
+  auto app = Start("first.err");
+  ASSERT_TRUE(app->Started());
+  ASSERT_TRUE(WaitFor([&] { return Downloads().size() >= 30 || !app->Running(); })) << app->ErrorOutput();
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  app->Signal(SIGTERM);
+  ASSERT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+
+  const std::string database = programFolder + "/rssengine.fdb";
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from feeds where type_<>'OPML'"), 30);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(distinct link) from feeds where type_<>'OPML'"), 30);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from feeds2opmlmapping"), 40);
+  std::vector<std::string> files = Downloads();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files.size(), 30u);
+  EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.find("(1)") != std::string::npos; }),
+            0);
 }
 
 // A start that waits for a database server that never answers is not in

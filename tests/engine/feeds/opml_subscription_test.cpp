@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/feed_address.h"
 #include "engine/tidewell.h"
 #include "platform/main_loop.h"
 #include "support/test_http_server.h"
@@ -63,13 +64,19 @@ class OpmlSubscriptionTest : public ::testing::Test {
     // The folder tree is stored: its root folder has a row.
     engine.GetFolders()->SaveAll();
     engine.SetOnStopWorking(
-        [this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
+        [this](uint32_t, int32_t itemId, const std::string& url, int32_t, TQueueJobTypes kind) {
           if (kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
           ++anyJobsEnded;
+          endedIds.push_back(itemId);
+          endedUrls.push_back(url);
         });
-    engine.SetOnFeedsAddToOpml([this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
-      added.push_back({id, f});
-    });
+    engine.SetOnFeedsAddToOpml(
+        [this](int32_t, int32_t id, const std::string& url, const WideString&, const TStrings& f) {
+          added.push_back({id, f});
+          // The list's worker waits here, its look-ups made and nothing
+          // filed yet.
+          if (meanwhile && url == parkedList) std::exchange(meanwhile, nullptr)();
+        });
     engine.SetOnFeedsDeleteFromOpml(
         [this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
           removed.push_back({id, f});
@@ -94,9 +101,11 @@ class OpmlSubscriptionTest : public ::testing::Test {
   }
   // Queues a new subscription and waits until its job has ended.
   void Subscribe(const std::string& path) {
-    const int before = jobsEnded;
-    engine.Worker(0)->AddJob(server.Url(path), 0, TQueueJobTypes::CgetOpmlData, u"");
-    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
+    const std::string url = server.Url(path);
+    const auto ended = [&] { return std::count(endedUrls.begin(), endedUrls.end(), url); };
+    const auto before = ended();
+    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
+    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return ended() > before; }, kWaitMs));
   }
   void Refetch(int32_t opmlId) {
     const int before = jobsEnded;
@@ -136,6 +145,11 @@ class OpmlSubscriptionTest : public ::testing::Test {
   Ttidewell& engine = db.Engine();
   int jobsEnded = 0;
   int anyJobsEnded = 0;
+  std::vector<int32_t> endedIds;
+  std::vector<std::string> endedUrls;
+  // Run while the list at parkedList waits in its first hand-over.
+  std::string parkedList;
+  std::function<void()> meanwhile;
   std::vector<std::pair<int32_t, std::string>> failures;
   bool answerDelete = true;
   std::vector<ListEvent> added;
@@ -479,6 +493,138 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
   const int32_t feedId = AddAndFetch("/feed16");
   EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(feedId)), 1)
       << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId));
+}
+
+// One address, one subscription: whatever files an address while a list
+// is merged (another list on another worker, AddFeed, a feed that moves to
+// it for good), or after it, finds the row that was there first. The list's
+// worker is held in its first hand-over, after its look-ups and before it
+// files anything, while the other runs to its end.
+TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfterAListIsMerged) {
+  enum class TWhen { kWhileParked, kAfterwards };
+  enum class TOther { kList, kAddFeed, kMove };
+  const struct {
+    const char* shape;
+    TWhen when;
+    TOther other;
+  } rows[] = {
+      {"another list naming 10 of its feeds, merged meanwhile", TWhen::kWhileParked, TOther::kList},
+      {"AddFeed of one of its addresses meanwhile", TWhen::kWhileParked, TOther::kAddFeed},
+      {"a feed moved (301) to one of its addresses meanwhile", TWhen::kWhileParked, TOther::kMove},
+      {"another list naming 10 of its feeds, merged afterwards", TWhen::kAfterwards, TOther::kList},
+      {"AddFeed of one of its addresses afterwards", TWhen::kAfterwards, TOther::kAddFeed},
+      {"a feed moved (301) to one of its addresses afterwards", TWhen::kAfterwards, TOther::kMove},
+  };
+  const std::string rss = "<rss version=\"2.0\"><channel><title>t</title><item><guid>g</guid></item></channel></rss>";
+  std::vector<std::string> lists;
+  lists.reserve(2 * std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/r" + std::to_string(++n);
+    std::vector<std::string> addresses;
+    std::string own, other;
+    for (int i = 0; i < 30; ++i) {
+      addresses.push_back(server.Url(prefix + "/f" + std::to_string(i)));
+      server.Handle(prefix + "/f" + std::to_string(i), [rss](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+      });
+      if (i < 10) own += Outline("Own " + std::to_string(i), addresses.back());
+      if (i < 10 || i >= 20) other += Outline("Other " + std::to_string(i), addresses.back());
+    }
+    lists.push_back(Opml("<title>Own " + std::to_string(n) + "</title>", own));
+    Serve(prefix + "/own.opml", &lists.back());
+    lists.push_back(Opml("<title>Other " + std::to_string(n) + "</title>", other));
+    Serve(prefix + "/other.opml", &lists.back());
+    const std::string shared = addresses[3];
+    server.Handle(prefix + "/old.xml", [shared](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", shared}}, ""));
+    });
+    const int32_t moving = row.other == TOther::kMove ? engine.AddFeed(u"Moving", server.Url(prefix + "/old.xml"), u"") : 0;
+    int32_t addedId = 0;
+    const auto runOther = [&] {
+      if (row.other == TOther::kList) {
+        engine.Worker(1)->AddJob(server.Url(prefix + "/other.opml"), 0, TQueueJobTypes::CgetOpmlData, u"");
+        ASSERT_TRUE(platform::MainThread().RunUntil(
+            [&] {
+              return std::find(endedUrls.begin(), endedUrls.end(), server.Url(prefix + "/other.opml")) !=
+                     endedUrls.end();
+            },
+            kWaitMs));
+      } else if (row.other == TOther::kAddFeed) {
+        addedId = engine.AddFeed(u"Mine", shared, u"");
+      } else {
+        engine.UpdateFeed(moving);
+        ASSERT_TRUE(platform::MainThread().RunUntil(
+            [&] { return std::find(endedIds.begin(), endedIds.end(), moving) != endedIds.end(); }, kWaitMs));
+      }
+    };
+    if (row.when == TWhen::kWhileParked) {
+      parkedList = server.Url(prefix + "/own.opml");
+      meanwhile = runOther;
+    }
+    Subscribe(prefix + "/own.opml");
+    EXPECT_EQ(meanwhile, nullptr) << "the list was not held";
+    meanwhile = nullptr;
+    if (row.when == TWhen::kAfterwards) runOther();
+
+    for (const std::string& address : addresses) {
+      const int64_t rowsOfAddress = db.QueryInt64("select count(*) from feeds where link='" + address + "'");
+      EXPECT_LE(rowsOfAddress, 1) << address;
+    }
+    const int32_t listId = OpmlId(prefix + "/own.opml");
+    const int32_t sharedId = FeedId(shared);
+    ASSERT_GT(listId, 0);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId)), 10);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId) +
+                            " and boundwithfeed=" + std::to_string(sharedId)),
+              1);
+    if (row.other == TOther::kAddFeed) {
+      EXPECT_EQ(addedId, sharedId);
+    }
+    if (row.other == TOther::kMove && row.when == TWhen::kWhileParked) {
+      EXPECT_EQ(sharedId, moving);
+    }
+    if (row.other == TOther::kMove && row.when == TWhen::kAfterwards) {
+      EXPECT_EQ(db.QueryText("select link from feeds where feed_id=" + std::to_string(moving)),
+                server.Url(prefix + "/old.xml"));
+    }
+  }
+}
+
+// An address that another transaction is filing (its claim held here) is
+// waited for: the list commits what it filed, waits, and then maps the row
+// that the other stored, instead of storing a second.
+TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFindsItsRow) {
+  std::string outlines;
+  for (int i = 0; i < 5; ++i) outlines += Outline("Show " + std::to_string(i), server.Url("/w" + std::to_string(i)));
+  const std::string list = Opml("<title>Waiting</title>", outlines);
+  Serve("/waiting.opml", &list);
+  const std::string filedElsewhere = server.Url("/w2");
+  TFeedAddressClaims& claims = engine.AddressClaims();
+  const int elsewhere = 0;
+  ASSERT_TRUE(claims.TryClaim(FeedAddressKey(filedElsewhere), &elsewhere));
+  const std::string url = server.Url("/waiting.opml");
+  engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return claims.Waiting() == 1; }, kWaitMs));
+  // What the list filed before it waits is committed: nobody waits for it.
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link in ('" + server.Url("/w0") + "','" +
+                          server.Url("/w1") + "')"),
+            2);
+  db.Execute("insert into feeds(type_,link,title,parentfeed,priority) values('NaN','" + filedElsewhere +
+             "','Filed elsewhere',0,0)");
+  const int32_t elsewhereId = FeedId(filedElsewhere);
+  claims.Release(&elsewhere);
+  ASSERT_TRUE(platform::MainThread().RunUntil(
+      [&] { return std::find(endedUrls.begin(), endedUrls.end(), url) != endedUrls.end(); }, kWaitMs));
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + filedElsewhere + "'"), 1);
+  const int32_t listId = OpmlId("/waiting.opml");
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId) +
+                          " and boundwithfeed=" + std::to_string(elsewhereId)),
+            1);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 4);
+  ASSERT_NE(ListFolder("Waiting"), nullptr);
+  EXPECT_EQ(ListFolder("Waiting")->FilterCount(), 5);
 }
 
 }  // namespace
