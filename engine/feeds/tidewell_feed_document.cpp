@@ -194,7 +194,8 @@ std::string ParseErrorText(const pugi::xml_parse_result& result, const std::stri
   std::string message = std::string("XML parse error: ") + result.description();
   if (encoding == pugi::encoding_auto && !IsUtf8Candidate(text))
     return message + " at offset " + std::to_string(result.offset);
-  const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + std::min(offset, text.size()), '\n'));
+  const auto end = text.begin() + static_cast<ptrdiff_t>(std::min(offset, text.size()));
+  const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), end, '\n'));
   return message + " at line " + std::to_string(line) + ", offset " + std::to_string(result.offset);
 }
 

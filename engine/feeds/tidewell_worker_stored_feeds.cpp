@@ -103,7 +103,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow) {
   std::optional<TFeedAddressClaim> claim;
   if (owner_ != nullptr) {
-    claim.emplace(owner_->AddressClaims(), FeedAddressKey(address), &transaction_, [this] { return GetStopRequested(); });
+    claim.emplace(owner_->AddressClaims(), FeedAddressKey(address), &transaction_,
+                  [this] { return GetStopRequested(); });
     if (AddressNamesAnotherFeed(feedId, address)) return;
   }
   ExecuteAndCommit([&] {

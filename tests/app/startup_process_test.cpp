@@ -340,8 +340,8 @@ TEST_F(StartupProcessTest, TwoListsInTheSettingsThatShareFeedsSubscribeEachAddre
   std::vector<std::string> files = Downloads();
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files.size(), 30u);
-  EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.find("(1)") != std::string::npos; }),
-            0);
+  const auto copies = [](const std::string& name) { return name.find("(1)") != std::string::npos; };
+  EXPECT_EQ(std::count_if(files.begin(), files.end(), copies), 0);
 }
 
 // A start that waits for a database server that never answers is not in

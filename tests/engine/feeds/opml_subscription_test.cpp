@@ -364,7 +364,8 @@ TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAn
 // filed before.
 TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParsersLine) {
   std::string outlines;
-  for (int i = 0; i < 30; ++i) outlines += "\n" + Outline("Show " + std::to_string(i), server.Url("/s" + std::to_string(i)));
+  for (int i = 0; i < 30; ++i)
+    outlines += "\n" + Outline("Show " + std::to_string(i), server.Url("/s" + std::to_string(i)));
   const std::string whole = Opml("<title>Shows</title>", outlines);
   std::string unclosed = whole;
   const std::string fifth = Outline("Show 5", server.Url("/s5"));
@@ -412,7 +413,8 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
     failures.clear();
     list = row.body;
     Refetch(storedId);
-    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_<>'OPML' and parentfeed=" + std::to_string(storedId)),
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_<>'OPML' and parentfeed=" +
+                            std::to_string(storedId)),
               1);
     EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(storedId)), 1);
     ASSERT_NE(ListFolder("Stored"), nullptr);
@@ -466,7 +468,8 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
     const std::string prefix = "/e" + std::to_string(++path);
     std::string outlines;
     for (int i = 0; i < 10; ++i)
-      outlines += Outline(std::string(row.title) + " " + std::to_string(i), server.Url(prefix + "/f" + std::to_string(i)));
+      outlines +=
+          Outline(std::string(row.title) + " " + std::to_string(i), server.Url(prefix + "/f" + std::to_string(i)));
     const std::string declaration =
         row.declared == nullptr ? "" : "<?xml version=\"1.0\" encoding=\"" + std::string(row.declared) + "\"?>\n";
     const std::string text = declaration + "<opml version=\"2.0\"><head><title>" + row.title + " " +
@@ -540,7 +543,8 @@ TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfte
     server.Handle(prefix + "/old.xml", [shared](const RecordedRequest&, HttpConnection& c) {
       c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", shared}}, ""));
     });
-    const int32_t moving = row.other == TOther::kMove ? engine.AddFeed(u"Moving", server.Url(prefix + "/old.xml"), u"") : 0;
+    const int32_t moving =
+        row.other == TOther::kMove ? engine.AddFeed(u"Moving", server.Url(prefix + "/old.xml"), u"") : 0;
     int32_t addedId = 0;
     const auto runOther = [&] {
       if (row.other == TOther::kList) {
