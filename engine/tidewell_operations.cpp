@@ -253,7 +253,11 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   // are kept where passwords are kept, never in the link.
   const TFeedAddress address = FeedAddressForStorage(url);
   CheckFeedLinkLength(address.link);
-  int32_t feedId = 0;
+  // One address, one feed: an address that a list is filing now is waited
+  // for, and a feed stored with it already is the one added.
+  const TFeedAddressClaim claim(addressClaims_, FeedAddressKey(address.link), engineTransaction_.get());
+  int32_t feedId = FindFeedIdByUrl(address.link);
+  if (feedId >= 1) return feedId;
   InEngineTransaction([&](TQueryWrapper& query) {
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
     if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);

@@ -9,6 +9,7 @@
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/feed_address.h"
 #include "engine/feed_credentials_columns.h"
+#include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/feeds/tidewell_worker_text.h"
@@ -215,6 +216,11 @@ void TtidewellOpmlProcessor::RollbackQuietly() {
     if (c_.transaction->InTransaction()) c_.transaction->Rollback();
   } catch (...) {
   }
+  ReleaseAddresses();
+}
+
+void TtidewellOpmlProcessor::ReleaseAddresses() {
+  if (c_.owner != nullptr) c_.owner->AddressClaims().Release(c_.transaction);
 }
 
 int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
@@ -230,6 +236,8 @@ int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
 
 void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record,
                                        const std::string& digest) {
+  pugi::xml_document document;
+  ParseList(result, document);
   c_.transaction->StartTransaction();
   // No record: a new list, in a new row or in a stored row that was given
   // as a feed and turned out to be a list.
@@ -241,11 +249,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     ExecQueryTimed(c_.query, false);
     SafeCloseQuery(c_.query);
   }
-  const std::string body = StreamText(*result.Stream());
-  pugi::xml_document document;
-  document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_escapes);
   const pugi::xml_node root = document.document_element();
-  if (!root) RaiseMessage(kRootNodeNotFound);
   if (UpperCaseAscii(root.name()) != "OPML") RaiseMessage(kOpmlInvalidRootNode);
   const TStopTest stopping = [this] { return Stopping(); };
   const pugi::xml_node title = FindChildElement(FindChildElement(root, "HEAD", stopping), "TITLE", stopping);
@@ -285,9 +289,24 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     }
     StoreListRow(result, created ? nullptr : record, listTitle, digest);
     c_.transaction->Commit();
+    ReleaseAddresses();
     folders_->SaveAll();
   }
   if (changed && c_.refreshFolders) c_.refreshFolders();
+}
+
+// A list that is not well-formed is refused whole, before anything of it
+// is filed: what a cut or broken list holds is no measure of the list.
+void TtidewellOpmlProcessor::ParseList(TtidewellTrdJobPropClass& result, pugi::xml_document& document) {
+  std::string body = PrepareXmlBody(StreamText(*result.Stream()), result.contentType);
+  bool encodingRefused = false;
+  try {
+    ParseXmlWithRepairs(body, document, encodingRefused, false);
+  } catch (const kt::Exception&) {
+    if (!document.document_element()) RaiseMessage(kRootNodeNotFound);
+    throw;
+  }
+  if (!document.document_element()) RaiseMessage(kRootNodeNotFound);
 }
 
 TFolder* TtidewellOpmlProcessor::MakeListFolder(const WideString& title, bool& changed) {
@@ -453,6 +472,8 @@ bool TtidewellOpmlProcessor::UpdateOPMLSubscription(int32_t subscriptionId, TFol
     if (Stopping()) throw kt::EAbort("");
     for (TFolder* folder : vanished) folders_->MoveAllFilters(folder, removedFolder.get(), true);
     if (removedFolder->FilterCount() > 0) {
+      // The main thread may wait for addresses this job holds (AddFeed).
+      if (c_.owner->AddressClaims().Holds(c_.transaction)) CommitStep();
       ReportRemovedFeeds(removedFolder.get(), changed);
       OfferRemovedFeeds(subscriptionId, removedFolder.get(), found);
     }
@@ -601,7 +622,7 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const std::string url = field.substr(at + 2, 1024);
     const std::string title = at == 0 ? UrlWithoutCredentials(url) : field.substr(0, at);
     item->SetField(Wide(title));
-    int32_t feedId = FeedIdByUrl(url);
+    int32_t feedId = FeedIdOrClaim(url);
     if (feedId < 1) {
       // Stored as AddFeed stores it, so that its first pass already finds
       // the credentials in their columns and none in its link.
@@ -639,6 +660,7 @@ void TtidewellOpmlProcessor::CommitStep() {
   if (Stopping()) throw kt::EAbort("");
   SafeCloseQuery(c_.query);
   c_.transaction->Commit();
+  ReleaseAddresses();
   stepCommitted_ = true;
   c_.transaction->StartTransaction();
   if (pendingListFolder_ != nullptr) {
@@ -657,7 +679,36 @@ int32_t TtidewellOpmlProcessor::FeedIdByUrl(const std::string& url) {
   return found == feedIdsByUrl_.end() ? -1 : found->second;
 }
 
+// The stored feed of the address, or -1 once the address is claimed for the
+// row this job is to store. An address that another job files now is waited
+// for, after what this job filed so far is committed (so that no two jobs
+// wait for each other); then its row is found.
+int32_t TtidewellOpmlProcessor::FeedIdOrClaim(const std::string& url) {
+  TFeedAddressClaims& claims = c_.owner->AddressClaims();
+  const std::string key = FeedAddressKey(url);
+  for (;;) {
+    const int32_t stored = FeedIdByUrl(url);
+    if (stored >= 1) return stored;
+    if (claims.TryClaim(key, c_.transaction)) {
+      if (claims.Generation() == loadedGeneration_) return -1;
+      // Others committed feeds since the table was read.
+      ReloadFeedUrls();
+      return FeedIdByUrl(url);
+    }
+    CommitStep();
+    claims.WaitUntilFree(key, [this] { return Stopping(); });
+    if (Stopping()) throw kt::EAbort("");
+    ReloadFeedUrls();
+  }
+}
+
+void TtidewellOpmlProcessor::ReloadFeedUrls() {
+  feedIdsByUrl_.clear();
+  LoadFeedUrls();
+}
+
 void TtidewellOpmlProcessor::LoadFeedUrls() {
+  if (c_.owner != nullptr) loadedGeneration_ = c_.owner->AddressClaims().Generation();
   TQueryWrapper* q = c_.query;
   model::SetSqlLines(q, {"select feed_id,link from feeds where link is not null order by feed_id"});
   ExecQueryTimed(q, true);

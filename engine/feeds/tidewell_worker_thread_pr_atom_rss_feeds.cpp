@@ -530,6 +530,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::HandleResponse(TtidewellTrdJobPropClas
       break;
     case TQueueJobTypes::CgetOpmlData:
       ProcessOPML(result, rawDataReq, context);
+      ConcludeListJob(result);
       break;
     case TQueueJobTypes::CNoJob:
       break;
@@ -758,6 +759,18 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass& 
   if (stored && errorCategory_ == TErrorCategory::ErrUnknown) HandleMissingStream(itemId_, errorCategory_, errorText_);
   feedsAddedToOpml_.clear();
   feedsRemovedFromOpml_.clear();
+}
+
+// A list job that failed is reported as a feed job is: the event with the
+// error, the text kept in the list's row (cleared by a job that succeeds).
+void TtidewellWorkerThreadPrAtomRssFeeds::ConcludeListJob(const TtidewellTrdJobPropClass& result) {
+  if (GetStopRequested()) return;
+  const bool failed = errorCategory_ != TErrorCategory::noErrors && result.httpCode != 304;
+  if (failed) {
+    SyncFeedProcessed();
+  } else {
+    KeepFeedProcessingError();
+  }
 }
 
 TtidewellOpmlContext TtidewellWorkerThreadPrAtomRssFeeds::OpmlContext(TtidewellTrdJobPropClass& result) {
