@@ -78,6 +78,15 @@ std::string ItemUrl(const WideString& field) {
   return at == std::string::npos ? std::string() : text.substr(at + 2);
 }
 
+// A feed item's text as the events tell it: its URL without credentials,
+// which are kept in their columns and shown nowhere.
+std::string AnnouncedText(const WideString& field) {
+  const std::string text = Utf8(field);
+  const size_t at = text.find(kItemSeparator);
+  if (at == std::string::npos) return text;
+  return text.substr(0, at + 2) + UrlWithoutCredentials(text.substr(at + 2));
+}
+
 TFolder* FindByName(TFolder* folder, const WideString& name) {
   const std::string wanted = UpperCaseAscii(Utf8(name));
   for (TFolder* sub : folder->SubFolders->List)
@@ -559,7 +568,7 @@ bool TtidewellOpmlProcessor::SyncOPMLFolder(bool dryRun, int32_t subscriptionId,
     std::vector<TFilter*> items;
     CollectFolderFeeds(sub, items);
     if (dryRun) {
-      for (TFilter* item : items) AddUnique(*c_.added, Utf8(item->GetField()));
+      for (TFilter* item : items) AddUnique(*c_.added, AnnouncedText(item->GetField()));
       continue;
     }
     AddOPMLFeed(subscriptionId, items, found);
@@ -596,7 +605,7 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
   }
   for (TFilter* item : newItems) {
     const std::string url = ItemUrl(item->GetField());
-    if (dryRun && (!links.empty() || FeedIdByUrl(url) < 1)) AddUnique(*c_.added, Utf8(item->GetField()));
+    if (dryRun && (!links.empty() || FeedIdByUrl(url) < 1)) AddUnique(*c_.added, AnnouncedText(item->GetField()));
   }
   if (dryRun) return;
   for (const TFilterLinkEntry& entry : links) {

@@ -292,6 +292,10 @@ TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
     std::lock_guard<std::mutex> lock(*listMutex);
     c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, *list));
   });
+  std::vector<std::string> announced;  // what OnFeedsAddToOpml told
+  engine.SetOnFeedsAddToOpml([&](int32_t, int32_t, const std::string&, const WideString&, const TStrings& feeds) {
+    announced.insert(announced.end(), feeds.begin(), feeds.end());
+  });
   SubscribeList(a.Url("/list.opml"));
   const int32_t listId = static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where type_='OPML'"));
   ASSERT_GT(listId, 0);
@@ -312,9 +316,11 @@ TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
   {
     std::lock_guard<std::mutex> lock(*listMutex);
     *list = Opml(Outline("Private", WithUserInfo(a.Url("/private.xml"), "ann:secret")) + Outline("Added", added) +
-                 Outline("Open", a.Url("/open.xml")));
+                 Outline("Open", WithUserInfo(a.Url("/open.xml"), "ann:secret")));
   }
   Pass(listId);
+  ASSERT_FALSE(announced.empty());
+  for (const std::string& text : announced) EXPECT_EQ(text.find("secret"), std::string::npos) << text;
   EXPECT_EQ(offered, std::vector<int32_t>{});
   EXPECT_EQ(Column("link", privateId), a.Url("/private.xml"));
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'private.xml'"), 1);
