@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The engine on a Firebird server that the test stops and starts again:
 // every attachment is lost then. The workers and the main thread attach
-// anew once the server answers, the loss is told once, a close while the
+// anew once the server answers (also after one that rejected the new
+// attachment as it restarted), the loss is told once, a close while the
 // server is away ends normally, and a download whose end cannot be recorded
 // is taken back instead of being left for a second copy.
 #include <gtest/gtest.h>
@@ -174,6 +175,30 @@ TEST_F(ServerRestartTest, WorkersAndTheMainThreadAttachAgainOnceTheServerAnswers
   ASSERT_TRUE(PumpUntil([&] { return processed.size() > before && engine.QueuedJobCount() == 0; }));
   EXPECT_EQ(processed.back(), "");
   EXPECT_EQ(FatalCount(), told);
+}
+
+// A server that dies while it holds the worker's new connection unanswered,
+// as one that restarts does, makes the client say "connection rejected by
+// remote interface": a lost connection like any other, told once, and the
+// worker attaches again once a server answers.
+TEST_F(ServerRestartTest, AServerThatRejectsTheNewAttachmentWhileItRestartsIsALostConnectionToldOnce) {
+  Ttidewell& engine = Engine();
+  const int32_t feedId = engine.AddFeed(u"", http.Url("/feed.xml"), u"");
+  ASSERT_TRUE(FetchFeed(feedId));
+  server.Stop();
+  for (int round = 0; round < 3; ++round) {
+    server.Start();
+    server.Pause();
+    engine.UpdateFeeds({feedId}, true);
+    ASSERT_TRUE(PumpUntil([&] { return server.WaitingConnections() > 0; }));
+    server.Kill();
+    ASSERT_TRUE(PumpUntil([&] { return engine.QueuedJobCount() == 0; }));
+  }
+  server.Start();
+  EXPECT_TRUE(FetchFeed(feedId)) << processed.back();
+  ASSERT_EQ(FatalCount(), 1);
+  EXPECT_NE(fatal.begin()->second.front().find("connection rejected by remote interface"), std::string::npos)
+      << fatal.begin()->second.front();
 }
 
 TEST_F(ServerRestartTest, AnEngineClosedWhileItsServerIsAwayEndsNormally) {
