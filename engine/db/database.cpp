@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/db/database_location.h"
 #include "engine/db/firebird_client.h"
+#include "engine/db/lock_folder_room.h"
 #include "engine/db/statement.h"
 #include "engine/db/transaction.h"
 
@@ -44,6 +46,12 @@ std::string Configuration(int pages, bool cooperativeGc) {
   return lines;
 }
 
+// The in-process engine dies of SIGBUS where its lock files find no room:
+// it is asked only once they have it. A server keeps its own.
+void RequireRoomForEngineOf(const std::string& name) {
+  if (!IsServerPath(name)) RequireRoomForLockFiles();
+}
+
 }  // namespace
 
 Database::Database() = default;
@@ -59,6 +67,7 @@ Database::~Database() {
 void Database::CreateDatabase(int32_t pageSize) {
   if (Connected()) throw kt::Exception("Database is already connected");
   if (file_name_.empty()) throw kt::Exception("Database file name is empty");
+  RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
   AdoptAttachment(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
@@ -82,6 +91,7 @@ void Database::Connect() {
 }
 
 Firebird::IAttachment* Database::Attach() {
+  RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
   return fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
