@@ -47,9 +47,14 @@ std::string Configuration(int pages, bool cooperativeGc) {
 }
 
 // The in-process engine dies of SIGBUS where its lock files find no room:
-// it is asked only once they have it. A server keeps its own.
+// it is asked only once they have it, and they keep it. A server keeps its
+// own.
 void RequireRoomForEngineOf(const std::string& name) {
   if (!IsServerPath(name)) RequireRoomForLockFiles();
+}
+
+void KeepRoomForEngineOf(const std::string& name) {
+  if (!IsServerPath(name)) GiveLockFilesTheirBlocks();
 }
 
 }  // namespace
@@ -82,6 +87,7 @@ void Database::CreateDatabase(int32_t pageSize) {
     return fb::Provider()->createDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   }));
+  KeepRoomForEngineOf(file_name_);
 }
 
 void Database::Connect() {
@@ -93,7 +99,7 @@ void Database::Connect() {
 Firebird::IAttachment* Database::Attach() {
   RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
-  return fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+  Firebird::IAttachment* attachment = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
@@ -103,6 +109,8 @@ Firebird::IAttachment* Database::Attach() {
     return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   });
+  KeepRoomForEngineOf(file_name_);
+  return attachment;
 }
 
 void Database::Reattach() {

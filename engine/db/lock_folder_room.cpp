@@ -2,12 +2,14 @@
 #include "engine/db/lock_folder_room.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <system_error>
 #include <filesystem>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "toolkit/exception.h"
@@ -52,6 +54,18 @@ int ReserveBlocks(const std::string& folder, int64_t bytes) {
   return error;
 }
 
+// Only reserves: no byte is written and the size stays, whatever the engine
+// does with the file meanwhile. Writing zeros where the system cannot
+// reserve would race with the engine's writes through its mapping.
+void GiveBlocks(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, info.st_size);
+  ::close(fd);
+}
+
 std::string WithoutTrailingSlash(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
@@ -71,8 +85,16 @@ void RequireRoomForLockFiles(int64_t bytes) {
   if (existing.empty()) return;
   const int error = ReserveBlocks(existing, bytes);
   if (error != ENOSPC && error != EDQUOT) return;
-  throw kt::Exception(std::error_code(error, std::generic_category()).message() + " for the database engine's lock files in \"" + folder +
-                      "\": they need " + std::to_string(bytes >> 20) + " MiB there");
+  throw kt::Exception(std::error_code(error, std::generic_category()).message() +
+                      " for the database engine's lock files in \"" + folder + "\": they need " +
+                      std::to_string(bytes >> 20) + " MiB there");
+}
+
+void GiveLockFilesTheirBlocks() {
+  std::error_code error;
+  std::filesystem::directory_iterator entry(EngineLockFolder(), error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
+    GiveBlocks(entry->path().string());
 }
 
 }  // namespace tidewell::db

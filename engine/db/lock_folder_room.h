@@ -5,9 +5,10 @@
 // mapping and trace state in files of its lock folder ($FIREBIRD_LOCK), about
 // 3 MiB in all, that it sizes without giving them blocks and maps into
 // memory. On a file system without room, the first write to such a page ends
-// the process with SIGBUS inside the attachment: no error, no message. So an
-// in-process attachment is made only once the folder has taken that many
-// bytes of real blocks.
+// the process with SIGBUS: inside the attachment, or at any later moment
+// the lock table first reaches a page. So an in-process attachment is made
+// only once the folder has taken that many bytes of real blocks, and once
+// made, the lock files get their blocks while there is room.
 #pragma once
 
 #include <cstdint>
@@ -27,5 +28,10 @@ std::string EngineLockFolder();
 // blocks: no space left, or the user's quota reached. Any other obstacle (no
 // right to write there, say) is left to the engine, which reports it.
 void RequireRoomForLockFiles(int64_t bytes = kLockFilesBytes);
+
+// Gives every file of the lock folder blocks for its whole size, its size
+// and contents unchanged; what cannot be given is left (the engine's files
+// of other users, a file system that reserves nothing).
+void GiveLockFilesTheirBlocks();
 
 }  // namespace tidewell::db

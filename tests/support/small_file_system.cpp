@@ -35,18 +35,19 @@ SmallFileSystem::~SmallFileSystem() {
 }
 
 // Written, not sized: every block taken for real.
-void SmallFileSystem::Fill() {
-  const std::string filler = path_ + kFillerName;
-  const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot make " + filler);
+void FillToLastBlock(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot make " + file);
   const std::vector<char> block(64 * 1024, 'f');
   int error = 0;
   while (error == 0) {
     if (::write(fd, block.data(), block.size()) < 0 && errno != EINTR) error = errno;
   }
   ::close(fd);
-  if (error != ENOSPC) throw std::runtime_error("filling " + path_ + " ended without ENOSPC");
+  if (error != ENOSPC) throw std::runtime_error("filling up to " + file + " ended without ENOSPC");
 }
+
+void SmallFileSystem::Fill() { FillToLastBlock(path_ + kFillerName); }
 
 void SmallFileSystem::Empty() {
   std::error_code ignored;

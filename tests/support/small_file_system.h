@@ -11,6 +11,10 @@
 
 namespace testing_support {
 
+// Writes to file (made when missing) until its file system has no block
+// left. Raises std::runtime_error when the writes end otherwise.
+void FillToLastBlock(const std::string& file);
+
 class SmallFileSystem {
  public:
   explicit SmallFileSystem(int64_t bytes);
