@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "support/firebird_test_database.h"
 #include "support/small_file_system.h"
 #include "support/temp_folder.h"
 
@@ -90,6 +91,8 @@ Outcome StartEngine(const std::string& folder, const std::string& lockFolder, co
 TEST(LockFolderRoomChild, DISABLED_TakesLocksAfterItsDiskFilled) {
   const char* database = std::getenv(kDatabaseVariable);
   if (database == nullptr) GTEST_SKIP() << "run by LockFolderRoomTest only";
+  // The sanitizers' suppressions name the engine: it must stay loaded.
+  testing_support::KeepEmbeddedEngineLoaded();
   TDbConnWrapper connection;
   connection.SetDBFileName(database);
   connection.SetForcedWrites(false);
