@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/feed_address_claims.h"
 #include "engine/feeds/tidewell_document_gate.h"
 #include "engine/model/articles.h"
 #include "engine/model/articles_by_filter.h"
@@ -135,9 +136,11 @@ class Ttidewell : public TtidewellEngineEvents {
   // Empties table buffer; true.
   bool ClearBuffer();
   // Subscribes a feed; its first download comes from the timer or
-  // UpdateFeed. Returns the new feed's id, 0 for a blank URL. An address
-  // longer than the feeds' link column raises "Feed address too long: %d
-  // characters, the limit is %d".
+  // UpdateFeed. Returns the new feed's id, 0 for a blank URL; an address
+  // that names a stored feed (SameFeedAddress) gives that feed's id, also
+  // when a list files it at the same moment. An address longer than the
+  // feeds' link column raises "Feed address too long: %d characters, the
+  // limit is %d".
   int32_t AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription);
   // Makes the feed due now and queues it at the head of a worker's queue.
   // Raises "Feed (%d) not found" when no feed has the id, and "Feed (%d) is
@@ -149,6 +152,9 @@ class Ttidewell : public TtidewellEngineEvents {
   // The id of the feed with that link (any case), -1 when none. Runs in
   // transaction when given, else in one of its own.
   int32_t FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction = nullptr);
+  // The addresses whose feed rows are being filed now (lists, AddFeed,
+  // moves): one address, one feed row.
+  TFeedAddressClaims& AddressClaims() { return addressClaims_; }
   // The engine's feeds on the main connection.
   TFeeds* GetFeeds();
   TArticles* GetArticles() { return articles_.get(); }
@@ -291,6 +297,7 @@ class Ttidewell : public TtidewellEngineEvents {
   std::unique_ptr<TArticles> articles_;
   std::unique_ptr<TFilterWorkShop> filterWorkShop_;
   std::unique_ptr<TFolderManagement> folders_;
+  TFeedAddressClaims addressClaims_;
 
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
