@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -183,6 +184,12 @@ class Ttidewell : public TtidewellEngineEvents {
   // with none all but those that ended in 404. Partial ".tmp" files are
   // deleted.
   void ResetEnclosureDownloads(const TDynIntArray& enclosureIds = {});
+  // Puts back to new each download that this engine handed out, that its
+  // row still calls under way, and that no worker holds a job for any more:
+  // its end could not be recorded (the database was away when the transfer
+  // ended). One whose row names a finished file is marked downloaded
+  // instead. Returns the ids put back, to be handed out again.
+  TDynIntArray ResetDownloadsLeftWithoutJob();
   // The text with its character and entity references resolved; unchanged
   // when it is no well-formed XML text (an "&" without ";", say).
   static void UnescapeXmlText(const WideString& text, bool option, WideString& result);
@@ -210,6 +217,8 @@ class Ttidewell : public TtidewellEngineEvents {
   int32_t QueuedJobCount();
   bool IsJobQueued(TQueueJobTypes kind, int32_t ignoreThreadId);
   bool IsFeedJobQueued();
+  // Whether a worker holds a job (waiting or running) for the enclosure.
+  bool IsEnclosureQueued(int32_t enclosureId);
   // The timer's tick: queues the feeds whose next update is due.
   void SmartUpdateTimer();
 
@@ -263,6 +272,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
   void InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
   void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
+  bool EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished);
 
   platform::MainLoop& mainLoop_;
   const bool designing_;
@@ -292,6 +302,8 @@ class Ttidewell : public TtidewellEngineEvents {
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
   std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
+  // Every enclosure handed to the workers by this engine.
+  std::set<int32_t> enclosuresHandedOut_;
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.

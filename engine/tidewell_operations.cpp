@@ -419,6 +419,55 @@ void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
   ReleaseTransaction(transaction);
 }
 
+// A row read as under way may have been ended by its job since: only a
+// row still under way is changed. Jobs are handed out on this thread only,
+// so none begins meanwhile.
+TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
+  RequireConnection();
+  TDynIntArray putBack;
+  std::vector<std::string> partialFiles;
+  InEngineTransaction([&](TQueryWrapper& query) {
+    putBack.clear();
+    partialFiles.clear();
+    query.SQL.Add("select enclosure_id,filelocation from enclosures where download_status=?");
+    query.Params(0).SetInteger(kEnclosureDownloading);
+    ExecQueryTimed(&query, true);
+    std::vector<std::pair<int32_t, std::string>> rows;
+    for (; !query.Eof(); query.Next()) {
+      const int32_t id = query.FieldByName("ENCLOSURE_ID").AsInteger();
+      if (enclosuresHandedOut_.count(id) > 0 && !IsEnclosureQueued(id))
+        rows.emplace_back(id, query.FieldByName("FILELOCATION").AsString());
+    }
+    query.Close();
+    for (const auto& [id, fileLocation] : rows) {
+      const bool finished = IsFinishedDownload(fileLocation);
+      if (!EndDownloadLeftWithoutJob(query, id, finished) || finished) continue;
+      putBack.push_back(id);
+      if (HasTmpExtension(fileLocation)) partialFiles.push_back(fileLocation);
+    }
+  });
+  for (const std::string& file : partialFiles) platform::DeleteFile(file);
+  return putBack;
+}
+
+// Whether the row was still under way.
+bool Ttidewell::EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished) {
+  const TDateTime nowUtc = LocalTimeToUTC(Now());
+  query.SQL.Clear();
+  query.SQL.Add("update enclosures");
+  query.SQL.Add(finished ? "set download_status=?,downloadEnd=?,lasthttpcode=200"
+                         : "set download_status=?,filelocation='',valid=1,downloadStart=?,downloadEnd=?,lasthttpcode=0");
+  query.SQL.Add("where enclosure_id=? and download_status=?");
+  int index = 0;
+  query.Params(index++).SetInteger(finished ? kEnclosureDownloaded : 0);
+  if (!finished) query.Params(index++).SetDateTime(nowUtc);
+  query.Params(index++).SetDateTime(nowUtc);
+  query.Params(index++).SetInteger(enclosureId);
+  query.Params(index).SetInteger(kEnclosureDownloading);
+  ExecQueryTimed(&query, false);
+  return query.RowsAffected() == 1;
+}
+
 // Rows of downloads in progress are only ever left by an ended process when
 // no worker runs yet; those whose file is gone stop naming it. The status
 // stays, so that the reset of unfinished downloads still finds them.

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The built application as a process of its own, on Qt's offscreen platform:
-// a start that cannot open its database or its "downloads" folder ends the
-// process with a failure code, the stop signals end it in every state, an
-// ordinary user needs no Firebird settings of their own, and failures that
-// the window has no place for reach the standard error stream.
+// a start that cannot open its database or its "downloads" folder (or
+// whose lock folder has no room) ends the process with a failure code, the
+// stop signals end it in every state, an ordinary user needs no Firebird
+// settings of their own, and failures that the window has no place for
+// reach the standard error stream.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -27,6 +28,7 @@
 #include "engine/db/tidewell_compability.h"
 #include "engine/net/http_auth.h"
 #include "support/firebird_test_database.h"
+#include "support/small_file_system.h"
 #include "support/test_http_server.h"
 
 namespace larkspur::testing {
@@ -177,6 +179,38 @@ TEST_F(StartupProcessTest, AFileInPlaceOfTheDownloadsFolderEndsTheStartWithItsRe
   std::ofstream(programFolder + "/downloads") << "not a folder";
   auto app = Start("first.err");
   ExpectFailedStartEndsOnSignal(*app, SIGTERM, "The folder for downloads cannot be used: " + programFolder);
+}
+
+// The engine's lock files (mapped into memory) on a file system filled to
+// its last block: a first and a later start say so and end, where they died
+// of SIGBUS, and the database is left as it was.
+TEST_F(StartupProcessTest, AFullFileSystemUnderTheLockFolderEndsTheStartWithItsReasonAndKeepsTheDatabase) {
+  testing_support::SmallFileSystem small(8 << 20);
+  if (!small.Mounted()) GTEST_SKIP() << small.SkipReason();
+  TestHttpServer server;
+  ServeRss(server, "/feed.xml", "");
+  SetMisc("subscribefeed0", server.Url("/feed.xml"));
+  const std::string locks = small.Path() + "locks";
+  const std::string reason = "No space left on device for the database engine's lock files in \"" + locks + "\"";
+  const std::string database = programFolder + "/rssengine.fdb";
+
+  small.Fill();
+  auto first = Start("first.err", {{"FIREBIRD_LOCK", locks}});
+  ExpectFailedStartEndsOnSignal(*first, SIGTERM, reason);
+  EXPECT_FALSE(std::filesystem::exists(database));
+
+  small.Empty();
+  auto made = Start("made.err", {{"FIREBIRD_LOCK", locks}});
+  ASSERT_TRUE(WaitFor([&] { return server.RequestCount("/feed.xml") > 0 || !made->Running(); }));
+  ASSERT_TRUE(made->Running()) << made->ErrorOutput();
+  made->Signal(SIGTERM);
+  ASSERT_EQ(made->WaitForExitCode(), 0) << made->ErrorOutput();
+  const std::string before = ReadFile(database);
+
+  small.Fill();
+  auto later = Start("later.err", {{"FIREBIRD_LOCK", locks}});
+  ExpectFailedStartEndsOnSignal(*later, SIGTERM, reason);
+  EXPECT_TRUE(ReadFile(database) == before) << "the database changed";
 }
 
 TEST_F(StartupProcessTest, ASecondInstanceInTheSameFolderEndsWhileTheFirstRunsOnUntilStopped) {
