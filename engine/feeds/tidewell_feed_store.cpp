@@ -375,8 +375,7 @@ std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEncl
   };
   claim([&](size_t i, const TStoredEnclosure& row) { return row.url == announced[i]->url; });
   claim([&](size_t i, const TStoredEnclosure& row) {
-    return SameAnnouncedLength(row.size, announced[i]->size) &&
-           EnclosureFileIdentity(row.url) == EnclosureFileIdentity(announced[i]->url);
+    return SameFile({row.url, row.size}, {announced[i]->url, announced[i]->size});
   });
   if (sameFile == TSameFile::byUrlOrPlace)
     claim([&](size_t i, const TStoredEnclosure& row) {
@@ -421,18 +420,27 @@ void TtidewellFeedStore::UpdateEnclosureUrl(int32_t enclosureId, const std::stri
   query->Close();
 }
 
-std::vector<std::pair<int32_t, std::string>> TtidewellFeedStore::LoadStoredEnclosureUrls(int32_t feedId) {
+std::vector<TStoredFile> TtidewellFeedStore::LoadStoredEnclosureFiles(int32_t feedId) {
   // The document's new articles read as stored ones do, whenever this runs.
   StoreQueuedArticles();
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"select e.article_id,e.url_", "from enclosures e", "join articles a on a.id=e.article_id",
+  ResetStatement(query, {"select e.article_id,e.url_,e.size_", "from enclosures e", "join articles a on a.id=e.article_id",
                          "where a.feed_id=?", "order by e.enclosure_id"});
   query->Params(0).SetInteger(feedId);
   ExecQueryTimed(query, true);
-  std::vector<std::pair<int32_t, std::string>> urls;
-  for (; !query->Eof(); query->Next()) urls.emplace_back(query->Fields(0).AsInteger(), query->Fields(1).AsString());
+  std::vector<TStoredFile> files;
+  for (; !query->Eof(); query->Next()) {
+    db::Field& size = query->Fields(2);
+    files.push_back({query->Fields(0).AsInteger(), {query->Fields(1).AsString(), size.IsNull() ? 0 : size.AsInteger()}});
+  }
   query->Close();
-  return urls;
+  return files;
+}
+
+std::vector<TEpisodeFile> TtidewellFeedStore::LoadEpisodeFiles(int32_t articleId) {
+  std::vector<TEpisodeFile> files;
+  for (const TStoredEnclosure& row : LoadArticleEnclosures(articleId)) files.push_back({row.url, row.size});
+  return files;
 }
 
 void TtidewellFeedStore::NoteDroppedEnclosures(const std::vector<std::string>& reasons) {

@@ -23,6 +23,7 @@
 #include "engine/feeds/tidewell_article_statements.h"
 #include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/tidewell_struct.h"
 
 namespace tidewell {
@@ -117,8 +118,10 @@ class TtidewellFeedStore {
   enum class TSameFile { byUrlOrPlace, byUrl };
   std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures,
                                          TSameFile sameFile = TSameFile::byUrlOrPlace);
-  // The enclosure URLs of the feed's stored articles (article id, URL).
-  std::vector<std::pair<int32_t, std::string>> LoadStoredEnclosureUrls(int32_t feedId);
+  // The enclosures of the feed's stored articles.
+  std::vector<TStoredFile> LoadStoredEnclosureFiles(int32_t feedId);
+  // The enclosures of one stored article, oldest first.
+  std::vector<TEpisodeFile> LoadEpisodeFiles(int32_t articleId);
   // Why an announced enclosure was not stored: the feed's event carries it
   // and the feed row keeps it, though the document itself is stored.
   void NoteDroppedEnclosures(const std::vector<std::string>& reasons);
