@@ -187,7 +187,8 @@ std::string EnclosureFileIdentity(const std::string& url) {
   const std::string withoutFragment = url.substr(0, url.find('#'));
   const std::string path = PathOf(withoutFragment);
   if (!NamedByQuery(withoutFragment)) return path;
-  return path + '?' + QueryWithoutTokens(withoutFragment.substr(withoutFragment.find('?') + 1));
+  const std::string query = QueryWithoutTokens(withoutFragment.substr(withoutFragment.find('?') + 1));
+  return query.empty() ? path : path + '?' + query;
 }
 
 bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b) {
