@@ -55,7 +55,7 @@ struct TtidewellAtomProcessor::TFeed {
   bool isNew = false;
   const TFeedProperty* record = nullptr;
   pugi::xml_node root;
-  std::unique_ptr<TArticles> stored;
+  TStoredArticles stored;
   std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
@@ -104,8 +104,10 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
       feedId = context.dbHelper->InsertFeed(context.query, "ATOM", feed.language, *context.url, u"", 0, u"", 0);
       if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
-      feed.stored = store_.LoadStoredArticles(feedId, record);
+      // Read in the transaction that stores the document: what it matches
+      // is what it writes beside.
       store_.StartTransaction();
+      feed.stored = store_.LoadStoredArticles(feedId);
     }
     if (feedId >= 1 && *context.commentFeed) feed.parentArticleId = store_.GetCommentParentId(feedId);
     ReadFeed(feed);
@@ -217,14 +219,14 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
     TEpisodeRow row = TEpisodeRow::none;
     const int32_t first = index.Find(EpisodeFactsOf(entryNode), &row);
     if (first >= 0) {
-      const TArticleProperty& a = index.Article(first);
-      if (a.Deleted) return 0;
+      const TStoredArticle& a = index.Article(first);
+      if (a.deleted) return 0;
       byLinkOrEnclosure = row != TEpisodeRow::byKey && row != TEpisodeRow::byTextKey;
       // Found without its key, the article keeps its stored key.
-      if (entry.key == entry.md5Key) entry.key = a.Guid;
-      entry.articleId = a.ArticleId;
-      storedModified = a.Modified;
-      storedMD5 = a.ArticleMD5;
+      if (entry.key == entry.md5Key) entry.key = a.guid;
+      entry.articleId = a.id;
+      storedModified = a.modified;
+      storedMD5 = a.md5;
       isNew = false;
     }
   }
@@ -377,7 +379,7 @@ TEpisodeFacts TtidewellAtomProcessor::EpisodeFactsOf(const pugi::xml_node& entry
 TStoredArticlesIndex& TtidewellAtomProcessor::StoredIndex(TFeed& feed) {
   if (feed.storedIndex) return *feed.storedIndex;
   feed.storedIndex = std::make_unique<TStoredArticlesIndex>(
-      *feed.stored, false, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
+      feed.stored, false, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
       [this, &feed] { return store_.LoadStoredEnclosureFiles(feed.feedId); });
   for (pugi::xml_node other : feed.root.children()) {
     RaiseWhenStopping(store_.Stopping());

@@ -151,9 +151,9 @@ class TtidewellFeedStore {
   int32_t PruneArchive(int32_t feedId, int32_t archiveSize);
   // Records the answer's code in the feed row (own transaction).
   void SetLastHTTPCode(int32_t feedId, int32_t code);
-  // Every article of the feed, newest id first, deleted ones included; read
-  // on the statement of the feed's row when it is given.
-  std::unique_ptr<TArticles> LoadStoredArticles(int32_t feedId, const TFeedProperty* record);
+  // Every article of the feed, newest id first, deleted ones included, with
+  // what the look-up of a document's items reads of them.
+  TStoredArticles LoadStoredArticles(int32_t feedId);
   // UTC now with zone "X", or the response's Last-Modified (UTC) when it lies
   // within one day ahead and 365 days back.
   TZonedDate ResponseDate();

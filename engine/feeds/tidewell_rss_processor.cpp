@@ -64,7 +64,7 @@ struct TtidewellRssProcessor::TChannel {
   bool isRdf = false;
   bool isNew = false;
   const TFeedProperty* record = nullptr;
-  std::unique_ptr<TArticles> stored;
+  TStoredArticles stored;
   std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
@@ -125,8 +125,10 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
       feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
       if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
-      channel.stored = store_.LoadStoredArticles(feedId, record);
+      // Read in the transaction that stores the document: what it matches
+      // is what it writes beside.
       store_.StartTransaction();
+      channel.stored = store_.LoadStoredArticles(feedId);
     }
     *context.items = 0;
     if (!root) throw kt::Exception("Invalid RSS !");
@@ -276,7 +278,7 @@ std::string TtidewellRssProcessor::ItemContentKey(const pugi::xml_node& itemNode
 TStoredArticlesIndex& TtidewellRssProcessor::StoredIndex(TChannel& channel) {
   if (channel.storedIndex) return *channel.storedIndex;
   channel.storedIndex = std::make_unique<TStoredArticlesIndex>(
-      *channel.stored, true, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
+      channel.stored, true, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
       [this, &channel] { return store_.LoadStoredEnclosureFiles(channel.feedId); });
   const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
   for (const pugi::xml_node& parent : {channelNode, channel.root})
@@ -297,15 +299,15 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
   TEpisodeRow row = TEpisodeRow::none;
   const int32_t first = index.Find(EpisodeFactsOf(item), &row);
   if (first < 0) return match;
-  const TArticleProperty& a = index.Article(first);
+  const TStoredArticle& a = index.Article(first);
   // Found by its link or enclosure, the article keeps its stored key.
-  if (!hasGuid) match.key = a.Guid;
+  if (!hasGuid) match.key = a.guid;
   match.byLinkOrEnclosure = row != TEpisodeRow::byKey && row != TEpisodeRow::byTextKey;
-  match.articleId = a.ArticleId;
-  match.deleted = a.Deleted;
-  match.articleMD5 = a.ArticleMD5;
+  match.articleId = a.id;
+  match.deleted = a.deleted;
+  match.articleMD5 = a.md5;
   // An article whose item failed was left without title and body.
-  match.emptied = a.Title.empty();
+  match.emptied = a.titleEmpty;
   return match;
 }
 

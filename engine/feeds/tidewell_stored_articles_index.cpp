@@ -2,40 +2,64 @@
 #include "engine/feeds/tidewell_stored_articles_index.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <functional>
 
 #include "engine/feeds/tidewell_feed_xml.h"
-#include "engine/model/articles.h"
 #include "toolkit/kt_utils.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
-std::string Trimmed(const std::string& text) { return kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(text))); }
+// White space is what the wide-string trim takes (below 33): in UTF-8 the
+// same bytes, none of them part of a longer character.
+std::string Trimmed(const std::string& text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) < 33; };
+  size_t begin = 0, end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
 
 std::string TrimmedFolded(const std::string& text) { return LowerAscii(Trimmed(text)); }
 
+size_t Hash(const std::string& key) { return std::hash<std::string>()(key); }
+
 }  // namespace
 
-TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored, bool keysIgnoreCase,
+TStoredArticlesIndex::TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase,
                                            TLoadArticleFiles loadArticleFiles, TLoadFeedFiles loadFeedFiles)
     : stored_(stored),
       keysIgnoreCase_(keysIgnoreCase),
       loadArticleFiles_(std::move(loadArticleFiles)),
       loadFeedFiles_(std::move(loadFeedFiles)) {
-  for (int32_t i = 0; i < stored.GetCount(); ++i) {
-    const TArticleProperty* article = stored.GetItem(i);
-    AddOnce(byKey_, ComparableKey(article->Guid), i);
-    AddOnce(byTextKey_, TrimmedFolded(article->ArticleMD5), i);
-    if (!IsContentKey(article->Guid)) continue;
-    keylessPositions_.emplace(article->ArticleId, i);
-    const std::string link = TrimmedFolded(article->Link);
+  byKey_.reserve(stored.size());
+  byTextKey_.reserve(stored.size());
+  for (int32_t i = 0; i < static_cast<int32_t>(stored.size()); ++i) {
+    const TStoredArticle& article = stored[static_cast<size_t>(i)];
+    byKey_.emplace_back(Hash(ComparableKey(article.guid)), i);
+    byTextKey_.emplace_back(Hash(TrimmedFolded(article.md5)), i);
+    if (!IsContentKey(article.guid)) continue;
+    keylessPositions_.emplace(article.id, i);
+    const std::string link = TrimmedFolded(article.link);
     if (!link.empty()) AddOnce(keylessByLink_, link, i);
     // Deleted unheard, it kept neither title nor files: its date stands
     // for them.
-    if (article->Deleted && kt::TrimW(article->Title).empty() && article->Created > 0)
-      AddOnce(titlelessByDate_, DateKey(article->Created), i);
+    if (article.deleted && article.titleEmpty && article.created > 0)
+      AddOnce(titlelessByDate_, DateKey(article.created), i);
+  }
+  std::sort(byKey_.begin(), byKey_.end());
+  std::sort(byTextKey_.begin(), byTextKey_.end());
+}
+
+void TStoredArticlesIndex::FindHashed(const THashedPositions& positions, const std::string& key, bool byKey,
+                                      std::vector<int32_t>& found) const {
+  const auto first = std::lower_bound(positions.begin(), positions.end(), std::make_pair(Hash(key), INT32_MIN));
+  for (auto at = first; at != positions.end() && at->first == first->first; ++at) {
+    const TStoredArticle& article = Article(at->second);
+    if ((byKey ? ComparableKey(article.guid) : TrimmedFolded(article.md5)) == key) found.push_back(at->second);
   }
 }
 
@@ -65,8 +89,6 @@ bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
   if (key.size() != 36 || key.compare(0, 4, "MD5-") != 0) return false;
   return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
 }
-
-const TArticleProperty& TStoredArticlesIndex::Article(int32_t position) const { return *stored_.GetItem(position); }
 
 void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
   if (item.keyed) return;
@@ -106,22 +128,21 @@ TEpisodeShares TStoredArticlesIndex::SharesOf(const TEpisodeFacts& item) {
 }
 
 TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles) {
-  const TArticleProperty& article = Article(position);
+  const TStoredArticle& article = Article(position);
   TEpisodeFacts facts;
-  facts.keyed = !IsContentKey(article.Guid);
-  facts.key = ComparableKey(article.Guid);
-  facts.textKey = Trimmed(article.ArticleMD5);
-  facts.link = Trimmed(article.Link);
-  facts.title = ComparableTitle(article.Title);
-  facts.titleKnown = !facts.title.empty();
-  facts.filesKnown = !(article.Deleted && !facts.titleKnown);
-  if (article.Created > 0) facts.date = article.Created;
+  facts.keyed = !IsContentKey(article.guid);
+  facts.key = ComparableKey(article.guid);
+  facts.textKey = Trimmed(article.md5);
+  facts.link = Trimmed(article.link);
+  facts.title = ComparableTitle(article.title);
+  facts.titleKnown = !article.titleEmpty && !facts.title.empty();
+  facts.filesKnown = !(article.deleted && article.titleEmpty);
+  if (article.created > 0) facts.date = article.created;
   if (!withFiles || !facts.filesKnown) return facts;
-  auto files = files_.find(article.ArticleId);
+  auto files = files_.find(article.id);
   if (files == files_.end()) {
-    const bool read = feedFilesLoaded_ && keylessPositions_.count(article.ArticleId) != 0;
-    files = files_.emplace(article.ArticleId, read ? std::vector<TEpisodeFile>() : loadArticleFiles_(article.ArticleId))
-                .first;
+    const bool read = feedFilesLoaded_ && keylessPositions_.count(article.id) != 0;
+    files = files_.emplace(article.id, read ? std::vector<TEpisodeFile>() : loadArticleFiles_(article.id)).first;
   }
   facts.files = files->second;
   return facts;
@@ -132,8 +153,8 @@ std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item)
   const auto append = [&](const std::vector<int32_t>& positions) {
     candidates.insert(candidates.end(), positions.begin(), positions.end());
   };
-  if (item.keyed) append(FindAll(byKey_, item.key));
-  append(FindAll(byTextKey_, TrimmedFolded(item.textKey)));
+  if (item.keyed) FindHashed(byKey_, item.key, true, candidates);
+  FindHashed(byTextKey_, TrimmedFolded(item.textKey), false, candidates);
   if (!item.keyed && !item.link.empty()) append(FindAll(keylessByLink_, LowerAscii(item.link)));
   if (!item.keyed && feedFilesLoaded_)
     for (const TEpisodeFile& file : item.files) append(FindAll(keylessByFile_, EnclosureFileIdentity(file.url)));
@@ -156,7 +177,7 @@ int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* 
     const TEpisodeShares shares = SharesOf(item);
     for (int32_t position : Candidates(item)) {
       // The key decides alone; files are read only where it does not.
-      const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).Guid);
+      const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).guid);
       const TEpisodeVerdict verdict = JudgeEpisode(item, StoredFacts(position, !keyDecides), shares);
       if (!verdict.same) continue;
       if (verdict.row < bestRow) {

@@ -29,8 +29,19 @@
 
 namespace tidewell {
 
-class TArticles;
-class TArticleProperty;
+// A stored article as the look-up reads it: only what the rule needs.
+struct TStoredArticle {
+  int32_t id = 0;
+  bool deleted = false;
+  bool titleEmpty = true;
+  TDateTime created = -1;
+  TDateTime modified = -1;
+  std::string guid;
+  std::string md5;
+  std::string link;
+  std::u16string title;  // only of an article keyed by its texts
+};
+using TStoredArticles = std::vector<TStoredArticle>;
 
 // A stored enclosure: its article and file.
 struct TStoredFile {
@@ -45,7 +56,7 @@ class TStoredArticlesIndex {
 
   // keysIgnoreCase: keys are compared trimmed, ignoring ASCII case (RSS),
   // else exactly (Atom).
-  TStoredArticlesIndex(const TArticles& stored, bool keysIgnoreCase, TLoadArticleFiles loadArticleFiles,
+  TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase, TLoadArticleFiles loadArticleFiles,
                        TLoadFeedFiles loadFeedFiles);
 
   // Each item of the document, before the first Find.
@@ -55,7 +66,7 @@ class TStoredArticlesIndex {
   int32_t Find(const TEpisodeFacts& item, TEpisodeRow* row = nullptr);
 
   // The stored article at a position.
-  const TArticleProperty& Article(int32_t position) const;
+  const TStoredArticle& Article(int32_t position) const { return stored_[static_cast<size_t>(position)]; }
   // Whether the stored guid is a key made of the article's texts.
   static bool IsContentKey(const std::string& guid);
   // The key as this look-up compares it.
@@ -63,8 +74,13 @@ class TStoredArticlesIndex {
 
  private:
   using TAllPositions = std::unordered_map<std::string, std::vector<int32_t>>;
+  // Positions by the hash of a key, sorted: a few bytes an article where
+  // every article has one.
+  using THashedPositions = std::vector<std::pair<size_t, int32_t>>;
   static void AddOnce(TAllPositions& positions, const std::string& value, int32_t position);
   static const std::vector<int32_t>& FindAll(const TAllPositions& positions, const std::string& key);
+  void FindHashed(const THashedPositions& positions, const std::string& key, bool byKey,
+                  std::vector<int32_t>& found) const;
   std::vector<int32_t> Candidates(const TEpisodeFacts& item);
   void LoadFeedFiles();
   TEpisodeFacts StoredFacts(int32_t position, bool withFiles);
@@ -72,11 +88,12 @@ class TStoredArticlesIndex {
   static std::string DateKey(TDateTime date);
   static std::string TitleKey(const TEpisodeFacts& item);
 
-  const TArticles& stored_;
+  const TStoredArticles& stored_;
   const bool keysIgnoreCase_;
   TLoadArticleFiles loadArticleFiles_;
   TLoadFeedFiles loadFeedFiles_;
-  TAllPositions byKey_, byTextKey_, keylessByLink_, keylessByFile_, titlelessByDate_;
+  THashedPositions byKey_, byTextKey_;
+  TAllPositions keylessByLink_, keylessByFile_, titlelessByDate_;
   std::unordered_map<int32_t, int32_t> keylessPositions_;  // article id -> position
   std::unordered_map<int32_t, std::vector<TEpisodeFile>> files_;  // article id -> its files, once read
   bool feedFilesLoaded_ = false;
