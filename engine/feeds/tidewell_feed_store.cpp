@@ -721,7 +721,7 @@ TStoredArticles TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   ResetStatement(query, {"select id,deleted,created,modified,guid,articleMD5,link,",
                          "case when title='' then 1 else 0 end,",
                          "case when guid starting with 'MD5-' then title else '' end", "from articles",
-                         "where feed_id=?", "order by id desc"});
+                         "where feed_id=?"});
   query->Params(0).SetInteger(feedId);
   ExecQueryTimed(query, true);
   TStoredArticles articles;
@@ -738,6 +738,10 @@ TStoredArticles TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
     if (!query->Fields(8).IsNull()) article.title = query->Fields(8).AsWideString();
   }
   query->Close();
+  // Newest id first; sorted here, since the server would sort the rows whole,
+  // through its temporary files.
+  std::sort(articles.begin(), articles.end(),
+            [](const TStoredArticle& a, const TStoredArticle& b) { return a.id > b.id; });
   return articles;
 }
 
