@@ -70,7 +70,8 @@ std::string QueryWithoutTokens(const std::string& query) {
 }
 
 bool SameLink(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  return LowerAscii(item.link) == LowerAscii(stored.link);
+  const std::string link = LowerAscii(stored.link);
+  return LowerAscii(item.link) == link || (!item.relativeLink.empty() && LowerAscii(item.relativeLink) == link);
 }
 
 bool AnySameFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {

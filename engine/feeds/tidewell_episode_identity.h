@@ -73,6 +73,7 @@ struct TEpisodeFacts {
   std::string key;          // as stored (cut to the column)
   std::string textKey;      // MD5 key of its texts
   std::string link;         // trimmed, absolute
+  std::string relativeLink; // as a document gave it, when relative (earlier versions stored it so)
   std::u16string title;     // ComparableTitle; empty when not known
   bool titleKnown = true;   // false for an article deleted unheard
   std::optional<TDateTime> date;  // its own date (UTC)

@@ -337,6 +337,7 @@ TEpisodeFacts TtidewellRssProcessor::EpisodeFactsOf(const pugi::xml_node& item) 
   }
   link = TrimUtf8(link);
   if (!link.empty()) facts.link = Absolute(link);
+  if (facts.link != link) facts.relativeLink = link;
   TZonedDate date;
   if (!dateText.empty() && TryFeedDate(dateText, date)) facts.date = date.value;
   return facts;

@@ -156,6 +156,7 @@ std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item)
   if (item.keyed) FindHashed(byKey_, item.key, true, candidates);
   FindHashed(byTextKey_, TrimmedFolded(item.textKey), false, candidates);
   if (!item.keyed && !item.link.empty()) append(FindAll(keylessByLink_, LowerAscii(item.link)));
+  if (!item.keyed && !item.relativeLink.empty()) append(FindAll(keylessByLink_, LowerAscii(item.relativeLink)));
   if (!item.keyed && feedFilesLoaded_)
     for (const TEpisodeFile& file : item.files) append(FindAll(keylessByFile_, EnclosureFileIdentity(file.url)));
   if (!item.keyed && item.date) append(FindAll(titlelessByDate_, DateKey(*item.date)));
