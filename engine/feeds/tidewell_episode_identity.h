@@ -13,8 +13,9 @@
 //  row            | item and stored row share ...                 | so they are
 //  ---------------+-----------------------------------------------+-------------
 //  byKey          | the same key (guid, rdf:about, Atom id)       | the same
-//  keyedApart     | the item has a key, the row another; unless   | different
-//                 | text key, link and file agree (a new guid)    |
+//  keyedApart     | a key on either side, not the same one;       | different
+//                 | unless text key, link (of a keyed item) and   |
+//                 | file agree: a new guid, or guids dropped      |
 //  fileApart      | files, and not one of them the same file      | different
 //  byTextKey      | the text key (title and text unchanged)       | the same
 //  (no title)     | the item has no title: nothing below tells    | different

@@ -165,6 +165,17 @@ std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item)
   return candidates;
 }
 
+namespace {
+
+bool SharesAFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  for (const TEpisodeFile& a : item.files)
+    for (const TEpisodeFile& b : stored.files)
+      if (SameFile(a, b)) return true;
+  return false;
+}
+
+}  // namespace
+
 int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* row) {
   TEpisodeFacts item = itemFacts;
   item.key = ComparableKey(item.key);
@@ -175,18 +186,25 @@ int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* 
     best = -1;
     bestRow = TEpisodeRow::none;
     ambiguous = false;
+    // Several articles joined by a weak row are copies an earlier version
+    // made when each holds the item's file (the newest is taken); else they
+    // are episodes the row cannot tell apart.
+    bool allHoldTheFile = true;
     const TEpisodeShares shares = SharesOf(item);
     for (int32_t position : Candidates(item)) {
       // The key decides alone; files are read only where it does not.
       const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).guid);
-      const TEpisodeVerdict verdict = JudgeEpisode(item, StoredFacts(position, !keyDecides), shares);
+      const TEpisodeFacts stored = StoredFacts(position, !keyDecides);
+      const TEpisodeVerdict verdict = JudgeEpisode(item, stored, shares);
       if (!verdict.same) continue;
       if (verdict.row < bestRow) {
         best = position;
         bestRow = verdict.row;
+        allHoldTheFile = SharesAFile(item, stored);
         ambiguous = false;
       } else if (verdict.row == bestRow && verdict.row >= TEpisodeRow::byOwnLink) {
-        ambiguous = true;
+        allHoldTheFile = allHoldTheFile && SharesAFile(item, stored);
+        ambiguous = !allHoldTheFile;
       }
     }
   };
