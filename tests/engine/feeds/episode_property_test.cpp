@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <random>
@@ -342,91 +341,6 @@ TEST_F(EpisodePropertyTest, ChangesThatMakeNoEpisodeMakeNoneAndThoseThatMakeOneM
   }
   std::cout << "[ property ] " << kDocuments << " documents, " << tried << " document x change runs, " << held
             << " held\n";
-}
-
-// The tests' own documents, changed where a change leaves their bytes
-// readable: the enclosure addresses (a token, another host) and the texts
-// (a counter). The files must stay: no new enclosure row, none put back in
-// line for a download.
-std::vector<std::string> OwnDocuments() {
-  std::vector<std::string> names = {"rss20.xml", "rss091.xml", "rss_windows1252.xml", "rdf.xml", "atom10.xml",
-                                    "atom03.xml"};
-  for (const auto& entry : std::filesystem::directory_iterator(FeedTestWorker::DataFolder() + "/cases")) {
-    const std::string name = entry.path().filename().string();
-    // Changed as bytes, a document in UTF-16 or UTF-32 would no longer read.
-    if (entry.path().extension() == ".xml" && name.find("utf") == std::string::npos) names.push_back("cases/" + name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// Each enclosure address of the document changed by change.
-std::string ChangeEnclosureUrls(std::string xml, const std::function<std::string(const std::string&)>& change) {
-  for (size_t tag = xml.find('<'); tag != std::string::npos; tag = xml.find('<', tag + 1)) {
-    const size_t end = xml.find('>', tag);
-    if (end == std::string::npos) break;
-    const std::string text = xml.substr(tag, end - tag);
-    const bool enclosure = text.rfind("<enclosure", 0) == 0 ||
-                           (text.rfind("<link", 0) == 0 && text.find("rel=\"enclosure\"") != std::string::npos);
-    if (!enclosure) continue;
-    for (const std::string attribute : {" url=\"", " href=\""}) {
-      const size_t at = text.find(attribute);
-      if (at == std::string::npos) continue;
-      const size_t begin = tag + at + attribute.size();
-      const size_t close = xml.find('"', begin);
-      const std::string changed = change(xml.substr(begin, close - begin));
-      xml.replace(begin, close - begin, changed);
-      break;
-    }
-  }
-  return xml;
-}
-
-const std::vector<std::pair<const char*, std::function<std::string(const std::string&)>>> kOwnDocumentChanges = {
-    {"a token in every enclosure address",
-     [](const std::string& xml) {
-       return ChangeEnclosureUrls(xml, [](const std::string& url) {
-         return url + (url.find('?') == std::string::npos ? "?token=r2" : "&amp;token=r2");
-       });
-     }},
-    {"every enclosure on another host",
-     [](const std::string& xml) {
-       return ChangeEnclosureUrls(xml, [](const std::string& url) {
-         const size_t scheme = url.find("://");
-         if (scheme == std::string::npos) return url;
-         const size_t path = url.find('/', scheme + 3);
-         return "https://cdn.example.net" + (path == std::string::npos ? std::string("/") : url.substr(path));
-       });
-     }},
-    {"a counter in every text",
-     [](const std::string& xml) {
-       return Replaced(Replaced(xml, "</description>", " Played 4 times</description>"), "</summary>",
-                       " Played 4 times</summary>");
-     }},
-};
-
-TEST_F(EpisodePropertyTest, TheTestsOwnDocumentsKeepTheirFilesWhenAddressesAndTextsChange) {
-  int held = 0, tried = 0;
-  const std::vector<std::string> names = OwnDocuments();
-  for (const std::string& name : names) {
-    const std::string original = FeedTestWorker::ReadData(name);
-    for (const auto& [change, apply] : kOwnDocumentChanges) {
-      SCOPED_TRACE(name + ": " + change);
-      worker.Insert(original, "http://golden.example/" + std::to_string(++feeds) + "/" + name);
-      const int32_t feed = worker.itemId;
-      ASSERT_GE(feed, 1) << worker.errorText;
-      worker.db.Execute("update enclosures set download_status=2 where article_id in (select id from articles where "
-                        "feed_id=" + std::to_string(feed) + ")");
-      const int64_t rows = Rows(feed);
-      worker.Update(feed, apply(original));
-      ++tried;
-      const bool holds = Rows(feed) == rows && Rows(feed, " and e.download_status<>2") == 0;
-      EXPECT_TRUE(holds) << "rows " << rows << "->" << Rows(feed);
-      held += holds ? 1 : 0;
-    }
-  }
-  std::cout << "[ property ] " << names.size() << " of the tests' documents x " << kOwnDocumentChanges.size()
-            << " changes, " << held << " of " << tried << " held\n";
 }
 
 }  // namespace
