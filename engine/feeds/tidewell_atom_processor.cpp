@@ -7,7 +7,6 @@
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_document.h"
-#include "engine/feeds/tidewell_keyless_items.h"
 #include "engine/feeds/tidewell_rss_processor.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
@@ -56,9 +55,8 @@ struct TtidewellAtomProcessor::TFeed {
   bool isNew = false;
   const TFeedProperty* record = nullptr;
   pugi::xml_node root;
-  std::unique_ptr<TArticles> stored;
+  TStoredArticles stored;
   std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
-  std::unique_ptr<TKeylessItems> keyless;             // made when a keyless entry is not found
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
   TArticleLinkPairs pairs;
@@ -106,8 +104,10 @@ void TtidewellAtomProcessor::ProcessAtomFeed(const std::string& md5Text, int32_t
       feedId = context.dbHelper->InsertFeed(context.query, "ATOM", feed.language, *context.url, u"", 0, u"", 0);
       if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
-      feed.stored = store_.LoadStoredArticles(feedId, record);
+      // Read in the transaction that stores the document: what it matches
+      // is what it writes beside.
       store_.StartTransaction();
+      feed.stored = store_.LoadStoredArticles(feedId);
     }
     if (feedId >= 1 && *context.commentFeed) feed.parentArticleId = store_.GetCommentParentId(feedId);
     ReadFeed(feed);
@@ -215,22 +215,18 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
     RaiseWhenStopping(store_.Stopping());
-    if (!feed.storedIndex) feed.storedIndex = std::make_unique<TStoredArticlesIndex>(*feed.stored);
-    // Keys longer than the column are stored cut; they match cut.
-    int32_t first = feed.storedIndex->FirstByGuid(StoredGuid(entry.key));
-    // An entry without id is keyed by its texts.
-    if (first < 0 && entry.key == entry.md5Key) {
-      first = FindKeylessArticle(feed, entryNode);
-      byLinkOrEnclosure = first >= 0;
-    }
+    TStoredArticlesIndex& index = StoredIndex(feed);
+    TEpisodeRow row = TEpisodeRow::none;
+    const int32_t first = index.Find(EpisodeFactsOf(entryNode), &row);
     if (first >= 0) {
-      const TArticleProperty* a = feed.stored->GetItem(first);
-      if (a->Deleted) return 0;
-      // Found by its link or enclosure, the article keeps its stored key.
-      if (byLinkOrEnclosure) entry.key = a->Guid;
-      entry.articleId = a->ArticleId;
-      storedModified = a->Modified;
-      storedMD5 = a->ArticleMD5;
+      const TStoredArticle& a = index.Article(first);
+      if (a.deleted) return 0;
+      byLinkOrEnclosure = row != TEpisodeRow::byKey && row != TEpisodeRow::byTextKey;
+      // Found without its key, the article keeps its stored key.
+      if (entry.key == entry.md5Key) entry.key = a.guid;
+      entry.articleId = a.id;
+      storedModified = a.modified;
+      storedMD5 = a.md5;
       isNew = false;
     }
   }
@@ -318,10 +314,10 @@ void TtidewellAtomProcessor::ReadEntryLink(TFeed& feed, TEntry& entry, const pug
   }
 }
 
-// The alternate link and the first enclosure of an entry, resolved as the
+// The alternate link and the enclosures of an entry, resolved as the
 // entry's walk resolves them.
 void TtidewellAtomProcessor::EntryIdentity(const pugi::xml_node& entryNode, std::string& link,
-                                           std::string& enclosure) const {
+                                           std::vector<TEpisodeFile>& files) const {
   const std::string base = EntryBase(entryNode);
   std::string firstAlternate;
   for (pugi::xml_node child : entryNode.children()) {
@@ -335,19 +331,24 @@ void TtidewellAtomProcessor::EntryIdentity(const pugi::xml_node& entryNode, std:
     if (rel == "alternate") {
       if ((!type && link.empty()) || (type && std::string(type.value()) == "text/html")) link = resolved;
       if (firstAlternate.empty()) firstAlternate = resolved;
-    } else if (rel == "enclosure" && enclosure.empty()) {
-      enclosure = resolved;
+    } else if (rel == "enclosure") {
+      files.push_back({resolved, EnclosureSize(AttributeText(child, "length"))});
     }
   }
   if (link.empty()) link = firstAlternate;
 }
 
-// What tells the episode of an entry without id, read as the entry's walk
-// reads it: the alternate link, the first enclosure, the last title, and
-// the date its article is created with.
-TKeylessItem TtidewellAtomProcessor::KeylessEntryOf(const pugi::xml_node& entryNode) {
-  TKeylessItem keyless;
-  EntryIdentity(entryNode, keyless.link, keyless.enclosureUrl);
+// What the rule reads of an entry, as the entry's walk reads it: the
+// alternate link, the enclosures, the last title, and the date its article
+// is created with.
+TEpisodeFacts TtidewellAtomProcessor::EpisodeFactsOf(const pugi::xml_node& entryNode) {
+  TEpisodeFacts facts;
+  facts.key = GetAtomEntryKey(entryNode);
+  facts.textKey = EntryContentKey(entryNode);
+  facts.keyed = facts.key != facts.textKey;
+  facts.key = StoredGuid(facts.key);
+  EntryIdentity(entryNode, facts.link, facts.files);
+  facts.link = TrimUtf8(facts.link);
   std::string created, published, modified, updated;
   for (pugi::xml_node child : entryNode.children()) {
     RaiseWhenStopping(store_.Stopping());
@@ -355,7 +356,8 @@ TKeylessItem TtidewellAtomProcessor::KeylessEntryOf(const pugi::xml_node& entryN
     const std::string name = UpperAscii(child.name());
     const auto dateText = [&] { return NormalizeXmlWhiteSpace(NodeTextUtf8(child)); };
     if (name == "TITLE")
-      keyless.title = NodeToMarkup(child, IsXmlSpacePreserve(child), store_.WhitespaceOn(), store_.Stopping());
+      facts.title =
+          ComparableTitle(NodeToMarkup(child, IsXmlSpacePreserve(child), store_.WhitespaceOn(), store_.Stopping()));
     else if (name == "CREATED")
       created = dateText();
     else if (name == "PUBLISHED")
@@ -368,23 +370,23 @@ TKeylessItem TtidewellAtomProcessor::KeylessEntryOf(const pugi::xml_node& entryN
   std::string text = !created.empty() ? created : published;
   if (text.empty()) text = !modified.empty() ? modified : updated;
   TZonedDate date;
-  if (!text.empty() && ReadFeedDate(text, date.value, date.zone)) keyless.published = date.value;
-  return keyless;
+  if (!text.empty() && ReadFeedDate(text, date.value, date.zone)) facts.date = date.value;
+  return facts;
 }
 
-int32_t TtidewellAtomProcessor::FindKeylessArticle(TFeed& feed, const pugi::xml_node& entryNode) {
-  if (!feed.keyless) {
-    feed.keyless = std::make_unique<TKeylessItems>();
-    for (pugi::xml_node other : feed.root.children()) {
-      RaiseWhenStopping(store_.Stopping());
-      if (other.type() != pugi::node_element || UpperAscii(other.name()) != "ENTRY") continue;
-      if (GetAtomEntryKey(other) != EntryContentKey(other)) continue;
-      feed.keyless->Add(KeylessEntryOf(other));
-    }
+// The look-up of the stored articles, made at the first entry with every
+// entry of the document.
+TStoredArticlesIndex& TtidewellAtomProcessor::StoredIndex(TFeed& feed) {
+  if (feed.storedIndex) return *feed.storedIndex;
+  feed.storedIndex = std::make_unique<TStoredArticlesIndex>(
+      feed.stored, false, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
+      [this, &feed] { return store_.LoadStoredEnclosureFiles(feed.feedId); });
+  for (pugi::xml_node other : feed.root.children()) {
+    RaiseWhenStopping(store_.Stopping());
+    if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ENTRY")
+      feed.storedIndex->AddDocumentItem(EpisodeFactsOf(other));
   }
-  return feed.keyless->Find(
-      *feed.storedIndex, KeylessEntryOf(entryNode), [](const std::string& url) { return url; },
-      [&] { return store_.LoadStoredEnclosureUrls(feed.feedId); });
+  return *feed.storedIndex;
 }
 
 bool TtidewellAtomProcessor::EntryChanged(const TEntry& entry, TDateTime storedModified,

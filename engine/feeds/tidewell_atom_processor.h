@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -19,6 +20,8 @@
 #include "engine/feeds/tidewell_feed_store.h"
 
 namespace tidewell {
+
+class TStoredArticlesIndex;
 
 class TFeedProperty;
 
@@ -48,9 +51,9 @@ class TtidewellAtomProcessor {
   std::string EntryBase(const pugi::xml_node& entry) const;
   void ReadEntryElement(TFeed& feed, TEntry& entry, const pugi::xml_node& child);
   void ReadEntryLink(TFeed& feed, TEntry& entry, const pugi::xml_node& link);
-  void EntryIdentity(const pugi::xml_node& entry, std::string& link, std::string& enclosure) const;
-  int32_t FindKeylessArticle(TFeed& feed, const pugi::xml_node& entry);
-  TKeylessItem KeylessEntryOf(const pugi::xml_node& entry);
+  void EntryIdentity(const pugi::xml_node& entry, std::string& link, std::vector<TEpisodeFile>& files) const;
+  TStoredArticlesIndex& StoredIndex(TFeed& feed);
+  TEpisodeFacts EpisodeFactsOf(const pugi::xml_node& entry);
   bool EntryChanged(const TEntry& entry, TDateTime storedModified, const std::string& storedMD5) const;
   void WriteEntry(TFeed& feed, TEntry& entry, bool isNew);
   std::string Homepage(const TFeed& feed) const;

@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "engine/feeds/tidewell_feed_xml.h"
-#include "engine/model/article_property.h"
 #include "toolkit/kt_utils.h"
 #include "toolkit/wide_string.h"
 
@@ -20,6 +19,19 @@ constexpr TDateTime kHalfSecond = 0.5 / 86400;
 constexpr std::array<std::string_view, 18> kScriptExtensions = {
     "php", "php3", "php4", "php5", "phtml", "asp", "aspx", "ashx", "axd",
     "cgi", "pl",   "py",   "jsp",  "jspx",  "cfm", "do",   "action", "exe"};
+
+// Query parameters that sign or time a fetch rather than name a file.
+constexpr std::array<std::string_view, 20> kTokenParameters = {
+    "token", "signature", "sig",  "expires", "policy", "key-pair-id", "hdnts", "hdnea", "auth", "t",
+    "ts",    "timestamp", "nonce", "hash",   "hmac",   "st",          "e",     "session", "sid", "verify"};
+
+bool IsTokenParameter(const std::string& name) {
+  const std::string lower = LowerAscii(name);
+  if (lower.rfind("x-amz-", 0) == 0 || lower.rfind("x-goog-", 0) == 0) return true;
+  for (std::string_view token : kTokenParameters)
+    if (lower == token) return true;
+  return false;
+}
 
 // The part of a URL between its host and its query.
 std::string PathOf(const std::string& url) {
@@ -43,9 +55,108 @@ bool PathNamesFile(const std::string& path) {
   return true;
 }
 
+// The query without the parameters that sign or time the fetch.
+std::string QueryWithoutTokens(const std::string& query) {
+  std::string kept;
+  for (size_t start = 0; start <= query.size();) {
+    size_t end = query.find('&', start);
+    if (end == std::string::npos) end = query.size();
+    const std::string parameter = query.substr(start, end - start);
+    const std::string name = parameter.substr(0, parameter.find('='));
+    if (!parameter.empty() && !IsTokenParameter(name)) kept += (kept.empty() ? "" : "&") + parameter;
+    start = end + 1;
+  }
+  return kept;
+}
+
+bool SameLink(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  const std::string link = LowerAscii(stored.link);
+  return LowerAscii(item.link) == link || (!item.relativeLink.empty() && LowerAscii(item.relativeLink) == link);
+}
+
+bool AnySameFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  for (const TEpisodeFile& a : item.files)
+    for (const TEpisodeFile& b : stored.files)
+      if (SameFile(a, b)) return true;
+  return false;
+}
+
+// Both name files, and none of the item's is one of the row's.
+bool FilesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  if (item.files.empty() || !stored.filesKnown || stored.files.empty()) return false;
+  return !AnySameFile(item, stored);
+}
+
+bool SameTextKey(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  return !item.textKey.empty() && LowerAscii(item.textKey) == LowerAscii(stored.textKey);
+}
+
+bool SameDate(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  return item.date && stored.date && std::fabs(*item.date - *stored.date) < kHalfSecond;
+}
+
+bool DatesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  return item.date && stored.date && !SameDate(item, stored);
+}
+
+std::u16string DigitsOf(const std::u16string& text) {
+  std::u16string digits;
+  for (char16_t c : text)
+    if (c >= u'0' && c <= u'9') digits += c;
+  return digits;
+}
+
+// At most one character put in, left out, changed or two swapped, none of
+// them a digit: a corrected typo, not the next episode's number or name.
+bool CorrectedTitle(const std::u16string& a, const std::u16string& b) {
+  if (a == b) return true;
+  if (DigitsOf(a) != DigitsOf(b)) return false;
+  const size_t la = a.size(), lb = b.size();
+  if ((la > lb ? la - lb : lb - la) > 1) return false;
+  size_t head = 0;
+  while (head < la && head < lb && a[head] == b[head]) ++head;
+  size_t tail = 0;
+  while (tail < la - head && tail < lb - head && a[la - 1 - tail] == b[lb - 1 - tail]) ++tail;
+  const size_t restA = la - head - tail, restB = lb - head - tail;
+  if (restA <= 1 && restB <= 1) return true;
+  return restA == 2 && restB == 2 && a[head] == b[head + 1] && a[head + 1] == b[head];
+}
+
+// A title of its own that agrees: the same, corrected, or not known (an
+// article deleted unheard); else the same own date.
+bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  return !stored.titleKnown || CorrectedTitle(item.title, stored.title) || SameDate(item, stored);
+}
+
 }  // namespace
 
-std::u16string StoredTitleOf(const std::u16string& title) {
+TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares) {
+  using R = TEpisodeRow;
+  if (item.keyed && item.key == stored.key) return {true, R::byKey};
+  // A key against another key (or none): only a new guid on unchanged
+  // content is the same episode.
+  if (item.keyed || stored.keyed) {
+    const bool sameContent = SameTextKey(item, stored) && (!item.keyed || SameLink(item, stored)) &&
+                             !FilesApart(item, stored);
+    return {sameContent, sameContent ? R::byTextKey : R::keyedApart};
+  }
+  if (FilesApart(item, stored)) return {false, R::fileApart};
+  if (SameTextKey(item, stored)) return {true, R::byTextKey};
+  // Without a title nothing tells the next episode from a new counter.
+  if (item.title.empty()) return {false, R::none};
+  // One place held by one episode after another (a feed of its latest
+  // episode) is not its own: there a new title is a new episode.
+  if (!item.link.empty() && shares.ownLink && SameLink(item, stored) && TitlesAgree(item, stored))
+    return {true, R::byOwnLink};
+  if (shares.ownFile && AnySameFile(item, stored) && TitlesAgree(item, stored)) return {true, R::byOwnFile};
+  if (shares.ownDate && SameDate(item, stored) && SameLink(item, stored)) return {true, R::byOwnDate};
+  const bool sharedPlace = (!item.link.empty() && SameLink(item, stored)) || AnySameFile(item, stored);
+  if (stored.titleKnown && shares.ownTitle && item.title == stored.title && sharedPlace && !DatesApart(item, stored))
+    return {true, R::byTitle};
+  return {false, R::none};
+}
+
+std::u16string ComparableTitle(const std::u16string& title) {
   // The column counts characters; a pair of surrogates is one.
   size_t end = 0;
   for (size_t characters = 0; end < title.size() && characters < kTitleCharacters; ++characters) {
@@ -53,16 +164,18 @@ std::u16string StoredTitleOf(const std::u16string& title) {
                       title[end + 1] >= 0xDC00 && title[end + 1] <= 0xDFFF;
     end += pair ? 2 : 1;
   }
-  return kt::TrimW(title.substr(0, end));
-}
-
-bool SameEpisode(const TArticleProperty& stored, const TKeylessItem& item) {
-  const std::u16string title = StoredTitleOf(item.title);
-  // Without a title nothing tells the next episode from this one.
-  if (title.empty()) return false;
-  if (!stored.Deleted || !kt::TrimW(stored.Title).empty()) return kt::TrimW(stored.Title) == title;
-  // Deleted unheard, the article kept its date but not its title.
-  return item.published && std::fabs(stored.Created - *item.published) < kHalfSecond;
+  std::u16string comparable;
+  bool blank = false;
+  for (char16_t c : kt::TrimW(title.substr(0, end))) {
+    if (kt::IsCharWhiteSpaceW(c)) {
+      blank = true;
+      continue;
+    }
+    if (blank) comparable += u' ';
+    blank = false;
+    comparable += kt::CharFoldW(c);
+  }
+  return comparable;
 }
 
 bool NamedByQuery(const std::string& url) {
@@ -73,8 +186,14 @@ bool NamedByQuery(const std::string& url) {
 
 std::string EnclosureFileIdentity(const std::string& url) {
   const std::string withoutFragment = url.substr(0, url.find('#'));
-  if (NamedByQuery(withoutFragment)) return withoutFragment;
-  return withoutFragment.substr(0, withoutFragment.find('?'));
+  const std::string path = PathOf(withoutFragment);
+  if (!NamedByQuery(withoutFragment)) return path;
+  const std::string query = QueryWithoutTokens(withoutFragment.substr(withoutFragment.find('?') + 1));
+  return query.empty() ? path : path + '?' + query;
+}
+
+bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b) {
+  return SameAnnouncedLength(a.length, b.length) && EnclosureFileIdentity(a.url) == EnclosureFileIdentity(b.url);
 }
 
 }  // namespace tidewell

@@ -1,18 +1,54 @@
 // SPDX-License-Identifier: MIT
-// When two announcements are the same episode, and two enclosure addresses
-// the same file: the one rule the RSS/RDF and Atom processors keep.
+// When an announced item and a stored article are the same episode, and two
+// enclosure addresses the same file: the one rule the RSS/RDF and Atom
+// processors keep, and the enclosure rows of an article with them.
 //
-// An episode without a key (no guid, rdf:about or Atom id) is told by its
-// title under its link, else under its file: a counter or a rotating advert
-// in its text leaves it the same episode, a new title makes a new one; an
-// item without a title is the same episode as nothing. An article deleted
-// unheard has lost its title; there the item's own date stands for it, and
-// without one it is the same episode as nothing.
+// What each mistake costs decides where the signals disagree: a copy costs
+// the listener a second download of a file already heard; a missed episode
+// costs the episode; an episode merged into an article whose file was
+// fetched is recorded as downloaded though it never was, the worst of all.
 //
-// A file is told by its address without query and fragment, a token or a
-// signature set aside, unless the address names its file only by its query
-// (a download script or a path without a file name): there the query is the
-// file. A file whose announced length changed is another file.
+// The rule, row by row; the first row that applies decides (JudgeEpisode):
+//
+//  row            | item and stored row share ...                 | so they are
+//  ---------------+-----------------------------------------------+-------------
+//  byKey          | the same key (guid, rdf:about, Atom id)       | the same
+//  keyedApart     | a key on either side, not the same one;       | different
+//                 | unless text key, link (of a keyed item) and   |
+//                 | file agree: a new guid, or guids dropped      |
+//  fileApart      | files, and not one of them the same file      | different
+//  byTextKey      | the text key (title and text unchanged)       | the same
+//  (no title)     | the item has no title: nothing below tells    | different
+//  byOwnLink      | a link no other item or article has, and the  | the same
+//                 | title (or one typo of it, or the date)        |
+//  byOwnFile      | a file no other item or article has, and the  | the same
+//                 | title (or one typo of it, or the date)        |
+//  byOwnDate      | the item's own date, no other item has it,    | the same
+//                 | link not apart                                |
+//  byTitle        | the title, and the link or the file, dates    | the same
+//                 | not apart                                     |
+//  otherwise      |                                               | different
+//
+// Why: a key is the publisher's own word, so a changed query, host or
+// length never makes a new episode of an item found by its key. Without
+// one a different file is a different episode: merging it would mark it
+// downloaded. The text key holds while nothing changed; a page or a file
+// of the episode's own holds while its text (a play counter, a corrected
+// title, re-wrapped white space) changes. A title decides only where link
+// and file are shared by several episodes, and there a date that moved
+// keeps them apart, since a missed episode costs more than a copy. An
+// article deleted unheard has lost its title and files; its link or date
+// stands for it.
+//
+// A file is its path without scheme and host (a CDN switch moves a file,
+// it makes no new one), and where the path is a script or names no file,
+// its query without tokens and signatures. Announced lengths tell files
+// apart only where both are known (above 0).
+//
+// Titles are compared trimmed, inner white space as one blank, case
+// folded, as far as the title column keeps them. A corrected typo is one
+// letter put in, left out, changed, or two swapped; a changed digit is the
+// next episode.
 //
 // Threads: any; pure functions.
 #pragma once
@@ -20,34 +56,61 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/tidewell_struct.h"
 
 namespace tidewell {
 
-class TArticleProperty;
-
-// An item without a key, as the document has it.
-struct TKeylessItem {
-  std::u16string title;                // as it is stored (text, or markup for Atom)
-  std::optional<TDateTime> published;  // its own readable date (UTC), if any
-  std::string link;                    // as the document has it
-  std::string enclosureUrl;            // its first enclosure, absolute
+// An enclosure: its absolute URL and announced length (0: not known).
+struct TEpisodeFile {
+  std::string url;
+  int32_t length = 0;
 };
 
-// Whether the stored keyless article is the episode the item announces
-// (the link or file is already known to be the same).
-bool SameEpisode(const TArticleProperty& stored, const TKeylessItem& item);
+// What one side shows of an episode.
+struct TEpisodeFacts {
+  bool keyed = false;       // key is the publisher's, not made of texts
+  std::string key;          // as stored (cut to the column)
+  std::string textKey;      // MD5 key of its texts
+  std::string link;         // trimmed, absolute
+  std::string relativeLink; // as a document gave it, when relative (earlier versions stored it so)
+  std::u16string title;     // ComparableTitle; empty when not known
+  bool titleKnown = true;   // false for an article deleted unheard
+  std::optional<TDateTime> date;  // its own date (UTC)
+  std::vector<TEpisodeFile> files;
+  bool filesKnown = true;   // false for an article deleted unheard
+};
 
-// The title as the title column keeps it (cut to its width), trimmed.
-std::u16string StoredTitleOf(const std::u16string& title);
+// Whether the signals the item holds are shared by several episodes of
+// the document or of the stored articles.
+struct TEpisodeShares {
+  bool ownLink = false;
+  bool ownFile = false;
+  bool ownDate = false;
+  bool ownTitle = false;  // no other item of the document has title and link
+};
+
+enum class TEpisodeRow { byKey, keyedApart, fileApart, byTextKey, byOwnLink, byOwnFile, byOwnDate, byTitle, none };
+
+struct TEpisodeVerdict {
+  bool same = false;
+  TEpisodeRow row = TEpisodeRow::none;
+};
+
+// The rule of the table above.
+TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares);
+
+// A title as the rule compares it.
+std::u16string ComparableTitle(const std::u16string& title);
 
 // Whether the URL names its file only by its query.
 bool NamedByQuery(const std::string& url);
-// What tells the file of an enclosure URL: the URL without fragment, and
-// without its query unless the query names the file.
+// What tells the file of an enclosure URL (see above).
 std::string EnclosureFileIdentity(const std::string& url);
 // Announced lengths tell files apart only when both are known (above 0).
 inline bool SameAnnouncedLength(int32_t a, int32_t b) { return a <= 0 || b <= 0 || a == b; }
+// Two enclosures are the same file.
+bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b);
 
 }  // namespace tidewell

@@ -376,8 +376,7 @@ std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEncl
   };
   claim([&](size_t i, const TStoredEnclosure& row) { return row.url == announced[i]->url; });
   claim([&](size_t i, const TStoredEnclosure& row) {
-    return SameAnnouncedLength(row.size, announced[i]->size) &&
-           EnclosureFileIdentity(row.url) == EnclosureFileIdentity(announced[i]->url);
+    return SameFile({row.url, row.size}, {announced[i]->url, announced[i]->size});
   });
   if (sameFile == TSameFile::byUrlOrPlace)
     claim([&](size_t i, const TStoredEnclosure& row) {
@@ -422,18 +421,27 @@ void TtidewellFeedStore::UpdateEnclosureUrl(int32_t enclosureId, const std::stri
   query->Close();
 }
 
-std::vector<std::pair<int32_t, std::string>> TtidewellFeedStore::LoadStoredEnclosureUrls(int32_t feedId) {
+std::vector<TStoredFile> TtidewellFeedStore::LoadStoredEnclosureFiles(int32_t feedId) {
   // The document's new articles read as stored ones do, whenever this runs.
   StoreQueuedArticles();
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"select e.article_id,e.url_", "from enclosures e", "join articles a on a.id=e.article_id",
+  ResetStatement(query, {"select e.article_id,e.url_,e.size_", "from enclosures e", "join articles a on a.id=e.article_id",
                          "where a.feed_id=?", "order by e.enclosure_id"});
   query->Params(0).SetInteger(feedId);
   ExecQueryTimed(query, true);
-  std::vector<std::pair<int32_t, std::string>> urls;
-  for (; !query->Eof(); query->Next()) urls.emplace_back(query->Fields(0).AsInteger(), query->Fields(1).AsString());
+  std::vector<TStoredFile> files;
+  for (; !query->Eof(); query->Next()) {
+    db::Field& size = query->Fields(2);
+    files.push_back({query->Fields(0).AsInteger(), {query->Fields(1).AsString(), size.IsNull() ? 0 : size.AsInteger()}});
+  }
   query->Close();
-  return urls;
+  return files;
+}
+
+std::vector<TEpisodeFile> TtidewellFeedStore::LoadEpisodeFiles(int32_t articleId) {
+  std::vector<TEpisodeFile> files;
+  for (const TStoredEnclosure& row : LoadArticleEnclosures(articleId)) files.push_back({row.url, row.size});
+  return files;
 }
 
 void TtidewellFeedStore::NoteDroppedEnclosures(const std::vector<std::string>& reasons) {
@@ -709,20 +717,37 @@ void TtidewellFeedStore::SetLastHTTPCode(int32_t feedId, int32_t code) {
   }
 }
 
-std::unique_ptr<TArticles> TtidewellFeedStore::LoadStoredArticles(int32_t feedId, const TFeedProperty* record) {
-  // The feed's row lends the statement it was loaded with (nothing of the row
-  // changes): a worker then prepares this select once, not once per feed.
-  const bool lends = record != nullptr && record->FeedId == feedId && record->Owner != nullptr &&
-                     record->Owner->Database == context_.connection;
-  auto articles = lends ? std::make_unique<TArticles>(const_cast<TFeedProperty*>(record), feedId)
-                        : std::make_unique<TArticles>(context_.connection, feedId);
+TStoredArticles TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   // Every row of the feed: ids come in blocks per writer and a document
   // stores its newest items first, so no window of ids holds "the newest"
-  // articles, and an item missed by the look-up would be stored again.
-  // Titles tell the articles that a failing item left empty, and keyless
-  // episodes apart.
-  articles->LoadPage(feedId, static_cast<uint16_t>(TArticles::kProcessorPageMask & ~TArticles::kPageTitle), 0, 0,
-                     "id desc", true);
+  // articles, and an item missed by the look-up would be stored again. Of
+  // the titles, only those of articles keyed by their texts tell episodes
+  // apart; the others are read as empty or not.
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"select id,deleted,created,modified,guid,articleMD5,link,",
+                         "case when title='' then 1 else 0 end,",
+                         "case when guid starting with 'MD5-' then title else '' end", "from articles",
+                         "where feed_id=?"});
+  query->Params(0).SetInteger(feedId);
+  ExecQueryTimed(query, true);
+  TStoredArticles articles;
+  for (; !query->Eof(); query->Next()) {
+    TStoredArticle& article = articles.emplace_back();
+    article.id = query->Fields(0).AsInteger();
+    article.deleted = query->Fields(1).AsInteger() > 0;
+    article.created = query->Fields(2).IsNull() ? -1.0 : query->Fields(2).AsDateTime();
+    article.modified = query->Fields(3).IsNull() ? -1.0 : query->Fields(3).AsDateTime();
+    article.guid = query->Fields(4).AsString();
+    article.md5 = query->Fields(5).AsString();
+    article.link = query->Fields(6).AsString();
+    article.titleEmpty = query->Fields(7).AsInteger() != 0;
+    if (!query->Fields(8).IsNull()) article.title = query->Fields(8).AsWideString();
+  }
+  query->Close();
+  // Newest id first; sorted here, since the server would sort the rows whole,
+  // through its temporary files.
+  std::sort(articles.begin(), articles.end(),
+            [](const TStoredArticle& a, const TStoredArticle& b) { return a.id > b.id; });
   return articles;
 }
 

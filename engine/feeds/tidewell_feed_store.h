@@ -23,6 +23,7 @@
 #include "engine/feeds/tidewell_article_statements.h"
 #include "engine/feeds/tidewell_feed_processor.h"
 #include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/tidewell_struct.h"
 
 namespace tidewell {
@@ -117,8 +118,10 @@ class TtidewellFeedStore {
   enum class TSameFile { byUrlOrPlace, byUrl };
   std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures,
                                          TSameFile sameFile = TSameFile::byUrlOrPlace);
-  // The enclosure URLs of the feed's stored articles (article id, URL).
-  std::vector<std::pair<int32_t, std::string>> LoadStoredEnclosureUrls(int32_t feedId);
+  // The enclosures of the feed's stored articles.
+  std::vector<TStoredFile> LoadStoredEnclosureFiles(int32_t feedId);
+  // The enclosures of one stored article, oldest first.
+  std::vector<TEpisodeFile> LoadEpisodeFiles(int32_t articleId);
   // Why an announced enclosure was not stored: the feed's event carries it
   // and the feed row keeps it, though the document itself is stored.
   void NoteDroppedEnclosures(const std::vector<std::string>& reasons);
@@ -148,9 +151,9 @@ class TtidewellFeedStore {
   int32_t PruneArchive(int32_t feedId, int32_t archiveSize);
   // Records the answer's code in the feed row (own transaction).
   void SetLastHTTPCode(int32_t feedId, int32_t code);
-  // Every article of the feed, newest id first, deleted ones included; read
-  // on the statement of the feed's row when it is given.
-  std::unique_ptr<TArticles> LoadStoredArticles(int32_t feedId, const TFeedProperty* record);
+  // Every article of the feed, newest id first, deleted ones included, with
+  // what the look-up of a document's items reads of them.
+  TStoredArticles LoadStoredArticles(int32_t feedId);
   // UTC now with zone "X", or the response's Last-Modified (UTC) when it lies
   // within one day ahead and 365 days back.
   TZonedDate ResponseDate();

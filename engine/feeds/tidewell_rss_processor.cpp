@@ -8,7 +8,6 @@
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_document.h"
-#include "engine/feeds/tidewell_keyless_items.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
@@ -65,9 +64,8 @@ struct TtidewellRssProcessor::TChannel {
   bool isRdf = false;
   bool isNew = false;
   const TFeedProperty* record = nullptr;
-  std::unique_ptr<TArticles> stored;
-  mutable std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
-  std::unique_ptr<TKeylessItems> keyless;                     // made when a keyless item is not found
+  TStoredArticles stored;
+  std::unique_ptr<TStoredArticlesIndex> storedIndex;  // made at the first look-up
   TNewCustomTagsClass feedTags;
   std::vector<std::unique_ptr<TNewCustomTagsClass>> itemTags;
   TArticleLinkPairs pairs;
@@ -127,8 +125,10 @@ void TtidewellRssProcessor::ProcessRssChannel(const std::string& md5Text, bool i
       feedId = context.dbHelper->InsertFeed(context.query, isRdf ? "RDF" : "RSS", "", *context.url, u"", 0, u"", 0);
       if (feedId < 1) RaiseMessage(kCantAddUpdateFeed);
     } else {
-      channel.stored = store_.LoadStoredArticles(feedId, record);
+      // Read in the transaction that stores the document: what it matches
+      // is what it writes beside.
       store_.StartTransaction();
+      channel.stored = store_.LoadStoredArticles(feedId);
     }
     *context.items = 0;
     if (!root) throw kt::Exception("Invalid RSS !");
@@ -273,85 +273,74 @@ std::string TtidewellRssProcessor::ItemContentKey(const pugi::xml_node& itemNode
   return MakeMD5Key(title, description);
 }
 
+// The look-up of the stored articles, made at the first item with every
+// item of the document.
+TStoredArticlesIndex& TtidewellRssProcessor::StoredIndex(TChannel& channel) {
+  if (channel.storedIndex) return *channel.storedIndex;
+  channel.storedIndex = std::make_unique<TStoredArticlesIndex>(
+      channel.stored, true, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
+      [this, &channel] { return store_.LoadStoredEnclosureFiles(channel.feedId); });
+  const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
+  for (const pugi::xml_node& parent : {channelNode, channel.root})
+    for (pugi::xml_node other : parent.children())
+      if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ITEM")
+        channel.storedIndex->AddDocumentItem(EpisodeFactsOf(other));
+  return *channel.storedIndex;
+}
+
 TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel& channel,
                                                                        const pugi::xml_node& item) {
   TMatch match;
   bool hasGuid = false;
-  std::string link, md5Key;
-  GetRssItemKey(item, hasGuid, match.key, link, md5Key);
+  std::string link;
+  GetRssItemKey(item, hasGuid, match.key, link, match.md5Key);
   RaiseWhenStopping(store_.Stopping());
-  if (!channel.storedIndex) channel.storedIndex = std::make_unique<TStoredArticlesIndex>(*channel.stored);
-  const TStoredArticlesIndex& index = *channel.storedIndex;
-  match.md5Key = md5Key;
-  int32_t first = -1;
-  if (hasGuid) {
-    first = index.FirstByGuidIgnoringCase(StoredGuid(match.key));
-    // The same content under another guid is the same article. Links are
-    // stored resolved now, as written before.
-    const bool sameContentStored = index.HasContent(md5Key, link) || index.HasContent(md5Key, Absolute(link));
-    const int32_t sameContent = sameContentStored ? index.FirstByMd5(md5Key) : -1;
-    if (sameContent >= 0 && (first < 0 || sameContent < first)) first = sameContent;
-  } else {
-    first = index.FirstByMd5IgnoringCase(md5Key);
-    if (first < 0) {
-      first = FindKeylessArticle(channel, item);
-      match.byLinkOrEnclosure = first >= 0;
-    }
-  }
+  TStoredArticlesIndex& index = StoredIndex(channel);
+  TEpisodeRow row = TEpisodeRow::none;
+  const int32_t first = index.Find(EpisodeFactsOf(item), &row);
   if (first < 0) return match;
-  const TArticleProperty* a = channel.stored->GetItem(first);
+  const TStoredArticle& a = index.Article(first);
   // Found by its link or enclosure, the article keeps its stored key.
-  if (!hasGuid) match.key = a->Guid;
-  match.articleId = a->ArticleId;
-  match.deleted = a->Deleted;
-  match.articleMD5 = a->ArticleMD5;
+  if (!hasGuid) match.key = a.guid;
+  match.byLinkOrEnclosure = row != TEpisodeRow::byKey && row != TEpisodeRow::byTextKey;
+  match.articleId = a.id;
+  match.deleted = a.deleted;
+  match.articleMD5 = a.md5;
   // An article whose item failed was left without title and body.
-  match.emptied = a->Title.empty();
+  match.emptied = a.titleEmpty;
   return match;
 }
 
-// What tells the episode of an item without guid, read as the item's walk
-// reads it: the last title, link and date, the first enclosure.
-TKeylessItem TtidewellRssProcessor::KeylessItemOf(const pugi::xml_node& item) {
-  TKeylessItem keyless;
+// What the rule reads of an item, as the item's walk reads it: the last
+// title, link and date, every enclosure.
+TEpisodeFacts TtidewellRssProcessor::EpisodeFactsOf(const pugi::xml_node& item) {
+  TEpisodeFacts facts;
+  std::string link;
+  GetRssItemKey(item, facts.keyed, facts.key, link, facts.textKey);
+  facts.key = StoredGuid(facts.key);
   std::string dateText;
   for (pugi::xml_node child : item.children()) {
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
     const std::string name = UpperAscii(child.name());
     if (name == "TITLE") {
-      keyless.title = NodeText(child);
+      facts.title = ComparableTitle(NodeText(child));
     } else if (name == "LINK") {
-      keyless.link = NodeTextUtf8(child);
+      link = NodeTextUtf8(child);
     } else if (name == "PUBDATE" || name == "DC:DATE") {
       dateText = NormalizeXmlWhiteSpace(NodeTextUtf8(child));
-    } else if (name == "ENCLOSURE" && keyless.enclosureUrl.empty()) {
+    } else if (name == "ENCLOSURE") {
       const std::string url = AttributeText(child, "url");
-      if (!url.empty()) keyless.enclosureUrl = Absolute(url);
+      if (!TrimUtf8(url).empty())
+        facts.files.push_back({Absolute(url), EnclosureSize(AttributeText(child, "length"))});
     }
   }
+  link = TrimUtf8(link);
+  if (!link.empty()) facts.link = Absolute(link);
+  if (facts.link != link) facts.relativeLink = link;
   TZonedDate date;
-  if (!dateText.empty() && TryFeedDate(dateText, date)) keyless.published = date.value;
-  return keyless;
-}
-
-int32_t TtidewellRssProcessor::FindKeylessArticle(TChannel& channel, const pugi::xml_node& item) {
-  if (!channel.keyless) {
-    channel.keyless = std::make_unique<TKeylessItems>();
-    const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
-    for (const pugi::xml_node& parent : {channelNode, channel.root}) {
-      for (pugi::xml_node other : parent.children()) {
-        if (other.type() != pugi::node_element || UpperAscii(other.name()) != "ITEM") continue;
-        bool hasGuid = false;
-        std::string key, otherLink, md5Key;
-        GetRssItemKey(other, hasGuid, key, otherLink, md5Key);
-        if (!hasGuid) channel.keyless->Add(KeylessItemOf(other));
-      }
-    }
-  }
-  return channel.keyless->Find(
-      *channel.storedIndex, KeylessItemOf(item), [this](const std::string& url) { return Absolute(url); },
-      [&] { return store_.LoadStoredEnclosureUrls(channel.feedId); });
+  if (!dateText.empty() && TryFeedDate(dateText, date)) facts.date = date.value;
+  return facts;
 }
 
 int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,

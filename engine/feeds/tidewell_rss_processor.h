@@ -23,6 +23,7 @@ namespace tidewell {
 
 class TArticles;
 class TFeedProperty;
+class TStoredArticlesIndex;
 
 class TtidewellRssProcessor {
  public:
@@ -54,8 +55,8 @@ class TtidewellRssProcessor {
   TZonedDate ItemDefaultDate(TChannel& channel) const;
   int32_t ProcessRssItem(TChannel& channel, const pugi::xml_node& item, const TZonedDate& defaultDate);
   TMatch FindStoredArticle(TChannel& channel, const pugi::xml_node& item);
-  int32_t FindKeylessArticle(TChannel& channel, const pugi::xml_node& item);
-  TKeylessItem KeylessItemOf(const pugi::xml_node& item);
+  TStoredArticlesIndex& StoredIndex(TChannel& channel);
+  TEpisodeFacts EpisodeFactsOf(const pugi::xml_node& item);
   void ReadItemElements(TChannel& channel, const pugi::xml_node& item, TItemValues& values,
                         TNewCustomTagsClass& tags);
   void ReadItemElement(TChannel& channel, const pugi::xml_node& child, TItemValues& values,

@@ -1,39 +1,76 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_stored_articles_index.h"
 
-#include "engine/feeds/tidewell_episode_identity.h"
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <functional>
+
 #include "engine/feeds/tidewell_feed_xml.h"
-#include "engine/model/articles.h"
 #include "toolkit/kt_utils.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
-std::string TrimmedFolded(const std::string& text) {
-  return LowerAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(text))));
+// White space is what the wide-string trim takes (below 33): in UTF-8 the
+// same bytes, none of them part of a longer character.
+std::string Trimmed(const std::string& text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) < 33; };
+  size_t begin = 0, end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
 }
 
-std::string ContentKey(const std::string& md5, const std::string& link) {
-  return LowerAscii(md5) + '\n' + LowerAscii(link);
-}
+std::string TrimmedFolded(const std::string& text) { return LowerAscii(Trimmed(text)); }
+
+size_t Hash(const std::string& key) { return std::hash<std::string>()(key); }
 
 }  // namespace
 
-TStoredArticlesIndex::TStoredArticlesIndex(const TArticles& stored) : stored_(stored) {
-  // emplace keeps the first position of a key.
-  for (int32_t i = 0; i < stored.GetCount(); ++i) {
-    const TArticleProperty* article = stored.GetItem(i);
-    guidFolded_.emplace(TrimmedFolded(article->Guid), i);
-    guidExact_.emplace(article->Guid, i);
-    md5Folded_.emplace(TrimmedFolded(article->ArticleMD5), i);
-    md5Exact_.emplace(article->ArticleMD5, i);
-    contents_.insert(ContentKey(article->ArticleMD5, article->Link));
-    if (!IsContentKey(article->Guid)) continue;
-    keylessPositions_.emplace(article->ArticleId, i);
-    const std::string link = kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(article->Link)));
+TStoredArticlesIndex::TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase,
+                                           TLoadArticleFiles loadArticleFiles, TLoadFeedFiles loadFeedFiles)
+    : stored_(stored),
+      keysIgnoreCase_(keysIgnoreCase),
+      loadArticleFiles_(std::move(loadArticleFiles)),
+      loadFeedFiles_(std::move(loadFeedFiles)) {
+  byKey_.reserve(stored.size());
+  byTextKey_.reserve(stored.size());
+  for (int32_t i = 0; i < static_cast<int32_t>(stored.size()); ++i) {
+    const TStoredArticle& article = stored[static_cast<size_t>(i)];
+    byKey_.emplace_back(Hash(ComparableKey(article.guid)), i);
+    byTextKey_.emplace_back(Hash(TrimmedFolded(article.md5)), i);
+    if (!IsContentKey(article.guid)) continue;
+    keylessPositions_.emplace(article.id, i);
+    const std::string link = TrimmedFolded(article.link);
     if (!link.empty()) AddOnce(keylessByLink_, link, i);
+    // Deleted unheard, it kept neither title nor files: its date stands
+    // for them.
+    if (article.deleted && article.titleEmpty && article.created > 0)
+      AddOnce(titlelessByDate_, DateKey(article.created), i);
   }
+  std::sort(byKey_.begin(), byKey_.end());
+  std::sort(byTextKey_.begin(), byTextKey_.end());
+}
+
+void TStoredArticlesIndex::FindHashed(const THashedPositions& positions, const std::string& key, bool byKey,
+                                      std::vector<int32_t>& found) const {
+  const auto first = std::lower_bound(positions.begin(), positions.end(), std::make_pair(Hash(key), INT32_MIN));
+  for (auto at = first; at != positions.end() && at->first == first->first; ++at) {
+    const TStoredArticle& article = Article(at->second);
+    if ((byKey ? ComparableKey(article.guid) : TrimmedFolded(article.md5)) == key) found.push_back(at->second);
+  }
+}
+
+std::string TStoredArticlesIndex::ComparableKey(const std::string& key) const {
+  return keysIgnoreCase_ ? TrimmedFolded(key) : key;
+}
+
+std::string TStoredArticlesIndex::DateKey(TDateTime date) { return std::to_string(std::llround(date * 86400)); }
+
+std::string TStoredArticlesIndex::TitleKey(const TEpisodeFacts& item) {
+  return kt::WideToUtf8(item.title) + '\n' + LowerAscii(item.link);
 }
 
 void TStoredArticlesIndex::AddOnce(TAllPositions& positions, const std::string& value, int32_t position) {
@@ -41,56 +78,145 @@ void TStoredArticlesIndex::AddOnce(TAllPositions& positions, const std::string& 
   if (at.empty() || at.back() != position) at.push_back(position);
 }
 
-bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
-  const std::string key = kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(guid)));
-  if (key.size() != 36 || key.compare(0, 4, "MD5-") != 0) return false;
-  return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
-}
-
-const std::vector<int32_t>& TStoredArticlesIndex::KeylessByLink(const std::string& link) const {
-  return FindAll(keylessByLink_, link);
-}
-
-void TStoredArticlesIndex::AddEnclosureUrls(const std::vector<std::pair<int32_t, std::string>>& urls) {
-  enclosuresAdded_ = true;
-  for (const auto& [articleId, url] : urls) {
-    const auto position = keylessPositions_.find(articleId);
-    if (position != keylessPositions_.end() && !url.empty())
-      AddOnce(keylessByFile_, EnclosureFileIdentity(url), position->second);
-  }
-}
-
-const std::vector<int32_t>& TStoredArticlesIndex::KeylessByFile(const std::string& fileIdentity) const {
-  return FindAll(keylessByFile_, fileIdentity);
-}
-
-const TArticleProperty& TStoredArticlesIndex::Article(int32_t position) const { return *stored_.GetItem(position); }
-
 const std::vector<int32_t>& TStoredArticlesIndex::FindAll(const TAllPositions& positions, const std::string& key) {
   static const std::vector<int32_t> none;
   const auto found = positions.find(key);
   return found == positions.end() ? none : found->second;
 }
 
-int32_t TStoredArticlesIndex::Find(const TFirstPositions& positions, const std::string& key) {
-  const auto found = positions.find(key);
-  return found == positions.end() ? -1 : found->second;
+bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
+  const std::string key = Trimmed(guid);
+  if (key.size() != 36 || key.compare(0, 4, "MD5-") != 0) return false;
+  return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
 }
 
-int32_t TStoredArticlesIndex::FirstByGuidIgnoringCase(const std::string& guid) const {
-  return Find(guidFolded_, TrimmedFolded(guid));
+void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
+  if (item.keyed) return;
+  if (!item.link.empty()) ++documentLinks_[LowerAscii(item.link)];
+  if (!item.files.empty()) ++documentFiles_[EnclosureFileIdentity(item.files.front().url)];
+  if (item.date) ++documentDates_[DateKey(*item.date)];
+  if (!item.title.empty()) ++documentTitles_[TitleKey(item)];
 }
 
-int32_t TStoredArticlesIndex::FirstByGuid(const std::string& guid) const { return Find(guidExact_, guid); }
-
-int32_t TStoredArticlesIndex::FirstByMd5IgnoringCase(const std::string& md5) const {
-  return Find(md5Folded_, TrimmedFolded(md5));
+void TStoredArticlesIndex::LoadFeedFiles() {
+  if (feedFilesLoaded_) return;
+  feedFilesLoaded_ = true;
+  for (const TStoredFile& stored : loadFeedFiles_()) {
+    if (stored.file.url.empty()) continue;
+    const auto position = keylessPositions_.find(stored.articleId);
+    if (position == keylessPositions_.end()) continue;
+    files_[stored.articleId].push_back(stored.file);
+    AddOnce(keylessByFile_, EnclosureFileIdentity(stored.file.url), position->second);
+  }
 }
 
-int32_t TStoredArticlesIndex::FirstByMd5(const std::string& md5) const { return Find(md5Exact_, md5); }
+TEpisodeShares TStoredArticlesIndex::SharesOf(const TEpisodeFacts& item) {
+  const auto atMostOne = [](const std::map<std::string, int32_t>& counts, const std::string& key) {
+    const auto found = counts.find(key);
+    return found == counts.end() || found->second <= 1;
+  };
+  TEpisodeShares shares;
+  const std::string link = LowerAscii(item.link);
+  shares.ownLink = !link.empty() && atMostOne(documentLinks_, link) && FindAll(keylessByLink_, link).size() <= 1;
+  if (!item.files.empty() && feedFilesLoaded_) {
+    const std::string file = EnclosureFileIdentity(item.files.front().url);
+    shares.ownFile = atMostOne(documentFiles_, file) && FindAll(keylessByFile_, file).size() <= 1;
+  }
+  shares.ownDate = item.date && atMostOne(documentDates_, DateKey(*item.date));
+  shares.ownTitle = !item.title.empty() && atMostOne(documentTitles_, TitleKey(item));
+  return shares;
+}
 
-bool TStoredArticlesIndex::HasContent(const std::string& md5, const std::string& link) const {
-  return contents_.count(ContentKey(md5, link)) > 0;
+TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles) {
+  const TStoredArticle& article = Article(position);
+  TEpisodeFacts facts;
+  facts.keyed = !IsContentKey(article.guid);
+  facts.key = ComparableKey(article.guid);
+  facts.textKey = Trimmed(article.md5);
+  facts.link = Trimmed(article.link);
+  facts.title = ComparableTitle(article.title);
+  facts.titleKnown = !article.titleEmpty && !facts.title.empty();
+  facts.filesKnown = !(article.deleted && article.titleEmpty);
+  if (article.created > 0) facts.date = article.created;
+  if (!withFiles || !facts.filesKnown) return facts;
+  auto files = files_.find(article.id);
+  if (files == files_.end()) {
+    const bool read = feedFilesLoaded_ && keylessPositions_.count(article.id) != 0;
+    files = files_.emplace(article.id, read ? std::vector<TEpisodeFile>() : loadArticleFiles_(article.id)).first;
+  }
+  facts.files = files->second;
+  return facts;
+}
+
+std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item) {
+  std::vector<int32_t> candidates;
+  const auto append = [&](const std::vector<int32_t>& positions) {
+    candidates.insert(candidates.end(), positions.begin(), positions.end());
+  };
+  if (item.keyed) FindHashed(byKey_, item.key, true, candidates);
+  FindHashed(byTextKey_, TrimmedFolded(item.textKey), false, candidates);
+  if (!item.keyed && !item.link.empty()) append(FindAll(keylessByLink_, LowerAscii(item.link)));
+  if (!item.keyed && !item.relativeLink.empty()) append(FindAll(keylessByLink_, LowerAscii(item.relativeLink)));
+  if (!item.keyed && feedFilesLoaded_)
+    for (const TEpisodeFile& file : item.files) append(FindAll(keylessByFile_, EnclosureFileIdentity(file.url)));
+  if (!item.keyed && item.date) append(FindAll(titlelessByDate_, DateKey(*item.date)));
+  std::sort(candidates.begin(), candidates.end());
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  return candidates;
+}
+
+namespace {
+
+bool SharesAFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  for (const TEpisodeFile& a : item.files)
+    for (const TEpisodeFile& b : stored.files)
+      if (SameFile(a, b)) return true;
+  return false;
+}
+
+}  // namespace
+
+int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* row) {
+  TEpisodeFacts item = itemFacts;
+  item.key = ComparableKey(item.key);
+  int32_t best = -1;
+  TEpisodeRow bestRow = TEpisodeRow::none;
+  bool ambiguous = false;
+  const auto judgeAll = [&] {
+    best = -1;
+    bestRow = TEpisodeRow::none;
+    ambiguous = false;
+    // Several articles joined by a weak row are copies an earlier version
+    // made when each holds the item's file (the newest is taken); else they
+    // are episodes the row cannot tell apart.
+    bool allHoldTheFile = true;
+    const TEpisodeShares shares = SharesOf(item);
+    for (int32_t position : Candidates(item)) {
+      // The key decides alone; files are read only where it does not.
+      const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).guid);
+      const TEpisodeFacts stored = StoredFacts(position, !keyDecides);
+      const TEpisodeVerdict verdict = JudgeEpisode(item, stored, shares);
+      if (!verdict.same) continue;
+      if (verdict.row < bestRow) {
+        best = position;
+        bestRow = verdict.row;
+        allHoldTheFile = SharesAFile(item, stored);
+        ambiguous = false;
+      } else if (verdict.row == bestRow && verdict.row >= TEpisodeRow::byOwnLink) {
+        allHoldTheFile = allHoldTheFile && SharesAFile(item, stored);
+        ambiguous = !allHoldTheFile;
+      }
+    }
+  };
+  judgeAll();
+  // The file of a keyless item: the feed's files are read once.
+  if (!item.keyed && (best < 0 || bestRow > TEpisodeRow::byOwnLink) && !feedFilesLoaded_ && !item.files.empty()) {
+    LoadFeedFiles();
+    judgeAll();
+  }
+  if (ambiguous) best = -1;
+  if (row != nullptr) *row = best < 0 ? TEpisodeRow::none : bestRow;
+  return best;
 }
 
 }  // namespace tidewell

@@ -1,74 +1,104 @@
 // SPDX-License-Identifier: MIT
-// The stored articles of a feed, found by the keys that the feed processors
-// match a document's items with. Built once per document, so that each item
-// costs a look-up instead of a walk over every stored article (and a
-// re-encoding of its texts).
+// Finds the stored article an item of a document stands for, by the one
+// rule of JudgeEpisode. Built once per document: the stored articles are
+// indexed by the signals that can join them with an item (key, text key,
+// link, file, date), each item's candidates are judged by the rule, and the
+// document's own items tell which signals several of them share.
 //
-// Every look-up answers the position (in load order) of the first stored
-// article that matches, as a walk from the first article would find it; -1
-// when none matches. Texts are UTF-8; "trimmed" is white space at both ends
-// as the wide-string trim sees it, "ignoring case" is ASCII case.
+// A candidate joined by a stronger row of the rule wins over one joined by
+// a weaker; among several of one row, the key and the text key take the
+// first in load order (as a walk from the newest would), while a weaker
+// row joined to several articles tells nothing.
 //
-// The articles must outlive the index and stay unchanged while it is used.
+// Stored files are read only where the rule needs them: through the
+// loaders, per article or (for the look-up by file) once for the feed.
+//
+// The articles must outlive the look-up and stay unchanged while it is used.
+// Threads: the worker's thread; one object per document.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "engine/feeds/tidewell_episode_identity.h"
+
 namespace tidewell {
 
-class TArticles;
-class TArticleProperty;
+// A stored article as the look-up reads it: only what the rule needs.
+struct TStoredArticle {
+  int32_t id = 0;
+  bool deleted = false;
+  bool titleEmpty = true;
+  TDateTime created = -1;
+  TDateTime modified = -1;
+  std::string guid;
+  std::string md5;
+  std::string link;
+  std::u16string title;  // only of an article keyed by its texts
+};
+using TStoredArticles = std::vector<TStoredArticle>;
+
+// A stored enclosure: its article and file.
+struct TStoredFile {
+  int32_t articleId = 0;
+  TEpisodeFile file;
+};
 
 class TStoredArticlesIndex {
  public:
-  explicit TStoredArticlesIndex(const TArticles& stored);
+  using TLoadArticleFiles = std::function<std::vector<TEpisodeFile>(int32_t articleId)>;
+  using TLoadFeedFiles = std::function<std::vector<TStoredFile>()>;
 
-  // The stored guid equals the text, both trimmed, ignoring case.
-  int32_t FirstByGuidIgnoringCase(const std::string& guid) const;
-  // The stored guid equals the text exactly.
-  int32_t FirstByGuid(const std::string& guid) const;
-  // The stored MD5 key equals the text, both trimmed, ignoring case.
-  int32_t FirstByMd5IgnoringCase(const std::string& md5) const;
-  // The stored MD5 key equals the text exactly.
-  int32_t FirstByMd5(const std::string& md5) const;
-  // Whether an article with this MD5 key and this link is stored (each
-  // compared ignoring case, untrimmed).
-  bool HasContent(const std::string& md5, const std::string& link) const;
+  // keysIgnoreCase: keys are compared trimmed, ignoring ASCII case (RSS),
+  // else exactly (Atom).
+  TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase, TLoadArticleFiles loadArticleFiles,
+                       TLoadFeedFiles loadFeedFiles);
 
-  // Articles stored without a guid (keyed by their texts) are found by what
-  // stays when those texts change: the link, else the file of an
-  // enclosure. Positions in load order (an article with several rows of
-  // one file may come more than once); none: empty.
-  // Those whose trimmed link is the link (exactly).
-  const std::vector<int32_t>& KeylessByLink(const std::string& link) const;
-  // Enclosure URLs of the stored articles (article id, URL), once.
-  void AddEnclosureUrls(const std::vector<std::pair<int32_t, std::string>>& urls);
-  bool HasEnclosureUrls() const { return enclosuresAdded_; }
-  // Those with an enclosure of this file (EnclosureFileIdentity).
-  const std::vector<int32_t>& KeylessByFile(const std::string& fileIdentity) const;
+  // Each item of the document, before the first Find.
+  void AddDocumentItem(const TEpisodeFacts& item);
+  // The position (in load order) of the stored article the item stands
+  // for, or -1; row tells by which row of the rule.
+  int32_t Find(const TEpisodeFacts& item, TEpisodeRow* row = nullptr);
+
   // The stored article at a position.
-  const TArticleProperty& Article(int32_t position) const;
+  const TStoredArticle& Article(int32_t position) const { return stored_[static_cast<size_t>(position)]; }
   // Whether the stored guid is a key made of the article's texts.
   static bool IsContentKey(const std::string& guid);
+  // The key as this look-up compares it.
+  std::string ComparableKey(const std::string& key) const;
 
  private:
-  using TFirstPositions = std::unordered_map<std::string, int32_t>;
   using TAllPositions = std::unordered_map<std::string, std::vector<int32_t>>;
-  static int32_t Find(const TFirstPositions& positions, const std::string& key);
-  static const std::vector<int32_t>& FindAll(const TAllPositions& positions, const std::string& key);
+  // Positions by the hash of a key, sorted: a few bytes an article where
+  // every article has one.
+  using THashedPositions = std::vector<std::pair<size_t, int32_t>>;
   static void AddOnce(TAllPositions& positions, const std::string& value, int32_t position);
+  static const std::vector<int32_t>& FindAll(const TAllPositions& positions, const std::string& key);
+  void FindHashed(const THashedPositions& positions, const std::string& key, bool byKey,
+                  std::vector<int32_t>& found) const;
+  std::vector<int32_t> Candidates(const TEpisodeFacts& item);
+  void LoadFeedFiles();
+  TEpisodeFacts StoredFacts(int32_t position, bool withFiles);
+  TEpisodeShares SharesOf(const TEpisodeFacts& item);
+  static std::string DateKey(TDateTime date);
+  static std::string TitleKey(const TEpisodeFacts& item);
 
-  const TArticles& stored_;
-  TFirstPositions guidFolded_, guidExact_, md5Folded_, md5Exact_;
-  std::unordered_set<std::string> contents_;
-  TAllPositions keylessByLink_, keylessByFile_;
+  const TStoredArticles& stored_;
+  const bool keysIgnoreCase_;
+  TLoadArticleFiles loadArticleFiles_;
+  TLoadFeedFiles loadFeedFiles_;
+  THashedPositions byKey_, byTextKey_;
+  TAllPositions keylessByLink_, keylessByFile_, titlelessByDate_;
   std::unordered_map<int32_t, int32_t> keylessPositions_;  // article id -> position
-  bool enclosuresAdded_ = false;
+  std::unordered_map<int32_t, std::vector<TEpisodeFile>> files_;  // article id -> its files, once read
+  bool feedFilesLoaded_ = false;
+  // How many items of the document hold each link, file, date, title.
+  std::map<std::string, int32_t> documentLinks_, documentFiles_, documentDates_, documentTitles_;
 };
 
 }  // namespace tidewell

@@ -16,6 +16,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "engine/net/http_auth.h"
@@ -429,7 +431,8 @@ TEST_F(EngineEndToEndTest, AnEnclosureWhoseTokenChangesAtEveryFetchIsOneRowAndOn
                  server.Url("/media/ep1.mp3?token=0") + "',2 from enclosures where enclosure_id=" +
                  std::to_string(EnclosureOf("ep1")));
   }
-  EXPECT_EQ(db.QueryInt64("select count(*) from articles"), 5);
+  // Five's other file, without a guid, is an episode of its own.
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles"), 6);
   EXPECT_EQ(db.QueryInt64("select count(*) from enclosures"), 10);
   EXPECT_EQ(db.QueryInt64("select count(*) from enclosures where download_status<>2"), 0);
   EXPECT_EQ(server.Requests().size() - server.RequestCount("/feed.xml"), 9u);
@@ -829,6 +832,206 @@ TEST_F(EngineEndToEndTest, TheUpdateTimerFetchesADueFeed) {
   EXPECT_EQ(processed[0].feedId, feedId);
   EXPECT_EQ(processed[0].errCat, TErrorCategory::noErrors) << processed[0].errMsg;
 }
+
+// How publishers change a feed between two fetches, and what must come of
+// it: each episode one article, one enclosure row and one download. In the
+// documents "{S}" is this server, "{S2}" another host serving the same
+// files, "{N}" the number of the pass (from 1), "{L}" the length of the
+// files and "{L2}" another length.
+struct EpisodeCase {
+  const char* name;
+  bool atom;
+  std::vector<std::string> passes;  // the items of each pass
+  int deleteAfterPass;              // -1: nothing deleted
+  const char* deleteWhere;          // the articles deleted, as a condition
+  bool heard;                       // deleted after their download
+  int64_t articles, liveArticles, enclosureRows;
+  size_t downloads;
+  std::vector<std::pair<std::string, int64_t>> checks;  // a count and its value
+};
+
+void PrintTo(const EpisodeCase& c, std::ostream* out) { *out << c.name; }
+
+std::string Rss(const std::string& title, const std::string& link, const std::string& text, const std::string& more,
+                const std::string& file, const std::string& length = "{L}") {
+  return "<item><title>" + title + "</title>" + (link.empty() ? "" : "<link>" + link + "</link>") +
+         "<description>" + text + "</description>" + more + "<enclosure url=\"" + file + "\" length=\"" + length +
+         "\" type=\"audio/mpeg\"/></item>";
+}
+
+std::string Keyed(const std::string& guid, const std::string& file, const std::string& length) {
+  return "<item><title>" + guid + "</title><guid>" + guid + "</guid><enclosure url=\"" + file + "\"" +
+         (length.empty() ? "" : " length=\"" + length + "\"") + " type=\"audio/mpeg\"/></item>";
+}
+
+std::string PubDate(int day) {
+  const char* weekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  return "<pubDate>" + std::string(weekdays[(day - 7) % 7]) + ", " + std::to_string(day) +
+         " Dec 2026 06:00:00 GMT</pubDate>";
+}
+
+const std::string kLongTitle(515, 'x');
+
+const std::vector<EpisodeCase> kEpisodeCases = {
+    {"NewEpisodeWithAReusedDescription", false,
+     {Rss("Weekly show", "http://example.org/show", "Our weekly show", PubDate(7), "{S}/media/w1.mp3"),
+      Rss("Weekly show", "http://example.org/show", "Our weekly show", PubDate(14), "{S}/media/w2.mp3") +
+          Rss("Weekly show", "http://example.org/show", "Our weekly show", PubDate(7), "{S}/media/w1.mp3")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    {"LatestOnlyFeedReplacedByTheNextEpisode", false,
+     {Rss("News", "http://example.org/news", "The latest news", PubDate(7), "{S}/media/n1.mp3"),
+      Rss("News", "http://example.org/news", "The latest news", PubDate(8), "{S}/media/n2.mp3")},
+     -1, "", false, 2, 2, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/n1.mp3' and download_status=2", 1}}},
+    {"TokensInFilesNamedByTheirQuery", false,
+     std::vector<std::string>(3, Keyed("g7", "{S}/show/download.php?id=7&amp;token={N}", "0") +
+                                     Keyed("g42", "{S}/media/ep42?Signature={N}", "") +
+                                     Rss("Nine", "http://example.org/nine", "Played {N} times", "",
+                                         "{S}/show/download.php?id=9&amp;token={N}") +
+                                     Keyed("g101", "{S}/show/download.php?id=101", "") +
+                                     Keyed("g102", "{S}/show/download.php?id=102", "") + "{103}"),
+     -1, "", false, 6, 6, 7, 7,
+     {{"select count(*) from enclosures where url_ containing 'token=3'", 2},
+      {"select count(*) from enclosures where url_ containing 'Signature=3'", 1}}},
+    {"CorrectedTitles", false,
+     {Rss("Epsiode 12", "http://example.org/show", "About twelve", "", "{S}/media/e12.mp3") +
+          Rss("the moon", "http://example.org/moon", "About the moon", "", "{S}/media/moon.mp3") +
+          Rss("Epsiode 13", "http://example.org/show", "About thirteen", "", "{S}/media/e13.mp3"),
+      Rss("Episode 12", "http://example.org/show", "About twelve", "", "{S}/media/e12.mp3") +
+          Rss("the Moon", "http://example.org/moon", "About the moon", "", "{S}/media/moon.mp3") +
+          Rss("Episode 13", "http://example.org/show", "About thirteen", "", "{S}/media/e13.mp3")},
+     0, "title='Epsiode 13'", true, 3, 2, 3, 3,
+     {{"select count(*) from articles where title in ('Episode 12','the Moon') and deleted=0", 2},
+      {"select count(*) from articles where deleted=2", 1}}},
+    {"DeletedUnheardWhateverTheTextSays", false,
+     std::vector<std::string>(3, Rss("No date", "http://example.org/nodate", "Played {N} times", "",
+                                     "{S}/media/nodate.mp3") +
+                                     Rss("No link", "", "Heard {N} times", PubDate(7), "{S}/media/nolink.mp3")),
+     0, "title in ('No date','No link')", false, 2, 0, 0, 0, {}},
+    {"DeletedUnheardAtomEntryWhoseUpdatedDateMoves", true,
+     std::vector<std::string>(
+         3, "<entry><title>Edited</title><link href=\"http://example.org/edited\"/><updated>2026-12-0{N}T06:00:00Z"
+            "</updated><summary>Played {N} times</summary><link rel=\"enclosure\" type=\"audio/mpeg\" "
+            "href=\"{S}/media/edited.mp3\" length=\"{L}\"/></entry>"),
+     0, "title='Edited'", false, 1, 0, 0, 0, {}},
+    {"SameTitleUnderTheShowsPageNextDay", false,
+     {Rss("Daily news", "http://example.org/show", "Today's news", PubDate(7), "{S}/media/monday.mp3"),
+      Rss("Daily news", "http://example.org/show", "Today's news", PubDate(8), "{S}/media/tuesday.mp3")},
+     -1, "", false, 2, 2, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/monday.mp3' and download_status=2", 1}}},
+    {"SameTitleAtOneFixedAddressWithAnotherLength", false,
+     {Rss("Morning briefing", "", "Monday briefing", "", "{S}/media/briefing.mp3"),
+      Rss("Morning briefing", "", "Tuesday briefing", "", "{S}/media/briefing.mp3", "{L2}")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    {"FileMovedToAnotherHost", false,
+     {Rss("Moved", "http://example.org/moved", "Played {N} times", "", "{S}/media/moved.mp3"),
+      Rss("Moved", "http://example.org/moved", "Played {N} times", "", "{S2}/media/moved.mp3")},
+     -1, "", false, 1, 1, 1, 1, {{"select count(*) from enclosures where url_='{S2}/media/moved.mp3'", 1}}},
+    {"TitleRewrappedInNewLinesAndCdata", false,
+     {Rss("Wrapped\n   title", "http://example.org/wrapped", "Played {N} times", "", "{S}/media/wrapped.mp3"),
+      Rss("<![CDATA[ Wrapped title ]]>", "http://example.org/wrapped", "<![CDATA[Played\n {N} times]]>", "",
+          "{S}/media/wrapped.mp3")},
+     -1, "", false, 1, 1, 1, 1, {}},
+    {"TitlesThatDifferAfterTheColumnsWidth", false,
+     std::vector<std::string>(2, Rss(kLongTitle + "A", "http://example.org/show", "Played {N} times", "",
+                                     "{S}/media/longA.mp3") +
+                                     Rss(kLongTitle + "B", "http://example.org/show", "Played {N} times", "",
+                                         "{S}/media/longB.mp3")),
+     -1, "", false, 2, 2, 2, 2, {}},
+};
+
+class EpisodeCaseTest : public ::testing::WithParamInterface<std::tuple<bool, EpisodeCase>>,
+                        public EngineEndToEndTest {
+ protected:
+  EpisodeCaseTest() : EngineEndToEndTest(std::get<0>(GetParam())) {}
+
+  std::string Expand(std::string text, int pass) const {
+    // The third pass of the token case replaces the file of g103 with
+    // another of another known length.
+    const std::string g103 = Keyed("g103", pass == 1 ? "{S}/show/download.php?id=103" : "{S}/show/download.php?id=104",
+                                   pass == 1 ? "{L}" : "{L2}");
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"{103}", g103},
+        {"{S2}", other.Url("")},
+        {"{S}", server.Url("")},
+        {"{N}", std::to_string(pass)},
+        {"{L2}", std::to_string(kAudio.size() + 1)},
+        {"{L}", std::to_string(kAudio.size())}};
+    for (const auto& [name, value] : values)
+      for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
+        text.replace(at, name.size(), value);
+    return text;
+  }
+  // Every path under "{S}" or "{S2}" in the documents serves the file.
+  void ServeFiles(const EpisodeCase& c) {
+    for (const std::string& items : c.passes) {
+      const std::string text = Expand(items, 1) + Expand(items, 2);
+      for (size_t at = text.find("/media/"); at != std::string::npos; at = text.find("/media/", at + 1)) {
+        const std::string path = text.substr(at, text.find_first_of("?\"", at) - at);
+        for (TestHttpServer* s : {&server, &other})
+          s->Handle(path, [](const RecordedRequest&, HttpConnection& connection) {
+            connection.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
+          });
+      }
+    }
+    for (TestHttpServer* s : {&server, &other})
+      s->Handle("/show/download.php", [](const RecordedRequest&, HttpConnection& connection) {
+        connection.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
+      });
+  }
+  void Serve(const EpisodeCase& c, int pass) {
+    const std::string items = Expand(c.passes[static_cast<size_t>(pass - 1)], pass);
+    if (!c.atom) return ServeItems(items);
+    ServeDocument("/feed.xml", "application/atom+xml",
+                  "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Atom show</title>" +
+                      items + "</feed>");
+  }
+  void Delete(const EpisodeCase& c) {
+    TDynIntArray ids;
+    for (int64_t id = 0;;) {
+      id = db.QueryInt64("select min(id) from articles where id>" + std::to_string(id) + " and " + c.deleteWhere);
+      if (id == 0) break;
+      ids.push_back(static_cast<int32_t>(id));
+    }
+    ASSERT_FALSE(ids.empty());
+    engine.DeleteArticles(ids, false);
+  }
+  size_t Downloads() const { return server.Requests().size() - server.RequestCount("/feed.xml") + other.Requests().size(); }
+
+  TestHttpServer other{"127.0.0.2"};
+};
+
+TEST_P(EpisodeCaseTest, EachEpisodeIsOneArticleOneRowAndOneDownload) {
+  const EpisodeCase& c = std::get<1>(GetParam());
+  ServeFiles(c);
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  int32_t feedId = 0;
+  for (int pass = 1; pass <= static_cast<int>(c.passes.size()); ++pass) {
+    Serve(c, pass);
+    if (pass == 1)
+      feedId = SubscribeAndFetch();
+    else
+      FetchAgain(feedId);
+    const bool deleting = pass - 1 == c.deleteAfterPass;
+    if (deleting && !c.heard) Delete(c);
+    DownloadNew(target);
+    if (deleting && c.heard) Delete(c);
+  }
+  const std::string ofFeed = " where a.feed_id=" + std::to_string(feedId);
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles a" + ofFeed), c.articles);
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles a" + ofFeed + " and a.deleted=0"), c.liveArticles);
+  EXPECT_EQ(db.QueryInt64("select count(*) from enclosures e join articles a on a.id=e.article_id" + ofFeed),
+            c.enclosureRows);
+  EXPECT_EQ(Downloads(), c.downloads);
+  for (const auto& [sql, value] : c.checks) EXPECT_EQ(db.QueryInt64(Expand(sql, 0)), value) << sql;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EmbeddedAndServer, EpisodeCaseTest, ::testing::Combine(::testing::Values(false, true), ::testing::ValuesIn(kEpisodeCases)),
+    [](const ::testing::TestParamInfo<std::tuple<bool, EpisodeCase>>& info) {
+      return std::string(std::get<1>(info.param).name) + (std::get<0>(info.param) ? "_Server" : "_Embedded");
+    });
 
 TEST(EngineShutDownTest, AWorkerInAStalledTransferIsStoppedAndReportsNothing) {
   TestHttpServer server;

@@ -231,6 +231,44 @@ TEST(RssProcessorTest, StoredItemsAreMatchedAndRewrittenOnlyWhenTheirTextsChange
   EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles where body='six'"), 1);
 }
 
+// Earlier versions stored a relative link as the document gave it: an item
+// without guid whose text changes still finds its article by it.
+TEST(RssProcessorTest, AnItemWithoutGuidFindsTheRelativeLinkAnEarlierVersionStored) {
+  FeedTestWorker worker;
+  const auto item = [](const std::string& text) {
+    return OneItemFeed("<item><title>A</title><link>/episodes/1</link><description>" + text +
+                       "</description><enclosure url=\"http://harbour.example/1.mp3\"/></item>");
+  };
+  worker.Insert(item("Played 1 time"), kFeedUrl);
+  const int32_t feed = worker.itemId;
+  worker.db.Execute("update articles set link='/episodes/1'");
+  worker.db.Execute("delete from enclosures");
+  worker.Update(feed, item("Played 2 times"));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 1);
+}
+
+// An episode an earlier version stored twice, each copy with its file:
+// when its text changes it is the newest copy, not a third one.
+TEST(RssProcessorTest, AnEpisodeStoredTwiceBeforeIsNotStoredAThirdTime) {
+  FeedTestWorker worker;
+  const auto item = [](const std::string& text) {
+    return OneItemFeed("<item><title>A</title><link>http://harbour.example/a</link><description>" + text +
+                       "</description><enclosure url=\"http://harbour.example/a.mp3\" length=\"10\"/></item>");
+  };
+  worker.Insert(item("Played 1 time"), kFeedUrl);
+  const int32_t feed = worker.itemId;
+  worker.db.Execute("insert into articles(id,feed_id,guid,title,link,articleMD5,created,modified) select id+1000,"
+                    "feed_id,guid,title,link,articleMD5,created,modified from articles");
+  worker.db.Execute("insert into enclosures(article_id,url_,size_,download_status) select article_id+1000,url_,"
+                    "size_,2 from enclosures");
+  worker.Update(feed, item("Played 2 times"));
+  EXPECT_EQ(worker.items, 0);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles"), 2);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from enclosures"), 2);
+  EXPECT_EQ(worker.db.QueryInt64("select count(*) from articles where body='Played 2 times'"), 1);
+}
+
 TEST(RssProcessorTest, ItemsWithGuidAreRewrittenAndDeletedArticlesStayDeleted) {
   FeedTestWorker worker;
   worker.Insert(OneItemFeed("<item><guid>g1</guid><title>A</title><description>one</description></item>"), kFeedUrl);

@@ -1,0 +1,347 @@
+// SPDX-License-Identifier: MIT
+// Podcast-shaped documents, changed the way publishers change them between
+// two fetches, stored twice on a real database: what must not make a new
+// episode makes none, what must makes exactly one, and a deleted article
+// stays deleted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/model/articles.h"
+#include "feed_test_worker.h"
+
+namespace tidewell {
+namespace {
+
+using feeds_testing::FeedTestWorker;
+
+enum class LinkShape { own, show, none };
+enum class FileShape { mp3, script, extensionless, fixed };
+enum class LengthShape { known, none, zero };
+
+struct Shape {
+  bool atom = false;
+  bool keyed = false;
+  LinkShape link = LinkShape::own;
+  FileShape file = FileShape::mp3;
+  LengthShape length = LengthShape::known;
+  bool dated = false;
+  bool tokened = false;
+  int count = 1;
+};
+
+struct Item {
+  std::string guid, title, link, text, host = "http://media.example", path, token;
+  int number = 0;
+  LengthShape length = LengthShape::known;
+  int day = 0;  // 0: no date
+  bool cdata = false;
+};
+
+struct Document {
+  bool atom = false;
+  std::vector<Item> items;
+};
+
+const char* const kWords[] = {"harbour", "lighthouse", "tide", "moon", "ferry", "storm", "gull", "anchor"};
+
+std::string FilePath(FileShape shape, int number) {
+  switch (shape) {
+    case FileShape::mp3: return "/show/ep" + std::to_string(number) + ".mp3";
+    case FileShape::script: return "/download.php?id=" + std::to_string(number);
+    case FileShape::extensionless: return "/media/ep" + std::to_string(number);
+    case FileShape::fixed: return number == 99 ? "/latest-next.mp3" : "/latest.mp3";
+  }
+  return {};
+}
+
+Item MakeItem(const Shape& shape, int number, std::mt19937& random) {
+  Item item;
+  item.number = number;
+  const std::string word = kWords[random() % 8];
+  if (shape.keyed) item.guid = "urn:episode:" + std::to_string(number) + "-" + word;
+  item.title = "Episode " + std::to_string(number) + ": the " + word + " story";
+  if (shape.link == LinkShape::own) item.link = "http://show.example/episodes/" + std::to_string(number);
+  if (shape.link == LinkShape::show) item.link = "http://show.example/";
+  item.text = "Notes on the " + word + ". Played 3 times, 3 hours ago";
+  item.path = FilePath(shape.file, number);
+  if (shape.tokened) item.token = "t" + std::to_string(random() % 1000);
+  item.length = shape.length;
+  if (shape.dated) item.day = number % 28 + 1;
+  return item;
+}
+
+Document MakeDocument(const Shape& shape, std::mt19937& random) {
+  Document document;
+  document.atom = shape.atom;
+  for (int i = 0; i < shape.count; ++i) document.items.push_back(MakeItem(shape, 10 + i, random));
+  return document;
+}
+
+std::string Wrapped(const std::string& text, bool cdata) { return cdata ? "<![CDATA[\n   " + text + "  \n]]>" : text; }
+
+std::string FileUrl(const Item& item) {
+  std::string url = item.host + item.path;
+  if (!item.token.empty()) url += (url.find('?') == std::string::npos ? "?" : "&amp;") + ("token=" + item.token);
+  return url;
+}
+
+std::string LengthAttribute(const Item& item) {
+  if (item.length == LengthShape::none) return "";
+  return " length=\"" + (item.length == LengthShape::zero ? std::string("0") : std::to_string(1000 + item.number * 7)) +
+         "\"";
+}
+
+std::string Date(const Item& item, bool atom) {
+  const std::string day = (item.day < 10 ? "0" : "") + std::to_string(item.day);
+  if (atom) return "<published>2026-11-" + day + "T06:00:00Z</published>";
+  return "<pubDate>" + day + " Nov 2026 06:00:00 GMT</pubDate>";
+}
+
+std::string RenderItem(const Item& item, bool atom) {
+  std::string xml = atom ? "<entry>" : "<item>";
+  if (!item.guid.empty()) xml += atom ? "<id>" + item.guid + "</id>" : "<guid>" + item.guid + "</guid>";
+  xml += "<title>" + Wrapped(item.title, item.cdata) + "</title>";
+  if (!item.link.empty()) xml += atom ? "<link href=\"" + item.link + "\"/>" : "<link>" + item.link + "</link>";
+  xml += atom ? "<summary>" + Wrapped(item.text, item.cdata) + "</summary>"
+              : "<description>" + Wrapped(item.text, item.cdata) + "</description>";
+  if (item.day > 0) xml += Date(item, atom);
+  if (atom)
+    xml += "<link rel=\"enclosure\" type=\"audio/mpeg\" href=\"" + FileUrl(item) + "\"" + LengthAttribute(item) +
+           "/></entry>";
+  else
+    xml += "<enclosure url=\"" + FileUrl(item) + "\"" + LengthAttribute(item) + " type=\"audio/mpeg\"/></item>";
+  return xml;
+}
+
+std::string Render(const Document& document) {
+  std::string items;
+  for (const Item& item : document.items) items += RenderItem(item, document.atom);
+  if (document.atom)
+    return "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Show</title>" + items +
+           "</feed>";
+  return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Show</title><link>http://show.example/</link>"
+         "<description>A show</description>" +
+         items + "</channel></rss>";
+}
+
+void ForEachItem(Document& document, const std::function<void(Item&)>& change) {
+  for (Item& item : document.items) change(item);
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// What a change touches that an article deleted unheard could have been
+// told by: its texts.
+struct Change {
+  const char* name;
+  bool touchesTexts;
+  std::function<void(Document&)> apply;
+};
+
+void AddToken(Document& d) {
+  ForEachItem(d, [](Item& item) { item.token = item.token.empty() ? "fresh" : item.token + "x"; });
+}
+void CountAgain(Document& d) {
+  ForEachItem(d, [](Item& item) { item.text = Replaced(Replaced(item.text, "3 times", "4 times"), "3 hours", "4 hours"); });
+}
+void UpperCaseTitles(Document& d) {
+  ForEachItem(d, [](Item& item) {
+    std::transform(item.title.begin(), item.title.end(), item.title.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  });
+}
+void MoveHost(Document& d) {
+  ForEachItem(d, [](Item& item) { item.host = "https://cdn.example.net"; });
+}
+void Rewrap(Document& d) {
+  ForEachItem(d, [](Item& item) { item.cdata = true; });
+}
+
+const std::vector<Change> kSameEpisodes = {
+    {"token added or rotated", false, AddToken},
+    {"counter in every text", true, CountAgain},
+    {"every title upper-cased", true, UpperCaseTitles},
+    {"one typo in a title corrected", true,
+     [](Document& d) {
+       std::string& title = d.items.front().title;
+       std::swap(title[1], title[2]);  // "Episode" and "Eipsode"
+     }},
+    {"every file moved to another host", false, MoveHost},
+    {"length dropped", false, [](Document& d) { ForEachItem(d, [](Item& item) { item.length = LengthShape::none; }); }},
+    {"length set to 0", false, [](Document& d) { ForEachItem(d, [](Item& item) { item.length = LengthShape::zero; }); }},
+    {"length set to a value", false,
+     [](Document& d) { ForEachItem(d, [](Item& item) { item.length = LengthShape::known; }); }},
+    {"items reversed", false, [](Document& d) { std::reverse(d.items.begin(), d.items.end()); }},
+    {"texts re-wrapped in CDATA and white space", true, Rewrap},
+    {"token and counter", true,
+     [](Document& d) {
+       AddToken(d);
+       CountAgain(d);
+     }},
+    {"host moved and items reversed", false,
+     [](Document& d) {
+       MoveHost(d);
+       std::reverse(d.items.begin(), d.items.end());
+     }},
+    {"titles upper-cased and re-wrapped", true,
+     [](Document& d) {
+       UpperCaseTitles(d);
+       Rewrap(d);
+     }},
+};
+
+Item NextEpisode(const Document& d, FileShape file) {
+  Item item = d.items.front();
+  item.number = 99;
+  if (!item.guid.empty()) item.guid = "urn:episode:99";
+  item.title = "Episode 99: the next story";
+  item.text = "Notes on what comes next. Played 0 times, just now";
+  if (!item.link.empty() && item.link != "http://show.example/") item.link = "http://show.example/episodes/99";
+  item.path = FilePath(file, 99);
+  item.day = 28;
+  return item;
+}
+
+struct NewEpisodeChange {
+  const char* name;
+  std::function<void(Document&, FileShape)> apply;
+};
+
+const std::vector<NewEpisodeChange> kNewEpisodes = {
+    {"a new item before the first",
+     [](Document& d, FileShape file) { d.items.insert(d.items.begin(), NextEpisode(d, file)); }},
+    {"a new item with the first one's title, link and text, without guid",
+     [](Document& d, FileShape file) {
+       Item item = NextEpisode(d, file);
+       item.guid.clear();
+       item.title = d.items.front().title;
+       item.link = d.items.front().link;
+       item.text = d.items.front().text;
+       d.items.insert(d.items.begin(), item);
+     }},
+    {"the list replaced by one new item", [](Document& d, FileShape file) { d.items = {NextEpisode(d, file)}; }},
+};
+
+Shape ShapeOf(uint32_t seed) {
+  std::mt19937 random(seed);
+  Shape shape;
+  shape.atom = random() % 2 == 0;
+  shape.keyed = random() % 2 == 0;
+  shape.link = static_cast<LinkShape>(random() % 3);
+  shape.file = static_cast<FileShape>(random() % 4);
+  shape.length = static_cast<LengthShape>(random() % 3);
+  shape.dated = random() % 2 == 0;
+  shape.tokened = random() % 3 == 0;
+  shape.count = random() % 3 == 0 ? 1 : 4;
+  return shape;
+}
+
+// An item without key that is told from the other episodes only by its
+// title: a corrected title is a new episode there, since a missed episode
+// costs more than a copy.
+bool OnlyItsTitleTells(const Shape& shape) {
+  const bool ownLink = shape.link == LinkShape::own || (shape.link == LinkShape::show && shape.count == 1);
+  const bool ownFile = shape.file != FileShape::fixed || shape.count == 1;
+  return !shape.keyed && !ownLink && !ownFile && !shape.dated;
+}
+
+// Deleted unheard, an article without key keeps neither title nor files:
+// a change of its texts finds it only by its own link or date.
+bool DeletionLeavesNothingToFind(const Shape& shape) {
+  const bool ownLink = shape.link == LinkShape::own || (shape.link == LinkShape::show && shape.count == 1);
+  return !shape.keyed && !ownLink && !shape.dated;
+}
+
+class EpisodePropertyTest : public ::testing::Test {
+ protected:
+  int64_t Count(int32_t feed, const std::string& what, const std::string& where = "") {
+    return worker.db.QueryInt64("select count(*) from " + what + " where a.feed_id=" + std::to_string(feed) + where);
+  }
+  int64_t Articles(int32_t feed, const std::string& where = "") { return Count(feed, "articles a", where); }
+  int64_t Rows(int32_t feed, const std::string& where = "") {
+    return Count(feed, "enclosures e join articles a on a.id=e.article_id", where);
+  }
+  int32_t Store(const Document& document) {
+    worker.Insert(Render(document), "http://show.example/feed/" + std::to_string(++feeds));
+    const int32_t feed = worker.itemId;
+    // Every episode heard.
+    worker.db.Execute("update enclosures set download_status=2 where article_id in (select id from articles where "
+                      "feed_id=" + std::to_string(feed) + ")");
+    return feed;
+  }
+  void Delete(int32_t feed, const Item& item, bool heard) {
+    const std::string ofItem = " where feed_id=" + std::to_string(feed) + " and title='" + item.title + "'";
+    const int32_t id = static_cast<int32_t>(worker.db.QueryInt64("select min(id) from articles" + ofItem));
+    ASSERT_GT(id, 0) << item.title;
+    if (!heard) worker.db.Execute("update enclosures set download_status=0 where article_id=" + std::to_string(id));
+    TTranWrapper transaction(&worker.db.Connection());
+    TQueryWrapper query;
+    query.SetTransaction(&transaction);
+    transaction.StartTransaction();
+    TArticles::DeleteArticles(&query, {id}, -1, false);
+    transaction.Commit();
+  }
+
+  FeedTestWorker worker;
+  int feeds = 0;
+};
+
+constexpr uint32_t kDocuments = 20;
+
+TEST_F(EpisodePropertyTest, ChangesThatMakeNoEpisodeMakeNoneAndThoseThatMakeOneMakeOne) {
+  int held = 0, tried = 0;
+  for (uint32_t seed = 1; seed <= kDocuments; ++seed) {
+    const Shape shape = ShapeOf(seed);
+    std::mt19937 random(seed);
+    const Document base = MakeDocument(shape, random);
+    for (const Change& change : kSameEpisodes) {
+      if (std::string(change.name).find("typo") != std::string::npos && OnlyItsTitleTells(shape)) continue;
+      for (int deleted = 0; deleted < 3; ++deleted) {  // none, unheard, heard
+        if (deleted == 1 && change.touchesTexts && DeletionLeavesNothingToFind(shape)) continue;
+        SCOPED_TRACE(Render(base) + "\nchange: " + change.name + ", deleted: " + std::to_string(deleted));
+        const int32_t feed = Store(base);
+        if (deleted > 0) Delete(feed, base.items.front(), deleted == 2);
+        const int64_t articles = Articles(feed), live = Articles(feed, " and a.deleted=0"), rows = Rows(feed);
+        Document changed = base;
+        change.apply(changed);
+        worker.Update(feed, Render(changed));
+        ++tried;
+        const bool holds = Articles(feed) == articles && Articles(feed, " and a.deleted=0") == live &&
+                           Rows(feed) == rows && Rows(feed, " and e.download_status<>2") == 0;
+        EXPECT_TRUE(holds) << "articles " << articles << "->" << Articles(feed) << ", rows " << rows << "->"
+                           << Rows(feed) << ", not downloaded " << Rows(feed, " and e.download_status<>2");
+        held += holds ? 1 : 0;
+      }
+    }
+    for (const NewEpisodeChange& change : kNewEpisodes) {
+      SCOPED_TRACE(Render(base) + "\nchange: " + change.name);
+      const int32_t feed = Store(base);
+      const int64_t live = Articles(feed, " and a.deleted=0"), rows = Rows(feed);
+      Document changed = base;
+      change.apply(changed, shape.file);
+      worker.Update(feed, Render(changed));
+      ++tried;
+      const bool holds = Articles(feed, " and a.deleted=0") == live + 1 && Rows(feed) == rows + 1 &&
+                         Rows(feed, " and e.download_status<>2") == 1 && worker.items == 1;
+      EXPECT_TRUE(holds) << "live " << live << "->" << Articles(feed, " and a.deleted=0") << ", rows " << rows
+                         << "->" << Rows(feed) << ", new " << worker.items;
+      held += holds ? 1 : 0;
+    }
+  }
+  std::cout << "[ property ] " << kDocuments << " documents, " << tried << " document x change runs, " << held
+            << " held\n";
+}
+
+}  // namespace
+}  // namespace tidewell
