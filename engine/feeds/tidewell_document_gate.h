@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
-// How many long feed documents an engine's workers store at once. Storing
-// (the document's statements) is CPU work inside the database engine, where
+// How many feed documents an engine's workers store at once. Storing (the
+// document's statements) is CPU work inside the database engine, where
 // workers writing the same tables contend for the same pages and latches:
-// five 1000-item documents at once cost 1.5 times the CPU of three at once,
-// for no more throughput. Short documents are not held back: stored
-// together, their commits write shared pages once for several of them (five
-// 100-item documents at once made a fifth fewer synchronous writes per
-// document than three). A worker's turn ends before its commit, whose
-// synchronous writes wait on the disk, not on each other.
+// five workers storing 100-item documents at once spent a third more CPU
+// than two at a time, and no less wall time; 1000-item documents a sixth
+// more. A worker's turn ends before its commit, whose synchronous writes
+// wait on the disk, not on each other.
 // Threads: any.
 #pragma once
 
@@ -20,9 +18,7 @@ namespace tidewell {
 
 class TDocumentGate {
  public:
-  static constexpr int kDocumentsAtOnce = 3;
-  // Items from which a document waits for a turn.
-  static constexpr size_t kLongDocumentItems = 500;
+  static constexpr int kDocumentsAtOnce = 2;
 
   explicit TDocumentGate(int slots = kDocumentsAtOnce) : free_(slots) {}
   TDocumentGate(const TDocumentGate&) = delete;

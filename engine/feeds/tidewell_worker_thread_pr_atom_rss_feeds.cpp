@@ -103,9 +103,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.SyncFeedProcessed = [this] { SyncFeedProcessed(); };
   c.SyncNoNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
   c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
-  c.BeforeStoringItems = [this](size_t items) {
-    if (items >= TDocumentGate::kLongDocumentItems) documentTurn_.Enter();
-  };
+  c.BeforeStoringItems = [this](size_t) { documentTurn_.Enter(); };
   c.BeforeDocumentCommit = [this] { documentTurn_.Leave(); };
   // Runs on this thread, with the handler of the moment.
   c.OnNotArticleIdsBeforeDelete = [this](uint32_t threadId, int32_t feedId, const TDynIntArray& ids) {

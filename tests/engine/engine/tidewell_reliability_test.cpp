@@ -243,10 +243,9 @@ TEST_F(EngineReliabilityTest, AFeedIsStoredByOneWorkerAtATime) {
 }
 
 // Storing is CPU work inside the database engine, where workers writing
-// the same tables contend: three long documents at most are stored at once,
-// and a worker's turn ends at its commit. Short ones are stored together,
-// so that their commits share their writes.
-TEST_F(EngineReliabilityTest, AtMostThreeLongDocumentsAreStoredAtOnce) {
+// the same tables contend: two documents at most, short or long, are stored
+// at once, and a worker's turn ends at its commit.
+TEST_F(EngineReliabilityTest, AtMostTwoDocumentsAreStoredAtOnce) {
   std::mutex lock;
   std::condition_variable released;
   int storing = 0, most = 0;
@@ -288,8 +287,8 @@ TEST_F(EngineReliabilityTest, AtMostThreeLongDocumentsAreStoredAtOnce) {
     EXPECT_EQ(most, together) << items << " items";
     for (const Processed& p : processed) EXPECT_EQ(p.errCat, TErrorCategory::noErrors) << p.errMsg;
   };
-  storeFive(4, 5, 0);
-  storeFive(static_cast<int>(TDocumentGate::kLongDocumentItems), 3, 2);
+  storeFive(4, TDocumentGate::kDocumentsAtOnce, 5 - TDocumentGate::kDocumentsAtOnce);
+  storeFive(500, TDocumentGate::kDocumentsAtOnce, 5 - TDocumentGate::kDocumentsAtOnce);
 }
 
 TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
