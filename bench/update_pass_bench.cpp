@@ -112,7 +112,7 @@ class SubscribedEngine {
 
   SubscribedEngine(const std::vector<std::string>& urls, Start start) : engine_(TtidewellOptions{}) {
     if (start == Start::kKeptDatabase)
-      OpenKept(urls);
+      OpenKept();
     else
       CreateAndSubscribe(urls);
     engine_.SetOnStopWorking([this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
@@ -146,8 +146,9 @@ class SubscribedEngine {
     for (const std::string& url : urls) ids_.push_back(engine_.AddFeed(u"", url, u""));
   }
 
-  // As an application starts on its database: connected, the schema checked.
-  void OpenKept(const std::vector<std::string>& urls) {
+  // As an application starts on its database: connected, the schema checked,
+  // its feeds read.
+  void OpenKept() {
     const std::string path = KeptDatabasePath();
     if (path.empty()) throw kt::Exception("TW_BENCH_DATABASE names no database");
     engine_.SetDbLoginname("SYSDBA");
@@ -156,7 +157,7 @@ class SubscribedEngine {
     engine_.SetConnected(true);
     std::string text;
     engine_.CreateTables(text);
-    for (const std::string& url : urls) ids_.push_back(engine_.FindFeedIdByUrl(url));
+    for (int32_t id : meter_->FeedIds()) ids_.push_back(id);
   }
 
   // Every feed updated once; false when the pass did not end in time.
