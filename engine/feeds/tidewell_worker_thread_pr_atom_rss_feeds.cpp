@@ -6,6 +6,7 @@
 #include <chrono>
 #include <exception>
 
+#include "engine/db/database_location.h"
 #include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_extcmps.h"
@@ -103,7 +104,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.SyncFeedProcessed = [this] { SyncFeedProcessed(); };
   c.SyncNoNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
   c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
-  c.BeforeStoringItems = [this](size_t) { documentTurn_.Enter(); };
+  c.BeforeStoringItems = [this](size_t items) {
+    if (TDocumentGate::TakesATurn(items, db::IsServerPath(connection_->DBFileName()))) documentTurn_.Enter();
+  };
   c.BeforeDocumentCommit = [this] { documentTurn_.Leave(); };
   // Runs on this thread, with the handler of the moment.
   c.OnNotArticleIdsBeforeDelete = [this](uint32_t threadId, int32_t feedId, const TDynIntArray& ids) {
