@@ -3,8 +3,8 @@
 // document's statements) is CPU work inside the database engine, where
 // workers writing the same tables contend for the same pages and latches:
 // five workers storing 100-item documents at once spent a third more CPU
-// than two at a time, and no less wall time; 1000-item documents a sixth
-// more. A worker's turn ends before its commit, whose synchronous writes
+// than two at a time, and no less wall time; 1000-item documents three at a
+// time a sixth more than two. A worker's turn ends before its commit, whose synchronous writes
 // wait on the disk, not on each other. Through a server a worker's statements
 // wait on round trips as well, and holding short documents back lengthened
 // the 100-feed pass by a sixth: there only long documents take a turn.
