@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include "app/failure_report.h"
+#include "engine/db/firebird_error.h"
 #include "engine/model/enclosures.h"
 #include "engine/tidewell_utilities.h"
 #include "engine/url_parts.h"
@@ -140,6 +141,8 @@ void TForm1::BindEngineEvents() {
                                               const std::string&, const kt::WideString&,
                                               tidewell::TErrorCategory category, const std::string& error) {
     if (category != tidewell::TErrorCategory::noErrors) ReportFailedDownload(enclosureId, url, error);
+    // The end of the download did not reach the database.
+    if (category == tidewell::TErrorCategory::ErrDatabaseOp) AwaitDatabase();
     frssengineEnclosureDownloaded(threadId);
   });
   frssengine->SetOnFeedProcessed([this](uint32_t, int32_t, const std::string& url, int32_t feedId,
@@ -150,9 +153,12 @@ void TForm1::BindEngineEvents() {
     frssengineFeedProcessed(items);
   });
   frssengine->SetOnFatalError(
-      [](uint32_t, const std::string& error, const std::string&, int32_t, TQueueJobTypes jobType) {
+      [this](uint32_t, const std::string& error, const std::string&, int32_t, TQueueJobTypes jobType) {
         // A failed download is reported with its episode above.
-        if (jobType != TQueueJobTypes::CgetEnclosure) ReportFailureLine("Engine error: " + error);
+        if (jobType == TQueueJobTypes::CgetEnclosure) return;
+        ReportFailureLine("Engine error: " + error);
+        // The database gone, say, which failed a download before its transfer.
+        AwaitDatabase();
       });
 }
 
@@ -336,17 +342,16 @@ void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
   tidewell::TFilterLoadRequest request;
   request.rowCount = kArticleLimit;
   frssengine->GetArticlesByFilter(articles, filter.get(), request, frssengine->OwnerId());
-  // With no enclosure job left in the engine, an enclosure handed over that
-  // still waits for its download had its job fail before the transfer (the
-  // database away, say): it is handed over again.
-  const bool jobsLeft = frssengine->IsJobQueued(TQueueJobTypes::CgetEnclosure, -1);
   for (int32_t i = 0; articles && i < articles->GetCount(); ++i) {
     tidewell::TEnclosures& enclosures = *articles->GetItem(i)->Enclosures;
     enclosures.Load("", 0);
     for (int32_t e = 0; e < enclosures.GetCount(); ++e) {
       const tidewell::TEnclosuresProperty& enclosure = *enclosures.GetItem(e);
       if (enclosure.DownloadStatus != 0) continue;
-      const bool again = !jobsLeft && handedOver_.count(enclosure.EnclosureId) > 0;
+      // Handed over, new, and no job for it: its job ended without the
+      // download (the database away) and it is handed over again.
+      const bool again =
+          handedOver_.count(enclosure.EnclosureId) > 0 && !frssengine->IsEnclosureQueued(enclosure.EnclosureId);
       if (!queuedUrls_.insert(enclosure.Url).second && !again) continue;
       handedOver_.insert(enclosure.EnclosureId);
       ids.push_back(enclosure.EnclosureId);
@@ -360,15 +365,40 @@ void TForm1::trigger_enclosure_downloads() {
   try {
     // Checked first: an enclosure collected is not handed over again in this run.
     PrepareDownloadFolder();
+    // Downloads whose end the database missed are new again, and collected.
+    frssengine->ResetDownloadsLeftWithoutJob();
     TDynIntArray ids;
     CollectNewEnclosures(ids);
     if (!ids.empty()) frssengine->DownloadEnclosures(ids, kt::Utf8ToWide(DownloadFolder()));
+    databaseAwaited_ = false;
+    passLossReported_ = false;
   } catch (...) {
     // A failed pass is tried again at the next period: the timer is re-armed
     // below, so downloads never stop until a feed happens to bring news.
-    ReportFailureLine("The pass over new episodes failed: " + MessageOf(std::current_exception()));
+    ReportFailedPass(std::current_exception());
   }
-  Timer1.start();
+  Timer1.start(databaseAwaited_ ? options_.retryPassMs : kEnclosurePassMs);
+}
+
+// A pass that found the database away comes again soon, and says so once
+// until one succeeds; one that failed otherwise comes at the usual period.
+void TForm1::ReportFailedPass(std::exception_ptr error) {
+  bool lost = false;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    lost = tidewell::db::IsConnectionLost(e);
+  } catch (...) {
+  }
+  databaseAwaited_ = lost;
+  if (lost && passLossReported_) return;
+  passLossReported_ = lost;
+  ReportFailureLine("The pass over new episodes failed: " + MessageOf(error));
+}
+
+void TForm1::AwaitDatabase() {
+  databaseAwaited_ = true;
+  if (Timer1.isActive() && Timer1.remainingTime() > options_.retryPassMs) Timer1.start(options_.retryPassMs);
 }
 
 void TForm1::frssengineFeedProcessed(int32_t items) {

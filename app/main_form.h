@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QWidget>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <set>
@@ -29,6 +30,9 @@ struct TForm1Options {
   std::function<void(const QString&)> showMessage;
   // Ends the application; empty: the Qt application quits.
   std::function<void()> terminate;
+  // The enclosure pass's period while something waits for the database to
+  // answer again (see TForm1::trigger_enclosure_downloads).
+  int retryPassMs = 15000;
 };
 
 class TForm1 : public QWidget {
@@ -46,7 +50,11 @@ class TForm1 : public QWidget {
 
   // The enclosure pass: hands every enclosure not yet downloaded, and not
   // yet handed over in this run, to the engine; also one handed over whose
-  // job ended without a download, once the engine holds no enclosure job.
+  // job ended without a download (the database away before the transfer),
+  // and one whose download's end the database missed (put back to new
+  // first). While the database is away, or something waits for it (a
+  // download whose end it missed, an engine error), the pass comes again
+  // after retryPassMs instead of kEnclosurePassMs.
   void trigger_enclosure_downloads();
 
   tidewell::Ttidewell& Engine() { return *frssengine; }
@@ -66,6 +74,8 @@ class TForm1 : public QWidget {
   std::string DownloadFolder() const;
   void PrepareDownloadFolder() const;
   void ReportFailedStart(const QString& reason);
+  void ReportFailedPass(std::exception_ptr error);
+  void AwaitDatabase();
   void BindEngineEvents();
   bool DatabaseHasFeeds();
   void CollectNewEnclosures(tidewell::TDynIntArray& ids);
@@ -83,6 +93,10 @@ class TForm1 : public QWidget {
   // enclosures handed over.
   std::set<std::string> queuedUrls_;
   std::set<int32_t> handedOver_;
+  // Something waits for the database to answer again: the pass comes soon.
+  bool databaseAwaited_ = false;
+  // The last pass failed on a lost connection and said so.
+  bool passLossReported_ = false;
 
   TduskgradientPanel* panel_information = nullptr;
   QLabel* TntLabel1 = nullptr;

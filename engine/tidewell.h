@@ -24,11 +24,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/feed_address_claims.h"
 #include "engine/feeds/tidewell_document_gate.h"
 #include "engine/model/articles.h"
 #include "engine/model/articles_by_filter.h"
@@ -134,9 +136,11 @@ class Ttidewell : public TtidewellEngineEvents {
   // Empties table buffer; true.
   bool ClearBuffer();
   // Subscribes a feed; its first download comes from the timer or
-  // UpdateFeed. Returns the new feed's id, 0 for a blank URL. An address
-  // longer than the feeds' link column raises "Feed address too long: %d
-  // characters, the limit is %d".
+  // UpdateFeed. Returns the new feed's id, 0 for a blank URL; an address
+  // that names a stored feed (SameFeedAddress) gives that feed's id, also
+  // when a list files it at the same moment. An address longer than the
+  // feeds' link column raises "Feed address too long: %d characters, the
+  // limit is %d".
   int32_t AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription);
   // Makes the feed due now and queues it at the head of a worker's queue.
   // Raises "Feed (%d) not found" when no feed has the id, and "Feed (%d) is
@@ -148,6 +152,9 @@ class Ttidewell : public TtidewellEngineEvents {
   // The id of the feed with that link (any case), -1 when none. Runs in
   // transaction when given, else in one of its own.
   int32_t FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction = nullptr);
+  // The addresses whose feed rows are being filed now (lists, AddFeed,
+  // moves): one address, one feed row.
+  TFeedAddressClaims& AddressClaims() { return addressClaims_; }
   // The engine's feeds on the main connection.
   TFeeds* GetFeeds();
   TArticles* GetArticles() { return articles_.get(); }
@@ -177,6 +184,12 @@ class Ttidewell : public TtidewellEngineEvents {
   // with none all but those that ended in 404. Partial ".tmp" files are
   // deleted.
   void ResetEnclosureDownloads(const TDynIntArray& enclosureIds = {});
+  // Puts back to new each download that this engine handed out, that its
+  // row still calls under way, and that no worker holds a job for any more:
+  // its end could not be recorded (the database was away when the transfer
+  // ended). One whose row names a finished file is marked downloaded
+  // instead. Returns the ids put back, to be handed out again.
+  TDynIntArray ResetDownloadsLeftWithoutJob();
   // The text with its character and entity references resolved; unchanged
   // when it is no well-formed XML text (an "&" without ";", say).
   static void UnescapeXmlText(const WideString& text, bool option, WideString& result);
@@ -204,6 +217,8 @@ class Ttidewell : public TtidewellEngineEvents {
   int32_t QueuedJobCount();
   bool IsJobQueued(TQueueJobTypes kind, int32_t ignoreThreadId);
   bool IsFeedJobQueued();
+  // Whether a worker holds a job (waiting or running) for the enclosure.
+  bool IsEnclosureQueued(int32_t enclosureId);
   // The timer's tick: queues the feeds whose next update is due.
   void SmartUpdateTimer();
 
@@ -257,6 +272,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
   void InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
   void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
+  bool EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished);
 
   platform::MainLoop& mainLoop_;
   const bool designing_;
@@ -281,10 +297,13 @@ class Ttidewell : public TtidewellEngineEvents {
   std::unique_ptr<TArticles> articles_;
   std::unique_ptr<TFilterWorkShop> filterWorkShop_;
   std::unique_ptr<TFolderManagement> folders_;
+  TFeedAddressClaims addressClaims_;
 
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
   std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
+  // Every enclosure handed to the workers by this engine.
+  std::set<int32_t> enclosuresHandedOut_;
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.

@@ -133,6 +133,7 @@ void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideS
   const int upperHalf = std::max(1, pool / 2);
   for (int slot = pool - 1; slot >= pool - upperHalf; --slot) slots.push_back(slot);
   HandOut(OrderByQueueLength(slots), static_cast<int32_t>(jobs.size()), [&](int slot, int32_t job) {
+    enclosuresHandedOut_.insert(jobs[job].enclosureId);
     workers_[slot]->AddJob(jobs[job].url, jobs[job].enclosureId, TQueueJobTypes::CgetEnclosure, targetFolder);
   });
 }
@@ -156,6 +157,12 @@ bool Ttidewell::IsJobQueued(TQueueJobTypes kind, int32_t ignoreThreadId) {
     if (worker->IsJobKindQueued(kind, ignoreThreadId)) return true;
     platform::SleepMs(kPauseBetweenSharesMs);
   }
+  return false;
+}
+
+bool Ttidewell::IsEnclosureQueued(int32_t enclosureId) {
+  for (const auto& worker : workers_)
+    if (worker && worker->IsJobQueued(enclosureId, TQueueJobTypes::CgetEnclosure, -1)) return true;
   return false;
 }
 

@@ -16,7 +16,8 @@
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
 #include "engine/db/update_conflict.h"
-#include "engine/settings/value_scrambling.h"
+#include "engine/feed_address.h"
+#include "engine/feed_credentials_columns.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
@@ -159,19 +160,6 @@ bool HasOpenReference(const std::string& text) {
   return false;
 }
 
-void StoreFeedCredentials(TQueryWrapper& query, int32_t feedId, const std::string& userName,
-                          const std::string& password) {
-  query.Close();
-  query.SQL.Clear();
-  query.SQL.Add("update feeds");
-  query.SQL.Add("set username_=?,password_=?");
-  query.SQL.Add("where feed_id=?");
-  query.Params(0).SetString(userName);
-  query.Params(1).SetString(ScrambleText(password));
-  query.Params(2).SetInteger(feedId);
-  ExecQueryTimed(&query, false);
-}
-
 }  // namespace
 
 // A worker storing the same rows at that moment makes the database refuse
@@ -260,18 +248,19 @@ bool Ttidewell::ClearBuffer() {
 // ---- Subscriptions --------------------------------------------------------------
 
 int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription) {
-  std::string link = TrimAscii(url);
-  if (link.empty()) return 0;
-  NormalizeUrl(link);
+  if (TrimAscii(url).empty()) return 0;
   // A user name and password in the address are the feed's credentials: they
   // are kept where passwords are kept, never in the link.
-  std::string userName, password;
-  const bool withCredentials = ExtractUrlCredentials(link, userName, password);
-  CheckFeedLinkLength(link);
-  int32_t feedId = 0;
+  const TFeedAddress address = FeedAddressForStorage(url);
+  CheckFeedLinkLength(address.link);
+  // One address, one feed: an address that a list is filing now is waited
+  // for, and a feed stored with it already is the one added.
+  const TFeedAddressClaim claim(addressClaims_, FeedAddressKey(address.link), engineTransaction_.get());
+  int32_t feedId = FindFeedIdByUrl(address.link);
+  if (feedId >= 1) return feedId;
   InEngineTransaction([&](TQueryWrapper& query) {
-    feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", link, title, 0, opmlDescription, 0);
-    if (withCredentials) StoreFeedCredentials(query, feedId, userName, password);
+    feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
+    if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);
   });
   return feedId;
 }
@@ -303,14 +292,16 @@ bool Ttidewell::IsListJobRunning(int32_t feedId) {
 int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {
   std::string link = url;
   NormalizeUrl(link);
-  // Found as it was added: by its address without credentials.
-  link = UrlWithoutCredentials(link);
+  // The database narrows the rows down to those naming the host (in any
+  // case); which of them name this feed is the address rule's to say.
+  const std::string host = TUrlParts::Split(link).host;
   int32_t feedId = -1;
   const auto find = [&](TQueryWrapper& query) {
-    query.SQL.Add("select feed_id from Feeds where upper(link)=upper(?)");
-    query.Params(0).SetString(link);
+    query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
+    query.Params(0).SetString(host);
     ExecQueryTimed(&query, true);
-    if (!query.Eof()) feedId = query.FieldByName("FEED_ID").AsInteger();
+    for (; !query.Eof() && feedId == -1; query.Next())
+      if (SameFeedAddress(query.Fields(1).AsString(), link)) feedId = query.Fields(0).AsInteger();
     query.Close();
   };
   if (transaction == nullptr) {
@@ -426,6 +417,55 @@ void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
   }
   ReleaseQuery(query);
   ReleaseTransaction(transaction);
+}
+
+// A row read as under way may have been ended by its job since: only a
+// row still under way is changed. Jobs are handed out on this thread only,
+// so none begins meanwhile.
+TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
+  RequireConnection();
+  TDynIntArray putBack;
+  std::vector<std::string> partialFiles;
+  InEngineTransaction([&](TQueryWrapper& query) {
+    putBack.clear();
+    partialFiles.clear();
+    query.SQL.Add("select enclosure_id,filelocation from enclosures where download_status=?");
+    query.Params(0).SetInteger(kEnclosureDownloading);
+    ExecQueryTimed(&query, true);
+    std::vector<std::pair<int32_t, std::string>> rows;
+    for (; !query.Eof(); query.Next()) {
+      const int32_t id = query.FieldByName("ENCLOSURE_ID").AsInteger();
+      if (enclosuresHandedOut_.count(id) > 0 && !IsEnclosureQueued(id))
+        rows.emplace_back(id, query.FieldByName("FILELOCATION").AsString());
+    }
+    query.Close();
+    for (const auto& [id, fileLocation] : rows) {
+      const bool finished = IsFinishedDownload(fileLocation);
+      if (!EndDownloadLeftWithoutJob(query, id, finished) || finished) continue;
+      putBack.push_back(id);
+      if (HasTmpExtension(fileLocation)) partialFiles.push_back(fileLocation);
+    }
+  });
+  for (const std::string& file : partialFiles) platform::DeleteFile(file);
+  return putBack;
+}
+
+// Whether the row was still under way.
+bool Ttidewell::EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished) {
+  const TDateTime nowUtc = LocalTimeToUTC(Now());
+  query.SQL.Clear();
+  query.SQL.Add("update enclosures");
+  query.SQL.Add(finished ? "set download_status=?,downloadEnd=?,lasthttpcode=200"
+                         : "set download_status=?,filelocation='',valid=1,downloadStart=?,downloadEnd=?,lasthttpcode=0");
+  query.SQL.Add("where enclosure_id=? and download_status=?");
+  int index = 0;
+  query.Params(index++).SetInteger(finished ? kEnclosureDownloaded : 0);
+  if (!finished) query.Params(index++).SetDateTime(nowUtc);
+  query.Params(index++).SetDateTime(nowUtc);
+  query.Params(index++).SetInteger(enclosureId);
+  query.Params(index).SetInteger(kEnclosureDownloading);
+  ExecQueryTimed(&query, false);
+  return query.RowsAffected() == 1;
 }
 
 // Rows of downloads in progress are only ever left by an ended process when

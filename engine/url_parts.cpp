@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "engine/url_parts.h"
 
+#include <algorithm>
 #include <cctype>
+
+#include "engine/utf8_text.h"
 
 namespace tidewell {
 namespace {
@@ -45,11 +48,35 @@ void SplitAuthority(std::string_view authority, TUrlParts& parts) {
   SplitHostPort(authority, parts);
 }
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
+
+// A user name or password as RFC 3986 writes it in an address: "%40" is
+// "@", "%C3%A9" is "é". A "%" without two hex digits stands for itself.
+// Escapes that make no UTF-8 text, or a control character (which a Digest
+// answer would carry into the request's head), leave the part as written.
+std::string DecodeUserInfoPart(const std::string& part) {
+  std::string decoded;
+  for (size_t at = 0; at < part.size(); ++at) {
+    const int high = at + 2 < part.size() ? HexValue(part[at + 1]) : -1;
+    const int low = at + 2 < part.size() ? HexValue(part[at + 2]) : -1;
+    if (part[at] == '%' && high >= 0 && low >= 0) {
+      decoded += static_cast<char>(high * 16 + low);
+      at += 2;
+    } else {
+      decoded += part[at];
+    }
+  }
+  const bool control = std::any_of(decoded.begin(), decoded.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  return control || !IsValidUtf8(decoded) ? part : decoded;
+}
+
 
 }  // namespace
 
@@ -82,8 +109,9 @@ bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string&
   if (at == std::string::npos || at < scheme + 3) return false;
   const std::string credentials = url.substr(scheme + 3, at - scheme - 3);
   const size_t colon = credentials.find(':');
-  userName = credentials.substr(0, colon);
-  password = colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
+  // Split before decoding: an escaped ":" belongs to the user name.
+  userName = DecodeUserInfoPart(credentials.substr(0, colon));
+  password = colon == std::string::npos ? std::string() : DecodeUserInfoPart(credentials.substr(colon + 1));
   url.erase(scheme + 3, at - scheme - 2);
   return true;
 }
@@ -92,14 +120,6 @@ std::string UrlWithoutCredentials(std::string url) {
   std::string userName, password;
   ExtractUrlCredentials(url, userName, password);
   return url;
-}
-
-std::string UrlOrigin(std::string_view url) {
-  const TUrlParts parts = TUrlParts::Split(url);
-  const std::string scheme = LowerAscii(parts.protocol);
-  std::string port = parts.port;
-  if (port.empty()) port = scheme == "https" ? "443" : scheme == "http" ? "80" : "";
-  return scheme + "://" + LowerAscii(parts.host) + ":" + port;
 }
 
 }  // namespace tidewell

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/db/database_location.h"
 #include "engine/db/firebird_client.h"
+#include "engine/db/lock_folder_room.h"
 #include "engine/db/statement.h"
 #include "engine/db/transaction.h"
 
@@ -44,6 +46,17 @@ std::string Configuration(int pages, bool cooperativeGc) {
   return lines;
 }
 
+// The in-process engine dies of SIGBUS where its lock files find no room:
+// it is asked only once they have it, and they keep it. A server keeps its
+// own.
+void RequireRoomForEngineOf(const std::string& name) {
+  if (!IsServerPath(name)) RequireRoomForLockFiles();
+}
+
+void KeepRoomForEngineOf(const std::string& name) {
+  if (!IsServerPath(name)) GiveLockFilesTheirBlocks();
+}
+
 }  // namespace
 
 Database::Database() = default;
@@ -59,6 +72,7 @@ Database::~Database() {
 void Database::CreateDatabase(int32_t pageSize) {
   if (Connected()) throw kt::Exception("Database is already connected");
   if (file_name_.empty()) throw kt::Exception("Database file name is empty");
+  RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
   AdoptAttachment(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
@@ -73,6 +87,7 @@ void Database::CreateDatabase(int32_t pageSize) {
     return fb::Provider()->createDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   }));
+  KeepRoomForEngineOf(file_name_);
 }
 
 void Database::Connect() {
@@ -82,8 +97,9 @@ void Database::Connect() {
 }
 
 Firebird::IAttachment* Database::Attach() {
+  RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
-  return fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+  Firebird::IAttachment* attachment = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
@@ -93,6 +109,8 @@ Firebird::IAttachment* Database::Attach() {
     return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
                                           block->getBuffer(status));
   });
+  KeepRoomForEngineOf(file_name_);
+  return attachment;
 }
 
 void Database::Reattach() {

@@ -9,7 +9,9 @@
 //   set; the engine rounds a page size down to a power of two) and stays
 //   attached; Connect attaches to an existing file.
 // - Failures of the engine raise EFirebirdError; misuse (connecting twice,
-//   no file name) raises kt::Exception. The connection stays usable after a
+//   no file name) raises kt::Exception, and so does a lock folder without
+//   room for the in-process engine's lock files (see lock_folder_room.h),
+//   found before the engine is asked. The connection stays usable after a
 //   failed statement.
 // - Several Transaction objects may run on one connection at the same time,
 //   each from its own thread. Connect/Disconnect/CreateDatabase and the

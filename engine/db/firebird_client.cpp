@@ -43,9 +43,12 @@ std::vector<intptr_t> GdsCodesOf(const intptr_t* errors) {
 
 namespace tidewell::db {
 
+// A server that dies while it holds a new connection unanswered (as one
+// that restarts does) makes the client say "connection rejected by remote
+// interface": it is gone as surely as one that refuses the connection.
 bool EFirebirdError::IsConnectionLost() const {
   for (const intptr_t code : {isc_net_read_err, isc_net_write_err, isc_network_error, isc_lost_db_connection,
-                              isc_conn_lost, isc_att_shutdown, isc_shutdown, isc_bad_db_handle})
+                              isc_conn_lost, isc_att_shutdown, isc_shutdown, isc_bad_db_handle, isc_connect_reject})
     if (HasGdsCode(code)) return true;
   return false;
 }

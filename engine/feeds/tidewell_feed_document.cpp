@@ -10,9 +10,11 @@
 #include <utility>
 
 #include "engine/feeds/tidewell_feed_xml.h"
+#include "engine/tidewell_charset_helper.h"
 #include "engine/tidewell_utilities.h"
 #include "toolkit/exception.h"
 #include "toolkit/kt_utils.h"
+#include "toolkit/stream.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
@@ -184,6 +186,19 @@ size_t EndOfLiteralSection(const std::string& text, size_t at) {
   return std::string::npos;
 }
 
+// Where the parser stopped, counted in lines as an editor shows them; the
+// offset counts the parser's own units.
+std::string ParseErrorText(const pugi::xml_parse_result& result, const std::string& text,
+                           pugi::xml_encoding encoding) {
+  const size_t offset = static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0));
+  std::string message = std::string("XML parse error: ") + result.description();
+  if (encoding == pugi::encoding_auto && !IsUtf8Candidate(text))
+    return message + " at offset " + std::to_string(result.offset);
+  const auto end = text.begin() + static_cast<ptrdiff_t>(std::min(offset, text.size()));
+  const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), end, '\n'));
+  return message + " at line " + std::to_string(line) + ", offset " + std::to_string(result.offset);
+}
+
 }  // namespace
 
 std::string Windows1252ToUtf8(const std::string& bytes) {
@@ -248,6 +263,10 @@ std::string DecodeFeedBody(const std::string& body, const std::string& charset) 
   if (form == nullptr) return body;
   std::optional<std::string> utf8 = IconvToUtf8(body, form);
   return utf8 ? WithUtf8Declaration(*utf8) : body;
+}
+
+std::string PrepareXmlBody(const std::string& raw, const std::string& contentType) {
+  return FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, XmlMediaTypeCharset(contentType))));
 }
 
 std::string EscapeBareAmpersands(const std::string& body) {
@@ -342,7 +361,7 @@ std::string DeclaredXmlEncoding(const std::string& body) {
 }
 
 void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused,
-                  bool latin1AsWindows1252) {
+                  bool latin1AsWindows1252, bool keepBlankText) {
   const std::string declared = UpperAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(DeclaredXmlEncoding(body)))));
   pugi::xml_encoding encoding = pugi::encoding_auto;
   std::string repaired;
@@ -363,12 +382,34 @@ void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& e
     repaired = kt::WideToUtf8(kt::Utf8ToWide(body));
     if (repaired != body) text = &repaired;
   }
-  const pugi::xml_parse_result result =
-      document.load_buffer(text->data(), text->size(), pugi::parse_default | pugi::parse_ws_pcdata, encoding);
+  const unsigned options = keepBlankText ? pugi::parse_default | pugi::parse_ws_pcdata : pugi::parse_default;
+  const pugi::xml_parse_result result = document.load_buffer(text->data(), text->size(), options, encoding);
   if (!result) encodingRefused = false;
-  if (!result)
-    throw kt::Exception(std::string("XML parse error: ") + result.description() + " at offset " +
-                        std::to_string(result.offset));
+  if (!result) throw kt::Exception(ParseErrorText(result, *text, encoding));
+}
+
+void ParseXmlWithRepairs(std::string& body, pugi::xml_document& document, bool& encodingRefused,
+                         bool keepBlankText) {
+  try {
+    ParseXmlBody(body, document, encodingRefused, true, keepBlankText);
+    return;
+  } catch (const kt::Exception&) {
+    if (!encodingRefused) {
+      FixBareCarriageReturns(body);
+      ParseXmlBody(body, document, encodingRefused, true, keepBlankText);
+      return;
+    }
+  }
+  kt::TMemoryStream input;
+  kt::TMemoryStream output;
+  if (!body.empty()) input.Write(body.data(), static_cast<int64_t>(body.size()));
+  input.SetPosition(0);
+  if (!ConvertXmlToUtf8(input, output)) throw kt::Exception("Parser error.");
+  std::string converted(static_cast<size_t>(output.Size()), '\0');
+  output.SetPosition(0);
+  if (!converted.empty()) output.Read(converted.data(), static_cast<int64_t>(converted.size()));
+  body = converted;
+  ParseXmlBody(body, document, encodingRefused, true, keepBlankText);
 }
 
 }  // namespace tidewell

@@ -52,8 +52,18 @@ std::string DeclaredXmlEncoding(const std::string& body);
 // failure is that the declared encoding is not one the parser reads
 // (ConvertXmlToUtf8 can help), else false. A successful parse leaves it as
 // it was.
+// The message names the parser's reason, the line and the offset. With
+// keepBlankText false, text of blanks alone between elements is dropped.
 void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& encodingRefused,
-                  bool latin1AsWindows1252 = true);
+                  bool latin1AsWindows1252 = true, bool keepBlankText = true);
+
+// ParseXmlBody with the repairs every fetched document gets: a body the
+// parser refuses is parsed again with lone carriage returns made line
+// feeds, or, when its declared encoding is one the parser cannot read,
+// re-encoded to UTF-8 (ConvertXmlToUtf8). body becomes the text parsed.
+// Raises kt::Exception when no repair helps.
+void ParseXmlWithRepairs(std::string& body, pugi::xml_document& document, bool& encodingRefused,
+                         bool keepBlankText = true);
 
 // Bytes as Windows-1252 text, in UTF-8.
 std::string Windows1252ToUtf8(const std::string& bytes);
@@ -72,6 +82,11 @@ std::string XmlMediaTypeCharset(const std::string& contentType);
 // body unchanged.
 // ISO-8859-1 and US-ASCII are read as Windows-1252.
 std::string DecodeFeedBody(const std::string& body, const std::string& charset);
+
+// A fetched body made ready for the parser, as every document is: decoded
+// to UTF-8 (DecodeFeedBody, with the charset of an XML media type among
+// contentType), bare ampersands escaped, a missing prolog put in front.
+std::string PrepareXmlBody(const std::string& raw, const std::string& contentType);
 
 // Every "&" that starts no entity or character reference becomes "&amp;"
 // (CDATA sections, comments and processing instructions left alone); the

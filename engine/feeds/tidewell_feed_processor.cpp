@@ -142,8 +142,7 @@ bool TDocumentRun::HandleAnswerCode() {
 bool TDocumentRun::ParseDocument() {
   try {
     const std::string raw = ReadBody(job_);
-    std::string body =
-        FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, XmlMediaTypeCharset(*context_.contentType))));
+    std::string body = PrepareXmlBody(raw, *context_.contentType);
     ParseWithRepairs(body);
     md5_ = BytesMD5Hex(body);
     if (Stored() && record_ != nullptr && record_->FeedMD5 == md5_) {
@@ -160,28 +159,7 @@ bool TDocumentRun::ParseDocument() {
   }
 }
 
-void TDocumentRun::ParseWithRepairs(std::string& body) {
-  try {
-    ParseXmlBody(body, document_, *context_.reencode);
-    return;
-  } catch (const kt::Exception&) {
-    if (!*context_.reencode) {
-      FixBareCarriageReturns(body);
-      ParseXmlBody(body, document_, *context_.reencode);
-      return;
-    }
-  }
-  kt::TMemoryStream input;
-  kt::TMemoryStream output;
-  if (!body.empty()) input.Write(body.data(), static_cast<int64_t>(body.size()));
-  input.SetPosition(0);
-  if (!ConvertXmlToUtf8(input, output)) throw kt::Exception("Parser error.");
-  std::string converted(static_cast<size_t>(output.Size()), '\0');
-  output.SetPosition(0);
-  if (!converted.empty()) output.Read(converted.data(), static_cast<int64_t>(converted.size()));
-  body = converted;
-  ParseXmlBody(body, document_, *context_.reencode);
-}
+void TDocumentRun::ParseWithRepairs(std::string& body) { ParseXmlWithRepairs(body, document_, *context_.reencode); }
 
 // Keys of stored articles were made of the document as earlier versions
 // decoded it. Where that decoding differs (an answer's charset, Windows-1252

@@ -9,6 +9,7 @@
 #include "engine/db/sql_text.h"
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/tidewell_schema_texts.h"
+#include "engine/feed_address.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/model/articles.h"
@@ -462,14 +463,14 @@ int32_t TtidewellFeedStore::GetCommentFeed(int32_t feedId, int32_t articleId, co
   query->Close();
   if (found) return existing;
   const int32_t commentFeedId = context_.dbHelper->InsertFeed(query, "COMMFEED", "", link, u"", 0, u"", 0);
-  CopyFeedSettings(feedId, commentFeedId);
+  CopyFeedSettings(feedId, commentFeedId, SamePlace(*context_.url, link));
   *context_.commentFeedId = commentFeedId;
   *context_.parentArticleId = articleId;
   if (context_.SyncNewCommentFeedCreated) context_.SyncNewCommentFeedCreated();
   return commentFeedId;
 }
 
-void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId) {
+void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId, bool withCredentials) {
   TQueryWrapper* query = context_.query;
   ResetStatement(query, {"select archivesize,homepage,language_,rtlenabled,update_interval,username_,password_",
                          "from feeds", "where feed_id=?"});
@@ -487,6 +488,11 @@ void TtidewellFeedStore::CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId) 
   update.SQL.Add("where feed_id=?");
   const bool integerColumn[] = {true, false, false, true, true, false, false};
   for (int i = 0; i < 7; ++i) CopyField(query->Fields(i), update.Params(i), integerColumn[i]);
+  // The feed's credentials belong to its place, not to a comment feed elsewhere.
+  if (!withCredentials) {
+    update.Params(5).SetString("");
+    update.Params(6).SetString("");
+  }
   update.Params(7).SetInteger(toFeedId);
   query->Close();
   ExecQueryTimed(&update, false);

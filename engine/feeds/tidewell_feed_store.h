@@ -180,7 +180,7 @@ class TtidewellFeedStore {
 
  private:
   int32_t SelectInteger(const std::vector<std::string>& lines, const std::vector<int32_t>& params);
-  void CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId);
+  void CopyFeedSettings(int32_t fromFeedId, int32_t toFeedId, bool withCredentials);
   void NegatePrunedIds(const TDynIntArray& pruned);
   int32_t LinkId(const std::u16string& url);
   static std::map<std::u16string, std::set<int32_t>> ArticlesByLink(const TArticleLinkPairs& pairs);

@@ -7,6 +7,9 @@
 #include <memory>
 
 #include "engine/db/tidewell_db_helper.h"
+#include "engine/feed_address.h"
+#include "engine/feed_credentials_columns.h"
+#include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "engine/feeds/tidewell_worker_text.h"
@@ -15,6 +18,7 @@
 #include "engine/tidewell.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
+#include "engine/url_parts.h"
 #include "platform/system.h"
 #include "toolkit/exception.h"
 
@@ -74,6 +78,15 @@ std::string ItemUrl(const WideString& field) {
   return at == std::string::npos ? std::string() : text.substr(at + 2);
 }
 
+// A feed item's text as the events tell it: its URL without credentials,
+// which are kept in their columns and shown nowhere.
+std::string AnnouncedText(const WideString& field) {
+  const std::string text = Utf8(field);
+  const size_t at = text.find(kItemSeparator);
+  if (at == std::string::npos) return text;
+  return text.substr(0, at + 2) + UrlWithoutCredentials(text.substr(at + 2));
+}
+
 TFolder* FindByName(TFolder* folder, const WideString& name) {
   const std::string wanted = UpperCaseAscii(Utf8(name));
   for (TFolder* sub : folder->SubFolders->List)
@@ -85,10 +98,10 @@ std::vector<std::string> SplitLinks(const std::string& text) {
   std::vector<std::string> links;
   size_t from = 0;
   for (size_t at = text.find(kLinkSeparator); at != std::string::npos; at = text.find(kLinkSeparator, from)) {
-    links.push_back(UpperCaseAscii(TrimBlanks(text.substr(from, at - from))));
+    links.push_back(TrimBlanks(text.substr(from, at - from)));
     from = at + 4;
   }
-  if (from < text.size()) links.push_back(UpperCaseAscii(TrimBlanks(text.substr(from))));
+  if (from < text.size()) links.push_back(TrimBlanks(text.substr(from)));
   return links;
 }
 
@@ -212,6 +225,11 @@ void TtidewellOpmlProcessor::RollbackQuietly() {
     if (c_.transaction->InTransaction()) c_.transaction->Rollback();
   } catch (...) {
   }
+  ReleaseAddresses();
+}
+
+void TtidewellOpmlProcessor::ReleaseAddresses() {
+  if (c_.owner != nullptr) c_.owner->AddressClaims().Release(c_.transaction);
 }
 
 int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
@@ -227,6 +245,8 @@ int32_t TtidewellOpmlProcessor::SelectInt(const std::vector<std::string>& lines,
 
 void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record,
                                        const std::string& digest) {
+  pugi::xml_document document;
+  ParseList(result, document);
   c_.transaction->StartTransaction();
   // No record: a new list, in a new row or in a stored row that was given
   // as a feed and turned out to be a list.
@@ -238,11 +258,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     ExecQueryTimed(c_.query, false);
     SafeCloseQuery(c_.query);
   }
-  const std::string body = StreamText(*result.Stream());
-  pugi::xml_document document;
-  document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_escapes);
   const pugi::xml_node root = document.document_element();
-  if (!root) RaiseMessage(kRootNodeNotFound);
   if (UpperCaseAscii(root.name()) != "OPML") RaiseMessage(kOpmlInvalidRootNode);
   const TStopTest stopping = [this] { return Stopping(); };
   const pugi::xml_node title = FindChildElement(FindChildElement(root, "HEAD", stopping), "TITLE", stopping);
@@ -282,9 +298,24 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
     }
     StoreListRow(result, created ? nullptr : record, listTitle, digest);
     c_.transaction->Commit();
+    ReleaseAddresses();
     folders_->SaveAll();
   }
   if (changed && c_.refreshFolders) c_.refreshFolders();
+}
+
+// A list that is not well-formed is refused whole, before anything of it
+// is filed: what a cut or broken list holds is no measure of the list.
+void TtidewellOpmlProcessor::ParseList(TtidewellTrdJobPropClass& result, pugi::xml_document& document) {
+  std::string body = PrepareXmlBody(StreamText(*result.Stream()), result.contentType);
+  bool encodingRefused = false;
+  try {
+    ParseXmlWithRepairs(body, document, encodingRefused, false);
+  } catch (const kt::Exception&) {
+    if (!document.document_element()) RaiseMessage(kRootNodeNotFound);
+    throw;
+  }
+  if (!document.document_element()) RaiseMessage(kRootNodeNotFound);
 }
 
 TFolder* TtidewellOpmlProcessor::MakeListFolder(const WideString& title, bool& changed) {
@@ -450,6 +481,8 @@ bool TtidewellOpmlProcessor::UpdateOPMLSubscription(int32_t subscriptionId, TFol
     if (Stopping()) throw kt::EAbort("");
     for (TFolder* folder : vanished) folders_->MoveAllFilters(folder, removedFolder.get(), true);
     if (removedFolder->FilterCount() > 0) {
+      // The main thread may wait for addresses this job holds (AddFeed).
+      if (c_.owner->AddressClaims().Holds(c_.transaction)) CommitStep();
       ReportRemovedFeeds(removedFolder.get(), changed);
       OfferRemovedFeeds(subscriptionId, removedFolder.get(), found);
     }
@@ -535,7 +568,7 @@ bool TtidewellOpmlProcessor::SyncOPMLFolder(bool dryRun, int32_t subscriptionId,
     std::vector<TFilter*> items;
     CollectFolderFeeds(sub, items);
     if (dryRun) {
-      for (TFilter* item : items) AddUnique(*c_.added, Utf8(item->GetField()));
+      for (TFilter* item : items) AddUnique(*c_.added, AnnouncedText(item->GetField()));
       continue;
     }
     AddOPMLFeed(subscriptionId, items, found);
@@ -558,12 +591,12 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
   // entry costs one look-up however long the list.
   std::unordered_map<std::string, TFilter*> filterByLink;
   for (const TFilterLinkEntry& entry : links)
-    for (const std::string& link : SplitLinks(entry.text)) filterByLink[link] = entry.filter;
+    for (const std::string& link : SplitLinks(entry.text)) filterByLink[FeedAddressKey(link)] = entry.filter;
   std::vector<TFilter*> items(fresh->Filters.begin(), fresh->Filters.end());
   std::vector<TFilter*> newItems;
   std::unordered_set<TFilter*> matched;
   for (TFilter* item : items) {
-    const auto keep = filterByLink.find(UpperCaseAscii(TrimBlanks(ItemUrl(item->GetField()))));
+    const auto keep = filterByLink.find(FeedAddressKey(ItemUrl(item->GetField())));
     if (keep == filterByLink.end()) {
       newItems.push_back(item);
     } else {
@@ -572,7 +605,7 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
   }
   for (TFilter* item : newItems) {
     const std::string url = ItemUrl(item->GetField());
-    if (dryRun && (!links.empty() || FeedIdByUrl(url) < 1)) AddUnique(*c_.added, Utf8(item->GetField()));
+    if (dryRun && (!links.empty() || FeedIdByUrl(url) < 1)) AddUnique(*c_.added, AnnouncedText(item->GetField()));
   }
   if (dryRun) return;
   for (const TFilterLinkEntry& entry : links) {
@@ -596,12 +629,16 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const size_t at = field.find(kItemSeparator);
     if (at == std::string::npos) continue;
     const std::string url = field.substr(at + 2, 1024);
-    const std::string title = at == 0 ? url : field.substr(0, at);
+    const std::string title = at == 0 ? UrlWithoutCredentials(url) : field.substr(0, at);
     item->SetField(Wide(title));
-    int32_t feedId = FeedIdByUrl(url);
+    int32_t feedId = FeedIdOrClaim(url);
     if (feedId < 1) {
-      feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", url, Wide(title), subscriptionId, u"", 0);
-      feedIdsByUrl_.emplace(UpperCaseAscii(url), feedId);
+      // Stored as AddFeed stores it, so that its first pass already finds
+      // the credentials in their columns and none in its link.
+      const TFeedAddress address = FeedAddressForStorage(url);
+      feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
+      if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
+      feedIdsByUrl_.emplace(FeedAddressKey(url), feedId);
     } else {
       found.push_back(feedId);
     }
@@ -632,6 +669,7 @@ void TtidewellOpmlProcessor::CommitStep() {
   if (Stopping()) throw kt::EAbort("");
   SafeCloseQuery(c_.query);
   c_.transaction->Commit();
+  ReleaseAddresses();
   stepCommitted_ = true;
   c_.transaction->StartTransaction();
   if (pendingListFolder_ != nullptr) {
@@ -645,21 +683,45 @@ void TtidewellOpmlProcessor::AddUnique(TStrings& list, const std::string& text) 
 }
 
 int32_t TtidewellOpmlProcessor::FeedIdByUrl(const std::string& url) {
-  const bool ascii = std::all_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  // The database's upper case of other characters is its own.
-  if (!ascii) return c_.owner->FindFeedIdByUrl(url, c_.transaction);
   if (!feedUrlsLoaded_) LoadFeedUrls();
-  std::string link = url;
-  NormalizeUrl(link);
-  const auto found = feedIdsByUrl_.find(UpperCaseAscii(link));
+  const auto found = feedIdsByUrl_.find(FeedAddressKey(url));
   return found == feedIdsByUrl_.end() ? -1 : found->second;
 }
 
+// The stored feed of the address, or -1 once the address is claimed for the
+// row this job is to store. An address that another job files now is waited
+// for, after what this job filed so far is committed (so that no two jobs
+// wait for each other); then its row is found.
+int32_t TtidewellOpmlProcessor::FeedIdOrClaim(const std::string& url) {
+  TFeedAddressClaims& claims = c_.owner->AddressClaims();
+  const std::string key = FeedAddressKey(url);
+  for (;;) {
+    const int32_t stored = FeedIdByUrl(url);
+    if (stored >= 1) return stored;
+    if (claims.TryClaim(key, c_.transaction)) {
+      if (claims.Generation() == loadedGeneration_) return -1;
+      // Others committed feeds since the table was read.
+      ReloadFeedUrls();
+      return FeedIdByUrl(url);
+    }
+    CommitStep();
+    claims.WaitUntilFree(key, [this] { return Stopping(); });
+    if (Stopping()) throw kt::EAbort("");
+    ReloadFeedUrls();
+  }
+}
+
+void TtidewellOpmlProcessor::ReloadFeedUrls() {
+  feedIdsByUrl_.clear();
+  LoadFeedUrls();
+}
+
 void TtidewellOpmlProcessor::LoadFeedUrls() {
+  if (c_.owner != nullptr) loadedGeneration_ = c_.owner->AddressClaims().Generation();
   TQueryWrapper* q = c_.query;
-  model::SetSqlLines(q, {"select feed_id,upper(link) from feeds where link is not null"});
+  model::SetSqlLines(q, {"select feed_id,link from feeds where link is not null order by feed_id"});
   ExecQueryTimed(q, true);
-  for (; !q->Eof(); q->Next()) feedIdsByUrl_.emplace(q->Fields(1).AsString(), q->Fields(0).AsInteger());
+  for (; !q->Eof(); q->Next()) feedIdsByUrl_.emplace(FeedAddressKey(q->Fields(1).AsString()), q->Fields(0).AsInteger());
   SafeCloseQuery(q);
   feedUrlsLoaded_ = true;
 }

@@ -26,6 +26,7 @@
 #include "toolkit/wide_string.h"
 
 namespace pugi {
+class xml_document;
 class xml_node;
 }
 
@@ -87,6 +88,7 @@ class TtidewellOpmlProcessor {
   std::string PreconditionError();
   void RefreshUnchanged(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
   void Subscribe(TtidewellTrdJobPropClass& result, TFeedProperty* record, const std::string& digest);
+  void ParseList(TtidewellTrdJobPropClass& result, pugi::xml_document& document);
   TFolder* MakeListFolder(const WideString& title, bool& changed);
   TFolder* StoredListFolder();
   WideString DatabaseUpperCase(const WideString& text);
@@ -108,10 +110,14 @@ class TtidewellOpmlProcessor {
   void AddUnique(TStrings& list, const std::string& text);
   bool Stopping() const { return c_.stopping && c_.stopping(); }
   void RollbackQuietly();
-  // The stored feed with this URL (compared as the database does, without
-  // case), -1 when none; the feed table is read once per job.
+  // The stored feed that this URL names (SameFeedAddress), -1 when none;
+  // the feed table is read once per job.
   int32_t FeedIdByUrl(const std::string& url);
   void LoadFeedUrls();
+  void ReloadFeedUrls();
+  int32_t FeedIdOrClaim(const std::string& url);
+  // Ends this job's claims on addresses, once its transaction has ended.
+  void ReleaseAddresses();
   // Whether the list is mapped to the feed already; read once per job.
   bool IsMapped(int32_t subscriptionId, int32_t feedId);
   void CommitStep();
@@ -122,6 +128,7 @@ class TtidewellOpmlProcessor {
   // Per job: what the list's merge looks up for every entry.
   bool feedUrlsLoaded_ = false;
   std::unordered_map<std::string, int32_t> feedIdsByUrl_;
+  uint64_t loadedGeneration_ = 0;
   bool mappingLoaded_ = false;
   std::unordered_set<int32_t> mappedFeeds_;
   std::unordered_set<std::string> addedTexts_;

@@ -4,11 +4,15 @@
 // feed that moved for good; and an address that holds credentials.
 #include <pugixml.hpp>
 
+#include <optional>
 #include <string>
 
+#include "engine/feed_address.h"
+#include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/settings/value_scrambling.h"
+#include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
@@ -29,10 +33,14 @@ std::string BodyText(TtidewellTrdJobPropClass& result) {
   return text;
 }
 
-bool IsOpmlDocument(const std::string& text) {
-  if (LowerCaseAscii(text.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
+// Told in any encoding the body's byte-order mark, its declaration or the
+// answer's charset names; a list that is not well-formed is one too, so
+// that its job reports why it is refused.
+bool IsOpmlDocument(const std::string& text, const std::string& contentType) {
+  const std::string decoded = DecodeFeedBody(text, XmlMediaTypeCharset(contentType));
+  if (LowerCaseAscii(decoded.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
   pugi::xml_document document;
-  document.load_buffer(text.data(), text.size());
+  document.load_buffer(decoded.data(), decoded.size());
   return UpperCaseAscii(document.document_element().name()) == "OPML";
 }
 
@@ -43,7 +51,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsDiscoveryPage(const TtidewellTrdJobP
   if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) return false;
   const std::string upperUrl = UpperCaseAscii(url_);
   const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
-  return !namedAsFeed && !LooksLikeFeed(text);
+  return !namedAsFeed && !LooksLikeFeed(DecodeFeedBody(text, XmlMediaTypeCharset(result.contentType)));
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result,
@@ -53,7 +61,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobP
   // feed whose server answers with a page for once keeps its address.
   if (!feedRecord.FeedMD5.empty()) return false;
   const std::string text = BodyText(result);
-  if (IsOpmlDocument(text)) {
+  if (IsOpmlDocument(text, result.contentType)) {
     // Processed as a list that is new, in the row it was given.
     ProcessOPML(result, nullptr, nullptr);
     return true;
@@ -71,8 +79,11 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AdoptDiscoveredFeed(const std::string&
     DiscoverFeeds(pageUrl, copy, discoveredUrls_, discoveredTitles_);
     if (discoveredUrls_.empty()) RaiseMessage(kNoRssUrlsFound, pageUrl);
     // The subscription follows the page's first feed from its next update on,
-    // which is due at once.
-    StoreFeedAddress(itemId_, discoveredUrls_[0], true);
+    // which is due at once; credentials go along only to their own place.
+    const bool withCredentials = !userName_.empty() || !password_.empty();
+    const TAddressMove move =
+        DecideAddressMove(TAddressChange::kAdoptedAddress, url_, discoveredUrls_[0], withCredentials);
+    StoreFeedAddress(itemId_, discoveredUrls_[0], true, move == TAddressMove::kMoveWithoutCredentials);
     SyncFeedAutoDiscovery();
   } catch (...) {
     discoveredUrls_.clear();
@@ -87,20 +98,43 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
   if (!moved_ || result.url.empty() || result.error || errorCategory_ != TErrorCategory::noErrors) return;
   if (result.httpCode != 200 && result.httpCode != 304) return;
   if (itemId_ < 1 || GetJobType() != TQueueJobTypes::CfeedOperation) return;
-  StoreFeedAddress(itemId_, result.url, false);
+  StoreFeedAddress(itemId_, result.url, false, false);
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow) {
+// One address, one feed: a feed does not move to an address that another
+// feed has, nor to one that a list files at this moment (it is waited for).
+void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow,
+                                                          bool leaveCredentials) {
+  std::optional<TFeedAddressClaim> claim;
+  if (owner_ != nullptr) {
+    claim.emplace(owner_->AddressClaims(), FeedAddressKey(address), &transaction_,
+                  [this] { return GetStopRequested(); });
+    if (AddressNamesAnotherFeed(feedId, address)) return;
+  }
   ExecuteAndCommit([&] {
     query_.SQL.Add("update feeds");
     query_.SQL.Add(dueNow ? "set link=substring(? from 1 for 1000),next_feedupdate=?"
                           : "set link=substring(? from 1 for 1000)");
+    if (leaveCredentials) query_.SQL.Add(",username_='',password_=''");
     query_.SQL.Add("where feed_id=?");
     int index = 0;
     query_.Params(index++).SetString(address);
     if (dueNow) query_.Params(index++).SetDateTime(LocalTimeToUTC(Now()));
     query_.Params(index).SetInteger(feedId);
   });
+}
+
+bool TtidewellWorkerThreadPrAtomRssFeeds::AddressNamesAnotherFeed(int32_t feedId, const std::string& address) {
+  try {
+    StartOwnTransaction();
+    const int32_t named = owner_->FindFeedIdByUrl(address, &transaction_);
+    if (named < 1 || named == feedId) return false;
+    RollbackQuietly();
+    return true;
+  } catch (...) {
+    RollbackQuietly();
+    throw;
+  }
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::TakeAddressCredentials() {

@@ -9,6 +9,7 @@
 #include "engine/db/database_location.h"
 #include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
+#include "engine/feed_address.h"
 #include "engine/feeds/tidewell_extcmps.h"
 #include "engine/feeds/tidewell_feed_lock.h"
 #include "engine/feeds/tidewell_feed_store.h"
@@ -530,6 +531,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::HandleResponse(TtidewellTrdJobPropClas
       break;
     case TQueueJobTypes::CgetOpmlData:
       ProcessOPML(result, rawDataReq, context);
+      ConcludeListJob(result);
       break;
     case TQueueJobTypes::CNoJob:
       break;
@@ -681,7 +683,17 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessNewFeed(TtidewellTrdJobPropClas
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ParseUnlessDiscovered(TtidewellTrdJobPropClass& result) {
-  if (!result.finalUrl.empty()) url_ = result.finalUrl;
+  // The new row is stored at the address the feed came from; its
+  // credentials go along only to their own place.
+  if (!result.finalUrl.empty()) {
+    const bool withCredentials = !userName_.empty() || !password_.empty();
+    if (DecideAddressMove(TAddressChange::kAdoptedAddress, url_, result.finalUrl, withCredentials) ==
+        TAddressMove::kMoveWithoutCredentials) {
+      userName_.clear();
+      password_.clear();
+    }
+    url_ = result.finalUrl;
+  }
   if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) {
     ParseFeedForInsert(itemId_, feedTitle_, result, items_);
     return true;
@@ -750,6 +762,18 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessOPML(TtidewellTrdJobPropClass& 
   feedsRemovedFromOpml_.clear();
 }
 
+// A list job that failed is reported as a feed job is: the event with the
+// error, the text kept in the list's row (cleared by a job that succeeds).
+void TtidewellWorkerThreadPrAtomRssFeeds::ConcludeListJob(const TtidewellTrdJobPropClass& result) {
+  if (GetStopRequested()) return;
+  const bool failed = errorCategory_ != TErrorCategory::noErrors && result.httpCode != 304;
+  if (failed) {
+    SyncFeedProcessed();
+  } else {
+    KeepFeedProcessingError();
+  }
+}
+
 TtidewellOpmlContext TtidewellWorkerThreadPrAtomRssFeeds::OpmlContext(TtidewellTrdJobPropClass& result) {
   TtidewellOpmlContext c;
   c.owner = owner_;
@@ -765,6 +789,15 @@ TtidewellOpmlContext TtidewellWorkerThreadPrAtomRssFeeds::OpmlContext(TtidewellT
   c.deleteAnswer = &deleteAnswer_;
   c.userName = userName_;
   c.password = password_;
+  // The list is stored at the address it came from; its credentials stay
+  // with it only at their own place.
+  const std::string listAddress = result.finalUrl.empty() ? result.url : result.finalUrl;
+  const bool withCredentials = !userName_.empty() || !password_.empty();
+  if (DecideAddressMove(TAddressChange::kAdoptedAddress, url_, listAddress, withCredentials) ==
+      TAddressMove::kMoveWithoutCredentials) {
+    c.userName.clear();
+    c.password.clear();
+  }
   c.stopping = [this] { return GetStopRequested() || Terminated(); };
   c.feedsAdded = [this] { SyncFeedsAddToOpml(); };
   c.feedsRemoved = [this] { SyncFeedsDeleteFromOpml(); };

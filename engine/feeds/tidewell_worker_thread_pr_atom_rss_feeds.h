@@ -169,6 +169,7 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // OPML subscription lists: the list is mirrored in the owner's folder tree
   // (see tidewell_opml_processor.h); a failure is left in the error fields.
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
+  void ConcludeListJob(const TtidewellTrdJobPropClass& result);
 
   // Feed document processing of a stored feed and of a feed being added
   // (the latter stores the new feed's id in feedId), by the feed processor.
@@ -301,8 +302,12 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // anything else, which is parsed as a feed.
   bool ProcessStoredDocument(TtidewellTrdJobPropClass& result, const TFeedProperty& feedRecord);
   void AdoptDiscoveredFeed(const std::string& pageUrl, const std::string& page);
-  // link := address; with dueNow the next update is now.
-  void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow);
+  // link := address; with dueNow the next update is now; with
+  // leaveCredentials the row's user name and password are emptied.
+  void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow, bool leaveCredentials);
+  // Whether a feed other than feedId is stored with the address; read in
+  // the worker's transaction, left open when not.
+  bool AddressNamesAnotherFeed(int32_t feedId, const std::string& address);
   // A job address holding "user:password@" is requested without them, and
   // the two are the job's credentials unless the row has its own; a stored
   // row keeps them in its credential columns instead of its link.

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <random>
 
+#include "engine/feed_address.h"
 #include "engine/net/content_decoder.h"
 #include "engine/net/download_file_stream.h"
 #include "engine/net/http_auth.h"
@@ -192,9 +193,10 @@ struct TtidewellWorkerThreadBase::TTransfer {
   std::string currentUrl;  // the URL of the request in flight
   std::string userName;  // the credentials given for the job
   std::string password;
-  // The place the given credentials belong to; "" is the first request's.
+  // The place the given credentials belong to: the feed's for an
+  // enclosure, else the first request's.
   std::string credentialsFor;
-  // Credentials by the place (UrlOrigin) they are sent to, and only there.
+  // Credentials by the place (CredentialsPlace) they are sent to, and only there.
   std::map<std::string, std::pair<std::string, std::string>> credentials;
   std::string downloadFile;  // the enclosure's temporary file
   std::string announcedType;  // what the feed announced for the enclosure
@@ -390,11 +392,13 @@ bool TtidewellWorkerThreadBase::RunLookup(const std::vector<std::string>& sql,
 }
 
 bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
-  int64_t count = 0;
-  RunLookup({"select count(*) from feeds where lower(link)=lower(?)"},
-            [&](TQueryWrapper& q) { q.Params(0).SetString(url); },
-            [&](TQueryWrapper& q) { count = q.Fields(0).AsInt64(); });
-  return count > 0;
+  // The database narrows the rows down to those naming the host; which of
+  // them name this feed is the address rule's to say.
+  bool known = false;
+  RunLookup({"select link from feeds where link containing ?"},
+            [&](TQueryWrapper& q) { q.Params(0).SetString(TUrlParts::Split(url).host); },
+            [&](TQueryWrapper& q) { known = known || SameFeedAddress(q.Fields(0).AsString(), url); });
+  return known;
 }
 
 bool TtidewellWorkerThreadBase::GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner) {
@@ -566,8 +570,8 @@ void TtidewellWorkerThreadBase::RunTransfer(TTransfer& t, TtidewellTrdJobPropCla
                                             PHttpRawDataReq rawDataReq, void* context) {
   try {
     THttpExchangeRequest request = BuildRequest(t, lastModified, etag, rawDataReq);
-    const std::string place = t.credentialsFor.empty() ? request.url : t.credentialsFor;
-    t.credentials[UrlOrigin(place)] = {t.userName, t.password};
+    if (t.credentialsFor.empty()) t.credentialsFor = request.url;
+    t.credentials[CredentialsPlace(t.credentialsFor)] = {t.userName, t.password};
     if (!GetStopRequested()) {
       DoHttpReqBegin();
       if (t.jobType == TQueueJobTypes::CgetEnclosure) HandleResponse(result, rawDataReq, kPhaseEnclosureStart, context);
@@ -809,10 +813,11 @@ bool TtidewellWorkerThreadBase::FollowRedirect(TTransfer& t, const THttpExchange
   // engine at a local file or another protocol.
   const std::string scheme = Lower(target.substr(0, target.find(':')));
   if (scheme != "http" && scheme != "https") throw kt::Exception(FormatText(kRedirectRefused, target));
-  // A feed with credentials does not move to another place for good: its
-  // stored credentials would follow it there at the next pass.
-  const bool samePlace = UrlOrigin(target) == UrlOrigin(request.url);
-  if (status == 301 && (samePlace || (t.userName.empty() && t.password.empty()))) {
+  // Weighed against the place the credentials were given for, not the hop
+  // before: after a 302 elsewhere, a 301 there is still away from them.
+  const bool withCredentials = !t.userName.empty() || !t.password.empty();
+  if (status == 301 && DecideAddressMove(TAddressChange::kPermanentRedirect, t.credentialsFor, target,
+                                         withCredentials) == TAddressMove::kMove) {
     moved_ = true;
     t.movedTarget = target;
     t.jobUrl = target;
@@ -836,7 +841,7 @@ void TtidewellWorkerThreadBase::Authenticate(TTransfer& t, const THttpExchangeRe
   if (challenge.scheme() == THttpAuthChallenge::Scheme::None) throw kt::Exception(reply.statusLine);
   // Only the place that was given credentials gets them; any other place is
   // asked for anew, under its own URL, and nothing is filled in for it.
-  auto& [userName, password] = t.credentials[UrlOrigin(request.url)];
+  auto& [userName, password] = t.credentials[CredentialsPlace(request.url)];
   DoHttpAuthenticate(UrlWithoutCredentials(request.url), userName, password);
   if (userName.empty() && password.empty()) throw kt::Exception(reply.statusLine);
   const char* method = request.method == THttpExchangeRequest::Method::Get   ? "GET"

@@ -141,7 +141,7 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // The database look-ups, in the worker's own transaction (started and
   // committed here unless the derived class holds it active). Failures
   // propagate.
-  // True when a feed with this link (any case) is stored already.
+  // True when a stored feed has this address (SameFeedAddress).
   virtual bool IsFeedUrlKnown(const std::string& url);
   // The owner of the enclosure row; false when it is not found.
   virtual bool GetEnclosureCredentials(int32_t enclosureId, TEnclosureOwner& owner);

@@ -1,23 +1,34 @@
 // SPDX-License-Identifier: MIT
 // The built application as a process of its own, on Qt's offscreen platform:
-// a start that cannot open its database or its "downloads" folder ends the
-// process with a failure code, the stop signals end it in every state, an
-// ordinary user needs no Firebird settings of their own, and failures that
-// the window has no place for reach the standard error stream.
+// a start that cannot open its database or its "downloads" folder (or
+// whose lock folder has no room) ends the process with a failure code, the
+// stop signals end it in every state, an ordinary user needs no Firebird
+// settings of their own, and failures that the window has no place for
+// reach the standard error stream.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "app_process.h"
+#include "engine/db/tidewell_compability.h"
 #include "engine/net/http_auth.h"
+#include "support/firebird_test_database.h"
+#include "support/small_file_system.h"
 #include "support/test_http_server.h"
 
 namespace larkspur::testing {
@@ -85,6 +96,77 @@ int UnusedPort() {
   return taken.Port();
 }
 
+// The README's recipe for a mistyped address: its command line and the
+// statements typed at isql's prompts.
+struct ReadmeRecipe {
+  std::string command;
+  std::string statements;
+};
+
+ReadmeRecipe ReadReadmeRecipe() {
+  std::istringstream readme(ReadFile(std::string(TIDEWELL_TESTS_DIR) + "/../README.md"));
+  ReadmeRecipe recipe;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("    ", 0) != 0) continue;
+    const std::string text = line.substr(4);
+    if (recipe.command.empty() && text.find("isql-fb -user SYSDBA") != std::string::npos) recipe.command = text;
+    if (!recipe.command.empty() && (text.rfind("SQL> ", 0) == 0 || text.rfind("CON> ", 0) == 0))
+      recipe.statements += text.substr(5) + "\n";
+  }
+  return recipe;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// Runs "sh -c command" in folder as the user (0: the test's own), its input
+// read from inputFile and its output, both streams, written to outputFile;
+// its exit code, -1 when it did not end by itself.
+int RunShellAs(const std::string& command, const std::string& folder, const std::vector<std::string>& environment,
+               const std::string& inputFile, const std::string& outputFile, uid_t user) {
+  const int input = ::open(inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+  const int output = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (input < 0 || output < 0) return -1;
+  std::vector<char*> envp;
+  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0 ||
+        ::chdir(folder.c_str()) != 0)
+      ::_exit(126);
+    if (user > 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(126);
+    ::execve(argv[0], const_cast<char* const*>(argv), envp.data());
+    ::_exit(127);
+  }
+  ::close(input);
+  ::close(output);
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The first column of the first row of sql, read from the database file of
+// an application that has ended.
+int64_t QueryEndedAppsDatabase(const std::string& file, const std::string& sql) {
+  testing_support::UsePrivateFirebirdLockFolder();
+  tidewell::TDbConnWrapper connection;
+  connection.SetDBFileName(file);
+  connection.SetUser("SYSDBA");
+  connection.SetCharSet("UTF8");
+  connection.SetSQLDialect(3);
+  connection.Connect();
+  int64_t value = -1;
+  testing_support::RunStatement(connection, sql, [&](tidewell::TQueryWrapper& row) {
+    if (!row.Eof()) value = row.Fields(0).AsInt64();
+  });
+  connection.Disconnect();
+  return value;
+}
+
 class StartupProcessTest : public AppProcessTest {};
 
 TEST_F(StartupProcessTest, AFolderInPlaceOfTheDatabaseEndsTheApplicationWithAFailureCode) {
@@ -97,6 +179,38 @@ TEST_F(StartupProcessTest, AFileInPlaceOfTheDownloadsFolderEndsTheStartWithItsRe
   std::ofstream(programFolder + "/downloads") << "not a folder";
   auto app = Start("first.err");
   ExpectFailedStartEndsOnSignal(*app, SIGTERM, "The folder for downloads cannot be used: " + programFolder);
+}
+
+// The engine's lock files (mapped into memory) on a file system filled to
+// its last block: a first and a later start say so and end, where they died
+// of SIGBUS, and the database is left as it was.
+TEST_F(StartupProcessTest, AFullFileSystemUnderTheLockFolderEndsTheStartWithItsReasonAndKeepsTheDatabase) {
+  testing_support::SmallFileSystem small(8 << 20);
+  if (!small.Mounted()) GTEST_SKIP() << small.SkipReason();
+  TestHttpServer server;
+  ServeRss(server, "/feed.xml", "");
+  SetMisc("subscribefeed0", server.Url("/feed.xml"));
+  const std::string locks = small.Path() + "locks";
+  const std::string reason = "No space left on device for the database engine's lock files in \"" + locks + "\"";
+  const std::string database = programFolder + "/rssengine.fdb";
+
+  small.Fill();
+  auto first = Start("first.err", {{"FIREBIRD_LOCK", locks}});
+  ExpectFailedStartEndsOnSignal(*first, SIGTERM, reason);
+  EXPECT_FALSE(std::filesystem::exists(database));
+
+  small.Empty();
+  auto made = Start("made.err", {{"FIREBIRD_LOCK", locks}});
+  ASSERT_TRUE(WaitFor([&] { return server.RequestCount("/feed.xml") > 0 || !made->Running(); }));
+  ASSERT_TRUE(made->Running()) << made->ErrorOutput();
+  made->Signal(SIGTERM);
+  ASSERT_EQ(made->WaitForExitCode(), 0) << made->ErrorOutput();
+  const std::string before = ReadFile(database);
+
+  small.Fill();
+  auto later = Start("later.err", {{"FIREBIRD_LOCK", locks}});
+  ExpectFailedStartEndsOnSignal(*later, SIGTERM, reason);
+  EXPECT_TRUE(ReadFile(database) == before) << "the database changed";
 }
 
 TEST_F(StartupProcessTest, ASecondInstanceInTheSameFolderEndsWhileTheFirstRunsOnUntilStopped) {
@@ -158,6 +272,110 @@ TEST_F(StartupProcessTest, AnOrdinaryUserStartsWithoutFirebirdSettingsAndASecond
   ASSERT_TRUE(third->Running()) << third->ErrorOutput();
   third->Signal(SIGTERM);
   EXPECT_EQ(third->WaitForExitCode(), 0) << third->ErrorOutput();
+}
+
+// The README's way to correct a mistyped address works as written for the
+// user who runs the application, on a machine whose Firebird lock folder
+// belongs to Firebird's group: the next start fetches the corrected address.
+TEST_F(StartupProcessTest, TheReadmesRecipeCorrectsAMistypedAddressAsTheUserWhoRunsTheApplication) {
+  if (::access("/usr/bin/isql-fb", X_OK) != 0) GTEST_SKIP() << "isql-fb (firebird3.0-utils) is not installed";
+  const ReadmeRecipe recipe = ReadReadmeRecipe();
+  ASSERT_FALSE(recipe.command.empty());
+  ASSERT_NE(recipe.statements.find("https://exmaple.org/podcast.rss"), std::string::npos) << recipe.statements;
+  TestHttpServer server;
+  ServeRss(server, "/podcast.rss", "");
+  const std::string mistyped = server.Url("/podcst.rss");
+  SetMisc("subscribefeed0", mistyped);
+  const std::string runtime = folder.File("run");
+  const std::string checkout = folder.File("checkout");
+  std::filesystem::create_directories(runtime);
+  std::filesystem::create_directories(folder.File("home"));
+  std::filesystem::create_directories(checkout + "/build");
+  std::filesystem::create_directory_symlink(programFolder, checkout + "/build/app");
+  std::filesystem::permissions(folder.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                                                  std::filesystem::perms::others_exec);
+  const uid_t ordinary = OrdinaryUser();
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path())) {
+    if (ordinary > 0) {
+      ASSERT_EQ(::lchown(entry.path().c_str(), ordinary, ordinary), 0) << entry.path();
+    }
+  }
+  const std::map<std::string, std::string> user{
+      {"FIREBIRD_LOCK", ""}, {"FIREBIRD_TMP", ""}, {"XDG_RUNTIME_DIR", runtime}, {"HOME", folder.File("home")}};
+  auto first = Start("first.err", user, ordinary);
+  ASSERT_TRUE(first->Started());
+  ASSERT_TRUE(WaitFor([&] { return server.RequestCount("/podcst.rss") > 0 || !first->Running(); }));
+  first->Signal(SIGTERM);
+  ASSERT_EQ(first->WaitForExitCode(), 0) << first->ErrorOutput();
+
+  std::string statements = recipe.statements;
+  ReplaceAll(statements, "https://exmaple.org/podcast.rss", mistyped);
+  ReplaceAll(statements, "https://example.org/podcast.rss", server.Url("/podcast.rss"));
+  std::ofstream(folder.File("statements.sql")) << statements;
+  const int code = RunShellAs(recipe.command, checkout, EnvironmentWith(user), folder.File("statements.sql"),
+                              folder.File("isql.out"), ordinary);
+  const std::string output = ReadFile(folder.File("isql.out"));
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_EQ(output.find("failed"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Statement"), std::string::npos) << output;
+
+  auto second = Start("second.err", user, ordinary);
+  ASSERT_TRUE(second->Started());
+  EXPECT_TRUE(WaitFor([&] { return server.RequestCount("/podcast.rss") > 0 || !second->Running(); }))
+      << second->ErrorOutput();
+  EXPECT_GT(server.RequestCount("/podcast.rss"), 0u) << output;
+  second->Signal(SIGTERM);
+  EXPECT_EQ(second->WaitForExitCode(), 0) << second->ErrorOutput();
+}
+
+// A first start whose settings name two lists that share ten feeds (both
+// merged at once by two workers) subscribes each address once and
+// downloads each episode once.
+TEST_F(StartupProcessTest, TwoListsInTheSettingsThatShareFeedsSubscribeEachAddressOnce) {
+  TestHttpServer server;
+  std::string first, second;
+  for (int i = 0; i < 30; ++i) {
+    const std::string feed = "/feeds/" + std::to_string(i) + ".xml";
+    const std::string outline = "<outline text=\"Show " + std::to_string(i) + "\" type=\"rss\" xmlUrl=\"" +
+                                server.Url(feed) + "\"/>";
+    first += outline;
+    if (i % 3 == 0) second += outline;
+    char episode[16];
+    std::snprintf(episode, sizeof episode, "%02d.mp3", i);
+    ServeRss(server, feed,
+             "<item><title>One</title><guid>" + std::string(episode) + "</guid><enclosure url=\"" +
+                 server.Url(std::string("/media/") + episode) + "\" length=\"5\" type=\"audio/mpeg\"/></item>");
+    server.Handle(std::string("/media/") + episode, [](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, "audio"));
+    });
+  }
+  const auto serveList = [&](const std::string& path, const std::string& title, const std::string& outlines) {
+    const std::string list = "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>" + title +
+                             "</title></head><body>" + outlines + "</body></opml>";
+    server.Handle(path, [list](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/x-opml"}}, list));
+    });
+  };
+  serveList("/all.opml", "All shows", first);
+  serveList("/some.opml", "Some shows", second);
+  SetMisc("subscribefeed0", server.Url("/all.opml"));
+  SetMisc("subscribefeed1", server.Url("/some.opml"));
+  auto app = Start("first.err");
+  ASSERT_TRUE(app->Started());
+  ASSERT_TRUE(WaitFor([&] { return Downloads().size() >= 30 || !app->Running(); })) << app->ErrorOutput();
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  app->Signal(SIGTERM);
+  ASSERT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+
+  const std::string database = programFolder + "/rssengine.fdb";
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from feeds where type_<>'OPML'"), 30);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(distinct link) from feeds where type_<>'OPML'"), 30);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from feeds2opmlmapping"), 40);
+  std::vector<std::string> files = Downloads();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files.size(), 30u);
+  const auto copies = [](const std::string& name) { return name.find("(1)") != std::string::npos; };
+  EXPECT_EQ(std::count_if(files.begin(), files.end(), copies), 0);
 }
 
 // A start that waits for a database server that never answers is not in

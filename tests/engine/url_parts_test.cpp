@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace tidewell {
 namespace {
 
@@ -48,6 +51,41 @@ TEST(UrlPartsTest, BracketedIpv6HostKeepsItsColons) {
   EXPECT_EQ(parts.host, "[::1]");
   EXPECT_EQ(parts.port, "8080");
   EXPECT_EQ(TUrlParts::Split("http://[::1]/feed").host, "[::1]");
+}
+
+// User-info is taken out of the address and decoded as RFC 3986 writes it,
+// as UTF-8; what decodes to no text stays as written.
+TEST(UrlPartsTest, CredentialsAreTakenOutOfTheAddressAndDecoded) {
+  struct Row {
+    std::string url;
+    std::string rest;
+    std::string user;
+    std::string password;
+  };
+  const std::vector<Row> rows = {
+      {"http://alice:p%40ss%3Aw%2Frd@h/f", "http://h/f", "alice", "p@ss:w/rd"},
+      {"http://bob%40example.org:pw@h/f", "http://h/f", "bob@example.org", "pw"},
+      {"http://caf%C3%A9:a%23b%3Fc%2Fd%25@h/f", "http://h/f", "caf\xC3\xA9", "a#b?c/d%"},
+      {"http://u%3Ax:pw@h/f", "http://h/f", "u:x", "pw"},
+      {"http://u:p@ss:w@h/f", "http://h/f", "u", "p@ss:w"},
+      {"http://u:100%@h/f", "http://h/f", "u", "100%"},
+      {"http://u:%E9t%E9@h/f", "http://h/f", "u", "%E9t%E9"},
+      {"http://u:a%0D%0AX@h/f", "http://h/f", "u", "a%0D%0AX"},
+      {"http://ann:secret@[::1]:8080/f", "http://[::1]:8080/f", "ann", "secret"},
+      {"https://ann@h/f", "https://h/f", "ann", ""},
+  };
+  for (const Row& row : rows) {
+    std::string url = row.url;
+    std::string user, password;
+    ASSERT_TRUE(ExtractUrlCredentials(url, user, password)) << row.url;
+    EXPECT_EQ(url, row.rest) << row.url;
+    EXPECT_EQ(user, row.user) << row.url;
+    EXPECT_EQ(password, row.password) << row.url;
+  }
+  std::string url = "http://h/go?to=a@b";
+  std::string user, password;
+  EXPECT_FALSE(ExtractUrlCredentials(url, user, password));
+  EXPECT_EQ(url, "http://h/go?to=a@b");
 }
 
 }  // namespace

@@ -13,9 +13,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -183,7 +185,10 @@ void FirebirdTestServer::CreateSecurityDatabase() {
 }
 
 void FirebirdTestServer::Start() {
-  if (pid_ > 0) return;
+  if (pid_ > 0) {
+    ::kill(pid_, SIGCONT);
+    return;
+  }
   for (int attempt = 0; attempt < kLaunchAttempts; ++attempt)
     if (Launch(true)) return;
   throw std::runtime_error("the Firebird server did not start again; see " + root_ + "/server.log");
@@ -211,6 +216,7 @@ bool FirebirdTestServer::Launch(bool samePort) {
 void FirebirdTestServer::Stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
+  ::kill(pid_, SIGCONT);
   for (int waited = 0; waited < 10000; waited += 20) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -222,6 +228,36 @@ void FirebirdTestServer::Stop() {
   ::kill(pid_, SIGKILL);
   WaitFor(pid_);
   pid_ = -1;
+}
+
+void FirebirdTestServer::Pause() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void FirebirdTestServer::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  WaitFor(pid_);
+  pid_ = -1;
+}
+
+// For a listening socket the kernel's receive queue is the number of
+// connections not yet taken.
+int FirebirdTestServer::WaitingConnections() const {
+  std::ifstream table("/proc/net/tcp");
+  char local[16];
+  std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(port_));
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, state, queues;
+    fields >> slot >> address >> remote >> state >> queues;
+    if (address != local || state != "0A") continue;
+    const auto colon = queues.find(':');
+    return colon == std::string::npos ? 0 : static_cast<int>(std::stoul(queues.substr(colon + 1), nullptr, 16));
+  }
+  return 0;
 }
 
 }  // namespace testing_support

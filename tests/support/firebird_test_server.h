@@ -44,6 +44,13 @@ class FirebirdTestServer {
     Stop();
     Start();
   }
+  // Freezes the server: the system still takes connections to its port,
+  // nobody answers them. Kill then ends it at once, and the connections it
+  // held unanswered are dropped, as by a server that dies while it restarts.
+  void Pause();
+  void Kill();
+  // The connections that wait to be taken by the server (while it is paused).
+  int WaitingConnections() const;
 
  private:
   void WriteConfiguration();

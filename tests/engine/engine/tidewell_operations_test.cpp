@@ -75,7 +75,8 @@ TEST_F(EngineOperationsTest, AddFeedStoresTheNormalisedLinkAndFindFeedIdByUrlIgn
                           " and opmldescr='from a list' and title='Ünïcode News' and feed_id=" + std::to_string(id)),
             1);
   EXPECT_EQ(engine.FindFeedIdByUrl("HTTP://EXAMPLE.ORG/FEED.XML"), id);
-  EXPECT_EQ(engine.FindFeedIdByUrl("example.org/feed.xml"), id);
+  EXPECT_EQ(engine.FindFeedIdByUrl("example.org:80/feed.xml#top"), id);
+  EXPECT_EQ(engine.FindFeedIdByUrl("https://example.org/Feed.xml"), -1);
   EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/other.xml"), -1);
   TTranWrapper transaction;
   engine.BindTransaction(&transaction, false);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The engine on a Firebird server that the test stops and starts again:
 // every attachment is lost then. The workers and the main thread attach
-// anew once the server answers, the loss is told once, a close while the
+// anew once the server answers (also after one that rejected the new
+// attachment as it restarted), the loss is told once, a close while the
 // server is away ends normally, and a download whose end cannot be recorded
-// is taken back instead of being left for a second copy.
+// is taken back instead of being left for a second copy, and put back to
+// new by the running engine once the server answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -176,6 +178,30 @@ TEST_F(ServerRestartTest, WorkersAndTheMainThreadAttachAgainOnceTheServerAnswers
   EXPECT_EQ(FatalCount(), told);
 }
 
+// A server that dies while it holds the worker's new connection unanswered,
+// as one that restarts does, makes the client say "connection rejected by
+// remote interface": a lost connection like any other, told once, and the
+// worker attaches again once a server answers.
+TEST_F(ServerRestartTest, AServerThatRejectsTheNewAttachmentWhileItRestartsIsALostConnectionToldOnce) {
+  Ttidewell& engine = Engine();
+  const int32_t feedId = engine.AddFeed(u"", http.Url("/feed.xml"), u"");
+  ASSERT_TRUE(FetchFeed(feedId));
+  server.Stop();
+  for (int round = 0; round < 3; ++round) {
+    server.Start();
+    server.Pause();
+    engine.UpdateFeeds({feedId}, true);
+    ASSERT_TRUE(PumpUntil([&] { return server.WaitingConnections() > 0; }));
+    server.Kill();
+    ASSERT_TRUE(PumpUntil([&] { return engine.QueuedJobCount() == 0; }));
+  }
+  server.Start();
+  EXPECT_TRUE(FetchFeed(feedId)) << processed.back();
+  ASSERT_EQ(FatalCount(), 1);
+  EXPECT_NE(fatal.begin()->second.front().find("connection rejected by remote interface"), std::string::npos)
+      << fatal.begin()->second.front();
+}
+
 TEST_F(ServerRestartTest, AnEngineClosedWhileItsServerIsAwayEndsNormally) {
   const int32_t feedId = Engine().AddFeed(u"", http.Url("/feed.xml"), u"");
   ASSERT_TRUE(FetchFeed(feedId));
@@ -192,6 +218,8 @@ TEST_F(ServerRestartTest, ADownloadWhoseServerCameBackMeanwhileIsRecorded) {
   const int32_t enclosureId = StoredEnclosure();
   std::filesystem::create_directories(episodes);
   StartDownload(enclosureId);
+  // Its job runs: it is no download left without one.
+  EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{});
   server.Restart();
   FinishDownload();
   EXPECT_EQ(downloads.back(), "");
@@ -217,18 +245,21 @@ TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedIsTakenBackAndFetched
                                     kt::Utf8ToWide(episodes));
   ASSERT_TRUE(PumpUntil([&] { return Engine().QueuedJobCount() == 0; }));
 
-  // The next start queues the unfinished download again: one copy.
+  // Once the server answers, the running engine puts the download whose end
+  // it missed back to new; it is fetched again: one copy.
   server.Start();
-  Engine().ResetEnclosureDownloads();
+  EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{enclosureId});
+  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
+  EXPECT_EQ(database.QueryInt64("select download_status" + row), 0);
   halfway = false;
   gate = true;
   const size_t before = downloads.size();
   Engine().DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
   ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
   EXPECT_EQ(downloads.back(), "");
-  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
   EXPECT_EQ(database.QueryInt64("select download_status" + row), 2);
   EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
+  EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{});
 }
 
 }  // namespace

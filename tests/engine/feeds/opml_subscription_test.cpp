@@ -3,12 +3,15 @@
 // from a local HTTP server into a real database and mirror them in the
 // engine's folder tree; a changed list adds and removes feeds.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/feed_address.h"
 #include "engine/tidewell.h"
 #include "platform/main_loop.h"
 #include "support/test_http_server.h"
@@ -39,23 +42,51 @@ std::string Opml(const std::string& head, const std::string& body) {
          "</body></opml>";
 }
 
+// The UTF-8 text in another encoding (iconv's name), after the bytes of mark.
+std::string Encoded(const std::string& utf8, const char* encoding, const std::string& mark = "") {
+  iconv_t converter = iconv_open(encoding, "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "";
+  std::string out(utf8.size() * 4 + 8, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* at = out.data();
+  size_t outLeft = out.size();
+  const size_t converted = iconv(converter, &in, &inLeft, &at, &outLeft);
+  iconv_close(converter);
+  if (converted == static_cast<size_t>(-1)) return "";
+  out.resize(out.size() - outLeft);
+  return mark + out;
+}
+
 class OpmlSubscriptionTest : public ::testing::Test {
  protected:
   OpmlSubscriptionTest() {
     // The folder tree is stored: its root folder has a row.
     engine.GetFolders()->SaveAll();
     engine.SetOnStopWorking(
-        [this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
+        [this](uint32_t, int32_t itemId, const std::string& url, int32_t, TQueueJobTypes kind) {
           if (kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
+          ++anyJobsEnded;
+          endedIds.push_back(itemId);
+          endedUrls.push_back(url);
         });
-    engine.SetOnFeedsAddToOpml([this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
-      added.push_back({id, f});
-    });
+    engine.SetOnFeedsAddToOpml(
+        [this](int32_t, int32_t id, const std::string& url, const WideString&, const TStrings& f) {
+          added.push_back({id, f});
+          // The list's worker waits here, its look-ups made and nothing
+          // filed yet.
+          if (meanwhile && url == parkedList) std::exchange(meanwhile, nullptr)();
+        });
     engine.SetOnFeedsDeleteFromOpml(
         [this](int32_t, int32_t id, const std::string&, const WideString&, const TStrings& f) {
           removed.push_back({id, f});
         });
     engine.SetOnNeedToRefreshFolders([this](int32_t, int32_t id) { refreshed.push_back(id); });
+    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&, int32_t,
+                                     TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
+                                     const std::string& error, const TDynIntArray&) {
+      if (category != TErrorCategory::noErrors) failures.push_back({feedId, error});
+    });
     engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool ended) {
       offered.push_back(feedId);
       offerEnded.push_back(ended);
@@ -63,21 +94,32 @@ class OpmlSubscriptionTest : public ::testing::Test {
     });
   }
 
-  void Serve(const std::string& path, const std::string* body) {
-    server.Handle(path, [body](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, *body));
+  void Serve(const std::string& path, const std::string* body, const std::string& type = "text/xml") {
+    server.Handle(path, [body, type](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", type}}, *body));
     });
   }
   // Queues a new subscription and waits until its job has ended.
   void Subscribe(const std::string& path) {
-    const int before = jobsEnded;
-    engine.Worker(0)->AddJob(server.Url(path), 0, TQueueJobTypes::CgetOpmlData, u"");
-    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
+    const std::string url = server.Url(path);
+    const auto ended = [&] { return std::count(endedUrls.begin(), endedUrls.end(), url); };
+    const auto before = ended();
+    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
+    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return ended() > before; }, kWaitMs));
   }
   void Refetch(int32_t opmlId) {
     const int before = jobsEnded;
     engine.UpdateFeed(opmlId);
     ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
+  }
+  // Subscribes the address as the application does (a feed row, fetched at
+  // once) and waits until its job has ended; the row's id.
+  int32_t AddAndFetch(const std::string& path) {
+    const int before = anyJobsEnded;
+    const int32_t id = engine.AddFeed(u"Feed", server.Url(path), u"");
+    engine.UpdateFeed(id);
+    EXPECT_TRUE(platform::MainThread().RunUntil([&] { return anyJobsEnded > before; }, kWaitMs));
+    return id;
   }
   int32_t OpmlId(const std::string& path) {
     return static_cast<int32_t>(
@@ -102,6 +144,13 @@ class OpmlSubscriptionTest : public ::testing::Test {
   EngineOnDatabase db;
   Ttidewell& engine = db.Engine();
   int jobsEnded = 0;
+  int anyJobsEnded = 0;
+  std::vector<int32_t> endedIds;
+  std::vector<std::string> endedUrls;
+  // Run while the list at parkedList waits in its first hand-over.
+  std::string parkedList;
+  std::function<void()> meanwhile;
+  std::vector<std::pair<int32_t, std::string>> failures;
   bool answerDelete = true;
   std::vector<ListEvent> added;
   std::vector<ListEvent> removed;
@@ -308,6 +357,278 @@ TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAn
   EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
   EXPECT_TRUE(removed.empty());
   EXPECT_TRUE(offered.empty());
+}
+
+// A list that is not well-formed is the job's error, with the parser's
+// reason and line; nothing of it is filed, and a stored list keeps what it
+// filed before.
+TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParsersLine) {
+  std::string outlines;
+  for (int i = 0; i < 30; ++i)
+    outlines += "\n" + Outline("Show " + std::to_string(i), server.Url("/s" + std::to_string(i)));
+  const std::string whole = Opml("<title>Shows</title>", outlines);
+  std::string unclosed = whole;
+  const std::string fifth = Outline("Show 5", server.Url("/s5"));
+  unclosed.replace(unclosed.find(fifth), fifth.size(), fifth.substr(0, fifth.size() - 2) + ">");
+  std::string mismatched = whole;
+  mismatched.replace(mismatched.find("</body>"), 7, "</bdy>");
+  const std::string cut = whole.substr(0, whole.size() / 2);
+  const std::string cutLine = "line " + std::to_string(std::count(cut.begin(), cut.end(), '\n') + 1);
+  const struct {
+    const char* shape;
+    std::string body;
+    std::string line;
+  } broken[] = {
+      {"cut in the middle", cut, cutLine},
+      {"an outline left unclosed", unclosed, "line 32"},
+      {"a mistyped end tag", mismatched, "line 32"},
+  };
+  std::string list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")));
+  Serve("/stored.opml", &list);
+  Subscribe("/stored.opml");
+  const int32_t storedId = OpmlId("/stored.opml");
+  ASSERT_GT(storedId, 0);
+  const std::string storedRow = " from feeds where feed_id=" + std::to_string(storedId);
+  const std::string digest = db.QueryText("select feedmd5" + storedRow);
+  int path = 0;
+  for (const auto& row : broken) {
+    SCOPED_TRACE(row.shape);
+    failures.clear();
+    // As the application's first start subscribes it: a feed row that turns
+    // out to be a list.
+    const std::string newPath = "/new" + std::to_string(++path) + ".opml";
+    Serve(newPath, &row.body);
+    const int32_t newId = AddAndFetch(newPath);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link like '%/s%' and link not like '%.opml'"), 0);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_='OPML' and feed_id=" + std::to_string(newId)), 0);
+    const std::string newError =
+        db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(newId));
+    EXPECT_NE(newError.find("XML parse error"), std::string::npos) << newError;
+    EXPECT_NE(newError.find(row.line), std::string::npos) << newError;
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, newId);
+    EXPECT_EQ(failures[0].second, newError);
+
+    // A stored list whose new version is broken keeps what it filed.
+    failures.clear();
+    list = row.body;
+    Refetch(storedId);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_<>'OPML' and parentfeed=" +
+                            std::to_string(storedId)),
+              1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(storedId)), 1);
+    ASSERT_NE(ListFolder("Stored"), nullptr);
+    EXPECT_EQ(FilterNames(ListFolder("Stored")), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(db.QueryText("select feedmd5" + storedRow), digest);
+    const std::string storedError = db.QueryText("select lastFeedProcessingError" + storedRow);
+    EXPECT_NE(storedError.find(row.line), std::string::npos) << storedError;
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, storedId);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_TRUE(offered.empty());
+    list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")));
+  }
+  // Mended, the list is merged again and its row's error is cleared.
+  list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")) + Outline("New", server.Url("/n.xml")));
+  Refetch(storedId);
+  EXPECT_EQ(FilterNames(ListFolder("Stored")).size(), 2u);
+  EXPECT_EQ(db.QueryText("select lastFeedProcessingError" + storedRow), "");
+}
+
+// A list is recognised and read in whatever encoding its byte-order mark,
+// its declaration or the answer's charset names, as a feed is; a feed in
+// UTF-16 answered as a web page is still taken for a feed.
+TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclarationNames) {
+  const std::string le16 = "\xFF\xFE", be16 = "\xFE\xFF", le32 = std::string("\xFF\xFE\0\0", 4);
+  const struct {
+    const char* shape;
+    const char* encoding;
+    const char* declared;  // nullptr: no declaration
+    std::string mark;
+    const char* type;
+    const char* title;
+  } rows[] = {
+      {"UTF-16LE with mark", "UTF-16LE", "UTF-16", le16, "text/xml", "Café Радио"},
+      {"UTF-16BE with mark", "UTF-16BE", "UTF-16", be16, "text/x-opml", "Café Радио"},
+      {"UTF-16LE with mark, no declaration", "UTF-16LE", nullptr, le16, "application/octet-stream", "Café Радио"},
+      {"UTF-16LE without mark", "UTF-16LE", "UTF-16", "", "text/xml", "Café Радио"},
+      {"UTF-32LE with mark", "UTF-32LE", "UTF-32", le32, "text/xml", "Café Радио"},
+      {"UTF-8 with mark", "UTF-8", "UTF-8", "\xEF\xBB\xBF", "text/xml", "Café Радио"},
+      {"ISO-8859-1 declared", "ISO-8859-1", "ISO-8859-1", "", "text/xml", "Café"},
+      {"windows-1251 declared", "CP1251", "windows-1251", "", "text/xml", "Радио"},
+      {"KOI8-R declared", "KOI8-R", "KOI8-R", "", "text/x-opml", "Радио"},
+      {"Shift_JIS declared", "SHIFT_JIS", "Shift_JIS", "", "text/xml", "日本の番組"},
+      {"the answer's charset, no declaration", "CP1251", nullptr, "", "text/xml; charset=windows-1251", "Радио"},
+  };
+  std::vector<std::string> bodies;
+  bodies.reserve(std::size(rows) + 1);
+  int path = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/e" + std::to_string(++path);
+    std::string outlines;
+    for (int i = 0; i < 10; ++i)
+      outlines +=
+          Outline(std::string(row.title) + " " + std::to_string(i), server.Url(prefix + "/f" + std::to_string(i)));
+    const std::string declaration =
+        row.declared == nullptr ? "" : "<?xml version=\"1.0\" encoding=\"" + std::string(row.declared) + "\"?>\n";
+    const std::string text = declaration + "<opml version=\"2.0\"><head><title>" + row.title + " " +
+                             std::to_string(path) + "</title></head><body>" + outlines + "</body></opml>";
+    bodies.push_back(Encoded(text, row.encoding, row.mark));
+    ASSERT_FALSE(bodies.back().empty());
+    Serve(prefix + ".opml", &bodies.back(), row.type);
+    const int32_t listId = AddAndFetch(prefix + ".opml");
+    EXPECT_EQ(db.QueryText("select type_ from feeds where feed_id=" + std::to_string(listId)), "OPML")
+        << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(listId));
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 10);
+    TFolder* folder = ListFolder(std::string(row.title) + " " + std::to_string(path));
+    ASSERT_NE(folder, nullptr);
+    std::vector<std::string> names = FilterNames(folder);
+    EXPECT_EQ(names.size(), 10u);
+    EXPECT_NE(std::find(names.begin(), names.end(), std::string(row.title) + " 3"), names.end());
+  }
+  const std::string rss =
+      "<?xml version=\"1.0\" encoding=\"UTF-16\"?><rss version=\"2.0\"><channel><title>Émissions</title>"
+      "<link>http://127.0.0.1/</link><description>d</description><item><title>Un</title><guid>g1</guid></item>"
+      "</channel></rss>";
+  bodies.push_back(Encoded(rss, "UTF-16LE", le16));
+  Serve("/feed16", &bodies.back(), "text/html");
+  const int32_t feedId = AddAndFetch("/feed16");
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(feedId)), 1)
+      << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId));
+}
+
+// One address, one subscription: whatever files an address while a list
+// is merged (another list on another worker, AddFeed, a feed that moves to
+// it for good), or after it, finds the row that was there first. The list's
+// worker is held in its first hand-over, after its look-ups and before it
+// files anything, while the other runs to its end.
+TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfterAListIsMerged) {
+  enum class TWhen { kWhileParked, kAfterwards };
+  enum class TOther { kList, kAddFeed, kMove };
+  const struct {
+    const char* shape;
+    TWhen when;
+    TOther other;
+  } rows[] = {
+      {"another list naming 10 of its feeds, merged meanwhile", TWhen::kWhileParked, TOther::kList},
+      {"AddFeed of one of its addresses meanwhile", TWhen::kWhileParked, TOther::kAddFeed},
+      {"a feed moved (301) to one of its addresses meanwhile", TWhen::kWhileParked, TOther::kMove},
+      {"another list naming 10 of its feeds, merged afterwards", TWhen::kAfterwards, TOther::kList},
+      {"AddFeed of one of its addresses afterwards", TWhen::kAfterwards, TOther::kAddFeed},
+      {"a feed moved (301) to one of its addresses afterwards", TWhen::kAfterwards, TOther::kMove},
+  };
+  const std::string rss = "<rss version=\"2.0\"><channel><title>t</title><item><guid>g</guid></item></channel></rss>";
+  std::vector<std::string> lists;
+  lists.reserve(2 * std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/r" + std::to_string(++n);
+    std::vector<std::string> addresses;
+    std::string own, other;
+    for (int i = 0; i < 30; ++i) {
+      addresses.push_back(server.Url(prefix + "/f" + std::to_string(i)));
+      server.Handle(prefix + "/f" + std::to_string(i), [rss](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
+      });
+      if (i < 10) own += Outline("Own " + std::to_string(i), addresses.back());
+      if (i < 10 || i >= 20) other += Outline("Other " + std::to_string(i), addresses.back());
+    }
+    lists.push_back(Opml("<title>Own " + std::to_string(n) + "</title>", own));
+    Serve(prefix + "/own.opml", &lists.back());
+    lists.push_back(Opml("<title>Other " + std::to_string(n) + "</title>", other));
+    Serve(prefix + "/other.opml", &lists.back());
+    const std::string shared = addresses[3];
+    server.Handle(prefix + "/old.xml", [shared](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", shared}}, ""));
+    });
+    const int32_t moving =
+        row.other == TOther::kMove ? engine.AddFeed(u"Moving", server.Url(prefix + "/old.xml"), u"") : 0;
+    int32_t addedId = 0;
+    const auto runOther = [&] {
+      if (row.other == TOther::kList) {
+        engine.Worker(1)->AddJob(server.Url(prefix + "/other.opml"), 0, TQueueJobTypes::CgetOpmlData, u"");
+        ASSERT_TRUE(platform::MainThread().RunUntil(
+            [&] {
+              return std::find(endedUrls.begin(), endedUrls.end(), server.Url(prefix + "/other.opml")) !=
+                     endedUrls.end();
+            },
+            kWaitMs));
+      } else if (row.other == TOther::kAddFeed) {
+        addedId = engine.AddFeed(u"Mine", shared, u"");
+      } else {
+        engine.UpdateFeed(moving);
+        ASSERT_TRUE(platform::MainThread().RunUntil(
+            [&] { return std::find(endedIds.begin(), endedIds.end(), moving) != endedIds.end(); }, kWaitMs));
+      }
+    };
+    if (row.when == TWhen::kWhileParked) {
+      parkedList = server.Url(prefix + "/own.opml");
+      meanwhile = runOther;
+    }
+    Subscribe(prefix + "/own.opml");
+    EXPECT_EQ(meanwhile, nullptr) << "the list was not held";
+    meanwhile = nullptr;
+    if (row.when == TWhen::kAfterwards) runOther();
+
+    for (const std::string& address : addresses) {
+      const int64_t rowsOfAddress = db.QueryInt64("select count(*) from feeds where link='" + address + "'");
+      EXPECT_LE(rowsOfAddress, 1) << address;
+    }
+    const int32_t listId = OpmlId(prefix + "/own.opml");
+    const int32_t sharedId = FeedId(shared);
+    ASSERT_GT(listId, 0);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId)), 10);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId) +
+                            " and boundwithfeed=" + std::to_string(sharedId)),
+              1);
+    if (row.other == TOther::kAddFeed) {
+      EXPECT_EQ(addedId, sharedId);
+    }
+    if (row.other == TOther::kMove && row.when == TWhen::kWhileParked) {
+      EXPECT_EQ(sharedId, moving);
+    }
+    if (row.other == TOther::kMove && row.when == TWhen::kAfterwards) {
+      EXPECT_EQ(db.QueryText("select link from feeds where feed_id=" + std::to_string(moving)),
+                server.Url(prefix + "/old.xml"));
+    }
+  }
+}
+
+// An address that another transaction is filing (its claim held here) is
+// waited for: the list commits what it filed, waits, and then maps the row
+// that the other stored, instead of storing a second.
+TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFindsItsRow) {
+  std::string outlines;
+  for (int i = 0; i < 5; ++i) outlines += Outline("Show " + std::to_string(i), server.Url("/w" + std::to_string(i)));
+  const std::string list = Opml("<title>Waiting</title>", outlines);
+  Serve("/waiting.opml", &list);
+  const std::string filedElsewhere = server.Url("/w2");
+  TFeedAddressClaims& claims = engine.AddressClaims();
+  const int elsewhere = 0;
+  ASSERT_TRUE(claims.TryClaim(FeedAddressKey(filedElsewhere), &elsewhere));
+  const std::string url = server.Url("/waiting.opml");
+  engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return claims.Waiting() == 1; }, kWaitMs));
+  // What the list filed before it waits is committed: nobody waits for it.
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link in ('" + server.Url("/w0") + "','" +
+                          server.Url("/w1") + "')"),
+            2);
+  db.Execute("insert into feeds(type_,link,title,parentfeed,priority) values('NaN','" + filedElsewhere +
+             "','Filed elsewhere',0,0)");
+  const int32_t elsewhereId = FeedId(filedElsewhere);
+  claims.Release(&elsewhere);
+  ASSERT_TRUE(platform::MainThread().RunUntil(
+      [&] { return std::find(endedUrls.begin(), endedUrls.end(), url) != endedUrls.end(); }, kWaitMs));
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + filedElsewhere + "'"), 1);
+  const int32_t listId = OpmlId("/waiting.opml");
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId) +
+                          " and boundwithfeed=" + std::to_string(elsewhereId)),
+            1);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 4);
+  ASSERT_NE(ListFolder("Waiting"), nullptr);
+  EXPECT_EQ(ListFolder("Waiting")->FilterCount(), 5);
 }
 
 }  // namespace

@@ -153,6 +153,15 @@ TEST_F(CommentFeedTest, CommentLinkMakesOneCommentFeedWithTheFeedsSettings) {
   EXPECT_EQ(worker_.db.QueryText("select language_" + where), "de");
   EXPECT_EQ(worker_.db.QueryInt64("select update_interval" + where), 60);
   EXPECT_EQ(worker_.db.QueryText("select username_" + where), "u");
+
+  // The feed's credentials belong to its place: a comment feed at another
+  // (here https on the same host) gets its settings, not them.
+  worker_.transaction.StartTransaction();
+  const int32_t elsewhere = store_.GetCommentFeed(feed_, article_, "https://store.example/comments/2");
+  worker_.transaction.Commit();
+  const std::string away = " from feeds where feed_id=" + std::to_string(elsewhere);
+  EXPECT_EQ(worker_.db.QueryText("select language_" + away), "de");
+  EXPECT_EQ(worker_.db.QueryText("select username_" + away), "");
 }
 
 TEST_F(CommentFeedTest, TheFeedsOwnUrlAndCommentFeedsThemselvesMakeNoCommentFeed) {

@@ -142,6 +142,16 @@ TEST_F(CredentialsTest, ARedirectWithinTheSamePlaceKeepsThem) {
   AnswerChallenges({});
   EXPECT_FALSE(FetchAsAnn(first.Url("/old.xml")).error);
   EXPECT_EQ(asked, (std::vector<Asked>{{first.Url("/new.xml"), "ann", "secret"}}));
+
+  // Away to another host and back: the place's own challenge is answered
+  // with its own credentials again.
+  asked.clear();
+  Redirect(first, "/away.xml", 302, otherHost.Url("/back.xml"));
+  Redirect(otherHost, "/back.xml", 302, first.Url("/new.xml"));
+  const RecordedResult roundTrip = FetchAsAnn(first.Url("/away.xml"));
+  EXPECT_FALSE(roundTrip.error) << roundTrip.errorText;
+  EXPECT_EQ(asked, (std::vector<Asked>{{first.Url("/new.xml"), "ann", "secret"}}));
+  EXPECT_EQ(RequestsWithAuthorization(otherHost), 0u);
 }
 
 TEST_F(CredentialsTest, EnclosuresKeepTheirFeedsCredentialsAtTheFeedsPlace) {
@@ -186,6 +196,17 @@ TEST_F(CredentialsTest, CredentialsGivenForHttpsAreNeverSentOverPlainHttp) {
   EXPECT_EQ(first.RequestCount("/feed.xml"), 1u);
   EXPECT_EQ(RequestsWithAuthorization(first), 0u);
   EXPECT_EQ(asked, (std::vector<Asked>{{first.Url("/feed.xml"), "", ""}}));
+
+  // Nor does an episode of an https feed get them on plain http.
+  Guard(first, "/ep.mp3", "ann", "secret");
+  worker.enclosureOwnerFound = true;
+  worker.enclosureOwner = {secure.Url("/feed.xml"), "ann", "secret", "", 0};
+  DownloadTestWorker::Job job;
+  job.kind = TQueueJobTypes::CgetEnclosure;
+  job.targetFolder = kt::Utf8ToWide(folder.Path());
+  job.url = first.Url("/ep.mp3");
+  EXPECT_TRUE(worker.Fetch(job).error);
+  EXPECT_EQ(RequestsWithAuthorization(first), 0u);
 }
 
 }  // namespace

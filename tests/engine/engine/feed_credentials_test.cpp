@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: MIT
+// A feed's credentials through the engine's own workers, a real database and
+// local servers on two loopback hosts (127.0.0.1, 127.0.0.2) and https with
+// the test's certificate: they stay with the place they were given for when
+// the feed moves, user-info is decoded before it is stored, and an OPML list
+// finds a subscription by its address whatever credentials either holds.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/feeds/tidewell_feed_pool_worker.h"
+#include "engine/net/http_auth.h"
+#include "engine/settings/value_scrambling.h"
+#include "engine/tidewell.h"
+#include "platform/main_loop.h"
+#include "support/temp_folder.h"
+#include "support/test_certificate.h"
+#include "support/test_http_server.h"
+#include "support/test_https_server.h"
+#include "tests/engine/engine/engine_test_support.h"
+#include "toolkit/wide_string.h"
+
+namespace tidewell {
+namespace {
+
+using testing::EngineOnDatabase;
+using testing_support::HttpConnection;
+using testing_support::RecordedRequest;
+using testing_support::TestHttpServer;
+
+constexpr int kWaitMs = 30000;
+
+std::string Rss(const std::string& title) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>" + title +
+         "</title><link>http://example.org/</link><description>d</description>"
+         "<item><title>one</title><guid>one</guid></item></channel></rss>";
+}
+
+std::string BasicOf(const std::string& user, const std::string& password) {
+  return "Basic " + THttpAuthChallenge::Base64(user + ":" + password);
+}
+
+std::string Outline(const std::string& title, const std::string& url) {
+  return "<outline text=\"" + title + "\" type=\"rss\" xmlUrl=\"" + url + "\"/>";
+}
+
+std::string Opml(const std::string& outlines) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<opml version=\"1.0\"><head><title>Members</title></head>"
+         "<body>" + outlines + "</body></opml>";
+}
+
+// The address with user-info put in after the scheme.
+std::string WithUserInfo(const std::string& url, const std::string& userInfo) {
+  const size_t at = url.find("://") + 3;
+  return url.substr(0, at) + userInfo + "@" + url.substr(at);
+}
+
+struct Asked {
+  std::string url;
+  std::string user;
+  std::string password;
+  friend std::ostream& operator<<(std::ostream& out, const Asked& a) {
+    return out << a.url << " [" << a.user << ":" << a.password << "]";
+  }
+};
+
+class FeedCredentialsTest : public ::testing::Test {
+ protected:
+  FeedCredentialsTest() {
+    engine.GetFolders()->SaveAll();
+    engine.SetOnStopWorking([this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
+      if (kind == TQueueJobTypes::CfeedOperation || kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
+    });
+    engine.SetOnHttpAuthenticate([this](uint32_t, TFeedOpType, const std::string& url, int32_t, TQueueJobTypes,
+                                        std::string& user, std::string& password) {
+      asked.push_back({url, user, password});
+    });
+    engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool) {
+      offered.push_back(feedId);
+      return true;
+    });
+  }
+
+  // The engine's own feed workers, trusting the test's certificate.
+  TtidewellOptions Options() {
+    TtidewellOptions options;
+    options.workerFactory = [this](Ttidewell& engine, int) {
+      auto worker = std::make_unique<TtidewellFeedPoolWorker>(engine);
+      worker->Worker().SetCaCertificateFile(certificate.certificateFile);
+      return std::unique_ptr<TtidewellPoolWorker>(std::move(worker));
+    };
+    return options;
+  }
+
+  void Pass(int32_t feedId) {
+    const int before = jobsEnded;
+    engine.UpdateFeed(feedId);
+    ASSERT_TRUE(platform::MainThread().RunUntil(
+        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
+  }
+  // A feed added by its address alone: the job stores the row.
+  void AddByJob(const std::string& url) {
+    const int before = jobsEnded;
+    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CfeedOperation, u"");
+    ASSERT_TRUE(platform::MainThread().RunUntil(
+        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
+  }
+  void SubscribeList(const std::string& url) {
+    const int before = jobsEnded;
+    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
+    ASSERT_TRUE(platform::MainThread().RunUntil(
+        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
+  }
+  std::string Column(const std::string& column, int32_t feedId) {
+    return db.QueryText("select " + column + " from feeds where feed_id=" + std::to_string(feedId));
+  }
+
+  static void Redirect(TestHttpServer& server, const std::string& path, int status, const std::string& location) {
+    server.Handle(path, [status, location](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(status, "Moved", {{"Location", location}}, ""));
+    });
+  }
+  // Serves the feed to whoever asks first; from then on only to a request
+  // that carries an answer to its challenge (any answer: what it was sent
+  // is what the test reads).
+  static void OpenOnceThenGuarded(TestHttpServer& server, const std::string& path,
+                                  const std::string& type = "application/rss+xml",
+                                  const std::string& body = Rss("Moved")) {
+    auto first = std::make_shared<std::atomic<bool>>(true);
+    server.Handle(path, [first, type, body](const RecordedRequest& r, HttpConnection& c) {
+      if (first->exchange(false) || r.HasHeader("Authorization")) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", type}}, body));
+      } else {
+        c.Send(TestHttpServer::Response(401, "Unauthorized", {{"WWW-Authenticate", "Basic realm=\"r\""}}, ""));
+      }
+    });
+  }
+  static void Guard(TestHttpServer& server, const std::string& path, const std::string& user,
+                    const std::string& password, const std::string& type, const std::string& body) {
+    server.Handle(path, [answer = BasicOf(user, password), type, body](const RecordedRequest& r, HttpConnection& c) {
+      if (r.Header("Authorization") == answer) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", type}}, body));
+      } else {
+        c.Send(TestHttpServer::Response(401, "Unauthorized", {{"WWW-Authenticate", "Basic realm=\"m\""}}, ""));
+      }
+    });
+  }
+  static size_t SentTheSecret(const TestHttpServer& server, const std::string& path) {
+    size_t count = 0;
+    for (const RecordedRequest& r : server.Requests())
+      count += r.path == path && r.Header("Authorization") == BasicOf("ann", "secret") ? 1 : 0;
+    return count;
+  }
+
+  testing_support::TempFolder certificateFolder;
+  testing_support::TestCertificate certificate =
+      testing_support::MakeSelfSignedCertificate(certificateFolder.Path());
+  TestHttpServer a;
+  TestHttpServer b{"127.0.0.2"};
+  EngineOnDatabase db{Options()};
+  Ttidewell& engine = db.Engine();
+  int jobsEnded = 0;
+  std::vector<Asked> asked;
+  std::vector<int32_t> offered;
+};
+
+// Wherever a feed with credentials goes for good, they stay with the scheme,
+// host and port they were given for: a 301 away from that place is not
+// stored, a page's feed elsewhere is adopted without them, and the place a
+// feed reaches asks for its own through the event, with nothing filled in.
+TEST_F(FeedCredentialsTest, AFeedThatMovesLeavesItsCredentialsAtTheirPlace) {
+  // An https feed whose 302 leads to plain http.
+  testing_support::TestHttpsServer secure(certificate, [&](httplib::SSLServer& server) {
+    server.Get("/r3.xml", [&](const httplib::Request&, httplib::Response& response) {
+      response.set_redirect(a.Url("/x3.xml"), 302);
+    });
+  });
+  Redirect(a, "/r1.xml", 302, b.Url("/x1.xml"));
+  Redirect(b, "/x1.xml", 301, b.Url("/y1.xml"));
+  OpenOnceThenGuarded(b, "/y1.xml");
+  Redirect(a, "/r2.xml", 301, b.Url("/x2.xml"));
+  Redirect(b, "/x2.xml", 301, b.Url("/y2.xml"));
+  OpenOnceThenGuarded(b, "/y2.xml");
+  Redirect(a, "/x3.xml", 301, a.Url("/y3.xml"));
+  OpenOnceThenGuarded(a, "/y3.xml");
+  const std::string page = "<html><head><link rel=\"alternate\" type=\"application/rss+xml\" href=\"" +
+                           b.Url("/found.xml") + "\"></head><body>Members</body></html>";
+  Guard(a, "/page.html", "ann", "secret", "text/html", page);
+  OpenOnceThenGuarded(b, "/found.xml");
+  Redirect(a, "/list-r.opml", 302, b.Url("/list.opml"));
+  OpenOnceThenGuarded(b, "/list.opml", "text/xml", Opml(""));
+  Redirect(a, "/new-r.xml", 302, b.Url("/new.xml"));
+  OpenOnceThenGuarded(b, "/new.xml");
+
+  struct Row {
+    std::string name;
+    std::string address;  // subscribed with ann:secret in it
+    bool byJob;           // added by a job for the address, not by AddFeed
+    TestHttpServer* target;  // where the feed ends up
+    std::string targetPath;
+    std::string linkAfter;
+    std::string userAfter;
+  };
+  const std::vector<Row> rows = {
+      {"302 to another host, then 301 there", a.Url("/r1.xml"), false, &b, "/y1.xml", a.Url("/r1.xml"), "ann"},
+      {"301 to another host, then 301 there", a.Url("/r2.xml"), false, &b, "/y2.xml", a.Url("/r2.xml"), "ann"},
+      {"https, 302 to plain http, then 301 there", secure.Url("/r3.xml"), false, &a, "/y3.xml",
+       secure.Url("/r3.xml"), "ann"},
+      {"a page announcing a feed on another host", a.Url("/page.html"), false, &b, "/found.xml",
+       b.Url("/found.xml"), ""},
+      {"a list whose 302 leads to another host", a.Url("/list-r.opml"), false, &b, "/list.opml",
+       b.Url("/list.opml"), ""},
+      {"a new feed whose 302 leads to another host", a.Url("/new-r.xml"), true, &b, "/new.xml", b.Url("/new.xml"),
+       ""},
+  };
+  for (const Row& row : rows) {
+    asked.clear();
+    const std::string address = WithUserInfo(row.address, "ann:secret");
+    int32_t feedId = 0;
+    if (row.byJob) {
+      AddByJob(address);
+      feedId = static_cast<int32_t>(db.QueryInt64("select max(feed_id) from feeds"));
+    } else {
+      feedId = engine.AddFeed(u"", address, u"");
+      Pass(feedId);
+    }
+    for (int pass = 0; pass < 2; ++pass) Pass(feedId);
+    EXPECT_EQ(SentTheSecret(*row.target, row.targetPath), 0u) << row.name;
+    EXPECT_EQ(Column("link", feedId), row.linkAfter) << row.name;
+    EXPECT_EQ(Column("username_", feedId), row.userAfter) << row.name;
+    for (const Asked& question : asked) {
+      if (question.url != row.target->Url(row.targetPath)) continue;
+      EXPECT_EQ(question.user + question.password, "") << row.name << ": " << question;
+    }
+  }
+}
+
+// User-info is percent-decoded as UTF-8 before it goes into its columns, so
+// that a password holding "/ ? # % @ :" or a non-ASCII character, or an
+// e-mail user name, can be given in an address; raw "@" and ":" keep working.
+TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
+  struct Row {
+    std::string path;
+    std::string userInfo;
+    std::string user;
+    std::string password;
+  };
+  const std::vector<Row> rows = {
+      {"/escaped-marks.xml", "alice:p%40ss%3Aw%2Frd", "alice", "p@ss:w/rd"},
+      {"/mail-user.xml", "bob%40example.org:pw", "bob@example.org", "pw"},
+      {"/non-ascii.xml", "caf%C3%A9:pw", "caf\xC3\xA9", "pw"},
+      {"/query-marks.xml", "u:a%23b%3Fc%2Fd%25", "u", "a#b?c/d%"},
+      {"/lower-hex.xml", "u:%e2%82%ac", "u", "\xE2\x82\xAC"},
+      {"/raw-marks.xml", "u:p@ss:w", "u", "p@ss:w"},
+      {"/no-escape.xml", "u:100%", "u", "100%"},
+      {"/not-utf8.xml", "u:%E9t%E9", "u", "%E9t%E9"},
+  };
+  for (const Row& row : rows) {
+    Guard(a, row.path, row.user, row.password, "application/rss+xml", Rss("Members"));
+    const int32_t feedId = engine.AddFeed(u"", WithUserInfo(a.Url(row.path), row.userInfo), u"");
+    EXPECT_EQ(Column("link", feedId), a.Url(row.path)) << row.userInfo;
+    EXPECT_EQ(Column("username_", feedId), row.user) << row.userInfo;
+    EXPECT_EQ(UnscrambleText(Column("password_", feedId)), row.password) << row.userInfo;
+    Pass(feedId);
+    EXPECT_EQ(Column("lastHTTPCode", feedId), "200") << row.userInfo;
+  }
+}
+
+// A list naming a feed with credentials in its address finds that feed at
+// every later merge, also once the feed's own pass took them out of its
+// link, and finds a feed that AddFeed subscribed with them.
+TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
+  Guard(a, "/private.xml", "ann", "secret", "application/rss+xml", Rss("Private"));
+  Guard(a, "/added.xml", "ann", "secret", "application/rss+xml", Rss("Added"));
+  a.Handle("/open.xml", [](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, Rss("Open")));
+  });
+  const std::string added = WithUserInfo(a.Url("/added.xml"), "ann:secret");
+  const int32_t addedId = engine.AddFeed(u"", added, u"");
+  Pass(addedId);
+  auto list = std::make_shared<std::string>(Opml(Outline("Private", WithUserInfo(a.Url("/private.xml"), "ann:secret")) +
+                                                 Outline("Added", added)));
+  auto listMutex = std::make_shared<std::mutex>();
+  a.Handle("/list.opml", [list, listMutex](const RecordedRequest&, HttpConnection& c) {
+    std::lock_guard<std::mutex> lock(*listMutex);
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, *list));
+  });
+  std::vector<std::string> announced;  // what OnFeedsAddToOpml told
+  engine.SetOnFeedsAddToOpml([&](int32_t, int32_t, const std::string&, const WideString&, const TStrings& feeds) {
+    announced.insert(announced.end(), feeds.begin(), feeds.end());
+  });
+  SubscribeList(a.Url("/list.opml"));
+  const int32_t listId = static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where type_='OPML'"));
+  ASSERT_GT(listId, 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'added.xml'"), 1)
+      << "AddFeed's subscription is the list's";
+  const int32_t privateId =
+      static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where link containing 'private.xml'"));
+  ASSERT_GT(privateId, 0);
+  // Stored as AddFeed stores it, before its first pass.
+  EXPECT_EQ(Column("link", privateId), a.Url("/private.xml"));
+  EXPECT_EQ(Column("username_", privateId), "ann");
+  EXPECT_EQ(UnscrambleText(Column("password_", privateId)), "secret");
+  Pass(privateId);
+  EXPECT_EQ(Column("lastHTTPCode", privateId), "200");
+  const int64_t articles = db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(privateId));
+  EXPECT_EQ(articles, 1);
+
+  {
+    std::lock_guard<std::mutex> lock(*listMutex);
+    *list = Opml(Outline("Private", WithUserInfo(a.Url("/private.xml"), "ann:secret")) + Outline("Added", added) +
+                 Outline("Open", WithUserInfo(a.Url("/open.xml"), "ann:secret")));
+  }
+  Pass(listId);
+  ASSERT_FALSE(announced.empty());
+  for (const std::string& text : announced) EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+  EXPECT_EQ(offered, std::vector<int32_t>{});
+  EXPECT_EQ(Column("link", privateId), a.Url("/private.xml"));
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'private.xml'"), 1);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'added.xml'"), 1);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'secret'"), 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(privateId)), articles);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'open.xml'"), 1);
+}
+
+}  // namespace
+}  // namespace tidewell

@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include "engine/feed_address.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace tidewell {
+namespace {
+
+struct Pair {
+  std::string a;
+  std::string b;
+};
+
+// Each row of the key's table from both sides: the case to join and the
+// nearest case to keep apart.
+TEST(FeedAddressTest, SameFeedJoinsWhatTheTableJoins) {
+  const std::vector<Pair> same = {
+      {" http://h/f ", "http://h/f"},
+      {"HTTP://h/f", "http://h/f"},
+      {"h/f", "http://h/f"},
+      {"http://ann:secret@h/f", "http://h/f"},
+      {"http://ann@h/f", "http://bob:other@h/f"},
+      {"http://LOCALHOST/f", "http://localhost/f"},
+      {"http://[::1]/f", "http://u:p@[::1]:80/f"},
+      {"http://h:80/f", "http://h/f"},
+      {"https://h:443/f", "https://h/f"},
+      {"http://h", "http://h/"},
+      {"http://h?q=1", "http://h/?q=1"},
+      {"http://h/a%2fb", "http://h/a%2Fb"},
+      {"http://h/f?x=%c3%a9", "http://h/f?x=%C3%A9"},
+      {"http://h/f#top", "http://h/f"},
+      {"http://h/Feed.XML?Q=1", "http://h/feed.xml?q=1"},
+      {"http://ann:secret@H:80/f#x", "h/f"},
+  };
+  for (const Pair& p : same) {
+    EXPECT_TRUE(SameFeedAddress(p.a, p.b)) << p.a << " | " << p.b;
+    EXPECT_TRUE(SameFeedAddress(p.b, p.a)) << p.b << " | " << p.a;
+  }
+}
+
+TEST(FeedAddressTest, SameFeedKeepsApartWhatTheTableKeepsApart) {
+  const std::vector<Pair> apart = {
+      {"https://h/f", "http://h/f"},
+      {"http://127.0.0.1/f", "http://127.0.0.2/f"},
+      {"http://h/f", "http://h./f"},
+      {"http://h:8080/f", "http://h/f"},
+      {"https://h:80/f", "https://h/f"},
+      {"http://h:443/f", "https://h/f"},
+      {"http://h/f/", "http://h/f"},
+      {"http://h/a%2Fb", "http://h/a/b"},
+      {"http://h/f?a=1", "http://h/f?a=2"},
+      {"http://h/f?a=1&b=2", "http://h/f?b=2&a=1"},
+      {"http://h/f?", "http://h/f"},
+      {"DELMARKED:http://h/f", "http://h/f"},
+  };
+  for (const Pair& p : apart) {
+    EXPECT_FALSE(SameFeedAddress(p.a, p.b)) << p.a << " | " << p.b;
+    EXPECT_FALSE(SameFeedAddress(p.b, p.a)) << p.b << " | " << p.a;
+  }
+}
+
+TEST(FeedAddressTest, PlaceIsSchemeHostAndPort) {
+  const std::vector<Pair> same = {
+      {"http://localhost/a", "http://LOCALHOST/b"},
+      {"http://h:80/", "http://h/"},
+      {"https://h:443/x", "https://u:p@H/y?z"},
+      {"h/a", "http://h/b"},
+  };
+  for (const Pair& p : same) EXPECT_TRUE(SamePlace(p.a, p.b)) << p.a << " | " << p.b;
+  const std::vector<Pair> apart = {
+      {"https://h/f", "http://h/f"},
+      {"http://127.0.0.1/f", "http://127.0.0.2/f"},
+      {"http://h:8080/f", "http://h/f"},
+      {"https://h:80/f", "http://h:80/f"},
+  };
+  for (const Pair& p : apart) EXPECT_FALSE(SamePlace(p.a, p.b)) << p.a << " | " << p.b;
+  EXPECT_EQ(CredentialsPlace("HTTPS://Ann:x@Feeds.Example.org/f"), "https://feeds.example.org:443");
+}
+
+// What the world changes in an address must not change the feed it names,
+// and what changes the feed must change the key.
+TEST(FeedAddressTest, KeyPropertiesUnderChangesOfTheAddress) {
+  const std::vector<std::string> addresses = {"http://h/f", "https://h:8443/a/B.xml?x=1", "http://[::1]/p",
+                                              "http://127.0.0.2/feed/"};
+  for (const std::string& address : addresses) {
+    const size_t at = address.find("://") + 3;
+    const std::string withCredentials = address.substr(0, at) + "u%40x:p@ss" + "@" + address.substr(at);
+    EXPECT_TRUE(SameFeedAddress(address, withCredentials)) << address;
+    EXPECT_TRUE(SameFeedAddress(address, address + "#fragment")) << address;
+    std::string upperPlace = address;
+    for (size_t i = 0; i < address.find('/', at); ++i) upperPlace[i] = static_cast<char>(std::toupper(upperPlace[i]));
+    EXPECT_TRUE(SameFeedAddress(address, upperPlace)) << address;
+    EXPECT_FALSE(SameFeedAddress(address, address + "x")) << address;
+    EXPECT_FALSE(SameFeedAddress(address, address + "?")) << address;
+    const std::string otherScheme = address.rfind("https", 0) == 0 ? "http" : "https";
+    EXPECT_FALSE(SameFeedAddress(address, otherScheme + address.substr(address.find(':')))) << address;
+  }
+}
+
+TEST(FeedAddressTest, StoredAddressHoldsNoCredentialsAndIsFoundByTheGivenOne) {
+  const TFeedAddress stored = FeedAddressForStorage("  ann:secret@h:8080/private.xml ");
+  EXPECT_EQ(stored.link, "http://h:8080/private.xml");
+  EXPECT_TRUE(stored.withCredentials);
+  EXPECT_EQ(stored.userName, "ann");
+  EXPECT_EQ(stored.password, "secret");
+  EXPECT_TRUE(SameFeedAddress(stored.link, "http://ann:secret@h:8080/private.xml"));
+  const TFeedAddress open = FeedAddressForStorage("https://h/open.xml");
+  EXPECT_EQ(open.link, "https://h/open.xml");
+  EXPECT_FALSE(open.withCredentials);
+  EXPECT_THROW(FeedAddressForStorage("  "), std::exception);
+}
+
+}  // namespace
+}  // namespace tidewell
