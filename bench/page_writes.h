@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/db/tidewell_compability.h"
 
@@ -30,6 +31,19 @@ class PageWriteMeter {
   // The number the next transaction will get: every transaction started
   // (read-only ones too) takes one.
   int64_t NextTransaction() { return Read("select mon$next_transaction from mon$database"); }
+  // The ids of the subscribed feeds, as an application reads them at start.
+  std::vector<int32_t> FeedIds() {
+    transaction_.StartTransaction(true);
+    query_.Close();
+    query_.SQL.Clear();
+    query_.SQL.Add("select feed_id from feeds order by feed_id");
+    tidewell::ExecQueryTimed(&query_, true);
+    std::vector<int32_t> ids;
+    for (; !query_.Eof(); query_.Next()) ids.push_back(query_.Fields(0).AsInteger());
+    query_.Close();
+    transaction_.Commit();
+    return ids;
+  }
 
  private:
   int64_t Read(const char* sql) {

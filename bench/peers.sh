@@ -1,31 +1,42 @@
 #!/usr/bin/env bash
 # The engine beside the programs a user would pick instead, on the same
-# machine in the same run:
-#   - update passes (100 feeds x 100 items, the same again unchanged, 1000
-#     feeds x 10 items, 1000 feeds x 100 items, 10 feeds x 1000 items) served
-#     by nginx on loopback:
-#     bench/update_pass_bench (five workers, fresh database) beside
-#     `newsboat -x reload` with five reload threads;
-#   - five 1000-item feeds at once beside one alone (the engine only);
-#     TW_BENCH_QUICK=1 leaves out this row and 1000 feeds x 100 items;
-#   - one new 100-item RSS feed parsed and stored with its commit beside
-#     python's feedparser parsing the same bytes.
-# Figures: wall seconds, CPU seconds, peak resident MiB and synchronous
-# writes per feed (the engine: its database's page writes, each one O_DSYNC
-# with forced writes on; newsboat: its fsync and fdatasync calls, counted by
-# perf when it can read the kernel's tracepoints); for the engine also the statements and prepares per stored article
-# and the commits (of transactions that could write) per feed.
-# The new 100x100 pass runs a second time through a Firebird server of the
-# benchmark's own on 127.0.0.1, beside the embedded pass of the same run: its
-# wall, the client's and the server's CPU, and the client's round trips
-# (its sendto calls, counted by strace in a third, traced pass) per new
-# article, beside the sendto calls of client and server together.
+# machine in the same run, each as the user would see it: a whole process,
+# timed from outside by /usr/bin/time (wall, user+sys CPU, peak resident).
+#   - update passes (100 feeds x 100 items new, the same again unchanged,
+#     1000 feeds x 10 items, 1000 feeds x 100 items, 10 feeds x 1000 items)
+#     served by nginx on loopback: bench/update_pass_bench as a process that
+#     creates its database, subscribes the list, updates every feed once on
+#     five workers and exits, beside `newsboat -x reload` with five reload
+#     threads on a new cache; the unchanged pass is a second process of each
+#     on the database (the cache) that the first one left;
+#   - five 1000-item feeds at once beside one alone (the engine only, its
+#     pass alone); TW_BENCH_QUICK=1 leaves out this row and 1000 x 100;
+#   - the new 100x100 pass through a Firebird server of the benchmark's own
+#     on 127.0.0.1 (the pass alone, the client's and the server's CPU) and its
+#     client's round trips (sendto calls, counted by strace in a traced pass
+#     after the runs) per new article;
+#   - one new 100-item RSS feed parsed and stored with its commit (median of
+#     five repetitions) beside python's feedparser parsing the same bytes.
+# Every figure is the median of TW_BENCH_RUNS rounds (default 5); in each
+# round the programs take turns, the order reversed every other round, and
+# each run is printed with the 1-minute load average read right before it,
+# so that a median and a ratio can be checked from the output alone. Ratios
+# are medians of the ratios within a round. Beside the process figures, the
+# engine's own figures of its pass alone (without start, database creation
+# and exit): wall, CPU, statements and prepares per new article, commits and
+# synchronous page writes per feed (forced writes being on, each page write
+# is an O_DSYNC write); newsboat's fsync and fdatasync calls per feed are
+# counted by perf when it can read the kernel's tracepoints.
+#
+# TW_BENCH_BASE_DIR names the build folder of other binaries (e.g. of an
+# earlier commit, built with TW_BENCH_NO_BUILD unset into that folder once):
+# they run as "base" in every round beside this checkout's, so a change can be
+# measured A/B under the same load.
 #
 # Installs newsboat, python3-feedparser, nginx-light, time and strace from
 # Debian when they are missing (perf, from linux-perf, is used when present) (as root, or through sudo). Builds the
 # benchmarks with optimisation into build-bench/ (or $BENCH_BUILD_DIR;
-# TW_BENCH_NO_BUILD=1 takes the binaries found there as they are, e.g. those
-# of an earlier commit).
+# TW_BENCH_NO_BUILD=1 takes the binaries found there as they are).
 #
 # nginx listens on loopback addresses only.
 #
@@ -37,6 +48,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build_dir="${BENCH_BUILD_DIR:-build-bench}"
+base_dir="${TW_BENCH_BASE_DIR:-}"
+runs="${TW_BENCH_RUNS:-5}"
 
 install_peers() {
   local missing=()
@@ -133,20 +146,109 @@ EOF
   exit 1
 }
 
-# "wall cpu rss failed executes prepares commits page-writes server-cpu" of
-# the engine's pass over a list (benchmark filter $2); extra environment
-# settings may follow.
-engine_pass() {
-  local list=$1 filter=$2
-  shift 2
-  env TW_BENCH_FEED_LIST="$list" "$@" "$build_dir/bench/update_pass_bench" --benchmark_filter="$filter" \
-    --benchmark_format=json 2> /dev/null | python3 -c '
+# The engine's programs, as "label:build-folder" words: this checkout's, and
+# the base's when one is named.
+engines() {
+  echo "engine:$build_dir"
+  [ -n "$base_dir" ] && echo "base:$base_dir"
+  return 0
+}
+
+load1() { cut -d' ' -f1 /proc/loadavg; }
+
+# One run of the engine's update pass as a process over a list (benchmark $3
+# of the binaries in $2), recorded under row $1 and the engine's label; extra
+# environment settings may follow.
+engine_process() {
+  local row=$1 who=$2 dir=$3 list=$4 filter=$5
+  shift 5
+  local load
+  load=$(load1)
+  env TW_BENCH_FEED_LIST="$list" "$@" /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
+    "$dir/bench/update_pass_bench" --benchmark_filter="^$filter/" --benchmark_format=json \
+    > "$work/pass.json" 2> /dev/null || true
+  python3 - "$work/time.txt" "$work/pass.json" "$row" "$who" "$run" "$load" >> "$work/results.txt" << 'EOF'
 import json, sys
-run = json.load(sys.stdin)["benchmarks"][0]
-if run.get("error_occurred"): sys.exit("engine pass failed: " + run.get("error_message", ""))
-print("%.2f %.2f %.1f %d %.2f %.3f %.2f %.1f %.2f" % (run["real_time"] / 1000.0, run["cpu_s"], run["peak_rss_MiB"],
-    run["failed_feeds"], run.get("executes/article", 0), run.get("prepares/article", 0), run.get("commits/feed", 0),
-    run.get("page_writes/feed", -1), run.get("server_cpu_s", 0)))'
+time_file, json_file, row, who, run, load = sys.argv[1:]
+e, u, s, m = open(time_file).read().split()[-4:]
+try:
+    pass_ = json.load(open(json_file))["benchmarks"][0]
+except Exception:
+    pass_ = {"error_occurred": True, "error_message": "no report"}
+if pass_.get("error_occurred"): sys.exit("engine pass failed: " + pass_.get("error_message", ""))
+print(json.dumps({"row": row, "who": who, "run": int(run), "load": float(load),
+    "wall": float(e), "cpu": float(u) + float(s), "rss": int(m) / 1024,
+    "pass_wall": pass_["real_time"] / 1000.0, "pass_cpu": pass_["cpu_s"], "server_cpu": pass_.get("server_cpu_s", 0),
+    "failed": pass_["failed_feeds"], "executes": pass_.get("executes/article", 0),
+    "prepares": pass_.get("prepares/article", 0), "commits": pass_.get("commits/feed", 0),
+    "writes": pass_.get("page_writes/feed", -1)}))
+EOF
+}
+
+# One run of newsboat reloading a list into cache $3 (kept: a second call
+# is the unchanged pass), recorded under row $1. Its fsync and fdatasync
+# calls are counted by perf from the kernel's tracepoints, which costs it
+# nothing (a tracer that stops it at each call made it ten times slower).
+newsboat_process() {
+  local row=$1 list=$2 cache=$3
+  printf 'reload-threads 5\n' > "$work/newsboat.conf"
+  local count=() load
+  perf_usable && count=(perf stat -x, -o "$work/syncs.txt" -e syscalls:sys_enter_fsync,syscalls:sys_enter_fdatasync)
+  rm -f "$work/syncs.txt"
+  load=$(load1)
+  HOME="$work/home" "${count[@]}" /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
+    newsboat -u "$list" -c "$cache" -C "$work/newsboat.conf" -x reload > /dev/null 2>&1
+  python3 - "$work/time.txt" "$work/syncs.txt" "$list" "$row" "$run" "$load" >> "$work/results.txt" << 'EOF'
+import json, os, sys
+time_file, syncs_file, list_file, row, run, load = sys.argv[1:]
+e, u, s, m = open(time_file).read().split()[-4:]
+feeds = sum(1 for line in open(list_file) if line.strip())
+syncs = None
+if os.path.exists(syncs_file):
+    counts = [line.split(",")[0] for line in open(syncs_file) if "sys_enter_" in line]
+    if counts and all(c.isdigit() for c in counts): syncs = sum(map(int, counts)) / feeds
+print(json.dumps({"row": row, "who": "newsboat", "run": int(run), "load": float(load),
+    "wall": float(e), "cpu": float(u) + float(s), "rss": int(m) / 1024, "syncs": syncs}))
+EOF
+}
+
+perf_usable() {
+  command -v perf > /dev/null && perf stat -e syscalls:sys_enter_fsync true > /dev/null 2>&1
+}
+
+# One new 100-item feed stored by each engine (median of five repetitions
+# in one process) beside feedparser's parse of the same bytes (median of 15).
+one_feed() {
+  local row=$1 who=$2 dir=$3 feed=$4 load
+  load=$(load1)
+  TW_BENCH_FEED_FILE="$feed" "$dir/bench/feed_processor_bench" \
+    --benchmark_filter='^BM_NewRssFeedFromFileStoredForcedWrites$' --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true --benchmark_format=json 2> /dev/null |
+    python3 -c '
+import json, sys
+row, who, run, load = sys.argv[1:]
+median = [b for b in json.load(sys.stdin)["benchmarks"] if b.get("aggregate_name") == "median"][0]
+print(json.dumps({"row": row, "who": who, "run": int(run), "load": float(load),
+    "wall": median["real_time"] / 1000.0, "cpu": median["cpu_time"] / 1000.0,
+    "writes": median.get("page_writes/feed", -1)}))' "$row" "$who" "$run" "$load" >> "$work/results.txt"
+}
+
+feedparser_parse() {
+  local row=$1 feed=$2 load
+  load=$(load1)
+  /usr/bin/python3 - "$feed" "$row" "$run" "$load" >> "$work/results.txt" << 'EOF'
+import json, statistics, sys, time, feedparser
+feed, row, run, load = sys.argv[1:]
+data = open(feed, "rb").read()
+walls, cpus = [], []
+for _ in range(15):
+    w, c = time.perf_counter(), time.process_time()
+    feedparser.parse(data)
+    walls.append(time.perf_counter() - w)
+    cpus.append(time.process_time() - c)
+print(json.dumps({"row": row, "who": "feedparser", "run": int(run), "load": float(load),
+    "wall": statistics.median(walls), "cpu": statistics.median(cpus)}))
+EOF
 }
 
 # The client's sendto calls per new article of the new pass through the
@@ -155,9 +257,9 @@ print("%.2f %.2f %.1f %d %.2f %.3f %.2f %.1f %.2f" % (run["real_time"] / 1000.0,
 # those of the benchmark's own threads (made by clone with CLONE_THREAD from
 # its first one). The pass is framed by two marker look-ups.
 server_round_trips() {
-  local list=$1 articles=$2
+  local dir=$1 list=$2 articles=$3
   TW_BENCH_FEED_LIST="$list" TW_BENCH_SERVER=1 strace -f -qq -e trace=access,sendto,clone,clone3 \
-    -o "$work/sendto.txt" "$build_dir/bench/update_pass_bench" --benchmark_filter=BM_UpdatePassNewFeeds \
+    -o "$work/sendto.txt" "$dir/bench/update_pass_bench" --benchmark_filter='^BM_UpdatePassNewFeeds/' \
     > /dev/null 2>&1
   python3 - "$work/sendto.txt" "$articles" << 'EOF2'
 import re, sys
@@ -177,60 +279,129 @@ for line in open(sys.argv[1]):
         total += 1
         client += tid in own
 articles = int(sys.argv[2])
-print("%.2f %d %.2f" % (client / articles, client, total / articles))
+print("%.2f per new article (%d in the pass; client and server %.2f)" % (client / articles, client, total / articles))
 EOF2
 }
 
-# "wall cpu rss syncs-per-feed" of newsboat reloading a list; the cache file
-# is kept, so a second call is the unchanged pass. Its fsync and fdatasync
-# calls are counted by perf from the kernel's tracepoints, which costs it
-# nothing (a tracer that stops it at each call made it ten times slower);
-# without perf the count is "-".
-newsboat_pass() {
-  local list=$1 cache=$2
-  printf 'reload-threads 5\n' > "$work/newsboat.conf"
-  local count=()
-  perf_usable && count=(perf stat -x, -o "$work/syncs.txt" -e syscalls:sys_enter_fsync,syscalls:sys_enter_fdatasync)
-  rm -f "$work/syncs.txt"
-  HOME="$work/home" "${count[@]}" /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" \
-    newsboat -u "$list" -c "$cache" -C "$work/newsboat.conf" -x reload > /dev/null 2>&1
-  python3 -c '
-import os, sys
-e, u, s, m = open(sys.argv[1]).read().split()[-4:]
-feeds = sum(1 for line in open(sys.argv[3]) if line.strip())
-syncs = "-"
-if os.path.exists(sys.argv[2]):
-    counts = [line.split(",")[0] for line in open(sys.argv[2]) if "sys_enter_" in line]
-    if counts and all(c.isdigit() for c in counts): syncs = "%.1f" % (sum(map(int, counts)) / feeds)
-print("%.2f %.2f %.1f %s" % (float(e), float(u) + float(s), int(m) / 1024, syncs))' \
-    "$work/time.txt" "$work/syncs.txt" "$list"
+# The engines and the peer of one row in this round's order: engines first in
+# odd rounds, the peer first in even ones.
+in_turn() {
+  local peer=$1 engine_step=$2
+  local order
+  order=$(engines)
+  [ $((run % 2)) -eq 0 ] && order=$(printf '%s\n' "$order" | tac)
+  if [ $((run % 2)) -eq 0 ] && [ -n "$peer" ]; then $peer; fi
+  local entry
+  for entry in $order; do $engine_step "${entry%%:*}" "${entry#*:}"; done
+  if [ $((run % 2)) -eq 1 ] && [ -n "$peer" ]; then $peer; fi
+  return 0
 }
 
-perf_usable() {
-  command -v perf > /dev/null && perf stat -e syscalls:sys_enter_fsync true > /dev/null 2>&1
+one_round() {
+  rm -f "$work"/*.cache "$work"/db-*.fdb
+  local www=$work/www
+  new100() { engine_process "100 feeds x 100 items, new" "$1" "$2" "$www/p100.urls" BM_UpdatePassNewFeeds \
+    TW_BENCH_DATABASE="$work/db-$1.fdb"; }
+  peer_new100() { newsboat_process "100 feeds x 100 items, new" "$www/p100.urls" "$work/p100.cache"; }
+  in_turn peer_new100 new100
+  same100() { engine_process "100 feeds x 100 items, unchanged" "$1" "$2" "$www/p100.urls" BM_UpdatePassStored \
+    TW_BENCH_DATABASE="$work/db-$1.fdb"; }
+  peer_same100() { newsboat_process "100 feeds x 100 items, unchanged" "$www/p100.urls" "$work/p100.cache"; }
+  in_turn peer_same100 same100
+  new1000x10() { engine_process "1000 feeds x 10 items, new" "$1" "$2" "$www/p1000x10.urls" BM_UpdatePassNewFeeds; }
+  peer_new1000x10() { newsboat_process "1000 feeds x 10 items, new" "$www/p1000x10.urls" "$work/p1000x10.cache"; }
+  in_turn peer_new1000x10 new1000x10
+  if [ "${TW_BENCH_QUICK:-0}" != 1 ]; then
+    new1000() { engine_process "1000 feeds x 100 items, new" "$1" "$2" "$www/p1000.urls" BM_UpdatePassNewFeeds; }
+    peer_new1000() { newsboat_process "1000 feeds x 100 items, new" "$www/p1000.urls" "$work/p1000.cache"; }
+    in_turn peer_new1000 new1000
+  fi
+  big10() { engine_process "10 feeds x 1000 items, new" "$1" "$2" "$www/big10.urls" BM_UpdatePassNewFeeds; }
+  peer_big10() { newsboat_process "10 feeds x 1000 items, new" "$www/big10.urls" "$work/big10.cache"; }
+  in_turn peer_big10 big10
+  if [ "${TW_BENCH_QUICK:-0}" != 1 ]; then
+    big5() {
+      engine_process "5 feeds x 1000 items at once" "$1" "$2" "$www/big5.urls" BM_UpdatePassNewFeeds
+      engine_process "1 feed x 1000 items alone" "$1" "$2" "$www/big1.urls" BM_UpdatePassNewFeeds
+    }
+    in_turn "" big5
+  fi
+  served() { engine_process "100 feeds x 100 items, new, server 127.0.0.1" "$1" "$2" "$www/p100.urls" \
+    BM_UpdatePassNewFeeds TW_BENCH_SERVER=1; }
+  in_turn "" served
+  feed() { one_feed "one new 100-item feed" "$1" "$2" "$www/p100/f0.xml"; }
+  peer_feed() { feedparser_parse "one new 100-item feed" "$www/p100/f0.xml"; }
+  in_turn peer_feed feed
 }
 
-row() {
-  local label=$1 ours=$2 peer=$3
-  read -r w c r f e p k s _ <<< "$ours"
-  read -r pw pc pr ps _ <<< "$peer"
-  printf '%-44s %8s s %7s s CPU %6s MiB %6s sync/feed (failed %s) | %-26s %8s s %7s s CPU %6s MiB %6s sync/feed\n' \
-    "$label" "$w" "$c" "$r" "$s" "$f" "${4:-newsboat -x reload}" "$pw" "$pc" "$pr" "${ps:--}"
-  printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
-}
-
-# The pass through the server beside the embedded one.
-server_row() {
-  local served=$1 embedded=$2 trips=$3
-  read -r w c r f e p k s sc <<< "$served"
-  read -r ew ec _ <<< "$embedded"
-  read -r per total both <<< "$trips"
-  printf '%-44s %8s s %7s s CPU + server %s s %6s MiB %6s sync/feed (failed %s) | embedded %8s s %7s s CPU\n' \
-    "100 feeds x 100 items, new, server 127.0.0.1" "$w" "$c" "$sc" "$r" "$s" "$f" "$ew" "$ec"
-  printf '%-44s %s the embedded wall; round trips (client sendto) %s per new article (%s in the pass;' "" \
-    "$(python3 -c "print('%.2fx' % ($w / $ew))")" "$per" "$total"
-  printf ' client and server %s)\n' "$both"
-  printf '%-44s statements %s, prepares %s per new article; %s commits per feed\n' "" "$e" "$p" "$k"
+# The table: every run with its load, then the medians and the ratios.
+summary() {
+  python3 - "$work/results.txt" << 'EOF'
+import json, statistics, sys
+rows, order = {}, []
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    if r["row"] not in rows: rows[r["row"]] = {}; order.append(r["row"])
+    rows[r["row"]].setdefault(r["who"], {})[r["run"]] = r
+med = statistics.median
+def seconds(value):
+    return "%6.2f s" % value if value >= 0.5 else "%5.1f ms" % (value * 1000)
+def fig(r):
+    text = "%s %s CPU" % (seconds(r["wall"]), seconds(r["cpu"]))
+    if "rss" in r: text += " %5.1f MiB" % r["rss"]
+    return text
+def own(r):
+    if "pass_wall" not in r: return "writes %.1f/feed" % r["writes"] if r.get("writes", -1) >= 0 else ""
+    text = "pass %.2f s %.2f s CPU" % (r["pass_wall"], r["pass_cpu"])
+    if r["server_cpu"]: text += " + server %.2f s" % r["server_cpu"]
+    text += "; %.2f stmts %.3f prepares/article, %.2f commits %.1f writes/feed" % (
+        r["executes"], r["prepares"], r["commits"], r["writes"])
+    if r["failed"]: text += "; FAILED FEEDS %d" % r["failed"]
+    return text
+for row in order:
+    who = rows[row]
+    engines = [w for w in ("engine", "base") if w in who]
+    peer = next((w for w in who if w not in ("engine", "base")), None)
+    print("\n%s" % row)
+    for run in sorted({n for runs in who.values() for n in runs}):
+        parts = []
+        for w in engines + ([peer] if peer else []):
+            r = who[w].get(run)
+            if not r: continue
+            part = "%-10s load %5.2f %s" % (w, r["load"], fig(r))
+            extra = own(r) if w != peer else ("syncs %.1f/feed" % r["syncs"] if r.get("syncs") is not None else "")
+            if extra: part += " (%s)" % extra
+            parts.append(part)
+        for w in engines:
+            if peer and run in who[w] and run in who[peer]:
+                a, b = who[w][run], who[peer][run]
+                parts.append("%s/%s wall %.2fx CPU %.2fx" % (w, peer, a["wall"] / b["wall"], a["cpu"] / b["cpu"]))
+        print("  run %d: %s" % (run, "\n         ".join(parts)))
+    for w in engines + ([peer] if peer else []):
+        runs = list(who[w].values())
+        text = "  median of %d, %-10s %s %s CPU" % (len(runs), w, seconds(med(r["wall"] for r in runs)),
+            seconds(med(r["cpu"] for r in runs)))
+        if "rss" in runs[0]: text += " %5.1f MiB peak" % med(r["rss"] for r in runs)
+        if "pass_wall" in runs[0]:
+            text += " (pass %.2f s %.2f s CPU" % (med(r["pass_wall"] for r in runs), med(r["pass_cpu"] for r in runs))
+            if runs[0]["server_cpu"]: text += " + server %.2f s" % med(r["server_cpu"] for r in runs)
+            text += ", %.1f writes/feed)" % med(r["writes"] for r in runs)
+        text += "; load %.2f-%.2f" % (min(r["load"] for r in runs), max(r["load"] for r in runs))
+        print(text)
+    for w in engines:
+        if not peer: continue
+        both = [n for n in who[w] if n in who[peer]]
+        if not both: continue
+        print("  median ratio %s/%s: wall %.2fx, CPU %.2fx (%s's CPU %s s)" % (w, peer,
+            med(who[w][n]["wall"] / who[peer][n]["wall"] for n in both),
+            med(who[w][n]["cpu"] / who[peer][n]["cpu"] for n in both), peer,
+            ", ".join("%.2f" % who[peer][n]["cpu"] for n in sorted(both))))
+    if "base" in who and "engine" in who:
+        both = [n for n in who["engine"] if n in who["base"]]
+        print("  median ratio engine/base: wall %.2fx, CPU %.2fx" % (
+            med(who["engine"][n]["wall"] / who["base"][n]["wall"] for n in both),
+            med(who["engine"][n]["cpu"] / who["base"][n]["cpu"] for n in both)))
+EOF
 }
 
 main() {
@@ -249,46 +420,20 @@ main() {
   make_feeds big5 5 1000
   make_feeds big1 1 1000
   chmod -R a+rX "$work/www"
-  echo "engine (update_pass_bench, 5 workers, fresh database)   |   peer, same run"
-
-  echo "load average: $(cat /proc/loadavg)"
-  local ours peer served
-  ours=$(engine_pass "$work/www/p100.urls" BM_UpdatePassNewFeeds)
-  peer=$(newsboat_pass "$work/www/p100.urls" "$work/p100.cache")
-  row "100 feeds x 100 items, new" "$ours" "$peer"
-  served=$(engine_pass "$work/www/p100.urls" BM_UpdatePassNewFeeds TW_BENCH_SERVER=1)
-  server_row "$served" "$ours" "$(server_round_trips "$work/www/p100.urls" 10000)"
-  ours=$(engine_pass "$work/www/p100.urls" BM_UpdatePassUnchanged)
-  peer=$(newsboat_pass "$work/www/p100.urls" "$work/p100.cache")
-  row "100 feeds x 100 items, unchanged" "$ours" "$peer"
-  ours=$(engine_pass "$work/www/p1000x10.urls" BM_UpdatePassNewFeeds)
-  peer=$(newsboat_pass "$work/www/p1000x10.urls" "$work/p1000x10.cache")
-  row "1000 feeds x 10 items, new" "$ours" "$peer"
-  if [ "${TW_BENCH_QUICK:-0}" != 1 ]; then
-    ours=$(engine_pass "$work/www/p1000.urls" BM_UpdatePassNewFeeds)
-    peer=$(newsboat_pass "$work/www/p1000.urls" "$work/p1000.cache")
-    row "1000 feeds x 100 items, new" "$ours" "$peer"
-  fi
-  ours=$(engine_pass "$work/www/big10.urls" BM_UpdatePassNewFeeds)
-  peer=$(newsboat_pass "$work/www/big10.urls" "$work/big10.cache")
-  row "10 feeds x 1000 items, new" "$ours" "$peer"
-  if [ "${TW_BENCH_QUICK:-0}" != 1 ]; then
-    ours=$(engine_pass "$work/www/big5.urls" BM_UpdatePassNewFeeds)
-    peer=$(engine_pass "$work/www/big1.urls" BM_UpdatePassNewFeeds)
-    row "5 feeds x 1000 items at once" "$ours" "$peer" "engine, 1 feed x 1000 alone"
-  fi
-  echo "load average: $(cat /proc/loadavg)"
-
-  local feed="$work/www/p100/f0.xml"
-  TW_BENCH_FEED_FILE="$feed" "$build_dir/bench/feed_processor_bench" \
-    --benchmark_filter=BM_NewRssFeedFromFileStoredForcedWrites --benchmark_repetitions=5 \
-    --benchmark_report_aggregates_only=true 2> /dev/null | grep -E "median|Benchmark"
-  /usr/bin/python3 - "$feed" << 'EOF'
-import statistics, sys, timeit, feedparser
-data = open(sys.argv[1], "rb").read()
-runs = timeit.repeat(lambda: feedparser.parse(data), number=1, repeat=15)
-print("feedparser.parse, the same 100-item file: median %.1f ms" % (statistics.median(runs) * 1000))
-EOF
+  echo "$runs rounds of: $(engines | tr '\n' ' ')and the peers, taking turns; 1-minute load before each run"
+  echo "whole processes (wall, user+sys CPU, peak resident by /usr/bin/time); in brackets the engine's pass alone"
+  : > "$work/results.txt"
+  for run in $(seq "$runs"); do
+    echo "round $run of $runs, load average: $(cat /proc/loadavg)" >&2
+    one_round
+  done
+  summary
+  local entry
+  for entry in $(engines); do
+    echo "${entry%%:*}: round trips (client sendto) of the server pass: $(server_round_trips "${entry#*:}" \
+      "$work/www/p100.urls" 10000)"
+  done
+  echo "load average at the end: $(cat /proc/loadavg)"
 }
 
 main "$@"

@@ -113,7 +113,7 @@ struct TtidewellFeedContext {
   std::function<void()> SyncNoNeedForUpdate;
   std::function<void()> SyncNewCommentFeedCreated;
   // Called on the worker's thread before a document's first statement, with
-  // its number of items (a long document waits for its turn at storing,
+  // its number of items (the document waits for its turn at storing,
   // TDocumentGate), and right before its commit (the turn ends).
   std::function<void(size_t items)> BeforeStoringItems;
   std::function<void()> BeforeDocumentCommit;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <exception>
 
+#include "engine/db/database_location.h"
 #include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feed_address.h"
@@ -105,7 +106,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::FillFeedContext(TConfiguration* settin
   c.SyncNoNeedForUpdate = [this] { SyncNoNeedForUpdate(); };
   c.SyncNewCommentFeedCreated = [this] { SyncNewCommentFeedCreated(); };
   c.BeforeStoringItems = [this](size_t items) {
-    if (items >= TDocumentGate::kLongDocumentItems) documentTurn_.Enter();
+    if (TDocumentGate::TakesATurn(items, db::IsServerPath(connection_->DBFileName()))) documentTurn_.Enter();
   };
   c.BeforeDocumentCommit = [this] { documentTurn_.Leave(); };
   // Runs on this thread, with the handler of the moment.

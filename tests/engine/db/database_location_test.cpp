@@ -38,7 +38,8 @@ TEST(DatabaseLocationTest, ServerNamesAreToldFromLocalFilesAndSplit) {
 // A first start cut short leaves some of the schema's tables, no version
 // and no rows: the database is made again. One with a row, or with anything
 // that is not ours, or with none of our tables (as an administrator makes
-// one for the program) is kept with its page size.
+// one for the program) is kept with its page size. A made database writes
+// through at every commit, though it was made without.
 TEST(DatabaseLocationTest, OnlyAnUnfinishedEmptyDatabaseIsMadeAgain) {
   testing_support::UsePrivateFirebirdLockFolder();
   testing_support::TempFolder folder;
@@ -53,6 +54,15 @@ TEST(DatabaseLocationTest, OnlyAnUnfinishedEmptyDatabaseIsMadeAgain) {
     testing_support::RunStatement(connection, sql);
     connection.Disconnect();
   };
+  auto forcedWrites = [&] {
+    int64_t on = -1;
+    connection.Connect();
+    testing_support::RunStatement(connection, "select mon$forced_writes from mon$database",
+                                  [&](TQueryWrapper& row) { on = row.Fields(0).AsInt64(); });
+    connection.Disconnect();
+    return on;
+  };
+  EXPECT_EQ(forcedWrites(), 1);
   auto ensureKeepsPageSize = [&](int32_t pageSize) {
     EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", pageSize == 8192 ? 4096 : 8192));
     connection.Connect();
@@ -69,6 +79,7 @@ TEST(DatabaseLocationTest, OnlyAnUnfinishedEmptyDatabaseIsMadeAgain) {
   ensureKeepsPageSize(8192);
   run("drop role feed_readers");
   EXPECT_FALSE(EnsureDatabase(name, "SYSDBA", "", 4096));
+  EXPECT_EQ(forcedWrites(), 1);
   // Remade: the table is gone, so it can be made again.
   run("create table feeds(feed_id integer)");
   run("insert into feeds values(1)");
