@@ -40,17 +40,15 @@ void TtidewellDbScheduleStore::Rollback() {
   if (transaction_.InTransaction()) transaction_.Rollback();
 }
 
-std::optional<int32_t> TtidewellDbScheduleStore::SelectFirstInteger(const SqlLines& sql, int32_t feedId) {
+std::optional<int32_t> TtidewellDbScheduleStore::SelectFirstInteger(const SqlLines& sql) {
   StatementRun run(query_, sql);
-  query_.Params(0).SetInteger(feedId);
   ExecQueryTimed(&query_, true);
   if (query_.Eof()) return std::nullopt;
   return query_.Fields(0).IsNull() ? 0 : query_.Fields(0).AsInteger();
 }
 
-std::vector<std::optional<TDateTime>> TtidewellDbScheduleStore::SelectDates(const SqlLines& sql, int32_t feedId) {
+std::vector<std::optional<TDateTime>> TtidewellDbScheduleStore::SelectDates(const SqlLines& sql) {
   StatementRun run(query_, sql);
-  query_.Params(0).SetInteger(feedId);
   ExecQueryTimed(&query_, true);
   std::vector<std::optional<TDateTime>> dates;
   for (; !query_.Eof(); query_.Next()) {

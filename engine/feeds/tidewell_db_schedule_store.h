@@ -19,8 +19,8 @@ class TtidewellDbScheduleStore : public TtidewellScheduleStore {
   void StartTransaction() override;
   void Commit() override;
   void Rollback() override;
-  std::optional<int32_t> SelectFirstInteger(const SqlLines& sql, int32_t feedId) override;
-  std::vector<std::optional<TDateTime>> SelectDates(const SqlLines& sql, int32_t feedId) override;
+  std::optional<int32_t> SelectFirstInteger(const SqlLines& sql) override;
+  std::vector<std::optional<TDateTime>> SelectDates(const SqlLines& sql) override;
   void UpdateSchedule(const SqlLines& sql, TDateTime next, TDateTime last, std::optional<int32_t> skip,
                       int32_t feedId) override;
 

@@ -27,13 +27,11 @@ class TtidewellScheduleStore {
   // Each statement's text is its lines in order. Failures raise the general
   // exception with the database's message.
 
-  // The look-ups take the feed's id as their one parameter, so that one
-  // prepared form serves every feed.
   // The first column of the first row as an integer (NULL reads as 0);
   // nothing when no row comes back.
-  virtual std::optional<int32_t> SelectFirstInteger(const SqlLines& sql, int32_t feedId) = 0;
+  virtual std::optional<int32_t> SelectFirstInteger(const SqlLines& sql) = 0;
   // The first column of every row as a date-time; NULL as nothing.
-  virtual std::vector<std::optional<TDateTime>> SelectDates(const SqlLines& sql, int32_t feedId) = 0;
+  virtual std::vector<std::optional<TDateTime>> SelectDates(const SqlLines& sql) = 0;
   // Runs the feed-row update with its four parameters in order; a missing
   // skip value is bound as NULL.
   virtual void UpdateSchedule(const SqlLines& sql, TDateTime next, TDateTime last, std::optional<int32_t> skip,

@@ -41,14 +41,14 @@ TDateTime SystemLocalTimeToUTC(TDateTime local) { return local - CurrentUtcOffse
 
 bool IsErrorCode(int32_t code) { return code == 404 || code == 500 || code == 302 || code == 999; }
 
-// The feed's id is bound, not written into the text: a text per feed was
-// prepared per feed.
-TtidewellScheduleStore::SqlLines IntervalSql() { return {"select update_interval from feeds  where feed_id=?"}; }
+TtidewellScheduleStore::SqlLines IntervalSql(int32_t feedId) {
+  return {"select update_interval from feeds " + FormatText(" where feed_id=%d", feedId)};
+}
 
-TtidewellScheduleStore::SqlLines NewestArticlesSql() {
+TtidewellScheduleStore::SqlLines NewestArticlesSql(int32_t feedId) {
   // The paging suffix that would close the text is empty on this database.
   return {"select " + FormatText(" FIRST(%d) SKIP(%d) ", kNewestArticles, 0) + " modified", "from articles ",
-          "where feed_id=?", "order by modified desc"};
+          FormatText("where feed_id=%d", feedId), "order by modified desc"};
 }
 
 TtidewellScheduleStore::SqlLines UpdateSql() {
@@ -167,7 +167,7 @@ int32_t TtidewellUpdateScheduler::SecondsSetting() const {
 }
 
 int32_t TtidewellUpdateScheduler::ReadInterval(int32_t FeedId) {
-  return store_.SelectFirstInteger(IntervalSql(), FeedId).value_or(0);
+  return store_.SelectFirstInteger(IntervalSql(FeedId)).value_or(0);
 }
 
 // Against UTC now, like the stored dates, so that the outcome does not
@@ -182,7 +182,7 @@ std::optional<int32_t> TtidewellUpdateScheduler::SkipValue(TDateTime now, TDateT
 int32_t TtidewellUpdateScheduler::ComputeAdaptiveInterval(int32_t FeedId, TDateTime& NewestDate) {
   NewestDate = clock_.LocalTimeToUTC(clock_.LocalNow() - 365);
   if (options_.stopRequested && options_.stopRequested()) throw kt::EAbort();
-  const auto dates = store_.SelectDates(NewestArticlesSql(), FeedId);
+  const auto dates = store_.SelectDates(NewestArticlesSql(FeedId));
   return AdaptiveIntervalMinutes(NowUtc(), dates, NewestDate);
 }
 
