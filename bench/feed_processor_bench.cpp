@@ -13,6 +13,7 @@
 
 #include <pugixml.hpp>
 
+#include "bench/feed_worker_scratch.h"
 #include "bench/firebird_scratch.h"
 #include "bench/page_writes.h"
 #include "engine/db/activity.h"
@@ -56,55 +57,10 @@ void ReportDatabaseWork(benchmark::State& state, const db::Activity& before, int
   state.counters["commits/feed"] = static_cast<double>(work.commits) / documents;
 }
 
-struct Worker {
-  explicit Worker(bool forcedWrites = false) {
-    connection.SetDBFileName(bench_support::NewDatabasePath("feeds"));
-    connection.SetForcedWrites(forcedWrites);
-    connection.CreateDatabase(16384);
-    TtidewellGenerateTables(&connection).CreateMissingTables();
-    transaction.SetDatabase(&connection);
-    query.SetTransaction(&transaction);
-    c.connection = &connection;
-    c.transaction = &transaction;
-    c.query = &query;
-    c.dbHelper = &helper;
-    c.defaultArchiveSize = &archive;
-    c.itemId = &itemId;
-    c.url = &url;
-    c.contentType = &contentType;
-    c.userName = &userName;
-    c.password = &password;
-    c.commentFeed = &commentFeed;
-    c.feedTitle = &feedTitle;
-    c.items = &items;
-    c.feedOperation = &operation;
-    c.deletedItems = &deleted;
-    c.errorCategory = &category;
-    c.errorText = &errorText;
-    c.articleIds = &ids;
-    c.articleIdCount = &idCount;
-    c.articleKeys = &keys;
-    c.commentFeedId = &commentFeedId;
-    c.parentArticleId = &parentArticleId;
-    c.xmlBase = &xmlBase;
-    c.whitespaceSetting = &whitespace;
-    c.reencode = &reencode;
-  }
-
-  TDbConnWrapper connection;
-  TTranWrapper transaction;
-  TQueryWrapper query;
-  TtidewellDbHelper helper;
-  int32_t archive = 0, itemId = 0, items = 0, deleted = 0, idCount = 0, commentFeedId = 0, parentArticleId = 0;
-  std::string url = "http://bench.example/rss", contentType, userName, password, errorText, xmlBase;
-  bool commentFeed = false, reencode = false;
-  std::u16string feedTitle;
-  TFeedOpType operation = TFeedOpType::cInsert;
-  TErrorCategory category = TErrorCategory::noErrors;
-  TDynIntArray ids;
-  std::vector<std::string> keys;
-  int16_t whitespace = -1;
-  TtidewellFeedContext c;
+// A worker storing new feeds on a scratch database.
+struct Worker : bench_support::FeedWorkerScratch {
+  explicit Worker(bool forcedWrites = false)
+      : FeedWorkerScratch("feeds", "http://bench.example/rss", TFeedOpType::cInsert, forcedWrites) {}
 };
 
 void BM_NewRssFeedStored(benchmark::State& state) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/feed_worker_scratch.h"
 #include "bench/firebird_scratch.h"
 #include "engine/db/tidewell_compability.h"
 #include "engine/db/tidewell_db_helper.h"
@@ -53,40 +54,8 @@ long StatusKiB(const std::string& field) {
 
 void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-struct Worker {
-  Worker() {
-    connection.SetDBFileName(bench_support::NewDatabasePath("stored"));
-    connection.SetForcedWrites(false);
-    connection.CreateDatabase(16384);
-    TtidewellGenerateTables(&connection).CreateMissingTables();
-    transaction.SetDatabase(&connection);
-    query.SetTransaction(&transaction);
-    c.connection = &connection;
-    c.transaction = &transaction;
-    c.query = &query;
-    c.dbHelper = &helper;
-    c.defaultArchiveSize = &archive;
-    c.itemId = &itemId;
-    c.url = &url;
-    c.contentType = &contentType;
-    c.userName = &userName;
-    c.password = &password;
-    c.commentFeed = &commentFeed;
-    c.feedTitle = &feedTitle;
-    c.items = &items;
-    c.feedOperation = &operation;
-    c.deletedItems = &deleted;
-    c.errorCategory = &category;
-    c.errorText = &errorText;
-    c.articleIds = &ids;
-    c.articleIdCount = &idCount;
-    c.articleKeys = &keys;
-    c.commentFeedId = &commentFeedId;
-    c.parentArticleId = &parentArticleId;
-    c.xmlBase = &xmlBase;
-    c.whitespaceSetting = &whitespace;
-    c.reencode = &reencode;
-  }
+struct Worker : bench_support::FeedWorkerScratch {
+  Worker() : FeedWorkerScratch("stored", "http://news.example/rss", TFeedOpType::cUpdate) {}
   void Run(const std::string& sql) {
     transaction.StartTransaction();
     query.SQL.Clear();
@@ -115,21 +84,7 @@ struct Worker {
     processor.ParseFeedForUpdate(c, *feeds.GetItem(0), job);
   }
 
-  TDbConnWrapper connection;
-  TTranWrapper transaction;
-  TQueryWrapper query;
-  TtidewellDbHelper helper;
   TtidewellFeedProcessor processor;
-  int32_t archive = 0, itemId = 0, items = 0, deleted = 0, idCount = 0, commentFeedId = 0, parentArticleId = 0;
-  std::string url = "http://news.example/rss", contentType, userName, password, errorText, xmlBase;
-  bool commentFeed = false, reencode = false;
-  std::u16string feedTitle;
-  TFeedOpType operation = TFeedOpType::cUpdate;
-  TErrorCategory category = TErrorCategory::noErrors;
-  TDynIntArray ids;
-  std::vector<std::string> keys;
-  int16_t whitespace = -1;
-  TtidewellFeedContext c;
 };
 
 void BM_StoredFeedPass(benchmark::State& state) {
