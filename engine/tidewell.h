@@ -271,6 +271,8 @@ class Ttidewell : public TtidewellEngineEvents {
   // and run again after an update conflict.
   void InEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
   void InOneEngineTransaction(const std::function<void(TQueryWrapper& query)>& work);
+  // The stored feed that the (normalised) address names, or -1.
+  int32_t FeedIdOfAddress(TQueryWrapper& query, const std::string& link);
   void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
   bool EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished);
 

@@ -247,6 +247,22 @@ bool Ttidewell::ClearBuffer() {
 
 // ---- Subscriptions --------------------------------------------------------------
 
+// The database narrows the rows down to those holding the document's name
+// (else the host), in any case; which of them name this feed is the address
+// rule's to say.
+int32_t Ttidewell::FeedIdOfAddress(TQueryWrapper& query, const std::string& link) {
+  const TUrlParts parts = TUrlParts::Split(link);
+  query.SQL.Clear();
+  query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
+  query.Params(0).SetString(parts.document.empty() ? parts.host : parts.document);
+  ExecQueryTimed(&query, true);
+  int32_t feedId = -1;
+  for (; !query.Eof() && feedId == -1; query.Next())
+    if (SameFeedAddress(query.Fields(1).AsString(), link)) feedId = query.Fields(0).AsInteger();
+  query.Close();
+  return feedId;
+}
+
 int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, const WideString& opmlDescription) {
   if (TrimAscii(url).empty()) return 0;
   // A user name and password in the address are the feed's credentials: they
@@ -256,9 +272,12 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   // One address, one feed: an address that a list is filing now is waited
   // for, and a feed stored with it already is the one added.
   const TFeedAddressClaim claim(addressClaims_, FeedAddressKey(address.link), engineTransaction_.get());
-  int32_t feedId = FindFeedIdByUrl(address.link);
-  if (feedId >= 1) return feedId;
+  int32_t feedId = 0;
+  // Looked up and stored in one transaction: each commit costs a
+  // synchronous write.
   InEngineTransaction([&](TQueryWrapper& query) {
+    feedId = FeedIdOfAddress(query, address.link);
+    if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
     if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);
   });
@@ -292,18 +311,8 @@ bool Ttidewell::IsListJobRunning(int32_t feedId) {
 int32_t Ttidewell::FindFeedIdByUrl(const std::string& url, TTranWrapper* transaction) {
   std::string link = url;
   NormalizeUrl(link);
-  // The database narrows the rows down to those naming the host (in any
-  // case); which of them name this feed is the address rule's to say.
-  const std::string host = TUrlParts::Split(link).host;
   int32_t feedId = -1;
-  const auto find = [&](TQueryWrapper& query) {
-    query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
-    query.Params(0).SetString(host);
-    ExecQueryTimed(&query, true);
-    for (; !query.Eof() && feedId == -1; query.Next())
-      if (SameFeedAddress(query.Fields(1).AsString(), link)) feedId = query.Fields(0).AsInteger();
-    query.Close();
-  };
+  const auto find = [&](TQueryWrapper& query) { feedId = FeedIdOfAddress(query, link); };
   if (transaction == nullptr) {
     InEngineTransaction(find);
     return feedId;
