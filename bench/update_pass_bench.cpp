@@ -211,6 +211,18 @@ void Report(benchmark::State& state, double cpuSeconds, double serverCpuSeconds,
       static_cast<double>(engine.Transactions()) / static_cast<double>(engine.Feeds());
 }
 
+// One pass timed (entered and left with the timing paused), and reported.
+void TimedPass(benchmark::State& state, SubscribedEngine& engine) {
+  const double cpuBefore = ProcessCpuSeconds();
+  const double serverCpuBefore = ServerCpuSeconds();
+  const db::Activity before = db::CurrentActivity();
+  state.ResumeTiming();
+  if (!engine.RunPass()) state.SkipWithError("the pass did not end");
+  state.PauseTiming();
+  Report(state, ProcessCpuSeconds() - cpuBefore, ServerCpuSeconds() - serverCpuBefore, engine,
+         db::CurrentActivity() - before);
+}
+
 void BM_UpdatePassNewFeeds(benchmark::State& state) {
   const std::vector<std::string> urls = FeedList();
   if (urls.empty()) {
@@ -220,14 +232,7 @@ void BM_UpdatePassNewFeeds(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     SubscribedEngine engine(urls, SubscribedEngine::Start::kNewDatabase);
-    const double cpuBefore = ProcessCpuSeconds();
-    const double serverCpuBefore = ServerCpuSeconds();
-    const db::Activity before = db::CurrentActivity();
-    state.ResumeTiming();
-    if (!engine.RunPass()) state.SkipWithError("the pass did not end");
-    state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, ServerCpuSeconds() - serverCpuBefore, engine,
-           db::CurrentActivity() - before);
+    TimedPass(state, engine);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(static_cast<int64_t>(urls.size()) * state.iterations());
@@ -245,14 +250,7 @@ void BM_UpdatePassUnchanged(benchmark::State& state) {
     state.PauseTiming();
     SubscribedEngine engine(urls, SubscribedEngine::Start::kNewDatabase);
     if (!engine.RunPass()) state.SkipWithError("the first pass did not end");
-    const double cpuBefore = ProcessCpuSeconds();
-    const double serverCpuBefore = ServerCpuSeconds();
-    const db::Activity before = db::CurrentActivity();
-    state.ResumeTiming();
-    if (!engine.RunPass()) state.SkipWithError("the pass did not end");
-    state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, ServerCpuSeconds() - serverCpuBefore, engine,
-           db::CurrentActivity() - before);
+    TimedPass(state, engine);
     state.ResumeTiming();
   }
 }
@@ -268,14 +266,7 @@ void BM_UpdatePassStored(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     SubscribedEngine engine(urls, SubscribedEngine::Start::kKeptDatabase);
-    const double cpuBefore = ProcessCpuSeconds();
-    const double serverCpuBefore = ServerCpuSeconds();
-    const db::Activity before = db::CurrentActivity();
-    state.ResumeTiming();
-    if (!engine.RunPass()) state.SkipWithError("the pass did not end");
-    state.PauseTiming();
-    Report(state, ProcessCpuSeconds() - cpuBefore, ServerCpuSeconds() - serverCpuBefore, engine,
-           db::CurrentActivity() - before);
+    TimedPass(state, engine);
     state.ResumeTiming();
   }
 }
