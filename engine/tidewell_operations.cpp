@@ -247,14 +247,13 @@ bool Ttidewell::ClearBuffer() {
 
 // ---- Subscriptions --------------------------------------------------------------
 
-// The database narrows the rows down to those holding the document's name
-// (else the host), in any case; which of them name this feed is the address
+// The database narrows the rows down to those holding the address's
+// look-up text, in any case; which of them name this feed is the address
 // rule's to say.
 int32_t Ttidewell::FeedIdOfAddress(TQueryWrapper& query, const std::string& link) {
-  const TUrlParts parts = TUrlParts::Split(link);
   query.SQL.Clear();
   query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
-  query.Params(0).SetString(parts.document.empty() ? parts.host : parts.document);
+  query.Params(0).SetString(FeedAddressLookupText(link));
   ExecQueryTimed(&query, true);
   int32_t feedId = -1;
   for (; !query.Eof() && feedId == -1; query.Next())
