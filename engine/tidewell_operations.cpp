@@ -276,6 +276,9 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   // synchronous write.
   InEngineTransaction([&](TQueryWrapper& query) {
     feedId = FeedIdOfAddress(query, address.link);
+    // Credentials given now for a feed stored without them are its own.
+    if (feedId >= 1 && address.withCredentials)
+      StoreFeedCredentialsIfNone(query, feedId, address.userName, address.password);
     if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
     if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);

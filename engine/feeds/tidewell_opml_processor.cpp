@@ -632,14 +632,16 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const std::string title = at == 0 ? UrlWithoutCredentials(url) : field.substr(0, at);
     item->SetField(Wide(title));
     int32_t feedId = FeedIdOrClaim(url);
+    // Stored as AddFeed stores it, so that its first pass already finds
+    // the credentials in their columns and none in its link; a feed stored
+    // without credentials takes those the list gives.
+    const TFeedAddress address = FeedAddressForStorage(url);
     if (feedId < 1) {
-      // Stored as AddFeed stores it, so that its first pass already finds
-      // the credentials in their columns and none in its link.
-      const TFeedAddress address = FeedAddressForStorage(url);
       feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
       if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
       feedIdsByUrl_.emplace(FeedAddressKey(url), feedId);
     } else {
+      if (address.withCredentials) StoreFeedCredentialsIfNone(*c_.query, feedId, address.userName, address.password);
       found.push_back(feedId);
     }
     auto node = std::make_unique<TFilter>(nullptr, true, false);
