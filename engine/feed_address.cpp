@@ -161,6 +161,7 @@ TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentia
 }
 
 TFeedAddress FeedAddressForStorage(const std::string& url) {
+  RefuseUnescapedUserInfo(url);
   TFeedAddress address;
   address.link = url;
   NormalizeUrl(address.link);

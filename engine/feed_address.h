@@ -82,7 +82,8 @@ TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentia
 
 // An address as a feed row keeps it: trimmed, "http://" in front when it has
 // no scheme, and any user-info taken out of the link into the credentials
-// (decoded). Raises "Invalid URL !" for a blank address.
+// (decoded). Raises "Invalid URL !" for a blank address, kUserInfoNotEscaped
+// for one whose user-info holds a raw "/", "?" or "#" (UserInfoNeedsEscaping).
 struct TFeedAddress {
   std::string link;
   std::string userName;

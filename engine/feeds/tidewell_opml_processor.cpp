@@ -447,6 +447,8 @@ void TtidewellOpmlProcessor::ReadOPMLOutlines(TFolderManagement* management, TFo
       ReadOPMLOutlines(management, added, outline.first_child(), level + 1, urls);
       continue;
     }
+    // Refused whole, as a broken list is: nothing of it is filed.
+    RefuseUnescapedUserInfo(xmlUrl);
     const std::string upper = UpperCaseAscii(xmlUrl);
     if (upper.find("WWW.") == std::string::npos && upper.find("HTTP://") == std::string::npos &&
         upper.find("HTTPS://") == std::string::npos)

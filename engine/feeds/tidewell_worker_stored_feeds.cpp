@@ -165,6 +165,12 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const Ttidew
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::TakeAddressCredentials() {
+  // Shown without the password it holds, and never requested.
+  if (UserInfoNeedsEscaping(url_)) {
+    url_ = UrlWithoutCredentials(url_);
+    addressRefusal_ = kUserInfoNotEscaped;
+    return;
+  }
   std::string userName, password;
   if (!ExtractUrlCredentials(url_, userName, password)) return;
   if (userName_.empty() && password_.empty()) {

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "engine/feed_address.h"
 #include "engine/net/content_decoder.h"
@@ -517,6 +518,7 @@ void TtidewellWorkerThreadBase::Download(const std::string& url, const std::stri
   url_ = t.jobUrl;
   std::unique_ptr<TtidewellTrdJobPropClass> result = MakeResult(t, targetFolder, fileName, rawDataReq);
   t.result = result.get();
+  if (!addressRefusal_.empty()) CaptureError(t, *result, std::exchange(addressRefusal_, std::string()));
   if (!result->error) RunTransfer(t, *result, lastModified, etag, rawDataReq, context);
   try {
     if (result->Succeeded()) CopyResponseValues(t, *result);

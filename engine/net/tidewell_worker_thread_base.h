@@ -172,6 +172,9 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   std::string url_;
   bool openSearch_ = false;
   bool moved_ = false;  // set when a 301 redirect was followed
+  // Set when the job's address must not be requested at all: the job fails
+  // with this text, and nothing is sent. Cleared by Download.
+  std::string addressRefusal_;
   PHttpRawDataReq rawDataReq_ = nullptr;
   std::atomic<bool> terminateDownload_{false};
 
