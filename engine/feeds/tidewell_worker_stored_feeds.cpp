@@ -145,14 +145,15 @@ int32_t TtidewellWorkerThreadPrAtomRssFeeds::OtherFeedAt(int32_t feedId, const s
 // A feed whose address moved for good to another stored feed's is that
 // feed: its document is not stored a second time (every episode would come
 // twice), the row leaves timed updates as a feed never updated does, and
-// the feed there takes its credentials when it holds none. Its articles and
-// its place in lists stay where they are.
+// the feed there takes its credentials when it holds none and the move
+// stays at their place. Its articles and its place in lists stay.
 bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result) {
-  if (!moved_ || result.url.empty() || owner_ == nullptr || itemId_ < 1) return false;
-  if (GetJobType() != TQueueJobTypes::CfeedOperation) return false;
-  const int32_t other = OtherFeedAt(itemId_, result.url);
+  if (permanentTarget_.empty() || owner_ == nullptr || itemId_ < 1) return false;
+  if (GetJobType() != TQueueJobTypes::CfeedOperation || result.error) return false;
+  if (result.httpCode != 200 && result.httpCode != 304) return false;
+  const int32_t other = OtherFeedAt(itemId_, permanentTarget_);
   if (other < 1) return false;
-  const bool withCredentials = !userName_.empty() || !password_.empty();
+  const bool withCredentials = (!userName_.empty() || !password_.empty()) && SamePlace(url_, permanentTarget_);
   ExecuteAndCommit([&] {
     if (withCredentials) StoreFeedCredentialsIfNone(query_, other, userName_, password_);
     ResetQuery();

@@ -512,6 +512,7 @@ void TtidewellWorkerThreadBase::Download(const std::string& url, const std::stri
   t.limits = GetTransferLimits();
   terminateDownload_ = false;
   moved_ = false;
+  permanentTarget_.clear();
   if (t.jobType == TQueueJobTypes::CfeedOperation && itemId_ < 1) {
     ExtractUrlCredentials(t.jobUrl, t.userName, t.password);
   }
@@ -818,6 +819,7 @@ bool TtidewellWorkerThreadBase::FollowRedirect(TTransfer& t, const THttpExchange
   // Weighed against the place the credentials were given for, not the hop
   // before: after a 302 elsewhere, a 301 there is still away from them.
   const bool withCredentials = !t.userName.empty() || !t.password.empty();
+  if (status == 301) permanentTarget_ = target;
   if (status == 301 && DecideAddressMove(TAddressChange::kPermanentRedirect, t.credentialsFor, target,
                                          withCredentials) == TAddressMove::kMove) {
     moved_ = true;
