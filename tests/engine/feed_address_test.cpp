@@ -96,6 +96,11 @@ TEST(FeedAddressTest, PlaceIsSchemeHostAndPort) {
   EXPECT_EQ(CredentialsPlace("HTTPS://Ann:x@Feeds.Example.org/f"), "https://feeds.example.org:443");
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // Every letter, digit and "~" written as an escape, as some encoders do.
 std::string EscapedUnreserved(const std::string& text) {
   std::string escaped;
@@ -119,6 +124,7 @@ TEST(FeedAddressTest, KeyPropertiesUnderChangesOfTheAddress) {
     std::string upperPlace = address;
     for (size_t i = 0; i < address.find('/', at); ++i) upperPlace[i] = static_cast<char>(std::toupper(upperPlace[i]));
     EXPECT_TRUE(SameFeedAddress(address, upperPlace)) << address;
+    EXPECT_NE(Lower(upperPlace).find(FeedAddressLookupText(address)), std::string::npos) << address;
     const size_t path = address.find('/', at);
     EXPECT_TRUE(SameFeedAddress(address, address.substr(0, path) + "/x/.." + address.substr(path))) << address;
     EXPECT_TRUE(SameFeedAddress(address, address.substr(0, path) + EscapedUnreserved(address.substr(path))))
