@@ -171,7 +171,9 @@ TEST_F(SubscriptionPathsTest, OneFeedUnderTwoAddressesIsStoredOnce) {
     Update(second);
     const std::string both = "(" + std::to_string(first) + "," + std::to_string(second) + ")";
     EXPECT_EQ(Number("select count(*) from articles where feed_id in " + both), 1) << row.second;
-    if (second != first) EXPECT_EQ(FeedColumn("skipfeed", second), "1") << row.second;
+    if (second != first) {
+      EXPECT_EQ(FeedColumn("skipfeed", second), "1") << row.second;
+    }
     EXPECT_EQ(FeedColumn("username_", first), "") << "credentials stay at their place: " << row.second;
   }
 }
