@@ -126,8 +126,12 @@ size_t RawUserInfoEnd(std::string_view url) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
   });
   size_t last = std::string_view::npos;
+  const size_t query = url.find('?', authorityEnd);
   for (size_t at = url.find('@', authorityEnd); at != std::string_view::npos; at = url.find('@', at + 1)) {
-    if (StartsWithHost(url.substr(at + 1), !numericPort)) return at;
+    // "/@name/" is a path of its own ("https://h:8080/@bob/feed.xml"),
+    // and so is "?to=a@b"; "x@name/" before any "?" is user-info.
+    const bool plainNames = !numericPort || (at < query && url[at - 1] != '/');
+    if (StartsWithHost(url.substr(at + 1), plainNames)) return at;
     last = at;
   }
   return numericPort ? std::string_view::npos : last;

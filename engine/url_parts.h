@@ -46,7 +46,9 @@ std::string UrlWithoutCredentials(std::string url);
 //   the port is empty or not a number ("alice:p/w@") | anywhere: refused
 //   the port is a number ("alice:8080/w@")           | followed by a host name with a dot, "localhost"
 //                                                    | or an IPv6 literal, then ":port", "/", "?", "#"
-//                                                    | or the end: refused
+//                                                    | or the end: refused; also by any host name when
+//                                                    | the "@" is before any "?" and not at the start
+//                                                    | of a path segment ("/@bob/" is a path)
 //   there is no ":" after the host                   | never refused
 //
 // True when the address is refused; its user-info then ends at that "@".
