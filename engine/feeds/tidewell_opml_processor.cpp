@@ -251,6 +251,13 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
   // No record: a new list, in a new row or in a stored row that was given
   // as a feed and turned out to be a list.
   const bool created = record == nullptr;
+  // A row given as a feed keeps the interval its subscriber chose for it.
+  int32_t interval = IntervalMinutes(record);
+  if (created && *c_.itemId >= 1) {
+    const int32_t chosen =
+        SelectInt({"select update_interval from feeds where feed_id=" + std::to_string(*c_.itemId)}, nullptr);
+    if (chosen >= 1) interval = chosen;
+  }
   if (*c_.itemId < 1) {
     *c_.itemId = c_.dbHelper->InsertFeed(c_.query, "OPML", "en", url_, u"", 0, u"", 0);
   } else if (created) {
@@ -296,7 +303,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
       newFolder.release();
       pendingListFolder_ = nullptr;
     }
-    StoreListRow(result, created ? nullptr : record, listTitle, digest);
+    StoreListRow(result, created ? nullptr : record, listTitle, digest, interval);
     c_.transaction->Commit();
     ReleaseAddresses();
     folders_->SaveAll();
@@ -380,7 +387,7 @@ TFolder* TtidewellOpmlProcessor::StoredListFolder() {
 }
 
 void TtidewellOpmlProcessor::StoreListRow(TtidewellTrdJobPropClass& result, TFeedProperty* record,
-                                          const WideString& title, const std::string& digest) {
+                                          const WideString& title, const std::string& digest, int32_t interval) {
   const TDateTime now = TtidewellFeedStore::UtcNow();
   TQueryWrapper* q = c_.query;
   model::SetSqlLines(
@@ -391,7 +398,6 @@ void TtidewellOpmlProcessor::StoreListRow(TtidewellTrdJobPropClass& result, TFee
           "last_feedupdate=?,next_feedupdate=?,feedCreated=?,feedCreatedTZ=substring(? from 1 for 20),",
           "username_=?,password_=?,lastHTTPCode=?,archiveSize=?,rtlEnabled=?",
           ",title=substring(? from 1 for 512),update_interval=?", "where feed_id=" + std::to_string(*c_.itemId)});
-  const int32_t interval = IntervalMinutes(record);
   int i = 0;
   q->Params(i++).SetString(url_);
   q->Params(i++).SetString(url_);

@@ -94,7 +94,7 @@ class TtidewellOpmlProcessor {
   WideString DatabaseUpperCase(const WideString& text);
   int32_t SelectInt(const std::vector<std::string>& lines, const std::function<void(TQueryWrapper&)>& bind);
   void StoreListRow(TtidewellTrdJobPropClass& result, TFeedProperty* record, const WideString& title,
-                    const std::string& digest);
+                    const std::string& digest, int32_t interval);
 
   bool UpdateOPMLSubscription(int32_t subscriptionId, TFolder* stored, TFolder* fresh, bool& changed,
                               std::string& errorText, TDynIntArray& found);
