@@ -181,9 +181,9 @@ void TForm1::ReportListChange(int32_t threadId) {
   const auto change = listChanges_.find(threadId);
   if (change == listChanges_.end()) return;
   if (change->second.unsubscribed > 0)
-    ReportFailureLine("The list " + tidewell::UrlWithoutCredentials(change->second.url) + " no longer names " +
-                      std::to_string(change->second.unsubscribed) +
-                      " shows it subscribed: they are unsubscribed until it names them again");
+    ReportFailureLine("The list " + tidewell::UrlWithoutCredentials(change->second.url) +
+                      " no longer names shows it subscribed; unsubscribed until it names them again: " +
+                      std::to_string(change->second.unsubscribed));
   listChanges_.erase(change);
 }
 
