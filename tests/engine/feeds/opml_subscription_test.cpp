@@ -467,6 +467,87 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
       << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId));
 }
 
+// A show that leaves its list (a list served empty once, a show taken out)
+// and comes back finds its row again, with its episodes as they were; a
+// show that moved by 301 is found by the address the list names; a show
+// the listener deleted stays deleted whatever the list does. Show B has two
+// episodes, both downloaded, one of them deleted by the listener.
+TEST_F(OpmlSubscriptionTest, AShowThatLeavesItsListAndReturnsKeepsItsRowAndEpisodes) {
+  const struct {
+    const char* shape;
+    bool moved;
+    bool deletedByListener;
+    std::vector<std::string> versions;  // the shows the list names, in turn
+  } rows[] = {
+      {"served empty once, then whole again", false, false, {"AB", "", "AB"}},
+      {"B taken out and put back", false, false, {"AB", "A", "AB"}},
+      {"B moved by 301, the list changed around it", true, false, {"AB", "ABC"}},
+      {"B moved by 301, taken out and put back", true, false, {"AB", "A", "AB"}},
+      {"B deleted by the listener, the list changed around it", false, true, {"AB", "ABC"}},
+      {"B deleted by the listener, taken out and put back", false, true, {"AB", "A", "AB"}},
+  };
+  std::vector<std::string> lists;
+  lists.reserve(std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/back" + std::to_string(++n);
+    const auto named = [&](char show) { return server.Url(prefix + "/" + show + (row.moved ? ".old" : ".xml")); };
+    for (const char show : std::string("ABC")) {
+      const std::string items = "<item><title>1</title><guid>" + prefix + show + "1</guid><enclosure url=\"" +
+                                server.Url(prefix + show + "1.mp3") + "\" type=\"audio/mpeg\"/></item><item>" +
+                                "<title>2</title><guid>" + prefix + show + "2</guid><enclosure url=\"" +
+                                server.Url(prefix + show + "2.mp3") + "\" type=\"audio/mpeg\"/></item>";
+      ServeDocument(prefix + "/" + show + ".xml", "application/rss+xml",
+                    "<rss version=\"2.0\"><channel><title>" + std::string(1, show) + "</title>" + items +
+                        "</channel></rss>");
+      server.Handle(prefix + "/" + show + ".old", [this, prefix, show](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(301, "Moved Permanently",
+                                        {{"Location", server.Url(prefix + "/" + show + ".xml")}}, ""));
+      });
+    }
+    lists.emplace_back();
+    const auto serve = [&](const std::string& shows) {
+      std::string outlines;
+      for (const char show : shows) outlines += Outline(std::string(1, show), named(show));
+      lists.back() = Opml("<title>Back " + std::to_string(n) + "</title>", outlines);
+    };
+    serve(row.versions[0]);
+    Serve(prefix + ".opml", &lists.back());
+    Subscribe(prefix + ".opml");
+    const int32_t listId = OpmlId(prefix + ".opml");
+    const int32_t a = FeedId(named('A')), b = FeedId(named('B'));
+    Pass(a);
+    Pass(b);
+    // As the application leaves them: downloaded, one episode deleted.
+    db.Execute("update enclosures set download_status=2");
+    engine.DeleteArticles({static_cast<int32_t>(db.QueryInt64(
+                              "select min(id) from articles where feed_id=" + std::to_string(b)))},
+                          false);
+    if (row.deletedByListener) engine.DeleteFeeds({b}, true);
+    offered.clear();
+    for (size_t v = 1; v < row.versions.size(); ++v) {
+      serve(row.versions[v]);
+      Pass(listId);
+    }
+    for (const char show : std::string("AB")) {
+      const std::string rowsOf = " from feeds where link containing '" + prefix + "/" + show + ".'";
+      EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOf), 1) << show;
+      EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOf + " and link not starting with 'DELMARKED:'"),
+                show == 'B' && row.deletedByListener ? 0 : 1)
+          << show;
+    }
+    const int32_t live = static_cast<int32_t>(db.QueryInt64(
+        "select max(feed_id) from feeds where link containing '" + prefix + "/B.' and link not like 'DELMARKED:%'"));
+    if (live > 0) Pass(live);
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles where deleted=0 and feed_id=" + std::to_string(b)),
+              row.deletedByListener ? 0 : 1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from enclosures where download_status=0 and url_ containing '" +
+                            prefix + "'"),
+              0);
+  }
+}
+
 // One address, one subscription: whatever files an address while a list
 // is merged (another list on another worker, AddFeed, a feed that moves to
 // it for good), or after it, finds the row that was there first. The list's
