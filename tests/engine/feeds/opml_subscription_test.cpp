@@ -6,8 +6,10 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -428,6 +430,7 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
       {"KOI8-R declared", "KOI8-R", "KOI8-R", "", "text/x-opml", "Радио"},
       {"Shift_JIS declared", "SHIFT_JIS", "Shift_JIS", "", "text/xml", "日本の番組"},
       {"the answer's charset, no declaration", "CP1251", nullptr, "", "text/xml; charset=windows-1251", "Радио"},
+      {"an OPML type's charset, no declaration", "CP1251", nullptr, "", "text/x-opml; charset=windows-1251", "Радио"},
   };
   std::vector<std::string> bodies;
   bodies.reserve(std::size(rows) + 1);
@@ -670,6 +673,31 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 4);
   ASSERT_NE(ListFolder("Waiting"), nullptr);
   EXPECT_EQ(ListFolder("Waiting")->FilterCount(), 5);
+}
+
+// AddFeed of an address that a list's merge is filing (its claim and its
+// row, not yet committed, held here) waits for the merge to end and
+// returns the merge's row instead of storing a second.
+TEST_F(OpmlSubscriptionTest, AddFeedWaitsForAnAddressBeingFiledAndReturnsItsRow) {
+  const std::string address = server.Url("/filed.xml");
+  TTranWrapper* filing = NewTransaction(true);
+  TQueryWrapper* query = NewQuery(true);
+  engine.BindTransaction(filing, false);
+  query->SetTransaction(filing);
+  ASSERT_TRUE(engine.AddressClaims().TryClaim(FeedAddressKey(address), filing));
+  query->SQL.Add("insert into feeds(type_,link,title,parentfeed,priority) values('RSS','" + address + "','L',0,0)");
+  ExecQueryTimed(query, false);
+  std::atomic<int32_t> added = 0;
+  std::thread adding([&] { added = engine.AddFeed(u"Mine", address, u""); });
+  // Waiting, or done without waiting (a second row stored).
+  while (engine.AddressClaims().Waiting() == 0 && added == 0) std::this_thread::yield();
+  filing->Commit();
+  engine.AddressClaims().Release(filing);
+  adding.join();
+  ReleaseQuery(query);
+  ReleaseTransaction(filing);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + address + "'"), 1);
+  EXPECT_EQ(added, FeedId(address));
 }
 
 }  // namespace
