@@ -137,8 +137,9 @@ void LoadStoredFeedIndex(TQueryWrapper& query, TStoredFeedIndex& index) {
   SafeCloseQuery(&query);
 }
 
-void RememberListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId, const std::string& address) {
-  ForgetListAddress(query, listId, feedId);
+void RememberListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId, const std::string& address,
+                         bool replacing) {
+  if (replacing) ForgetListAddress(query, listId, feedId);
   InsertVariable(query, kNamedType, feedId, listId, UrlWithoutCredentials(address));
 }
 
@@ -151,12 +152,14 @@ void NoteLeftList(TQueryWrapper& query, int32_t listId, int32_t feedId) {
   InsertVariable(query, kLeftType, feedId, listId, ExactText(model::UtcNow()));
 }
 
-void BringBackFeed(TQueryWrapper& query, int32_t feedId) {
+void BringBackFeed(TQueryWrapper& query, int32_t feedId, int32_t listId) {
   const TDateTime leftAt = LeftListAt(query, feedId);
-  model::SetSqlLines(&query, {"update feeds", "set link=substring(link from 11 for 1000),skipfeed=0,next_feedupdate=?",
+  model::SetSqlLines(&query, {"update feeds",
+                              "set link=substring(link from 11 for 1000),skipfeed=0,next_feedupdate=?,parentfeed=?",
                               "where feed_id=? and link starting with 'DELMARKED:'"});
   query.Params(0).SetDateTime(model::UtcNow());
-  query.Params(1).SetInteger(feedId);
+  query.Params(1).SetInteger(listId);
+  query.Params(2).SetInteger(feedId);
   ExecQueryTimed(&query, false);
   SafeCloseQuery(&query);
   if (leftAt > 0) {

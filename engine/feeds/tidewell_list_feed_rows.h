@@ -73,14 +73,16 @@ class TStoredFeedIndex {
 std::unordered_map<int32_t, std::string> LoadListAddresses(TQueryWrapper& query, int32_t listId);
 // Reads every row of the feed table and what the lists keep into index.
 void LoadStoredFeedIndex(TQueryWrapper& query, TStoredFeedIndex& index);
-void RememberListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId, const std::string& address);
+// replacing: the list named the feed by another address so far.
+void RememberListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId, const std::string& address,
+                         bool replacing);
 void ForgetListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId);
 // Notes that the list's change unsubscribed the feed, before it is marked
 // deleted: the articles its deletion marks are those to bring back.
 void NoteLeftList(TQueryWrapper& query, int32_t listId, int32_t feedId);
 // Undoes the deletion of a feed that a list's change unsubscribed: its link
 // and its articles as they were (those the listener deleted stay deleted),
-// its downloads untouched; due at once.
-void BringBackFeed(TQueryWrapper& query, int32_t feedId);
+// its downloads untouched; due at once, and the list's that brings it back.
+void BringBackFeed(TQueryWrapper& query, int32_t feedId, int32_t listId);
 
 }  // namespace tidewell

@@ -748,7 +748,7 @@ int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::stri
     return feedId;
   }
   if (stored.verdict == TListFeedVerdict::kReturning) {
-    BringBackFeed(*c_.query, stored.feedId);
+    BringBackFeed(*c_.query, stored.feedId, subscriptionId);
     storedFeeds_.AddLive(stored.feedId, url);
   }
   found.push_back(stored.feedId);
@@ -768,7 +768,7 @@ void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t fee
   const std::string address = UrlWithoutCredentials(url);
   const std::string* named = ListAddress(subscriptionId, feedId);
   if (named != nullptr && *named == address) return;
-  RememberListAddress(*c_.query, subscriptionId, feedId, address);
+  RememberListAddress(*c_.query, subscriptionId, feedId, address, named != nullptr);
   listAddresses_[feedId] = address;
 }
 
