@@ -645,7 +645,9 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
       continue;
     }
     const TDynIntArray feedIds = FeedIdsOf(entry.filter);
-    if (feedIds.size() == 1) KeepListAddress(subscriptionId, feedIds[0], kept->second);
+    if (feedIds.size() != 1) continue;
+    KeepListAddress(subscriptionId, feedIds[0], kept->second);
+    TakeListedCredentials(feedIds[0], kept->second);
   }
   FileItems(subscriptionId, newItems, fresh, stored, found);
 }
@@ -739,11 +741,10 @@ TListFeedMatch TtidewellOpmlProcessor::StoredFeedOrClaim(const std::string& url)
 int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::string& url, const std::string& title,
                                          TDynIntArray& found) {
   const TListFeedMatch stored = StoredFeedOrClaim(url);
-  // Stored as AddFeed stores it, so that its first pass already finds the
-  // credentials in their columns and none in its link; a stored feed
-  // without credentials takes those the list gives.
-  const TFeedAddress address = FeedAddressForStorage(url);
   if (stored.verdict == TListFeedVerdict::kNone) {
+    // Stored as AddFeed stores it, so that its first pass already finds
+    // the credentials in their columns and none in its link.
+    const TFeedAddress address = FeedAddressForStorage(url);
     const int32_t feedId =
         c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
     if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
@@ -754,8 +755,7 @@ int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::stri
     BringBackFeed(*c_.query, stored.feedId, subscriptionId);
     storedFeeds_.AddLive(stored.feedId, url);
   }
-  if (address.withCredentials)
-    StoreFeedCredentialsIfNone(*c_.query, stored.feedId, address.userName, address.password);
+  TakeListedCredentials(stored.feedId, url);
   found.push_back(stored.feedId);
   return stored.feedId;
 }
@@ -775,6 +775,11 @@ void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t fee
   if (named != nullptr && *named == address) return;
   RememberListAddress(*c_.query, subscriptionId, feedId, address, named != nullptr);
   listAddresses_[feedId] = address;
+}
+
+void TtidewellOpmlProcessor::TakeListedCredentials(int32_t feedId, const std::string& url) {
+  const TFeedAddress address = FeedAddressForStorage(url);
+  if (address.withCredentials) StoreFeedCredentialsIfNone(*c_.query, feedId, address.userName, address.password);
 }
 
 TDynIntArray TtidewellOpmlProcessor::FeedIdsOf(TFilter* filter) {

@@ -255,6 +255,7 @@ TEST_F(FeedCredentialsTest, CredentialsGivenASecondWayAreKept) {
       {"a list filed it bare, AddFeed gives them", TWay::kList, TWay::kAddFeed},
       {"AddFeed (the settings) filed it bare, a list gives them", TWay::kAddFeed, TWay::kList},
       {"AddFeed filed it bare, a feed holding them moves to it by 301", TWay::kAddFeed, TWay::kMove},
+      {"a list filed it bare, the changed list gives them", TWay::kList, TWay::kList},
   };
   int n = 0;
   for (const auto& row : rows) {
@@ -266,8 +267,11 @@ TEST_F(FeedCredentialsTest, CredentialsGivenASecondWayAreKept) {
       if (way == TWay::kAddFeed) {
         engine.AddFeed(u"", address, u"");
       } else if (way == TWay::kList) {
-        ServeDocument(at + ".opml", "text/xml", Opml(Outline("Guarded", address)));
-        RunJob(a.Url(at + ".opml"), TQueueJobTypes::CgetOpmlData);
+        const std::string list = "/list" + std::to_string(n) + ".opml";
+        ServeDocument(list, "text/xml", Opml(Outline("Guarded", address)));
+        const int32_t stored = engine.FindFeedIdByUrl(a.Url(list), nullptr);
+        if (stored > 0) Pass(stored);
+        if (stored < 1) RunJob(a.Url(list), TQueueJobTypes::CgetOpmlData);
       } else {
         Redirect(a, at + ".xml", 301, a.Url(path));
         Pass(engine.AddFeed(u"", WithUserInfo(a.Url(at + ".xml"), userInfo), u""));
