@@ -393,11 +393,11 @@ bool TtidewellWorkerThreadBase::RunLookup(const std::vector<std::string>& sql,
 }
 
 bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
-  // The database narrows the rows down to those naming the host; which of
-  // them name this feed is the address rule's to say.
+  // The database narrows the rows down to those holding the address's
+  // look-up text; which of them name this feed is the address rule's to say.
   bool known = false;
   RunLookup({"select link from feeds where link containing ?"},
-            [&](TQueryWrapper& q) { q.Params(0).SetString(TUrlParts::Split(url).host); },
+            [&](TQueryWrapper& q) { q.Params(0).SetString(FeedAddressLookupText(url)); },
             [&](TQueryWrapper& q) { known = known || SameFeedAddress(q.Fields(0).AsString(), url); });
   return known;
 }

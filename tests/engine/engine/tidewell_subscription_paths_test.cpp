@@ -176,6 +176,11 @@ TEST_F(SubscriptionPathsTest, OneFeedUnderTwoAddressesIsStoredOnce) {
     }
     EXPECT_EQ(FeedColumn("username_", first), "") << "credentials stay at their place: " << row.second;
   }
+  // A feed added by its address alone is known under its other spelling.
+  const int64_t feeds = Number("select count(*) from feeds");
+  engine->Worker(0)->AddJob(v6Long + "/feed.xml", 0, TQueueJobTypes::CfeedOperation, u"");
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return engine->QueuedJobCount() == 0; }, kWaitMs));
+  EXPECT_EQ(Number("select count(*) from feeds"), feeds);
 }
 
 TEST_F(SubscriptionPathsTest, AnHtmlPageGivenAsAFeedIsReplacedByTheFirstFeedItAnnounces) {
