@@ -247,14 +247,13 @@ bool Ttidewell::ClearBuffer() {
 
 // ---- Subscriptions --------------------------------------------------------------
 
-// The database narrows the rows down to those holding the document's name
-// (else the host), in any case; which of them name this feed is the address
+// The database narrows the rows down to those holding the address's
+// look-up text, in any case; which of them name this feed is the address
 // rule's to say.
 int32_t Ttidewell::FeedIdOfAddress(TQueryWrapper& query, const std::string& link) {
-  const TUrlParts parts = TUrlParts::Split(link);
   query.SQL.Clear();
   query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
-  query.Params(0).SetString(parts.document.empty() ? parts.host : parts.document);
+  query.Params(0).SetString(FeedAddressLookupText(link));
   ExecQueryTimed(&query, true);
   int32_t feedId = -1;
   for (; !query.Eof() && feedId == -1; query.Next())
@@ -277,6 +276,9 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   // synchronous write.
   InEngineTransaction([&](TQueryWrapper& query) {
     feedId = FeedIdOfAddress(query, address.link);
+    // Credentials given now for a feed stored without them are its own.
+    if (feedId >= 1 && address.withCredentials)
+      StoreFeedCredentialsIfNone(query, feedId, address.userName, address.password);
     if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
     if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);

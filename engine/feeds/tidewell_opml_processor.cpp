@@ -455,6 +455,8 @@ void TtidewellOpmlProcessor::ReadOPMLOutlines(TFolderManagement* management, TFo
       ReadOPMLOutlines(management, added, outline.first_child(), level + 1, urls);
       continue;
     }
+    // Refused whole, as a broken list is: nothing of it is filed.
+    RefuseUnescapedUserInfo(xmlUrl);
     const std::string upper = UpperCaseAscii(xmlUrl);
     if (upper.find("WWW.") == std::string::npos && upper.find("HTTP://") == std::string::npos &&
         upper.find("HTTPS://") == std::string::npos)
@@ -643,7 +645,9 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
       continue;
     }
     const TDynIntArray feedIds = FeedIdsOf(entry.filter);
-    if (feedIds.size() == 1) KeepListAddress(subscriptionId, feedIds[0], kept->second);
+    if (feedIds.size() != 1) continue;
+    KeepListAddress(subscriptionId, feedIds[0], kept->second);
+    TakeListedCredentials(feedIds[0], kept->second);
   }
   FileItems(subscriptionId, newItems, fresh, stored, found);
 }
@@ -751,6 +755,7 @@ int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::stri
     BringBackFeed(*c_.query, stored.feedId, subscriptionId);
     storedFeeds_.AddLive(stored.feedId, url);
   }
+  TakeListedCredentials(stored.feedId, url);
   found.push_back(stored.feedId);
   return stored.feedId;
 }
@@ -770,6 +775,11 @@ void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t fee
   if (named != nullptr && *named == address) return;
   RememberListAddress(*c_.query, subscriptionId, feedId, address, named != nullptr);
   listAddresses_[feedId] = address;
+}
+
+void TtidewellOpmlProcessor::TakeListedCredentials(int32_t feedId, const std::string& url) {
+  const TFeedAddress address = FeedAddressForStorage(url);
+  if (address.withCredentials) StoreFeedCredentialsIfNone(*c_.query, feedId, address.userName, address.password);
 }
 
 TDynIntArray TtidewellOpmlProcessor::FeedIdsOf(TFilter* filter) {

@@ -121,6 +121,8 @@ class TtidewellOpmlProcessor {
   // The address the list names the feed by; read once per job.
   const std::string* ListAddress(int32_t subscriptionId, int32_t feedId);
   void KeepListAddress(int32_t subscriptionId, int32_t feedId, const std::string& url);
+  // A stored feed without credentials takes those the list names it with.
+  void TakeListedCredentials(int32_t feedId, const std::string& url);
   TDynIntArray FeedIdsOf(TFilter* filter);
   // Takes the feed out of the list; one the list made is offered for
   // deletion, and noted so that it returns when the list names it again.

@@ -76,6 +76,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static constexpr int kPauseAfterFeedMs = 5;
   // The error of a feed job answered 304 although it sent no validator.
   static const char kUnaskedNotModified[];
+  // The notice of a feed whose address moved for good to feed (%d)'s.
+  static const char kMovedToStoredFeed[];
   // The code a failed feed job is scheduled with: retried after the error
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;
@@ -315,6 +317,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // After a successful fetch through a permanent redirect, the row keeps the
   // new address.
   void StoreMovedAddress(const TtidewellTrdJobPropClass& result);
+  // True when the job's 301 led to another stored feed's address, which
+  // then stands for this feed (the row stops being fetched).
+  bool YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result);
+  // The stored feed other than feedId that the address names, else -1.
+  int32_t OtherFeedAt(int32_t feedId, const std::string& address);
   void RecordFeedFailure(const std::string& message);
   bool ProcessFeedDocument(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   bool ConflictRecorded() const;

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "engine/feed_address.h"
 #include "engine/net/content_decoder.h"
@@ -392,11 +393,11 @@ bool TtidewellWorkerThreadBase::RunLookup(const std::vector<std::string>& sql,
 }
 
 bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
-  // The database narrows the rows down to those naming the host; which of
-  // them name this feed is the address rule's to say.
+  // The database narrows the rows down to those holding the address's
+  // look-up text; which of them name this feed is the address rule's to say.
   bool known = false;
   RunLookup({"select link from feeds where link containing ?"},
-            [&](TQueryWrapper& q) { q.Params(0).SetString(TUrlParts::Split(url).host); },
+            [&](TQueryWrapper& q) { q.Params(0).SetString(FeedAddressLookupText(url)); },
             [&](TQueryWrapper& q) { known = known || SameFeedAddress(q.Fields(0).AsString(), url); });
   return known;
 }
@@ -511,12 +512,14 @@ void TtidewellWorkerThreadBase::Download(const std::string& url, const std::stri
   t.limits = GetTransferLimits();
   terminateDownload_ = false;
   moved_ = false;
+  permanentTarget_.clear();
   if (t.jobType == TQueueJobTypes::CfeedOperation && itemId_ < 1) {
     ExtractUrlCredentials(t.jobUrl, t.userName, t.password);
   }
   url_ = t.jobUrl;
   std::unique_ptr<TtidewellTrdJobPropClass> result = MakeResult(t, targetFolder, fileName, rawDataReq);
   t.result = result.get();
+  if (!addressRefusal_.empty()) CaptureError(t, *result, std::exchange(addressRefusal_, std::string()));
   if (!result->error) RunTransfer(t, *result, lastModified, etag, rawDataReq, context);
   try {
     if (result->Succeeded()) CopyResponseValues(t, *result);
@@ -816,6 +819,7 @@ bool TtidewellWorkerThreadBase::FollowRedirect(TTransfer& t, const THttpExchange
   // Weighed against the place the credentials were given for, not the hop
   // before: after a 302 elsewhere, a 301 there is still away from them.
   const bool withCredentials = !t.userName.empty() || !t.password.empty();
+  if (status == 301) permanentTarget_ = target;
   if (status == 301 && DecideAddressMove(TAddressChange::kPermanentRedirect, t.credentialsFor, target,
                                          withCredentials) == TAddressMove::kMove) {
     moved_ = true;

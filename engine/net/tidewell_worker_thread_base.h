@@ -172,6 +172,12 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   std::string url_;
   bool openSearch_ = false;
   bool moved_ = false;  // set when a 301 redirect was followed
+  // The target of the last 301 followed, stored as the address or not
+  // (credentials stay at their place); empty when none.
+  std::string permanentTarget_;
+  // Set when the job's address must not be requested at all: the job fails
+  // with this text, and nothing is sent. Cleared by Download.
+  std::string addressRefusal_;
   PHttpRawDataReq rawDataReq_ = nullptr;
   std::atomic<bool> terminateDownload_{false};
 

@@ -517,19 +517,25 @@ TEST_F(StartupProcessTest, ServerTextIsShownEscapedAndAddressPasswordsNotAtAll) 
   SetMisc("subscribefeed0", server.Url("/crafted.xml"));
   SetMisc("subscribefeed1", withPassword + "/locked.xml");
   SetMisc("subscribefeed2", withPassword + "/long.xml?" + std::string(1100, 'a'));
+  // A raw "/" in the password: refused, named without it.
+  SetMisc("subscribefeed3", "http://ann:s3/cret@127.0.0.1:" + std::to_string(server.Port()) + "/raw.xml");
   auto app = Start("escapes.err");
   ASSERT_TRUE(app->Started());
   const auto reported = [&](const std::string& needle) {
     return LineWith(app->ErrorOutput(), needle).find("failed") != std::string::npos;
   };
-  EXPECT_TRUE(WaitFor([&] { return (reported("/crafted.xml") && reported("/locked.xml")) || !app->Running(); }))
-      << app->ErrorOutput();
+  EXPECT_TRUE(WaitFor([&] {
+    return (reported("/crafted.xml") && reported("/locked.xml") && !LineWith(app->ErrorOutput(), "raw.xml").empty()) ||
+           !app->Running();
+  })) << app->ErrorOutput();
   const std::string errors = app->ErrorOutput();
   EXPECT_NE(LineWith(errors, "/crafted.xml").find("500 \\x1B]0;owned\\x07\\x1B[2J\\u009B31m\\x7F"), std::string::npos)
       << errors;
   for (const char* raw : {"\x1b", "\x07", "\x7f", "\xc2\x9b"}) EXPECT_EQ(errors.find(raw), std::string::npos) << errors;
   EXPECT_EQ(errors.find("s3cret"), std::string::npos) << errors;
   EXPECT_NE(LineWith(errors, "\"subscribefeed2\"").find("not subscribed"), std::string::npos) << errors;
+  EXPECT_NE(LineWith(errors, "\"subscribefeed3\"").find("percent-encoded"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("cret"), std::string::npos) << errors;
   // The address's credentials were offered to its own server, and refused there.
   const std::string answer = "Basic " + tidewell::THttpAuthChallenge::Base64("ann:s3cret");
   bool offered = false;

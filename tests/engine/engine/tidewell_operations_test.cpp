@@ -78,6 +78,9 @@ TEST_F(EngineOperationsTest, AddFeedStoresTheNormalisedLinkAndFindFeedIdByUrlIgn
   EXPECT_EQ(engine.FindFeedIdByUrl("example.org:80/feed.xml#top"), id);
   EXPECT_EQ(engine.FindFeedIdByUrl("https://example.org/Feed.xml"), -1);
   EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/other.xml"), -1);
+  EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/a/../%46eed.xml"), id);
+  const int32_t international = engine.AddFeed(u"", "http://b\xC3\xBC" "cher.example/", u"");
+  EXPECT_EQ(engine.AddFeed(u"", "http://XN--BCHER-KVA.example", u""), international);
   TTranWrapper transaction;
   engine.BindTransaction(&transaction, false);
   EXPECT_TRUE(transaction.InTransaction());
