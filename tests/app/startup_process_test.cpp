@@ -172,13 +172,18 @@ class StartupProcessTest : public AppProcessTest {};
 TEST_F(StartupProcessTest, AFolderInPlaceOfTheDatabaseEndsTheApplicationWithAFailureCode) {
   std::filesystem::create_directories(programFolder + "/rssengine.fdb");
   auto app = Start("first.err");
-  ExpectFailedStartEndsOnSignal(*app, SIGTERM, "rssengine.fdb");
+  ExpectFailedStartEnds(*app, "rssengine.fdb");
+  if (!TestDisplay::Available()) GTEST_SKIP() << "Xvfb is not installed";
+  TestDisplay display;
+  ASSERT_FALSE(display.Name().empty());
+  auto shown = Start("shown.err", {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", display.Name()}});
+  ExpectFailedStartEndsOnSignal(*shown, SIGTERM, "rssengine.fdb");
 }
 
 TEST_F(StartupProcessTest, AFileInPlaceOfTheDownloadsFolderEndsTheStartWithItsReason) {
   std::ofstream(programFolder + "/downloads") << "not a folder";
   auto app = Start("first.err");
-  ExpectFailedStartEndsOnSignal(*app, SIGTERM, "The folder for downloads cannot be used: " + programFolder);
+  ExpectFailedStartEnds(*app, "The folder for downloads cannot be used: " + programFolder);
 }
 
 // The engine's lock files (mapped into memory) on a file system filled to
@@ -196,7 +201,7 @@ TEST_F(StartupProcessTest, AFullFileSystemUnderTheLockFolderEndsTheStartWithItsR
 
   small.Fill();
   auto first = Start("first.err", {{"FIREBIRD_LOCK", locks}});
-  ExpectFailedStartEndsOnSignal(*first, SIGTERM, reason);
+  ExpectFailedStartEnds(*first, reason);
   EXPECT_FALSE(std::filesystem::exists(database));
 
   small.Empty();
@@ -209,7 +214,7 @@ TEST_F(StartupProcessTest, AFullFileSystemUnderTheLockFolderEndsTheStartWithItsR
 
   small.Fill();
   auto later = Start("later.err", {{"FIREBIRD_LOCK", locks}});
-  ExpectFailedStartEndsOnSignal(*later, SIGTERM, reason);
+  ExpectFailedStartEnds(*later, reason);
   EXPECT_TRUE(ReadFile(database) == before) << "the database changed";
 }
 
@@ -224,7 +229,7 @@ TEST_F(StartupProcessTest, ASecondInstanceInTheSameFolderEndsWhileTheFirstRunsOn
   ASSERT_TRUE(first->Running()) << first->ErrorOutput();
 
   auto second = Start("second.err");
-  ExpectFailedStartEndsOnSignal(*second, SIGINT, "rssengine.fdb");
+  ExpectFailedStartEnds(*second, "rssengine.fdb");
 
   ASSERT_TRUE(first->Running()) << first->ErrorOutput();
   // Twice, as timeout(1) does (the program, then its group): still one orderly close.
@@ -262,7 +267,7 @@ TEST_F(StartupProcessTest, AnOrdinaryUserStartsWithoutFirebirdSettingsAndASecond
   EXPECT_TRUE(std::filesystem::exists(runtime + "/larkspur-firebird/fb_init"));
 
   auto second = Start("second.err", user, ordinary);
-  ExpectFailedStartEndsOnSignal(*second, SIGTERM, "rssengine.fdb");
+  ExpectFailedStartEnds(*second, "rssengine.fdb");
   first->Signal(SIGTERM);
   EXPECT_EQ(first->WaitForExitCode(), 0) << first->ErrorOutput();
 
