@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,7 @@
 #include "engine/db/tidewell_compability.h"
 #include "engine/net/http_auth.h"
 #include "support/firebird_test_database.h"
+#include "support/firebird_test_server.h"
 #include "support/small_file_system.h"
 #include "support/test_http_server.h"
 
@@ -89,6 +92,10 @@ class SilentListener {
   int socket_ = -1;
   int port_ = 0;
 };
+
+std::string SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::to_string(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+}
 
 // A port on which nothing listens: taken, then given back.
 int UnusedPort() {
@@ -391,7 +398,8 @@ TEST_F(StartupProcessTest, TwoListsInTheSettingsThatShareFeedsSubscribeEachAddre
 }
 
 // A start that waits for a database server that never answers is not in
-// the event loop; a stop signal ends the process all the same.
+// the event loop; a stop signal ends the process all the same, once the
+// attach gives up (not through the guard of stop_signals.h).
 TEST_F(StartupProcessTest, AStopSignalEndsTheApplicationWhileItWaitsForItsDatabaseServer) {
   SilentListener server;
   ASSERT_GT(server.Port(), 0);
@@ -400,8 +408,57 @@ TEST_F(StartupProcessTest, AStopSignalEndsTheApplicationWhileItWaitsForItsDataba
   ASSERT_TRUE(app->Started());
   ASSERT_TRUE(WaitFor([&] { return server.Called() || !app->Running(); }));
   ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  const auto signalled = std::chrono::steady_clock::now();
   app->Signal(SIGTERM);
-  EXPECT_TRUE(WaitFor([&] { return !app->Running(); })) << app->ErrorOutput();
+  EXPECT_EQ(app->WaitForExitCode(), 1) << app->ErrorOutput();
+  RecordProperty("seconds_to_end", SecondsSince(signalled));
+}
+
+// The application's database server stops answering (paused: it takes
+// connections, reads nothing) while the application runs idle, or while a
+// worker stores a feed there: a stop signal still closes it in order.
+TEST_F(StartupProcessTest, AStopSignalClosesTheApplicationWhileItsDatabaseServerAnswersNothing) {
+  auto& database = testing_support::FirebirdTestServer::Shared();
+  SetMisc("dbusername", database.User());
+  SetMisc("dbpassword", database.Password());
+  for (const bool workerWaits : {false, true}) {
+    SCOPED_TRACE(workerWaits ? "a worker waits on the server" : "idle");
+    const std::string data = folder.File(workerWaits ? "worker-data/" : "idle-data/");
+    std::filesystem::create_directories(data);
+    SetMisc("dblocation", database.DatabaseName(data));
+    std::atomic<bool> fetched{false};
+    std::atomic<bool> paused{false};
+    TestHttpServer http;
+    http.Handle("/feed.xml", [&](const RecordedRequest&, HttpConnection& c) {
+      fetched = true;
+      while (workerWaits && !paused && c.Wait(10)) {
+      }
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                      Rss("<item><title>One</title></item>")));
+    });
+    SetMisc("subscribefeed0", http.Url("/feed.xml"));
+    auto app = Start(workerWaits ? "worker.err" : "idle.err");
+    const auto stored = [&] {
+      tidewell::TDbConnWrapper connection;
+      connection.SetDBFileName(database.DatabaseName(data + "rssengine.fdb"));
+      connection.SetPassword(database.Password());
+      connection.Connect();
+      int64_t articles = 0;
+      testing_support::RunStatement(connection, "select count(*) from articles",
+                                    [&](tidewell::TQueryWrapper& row) { articles = row.Fields(0).AsInt64(); });
+      return articles > 0;
+    };
+    ASSERT_TRUE(WaitFor([&] { return (fetched && (workerWaits || stored())) || !app->Running(); }));
+    ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+    database.Pause();
+    paused = true;
+    ASSERT_TRUE(!workerWaits || WaitFor([&] { return database.UnreadRequests() > 0; }));
+    const auto signalled = std::chrono::steady_clock::now();
+    app->Signal(SIGTERM);
+    EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+    RecordProperty(workerWaits ? "seconds_to_close_worker" : "seconds_to_close_idle", SecondsSince(signalled));
+    database.Start();
+  }
 }
 
 TEST_F(StartupProcessTest, FailedFeedsSettingsAndDownloadsAreReportedAndTheOtherFeedsRun) {
