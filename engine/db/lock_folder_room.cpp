@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -66,6 +68,26 @@ void GiveBlocks(const std::string& file) {
   ::close(fd);
 }
 
+// The bytes of real blocks that the files of folder hold: lock files left
+// by an earlier process (killed, say) that the engine takes up again.
+int64_t BytesHeld(const std::string& folder) {
+  int64_t bytes = 0;
+  std::error_code error;
+  std::filesystem::directory_iterator entry(folder, error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+    struct stat info {};
+    if (::lstat(entry->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) bytes += int64_t{info.st_blocks} * 512;
+  }
+  return bytes;
+}
+
+std::string MiB(int64_t bytes) { return std::to_string((bytes + (int64_t{1} << 20) - 1) >> 20) + " MiB"; }
+
+// The folders whose check passed in this process: the engine made its lock
+// files there at its first attachment, and they keep their blocks.
+std::mutex roomMutex;
+std::set<std::string> foldersWithRoom;  // guarded by roomMutex
+
 std::string WithoutTrailingSlash(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
@@ -81,13 +103,20 @@ std::string EngineLockFolder() {
 
 void RequireRoomForLockFiles(int64_t bytes) {
   const std::string folder = EngineLockFolder();
+  std::lock_guard<std::mutex> lock(roomMutex);
+  if (foldersWithRoom.count(folder) > 0) return;
   const std::string existing = NearestExistingFolder(folder);
   if (existing.empty()) return;
-  const int error = ReserveBlocks(existing, bytes);
-  if (error != ENOSPC && error != EDQUOT) return;
+  const int64_t held = existing == folder ? BytesHeld(folder) : 0;
+  const int64_t shortfall = bytes - held;
+  const int error = shortfall > 0 ? ReserveBlocks(existing, shortfall) : 0;
+  if (error != ENOSPC && error != EDQUOT) {
+    foldersWithRoom.insert(folder);
+    return;
+  }
   throw kt::Exception(std::error_code(error, std::generic_category()).message() +
-                      " for the database engine's lock files in \"" + folder + "\": they need " +
-                      std::to_string(bytes >> 20) + " MiB there");
+                      " for the database engine's lock files in \"" + folder + "\": they need " + MiB(bytes) +
+                      " there" + (held > 0 ? ", " + MiB(shortfall) + " more than they hold" : ""));
 }
 
 void GiveLockFilesTheirBlocks() {

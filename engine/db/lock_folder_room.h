@@ -24,9 +24,13 @@ inline constexpr int64_t kLockFilesBytes = int64_t{4} << 20;
 std::string EngineLockFolder();
 
 // Raises kt::Exception naming the folder when it (or, while it does not
-// exist yet, the nearest existing folder above it) cannot take bytes of real
-// blocks: no space left, or the user's quota reached. Any other obstacle (no
-// right to write there, say) is left to the engine, which reports it.
+// exist yet, the nearest existing folder above it) cannot take what the lock
+// files still lack of bytes: the blocks its files hold already (lock files
+// left by a process that was killed) count. No space left, or the user's
+// quota reached; any other obstacle (no right to write there, say) is left to
+// the engine, which reports it. Once the check passed for the folder, the
+// process's later calls pass at once: the engine's own lock files, made at
+// the first attachment, would otherwise count against them.
 void RequireRoomForLockFiles(int64_t bytes = kLockFilesBytes);
 
 // Gives every file of the lock folder blocks for its whole size, its size

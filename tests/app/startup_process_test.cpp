@@ -225,6 +225,31 @@ TEST_F(StartupProcessTest, AFullFileSystemUnderTheLockFolderEndsTheStartWithItsR
   EXPECT_TRUE(ReadFile(database) == before) << "the database changed";
 }
 
+// The lock folder's check asks for what the lock files still lack: a first
+// start with room for them, and a start after a kill -9 whose lock files
+// kept their blocks, both run (they hand the episode over).
+TEST_F(StartupProcessTest, AStartWithRoomForWhatTheLockFilesStillNeedRuns) {
+  testing_support::SmallFileSystem small(8 << 20);
+  if (!small.Mounted()) GTEST_SKIP() << small.SkipReason();
+  TestHttpServer server;
+  ServeRss(server, "/feed.xml",
+           "<item><title>One</title><enclosure url=\"" + server.Url("/one.mp3") + "\" type=\"audio/mpeg\"/></item>");
+  server.Handle("/one.mp3", [](const RecordedRequest&, HttpConnection& c) { c.Wait(kProcessWaitSeconds * 1000); });
+  SetMisc("subscribefeed0", server.Url("/feed.xml"));
+  const std::string locks = small.Path() + "locks";
+  for (const auto& [name, free] : {std::pair{"first", 5 << 20}, std::pair{"restart", 2 << 20}}) {
+    small.Empty();
+    small.Fill(free);
+    RecordProperty(std::string(name) + "_free_bytes", std::to_string(small.FreeBytes()));
+    auto app = Start(name, {{"FIREBIRD_LOCK", locks}});
+    const size_t handed = server.RequestCount("/one.mp3");
+    EXPECT_TRUE(WaitFor([&] { return server.RequestCount("/one.mp3") > handed || !app->Running(); }));
+    EXPECT_TRUE(app->Running()) << name << ": " << app->ErrorOutput();
+    app->Signal(SIGKILL);
+    app->WaitForExitCode();
+  }
+}
+
 TEST_F(StartupProcessTest, ASecondInstanceInTheSameFolderEndsWhileTheFirstRunsOnUntilStopped) {
   TestHttpServer server;
   ServeRss(server, "/feed.xml", "");
