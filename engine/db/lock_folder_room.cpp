@@ -23,6 +23,9 @@ extern "C" void gds__prefix_lock(char* string, const char* root);
 namespace tidewell::db {
 namespace {
 
+// The start of the lock table's file name ("fb_lock_" and the database's id).
+constexpr const char* kLockTableName = "fb_lock_";
+
 // The engine cuts its folder names at 4096 bytes; the rest is room.
 constexpr size_t kPathRoom = 2 * 4096 + 16;
 
@@ -59,12 +62,17 @@ int ReserveBlocks(const std::string& folder, int64_t bytes) {
 // Only reserves: no byte is written and the size stays, whatever the engine
 // does with the file meanwhile. Writing zeros where the system cannot
 // reserve would race with the engine's writes through its mapping.
-void GiveBlocks(const std::string& file) {
+// The lock table also gets blocks past its end: the engine grows it by
+// sizing the file, and the blocks reserved there are the ones it then uses.
+void GiveBlocks(const std::filesystem::path& file) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, info.st_size);
+    if (file.filename().string().rfind(kLockTableName, 0) == 0)
+      ::fallocate(fd, FALLOC_FL_KEEP_SIZE, info.st_size, kLockTableGrowthBytes);
+  }
   ::close(fd);
 }
 
@@ -123,7 +131,7 @@ void GiveLockFilesTheirBlocks() {
   std::error_code error;
   std::filesystem::directory_iterator entry(EngineLockFolder(), error);
   for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
-    GiveBlocks(entry->path().string());
+    GiveBlocks(entry->path());
 }
 
 }  // namespace tidewell::db
