@@ -92,9 +92,17 @@ int64_t BytesHeld(const std::string& folder) {
 std::string MiB(int64_t bytes) { return std::to_string((bytes + (int64_t{1} << 20) - 1) >> 20) + " MiB"; }
 
 // The folders whose check passed in this process: the engine made its lock
-// files there at its first attachment, and they keep their blocks.
-std::mutex roomMutex;
-std::set<std::string> foldersWithRoom;  // guarded by roomMutex
+// files there at its first attachment, and they keep their blocks. Never
+// freed: a worker may attach while the process ends.
+struct FoldersWithRoom {
+  std::mutex mutex;
+  std::set<std::string> folders;  // guarded by mutex
+};
+
+FoldersWithRoom& Checked() {
+  static auto* checked = new FoldersWithRoom;
+  return *checked;
+}
 
 std::string WithoutTrailingSlash(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -111,15 +119,16 @@ std::string EngineLockFolder() {
 
 void RequireRoomForLockFiles(int64_t bytes) {
   const std::string folder = EngineLockFolder();
-  std::lock_guard<std::mutex> lock(roomMutex);
-  if (foldersWithRoom.count(folder) > 0) return;
+  FoldersWithRoom& checked = Checked();
+  std::lock_guard<std::mutex> lock(checked.mutex);
+  if (checked.folders.count(folder) > 0) return;
   const std::string existing = NearestExistingFolder(folder);
   if (existing.empty()) return;
   const int64_t held = existing == folder ? BytesHeld(folder) : 0;
   const int64_t shortfall = bytes - held;
   const int error = shortfall > 0 ? ReserveBlocks(existing, shortfall) : 0;
   if (error != ENOSPC && error != EDQUOT) {
-    foldersWithRoom.insert(folder);
+    checked.folders.insert(folder);
     return;
   }
   throw kt::Exception(std::error_code(error, std::generic_category()).message() +
