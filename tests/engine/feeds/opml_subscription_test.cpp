@@ -6,27 +6,24 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/feed_address.h"
 #include "engine/tidewell.h"
-#include "platform/main_loop.h"
-#include "support/test_http_server.h"
-#include "tests/engine/engine/engine_test_support.h"
+#include "support/engine_fixture.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
-using testing::EngineOnDatabase;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
 using testing_support::TestHttpServer;
-
-constexpr int kWaitMs = 30000;
 
 struct ListEvent {
   int32_t opmlId;
@@ -58,18 +55,11 @@ std::string Encoded(const std::string& utf8, const char* encoding, const std::st
   return mark + out;
 }
 
-class OpmlSubscriptionTest : public ::testing::Test {
+class OpmlSubscriptionTest : public testing::EngineFixture {
  protected:
   OpmlSubscriptionTest() {
     // The folder tree is stored: its root folder has a row.
     engine.GetFolders()->SaveAll();
-    engine.SetOnStopWorking(
-        [this](uint32_t, int32_t itemId, const std::string& url, int32_t, TQueueJobTypes kind) {
-          if (kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
-          ++anyJobsEnded;
-          endedIds.push_back(itemId);
-          endedUrls.push_back(url);
-        });
     engine.SetOnFeedsAddToOpml(
         [this](int32_t, int32_t id, const std::string& url, const WideString&, const TStrings& f) {
           added.push_back({id, f});
@@ -82,14 +72,9 @@ class OpmlSubscriptionTest : public ::testing::Test {
           removed.push_back({id, f});
         });
     engine.SetOnNeedToRefreshFolders([this](int32_t, int32_t id) { refreshed.push_back(id); });
-    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&, int32_t,
-                                     TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
-                                     const std::string& error, const TDynIntArray&) {
-      if (category != TErrorCategory::noErrors) failures.push_back({feedId, error});
-    });
-    engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool ended) {
+    engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool jobEnded) {
       offered.push_back(feedId);
-      offerEnded.push_back(ended);
+      offerEnded.push_back(jobEnded);
       return answerDelete;
     });
   }
@@ -100,26 +85,20 @@ class OpmlSubscriptionTest : public ::testing::Test {
     });
   }
   // Queues a new subscription and waits until its job has ended.
-  void Subscribe(const std::string& path) {
-    const std::string url = server.Url(path);
-    const auto ended = [&] { return std::count(endedUrls.begin(), endedUrls.end(), url); };
-    const auto before = ended();
-    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
-    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return ended() > before; }, kWaitMs));
-  }
-  void Refetch(int32_t opmlId) {
-    const int before = jobsEnded;
-    engine.UpdateFeed(opmlId);
-    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
-  }
+  void Subscribe(const std::string& path) { RunJob(server.Url(path), TQueueJobTypes::CgetOpmlData); }
   // Subscribes the address as the application does (a feed row, fetched at
   // once) and waits until its job has ended; the row's id.
   int32_t AddAndFetch(const std::string& path) {
-    const int before = anyJobsEnded;
     const int32_t id = engine.AddFeed(u"Feed", server.Url(path), u"");
-    engine.UpdateFeed(id);
-    EXPECT_TRUE(platform::MainThread().RunUntil([&] { return anyJobsEnded > before; }, kWaitMs));
+    Pass(id);
     return id;
+  }
+  // The feed jobs that failed: the feed and its error.
+  std::vector<std::pair<int32_t, std::string>> Failures() const {
+    std::vector<std::pair<int32_t, std::string>> failures;
+    for (const testing::Processed& p : processed)
+      if (p.errCat != TErrorCategory::noErrors) failures.push_back({p.feedId, p.errMsg});
+    return failures;
   }
   int32_t OpmlId(const std::string& path) {
     return static_cast<int32_t>(
@@ -140,17 +119,9 @@ class OpmlSubscriptionTest : public ::testing::Test {
     return names;
   }
 
-  TestHttpServer server;
-  EngineOnDatabase db;
-  Ttidewell& engine = db.Engine();
-  int jobsEnded = 0;
-  int anyJobsEnded = 0;
-  std::vector<int32_t> endedIds;
-  std::vector<std::string> endedUrls;
   // Run while the list at parkedList waits in its first hand-over.
   std::string parkedList;
   std::function<void()> meanwhile;
-  std::vector<std::pair<int32_t, std::string>> failures;
   bool answerDelete = true;
   std::vector<ListEvent> added;
   std::vector<ListEvent> removed;
@@ -229,7 +200,7 @@ TEST_F(OpmlSubscriptionTest, AChangedListAddsNewFeedsAndOffersTheFeedsItCreatedF
   refreshed.clear();
 
   list = Opml("<title>Shows</title>", Outline("Keep", keep) + Outline("Fresh", fresh));
-  Refetch(opmlId);
+  Pass(opmlId);
 
   ASSERT_EQ(added.size(), 1u);
   EXPECT_EQ(added[0].opmlId, opmlId);
@@ -272,7 +243,7 @@ TEST_F(OpmlSubscriptionTest, AFeedKeptWhenTheApplicationRefusesItsDeletion) {
   const int32_t opmlId = OpmlId("/shows.opml");
   answerDelete = false;
   list = Opml("<title>Shows</title>", "");
-  Refetch(opmlId);
+  Pass(opmlId);
   ASSERT_EQ(offered.size(), 1u);
   EXPECT_TRUE(offerEnded[0]);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + gone + "'"), 1);
@@ -287,7 +258,7 @@ TEST_F(OpmlSubscriptionTest, AnUnchangedListOnlyRefreshesItsRow) {
   added.clear();
   refreshed.clear();
   db.Execute("update feeds set lasthttpcode=0 where feed_id=" + std::to_string(opmlId));
-  Refetch(opmlId);
+  Pass(opmlId);
   EXPECT_TRUE(added.empty());
   EXPECT_TRUE(removed.empty());
   EXPECT_TRUE(refreshed.empty());
@@ -337,7 +308,7 @@ TEST_F(OpmlSubscriptionTest, AChangeFetchedWhileTheTreeLacksItsRootIdFindsTheSto
   TFolder* root = engine.GetFolders()->GetRootFolder();
   const int32_t rootId = root->Id;
   root->Id = 0;
-  Refetch(opmlId);
+  Pass(opmlId);
   EXPECT_EQ(root->Id, rootId);
   EXPECT_EQ(db.QueryInt64("select count(*) from folders where parentFolder=0"), 1) << "no second root";
   EXPECT_EQ(ListFolder("Shows")->FilterCount(), 2);
@@ -352,7 +323,7 @@ TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAn
   server.Handle("/shows.opml", [](const RecordedRequest&, HttpConnection& c) {
     c.Send(TestHttpServer::Response(404, "Not Found", {{"Content-Type", "text/plain"}}, "gone"));
   });
-  Refetch(opmlId);
+  Pass(opmlId);
   EXPECT_EQ(db.QueryInt64("select lasthttpcode from feeds where feed_id=" + std::to_string(opmlId)), 404);
   EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
   EXPECT_TRUE(removed.empty());
@@ -393,7 +364,7 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
   int path = 0;
   for (const auto& row : broken) {
     SCOPED_TRACE(row.shape);
-    failures.clear();
+    processed.clear();
     // As the application's first start subscribes it: a feed row that turns
     // out to be a list.
     const std::string newPath = "/new" + std::to_string(++path) + ".opml";
@@ -405,14 +376,14 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
         db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(newId));
     EXPECT_NE(newError.find("XML parse error"), std::string::npos) << newError;
     EXPECT_NE(newError.find(row.line), std::string::npos) << newError;
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].first, newId);
-    EXPECT_EQ(failures[0].second, newError);
+    ASSERT_EQ(Failures().size(), 1u);
+    EXPECT_EQ(Failures()[0].first, newId);
+    EXPECT_EQ(Failures()[0].second, newError);
 
     // A stored list whose new version is broken keeps what it filed.
-    failures.clear();
+    processed.clear();
     list = row.body;
-    Refetch(storedId);
+    Pass(storedId);
     EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_<>'OPML' and parentfeed=" +
                             std::to_string(storedId)),
               1);
@@ -422,15 +393,15 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
     EXPECT_EQ(db.QueryText("select feedmd5" + storedRow), digest);
     const std::string storedError = db.QueryText("select lastFeedProcessingError" + storedRow);
     EXPECT_NE(storedError.find(row.line), std::string::npos) << storedError;
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].first, storedId);
+    ASSERT_EQ(Failures().size(), 1u);
+    EXPECT_EQ(Failures()[0].first, storedId);
     EXPECT_TRUE(removed.empty());
     EXPECT_TRUE(offered.empty());
     list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")));
   }
   // Mended, the list is merged again and its row's error is cleared.
   list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")) + Outline("New", server.Url("/n.xml")));
-  Refetch(storedId);
+  Pass(storedId);
   EXPECT_EQ(FilterNames(ListFolder("Stored")).size(), 2u);
   EXPECT_EQ(db.QueryText("select lastFeedProcessingError" + storedRow), "");
 }
@@ -459,6 +430,7 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
       {"KOI8-R declared", "KOI8-R", "KOI8-R", "", "text/x-opml", "Радио"},
       {"Shift_JIS declared", "SHIFT_JIS", "Shift_JIS", "", "text/xml", "日本の番組"},
       {"the answer's charset, no declaration", "CP1251", nullptr, "", "text/xml; charset=windows-1251", "Радио"},
+      {"an OPML type's charset, no declaration", "CP1251", nullptr, "", "text/x-opml; charset=windows-1251", "Радио"},
   };
   std::vector<std::string> bodies;
   bodies.reserve(std::size(rows) + 1);
@@ -498,6 +470,87 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
       << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId));
 }
 
+// A show that leaves its list (a list served empty once, a show taken out)
+// and comes back finds its row again, with its episodes as they were; a
+// show that moved by 301 is found by the address the list names; a show
+// the listener deleted stays deleted whatever the list does. Show B has two
+// episodes, both downloaded, one of them deleted by the listener.
+TEST_F(OpmlSubscriptionTest, AShowThatLeavesItsListAndReturnsKeepsItsRowAndEpisodes) {
+  const struct {
+    const char* shape;
+    bool moved;
+    bool deletedByListener;
+    std::vector<std::string> versions;  // the shows the list names, in turn
+  } rows[] = {
+      {"served empty once, then whole again", false, false, {"AB", "", "AB"}},
+      {"B taken out and put back", false, false, {"AB", "A", "AB"}},
+      {"B moved by 301, the list changed around it", true, false, {"AB", "ABC"}},
+      {"B moved by 301, taken out and put back", true, false, {"AB", "A", "AB"}},
+      {"B deleted by the listener, the list changed around it", false, true, {"AB", "ABC"}},
+      {"B deleted by the listener, taken out and put back", false, true, {"AB", "A", "AB"}},
+  };
+  std::vector<std::string> lists;
+  lists.reserve(std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/back" + std::to_string(++n);
+    const auto named = [&](char show) { return server.Url(prefix + "/" + show + (row.moved ? ".old" : ".xml")); };
+    for (const char show : std::string("ABC")) {
+      const std::string items = "<item><title>1</title><guid>" + prefix + show + "1</guid><enclosure url=\"" +
+                                server.Url(prefix + show + "1.mp3") + "\" type=\"audio/mpeg\"/></item><item>" +
+                                "<title>2</title><guid>" + prefix + show + "2</guid><enclosure url=\"" +
+                                server.Url(prefix + show + "2.mp3") + "\" type=\"audio/mpeg\"/></item>";
+      ServeDocument(prefix + "/" + show + ".xml", "application/rss+xml",
+                    "<rss version=\"2.0\"><channel><title>" + std::string(1, show) + "</title>" + items +
+                        "</channel></rss>");
+      server.Handle(prefix + "/" + show + ".old", [this, prefix, show](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(301, "Moved Permanently",
+                                        {{"Location", server.Url(prefix + "/" + show + ".xml")}}, ""));
+      });
+    }
+    lists.emplace_back();
+    const auto serve = [&](const std::string& shows) {
+      std::string outlines;
+      for (const char show : shows) outlines += Outline(std::string(1, show), named(show));
+      lists.back() = Opml("<title>Back " + std::to_string(n) + "</title>", outlines);
+    };
+    serve(row.versions[0]);
+    Serve(prefix + ".opml", &lists.back());
+    Subscribe(prefix + ".opml");
+    const int32_t listId = OpmlId(prefix + ".opml");
+    const int32_t a = FeedId(named('A')), b = FeedId(named('B'));
+    Pass(a);
+    Pass(b);
+    // As the application leaves them: downloaded, one episode deleted.
+    db.Execute("update enclosures set download_status=2");
+    engine.DeleteArticles({static_cast<int32_t>(db.QueryInt64(
+                              "select min(id) from articles where feed_id=" + std::to_string(b)))},
+                          false);
+    if (row.deletedByListener) engine.DeleteFeeds({b}, true);
+    offered.clear();
+    for (size_t v = 1; v < row.versions.size(); ++v) {
+      serve(row.versions[v]);
+      Pass(listId);
+    }
+    for (const char show : std::string("AB")) {
+      const std::string rowsOf = " from feeds where link containing '" + prefix + "/" + show + ".'";
+      EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOf), 1) << show;
+      EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOf + " and link not starting with 'DELMARKED:'"),
+                show == 'B' && row.deletedByListener ? 0 : 1)
+          << show;
+    }
+    const int32_t live = static_cast<int32_t>(db.QueryInt64(
+        "select max(feed_id) from feeds where link containing '" + prefix + "/B.' and link not like 'DELMARKED:%'"));
+    if (live > 0) Pass(live);
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles where deleted=0 and feed_id=" + std::to_string(b)),
+              row.deletedByListener ? 0 : 1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from enclosures where download_status=0 and url_ containing '" +
+                            prefix + "'"),
+              0);
+  }
+}
+
 // One address, one subscription: whatever files an address while a list
 // is merged (another list on another worker, AddFeed, a feed that moves to
 // it for good), or after it, finds the row that was there first. The list's
@@ -529,9 +582,7 @@ TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfte
     std::string own, other;
     for (int i = 0; i < 30; ++i) {
       addresses.push_back(server.Url(prefix + "/f" + std::to_string(i)));
-      server.Handle(prefix + "/f" + std::to_string(i), [rss](const RecordedRequest&, HttpConnection& c) {
-        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
-      });
+      ServeDocument(prefix + "/f" + std::to_string(i), "application/rss+xml", rss);
       if (i < 10) own += Outline("Own " + std::to_string(i), addresses.back());
       if (i < 10 || i >= 20) other += Outline("Other " + std::to_string(i), addresses.back());
     }
@@ -549,18 +600,12 @@ TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfte
     const auto runOther = [&] {
       if (row.other == TOther::kList) {
         engine.Worker(1)->AddJob(server.Url(prefix + "/other.opml"), 0, TQueueJobTypes::CgetOpmlData, u"");
-        ASSERT_TRUE(platform::MainThread().RunUntil(
-            [&] {
-              return std::find(endedUrls.begin(), endedUrls.end(), server.Url(prefix + "/other.opml")) !=
-                     endedUrls.end();
-            },
-            kWaitMs));
+        ASSERT_TRUE(RunUntil([&] { return Ended(server.Url(prefix + "/other.opml")); }));
       } else if (row.other == TOther::kAddFeed) {
         addedId = engine.AddFeed(u"Mine", shared, u"");
       } else {
         engine.UpdateFeed(moving);
-        ASSERT_TRUE(platform::MainThread().RunUntil(
-            [&] { return std::find(endedIds.begin(), endedIds.end(), moving) != endedIds.end(); }, kWaitMs));
+        ASSERT_TRUE(RunUntil([&] { return Ended(moving); }));
       }
     };
     if (row.when == TWhen::kWhileParked) {
@@ -610,7 +655,7 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
   ASSERT_TRUE(claims.TryClaim(FeedAddressKey(filedElsewhere), &elsewhere));
   const std::string url = server.Url("/waiting.opml");
   engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
-  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return claims.Waiting() == 1; }, kWaitMs));
+  ASSERT_TRUE(RunUntil([&] { return claims.Waiting() == 1; }));
   // What the list filed before it waits is committed: nobody waits for it.
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link in ('" + server.Url("/w0") + "','" +
                           server.Url("/w1") + "')"),
@@ -619,8 +664,7 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
              "','Filed elsewhere',0,0)");
   const int32_t elsewhereId = FeedId(filedElsewhere);
   claims.Release(&elsewhere);
-  ASSERT_TRUE(platform::MainThread().RunUntil(
-      [&] { return std::find(endedUrls.begin(), endedUrls.end(), url) != endedUrls.end(); }, kWaitMs));
+  ASSERT_TRUE(RunUntil([&] { return Ended(url); }));
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + filedElsewhere + "'"), 1);
   const int32_t listId = OpmlId("/waiting.opml");
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId) +
@@ -629,6 +673,31 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 4);
   ASSERT_NE(ListFolder("Waiting"), nullptr);
   EXPECT_EQ(ListFolder("Waiting")->FilterCount(), 5);
+}
+
+// AddFeed of an address that a list's merge is filing (its claim and its
+// row, not yet committed, held here) waits for the merge to end and
+// returns the merge's row instead of storing a second.
+TEST_F(OpmlSubscriptionTest, AddFeedWaitsForAnAddressBeingFiledAndReturnsItsRow) {
+  const std::string address = server.Url("/filed.xml");
+  TTranWrapper* filing = NewTransaction(true);
+  TQueryWrapper* query = NewQuery(true);
+  engine.BindTransaction(filing, false);
+  query->SetTransaction(filing);
+  ASSERT_TRUE(engine.AddressClaims().TryClaim(FeedAddressKey(address), filing));
+  query->SQL.Add("insert into feeds(type_,link,title,parentfeed,priority) values('RSS','" + address + "','L',0,0)");
+  ExecQueryTimed(query, false);
+  std::atomic<int32_t> added = 0;
+  std::thread adding([&] { added = engine.AddFeed(u"Mine", address, u""); });
+  // Waiting, or done without waiting (a second row stored).
+  while (engine.AddressClaims().Waiting() == 0 && added == 0) std::this_thread::yield();
+  filing->Commit();
+  engine.AddressClaims().Release(filing);
+  adding.join();
+  ReleaseQuery(query);
+  ReleaseTransaction(filing);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + address + "'"), 1);
+  EXPECT_EQ(added, FeedId(address));
 }
 
 }  // namespace
