@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainterPath>
@@ -51,6 +52,13 @@ std::string MessageOf(std::exception_ptr error) {
   } catch (...) {
     return "Unknown error";
   }
+}
+
+// Qt's platforms that show nothing: a box there would wait for an answer
+// nobody can give.
+bool HasDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
 }
 
 // Also on the standard error stream: without a display nobody sees the box.
@@ -254,7 +262,8 @@ void TForm1::FormCreate() {
   } catch (...) {
     const QString text = "Could not start application correctly";
     ReportFailureLine(text.toStdString() + ": " + MessageOf(std::current_exception()));
-    options_.showMessage ? options_.showMessage(text) : void(QMessageBox::warning(this, windowTitle(), text));
+    if (options_.showMessage) return options_.showMessage(text);
+    if (HasDisplay()) QMessageBox::warning(this, windowTitle(), text);
   }
 }
 
@@ -263,7 +272,11 @@ void TForm1::ReportFailedStart(const QString& reason) {
       "Application cannot start. Detailed error message is following:\r" + QString(64, '-') + "\r" + reason;
   startFailed_ = true;
   ReportStartFailure(text);
-  options_.showMessage ? options_.showMessage(text) : void(QMessageBox::critical(this, windowTitle(), text));
+  if (options_.showMessage) {
+    options_.showMessage(text);
+  } else if (HasDisplay()) {
+    QMessageBox::critical(this, windowTitle(), text);
+  }
   // The event loop has not run yet, so a quit request would be lost: main
   // ends the application when it sees StartFailed.
   if (options_.terminate) options_.terminate();

@@ -20,6 +20,7 @@
 // configuration and the insert helper it may still be using.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -244,6 +245,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void ForEachConnection(const std::function<void(TDbConnWrapper&)>& apply);
   void StopWorker(int slot, const TStopProgress& progress);
   bool WaitForWorker(TtidewellPoolWorker& worker);
+  void EndServerWaitsOfSlowStop();
   void FreeAfterShutDown();
   void RequireConnection() const;
   void ReadStoredState();
@@ -310,6 +312,10 @@ class Ttidewell : public TtidewellEngineEvents {
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.
   bool workerDetached_ = false;
+  // When the shut-down's stop began; workers still waiting on a server
+  // db::kBoundedWaitMs later have their attachments cut.
+  std::chrono::steady_clock::time_point shutDownBegan_;
+  bool serverWaitsEnded_ = false;
 
   std::unique_ptr<TtidewellTimer> timer_;
   bool madeDbHelper_ = false;
