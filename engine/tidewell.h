@@ -187,8 +187,9 @@ class Ttidewell : public TtidewellEngineEvents {
   // Puts back to new each download that this engine handed out, that its
   // row still calls under way, and that no worker holds a job for any more:
   // its end could not be recorded (the database was away when the transfer
-  // ended). One whose row names a finished file is marked downloaded
-  // instead. Returns the ids put back, to be handed out again.
+  // ended). One whose row names a finished file that no other row names is
+  // marked downloaded instead. Returns the ids put back, to be handed out
+  // again.
   TDynIntArray ResetDownloadsLeftWithoutJob();
   // The text with its character and entity references resolved; unchanged
   // when it is no well-formed XML text (an "&" without ";", say).

@@ -422,6 +422,15 @@ bool TtidewellWorkerThreadBase::IsEnclosureWanted(int32_t enclosureId) {
   return live > 0;
 }
 
+bool TtidewellWorkerThreadBase::IsFileNamedByRow(const kt::WideString& path) {
+  return RunLookup({"select first 1 enclosure_id from enclosures where filelocation=? and enclosure_id<>?"},
+                   [&](TQueryWrapper& q) {
+                     q.Params(0).SetWideString(path);
+                     q.Params(1).SetInteger(itemId_);
+                   },
+                   [](TQueryWrapper&) {});
+}
+
 bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t feedId, std::string& searchTerms,
                                                    std::string& urlTemplate) {
   int32_t parent = 0;
@@ -943,10 +952,17 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   const std::string name = FinalEnclosureName(t, result, fileName);
   int error = EEXIST;
   WideString target;
+  const auto namedByRow = [this](const WideString& path) { return IsFileNamedByRow(path); };
   // Another download may take the same name meanwhile; the move never
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
-    target = MakeUniqueFileName(kt::Utf8ToWide(folder + name));
+    try {
+      target = MakeUniqueFileName(kt::Utf8ToWide(folder + name), namedByRow);
+    } catch (const std::exception& failure) {
+      // Without the rows no name is known to be free: the episode is
+      // fetched again once the database answers.
+      return FailEnclosure(t, result, failure.what());
+    }
     BeforeEnclosureMove(target);
     const bool moved = MoveFileUni(kt::Utf8ToWide(t.downloadFile), target,
                                    platform::kMoveCopyAllowed | platform::kMoveWriteThrough);

@@ -373,6 +373,10 @@ TEST(FileRoutinesTest, UniqueNamesNumberBeforeTheExtension) {
   EXPECT_EQ(MakeUniqueFileName(W(folder.File("ep.mp3"))), W(folder.File("ep(1).mp3")));
   Touch(folder.File("ep(1).mp3"));
   EXPECT_EQ(MakeUniqueFileName(W(folder.File("ep.mp3"))), W(folder.File("ep(2).mp3")));
+  // A name that a row holds is taken, though nothing lies under it.
+  const auto named = [&](const WideString& path) { return path == W(folder.File("ep(2).mp3")); };
+  EXPECT_EQ(MakeUniqueFileName(W(folder.File("ep.mp3")), named), W(folder.File("ep(3).mp3")));
+  EXPECT_EQ(MakeUniqueFileName(W(folder.File("new.mp3")), named), W(folder.File("new.mp3")));
   Touch(folder.File("ep"));
   EXPECT_EQ(MakeUniqueFileName(W(folder.File("ep"))), W(folder.File("ep(1)")));
   std::filesystem::create_directory(folder.File("show.ogg"));
