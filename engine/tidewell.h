@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/download_retries.h"
 #include "engine/feed_address_claims.h"
 #include "engine/feeds/tidewell_document_gate.h"
 #include "engine/model/articles.h"
@@ -220,7 +221,9 @@ class Ttidewell : public TtidewellEngineEvents {
   bool IsFeedJobQueued();
   // Whether a worker holds a job (waiting or running) for the enclosure.
   bool IsEnclosureQueued(int32_t enclosureId);
-  // The timer's tick: queues the feeds whose next update is due.
+  // The timer's tick: hands out again the downloads whose passing failure's
+  // pause is over (TDownloadRetries), then queues the feeds whose next
+  // update is due.
   void SmartUpdateTimer();
 
   // ---- Access for workers and tests ----------------------------------------
@@ -235,6 +238,8 @@ class Ttidewell : public TtidewellEngineEvents {
   const TTransferLimits& TransferLimits() const { return transferLimits_; }
   // Shared with the workers, which may outlive the engine when detached.
   const std::shared_ptr<TDocumentGate>& DocumentGate() const { return documentGate_; }
+  // Where the workers note failed downloads. Any thread.
+  TDownloadRetries& DownloadRetries() { return downloadRetries_; }
 
  protected:
   std::vector<TtidewellEventWorker*> EventWorkers() const override;
@@ -262,6 +267,7 @@ class Ttidewell : public TtidewellEngineEvents {
   bool WithdrawWaitingFeedJob(int32_t feedId);
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
+  void HandOutDueDownloads();
   void SelectDueFeeds(TDynIntArray& ids);
   void PullBackFarUpdates(TDateTime nowUtc);
   // With tell false only the period changes: nothing is fired.
@@ -307,6 +313,7 @@ class Ttidewell : public TtidewellEngineEvents {
   std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
   // Every enclosure handed to the workers by this engine.
   std::set<int32_t> enclosuresHandedOut_;
+  TDownloadRetries downloadRetries_;
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.

@@ -9,6 +9,7 @@
 #include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
@@ -124,6 +125,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
   } catch (...) {
   }
   DeleteFileUni(result.localFileName);
+  if (Owner() != nullptr && !GetStopRequested())
+    Owner()->DownloadRetries().NoteFailure(itemId_, targetFolder_, result.passingFailure, nowUtc);
   const auto fill = [&] {
     query_.SQL.Add("update Enclosures");
     query_.SQL.Add("set download_status=?,filelocation=?,downloadStart=?,downloadEnd=?,lasthttpcode=?");

@@ -23,6 +23,7 @@
 #include "engine/net/http_auth.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
+#include "engine/tidewell_date.h"
 #include "platform/file_ops.h"
 #include "platform/main_loop.h"
 #include "support/engine_fixture.h"
@@ -272,6 +273,69 @@ TEST_F(EngineEndToEndTest, AnAnswerThatIsNoEpisodeFailsAndIsTriedAgainAtTheNextS
   EXPECT_EQ(EnclosureColumn("download_status", portal), "2");
   EXPECT_EQ(EnclosureColumn("download_status", empty), "2");
   EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"empty.mp3", "portal.mp3"}));
+}
+
+// A download that failed for a reason that passes is tried again within the
+// run, after the pause a failed feed job gets, a bounded number of times; one
+// that the server said is not there, or that brought no episode, stays
+// failed until the next start. The clock is moved, the timer's tick called.
+TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfterThePause) {
+  struct Row {
+    std::string guid;
+    std::string failure;  // what the server answers while it fails
+    bool reset;           // the connection is reset after the answer
+    bool passes;
+  };
+  const std::string partial = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 10240\r\n\r\nID3";
+  const std::vector<Row> rows = {
+      {"cut", partial, false, true},
+      {"reset", partial, true, true},
+      {"nothing", "", false, true},
+      {"busy", TestHttpServer::Response(503, "Service Unavailable", {}, "later"), false, true},
+      {"gone", TestHttpServer::Response(404, "Not Found", {}, "gone"), false, false},
+      {"portal", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/html"}}, "<html>log in</html>"), false,
+       false},
+      {"down", TestHttpServer::Response(502, "Bad Gateway", {}, "down"), false, true},
+  };
+  std::atomic<bool> online{false};
+  std::string items;
+  for (const Row& row : rows) {
+    items += EpisodeItem(row.guid, "/media/" + row.guid + ".mp3", 10240);
+    server.Handle("/media/" + row.guid + ".mp3", [&online, row](const RecordedRequest&, HttpConnection& c) {
+      if (online && row.guid != "down") {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(10240, 'a')));
+        return;
+      }
+      c.Send(row.failure);
+      if (row.reset) c.Reset();
+    });
+  }
+  ServeItems(items);
+  SubscribeAndFetch();
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  TDynIntArray ids;
+  for (const Row& row : rows) ids.push_back(EnclosureOf(row.guid));
+  DownloadInto(target, ids);
+  const std::unique_ptr<void, void (*)(void*)> putClockRight(&online, [](void*) { TEST_ShiftClock(0); });
+  const auto tickAt = [&](int minutes) {
+    TEST_ShiftClock(minutes * 60);
+    engine.SmartUpdateTimer();
+    ASSERT_TRUE(RunUntil([&] { return engine.QueuedJobCount() == 0; }));
+  };
+  tickAt(44);
+  for (const Row& row : rows) EXPECT_EQ(Fetched("/media/" + row.guid + ".mp3"), 1u) << row.guid;
+  online = true;
+  tickAt(46);
+  for (const Row& row : rows) {
+    const bool fetched = row.passes && row.guid != "down";
+    EXPECT_EQ(Fetched("/media/" + row.guid + ".mp3"), row.passes ? 2u : 1u) << row.guid;
+    EXPECT_EQ(EnclosureColumn("download_status", EnclosureOf(row.guid)), fetched ? "2" : "3") << row.guid;
+  }
+  // One that keeps failing gets its attempts, no more.
+  for (int round = 2; round <= 6; ++round) tickAt(46 * round);
+  EXPECT_EQ(Fetched("/media/down.mp3"), static_cast<size_t>(TDownloadRetries::kAttempts));
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"busy.mp3", "cut.mp3", "nothing.mp3", "reset.mp3"}));
 }
 
 TEST_F(EngineEndToEndTest, AFileNamedAfterItsUrlLeavesTheQueryOut) {
