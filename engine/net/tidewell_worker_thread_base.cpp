@@ -146,19 +146,21 @@ std::string TransportErrorText(const THttpExchangeReply& reply) {
 //   | any other transport failure (TLS, protocol)          | no     |
 //   | any other answer                                     | no     |
 bool IsPassingFailure(const THttpExchangeReply& reply) {
+  if (reply.status >= 500 && reply.status < 600) return true;
   switch (reply.outcome) {
     case THttpExchangeReply::Outcome::ReadTimedOut:
     case THttpExchangeReply::Outcome::DeadlinePassed:
     case THttpExchangeReply::Outcome::TooSlow:
       return true;
     case THttpExchangeReply::Outcome::Failed:
-      for (const CURLcode code : {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_CONNECT, CURLE_SEND_ERROR,
-                                  CURLE_RECV_ERROR, CURLE_GOT_NOTHING, CURLE_PARTIAL_FILE, CURLE_OPERATION_TIMEDOUT})
-        if (reply.curlCode == code) return true;
-      return false;
+      break;
     default:
-      return reply.status >= 500 && reply.status < 600;
+      return false;
   }
+  for (const CURLcode code : {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_CONNECT, CURLE_SEND_ERROR, CURLE_RECV_ERROR,
+                              CURLE_GOT_NOTHING, CURLE_PARTIAL_FILE, CURLE_OPERATION_TIMEDOUT})
+    if (reply.curlCode == code) return true;
+  return false;
 }
 
 std::string MakeClientNonce() {
