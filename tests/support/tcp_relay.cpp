@@ -2,7 +2,6 @@
 #include "support/tcp_relay.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,115 +13,94 @@
 namespace testing_support {
 namespace {
 
-int ListenOnLoopback(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("the relay cannot listen on 127.0.0.1");
-  port = ntohs(address.sin_port);
-  return fd;
+sockaddr_in Loopback(int port) {
+  return sockaddr_in{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 int ConnectToLoopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (fd >= 0) ::close(fd);
+  const sockaddr_in address = Loopback(port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
   return -1;
 }
 
 bool SendAll(int fd, const char* data, ssize_t size) {
-  while (size > 0) {
-    const ssize_t sent = ::send(fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data += sent;
-    size -= sent;
-  }
+  for (ssize_t sent = 0; size > 0; data += sent, size -= sent)
+    if ((sent = ::send(fd, data, static_cast<size_t>(size), MSG_NOSIGNAL)) <= 0) return false;
   return true;
 }
 
 struct Pair {
-  int client;
+  int client;  // -1 once cut: the server's end is drained
   int server;
 };
+
+void Close(const Pair& pair) {
+  if (pair.client >= 0) ::close(pair.client);
+  ::close(pair.server);
+}
+
+// Moves what is waiting on from to to; false once either end is gone.
+bool Forward(int from, int to) {
+  char buffer[65536];
+  const ssize_t got = ::recv(from, buffer, sizeof buffer, MSG_DONTWAIT);
+  return got > 0 && (to < 0 || SendAll(to, buffer, got));
+}
 
 }  // namespace
 
 TcpRelay::TcpRelay(int targetPort) : targetPort_(targetPort) {
-  listener_ = ListenOnLoopback(port_);
-  if (::pipe2(wakePipe_, O_CLOEXEC) != 0) throw std::runtime_error("the relay cannot make its pipe");
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 16) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("the relay cannot listen on 127.0.0.1");
+  port_ = ntohs(address.sin_port);
   thread_ = std::thread([this] { Run(); });
 }
 
 TcpRelay::~TcpRelay() {
-  const char stop = 's';
-  (void)!::write(wakePipe_[1], &stop, 1);
+  stopping_ = true;
   thread_.join();
   ::close(listener_);
-  ::close(wakePipe_[0]);
-  ::close(wakePipe_[1]);
 }
 
 void TcpRelay::Run() {
   std::vector<Pair> pairs;
-  for (;;) {
-    std::vector<pollfd> polled{{wakePipe_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+  while (!stopping_) {
+    std::vector<pollfd> polled{{listener_, POLLIN, 0}};
     for (const Pair& pair : pairs) {
       polled.push_back({pair.client, POLLIN, 0});
       polled.push_back({pair.server, POLLIN, 0});
     }
-    if (::poll(polled.data(), polled.size(), -1) < 0) continue;
-    if (polled[0].revents != 0) break;
+    if (::poll(polled.data(), polled.size(), 20) <= 0) continue;  // a while, to see a stop
     std::vector<Pair> kept;
     for (size_t i = 0; i < pairs.size(); ++i) {
       Pair pair = pairs[i];
-      bool open = true;
-      char buffer[65536];
-      if (polled[2 + 2 * i].revents != 0) {
-        const ssize_t got = ::recv(pair.client, buffer, sizeof buffer, MSG_DONTWAIT);
-        open = got > 0 && SendAll(pair.server, buffer, got);
-      }
-      if (open && polled[3 + 2 * i].revents != 0) {
-        const ssize_t got = ::recv(pair.server, buffer, sizeof buffer, MSG_DONTWAIT);
-        open = got > 0;
-        // The server answered: it has done what it was asked. Its end is
-        // drained, not closed, so that nothing it still reads is cut short.
-        if (open && pair.client >= 0 && cutArmed_.exchange(false)) {
+      bool open = polled[1 + 2 * i].revents == 0 || Forward(pair.client, pair.server);
+      if (open && polled[2 + 2 * i].revents != 0) {
+        // The server answered: it has done what it was asked.
+        if (pair.client >= 0 && cutArmed_.exchange(false)) {
           ++cuts_;
           ::close(pair.client);
           pair.client = -1;
         }
-        if (open && pair.client >= 0) open = SendAll(pair.client, buffer, got);
+        open = Forward(pair.server, pair.client);
       }
-      if (open) {
-        kept.push_back(pair);
-      } else {
-        if (pair.client >= 0) ::close(pair.client);
-        ::close(pair.server);
-      }
+      if (open) kept.push_back(pair);
+      if (!open) Close(pair);
     }
-    if (polled[1].revents != 0) {
+    if (polled[0].revents != 0) {
       const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       const int server = client < 0 || refusing_ ? -1 : ConnectToLoopback(targetPort_);
-      if (server >= 0) {
-        kept.push_back({client, server});
-      } else if (client >= 0) {
-        ::close(client);
-      }
+      if (server >= 0) kept.push_back({client, server});
+      if (server < 0 && client >= 0) ::close(client);
     }
     pairs.swap(kept);
   }
-  for (const Pair& pair : pairs) {
-    if (pair.client >= 0) ::close(pair.client);
-    ::close(pair.server);
-  }
+  for (const Pair& pair : pairs) Close(pair);
 }
 
 }  // namespace testing_support

@@ -1,20 +1,12 @@
 // SPDX-License-Identifier: MIT
-// A TCP relay on 127.0.0.1 between a client and a server of the test, which
-// the test can make fail at a set step: the connection dropped right after a
-// request reached the server, before its answer comes back (a commit that
-// the server made and the client never heard of), and new connections
-// refused while the test wants them refused.
-//
-//   TcpRelay relay(server.Port());
-//   connection.SetDBFileName("127.0.0.1/" + std::to_string(relay.Port()) + ":" + path);
-//   relay.CutAtNextAnswer();  // the next request is served, its answer lost
-//
-// Threads: the relay runs its own thread; its controls may be called from
-// any thread.
+// A TCP relay on 127.0.0.1 to a server of the test, which the test makes
+// fail at a set step: the connection dropped once a request reached the
+// server, before its answer comes back (a commit the server made and the
+// client never heard of), and new connections refused. It runs its own
+// thread; its controls may be called from any thread.
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 namespace testing_support {
@@ -23,16 +15,12 @@ class TcpRelay {
  public:
   explicit TcpRelay(int targetPort);
   ~TcpRelay();
-  TcpRelay(const TcpRelay&) = delete;
-  TcpRelay& operator=(const TcpRelay&) = delete;
 
   int Port() const { return port_; }
-  // From now on, client bytes still reach the server, but the first answer
-  // that comes back on any connection is dropped and the client's end of
-  // that connection closed: the server has done what it was asked, the
-  // client hears nothing. The server's end stays open until the relay goes.
+  // The first answer that comes back on any connection from now on is
+  // dropped and the client's end closed; the server's stays open.
   void CutAtNextAnswer() { cutArmed_ = true; }
-  // While refusing, each new connection is closed as soon as it is taken.
+  // While refusing, each new connection is closed at once.
   void SetRefusing(bool refusing) { refusing_ = refusing; }
   // The connections dropped by CutAtNextAnswer so far.
   int Cuts() const { return cuts_; }
@@ -43,7 +31,7 @@ class TcpRelay {
   int targetPort_;
   int port_ = 0;
   int listener_ = -1;
-  int wakePipe_[2] = {-1, -1};
+  std::atomic<bool> stopping_{false};
   std::atomic<bool> cutArmed_{false};
   std::atomic<bool> refusing_{false};
   std::atomic<int> cuts_{0};

@@ -282,32 +282,29 @@ TEST_F(EngineEndToEndTest, AnAnswerThatIsNoEpisodeFailsAndIsTriedAgainAtTheNextS
 TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfterThePause) {
   struct Row {
     std::string guid;
-    std::string failure;  // what the server answers while it fails
-    bool reset;           // the connection is reset after the answer
+    std::string failure;  // what the server answers while it fails ("reset" resets the line after it)
     bool passes;
   };
   const std::string partial = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 10240\r\n\r\nID3";
   const std::vector<Row> rows = {
-      {"cut", partial, false, true},
-      {"reset", partial, true, true},
-      {"nothing", "", false, true},
-      {"busy", TestHttpServer::Response(503, "Service Unavailable", {}, "later"), false, true},
-      {"gone", TestHttpServer::Response(404, "Not Found", {}, "gone"), false, false},
-      {"portal", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/html"}}, "<html>log in</html>"), false,
-       false},
-      {"down", TestHttpServer::Response(502, "Bad Gateway", {}, "down"), false, true},
+      {"cut", partial, true},
+      {"reset", partial, true},
+      {"nothing", "", true},
+      {"busy", TestHttpServer::Response(503, "Service Unavailable", {}, "later"), true},
+      {"gone", TestHttpServer::Response(404, "Not Found", {}, "gone"), false},
+      {"portal", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/html"}}, "<html>log in</html>"), false},
+      {"down", TestHttpServer::Response(502, "Bad Gateway", {}, "down"), true},  // never comes back
   };
   std::atomic<bool> online{false};
   std::string items;
+  const auto media = [](const Row& row) { return "/media/" + row.guid + ".mp3"; };
   for (const Row& row : rows) {
-    items += EpisodeItem(row.guid, "/media/" + row.guid + ".mp3", 10240);
-    server.Handle("/media/" + row.guid + ".mp3", [&online, row](const RecordedRequest&, HttpConnection& c) {
-      if (online && row.guid != "down") {
-        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(10240, 'a')));
-        return;
-      }
-      c.Send(row.failure);
-      if (row.reset) c.Reset();
+    items += EpisodeItem(row.guid, media(row), 10240);
+    server.Handle(media(row), [&online, row](const RecordedRequest&, HttpConnection& c) {
+      const bool whole = online && row.guid != "down";
+      c.Send(whole ? TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(10240, 'a'))
+                   : row.failure);
+      if (!whole && row.guid == "reset") c.Reset();
     });
   }
   ServeItems(items);
@@ -324,16 +321,15 @@ TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfter
     ASSERT_TRUE(RunUntil([&] { return engine.QueuedJobCount() == 0; }));
   };
   tickAt(44);
-  for (const Row& row : rows) EXPECT_EQ(Fetched("/media/" + row.guid + ".mp3"), 1u) << row.guid;
+  for (const Row& row : rows) EXPECT_EQ(Fetched(media(row)), 1u) << row.guid;
   online = true;
   tickAt(46);
   for (const Row& row : rows) {
-    const bool fetched = row.passes && row.guid != "down";
-    EXPECT_EQ(Fetched("/media/" + row.guid + ".mp3"), row.passes ? 2u : 1u) << row.guid;
-    EXPECT_EQ(EnclosureColumn("download_status", EnclosureOf(row.guid)), fetched ? "2" : "3") << row.guid;
+    EXPECT_EQ(Fetched(media(row)), row.passes ? 2u : 1u) << row.guid;
+    const bool arrived = row.passes && row.guid != "down";
+    EXPECT_EQ(EnclosureColumn("download_status", EnclosureOf(row.guid)), arrived ? "2" : "3") << row.guid;
   }
-  // One that keeps failing gets its attempts, no more.
-  for (int round = 2; round <= 6; ++round) tickAt(46 * round);
+  for (int round = 2; round <= 6; ++round) tickAt(46 * round);  // one that keeps failing: its attempts, no more
   EXPECT_EQ(Fetched("/media/down.mp3"), static_cast<size_t>(TDownloadRetries::kAttempts));
   EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"busy.mp3", "cut.mp3", "nothing.mp3", "reset.mp3"}));
 }

@@ -158,8 +158,7 @@ TEST_F(ResetEnclosureDownloadsTest, GivenIdsAreResetEvenAfterA404) {
   EXPECT_TRUE(platform::FileExists(tmpFile));
 }
 
-// Two rows that an earlier version gave one name: the one under way is not
-// marked downloaded with the other's file.
+// Two rows an earlier version gave one name: the one under way never takes the other's file.
 TEST_F(ResetEnclosureDownloadsTest, ADownloadIsNeverMarkedDownloadedWithAnotherEpisodesFile) {
   const std::string shared = db.Folder().File("shared.mp3");
   std::ofstream(shared) << "the other episode";
