@@ -284,9 +284,7 @@ TEST_F(ServerRestartTest, ADownloadWhoseRecordedEndWentUnheardKeepsItsFile) {
     c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
                                     "<rss version=\"2.0\"><channel><title>S</title>" + items + "</channel></rss>"));
   });
-  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
-  std::filesystem::create_directories(episodes);
-  // Only the workers' attachments go through the relay.
+  // Only the workers' attachments go through the relay, made before any job.
   TcpRelay relay(server.Port());
   for (int slot = 0; slot < Ttidewell::kThreadCount; ++slot) {
     TDbConnWrapper& attachment = *Engine().Worker(slot)->OwnConnection();
@@ -294,6 +292,8 @@ TEST_F(ServerRestartTest, ADownloadWhoseRecordedEndWentUnheardKeepsItsFile) {
     attachment.SetDBFileName("127.0.0.1/" + std::to_string(relay.Port()) + path);
     attachment.Reattach();
   }
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
+  std::filesystem::create_directories(episodes);
   TEST_SetBeforeEnclosureEndCommit([&](int32_t) {
     relay.CutAtNextAnswer();
     relay.SetRefusing(true);
