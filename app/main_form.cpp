@@ -160,6 +160,31 @@ void TForm1::BindEngineEvents() {
         // The database gone, say, which failed a download before its transfer.
         AwaitDatabase();
       });
+  BindListEvents();
+}
+
+// A list that drops shows unsubscribes those it subscribed; a list served
+// empty by mistake would otherwise take them all without a word.
+void TForm1::BindListEvents() {
+  frssengine->SetOnFeedsDeleteFromOpml([this](int32_t threadId, int32_t, const std::string& url, const kt::WideString&,
+                                              const tidewell::TStrings&) { listChanges_[threadId] = {url, 0}; });
+  frssengine->SetOnDeleteFeed([this](int32_t threadId, int32_t, bool) {
+    ++listChanges_[threadId].unsubscribed;
+    return true;
+  });
+  frssengine->SetOnStopWorking([this](uint32_t threadId, int32_t, const std::string&, int32_t, TQueueJobTypes) {
+    ReportListChange(static_cast<int32_t>(threadId));
+  });
+}
+
+void TForm1::ReportListChange(int32_t threadId) {
+  const auto change = listChanges_.find(threadId);
+  if (change == listChanges_.end()) return;
+  if (change->second.unsubscribed > 0)
+    ReportFailureLine("The list " + tidewell::UrlWithoutCredentials(change->second.url) +
+                      " no longer names shows it subscribed; unsubscribed until it names them again: " +
+                      std::to_string(change->second.unsubscribed));
+  listChanges_.erase(change);
 }
 
 void TForm1::BuildWidgets() {

@@ -37,7 +37,7 @@ std::string BodyText(TtidewellTrdJobPropClass& result) {
 // answer's charset names; a list that is not well-formed is one too, so
 // that its job reports why it is refused.
 bool IsOpmlDocument(const std::string& text, const std::string& contentType) {
-  const std::string decoded = DecodeFeedBody(text, XmlMediaTypeCharset(contentType));
+  const std::string decoded = DecodeFeedBody(text, AnswerCharset(contentType));
   if (LowerCaseAscii(decoded.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
   pugi::xml_document document;
   document.load_buffer(decoded.data(), decoded.size());
@@ -51,7 +51,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsDiscoveryPage(const TtidewellTrdJobP
   if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) return false;
   const std::string upperUrl = UpperCaseAscii(url_);
   const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
-  return !namedAsFeed && !LooksLikeFeed(DecodeFeedBody(text, XmlMediaTypeCharset(result.contentType)));
+  return !namedAsFeed && !LooksLikeFeed(DecodeFeedBody(text, AnswerCharset(result.contentType)));
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result,

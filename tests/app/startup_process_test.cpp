@@ -149,8 +149,8 @@ int RunShellAs(const std::string& command, const std::string& folder, const std:
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The first column of the first row of sql, read from the database file of
-// an application that has ended.
+// Runs sql on the database file of an application that has ended; the
+// first column of the first row when it selects.
 int64_t QueryEndedAppsDatabase(const std::string& file, const std::string& sql) {
   testing_support::UsePrivateFirebirdLockFolder();
   tidewell::TDbConnWrapper connection;
@@ -161,7 +161,7 @@ int64_t QueryEndedAppsDatabase(const std::string& file, const std::string& sql) 
   connection.Connect();
   int64_t value = -1;
   testing_support::RunStatement(connection, sql, [&](tidewell::TQueryWrapper& row) {
-    if (!row.Eof()) value = row.Fields(0).AsInt64();
+    if (sql.rfind("select", 0) == 0 && !row.Eof()) value = row.Fields(0).AsInt64();
   });
   connection.Disconnect();
   return value;
@@ -383,6 +383,76 @@ TEST_F(StartupProcessTest, TwoListsInTheSettingsThatShareFeedsSubscribeEachAddre
   EXPECT_EQ(files.size(), 30u);
   const auto copies = [](const std::string& name) { return name.find("(1)") != std::string::npos; };
   EXPECT_EQ(std::count_if(files.begin(), files.end(), copies), 0);
+}
+
+// A list from the settings keeps the settings' interval; shows taken out
+// of it are unsubscribed with a word, and come back with their episodes
+// when it names them again, a show that moved by 301 too: no row made
+// again, no episode fetched again.
+TEST_F(StartupProcessTest, ShowsThatLeaveTheSettingsListAndComeBackKeepTheirRowsAndEpisodes) {
+  TestHttpServer server;
+  std::vector<std::string> outlines;
+  for (int i = 1; i <= 4; ++i) {
+    const std::string feed = "/feeds/" + std::to_string(i) + ".xml";
+    const std::string episode = "/media/" + std::to_string(i) + ".mp3";
+    const std::string named = i == 2 ? "/old2.xml" : feed;
+    outlines.push_back("<outline text=\"Show " + std::to_string(i) + "\" xmlUrl=\"" + server.Url(named) + "\"/>");
+    ServeRss(server, feed,
+             "<item><title>One</title><guid>" + episode + "</guid><enclosure url=\"" + server.Url(episode) +
+                 "\" length=\"5\" type=\"audio/mpeg\"/></item>");
+    server.Handle(episode, [](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, "audio"));
+    });
+  }
+  server.Handle("/old2.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", server.Url("/feeds/2.xml")}}, ""));
+  });
+  std::string list;
+  server.Handle("/list.opml", [&](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/x-opml"}}, list));
+  });
+  const auto serve = [&](const std::vector<int>& shows) {
+    list = "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>Shows</title></head><body>";
+    for (int show : shows) list += outlines[show - 1];
+    list += "</body></opml>";
+  };
+  const std::string database = programFolder + "/rssengine.fdb";
+  SetMisc("subscribefeed0", server.Url("/list.opml"));
+  SetMisc("defaultupdateinterval", "45");
+  serve({1, 2, 3, 4});
+  auto first = Start("first.err");
+  const auto finished = [&] {
+    const std::vector<std::string> names = Downloads();
+    return names.size() == 4 && std::none_of(names.begin(), names.end(), [](const std::string& name) {
+             return name.find(".tmp") != std::string::npos;
+           });
+  };
+  ASSERT_TRUE(WaitFor([&] { return finished() || !first->Running(); })) << first->ErrorOutput();
+  first->Signal(SIGTERM);
+  ASSERT_EQ(first->WaitForExitCode(), 0) << first->ErrorOutput();
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select update_interval from feeds where type_='OPML'"), 45);
+
+  // Read again once its interval has passed, shows 1-3 out, then back.
+  const std::string unsubscribed = "no longer names shows it subscribed; unsubscribed until it names them again: ";
+  const struct {
+    std::vector<int> shows;
+    int left;
+  } changes[] = {{{4}, 3}, {{1, 2, 3}, 1}};
+  for (const auto& change : changes) {
+    serve(change.shows);
+    QueryEndedAppsDatabase(database, "update feeds set next_feedupdate='2000-01-01' where type_='OPML'");
+    auto later = Start("later.err");
+    const std::string line = unsubscribed + std::to_string(change.left);
+    EXPECT_TRUE(WaitFor([&] { return later->ErrorOutput().find(line) != std::string::npos || !later->Running(); }))
+        << later->ErrorOutput();
+    EXPECT_NE(LineWith(later->ErrorOutput(), line).find(server.Url("/list.opml")), std::string::npos);
+    later->Signal(SIGTERM);
+    ASSERT_EQ(later->WaitForExitCode(), 0) << later->ErrorOutput();
+  }
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from feeds where type_<>'OPML'"), 4);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from feeds where link like 'DELMARKED:%'"), 1);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from articles where deleted=0"), 3);
+  EXPECT_EQ(QueryEndedAppsDatabase(database, "select count(*) from enclosures where download_status=2"), 4);
 }
 
 // A start that waits for a database server that never answers is not in
