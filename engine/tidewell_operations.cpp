@@ -143,6 +143,25 @@ bool IsFinishedDownload(const std::string& fileLocation) {
   return ::stat(fileLocation.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
 }
 
+// Another episode's row naming the file makes it that episode's, whatever
+// this row says (two rows that an earlier version gave one name).
+bool IsNamedByAnotherRow(TQueryWrapper& query, int32_t enclosureId, const std::string& fileLocation) {
+  TQueryWrapper look;
+  look.SetTransaction(query.GetTransaction());
+  look.SQL.Add("select first 1 enclosure_id from enclosures where filelocation=? and enclosure_id<>?");
+  look.Params(0).SetString(fileLocation);
+  look.Params(1).SetInteger(enclosureId);
+  ExecQueryTimed(&look, true);
+  const bool named = !look.Eof();
+  look.Close();
+  return named;
+}
+
+// The finished file that a row left under way names, and no other row does.
+bool IsOwnFinishedDownload(TQueryWrapper& query, int32_t enclosureId, const std::string& fileLocation) {
+  return IsFinishedDownload(fileLocation) && !IsNamedByAnotherRow(query, enclosureId, fileLocation);
+}
+
 std::string JoinIds(const TDynIntArray& ids) {
   std::string text;
   for (size_t i = 0; i < ids.size(); ++i) text += (i == 0 ? "" : ",") + std::to_string(ids[i]);
@@ -409,7 +428,7 @@ void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
     query->SQL.Add("where enclosure_id=?");
     for (const Row& row : rows) {
       const TDateTime nowUtc = LocalTimeToUTC(Now());
-      if (row.downloading && IsFinishedDownload(row.fileLocation)) {
+      if (row.downloading && IsOwnFinishedDownload(*query, row.id, row.fileLocation)) {
         MarkDownloaded(*query, row.id, nowUtc);
         continue;
       }
@@ -451,7 +470,7 @@ TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
     }
     query.Close();
     for (const auto& [id, fileLocation] : rows) {
-      const bool finished = IsFinishedDownload(fileLocation);
+      const bool finished = IsOwnFinishedDownload(query, id, fileLocation);
       if (!EndDownloadLeftWithoutJob(query, id, finished) || finished) continue;
       putBack.push_back(id);
       if (HasTmpExtension(fileLocation)) partialFiles.push_back(fileLocation);

@@ -419,6 +419,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareFeedJob(TQueueJobRec&) {
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::PrepareEnclosureJob() {
+  fileNameMayBeRecorded_ = false;
   std::string folder = TrimBlanks(kt::WideToUtf8(targetFolder_));
   if (folder.empty()) folder = platform::ExecutableFolder();
   if (folder.empty() || folder.back() != '/') folder += '/';

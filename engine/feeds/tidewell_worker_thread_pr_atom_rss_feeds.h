@@ -45,6 +45,11 @@ namespace tidewell {
 
 class Ttidewell;
 
+// Test hook: runs on the worker's thread just before the commit that records
+// the end of a finished download, with the enclosure's id. An empty hook
+// removes it.
+void TEST_SetBeforeEnclosureEndCommit(std::function<void(int32_t enclosureId)> hook);
+
 // One queued job, owned by the queue and freed by FreeQueueJobRec.
 struct TQueueJobRec {
   // 0 while the job waits; the thread id of the worker that took it.
@@ -265,6 +270,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::string ifModifiedSince_;
   std::string eTag_;
   WideString enclosureFileName_;
+  // Set once a commit that names the job's final file was sent, whether or
+  // not its answer came back.
+  bool fileNameMayBeRecorded_ = false;
   TFeedProperty* feedRecord_ = nullptr;
   // The feed processor's state of this worker.
   std::string xmlBase_;
@@ -338,6 +346,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void StoreEnclosureStateAgainIfLost(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void TakeBackDownload(TtidewellTrdJobPropClass& result);
+  void SettleUnrecordedDownload(TtidewellTrdJobPropClass& result);
+  // The job's row as the database has it now ("" and 0 when it is gone).
+  void ReadDownloadRow(int32_t& status, std::string& fileLocation);
   void StoreWebPage(TtidewellTrdJobPropClass& result);
   void StoreCacheRow(TtidewellTrdJobPropClass& result, const std::string& hostFolder, std::string path,
                      TDateTime lastModified, bool success);

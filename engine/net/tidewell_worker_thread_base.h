@@ -148,6 +148,9 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // False once the enclosure's row, or its article, is gone or deleted (its
   // feed was deleted); true without a connection.
   virtual bool IsEnclosureWanted(int32_t enclosureId);
+  // Whether an enclosure row other than the job's names the file (as
+  // downloaded, under way or failed alike); false without a connection.
+  virtual bool IsFileNamedByRow(const kt::WideString& path);
   // The search feed's link and its root's URL template; false when either
   // row is missing.
   virtual bool GetOpenSearchQuery(int32_t feedId, std::string& searchTerms, std::string& urlTemplate);

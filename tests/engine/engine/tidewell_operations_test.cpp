@@ -161,6 +161,18 @@ TEST_F(ResetEnclosureDownloadsTest, GivenIdsAreResetEvenAfterA404) {
   EXPECT_TRUE(platform::FileExists(tmpFile));
 }
 
+// Two rows an earlier version gave one name: the one under way never takes the other's file.
+TEST_F(ResetEnclosureDownloadsTest, ADownloadIsNeverMarkedDownloadedWithAnotherEpisodesFile) {
+  const std::string shared = db.Folder().File("shared.mp3");
+  std::ofstream(shared) << "the other episode";
+  AddEnclosure(5, 2, shared, 200);
+  AddEnclosure(6, 1, shared, 0);
+  engine.ResetEnclosureDownloads({6});
+  EXPECT_EQ(db.QueryInt64("select download_status from enclosures where enclosure_id=6"), 0);
+  EXPECT_EQ(db.QueryText("select filelocation from enclosures where enclosure_id=5"), shared);
+  EXPECT_TRUE(platform::FileExists(shared));
+}
+
 TEST(TtidewellUnescapeXmlText, ResolvesReferencesAndLeavesMalformedTextAlone) {
   struct Case {
     std::u16string text, expected;
