@@ -479,20 +479,25 @@ bool IsFreeFileName(bool onDisk, bool namedByRow) { return !onDisk && !namedByRo
 
 WideString MakeUniqueFileName(const WideString& fileName, const std::function<bool(const WideString&)>& namedByRow) {
   // Anything of that name, a folder too, would make the move fail.
-  const auto isFree = [&](const WideString& name) {
-    const bool onDisk = platform::PathExists(kt::WideToUtf8(name));
-    return IsFreeFileName(onDisk, !onDisk && namedByRow && namedByRow(name));
-  };
-  if (isFree(fileName)) return fileName;
+  const auto onDisk = [](const WideString& name) { return platform::PathExists(kt::WideToUtf8(name)); };
+  const auto named = [&](const WideString& name) { return namedByRow && namedByRow(name); };
+  const bool nameOnDisk = onDisk(fileName);
+  if (IsFreeFileName(nameOnDisk, !nameOnDisk && named(fileName))) return fileName;
   const size_t dot = ExtensionStart(fileName);
   const WideString stem = fileName.substr(0, dot);
   const WideString extension = dot == WideString::npos ? WideString() : fileName.substr(dot);
-  for (int n = 1; n <= 1024; ++n) {
+  constexpr int kTries = 1024;
+  constexpr int kLastNumber = 1 << 20;
+  for (int n = 1, tries = 0; tries < kTries && n <= kLastNumber; ++n) {
     const std::string number = "(" + std::to_string(n) + ")";
     const WideString candidate = stem + WideString(number.begin(), number.end()) + extension;
-    if (isFree(candidate)) return candidate;
+    const bool candidateOnDisk = onDisk(candidate);
+    if (IsFreeFileName(candidateOnDisk, !candidateOnDisk && named(candidate))) return candidate;
+    if (candidateOnDisk) ++tries;
   }
   return fileName;
 }
+
+WideString NumberedNamesPrefix(const WideString& fileName) { return fileName.substr(0, ExtensionStart(fileName)); }
 
 }  // namespace tidewell

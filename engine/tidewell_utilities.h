@@ -145,9 +145,13 @@ bool MoveFileUni(const WideString& oldName, const WideString& newName, uint32_t 
 bool IsFreeFileName(bool onDisk, bool namedByRow);
 // The name itself when it is free (IsFreeFileName; namedByRow says whether
 // a row names a path, none when empty, and its failures pass on); else the
-// first free of name(1).ext to name(1024).ext; the name itself when all are
-// taken.
+// first free name(N).ext. A name that only a row holds is passed over
+// without counting as a try (rows keep their names for good, so a feed with
+// one fixed file name gathers them); after 1024 names found on disk, the
+// name itself.
 WideString MakeUniqueFileName(const WideString& fileName,
                               const std::function<bool(const WideString&)>& namedByRow = {});
+// What the name and each of its numbered forms begin with.
+WideString NumberedNamesPrefix(const WideString& fileName);
 
 }  // namespace tidewell

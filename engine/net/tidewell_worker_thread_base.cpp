@@ -12,6 +12,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -456,13 +457,15 @@ bool TtidewellWorkerThreadBase::IsEnclosureWanted(int32_t enclosureId) {
   return live > 0;
 }
 
-bool TtidewellWorkerThreadBase::IsFileNamedByRow(const kt::WideString& path) {
-  return RunLookup({"select first 1 enclosure_id from enclosures where filelocation=? and enclosure_id<>?"},
-                   [&](TQueryWrapper& q) {
-                     q.Params(0).SetWideString(path);
-                     q.Params(1).SetInteger(itemId_);
-                   },
-                   [](TQueryWrapper&) {});
+std::unordered_set<kt::WideString> TtidewellWorkerThreadBase::FilesNamedByOtherRows(const kt::WideString& prefix) {
+  std::unordered_set<kt::WideString> named;
+  RunLookup({"select filelocation from enclosures where filelocation starting with ? and enclosure_id<>?"},
+            [&](TQueryWrapper& q) {
+              q.Params(0).SetWideString(prefix);
+              q.Params(1).SetInteger(itemId_);
+            },
+            [&](TQueryWrapper& q) { named.insert(q.Fields(0).AsWideString()); });
+  return named;
 }
 
 bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t feedId, std::string& searchTerms,
@@ -996,12 +999,20 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   const std::string name = FinalEnclosureName(t, result, fileName);
   int error = EEXIST;
   WideString target;
-  const auto namedByRow = [this](const WideString& path) { return IsFileNamedByRow(path); };
+  std::optional<std::unordered_set<WideString>> named;
+  const auto namedByRow = [&](const WideString& path) {
+    if (!named) named = FilesNamedByOtherRows(NumberedNamesPrefix(path));
+    return named->count(path) > 0;
+  };
   // Another download may take the same name meanwhile; the move never
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
     try {
+      named.reset();
       target = MakeUniqueFileName(kt::Utf8ToWide(folder + name), namedByRow);
+      // Every numbered name taken: the name itself is given back, and a
+      // row may hold it though no file lies there.
+      if (namedByRow(target)) break;
     } catch (const std::exception& failure) {
       // Without the rows no name is known to be free: the episode is
       // fetched again once the database answers.

@@ -24,6 +24,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <unordered_set>
 #include <thread>
 #include <vector>
 
@@ -148,9 +149,10 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // False once the enclosure's row, or its article, is gone or deleted (its
   // feed was deleted); true without a connection.
   virtual bool IsEnclosureWanted(int32_t enclosureId);
-  // Whether an enclosure row other than the job's names the file (as
-  // downloaded, under way or failed alike); false without a connection.
-  virtual bool IsFileNamedByRow(const kt::WideString& path);
+  // The files that enclosure rows other than the job's name (as downloaded,
+  // under way or failed alike) whose paths begin with prefix; none without a
+  // connection. One look-up serves every numbered candidate of a name.
+  virtual std::unordered_set<kt::WideString> FilesNamedByOtherRows(const kt::WideString& prefix);
   // The search feed's link and its root's URL template; false when either
   // row is missing.
   virtual bool GetOpenSearchQuery(int32_t feedId, std::string& searchTerms, std::string& urlTemplate);

@@ -395,6 +395,11 @@ TEST(FileRoutinesTest, AUniqueNameIsNeitherOnDiskNorNamedByARow) {
     const std::string given = kt::WideToUtf8(MakeUniqueFileName(W(name(0)), byRow));
     EXPECT_TRUE(!std::filesystem::exists(given) && named.count(given) == 0) << states << " " << given;
   }
+  // Rows hold their names for good: names they alone hold are no tries.
+  std::set<std::string> held;
+  for (int n = 0; n <= 2000; ++n) held.insert(name(n));
+  const auto byHeld = [&](const WideString& path) { return held.count(kt::WideToUtf8(path)) > 0; };
+  EXPECT_EQ(MakeUniqueFileName(W(name(0)), byHeld), W(name(2001)));
 }
 
 TEST(FileRoutinesTest, UniqueNameGivesUpAfter1024Tries) {
