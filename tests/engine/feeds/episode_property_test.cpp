@@ -9,6 +9,8 @@
 #include <cctype>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <set>
 #include <random>
 #include <string>
 #include <vector>
@@ -263,6 +265,190 @@ bool DeletionLeavesNothingToFind(const Shape& shape) {
   return !shape.keyed && !ownLink && !shape.dated;
 }
 
+
+// --- A model of the publisher -----------------------------------------------
+// The model holds the truth (which episodes exist, which file each has),
+// renders the documents a publisher would send after random changes, and
+// plays a listener who downloads what is new and deletes episodes heard and
+// unheard. After each step: every episode's file was fetched once unless the
+// listener deleted it first, nothing deleted comes back, and no row is
+// "downloaded" whose file was never fetched.
+
+struct TruthEpisode {
+  int number = 0;
+  std::string guid;  // empty: the episode has none
+  std::string word;
+  bool upper = false, typo = false;
+  int edits = 0;
+  int day = 0;
+  int length = 0;
+  std::string file, extraFile;  // names under the path prefix
+  bool shown = true;
+  bool deleted = false;  // by the listener
+};
+
+struct Publisher {
+  bool atom = false, keyed = false, fixed = false, dated = false, lengths = true, rezoned = false, reversed = false;
+  LinkShape link = LinkShape::own;
+  size_t window = 3;
+  std::string scheme = "http", host = "media.example", prefix = "/show/", analytics, token;
+  std::vector<TruthEpisode> episodes;  // oldest first
+  int next = 10;
+
+  std::vector<const TruthEpisode*> Shown() const {
+    std::vector<const TruthEpisode*> shown;
+    for (auto e = episodes.rbegin(); e != episodes.rend() && shown.size() < window; ++e)
+      if (e->shown) shown.push_back(&*e);
+    if (reversed) std::reverse(shown.begin(), shown.end());
+    return shown;
+  }
+  TruthEpisode* Newest() {
+    for (auto e = episodes.rbegin(); e != episodes.rend(); ++e)
+      if (e->shown) return &*e;
+    return nullptr;
+  }
+  std::string Url(const std::string& file) const {
+    std::string url = scheme + "://" + (analytics.empty() ? "" : analytics + "/") + host + prefix + file;
+    return token.empty() ? url : url + "?token=" + token;
+  }
+  std::string Title(const TruthEpisode& e) const {
+    std::string title = std::string(e.typo ? "Epsiode " : "Episode ") + std::to_string(e.number) + ": the " + e.word;
+    if (e.upper) std::transform(title.begin(), title.end(), title.begin(), [](unsigned char c) { return std::toupper(c); });
+    return title;
+  }
+  std::string Date(const TruthEpisode& e) const {
+    const std::string day = (e.day < 10 ? "0" : "") + std::to_string(e.day);
+    if (atom) return "<published>2026-11-" + day + (rezoned ? "T07:00:00+01:00" : "T06:00:00Z") + "</published>";
+    return "<pubDate>" + day + " Nov 2026 " + (rezoned ? "07:00:00 +0100" : "06:00:00 GMT") + "</pubDate>";
+  }
+  std::string Enclosure(const std::string& file, int length) const {
+    const std::string lengthText = lengths ? " length=\"" + std::to_string(length) + "\"" : "";
+    if (atom) return "<link rel=\"enclosure\" type=\"audio/mpeg\" href=\"" + Url(file) + "\"" + lengthText + "/>";
+    return "<enclosure url=\"" + Url(file) + "\"" + lengthText + " type=\"audio/mpeg\"/>";
+  }
+  std::string Item(const TruthEpisode& e) const {
+    std::string xml = atom ? "<entry>" : "<item>";
+    if (!e.guid.empty()) {
+      const std::string guid = Replaced(e.guid, "{scheme}", scheme);
+      xml += atom ? "<id>" + guid + "</id>" : "<guid>" + guid + "</guid>";
+    }
+    xml += "<title>" + Title(e) + "</title>";
+    const std::string page = scheme + "://show.example/" +
+                             (link == LinkShape::own ? "episodes/" + std::to_string(e.number) : std::string());
+    if (link != LinkShape::none) xml += atom ? "<link href=\"" + page + "\"/>" : "<link>" + page + "</link>";
+    const std::string text = "Notes on the " + e.word + ". Played " + std::to_string(e.edits) + " times";
+    xml += atom ? "<summary>" + text + "</summary>" : "<description>" + text + "</description>";
+    if (dated) xml += Date(e);
+    xml += Enclosure(e.file, e.length);
+    if (!e.extraFile.empty()) xml += Enclosure(e.extraFile, e.length + 1);
+    return xml + (atom ? "</entry>" : "</item>");
+  }
+  std::string Render() const {
+    std::string items;
+    for (const TruthEpisode* e : Shown()) items += Item(*e);
+    if (atom)
+      return "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Show</title>"
+             "<link href=\"" + scheme + "://show.example/\"/>" + items + "</feed>";
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Show</title><link>" + scheme +
+           "://show.example/</link><description>A show</description>" + items + "</channel></rss>";
+  }
+  // The episode whose file an enclosure URL names now: at a fixed address,
+  // the newest.
+  const TruthEpisode* EpisodeOfUrl(const std::string& url) const {
+    const std::string path = url.substr(0, url.find('?'));
+    const std::string name = path.substr(path.rfind('/') + 1);
+    for (const TruthEpisode& e : episodes)
+      if ((name == e.file || name == e.extraFile) && !fixed) return &e;
+    return fixed && name == "latest.mp3" ? const_cast<Publisher*>(this)->Newest() : nullptr;
+  }
+  // A file's identity in the truth.
+  static std::string FileId(const TruthEpisode& e, const std::string& name) { return std::to_string(e.number) + "/" + name; }
+
+  TruthEpisode& Publish(std::mt19937& random) {
+    TruthEpisode e;
+    e.number = next++;
+    e.word = kWords[random() % 8];
+    if (keyed) e.guid = "{scheme}://show.example/guid/" + std::to_string(e.number);
+    e.day = e.number % 28 + 1;
+    e.length = 1000 + e.number * 7;
+    e.file = fixed ? "latest.mp3" : "ep" + std::to_string(e.number) + ".mp3";
+    episodes.push_back(e);
+    return episodes.back();
+  }
+};
+
+struct ModelChange {
+  const char* name;
+  std::function<bool(const Publisher&)> applies;
+  std::function<void(Publisher&, std::mt19937&)> apply;
+};
+
+TruthEpisode& AnyShown(Publisher& p, std::mt19937& random) {
+  std::vector<const TruthEpisode*> shown = p.Shown();
+  return *const_cast<TruthEpisode*>(shown[random() % shown.size()]);
+}
+
+const auto kAlways = [](const Publisher&) { return true; };
+
+const std::vector<ModelChange> kModelChanges = {
+    {"token", kAlways, [](Publisher& p, std::mt19937& r) { p.token = "t" + std::to_string(r() % 1000); }},
+    {"host", kAlways, [](Publisher& p, std::mt19937& r) { p.host = "cdn" + std::to_string(r() % 100) + ".example"; }},
+    {"path prefix", kAlways,
+     [](Publisher& p, std::mt19937&) { p.prefix = p.prefix == "/show/" ? "/hosting/podcasts/show/" : "/show/"; }},
+    {"https", kAlways, [](Publisher& p, std::mt19937&) { p.scheme = p.scheme == "http" ? "https" : "http"; }},
+    {"analytics prefix", kAlways,
+     [](Publisher& p, std::mt19937&) { p.analytics = p.analytics.empty() ? "stats.example/redirect.mp3" : ""; }},
+    {"guids written or dropped", [](const Publisher& p) { return !p.atom; },
+     [](Publisher& p, std::mt19937&) {
+       p.keyed = !p.keyed;
+       for (TruthEpisode& e : p.episodes) e.guid = p.keyed ? "{scheme}://show.example/guid/" + std::to_string(e.number) : "";
+     }},
+    {"title upper-cased", kAlways, [](Publisher& p, std::mt19937& r) { AnyShown(p, r).upper ^= true; }},
+    {"title typo corrected or made", kAlways, [](Publisher& p, std::mt19937& r) { AnyShown(p, r).typo ^= true; }},
+    {"description edited", kAlways, [](Publisher& p, std::mt19937& r) { ++AnyShown(p, r).edits; }},
+    {"dates re-zoned", [](const Publisher& p) { return p.dated; }, [](Publisher& p, std::mt19937&) { p.rezoned ^= true; }},
+    {"items reordered", kAlways, [](Publisher& p, std::mt19937&) { p.reversed ^= true; }},
+    {"newest-N window", [](const Publisher& p) { return !p.fixed; },
+     [](Publisher& p, std::mt19937& r) { p.window = 2 + r() % 3; }},
+    {"lengths dropped or given", kAlways, [](Publisher& p, std::mt19937&) { p.lengths ^= true; }},
+    {"enclosure added", [](const Publisher& p) { return !p.fixed; },
+     [](Publisher& p, std::mt19937& r) {
+       TruthEpisode& e = AnyShown(p, r);
+       if (e.extraFile.empty()) e.extraFile = "ep" + std::to_string(e.number) + "-video.mp4";
+     }},
+};
+
+// New episodes, the way publishers bring them.
+const std::vector<ModelChange> kModelEpisodes = {
+    {"new episode", kAlways, [](Publisher& p, std::mt19937& r) { p.Publish(r); }},
+    {"new episode with the last one's date", [](const Publisher& p) { return p.dated && p.window == 1; },
+     [](Publisher& p, std::mt19937& r) {
+       const int day = p.Newest()->day;
+       p.Publish(r).day = day;
+     }},
+    {"new episode under the last one's guid",
+     [](const Publisher& p) { return p.keyed && !p.fixed && p.window == 1 && !p.Shown().front()->deleted; },
+     [](Publisher& p, std::mt19937& r) {
+       const std::string guid = p.Newest()->guid;
+       p.Publish(r).guid = guid;
+     }},
+    {"two episodes merged under the first one's guid",
+     [](const Publisher& p) {
+       const std::vector<const TruthEpisode*> shown = p.Shown();
+       return p.keyed && !p.fixed && shown.size() >= 2 && !shown[0]->deleted && !shown[1]->deleted && !p.reversed;
+     },
+     [](Publisher& p, std::mt19937& r) {
+       TruthEpisode* second = p.Newest();
+       second->shown = false;
+       TruthEpisode* first = p.Newest();
+       first->shown = false;
+       const std::string guid = first->guid;
+       TruthEpisode& full = p.Publish(r);
+       full.guid = guid;
+       full.file = "ep" + std::to_string(full.number) + "-full.mp3";
+     }},
+};
+
 class EpisodePropertyTest : public ::testing::Test {
  protected:
   int64_t Count(int32_t feed, const std::string& what, const std::string& where = "") {
@@ -341,6 +527,160 @@ TEST_F(EpisodePropertyTest, ChangesThatMakeNoEpisodeMakeNoneAndThoseThatMakeOneM
   }
   std::cout << "[ property ] " << kDocuments << " documents, " << tried << " document x change runs, " << held
             << " held\n";
+}
+
+
+// The enclosure rows of a feed as the listener sees them.
+struct ListenerRow {
+  int32_t articleId = 0;
+  bool live = true, downloaded = false;
+  std::string url;
+};
+
+class EpisodeModelTest : public EpisodePropertyTest {
+ protected:
+  std::vector<ListenerRow> RowsOf(int32_t feed) {
+    TTranWrapper transaction(&worker.db.Connection());
+    TQueryWrapper query;
+    query.SetTransaction(&transaction);
+    transaction.StartTransaction();
+    query.SQL.Add("select e.article_id,a.deleted,coalesce(e.download_status,0),e.url_ from enclosures e join articles a "
+                  "on a.id=e.article_id where a.feed_id=" + std::to_string(feed) + " order by e.enclosure_id");
+    ExecQueryTimed(&query, true);
+    std::vector<ListenerRow> rows;
+    for (; !query.Eof(); query.Next())
+      rows.push_back({query.Fields(0).AsInteger(), query.Fields(1).AsInteger() == 0, query.Fields(2).AsInteger() == 2,
+                      query.Fields(3).AsString()});
+    query.Close();
+    transaction.Commit();
+    return rows;
+  }
+  // The listener deletes the article of one row: its episodes are heard
+  // or not as their rows say.
+  void DeleteArticleOf(const ListenerRow& chosen, Publisher& p, std::set<int>& unheard) {
+    for (const ListenerRow& row : RowsOf(feed_))
+      if (row.articleId == chosen.articleId)
+        if (const TruthEpisode* e = p.EpisodeOfUrl(row.url)) {
+          const_cast<TruthEpisode*>(e)->deleted = true;
+          if (!row.downloaded && fetched_[Publisher::FileId(*e, NameOf(row.url))] == 0) unheard.insert(e->number);
+        }
+    TTranWrapper transaction(&worker.db.Connection());
+    TQueryWrapper query;
+    query.SetTransaction(&transaction);
+    transaction.StartTransaction();
+    TArticles::DeleteArticles(&query, {chosen.articleId}, -1, false);
+    transaction.Commit();
+  }
+  static std::string NameOf(const std::string& url) {
+    const std::string path = url.substr(0, url.find('?'));
+    return path.substr(path.rfind('/') + 1);
+  }
+  std::string FetchedId(const Publisher& p, const std::string& url) {
+    const TruthEpisode* e = p.EpisodeOfUrl(url);
+    return e ? Publisher::FileId(*e, NameOf(url)) : "unknown " + url;
+  }
+  // Downloads every new row; what each fetch brings.
+  void DownloadNew(const Publisher& p) {
+    for (const ListenerRow& row : RowsOf(feed_))
+      if (!row.downloaded && row.live) ++fetched_[FetchedId(p, row.url)];
+    worker.db.Execute("update enclosures set download_status=2 where article_id in (select id from articles where "
+                      "feed_id=" + std::to_string(feed_) + ")");
+  }
+  // What went wrong, or empty.
+  std::string Check(const Publisher& p, const std::set<int>& unheard) {
+    std::string faults;
+    const std::vector<const TruthEpisode*> shownNow = p.Shown();
+    for (const TruthEpisode& e : p.episodes) {
+      std::vector<std::string> files = {e.file};
+      if (!e.extraFile.empty()) files.push_back(e.extraFile);
+      const bool shown = std::find(shownNow.begin(), shownNow.end(), &e) != shownNow.end();
+      for (const std::string& name : files) {
+        const int count = fetched_[Publisher::FileId(e, name)];
+        if (shown && !e.deleted && count == 0) faults += "lost " + Publisher::FileId(e, name) + "; ";
+        if (count > 1) faults += "copied " + Publisher::FileId(e, name) + "; ";
+        if (unheard.count(e.number) && count > 0) faults += "came back " + Publisher::FileId(e, name) + "; ";
+      }
+    }
+    for (const ListenerRow& row : RowsOf(feed_))
+      if (row.downloaded && !p.fixed && fetched_[FetchedId(p, row.url)] == 0)
+        faults += "downloaded, never fetched: " + row.url + "; ";
+    return faults;
+  }
+
+  int32_t feed_ = 0;
+  std::map<std::string, int> fetched_;
+};
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr uint32_t kModelSequences = 12;
+#else
+constexpr uint32_t kModelSequences = 60;
+#endif
+constexpr int kModelSteps = 8;
+
+TEST_F(EpisodeModelTest, APublishersChangesInSequenceLoseNoEpisodeAndCopyNone) {
+  int held = 0;
+  for (uint32_t seed = 1; seed <= kModelSequences; ++seed) {
+    std::mt19937 random(seed);
+    Publisher p;
+    p.atom = random() % 2 == 0;
+    p.keyed = !p.atom && random() % 2 == 0;
+    p.link = static_cast<LinkShape>(random() % 3);
+    p.fixed = random() % 4 == 0;
+    p.dated = random() % 2 == 0;
+    p.lengths = random() % 3 != 0;
+    p.window = p.fixed || random() % 3 == 0 ? 1 : 3;
+    for (int i = 0; i < 3; ++i) p.Publish(random);
+    fetched_.clear();
+    std::set<int> unheard;
+    std::string log;
+    std::string faults;
+    for (int step = 0; step < kModelSteps && faults.empty(); ++step) {
+      std::string changes;
+      const auto pick = [&](const std::vector<ModelChange>& from) {
+        std::vector<const ModelChange*> applicable;
+        for (const ModelChange& c : from)
+          if (c.applies(p)) applicable.push_back(&c);
+        const ModelChange* c = applicable[random() % applicable.size()];
+        c->apply(p, random);
+        changes += std::string(c->name) + "; ";
+      };
+      if (step > 0) {
+        for (uint32_t n = 1 + random() % 4; n > 0; --n) pick(kModelChanges);
+        if (p.window == 1 || random() % 2 == 0) pick(kModelEpisodes);
+      }
+      const std::string document = p.Render();
+      log += "step " + std::to_string(step) + ": " + changes + "\n" + document + "\n";
+      if (step == 0) {
+        worker.Insert(document, "http://show.example/model/" + std::to_string(seed));
+        feed_ = worker.itemId;
+      } else {
+        worker.Update(feed_, document);
+      }
+      if (random() % 6 == 0) {
+        for (const ListenerRow& row : RowsOf(feed_))
+          if (row.live && !row.downloaded) {
+            log += "deleted unheard: " + row.url + "\n";
+            DeleteArticleOf(row, p, unheard);
+            break;
+          }
+      }
+      DownloadNew(p);
+      if (random() % 6 == 0) {
+        for (const ListenerRow& row : RowsOf(feed_))
+          if (row.live && row.downloaded) {
+            log += "deleted heard: " + row.url + "\n";
+            DeleteArticleOf(row, p, unheard);
+            break;
+          }
+      }
+      faults = Check(p, unheard);
+      held += faults.empty() ? 1 : 0;
+    }
+    EXPECT_TRUE(faults.empty()) << "seed " << seed << ": " << faults << "\n" << log;
+  }
+  std::cout << "[ model ] " << kModelSequences << " sequences x " << kModelSteps << " steps, " << held
+            << " steps held\n";
 }
 
 }  // namespace
