@@ -892,8 +892,8 @@ std::string ThreeEpisodes(const std::string& folder, const std::string& length =
 }
 
 std::string AtomEntry(const std::string& title, const std::string& day, const std::string& file) {
-  return "<entry><title>" + title + "</title><link href=\"http://example.org/show\"/><updated>" + day +
-         "T06:00:00Z</updated><summary>The latest</summary><link rel=\"enclosure\" type=\"audio/mpeg\" href=\"" +
+  return "<entry><title>" + title + "</title><link href=\"http://example.org/show\"/><published>" + day +
+         "T06:00:00Z</published><summary>The latest</summary><link rel=\"enclosure\" type=\"audio/mpeg\" href=\"" +
          file + "\" length=\"{L}\"/></entry>";
 }
 
