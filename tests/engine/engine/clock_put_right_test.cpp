@@ -6,42 +6,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
-#include "engine_test_support.h"
-#include "platform/main_loop.h"
-#include "support/test_http_server.h"
+#include "support/engine_fixture.h"
 
 namespace tidewell {
 namespace {
 
-using testing::EngineOnDatabase;
-using testing_support::HttpConnection;
-using testing_support::RecordedRequest;
-using testing_support::TestHttpServer;
-
-constexpr int kWaitMs = 30000;
 constexpr int64_t kDay = 86400;
 constexpr double kMinute = 1.0 / 1440;
 
-class ClockPutRightTest : public ::testing::Test {
+class ClockPutRightTest : public testing::EngineFixture {
  protected:
   ClockPutRightTest() {
-    // Every job ends with this event, also one that found its feed unchanged.
-    engine.SetOnStopWorking([this](uint32_t, int32_t feedId, const std::string&, int32_t, TQueueJobTypes) {
-      processed.push_back(feedId);
-    });
     engine.SetOnSmrtUpdateTimer([this](int32_t count) { ticks.push_back(count); });
-    server.Handle("/feed.xml", [](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(
-          200, "OK", {{"Content-Type", "application/rss+xml"}},
-          "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Radio</title><link>http://example.org/</link>"
-          "<item><title>One</title><guid>one</guid></item></channel></rss>"));
-    });
+    ServeDocument("/feed.xml", "application/rss+xml",
+                  "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Radio</title>"
+                  "<link>http://example.org/</link><item><title>One</title><guid>one</guid></item></channel></rss>");
   }
   ~ClockPutRightTest() override { TEST_ShiftClock(0); }
 
@@ -50,9 +34,7 @@ class ClockPutRightTest : public ::testing::Test {
     const int32_t feedId = engine.AddFeed(u"", server.Url(path), u"");
     db.Execute("update feeds set update_interval=" + std::to_string(minutes) +
                " where feed_id=" + std::to_string(feedId));
-    const size_t before = processed.size();
-    engine.UpdateFeed(feedId);
-    EXPECT_TRUE(Run([&] { return processed.size() > before && engine.QueuedJobCount() == 0; }));
+    Pass(feedId);
     return feedId;
   }
   // Minutes from the engine's "now" to the feed's next update.
@@ -72,12 +54,14 @@ class ClockPutRightTest : public ::testing::Test {
     transaction.Commit();
     return next;
   }
-  bool Run(const std::function<bool()>& done) { return platform::MainThread().RunUntil(done, kWaitMs); }
+  // The items of the jobs ended, sorted.
+  std::vector<int32_t> EndedItems() const {
+    std::vector<int32_t> ids;
+    for (const testing::EndedJob& job : ended) ids.push_back(job.itemId);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
 
-  TestHttpServer server;
-  EngineOnDatabase db;
-  Ttidewell& engine = db.Engine();
-  std::vector<int32_t> processed;
   std::vector<int32_t> ticks;
 };
 
@@ -103,13 +87,12 @@ TEST_F(ClockPutRightTest, AFeedScheduledWhileTheClockWasADayAheadIsDueWithinItsI
 
   // Half an hour later both feeds with the 30-minute interval are fetched.
   TEST_ShiftClock(31 * 60);
-  processed.clear();
+  ended.clear();
   engine.SmartUpdateTimer();
   ASSERT_EQ(ticks.size(), 2u);
   ASSERT_EQ(ticks[1], 2);
-  ASSERT_TRUE(Run([&] { return processed.size() >= 2 && engine.QueuedJobCount() == 0; }));
-  std::sort(processed.begin(), processed.end());
-  EXPECT_EQ(processed, (std::vector<int32_t>{onTime, ahead}));
+  ASSERT_TRUE(RunUntil([&] { return ended.size() >= 2 && engine.QueuedJobCount() == 0; }));
+  EXPECT_EQ(EndedItems(), (std::vector<int32_t>{onTime, ahead}));
   EXPECT_NEAR(NextUpdate(failing), failingNext, 1.0 / 86400);
 }
 

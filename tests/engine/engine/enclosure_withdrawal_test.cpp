@@ -5,67 +5,39 @@
 // has made its change, into a real database and real folders.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/tidewell.h"
-#include "engine_test_support.h"
-#include "platform/main_loop.h"
-#include "support/test_http_server.h"
+#include "support/engine_fixture.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
-using testing::EngineOnDatabase;
+using testing::Downloaded;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
-using testing_support::TestHttpServer;
 
-constexpr int kWaitMs = 30000;
 constexpr size_t kEpisodeBytes = 4 * 1024 * 1024;
 
-struct Downloaded {
-  uint32_t encId;
-  WideString localFileName;
-  TErrorCategory errCat;
-  std::string errMsg;
-};
-
-class EnclosureWithdrawalTest : public ::testing::Test {
+class EnclosureWithdrawalTest : public testing::EngineFixture {
  protected:
-  EnclosureWithdrawalTest() {
-    engine.SetOnEnclosureDownloaded([this](uint32_t, uint32_t encID, const std::string&, int32_t, const std::string&,
-                                           const WideString& localFileName, TErrorCategory errCat,
-                                           const std::string& errMsg) {
-      downloaded.push_back({encID, localFileName, errCat, errMsg});
-    });
-    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t, const WideString&, int32_t,
-                                     TFeedOpType, void*, int32_t, int32_t, TErrorCategory, const std::string&,
-                                     const TDynIntArray&) { ++processed; });
-  }
   ~EnclosureWithdrawalTest() override { released = true; }
 
   // A feed at path whose one episode is served at media: half of it at
   // once, the rest once released (never, when holdForever).
   int32_t FeedWithSlowEpisode(const std::string& path, const std::string& media, bool holdForever) {
-    const std::string rss =
-        "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + path +
-        "</title><link>http://example.org/</link><item><title>Episode</title><guid>" + media +
-        "</guid><enclosure url=\"" + server.Url(media) + "\" length=\"" + std::to_string(kEpisodeBytes) +
-        "\" type=\"audio/mpeg\"/></item></channel></rss>";
-    server.Handle(path, [rss](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
-    });
+    ServeDocument(path, "application/rss+xml",
+                  "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + path +
+                      "</title><link>http://example.org/</link><item><title>Episode</title><guid>" + media +
+                      "</guid><enclosure url=\"" + server.Url(media) + "\" length=\"" +
+                      std::to_string(kEpisodeBytes) + "\" type=\"audio/mpeg\"/></item></channel></rss>");
     ServeSlowly(media, holdForever);
     const int32_t feedId = engine.AddFeed(u"", server.Url(path), u"");
-    const int before = processed;
-    engine.UpdateFeed(feedId);
-    EXPECT_TRUE(Run([&] { return processed > before && engine.QueuedJobCount() == 0; }));
+    Pass(feedId);
     return feedId;
   }
   void ServeSlowly(const std::string& media, bool holdForever) {
@@ -80,33 +52,7 @@ class EnclosureWithdrawalTest : public ::testing::Test {
       c.Send(half);
     });
   }
-  int32_t EnclosureOfFeed(int32_t feedId) {
-    return static_cast<int32_t>(db.QueryInt64(
-        "select e.enclosure_id from enclosures e, articles a where e.article_id=a.id and a.feed_id=" +
-        std::to_string(feedId)));
-  }
-  const Downloaded* EventOf(int32_t enclosureId) const {
-    for (const Downloaded& d : downloaded)
-      if (d.encId == static_cast<uint32_t>(enclosureId)) return &d;
-    return nullptr;
-  }
-  std::string Column(const std::string& column, int32_t enclosureId) {
-    return db.QueryText("select " + column + " from enclosures where enclosure_id=" + std::to_string(enclosureId));
-  }
-  static std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  bool Run(const std::function<bool()>& done) { return platform::MainThread().RunUntil(done, kWaitMs); }
 
-  TestHttpServer server;
-  EngineOnDatabase db;
-  Ttidewell& engine = db.Engine();
-  std::vector<Downloaded> downloaded;
-  int processed = 0;
   std::atomic<int> halfSent{0};
   std::atomic<bool> released{false};
 };
@@ -122,17 +68,17 @@ TEST_F(EnclosureWithdrawalTest, AFolderRenamedDuringTheDownloadFailsItAndTheNext
   const int32_t second = EnclosureOfFeed(FeedWithSlowEpisode("/two.xml", "/media/two.mp3", false));
   const int32_t third = EnclosureOfFeed(FeedWithSlowEpisode("/three.xml", "/media/three.mp3", false));
   engine.DownloadEnclosures({first, second, third}, kt::Utf8ToWide(folder));
-  ASSERT_TRUE(Run([&] { return halfSent == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return halfSent == 2; }));
   std::filesystem::rename(folder, renamed);
   released = true;
-  ASSERT_TRUE(Run([&] { return downloaded.size() == 3 && engine.QueuedJobCount() == 0; }));
+  ASSERT_TRUE(RunUntil([&] { return downloaded.size() == 3 && engine.QueuedJobCount() == 0; }));
 
   int failed = 0;
   for (int32_t id : {first, second, third}) {
     const Downloaded* d = EventOf(id);
     ASSERT_NE(d, nullptr) << id;
     if (d->errCat == TErrorCategory::noErrors) {
-      EXPECT_EQ(Column("download_status", id), "2");
+      EXPECT_EQ(EnclosureColumn("download_status", id), "2");
       EXPECT_EQ(kt::WideToUtf8(d->localFileName).rfind(folder, 0), 0u) << kt::WideToUtf8(d->localFileName);
       continue;
     }
@@ -141,8 +87,8 @@ TEST_F(EnclosureWithdrawalTest, AFolderRenamedDuringTheDownloadFailsItAndTheNext
     EXPECT_EQ(d->errMsg.rfind("Enclosure download failed !\r\nCan't write file " + folder + "download", 0), 0u)
         << d->errMsg;
     EXPECT_NE(d->errMsg.find("No such file or directory"), std::string::npos) << d->errMsg;
-    EXPECT_EQ(Column("download_status", id), "3");
-    EXPECT_EQ(Column("filelocation", id), "");
+    EXPECT_EQ(EnclosureColumn("download_status", id), "3");
+    EXPECT_EQ(EnclosureColumn("filelocation", id), "");
   }
   EXPECT_EQ(failed, 2);
   EXPECT_EQ(FilesIn(renamed), std::vector<std::string>{});
@@ -161,21 +107,21 @@ TEST_F(EnclosureWithdrawalTest, AFeedDeletedDuringItsEpisodesDownloadStopsItAndR
   const int32_t doomed = EnclosureOfFeed(doomedFeed);
   const int32_t kept = EnclosureOfFeed(FeedWithSlowEpisode("/kept.xml", "/media/kept.mp3", false));
   engine.DownloadEnclosures({doomed, kept}, kt::Utf8ToWide(folder));
-  ASSERT_TRUE(Run([&] { return halfSent == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return halfSent == 2; }));
   engine.DeleteFeeds({doomedFeed}, false);
   ASSERT_EQ(db.QueryInt64("select count(*) from enclosures where enclosure_id=" + std::to_string(doomed)), 0);
   // The doomed episode's server holds its answer until the test ends: only
   // the worker can end that transfer.
-  ASSERT_TRUE(Run([&] { return EventOf(doomed) != nullptr; }));
+  ASSERT_TRUE(RunUntil([&] { return EventOf(doomed) != nullptr; }));
   EXPECT_EQ(EventOf(doomed)->errMsg,
             "Enclosure download failed !\r\nThe episode's feed or article was deleted: download stopped");
   released = true;
-  ASSERT_TRUE(Run([&] { return downloaded.size() == 2 && engine.QueuedJobCount() == 0; }));
+  ASSERT_TRUE(RunUntil([&] { return downloaded.size() == 2 && engine.QueuedJobCount() == 0; }));
   const Downloaded* arrived = EventOf(kept);
   ASSERT_NE(arrived, nullptr);
   EXPECT_EQ(arrived->errCat, TErrorCategory::noErrors) << arrived->errMsg;
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"kept.mp3"});
-  EXPECT_EQ(Column("download_status", kept), "2");
+  EXPECT_EQ(EnclosureColumn("download_status", kept), "2");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Helpers for the engine's tests: a pool worker that keeps its jobs queued
-// (so the distribution of jobs can be read back), a worker that will not stop
-// in time, and an engine on a database of its own in a temporary folder.
+// (so the distribution of jobs can be read back) and a worker that will not
+// stop in time.
 #pragma once
 
 #include <atomic>
@@ -15,8 +15,7 @@
 #include "engine/tidewell.h"
 #include "engine/tidewell_worker_events.h"
 #include "platform/event.h"
-#include "support/firebird_test_database.h"
-#include "support/temp_folder.h"
+#include "support/engine_on_database.h"
 
 namespace tidewell::testing {
 
@@ -105,27 +104,6 @@ struct ParkedPool {
       return std::unique_ptr<TtidewellPoolWorker>(std::move(worker));
     };
   }
-};
-
-// An engine connected to a fresh database (made with forced writes off, for
-// speed) with the tables the engine creates.
-class EngineOnDatabase {
- public:
-  explicit EngineOnDatabase(TtidewellOptions options = {});
-  // onServer: the database is reached through the test's Firebird server.
-  EngineOnDatabase(TtidewellOptions options, bool onServer);
-  Ttidewell& Engine() { return *engine_; }
-  const testing_support::TempFolder& Folder() const { return database_->Folder(); }
-  // Runs one statement on the engine's main connection and commits it.
-  void Execute(const std::string& sql);
-  // The first column of the first row (0 when none or NULL).
-  int64_t QueryInt64(const std::string& sql);
-  // The same as text ("" when none or NULL).
-  std::string QueryText(const std::string& sql);
-
- private:
-  std::unique_ptr<testing_support::FirebirdTestDatabase> database_;
-  std::unique_ptr<Ttidewell> engine_;
 };
 
 }  // namespace tidewell::testing

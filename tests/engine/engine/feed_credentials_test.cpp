@@ -19,23 +19,18 @@
 #include "engine/net/http_auth.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
-#include "platform/main_loop.h"
+#include "support/engine_fixture.h"
 #include "support/temp_folder.h"
 #include "support/test_certificate.h"
-#include "support/test_http_server.h"
 #include "support/test_https_server.h"
-#include "tests/engine/engine/engine_test_support.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
-using testing::EngineOnDatabase;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
 using testing_support::TestHttpServer;
-
-constexpr int kWaitMs = 30000;
 
 std::string Rss(const std::string& title) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>" + title +
@@ -71,13 +66,17 @@ struct Asked {
   }
 };
 
-class FeedCredentialsTest : public ::testing::Test {
+// The test's certificate, made before the engine whose workers trust it.
+struct TrustedCertificate {
+  testing_support::TempFolder certificateFolder;
+  testing_support::TestCertificate certificate =
+      testing_support::MakeSelfSignedCertificate(certificateFolder.Path());
+};
+
+class FeedCredentialsTest : public TrustedCertificate, public testing::EngineFixture {
  protected:
-  FeedCredentialsTest() {
+  FeedCredentialsTest() : EngineFixture(Trusting(certificate.certificateFile)) {
     engine.GetFolders()->SaveAll();
-    engine.SetOnStopWorking([this](uint32_t, int32_t, const std::string&, int32_t, TQueueJobTypes kind) {
-      if (kind == TQueueJobTypes::CfeedOperation || kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
-    });
     engine.SetOnHttpAuthenticate([this](uint32_t, TFeedOpType, const std::string& url, int32_t, TQueueJobTypes,
                                         std::string& user, std::string& password) {
       asked.push_back({url, user, password});
@@ -88,38 +87,15 @@ class FeedCredentialsTest : public ::testing::Test {
     });
   }
 
-  // The engine's own feed workers, trusting the test's certificate.
-  TtidewellOptions Options() {
+  // The engine's own feed workers, trusting the certificate in caFile.
+  static TtidewellOptions Trusting(const std::string& caFile) {
     TtidewellOptions options;
-    options.workerFactory = [this](Ttidewell& engine, int) {
+    options.workerFactory = [caFile](Ttidewell& engine, int) {
       auto worker = std::make_unique<TtidewellFeedPoolWorker>(engine);
-      worker->Worker().SetCaCertificateFile(certificate.certificateFile);
+      worker->Worker().SetCaCertificateFile(caFile);
       return std::unique_ptr<TtidewellPoolWorker>(std::move(worker));
     };
     return options;
-  }
-
-  void Pass(int32_t feedId) {
-    const int before = jobsEnded;
-    engine.UpdateFeed(feedId);
-    ASSERT_TRUE(platform::MainThread().RunUntil(
-        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
-  }
-  // A feed added by its address alone: the job stores the row.
-  void AddByJob(const std::string& url) {
-    const int before = jobsEnded;
-    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CfeedOperation, u"");
-    ASSERT_TRUE(platform::MainThread().RunUntil(
-        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
-  }
-  void SubscribeList(const std::string& url) {
-    const int before = jobsEnded;
-    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
-    ASSERT_TRUE(platform::MainThread().RunUntil(
-        [&] { return jobsEnded > before && engine.QueuedJobCount() == 0; }, kWaitMs));
-  }
-  std::string Column(const std::string& column, int32_t feedId) {
-    return db.QueryText("select " + column + " from feeds where feed_id=" + std::to_string(feedId));
   }
 
   static void Redirect(TestHttpServer& server, const std::string& path, int status, const std::string& location) {
@@ -159,14 +135,8 @@ class FeedCredentialsTest : public ::testing::Test {
     return count;
   }
 
-  testing_support::TempFolder certificateFolder;
-  testing_support::TestCertificate certificate =
-      testing_support::MakeSelfSignedCertificate(certificateFolder.Path());
-  TestHttpServer a;
+  TestHttpServer& a = server;
   TestHttpServer b{"127.0.0.2"};
-  EngineOnDatabase db{Options()};
-  Ttidewell& engine = db.Engine();
-  int jobsEnded = 0;
   std::vector<Asked> asked;
   std::vector<int32_t> offered;
 };
@@ -225,7 +195,7 @@ TEST_F(FeedCredentialsTest, AFeedThatMovesLeavesItsCredentialsAtTheirPlace) {
     const std::string address = WithUserInfo(row.address, "ann:secret");
     int32_t feedId = 0;
     if (row.byJob) {
-      AddByJob(address);
+      RunJob(address, TQueueJobTypes::CfeedOperation);
       feedId = static_cast<int32_t>(db.QueryInt64("select max(feed_id) from feeds"));
     } else {
       feedId = engine.AddFeed(u"", address, u"");
@@ -233,8 +203,8 @@ TEST_F(FeedCredentialsTest, AFeedThatMovesLeavesItsCredentialsAtTheirPlace) {
     }
     for (int pass = 0; pass < 2; ++pass) Pass(feedId);
     EXPECT_EQ(SentTheSecret(*row.target, row.targetPath), 0u) << row.name;
-    EXPECT_EQ(Column("link", feedId), row.linkAfter) << row.name;
-    EXPECT_EQ(Column("username_", feedId), row.userAfter) << row.name;
+    EXPECT_EQ(FeedColumn("link", feedId), row.linkAfter) << row.name;
+    EXPECT_EQ(FeedColumn("username_", feedId), row.userAfter) << row.name;
     for (const Asked& question : asked) {
       if (question.url != row.target->Url(row.targetPath)) continue;
       EXPECT_EQ(question.user + question.password, "") << row.name << ": " << question;
@@ -265,11 +235,11 @@ TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
   for (const Row& row : rows) {
     Guard(a, row.path, row.user, row.password, "application/rss+xml", Rss("Members"));
     const int32_t feedId = engine.AddFeed(u"", WithUserInfo(a.Url(row.path), row.userInfo), u"");
-    EXPECT_EQ(Column("link", feedId), a.Url(row.path)) << row.userInfo;
-    EXPECT_EQ(Column("username_", feedId), row.user) << row.userInfo;
-    EXPECT_EQ(UnscrambleText(Column("password_", feedId)), row.password) << row.userInfo;
+    EXPECT_EQ(FeedColumn("link", feedId), a.Url(row.path)) << row.userInfo;
+    EXPECT_EQ(FeedColumn("username_", feedId), row.user) << row.userInfo;
+    EXPECT_EQ(UnscrambleText(FeedColumn("password_", feedId)), row.password) << row.userInfo;
     Pass(feedId);
-    EXPECT_EQ(Column("lastHTTPCode", feedId), "200") << row.userInfo;
+    EXPECT_EQ(FeedColumn("lastHTTPCode", feedId), "200") << row.userInfo;
   }
 }
 
@@ -279,9 +249,7 @@ TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
 TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
   Guard(a, "/private.xml", "ann", "secret", "application/rss+xml", Rss("Private"));
   Guard(a, "/added.xml", "ann", "secret", "application/rss+xml", Rss("Added"));
-  a.Handle("/open.xml", [](const RecordedRequest&, HttpConnection& c) {
-    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, Rss("Open")));
-  });
+  ServeDocument("/open.xml", "application/rss+xml", Rss("Open"));
   const std::string added = WithUserInfo(a.Url("/added.xml"), "ann:secret");
   const int32_t addedId = engine.AddFeed(u"", added, u"");
   Pass(addedId);
@@ -296,7 +264,7 @@ TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
   engine.SetOnFeedsAddToOpml([&](int32_t, int32_t, const std::string&, const WideString&, const TStrings& feeds) {
     announced.insert(announced.end(), feeds.begin(), feeds.end());
   });
-  SubscribeList(a.Url("/list.opml"));
+  RunJob(a.Url("/list.opml"), TQueueJobTypes::CgetOpmlData);
   const int32_t listId = static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where type_='OPML'"));
   ASSERT_GT(listId, 0);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'added.xml'"), 1)
@@ -305,11 +273,11 @@ TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
       static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where link containing 'private.xml'"));
   ASSERT_GT(privateId, 0);
   // Stored as AddFeed stores it, before its first pass.
-  EXPECT_EQ(Column("link", privateId), a.Url("/private.xml"));
-  EXPECT_EQ(Column("username_", privateId), "ann");
-  EXPECT_EQ(UnscrambleText(Column("password_", privateId)), "secret");
+  EXPECT_EQ(FeedColumn("link", privateId), a.Url("/private.xml"));
+  EXPECT_EQ(FeedColumn("username_", privateId), "ann");
+  EXPECT_EQ(UnscrambleText(FeedColumn("password_", privateId)), "secret");
   Pass(privateId);
-  EXPECT_EQ(Column("lastHTTPCode", privateId), "200");
+  EXPECT_EQ(FeedColumn("lastHTTPCode", privateId), "200");
   const int64_t articles = db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(privateId));
   EXPECT_EQ(articles, 1);
 
@@ -322,7 +290,7 @@ TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
   ASSERT_FALSE(announced.empty());
   for (const std::string& text : announced) EXPECT_EQ(text.find("secret"), std::string::npos) << text;
   EXPECT_EQ(offered, std::vector<int32_t>{});
-  EXPECT_EQ(Column("link", privateId), a.Url("/private.xml"));
+  EXPECT_EQ(FeedColumn("link", privateId), a.Url("/private.xml"));
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'private.xml'"), 1);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'added.xml'"), 1);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'secret'"), 0);

@@ -23,80 +23,39 @@
 #include "engine/net/http_auth.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
-#include "engine_test_support.h"
 #include "platform/file_ops.h"
 #include "platform/main_loop.h"
-#include "support/test_http_server.h"
+#include "support/engine_fixture.h"
 #include "toolkit/exception.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
+using testing::Downloaded;
 using testing::EngineOnDatabase;
+using testing::kWaitMs;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
 using testing_support::TestHttpServer;
 
-constexpr int kWaitMs = 30000;
 const std::string kAudio = "ID3 not really an episode, but bytes all the same";
 
-struct Processed {
-  int32_t feedId;
-  int32_t items;
-  TErrorCategory errCat;
-  std::string errMsg;
-  std::string url;
-};
-
-struct Downloaded {
-  uint32_t encId;
-  std::string url;
-  WideString localFileName;
-  TErrorCategory errCat;
-  std::string errMsg;
-};
-
-class EngineEndToEndTest : public ::testing::Test {
+class EngineEndToEndTest : public testing::EngineFixture {
  protected:
-  explicit EngineEndToEndTest(bool onServer = false) : db({}, onServer) {
-    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string& url, int32_t feedId, const WideString&,
-                                     int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
-                                     const std::string& errMsg, const TDynIntArray&) {
-      processed.push_back({feedId, items, errCat, errMsg, url});
-    });
-    engine.SetOnEnclosureDownloaded([this](uint32_t, uint32_t encID, const std::string& url, int32_t,
-                                           const std::string&, const WideString& localFileName,
-                                           TErrorCategory errCat, const std::string& errMsg) {
-      downloaded.push_back({encID, url, localFileName, errCat, errMsg});
-    });
-  }
+  explicit EngineEndToEndTest(bool onServer = false) : EngineFixture({}, onServer) {}
   void ServeFeed() {
-    const std::string rss =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<rss version=\"2.0\"><channel><title>Harbour radio</title><link>http://example.org/</link>"
-        "<description>Episodes</description>"
-        "<item><title>Episode one</title><link>http://example.org/1</link><guid>ep1</guid>"
-        "<enclosure url=\"" + server.Url("/media/ep1.mp3") + "\" length=\"" + std::to_string(kAudio.size()) +
-        "\" type=\"audio/mpeg\"/></item>"
-        "</channel></rss>";
-    server.Handle("/feed.xml", [rss](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
-    });
-    server.Handle("/media/ep1.mp3", [](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
-    });
+    ServeItems("<item><title>Episode one</title><link>http://example.org/1</link><guid>ep1</guid>"
+               "<enclosure url=\"" + server.Url("/media/ep1.mp3") + "\" length=\"" + std::to_string(kAudio.size()) +
+               "\" type=\"audio/mpeg\"/></item>");
+    ServeAudio({"/media/ep1.mp3"});
   }
-  bool RunUntil(const std::function<bool()>& done) { return platform::MainThread().RunUntil(done, kWaitMs); }
-
   // An RSS document of the given items, served at /feed.xml.
   void ServeItems(const std::string& items) {
-    const std::string rss =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\"><channel><title>Harbour radio</title>"
-        "<link>http://example.org/</link><description>Episodes</description>" + items + "</channel></rss>";
-    server.Handle("/feed.xml", [rss](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
-    });
+    ServeDocument("/feed.xml", "application/rss+xml",
+                  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\"><channel><title>Harbour radio"
+                  "</title><link>http://example.org/</link><description>Episodes</description>" + items +
+                      "</channel></rss>");
   }
   std::string EpisodeItem(const std::string& guid, const std::string& path, int length) const {
     return "<item><title>" + guid + "</title><guid>" + guid + "</guid><enclosure url=\"" + server.Url(path) +
@@ -109,19 +68,13 @@ class EngineEndToEndTest : public ::testing::Test {
     return feedId;
   }
   void FetchAgain(int32_t feedId) {
-    const size_t before = processed.size();
-    engine.UpdateFeed(feedId);
-    // The job stays queued until it ended, and a queued feed is not queued again.
-    ASSERT_TRUE(RunUntil([&] { return processed.size() > before && engine.QueuedJobCount() == 0; }));
+    Pass(feedId);
     EXPECT_EQ(processed.back().errCat, TErrorCategory::noErrors) << processed.back().errMsg;
   }
   // The enclosure of the article whose guid is given.
   int32_t EnclosureOf(const std::string& guid) {
     return static_cast<int32_t>(db.QueryInt64(
         "select e.enclosure_id from enclosures e, articles a where e.article_id=a.id and a.guid='" + guid + "'"));
-  }
-  std::string EnclosureColumn(const std::string& column, int32_t enclosureId) {
-    return db.QueryText("select " + column + " from enclosures where enclosure_id=" + std::to_string(enclosureId));
   }
   // Downloads the enclosures into folder and waits for their events.
   void DownloadInto(const std::string& folder, const TDynIntArray& ids) {
@@ -142,52 +95,19 @@ class EngineEndToEndTest : public ::testing::Test {
     }
     if (!ids.empty()) DownloadInto(folder, ids);
   }
-  // A document of the given content type served at path.
-  void ServeDocument(const std::string& path, const std::string& type, const std::string& body) {
-    server.Handle(path, [type, body](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", type}}, body));
-    });
-  }
   // The items the last pass of the feed found new.
   int32_t NewItemsOf(int32_t feedId) const {
     for (auto p = processed.rbegin(); p != processed.rend(); ++p)
       if (p->feedId == feedId) return p->items;
     return -1;
   }
-  // How often the server was asked for target (path and query).
-  size_t Fetched(const std::string& target) const {
-    size_t count = 0;
-    for (const RecordedRequest& request : server.Requests()) count += request.target == target ? 1 : 0;
-    return count;
-  }
   // Serves kAudio at each path, whatever the query.
   void ServeAudio(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths)
-      server.Handle(path, [](const RecordedRequest&, HttpConnection& c) {
-        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
-      });
+    for (const std::string& path : paths) ServeDocument(path, "audio/mpeg", kAudio);
   }
   std::string Enclosure(const std::string& url) const {
     return "<enclosure url=\"" + url + "\" length=\"" + std::to_string(kAudio.size()) + "\" type=\"audio/mpeg\"/>";
   }
-  const Downloaded* EventOf(int32_t enclosureId) const {
-    for (const Downloaded& d : downloaded)
-      if (d.encId == static_cast<uint32_t>(enclosureId)) return &d;
-    return nullptr;
-  }
-  static std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  TestHttpServer server;
-  EngineOnDatabase db;
-  Ttidewell& engine = db.Engine();
-  std::vector<Processed> processed;
-  std::vector<Downloaded> downloaded;
 };
 
 // Once with the embedded engine, once through a Firebird server.
@@ -208,9 +128,7 @@ TEST_P(EngineEndToEndOnBothTest, ASubscribedFeedIsFetchedStoredAndItsEnclosureDo
   const std::string feedClause = " where feed_id=" + std::to_string(feedId);
   EXPECT_EQ(db.QueryInt64("select count(*) from articles" + feedClause), 1);
   EXPECT_EQ(db.QueryInt64("select lasthttpcode from feeds" + feedClause), 200);
-  const int32_t enclosureId = static_cast<int32_t>(
-      db.QueryInt64("select e.enclosure_id from enclosures e, articles a where e.article_id=a.id and a.feed_id=" +
-                    std::to_string(feedId)));
+  const int32_t enclosureId = EnclosureOfFeed(feedId);
   ASSERT_GT(enclosureId, 0);
 
   // The application makes the folder; the engine only fills it.
@@ -358,9 +276,7 @@ TEST_F(EngineEndToEndTest, AnAnswerThatIsNoEpisodeFailsAndIsTriedAgainAtTheNextS
 
 TEST_F(EngineEndToEndTest, AFileNamedAfterItsUrlLeavesTheQueryOut) {
   ServeItems(EpisodeItem("tracked", "/media/ep.mp3?dest-id=123", static_cast<int>(kAudio.size())));
-  server.Handle("/media/ep.mp3", [](const RecordedRequest&, HttpConnection& c) {
-    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, kAudio));
-  });
+  ServeAudio({"/media/ep.mp3"});
   SubscribeAndFetch();
   const int32_t enclosure = EnclosureOf("tracked");
   const std::string target = db.Folder().File("episodes/");
@@ -480,10 +396,7 @@ TEST_F(EngineEndToEndTest, ItemsWithoutAGuidWhoseTextChangesStayTheirArticle) {
   };
   int32_t rssFeed = 0, atomFeed = 0;
   for (int pass = 1; pass <= 5; ++pass) {
-    const std::string document = atom(pass);
-    server.Handle("/atom.xml", [document](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/atom+xml"}}, document));
-    });
+    ServeDocument("/atom.xml", "application/atom+xml", atom(pass));
     ServeItems(rss(pass));
     if (pass == 1) {
       rssFeed = SubscribeAndFetch();
@@ -746,12 +659,8 @@ TEST_F(EngineEndToEndTest, AFullDiskFailsTheDownloadWithTheSystemsReason) {
   const std::string largerThanABuffer(3 * 1024 * 1024, 'b');
   ServeItems(EpisodeItem("last", "/media/last.mp3", static_cast<int>(smallerThanABuffer.size())) +
              EpisodeItem("during", "/media/during.mp3", static_cast<int>(largerThanABuffer.size())));
-  server.Handle("/media/last.mp3", [&](const RecordedRequest&, HttpConnection& c) {
-    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, smallerThanABuffer));
-  });
-  server.Handle("/media/during.mp3", [&](const RecordedRequest&, HttpConnection& c) {
-    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, largerThanABuffer));
-  });
+  ServeDocument("/media/last.mp3", "audio/mpeg", smallerThanABuffer);
+  ServeDocument("/media/during.mp3", "audio/mpeg", largerThanABuffer);
   SubscribeAndFetch();
   const int32_t last = EnclosureOf("last");
   const int32_t during = EnclosureOf("during");

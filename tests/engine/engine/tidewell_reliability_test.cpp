@@ -19,27 +19,16 @@
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/model/feeds.h"
 #include "engine/tidewell.h"
-#include "engine_test_support.h"
-#include "platform/main_loop.h"
-#include "support/test_http_server.h"
+#include "support/engine_fixture.h"
 
 namespace tidewell {
 namespace {
 
-using testing::EngineOnDatabase;
+using testing::kWaitMs;
+using testing::Processed;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
 using testing_support::TestHttpServer;
-
-constexpr int kWaitMs = 30000;
-
-struct Processed {
-  int32_t feedId;
-  int32_t items;
-  TErrorCategory errCat;
-  std::string errMsg;
-  size_t ids = 0;
-};
 
 size_t IdCount(const TDynIntArray& ids) {
   return static_cast<size_t>(std::count_if(ids.begin(), ids.end(), [](int32_t id) { return id != 0; }));
@@ -104,28 +93,15 @@ struct ConflictsSince {
   int64_t Retried() const { return UpdateConflictCounts().retried - retried; }
 };
 
-class EngineReliabilityTest : public ::testing::Test {
+class EngineReliabilityTest : public testing::EngineFixture {
  protected:
-  EngineReliabilityTest() {
-    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&,
-                                     int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
-                                     const std::string& errMsg, const TDynIntArray& ids) {
-      processed.push_back({feedId, items, errCat, errMsg, IdCount(ids)});
-    });
+  EngineReliabilityTest() : EngineFixture(QuickLimits()) {
     engine.SetOnNoNeedForUpdate([this](int32_t feedId, const WideString&) { unchanged.push_back(feedId); });
   }
   void Serve(const std::string& path, const std::string& answer) {
     server.Handle(path, [answer](const RecordedRequest&, HttpConnection& c) { c.Send(answer); });
   }
-  bool RunUntil(const std::function<bool()>& done) { return platform::MainThread().RunUntil(done, kWaitMs); }
-  std::string FeedValue(const std::string& column, int32_t feedId) {
-    return db.QueryText("select " + column + " from feeds where feed_id=" + std::to_string(feedId));
-  }
 
-  TestHttpServer server;
-  EngineOnDatabase db{QuickLimits()};
-  Ttidewell& engine = db.Engine();
-  std::vector<Processed> processed;
   std::vector<int32_t> unchanged;
 };
 
@@ -177,11 +153,11 @@ TEST_F(EngineReliabilityTest, EveryFailureOfAFeedJobIsReportedStoredAndRetriedLa
     EXPECT_NE(p.errCat, TErrorCategory::noErrors) << path;
     EXPECT_EQ(p.errMsg.rfind(expected.at(path), 0), 0u) << path << ": " << p.errMsg;
     EXPECT_EQ(p.items, 0) << path;
-    const std::string stored = FeedValue("lastFeedProcessingError", p.feedId);
+    const std::string stored = FeedColumn("lastFeedProcessingError", p.feedId);
     EXPECT_FALSE(stored.empty()) << path;
     EXPECT_EQ(stored, p.errMsg.substr(0, stored.size())) << path;
     // Due again after the error retry interval of 45 minutes.
-    EXPECT_EQ(FeedValue("datediff(minute from last_feedupdate to next_feedupdate)", p.feedId), "45") << path;
+    EXPECT_EQ(FeedColumn("datediff(minute from last_feedupdate to next_feedupdate)", p.feedId), "45") << path;
     EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(p.feedId)), 0) << path;
   }
   EXPECT_EQ(reported.size(), ids.size());
@@ -196,7 +172,7 @@ TEST_F(EngineReliabilityTest, EveryFailureOfAFeedJobIsReportedStoredAndRetriedLa
   engine.UpdateFeed(healed);
   ASSERT_TRUE(RunUntil([&] { return !processed.empty() && engine.QueuedJobCount() == 0; }));
   EXPECT_EQ(processed[0].errCat, TErrorCategory::noErrors) << processed[0].errMsg;
-  EXPECT_EQ(FeedValue("lastFeedProcessingError", healed), "");
+  EXPECT_EQ(FeedColumn("lastFeedProcessingError", healed), "");
   EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(healed)), 2);
 }
 
@@ -407,7 +383,7 @@ TEST_F(EngineReliabilityTest, WritersThatMeetRetryInsteadOfFailing) {
   for (const Processed& p : processed) {
     if (p.errCat != TErrorCategory::noErrors) continue;
     EXPECT_EQ(p.items, 60) << "feed " << p.feedId;
-    EXPECT_EQ(p.ids, 60u) << "feed " << p.feedId;
+    EXPECT_EQ(IdCount(p.ids), 60u) << "feed " << p.feedId;
   }
   // Pruned ids are announced once, for a delete that took place.
   std::string undeleted;
@@ -506,10 +482,10 @@ TEST_F(EngineReliabilityTest, AConflictThatOutlastsEveryAttemptIsReportedInOneLi
   holder.StartTransaction();
   hold.SQL.Add("update feeds set title=title" + ofFeed);
   hold.ExecQuery();
-  engine.SetOnFeedProcessed([&](uint32_t, int32_t, const std::string&, int32_t id, const WideString&, int32_t items,
-                                TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat, const std::string& errMsg,
-                                const TDynIntArray&) {
-    processed.push_back({id, items, errCat, errMsg});
+  engine.SetOnFeedProcessed([&](uint32_t, int32_t, const std::string& url, int32_t id, const WideString&,
+                                int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
+                                const std::string& errMsg, const TDynIntArray& ids) {
+    processed.push_back({id, items, errCat, errMsg, url, ids});
     if (holder.InTransaction()) holder.Rollback();
   });
   const int64_t seenBefore = UpdateConflictCounts().seen;
@@ -520,7 +496,7 @@ TEST_F(EngineReliabilityTest, AConflictThatOutlastsEveryAttemptIsReportedInOneLi
   EXPECT_EQ(processed[0].errCat, TErrorCategory::ErrDatabaseOp);
   EXPECT_EQ(processed[0].errMsg, UpdateConflictGaveUpText());
   EXPECT_EQ(processed[0].errMsg.find_first_of("\r\n"), std::string::npos);
-  EXPECT_EQ(FeedValue("lastFeedProcessingError", feedId), UpdateConflictGaveUpText());
+  EXPECT_EQ(FeedColumn("lastFeedProcessingError", feedId), UpdateConflictGaveUpText());
   EXPECT_EQ(UpdateConflictCounts().seen - seenBefore, kUpdateConflictAttempts);
   EXPECT_EQ(UpdateConflictCounts().retried - retriedBefore, kUpdateConflictAttempts - 1);
   EXPECT_EQ(db.QueryInt64("select count(*) from articles" + ofFeed), 0);

@@ -13,20 +13,15 @@
 
 #include "engine/feed_address.h"
 #include "engine/tidewell.h"
-#include "platform/main_loop.h"
-#include "support/test_http_server.h"
-#include "tests/engine/engine/engine_test_support.h"
+#include "support/engine_fixture.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
 namespace {
 
-using testing::EngineOnDatabase;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
 using testing_support::TestHttpServer;
-
-constexpr int kWaitMs = 30000;
 
 struct ListEvent {
   int32_t opmlId;
@@ -58,18 +53,11 @@ std::string Encoded(const std::string& utf8, const char* encoding, const std::st
   return mark + out;
 }
 
-class OpmlSubscriptionTest : public ::testing::Test {
+class OpmlSubscriptionTest : public testing::EngineFixture {
  protected:
   OpmlSubscriptionTest() {
     // The folder tree is stored: its root folder has a row.
     engine.GetFolders()->SaveAll();
-    engine.SetOnStopWorking(
-        [this](uint32_t, int32_t itemId, const std::string& url, int32_t, TQueueJobTypes kind) {
-          if (kind == TQueueJobTypes::CgetOpmlData) ++jobsEnded;
-          ++anyJobsEnded;
-          endedIds.push_back(itemId);
-          endedUrls.push_back(url);
-        });
     engine.SetOnFeedsAddToOpml(
         [this](int32_t, int32_t id, const std::string& url, const WideString&, const TStrings& f) {
           added.push_back({id, f});
@@ -82,14 +70,9 @@ class OpmlSubscriptionTest : public ::testing::Test {
           removed.push_back({id, f});
         });
     engine.SetOnNeedToRefreshFolders([this](int32_t, int32_t id) { refreshed.push_back(id); });
-    engine.SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&, int32_t,
-                                     TFeedOpType, void*, int32_t, int32_t, TErrorCategory category,
-                                     const std::string& error, const TDynIntArray&) {
-      if (category != TErrorCategory::noErrors) failures.push_back({feedId, error});
-    });
-    engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool ended) {
+    engine.SetOnDeleteFeed([this](int32_t, int32_t feedId, bool jobEnded) {
       offered.push_back(feedId);
-      offerEnded.push_back(ended);
+      offerEnded.push_back(jobEnded);
       return answerDelete;
     });
   }
@@ -100,26 +83,20 @@ class OpmlSubscriptionTest : public ::testing::Test {
     });
   }
   // Queues a new subscription and waits until its job has ended.
-  void Subscribe(const std::string& path) {
-    const std::string url = server.Url(path);
-    const auto ended = [&] { return std::count(endedUrls.begin(), endedUrls.end(), url); };
-    const auto before = ended();
-    engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
-    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return ended() > before; }, kWaitMs));
-  }
-  void Refetch(int32_t opmlId) {
-    const int before = jobsEnded;
-    engine.UpdateFeed(opmlId);
-    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return jobsEnded > before; }, kWaitMs));
-  }
+  void Subscribe(const std::string& path) { RunJob(server.Url(path), TQueueJobTypes::CgetOpmlData); }
   // Subscribes the address as the application does (a feed row, fetched at
   // once) and waits until its job has ended; the row's id.
   int32_t AddAndFetch(const std::string& path) {
-    const int before = anyJobsEnded;
     const int32_t id = engine.AddFeed(u"Feed", server.Url(path), u"");
-    engine.UpdateFeed(id);
-    EXPECT_TRUE(platform::MainThread().RunUntil([&] { return anyJobsEnded > before; }, kWaitMs));
+    Pass(id);
     return id;
+  }
+  // The feed jobs that failed: the feed and its error.
+  std::vector<std::pair<int32_t, std::string>> Failures() const {
+    std::vector<std::pair<int32_t, std::string>> failures;
+    for (const testing::Processed& p : processed)
+      if (p.errCat != TErrorCategory::noErrors) failures.push_back({p.feedId, p.errMsg});
+    return failures;
   }
   int32_t OpmlId(const std::string& path) {
     return static_cast<int32_t>(
@@ -140,17 +117,9 @@ class OpmlSubscriptionTest : public ::testing::Test {
     return names;
   }
 
-  TestHttpServer server;
-  EngineOnDatabase db;
-  Ttidewell& engine = db.Engine();
-  int jobsEnded = 0;
-  int anyJobsEnded = 0;
-  std::vector<int32_t> endedIds;
-  std::vector<std::string> endedUrls;
   // Run while the list at parkedList waits in its first hand-over.
   std::string parkedList;
   std::function<void()> meanwhile;
-  std::vector<std::pair<int32_t, std::string>> failures;
   bool answerDelete = true;
   std::vector<ListEvent> added;
   std::vector<ListEvent> removed;
@@ -229,7 +198,7 @@ TEST_F(OpmlSubscriptionTest, AChangedListAddsNewFeedsAndOffersTheFeedsItCreatedF
   refreshed.clear();
 
   list = Opml("<title>Shows</title>", Outline("Keep", keep) + Outline("Fresh", fresh));
-  Refetch(opmlId);
+  Pass(opmlId);
 
   ASSERT_EQ(added.size(), 1u);
   EXPECT_EQ(added[0].opmlId, opmlId);
@@ -272,7 +241,7 @@ TEST_F(OpmlSubscriptionTest, AFeedKeptWhenTheApplicationRefusesItsDeletion) {
   const int32_t opmlId = OpmlId("/shows.opml");
   answerDelete = false;
   list = Opml("<title>Shows</title>", "");
-  Refetch(opmlId);
+  Pass(opmlId);
   ASSERT_EQ(offered.size(), 1u);
   EXPECT_TRUE(offerEnded[0]);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + gone + "'"), 1);
@@ -287,7 +256,7 @@ TEST_F(OpmlSubscriptionTest, AnUnchangedListOnlyRefreshesItsRow) {
   added.clear();
   refreshed.clear();
   db.Execute("update feeds set lasthttpcode=0 where feed_id=" + std::to_string(opmlId));
-  Refetch(opmlId);
+  Pass(opmlId);
   EXPECT_TRUE(added.empty());
   EXPECT_TRUE(removed.empty());
   EXPECT_TRUE(refreshed.empty());
@@ -337,7 +306,7 @@ TEST_F(OpmlSubscriptionTest, AChangeFetchedWhileTheTreeLacksItsRootIdFindsTheSto
   TFolder* root = engine.GetFolders()->GetRootFolder();
   const int32_t rootId = root->Id;
   root->Id = 0;
-  Refetch(opmlId);
+  Pass(opmlId);
   EXPECT_EQ(root->Id, rootId);
   EXPECT_EQ(db.QueryInt64("select count(*) from folders where parentFolder=0"), 1) << "no second root";
   EXPECT_EQ(ListFolder("Shows")->FilterCount(), 2);
@@ -352,7 +321,7 @@ TEST_F(OpmlSubscriptionTest, AStoredListThatIsGoneKeepsItsFoldersAndRecordsTheAn
   server.Handle("/shows.opml", [](const RecordedRequest&, HttpConnection& c) {
     c.Send(TestHttpServer::Response(404, "Not Found", {{"Content-Type", "text/plain"}}, "gone"));
   });
-  Refetch(opmlId);
+  Pass(opmlId);
   EXPECT_EQ(db.QueryInt64("select lasthttpcode from feeds where feed_id=" + std::to_string(opmlId)), 404);
   EXPECT_EQ(ListFolder("Shows")->FilterCount(), 1);
   EXPECT_TRUE(removed.empty());
@@ -393,7 +362,7 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
   int path = 0;
   for (const auto& row : broken) {
     SCOPED_TRACE(row.shape);
-    failures.clear();
+    processed.clear();
     // As the application's first start subscribes it: a feed row that turns
     // out to be a list.
     const std::string newPath = "/new" + std::to_string(++path) + ".opml";
@@ -405,14 +374,14 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
         db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(newId));
     EXPECT_NE(newError.find("XML parse error"), std::string::npos) << newError;
     EXPECT_NE(newError.find(row.line), std::string::npos) << newError;
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].first, newId);
-    EXPECT_EQ(failures[0].second, newError);
+    ASSERT_EQ(Failures().size(), 1u);
+    EXPECT_EQ(Failures()[0].first, newId);
+    EXPECT_EQ(Failures()[0].second, newError);
 
     // A stored list whose new version is broken keeps what it filed.
-    failures.clear();
+    processed.clear();
     list = row.body;
-    Refetch(storedId);
+    Pass(storedId);
     EXPECT_EQ(db.QueryInt64("select count(*) from feeds where type_<>'OPML' and parentfeed=" +
                             std::to_string(storedId)),
               1);
@@ -422,15 +391,15 @@ TEST_F(OpmlSubscriptionTest, AListThatIsNotWellFormedIsRefusedWholeWithTheParser
     EXPECT_EQ(db.QueryText("select feedmd5" + storedRow), digest);
     const std::string storedError = db.QueryText("select lastFeedProcessingError" + storedRow);
     EXPECT_NE(storedError.find(row.line), std::string::npos) << storedError;
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].first, storedId);
+    ASSERT_EQ(Failures().size(), 1u);
+    EXPECT_EQ(Failures()[0].first, storedId);
     EXPECT_TRUE(removed.empty());
     EXPECT_TRUE(offered.empty());
     list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")));
   }
   // Mended, the list is merged again and its row's error is cleared.
   list = Opml("<title>Stored</title>", Outline("Kept", server.Url("/kept.xml")) + Outline("New", server.Url("/n.xml")));
-  Refetch(storedId);
+  Pass(storedId);
   EXPECT_EQ(FilterNames(ListFolder("Stored")).size(), 2u);
   EXPECT_EQ(db.QueryText("select lastFeedProcessingError" + storedRow), "");
 }
@@ -529,9 +498,7 @@ TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfte
     std::string own, other;
     for (int i = 0; i < 30; ++i) {
       addresses.push_back(server.Url(prefix + "/f" + std::to_string(i)));
-      server.Handle(prefix + "/f" + std::to_string(i), [rss](const RecordedRequest&, HttpConnection& c) {
-        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, rss));
-      });
+      ServeDocument(prefix + "/f" + std::to_string(i), "application/rss+xml", rss);
       if (i < 10) own += Outline("Own " + std::to_string(i), addresses.back());
       if (i < 10 || i >= 20) other += Outline("Other " + std::to_string(i), addresses.back());
     }
@@ -549,18 +516,12 @@ TEST_F(OpmlSubscriptionTest, OneSubscriptionPerAddressWhateverFilesItWhileOrAfte
     const auto runOther = [&] {
       if (row.other == TOther::kList) {
         engine.Worker(1)->AddJob(server.Url(prefix + "/other.opml"), 0, TQueueJobTypes::CgetOpmlData, u"");
-        ASSERT_TRUE(platform::MainThread().RunUntil(
-            [&] {
-              return std::find(endedUrls.begin(), endedUrls.end(), server.Url(prefix + "/other.opml")) !=
-                     endedUrls.end();
-            },
-            kWaitMs));
+        ASSERT_TRUE(RunUntil([&] { return Ended(server.Url(prefix + "/other.opml")); }));
       } else if (row.other == TOther::kAddFeed) {
         addedId = engine.AddFeed(u"Mine", shared, u"");
       } else {
         engine.UpdateFeed(moving);
-        ASSERT_TRUE(platform::MainThread().RunUntil(
-            [&] { return std::find(endedIds.begin(), endedIds.end(), moving) != endedIds.end(); }, kWaitMs));
+        ASSERT_TRUE(RunUntil([&] { return Ended(moving); }));
       }
     };
     if (row.when == TWhen::kWhileParked) {
@@ -610,7 +571,7 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
   ASSERT_TRUE(claims.TryClaim(FeedAddressKey(filedElsewhere), &elsewhere));
   const std::string url = server.Url("/waiting.opml");
   engine.Worker(0)->AddJob(url, 0, TQueueJobTypes::CgetOpmlData, u"");
-  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return claims.Waiting() == 1; }, kWaitMs));
+  ASSERT_TRUE(RunUntil([&] { return claims.Waiting() == 1; }));
   // What the list filed before it waits is committed: nobody waits for it.
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link in ('" + server.Url("/w0") + "','" +
                           server.Url("/w1") + "')"),
@@ -619,8 +580,7 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
              "','Filed elsewhere',0,0)");
   const int32_t elsewhereId = FeedId(filedElsewhere);
   claims.Release(&elsewhere);
-  ASSERT_TRUE(platform::MainThread().RunUntil(
-      [&] { return std::find(endedUrls.begin(), endedUrls.end(), url) != endedUrls.end(); }, kWaitMs));
+  ASSERT_TRUE(RunUntil([&] { return Ended(url); }));
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + filedElsewhere + "'"), 1);
   const int32_t listId = OpmlId("/waiting.opml");
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds2opmlmapping where opmlid=" + std::to_string(listId) +

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "engine_test_support.h"
-
-#include <gtest/gtest.h>
+#include "support/engine_on_database.h"
 
 #include "support/firebird_test_server.h"
-
 
 namespace tidewell::testing {
 
@@ -25,42 +22,35 @@ EngineOnDatabase::EngineOnDatabase(TtidewellOptions options, bool onServer) {
 }
 
 void EngineOnDatabase::Execute(const std::string& sql) {
-  TTranWrapper transaction(&engine_->MainConnection());
-  TQueryWrapper query;
-  query.SetTransaction(&transaction);
-  transaction.StartTransaction();
-  query.SQL.Add(sql);
-  query.ExecQuery();
-  query.Close();
-  transaction.Commit();
+  Run(sql, [](TQueryWrapper&) {});
 }
 
 int64_t EngineOnDatabase::QueryInt64(const std::string& sql) {
-  TTranWrapper transaction(&engine_->MainConnection());
-  TQueryWrapper query;
-  query.SetTransaction(&transaction);
-  transaction.StartTransaction();
-  query.SQL.Add(sql);
-  query.ExecQuery();
   int64_t value = 0;
-  if (!query.Eof() && !query.Fields(0).IsNull()) value = query.Fields(0).AsInt64();
-  query.Close();
-  transaction.Commit();
+  Run(sql, [&](TQueryWrapper& query) {
+    if (!query.Eof() && !query.Fields(0).IsNull()) value = query.Fields(0).AsInt64();
+  });
   return value;
 }
 
 std::string EngineOnDatabase::QueryText(const std::string& sql) {
+  std::string value;
+  Run(sql, [&](TQueryWrapper& query) {
+    if (!query.Eof() && !query.Fields(0).IsNull()) value = query.Fields(0).AsString();
+  });
+  return value;
+}
+
+void EngineOnDatabase::Run(const std::string& sql, const std::function<void(TQueryWrapper&)>& read) {
   TTranWrapper transaction(&engine_->MainConnection());
   TQueryWrapper query;
   query.SetTransaction(&transaction);
   transaction.StartTransaction();
   query.SQL.Add(sql);
   query.ExecQuery();
-  std::string value;
-  if (!query.Eof() && !query.Fields(0).IsNull()) value = query.Fields(0).AsString();
+  read(query);
   query.Close();
   transaction.Commit();
-  return value;
 }
 
 }  // namespace tidewell::testing
