@@ -117,7 +117,7 @@ struct TEpisodeFacts {
   bool titleKnown = true;   // false for an article deleted unheard
   std::optional<TDateTime> date;  // its own date (UTC)
   std::vector<TEpisodeFile> files;
-  bool filesKnown = true;   // false for an article deleted unheard
+  bool filesKnown = true;   // all of them: false for a deleted article
 };
 
 // Whether the signals the item holds are shared by several episodes of

@@ -155,9 +155,10 @@ TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles
   facts.link = Trimmed(article.link);
   facts.title = ComparableTitle(article.title);
   facts.titleKnown = !article.titleEmpty && !facts.title.empty();
-  facts.filesKnown = !(article.deleted && article.titleEmpty);
+  // A deletion keeps only the files that were downloaded.
+  facts.filesKnown = !article.deleted;
   if (article.created > 0) facts.date = article.created;
-  if (!withFiles || !facts.filesKnown) return facts;
+  if (!withFiles || (article.deleted && article.titleEmpty)) return facts;
   auto files = files_.find(article.id);
   if (files == files_.end()) {
     const bool read = feedFilesLoaded_ && keylessPositions_.count(article.id) != 0;
