@@ -77,8 +77,8 @@
 //  - an item whose file moved (another path, a counter's prefix, another
 //    length at its address) while its feed gives no date, or while its
 //    texts or date changed too;
-//  - an item whose guid the publisher drops while its texts change: only
-//    the text key finds an article stored with a key;
+//  - an item whose guid the publisher drops or replaces while its texts
+//    change: only the text key finds an article stored with a key;
 //  - an item without key that only its title tells apart (its link and
 //    file shared, no dates), when the title is corrected;
 //  - an article deleted unheard without key, own link or own date comes

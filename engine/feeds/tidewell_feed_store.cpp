@@ -313,9 +313,12 @@ void TtidewellFeedStore::FollowMovedEnclosures(int32_t articleId, const std::vec
   for (const TItemEnclosure& enclosure : enclosures) announced.push_back(&enclosure);
   std::vector<TStoredEnclosure> stored = LoadArticleEnclosures(articleId);
   const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, episodeUnchanged);
-  for (size_t i = 0; i < announced.size(); ++i)
-    if (same[i] != nullptr && same[i]->url != announced[i]->url)
-      UpdateEnclosureAddress(same[i]->id, announced[i]->url, same[i]->size);
+  for (size_t i = 0; i < announced.size(); ++i) {
+    if (same[i] == nullptr) continue;
+    const int32_t size = announced[i]->size > 0 ? announced[i]->size : same[i]->size;
+    if (same[i]->url != announced[i]->url || same[i]->size != size)
+      UpdateEnclosureAddress(same[i]->id, announced[i]->url, size);
+  }
 }
 
 void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& row) {
@@ -367,10 +370,12 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
     if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
     const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, episodeUnchanged);
     for (size_t i = 0; i < announced.size(); ++i) {
-      const int32_t size = announced[i]->size > 0 ? announced[i]->size : (same[i] ? same[i]->size : 0);
-      if (same[i] == nullptr)
+      if (same[i] == nullptr) {
         InsertEnclosure(articleId, *announced[i]);
-      else if (same[i]->url != announced[i]->url || same[i]->size != size)
+        continue;
+      }
+      const int32_t size = announced[i]->size > 0 ? announced[i]->size : same[i]->size;
+      if (same[i]->url != announced[i]->url || same[i]->size != size)
         UpdateEnclosureAddress(same[i]->id, announced[i]->url, size);
     }
   } catch (const kt::EAbort&) {

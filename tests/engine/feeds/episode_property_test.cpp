@@ -13,6 +13,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,7 @@ struct Item {
   bool cdata = false;
   std::string extraPath;  // a second enclosure's
   bool rezoned = false;   // dates in another zone
+  int lengthExtra = 0;    // a file corrected at its address
 };
 
 struct Document {
@@ -99,8 +101,8 @@ std::string FileUrl(const Item& item) {
 
 std::string LengthAttribute(const Item& item) {
   if (item.length == LengthShape::none) return "";
-  return " length=\"" + (item.length == LengthShape::zero ? std::string("0") : std::to_string(1000 + item.number * 7)) +
-         "\"";
+  const int length = 1000 + item.number * 7 + item.lengthExtra;
+  return " length=\"" + (item.length == LengthShape::zero ? std::string("0") : std::to_string(length)) + "\"";
 }
 
 std::string Date(const Item& item, bool atom) {
@@ -288,6 +290,7 @@ struct TruthEpisode {
   bool upper = false, typo = false;
   int edits = 0;
   int day = 0;
+  int lengthExtra = 0;
   std::string file, extraFile;  // names under the path prefix
   bool shown = true;
   bool deleted = false;  // by the listener
@@ -334,6 +337,7 @@ struct Publisher {
     item.length = lengths ? LengthShape::known : LengthShape::none;
     item.day = dated ? e.day : 0;
     item.rezoned = rezoned;
+    item.lengthExtra = e.lengthExtra;
     return item;
   }
   std::string Render() const {
@@ -400,6 +404,7 @@ const std::vector<ModelChange> kModelChanges = {
     {"newest-N window", [](const Publisher& p) { return p.window > 1; },
      [](Publisher& p, std::mt19937& r) { p.window = 2 + r() % 3; }},
     {"lengths dropped or given", kAlways, [](Publisher& p, std::mt19937&) { p.lengths ^= true; }},
+    {"file corrected at its address", kAlways, [](Publisher& p, std::mt19937& r) { AnyShown(p, r).lengthExtra += 3; }},
     {"enclosure added", [](const Publisher& p) { return !p.fixed; },
      [](Publisher& p, std::mt19937& r) {
        TruthEpisode& e = AnyShown(p, r);
@@ -438,6 +443,17 @@ const std::vector<ModelChange> kModelEpisodes = {
        TruthEpisode& full = p.Publish(r);
        full.guid = guid;
        full.file = "ep" + std::to_string(full.number) + "-full.mp3";
+     }},
+    {"an episode split in two, part one under its guid",
+     [](const Publisher& p) { return p.keyed && !p.fixed && !p.Newest()->deleted && !p.reversed; },
+     [](Publisher& p, std::mt19937& r) {
+       const std::string guid = p.Newest()->guid;
+       p.Newest()->shown = false;
+       TruthEpisode& one = p.Publish(r);
+       one.guid = guid;
+       one.file = "ep" + std::to_string(one.number) + "-part1.mp3";
+       TruthEpisode& two = p.Publish(r);
+       two.file = "ep" + std::to_string(two.number) + "-part2.mp3";
      }},
 };
 
@@ -524,27 +540,29 @@ TEST_F(EpisodePropertyTest, ChangesThatMakeNoEpisodeMakeNoneAndThoseThatMakeOneM
 
 // What the listener last saw of an episode, and of the feed then.
 struct Seen {
-  std::string prefix, analytics, title;
-  bool keyed = false;
-  int edits = 0;
+  std::string prefix, analytics, title, guid;
+  bool keyed = false, lengths = false;
+  int edits = 0, lengthExtra = 0;
 };
 
 Seen SeenOf(const Publisher& p, const TruthEpisode& e) {
-  return {p.prefix, p.analytics, p.Title(e), p.keyed, e.edits};
+  return {p.prefix, p.analytics, p.Title(e), p.keyed ? e.guid : "", p.keyed, p.lengths, e.edits, e.lengthExtra};
 }
 
 // Whether the rule's header allows a copy of an episode (or its coming
-// back) since it was last seen: a file moved while its texts changed, or
-// while no key and no date tell; a corrected title where only the title
-// tells; guids dropped while its texts changed; an episode deleted unheard
-// that nothing finds (no key, own link or date).
+// back) since it was last seen: a file moved (or corrected with another
+// length) while its texts changed, or where no date tells; a corrected
+// title where only the title tells; its guid dropped or replaced while its
+// texts changed; an episode deleted unheard that nothing finds (no key,
+// own link or date).
 bool CopyAllowed(const Publisher& p, const TruthEpisode& e, const Seen& seen) {
-  const bool moved = seen.prefix != p.prefix || seen.analytics != p.analytics;
+  const bool moved = seen.prefix != p.prefix || seen.analytics != p.analytics ||
+                     (seen.lengths && p.lengths && seen.lengthExtra != e.lengthExtra);
   const bool texts = seen.title != p.Title(e) || seen.edits != e.edits;
   const bool keyless = !seen.keyed || !p.keyed;
   const bool nothingElseTells = keyless && !p.dated && p.link != LinkShape::own;
   return (moved && (texts || !p.dated)) || (texts && nothingElseTells && p.fixed) ||
-         (texts && seen.keyed && !p.keyed) || (e.deleted && nothingElseTells);
+         (texts && seen.keyed && (!p.keyed || seen.guid != e.guid)) || (e.deleted && nothingElseTells);
 }
 
 // The enclosure rows of a feed as the listener sees them.
@@ -701,7 +719,12 @@ TEST_F(EpisodeModelTest, APublishersChangesInSequenceLoseNoEpisodeAndCopyNone) {
           }
       }
       faults += DownloadNew(p, seen);
-      for (const TruthEpisode* e : p.Shown()) seen[e->number] = SeenOf(p, *e);
+      for (const TruthEpisode* e : p.Shown()) {
+        // A row keeps the last length announced.
+        const Seen last = seen.count(e->number) ? seen[e->number] : Seen{};
+        seen[e->number] = SeenOf(p, *e);
+        if (!p.lengths) std::tie(seen[e->number].lengths, seen[e->number].lengthExtra) = std::tie(last.lengths, last.lengthExtra);
+      }
       if (random() % 6 == 0) {
         for (const ListenerRow& row : RowsOf(feed_))
           if (row.live && row.downloaded) {
