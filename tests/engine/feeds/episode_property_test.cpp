@@ -603,6 +603,24 @@ class EpisodeModelTest : public EpisodePropertyTest {
     TArticles::DeleteArticles(&query, {chosen.articleId}, -1, false);
     transaction.Commit();
   }
+  // The listener deletes the article of the first live row heard (or not
+  // heard); a copy deleted before its download is a copy all the same.
+  std::string DeleteOne(Publisher& p, bool heard, std::map<int, Seen>& seen, std::string& log) {
+    for (const ListenerRow& row : RowsOf(feed_)) {
+      if (!row.live || row.downloaded != heard) continue;
+      log += std::string(heard ? "deleted heard: " : "deleted unheard: ") + row.url + "\n";
+      const TruthEpisode* e = p.EpisodeOfUrl(row.url);
+      std::string faults;
+      if (!heard && e != nullptr && fetched_[FetchedId(p, row.url)] > 0) {
+        if (!copied_.count(e->number) && !CopyAllowed(p, *e, seen[e->number]))
+          faults = "copied " + FetchedId(p, row.url) + "; ";
+        copied_.insert(e->number);
+      }
+      DeleteArticleOf(row, p);
+      return faults;
+    }
+    return "";
+  }
   static std::string NameOf(const std::string& url) {
     const std::string path = url.substr(0, url.find('?'));
     return path.substr(path.rfind('/') + 1);
@@ -663,38 +681,58 @@ constexpr uint32_t kModelSequences = 100;
 #endif
 constexpr int kModelSteps = 8;
 
+// One sequence's publisher, of a shape the seed draws, with three episodes.
+Publisher PublisherOf(std::mt19937& random) {
+  Publisher p;
+  p.atom = random() % 2 == 0;
+  p.keyed = !p.atom && random() % 2 == 0;
+  p.link = static_cast<LinkShape>(random() % 3);
+  p.fixed = random() % 4 == 0;
+  p.dated = random() % 2 == 0;
+  p.lengths = random() % 3 != 0;
+  p.window = p.fixed || random() % 3 == 0 ? 1 : 3;
+  for (int i = 0; i < 3; ++i) p.Publish(random);
+  return p;
+}
+
+// One to four changes and, at times (always where only the latest is
+// shown), a new episode; their names.
+std::string ChangeRandomly(Publisher& p, std::mt19937& random) {
+  std::string changes;
+  const auto pick = [&](const std::vector<ModelChange>& from) {
+    std::vector<const ModelChange*> applicable;
+    for (const ModelChange& c : from)
+      if (c.applies(p)) applicable.push_back(&c);
+    const ModelChange* c = applicable[random() % applicable.size()];
+    c->apply(p, random);
+    changes += std::string(c->name) + "; ";
+  };
+  for (uint32_t n = 1 + random() % 4; n > 0; --n) pick(kModelChanges);
+  if (p.window == 1 || random() % 2 == 0) pick(kModelEpisodes);
+  return changes;
+}
+
+// What the listener has seen of the episodes shown; a row keeps the last
+// length announced.
+void Remember(const Publisher& p, std::map<int, Seen>& seen) {
+  for (const TruthEpisode* e : p.Shown()) {
+    const Seen last = seen.count(e->number) ? seen[e->number] : Seen{};
+    seen[e->number] = SeenOf(p, *e);
+    if (!p.lengths) std::tie(seen[e->number].lengths, seen[e->number].lengthExtra) = std::tie(last.lengths, last.lengthExtra);
+  }
+}
+
 TEST_F(EpisodeModelTest, APublishersChangesInSequenceLoseNoEpisodeAndCopyNone) {
   int held = 0;
   for (uint32_t seed = 1; seed <= kModelSequences; ++seed) {
     std::mt19937 random(seed);
-    Publisher p;
-    p.atom = random() % 2 == 0;
-    p.keyed = !p.atom && random() % 2 == 0;
-    p.link = static_cast<LinkShape>(random() % 3);
-    p.fixed = random() % 4 == 0;
-    p.dated = random() % 2 == 0;
-    p.lengths = random() % 3 != 0;
-    p.window = p.fixed || random() % 3 == 0 ? 1 : 3;
-    for (int i = 0; i < 3; ++i) p.Publish(random);
+    Publisher p = PublisherOf(random);
     fetched_.clear();
     copied_.clear();
     std::map<int, Seen> seen;
-    std::string log;
-    std::string faults;
+    std::string log, faults;
     for (int step = 0; step < kModelSteps && faults.empty(); ++step) {
-      std::string changes;
-      const auto pick = [&](const std::vector<ModelChange>& from) {
-        std::vector<const ModelChange*> applicable;
-        for (const ModelChange& c : from)
-          if (c.applies(p)) applicable.push_back(&c);
-        const ModelChange* c = applicable[random() % applicable.size()];
-        c->apply(p, random);
-        changes += std::string(c->name) + "; ";
-      };
-      if (step > 0) {
-        for (uint32_t n = 1 + random() % 4; n > 0; --n) pick(kModelChanges);
-        if (p.window == 1 || random() % 2 == 0) pick(kModelEpisodes);
-      }
+      const std::string changes = step > 0 ? ChangeRandomly(p, random) : "";
       const std::string document = p.Render();
       log += "step " + std::to_string(step) + ": " + changes + "\n" + document + "\n";
       if (step == 0) {
@@ -703,36 +741,10 @@ TEST_F(EpisodeModelTest, APublishersChangesInSequenceLoseNoEpisodeAndCopyNone) {
       } else {
         worker.Update(feed_, document);
       }
-      if (random() % 6 == 0) {
-        for (const ListenerRow& row : RowsOf(feed_))
-          if (row.live && !row.downloaded) {
-            log += "deleted unheard: " + row.url + "\n";
-            // A copy deleted before its download is a copy all the same.
-            const TruthEpisode* e = p.EpisodeOfUrl(row.url);
-            if (e != nullptr && fetched_[FetchedId(p, row.url)] > 0) {
-              if (!copied_.count(e->number) && !CopyAllowed(p, *e, seen[e->number]))
-                faults += "copied " + FetchedId(p, row.url) + "; ";
-              copied_.insert(e->number);
-            }
-            DeleteArticleOf(row, p);
-            break;
-          }
-      }
+      if (random() % 6 == 0) faults += DeleteOne(p, false, seen, log);
       faults += DownloadNew(p, seen);
-      for (const TruthEpisode* e : p.Shown()) {
-        // A row keeps the last length announced.
-        const Seen last = seen.count(e->number) ? seen[e->number] : Seen{};
-        seen[e->number] = SeenOf(p, *e);
-        if (!p.lengths) std::tie(seen[e->number].lengths, seen[e->number].lengthExtra) = std::tie(last.lengths, last.lengthExtra);
-      }
-      if (random() % 6 == 0) {
-        for (const ListenerRow& row : RowsOf(feed_))
-          if (row.live && row.downloaded) {
-            log += "deleted heard: " + row.url + "\n";
-            DeleteArticleOf(row, p);
-            break;
-          }
-      }
+      Remember(p, seen);
+      if (random() % 6 == 0) faults += DeleteOne(p, true, seen, log);
       faults += Check(p);
       held += faults.empty() ? 1 : 0;
     }
