@@ -9,6 +9,7 @@
 #include "app/engine_folders.h"
 #include "app/main_form.h"
 #include "app/stop_signals.h"
+#include "engine/db/server_waits.h"
 #include "platform/main_loop.h"
 
 namespace {
@@ -79,6 +80,8 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Larkspur Podcast Downloader");
   QApplication::setApplicationDisplayName("Larkspur Podcast Downloader");
   platform::MainThread().BindToCurrentThread();
+  // A database server that stalls must not freeze the window.
+  tidewell::db::BoundServerWaitsOfThisThread();
   // The engine's workers hand their events to the main thread: they run from
   // Qt's event loop, at once when they arrive and when the engine's next
   // timer is due. An idle application then sleeps instead of polling.

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainterPath>
@@ -51,6 +52,13 @@ std::string MessageOf(std::exception_ptr error) {
   } catch (...) {
     return "Unknown error";
   }
+}
+
+// Qt's platforms that show nothing: a box there would wait for an answer
+// nobody can give.
+bool HasDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
 }
 
 // Also on the standard error stream: without a display nobody sees the box.
@@ -160,6 +168,31 @@ void TForm1::BindEngineEvents() {
         // The database gone, say, which failed a download before its transfer.
         AwaitDatabase();
       });
+  BindListEvents();
+}
+
+// A list that drops shows unsubscribes those it subscribed; a list served
+// empty by mistake would otherwise take them all without a word.
+void TForm1::BindListEvents() {
+  frssengine->SetOnFeedsDeleteFromOpml([this](int32_t threadId, int32_t, const std::string& url, const kt::WideString&,
+                                              const tidewell::TStrings&) { listChanges_[threadId] = {url, 0}; });
+  frssengine->SetOnDeleteFeed([this](int32_t threadId, int32_t, bool) {
+    ++listChanges_[threadId].unsubscribed;
+    return true;
+  });
+  frssengine->SetOnStopWorking([this](uint32_t threadId, int32_t, const std::string&, int32_t, TQueueJobTypes) {
+    ReportListChange(static_cast<int32_t>(threadId));
+  });
+}
+
+void TForm1::ReportListChange(int32_t threadId) {
+  const auto change = listChanges_.find(threadId);
+  if (change == listChanges_.end()) return;
+  if (change->second.unsubscribed > 0)
+    ReportFailureLine("The list " + tidewell::UrlWithoutCredentials(change->second.url) +
+                      " no longer names shows it subscribed; unsubscribed until it names them again: " +
+                      std::to_string(change->second.unsubscribed));
+  listChanges_.erase(change);
 }
 
 void TForm1::BuildWidgets() {
@@ -229,7 +262,8 @@ void TForm1::FormCreate() {
   } catch (...) {
     const QString text = "Could not start application correctly";
     ReportFailureLine(text.toStdString() + ": " + MessageOf(std::current_exception()));
-    options_.showMessage ? options_.showMessage(text) : void(QMessageBox::warning(this, windowTitle(), text));
+    if (options_.showMessage) return options_.showMessage(text);
+    if (HasDisplay()) QMessageBox::warning(this, windowTitle(), text);
   }
 }
 
@@ -238,7 +272,11 @@ void TForm1::ReportFailedStart(const QString& reason) {
       "Application cannot start. Detailed error message is following:\r" + QString(64, '-') + "\r" + reason;
   startFailed_ = true;
   ReportStartFailure(text);
-  options_.showMessage ? options_.showMessage(text) : void(QMessageBox::critical(this, windowTitle(), text));
+  if (options_.showMessage) {
+    options_.showMessage(text);
+  } else if (HasDisplay()) {
+    QMessageBox::critical(this, windowTitle(), text);
+  }
   // The event loop has not run yet, so a quit request would be lost: main
   // ends the application when it sees StartFailed.
   if (options_.terminate) options_.terminate();

@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -85,6 +86,8 @@ class TForm1 : public QWidget {
   void frssengineFeedProcessed(int32_t items);
   bool ClaimOrUpdateBar(QProgressBar& bar, QLabel& label, uint32_t threadId, int32_t done, int32_t total,
                         const std::string& url, bool claim);
+  void BindListEvents();
+  void ReportListChange(int32_t threadId);
 
   TForm1Options options_;
   std::string programFolder_;
@@ -97,6 +100,13 @@ class TForm1 : public QWidget {
   bool databaseAwaited_ = false;
   // The last pass failed on a lost connection and said so.
   bool passLossReported_ = false;
+  // A list's change under way on a worker thread: the list, and how many
+  // of its shows it unsubscribed so far.
+  struct ListChange {
+    std::string url;
+    int unsubscribed = 0;
+  };
+  std::map<int32_t, ListChange> listChanges_;
 
   TduskgradientPanel* panel_information = nullptr;
   QLabel* TntLabel1 = nullptr;

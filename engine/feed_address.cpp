@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feed_address.h"
 
+#include <algorithm>
 #include <cctype>
 
+#include "engine/host_name.h"
 #include "engine/tidewell_utilities.h"
 #include "engine/url_parts.h"
 
@@ -36,7 +38,71 @@ std::string PlaceOf(const TUrlParts& parts) {
   if (scheme == "http" && port == "80") port.clear();
   if (scheme == "https" && port == "443") port.clear();
   if (port.empty()) port = scheme == "https" ? "443" : scheme == "http" ? "80" : "";
-  return scheme + "://" + LowerAscii(parts.host) + ":" + port;
+  return scheme + "://" + CanonicalHostName(parts.host) + ":" + port;
+}
+
+bool IsUnreserved(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%7E" is "~": an escaped letter, digit, "-", ".", "_" or "~" is the
+// character itself. Any other escape means something else than its
+// character ("%2F" is no "/") and stays.
+std::string DecodeUnreserved(std::string_view text) {
+  std::string decoded;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const int high = text[at] == '%' && at + 2 < text.size() ? HexValue(text[at + 1]) : -1;
+    const int low = high >= 0 ? HexValue(text[at + 2]) : -1;
+    const char value = static_cast<char>(high * 16 + low);
+    if (low >= 0 && IsUnreserved(value)) {
+      decoded += value;
+      at += 2;
+    } else {
+      decoded += text[at];
+    }
+  }
+  return decoded;
+}
+
+// "/a/./b/../f" is "/a/f": the segments "." and ".." resolved as a
+// relative reference's are.
+std::string WithoutDotSegments(std::string_view path) {
+  std::string output;
+  while (!path.empty()) {
+    if (path.rfind("../", 0) == 0 || path.rfind("./", 0) == 0) {
+      path.remove_prefix(path.find('/') + 1);
+    } else if (path.rfind("/./", 0) == 0 || path == "/.") {
+      path = path.size() > 2 ? path.substr(2) : "/";
+    } else if (path.rfind("/../", 0) == 0 || path == "/..") {
+      path = path.size() > 3 ? path.substr(3) : "/";
+      const size_t cut = output.rfind('/');
+      output.erase(cut == std::string::npos ? 0 : cut);
+    } else if (path == "." || path == "..") {
+      path = {};
+    } else {
+      const size_t next = path.find('/', 1);
+      output += path.substr(0, next);
+      path = next == std::string_view::npos ? std::string_view() : path.substr(next);
+    }
+  }
+  return output;
+}
+
+// Path and query as RFC 3986 compares them: unreserved characters
+// unescaped, then dot segments of the path resolved; "" is "/".
+std::string NormalPathAndQuery(const TUrlParts& parts) {
+  const std::string decoded = DecodeUnreserved(parts.path + parts.document);
+  const size_t query = decoded.find('?');
+  std::string path = WithoutDotSegments(std::string_view(decoded).substr(0, query));
+  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  return query == std::string::npos ? path : path + decoded.substr(query);
 }
 
 }  // namespace
@@ -47,11 +113,46 @@ bool SamePlace(std::string_view a, std::string_view b) { return CredentialsPlace
 
 std::string FeedAddressKey(std::string_view url) {
   const TUrlParts parts = SplitForComparison(url);
-  const std::string path = parts.path.empty() ? "/" : parts.path;
-  return PlaceOf(parts) + LowerAscii(path + parts.document);
+  return PlaceOf(parts) + LowerAscii(NormalPathAndQuery(parts));
 }
 
 bool SameFeedAddress(std::string_view a, std::string_view b) { return FeedAddressKey(a) == FeedAddressKey(b); }
+
+namespace {
+
+std::string LongestAlphanumericRun(std::string_view text) {
+  std::string_view longest;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = at;
+    while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end])) != 0) ++end;
+    if (end - at > longest.size()) longest = text.substr(at, end - at);
+    at = end + 1;
+  }
+  return std::string(longest);
+}
+
+}  // namespace
+
+std::string FeedAddressLookupText(std::string_view url) {
+  const TUrlParts parts = SplitForComparison(url);
+  const std::string pathAndQuery = LowerAscii(NormalPathAndQuery(parts));
+  const size_t query = pathAndQuery.find('?');
+  const size_t lastSegment = pathAndQuery.rfind('/', query) + 1;
+  std::string text = LongestAlphanumericRun(std::string_view(pathAndQuery).substr(lastSegment));
+  if (!text.empty()) return text;
+  // A Punycode label or an IPv6 literal is written otherwise in other links.
+  const std::string host = CanonicalHostName(parts.host);
+  for (size_t start = 0; start < host.size();) {
+    const size_t dot = std::min(host.find('.', start), host.size());
+    const std::string_view label = std::string_view(host).substr(start, dot - start);
+    const std::string run = label.rfind("xn--", 0) == 0 || label.find_first_of("[:]") != std::string_view::npos
+                                ? std::string()
+                                : LongestAlphanumericRun(label);
+    if (run.size() > text.size()) text = run;
+    start = dot + 1;
+  }
+  return text;
+}
 
 TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentialsPlace, std::string_view newAddress,
                                bool withCredentials) {
@@ -60,6 +161,7 @@ TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentia
 }
 
 TFeedAddress FeedAddressForStorage(const std::string& url) {
+  RefuseUnescapedUserInfo(url);
   TFeedAddress address;
   address.link = url;
   NormalizeUrl(address.link);

@@ -19,8 +19,10 @@ namespace tidewell {
 //   blanks     | around the address ignored        | " http://h/" = "http://h/" |
 //   scheme     | ASCII case ignored; none = http   | HTTP://h = http://h = h    | https://h vs http://h
 //   user-info  | not part of it                    | http://a:s@h = http://h    |
-//   host       | ASCII case ignored, else as given | LOCALHOST = localhost      | 127.0.0.1 vs 127.0.0.2,
-//              | (brackets of IPv6 kept)           | [::1] = [::1]              | h vs h.
+//   host       | one spelling (CanonicalHostName): | LOCALHOST = localhost,     | 127.0.0.1 vs 127.0.0.2,
+//              | case, an international name and   | bücher.example =           | h vs h.
+//              | its xn-- form, IPv6 written out   | XN--BCHER-KVA.example,     |
+//              | or shortened make no difference   | [0:0:0:0:0:0:0:1] = [::1]  |
 //   port       | the scheme's own (80, 443) = none | http://h:80 = http://h     | http://h:8080 vs http://h,
 //              |                                   | https://h:443 = https://h  | https://h:80 vs https://h
 //   the rest   | not part of it                    | http://h/a = http://h/b    |
@@ -35,10 +37,13 @@ bool SamePlace(std::string_view a, std::string_view b);
 //   place      | as CredentialsPlace: credentials, case | http://a:s@H:80/f =    | https://h/f vs http://h/f
 //              | of scheme and host, default port and a | h/f                    |
 //              | missing scheme make no difference      |                        |
-//   path       | ASCII case ignored; empty = "/"        | /Feed = /feed,         | /f/ vs /f, /a%2Fb vs /a/b
-//              |                                        | http://h = http://h/   |
-//   query      | ASCII case ignored, "?" included       | ?Q=1 = ?q=1            | ?a=1 vs ?a=2,
-//              |                                        |                        | ?a&b vs ?b&a, /f? vs /f
+//   path       | ASCII case ignored; empty = "/";       | /Feed = /feed,         | /f/ vs /f, /a%2Fb vs /a/b,
+//              | escaped letters, digits, "-._~" are    | http://h = http://h/,  | /a/../f vs /a/f
+//              | the characters; "." and ".." segments  | /%7Ea = /~a,           |
+//              | resolved                               | /a/../f = /./f = /f    |
+//   query      | ASCII case ignored, "?" included;      | ?Q=1 = ?q=1,           | ?a=1 vs ?a=2,
+//              | escaped unreserved characters as in    | ?%61=1 = ?a=1          | ?a&b vs ?b&a, /f? vs /f,
+//              | the path (dots stay)                   |                        | ?a=%2F vs ?a=/
 //   fragment   | ignored: it never reaches the server   | /f#top = /f            |
 //
 // Letter case is ignored in the whole address, as feeds were always found:
@@ -47,6 +52,13 @@ bool SamePlace(std::string_view a, std::string_view b);
 // A deleted feed's link ("DELMARKED:" + link) names no address but its own.
 std::string FeedAddressKey(std::string_view url);
 bool SameFeedAddress(std::string_view a, std::string_view b);
+
+// A text that every address naming the same feed holds in some letter case
+// (the longest run of letters and digits of its last path segment and
+// query, else of its host's plain labels), for a look-up to narrow stored
+// links down by before SameFeedAddress decides; empty when there is none.
+// A link that escapes a letter or digit of it is not narrowed in.
+std::string FeedAddressLookupText(std::string_view url);
 
 // A permanent change of a feed's address, weighed against the place its
 // credentials belong to (the place of its address before the change; an
@@ -70,7 +82,8 @@ TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentia
 
 // An address as a feed row keeps it: trimmed, "http://" in front when it has
 // no scheme, and any user-info taken out of the link into the credentials
-// (decoded). Raises "Invalid URL !" for a blank address.
+// (decoded). Raises "Invalid URL !" for a blank address, kUserInfoNotEscaped
+// for one whose user-info holds a raw "/", "?" or "#" (UserInfoNeedsEscaping).
 struct TFeedAddress {
   std::string link;
   std::string userName;

@@ -14,4 +14,9 @@ namespace tidewell {
 void StoreFeedCredentials(TQueryWrapper& query, int32_t feedId, const std::string& userName,
                           const std::string& password);
 
+// The same for a row that holds none (no user name, no password): a row
+// that holds some keeps its own. True when the row took them.
+bool StoreFeedCredentialsIfNone(TQueryWrapper& query, int32_t feedId, const std::string& userName,
+                                const std::string& password);
+
 }  // namespace tidewell

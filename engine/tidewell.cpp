@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/db/database_location.h"
+#include "engine/db/server_waits.h"
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/feeds/tidewell_feed_pool_worker.h"
 #include "engine/tidewell_msg.h"
@@ -97,6 +98,10 @@ void Ttidewell::StopThreads(bool shutDown, const TStopProgress& progress) {
   if (threadCount_ < 1 || shutDown_) return;
   if (shutDown) {
     shutDown_ = true;
+    shutDownBegan_ = std::chrono::steady_clock::now();
+    // A connection lost now is not made again: attaching could wait on a
+    // server that answers nothing.
+    ForEachConnection([](TDbConnWrapper& connection) { connection.RefuseAttaching(); });
     if (timer_) SetSmartUpdateActive(false);
     if (madeDbHelper_ && DbHelperInstance() != nullptr) DbHelperInstance()->SetStopFlag(true);
   }
@@ -146,6 +151,7 @@ bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
   const auto hasEnded = [&] { return ended->load(); };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stopTimeoutMs_);
   while (!hasEnded() && std::chrono::steady_clock::now() < deadline) {
+    EndServerWaitsOfSlowStop();
     // A worker may be waiting in a hand-over: keep serving them.
     try {
       if (mainLoop_.IsMainThread()) {
@@ -162,6 +168,15 @@ bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
   }
   waiter.detach();
   return false;
+}
+
+// A close must not wait on a server that takes connections and answers
+// nothing: the waits of workers still running end as lost connections.
+void Ttidewell::EndServerWaitsOfSlowStop() {
+  if (!shutDown_ || serverWaitsEnded_) return;
+  if (std::chrono::steady_clock::now() - shutDownBegan_ < std::chrono::milliseconds(db::kBoundedWaitMs)) return;
+  serverWaitsEnded_ = true;
+  ForEachConnection([](TDbConnWrapper& connection) { connection.CutAttachment(); });
 }
 
 void Ttidewell::FreeAfterShutDown() {

@@ -20,6 +20,7 @@
 // configuration and the insert helper it may still be using.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/download_retries.h"
 #include "engine/feed_address_claims.h"
 #include "engine/feeds/tidewell_document_gate.h"
 #include "engine/model/articles.h"
@@ -187,8 +189,9 @@ class Ttidewell : public TtidewellEngineEvents {
   // Puts back to new each download that this engine handed out, that its
   // row still calls under way, and that no worker holds a job for any more:
   // its end could not be recorded (the database was away when the transfer
-  // ended). One whose row names a finished file is marked downloaded
-  // instead. Returns the ids put back, to be handed out again.
+  // ended). One whose row names a finished file that no other row names is
+  // marked downloaded instead. Returns the ids put back, to be handed out
+  // again.
   TDynIntArray ResetDownloadsLeftWithoutJob();
   // The text with its character and entity references resolved; unchanged
   // when it is no well-formed XML text (an "&" without ";", say).
@@ -219,7 +222,9 @@ class Ttidewell : public TtidewellEngineEvents {
   bool IsFeedJobQueued();
   // Whether a worker holds a job (waiting or running) for the enclosure.
   bool IsEnclosureQueued(int32_t enclosureId);
-  // The timer's tick: queues the feeds whose next update is due.
+  // The timer's tick: hands out again the downloads whose passing failure's
+  // pause is over (TDownloadRetries), then queues the feeds whose next
+  // update is due.
   void SmartUpdateTimer();
 
   // ---- Access for workers and tests ----------------------------------------
@@ -234,6 +239,8 @@ class Ttidewell : public TtidewellEngineEvents {
   const TTransferLimits& TransferLimits() const { return transferLimits_; }
   // Shared with the workers, which may outlive the engine when detached.
   const std::shared_ptr<TDocumentGate>& DocumentGate() const { return documentGate_; }
+  // Where the workers note failed downloads. Any thread.
+  TDownloadRetries& DownloadRetries() { return downloadRetries_; }
 
  protected:
   std::vector<TtidewellEventWorker*> EventWorkers() const override;
@@ -244,6 +251,7 @@ class Ttidewell : public TtidewellEngineEvents {
   void ForEachConnection(const std::function<void(TDbConnWrapper&)>& apply);
   void StopWorker(int slot, const TStopProgress& progress);
   bool WaitForWorker(TtidewellPoolWorker& worker);
+  void EndServerWaitsOfSlowStop();
   void FreeAfterShutDown();
   void RequireConnection() const;
   void ReadStoredState();
@@ -261,6 +269,7 @@ class Ttidewell : public TtidewellEngineEvents {
   bool WithdrawWaitingFeedJob(int32_t feedId);
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
   void RunSmartUpdate();
+  void HandOutDueDownloads();
   void SelectDueFeeds(TDynIntArray& ids);
   void PullBackFarUpdates(TDateTime nowUtc);
   // With tell false only the period changes: nothing is fired.
@@ -306,10 +315,15 @@ class Ttidewell : public TtidewellEngineEvents {
   std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
   // Every enclosure handed to the workers by this engine.
   std::set<int32_t> enclosuresHandedOut_;
+  TDownloadRetries downloadRetries_;
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.
   bool workerDetached_ = false;
+  // When the shut-down's stop began; workers still waiting on a server
+  // db::kBoundedWaitMs later have their attachments cut.
+  std::chrono::steady_clock::time_point shutDownBegan_;
+  bool serverWaitsEnded_ = false;
 
   std::unique_ptr<TtidewellTimer> timer_;
   bool madeDbHelper_ = false;

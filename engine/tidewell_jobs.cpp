@@ -5,6 +5,7 @@
 // the feeds whose next update is due.
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
 
 #include "engine/model/enclosures.h"
@@ -23,6 +24,7 @@ constexpr int kPauseBeforeUpdateMs = 150;
 constexpr size_t kIdGrowth = 255;
 constexpr int kRowsBetweenQueueChecks = 4;
 constexpr int32_t kNoRowItemId = -9999;
+constexpr int32_t kEnclosureFailed = 3;
 // The workers' pause after an error answer, and the longest adaptive
 // interval, in minutes.
 constexpr int kErrorRetryMinutes = 45;
@@ -176,6 +178,7 @@ bool Ttidewell::IsFeedJobQueued() {
 
 void Ttidewell::SmartUpdateTimer() {
   try {
+    HandOutDueDownloads();
     RunSmartUpdate();
   } catch (...) {
     std::string message = CurrentExceptionMessage();
@@ -216,6 +219,34 @@ void Ttidewell::RunSmartUpdate() {
   if (ids.empty()) return;
   platform::SleepMs(kPauseBeforeUpdateMs);
   UpdateFeeds(ids, false);
+}
+
+// Only a row that still says failed is fetched again: one the user reset,
+// or that a job holds, is the application's again.
+void Ttidewell::HandOutDueDownloads() {
+  if (!PoolReady()) return;
+  const TDateTime nowUtc = LocalTimeToUTC(Now());
+  const std::vector<TDownloadRetries::TDue> due = downloadRetries_.TakeDue(nowUtc);
+  if (due.empty()) return;
+  try {
+    TDynIntArray ids;
+    for (const TDownloadRetries::TDue& download : due) ids.push_back(download.enclosureId);
+    TEnclosures enclosures(mainConnection_.get(), 0);
+    enclosures.LoadByIds(ids, "", 0, 0);
+    std::map<WideString, TDynIntArray> byFolder;
+    for (int32_t i = 0; i < enclosures.GetCount(); ++i) {
+      const TEnclosuresProperty& enclosure = *enclosures.GetItem(i);
+      if (enclosure.DownloadStatus != kEnclosureFailed || IsEnclosureQueued(enclosure.EnclosureId)) continue;
+      for (const TDownloadRetries::TDue& download : due) {
+        if (download.enclosureId != enclosure.EnclosureId) continue;
+        byFolder[download.targetFolder].push_back(download.enclosureId);
+      }
+    }
+    for (const auto& [folder, folderIds] : byFolder) DownloadEnclosures(folderIds, folder);
+  } catch (...) {
+    downloadRetries_.PutBack(due, nowUtc);
+    throw;
+  }
 }
 
 void Ttidewell::SelectDueFeeds(TDynIntArray& ids) {

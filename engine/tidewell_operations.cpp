@@ -143,6 +143,25 @@ bool IsFinishedDownload(const std::string& fileLocation) {
   return ::stat(fileLocation.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
 }
 
+// Another episode's row naming the file makes it that episode's, whatever
+// this row says (two rows that an earlier version gave one name).
+bool IsNamedByAnotherRow(TQueryWrapper& query, int32_t enclosureId, const std::string& fileLocation) {
+  TQueryWrapper look;
+  look.SetTransaction(query.GetTransaction());
+  look.SQL.Add("select first 1 enclosure_id from enclosures where filelocation=? and enclosure_id<>?");
+  look.Params(0).SetString(fileLocation);
+  look.Params(1).SetInteger(enclosureId);
+  ExecQueryTimed(&look, true);
+  const bool named = !look.Eof();
+  look.Close();
+  return named;
+}
+
+// The finished file that a row left under way names, and no other row does.
+bool IsOwnFinishedDownload(TQueryWrapper& query, int32_t enclosureId, const std::string& fileLocation) {
+  return IsFinishedDownload(fileLocation) && !IsNamedByAnotherRow(query, enclosureId, fileLocation);
+}
+
 std::string JoinIds(const TDynIntArray& ids) {
   std::string text;
   for (size_t i = 0; i < ids.size(); ++i) text += (i == 0 ? "" : ",") + std::to_string(ids[i]);
@@ -247,14 +266,13 @@ bool Ttidewell::ClearBuffer() {
 
 // ---- Subscriptions --------------------------------------------------------------
 
-// The database narrows the rows down to those holding the document's name
-// (else the host), in any case; which of them name this feed is the address
+// The database narrows the rows down to those holding the address's
+// look-up text, in any case; which of them name this feed is the address
 // rule's to say.
 int32_t Ttidewell::FeedIdOfAddress(TQueryWrapper& query, const std::string& link) {
-  const TUrlParts parts = TUrlParts::Split(link);
   query.SQL.Clear();
   query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
-  query.Params(0).SetString(parts.document.empty() ? parts.host : parts.document);
+  query.Params(0).SetString(FeedAddressLookupText(link));
   ExecQueryTimed(&query, true);
   int32_t feedId = -1;
   for (; !query.Eof() && feedId == -1; query.Next())
@@ -277,6 +295,9 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
   // synchronous write.
   InEngineTransaction([&](TQueryWrapper& query) {
     feedId = FeedIdOfAddress(query, address.link);
+    // Credentials given now for a feed stored without them are its own.
+    if (feedId >= 1 && address.withCredentials)
+      StoreFeedCredentialsIfNone(query, feedId, address.userName, address.password);
     if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
     if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);
@@ -407,7 +428,7 @@ void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
     query->SQL.Add("where enclosure_id=?");
     for (const Row& row : rows) {
       const TDateTime nowUtc = LocalTimeToUTC(Now());
-      if (row.downloading && IsFinishedDownload(row.fileLocation)) {
+      if (row.downloading && IsOwnFinishedDownload(*query, row.id, row.fileLocation)) {
         MarkDownloaded(*query, row.id, nowUtc);
         continue;
       }
@@ -449,7 +470,7 @@ TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
     }
     query.Close();
     for (const auto& [id, fileLocation] : rows) {
-      const bool finished = IsFinishedDownload(fileLocation);
+      const bool finished = IsOwnFinishedDownload(query, id, fileLocation);
       if (!EndDownloadLeftWithoutJob(query, id, finished) || finished) continue;
       putBack.push_back(id);
       if (HasTmpExtension(fileLocation)) partialFiles.push_back(fileLocation);

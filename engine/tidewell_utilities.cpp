@@ -475,16 +475,22 @@ bool MoveFileUni(const WideString& oldName, const WideString& newName, uint32_t 
   return platform::MoveFile(kt::WideToUtf8(oldName), kt::WideToUtf8(newName), flags);
 }
 
-WideString MakeUniqueFileName(const WideString& fileName) {
+bool IsFreeFileName(bool onDisk, bool namedByRow) { return !onDisk && !namedByRow; }
+
+WideString MakeUniqueFileName(const WideString& fileName, const std::function<bool(const WideString&)>& namedByRow) {
   // Anything of that name, a folder too, would make the move fail.
-  if (!platform::PathExists(kt::WideToUtf8(fileName))) return fileName;
+  const auto isFree = [&](const WideString& name) {
+    const bool onDisk = platform::PathExists(kt::WideToUtf8(name));
+    return IsFreeFileName(onDisk, !onDisk && namedByRow && namedByRow(name));
+  };
+  if (isFree(fileName)) return fileName;
   const size_t dot = ExtensionStart(fileName);
   const WideString stem = fileName.substr(0, dot);
   const WideString extension = dot == WideString::npos ? WideString() : fileName.substr(dot);
   for (int n = 1; n <= 1024; ++n) {
     const std::string number = "(" + std::to_string(n) + ")";
     const WideString candidate = stem + WideString(number.begin(), number.end()) + extension;
-    if (!platform::PathExists(kt::WideToUtf8(candidate))) return candidate;
+    if (isFree(candidate)) return candidate;
   }
   return fileName;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -129,8 +130,24 @@ bool ContentTypeToExtension(const std::string& contentType, std::string& extensi
 bool DeleteFileUni(const WideString& fileName);
 bool FileExistsUni(const WideString& fileName);
 bool MoveFileUni(const WideString& oldName, const WideString& newName, uint32_t flags);
-// The name itself when nothing of that name exists; else the first free of
-// name(1).ext to name(1024).ext; the name itself when all are taken.
-WideString MakeUniqueFileName(const WideString& fileName);
+// Whether a finished download may take a name. No two episodes ever share
+// one: a name is taken where anything lies under it, and also where a row
+// names it, whether or not its file is still there (deleted by the user, or
+// a download whose end was never recorded: that row may yet be marked
+// downloaded with whatever file lies there then).
+//
+//   | anything on disk | named by a row | free |
+//   |------------------|----------------|------|
+//   | no               | no             | yes  |
+//   | no               | yes            | no   |
+//   | yes              | no             | no   |
+//   | yes              | yes            | no   |
+bool IsFreeFileName(bool onDisk, bool namedByRow);
+// The name itself when it is free (IsFreeFileName; namedByRow says whether
+// a row names a path, none when empty, and its failures pass on); else the
+// first free of name(1).ext to name(1024).ext; the name itself when all are
+// taken.
+WideString MakeUniqueFileName(const WideString& fileName,
+                              const std::function<bool(const WideString&)>& namedByRow = {});
 
 }  // namespace tidewell

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "engine/utf8_text.h"
+#include "toolkit/exception.h"
 
 namespace tidewell {
 namespace {
@@ -77,8 +78,76 @@ std::string DecodeUserInfoPart(const std::string& part) {
   return control || !IsValidUtf8(decoded) ? part : decoded;
 }
 
+bool IsHostNameCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+// "host.example/...", "localhost:8080", "[::1]?..." at the front of the
+// text; with plainNames also a name without a dot.
+bool StartsWithHost(std::string_view text, bool plainNames) {
+  size_t end = 0;
+  if (!text.empty() && text.front() == '[') {
+    end = text.find(']');
+    if (end == std::string_view::npos) return false;
+    ++end;
+  } else {
+    while (end < text.size() && IsHostNameCharacter(text[end])) ++end;
+    const std::string_view host = text.substr(0, end);
+    const bool named = host.find('.') != std::string_view::npos || host == "localhost";
+    if (host.empty() || (!plainNames && !named)) return false;
+  }
+  if (end < text.size() && text[end] == ':') {
+    const size_t digits = end + 1;
+    for (++end; end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])) != 0;) ++end;
+    if (end == digits) return false;
+  }
+  return end == text.size() || std::string_view("/?#").find(text[end]) != std::string_view::npos;
+}
+
+// The "@" that ends user-info holding a raw "/", "?" or "#"; npos when the
+// address holds none (see UserInfoNeedsEscaping).
+size_t RawUserInfoEnd(std::string_view url) {
+  const size_t protocolEnd = ProtocolEnd(url);
+  if (protocolEnd == std::string_view::npos) return protocolEnd;
+  const size_t start = protocolEnd + 3;
+  const size_t authorityEnd = url.find_first_of("/?#", start);
+  if (authorityEnd == std::string_view::npos) return authorityEnd;
+  std::string_view hostPort = url.substr(start, authorityEnd - start);
+  hostPort.remove_prefix(hostPort.rfind('@') + 1);
+  const size_t colon = hostPort.rfind(':');
+  const size_t closing = hostPort.rfind(']');
+  if (colon == std::string_view::npos || (closing != std::string_view::npos && colon < closing)) {
+    return std::string_view::npos;
+  }
+  TUrlParts parts;
+  SplitHostPort(hostPort, parts);
+  const bool numericPort = !parts.port.empty() && std::all_of(parts.port.begin(), parts.port.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+  size_t last = std::string_view::npos;
+  const size_t query = url.find('?', authorityEnd);
+  for (size_t at = url.find('@', authorityEnd); at != std::string_view::npos; at = url.find('@', at + 1)) {
+    // "/@name/" is a path of its own ("https://h:8080/@bob/feed.xml"),
+    // and so is "?to=a@b"; "x@name/" before any "?" is user-info.
+    const bool plainNames = !numericPort || (at < query && url[at - 1] != '/');
+    if (StartsWithHost(url.substr(at + 1), plainNames)) return at;
+    last = at;
+  }
+  return numericPort ? std::string_view::npos : last;
+}
 
 }  // namespace
+
+const char kUserInfoNotEscaped[] =
+    "The user name or password in the address holds a raw \"/\", \"?\" or \"#\": write them percent-encoded "
+    "(%2F, %3F, %23)";
+
+bool UserInfoNeedsEscaping(std::string_view url) { return RawUserInfoEnd(url) != std::string_view::npos; }
+
+void RefuseUnescapedUserInfo(std::string_view url) {
+  if (UserInfoNeedsEscaping(url)) throw kt::Exception(kUserInfoNotEscaped);
+}
 
 TUrlParts TUrlParts::Split(std::string_view url) {
   TUrlParts parts;
@@ -117,6 +186,8 @@ bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string&
 }
 
 std::string UrlWithoutCredentials(std::string url) {
+  const size_t rawEnd = RawUserInfoEnd(url);
+  if (rawEnd != std::string::npos) return url.erase(ProtocolEnd(url) + 3, rawEnd - ProtocolEnd(url) - 2);
   std::string userName, password;
   ExtractUrlCredentials(url, userName, password);
   return url;

@@ -33,7 +33,28 @@ struct TUrlParts {
 // URL holds none.
 bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string& password);
 
-// The URL as it may be shown or stored: without any user name and password.
+// The URL as it may be shown or stored: without any user name and password,
+// also without user-info that holds a raw mark (below).
 std::string UrlWithoutCredentials(std::string url);
+
+// A user name or password holding a raw "/", "?" or "#" ends the authority
+// there: "http://alice:8080/x@host/f" names the host "alice", port 8080, and
+// would hand the rest of the password to it. Such an address is refused:
+//
+//   after "scheme://[user@]host:port", where ...     | an "@" later in the address ...
+//   -------------------------------------------------+--------------------------------------------------
+//   the port is empty or not a number ("alice:p/w@") | anywhere: refused
+//   the port is a number ("alice:8080/w@")           | followed by a host name with a dot, "localhost"
+//                                                    | or an IPv6 literal, then ":port", "/", "?", "#"
+//                                                    | or the end: refused; also by any host name when
+//                                                    | the "@" is before any "?" and not at the start
+//                                                    | of a path segment ("/@bob/" is a path)
+//   there is no ":" after the host                   | never refused
+//
+// True when the address is refused; its user-info then ends at that "@".
+bool UserInfoNeedsEscaping(std::string_view url);
+// Raises kUserInfoNotEscaped for such an address (the text names no part of it).
+void RefuseUnescapedUserInfo(std::string_view url);
+extern const char kUserInfoNotEscaped[];
 
 }  // namespace tidewell

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string raw = fuzzing::TextOf(data + 1, size - 1);
   std::string body = tidewell::FixXmlProlog(tidewell::EscapeBareAmpersands(
-      tidewell::DecodeFeedBody(raw, tidewell::XmlMediaTypeCharset(ContentTypeOf(data[0])))));
+      tidewell::DecodeFeedBody(raw, tidewell::AnswerCharset(ContentTypeOf(data[0])))));
   tidewell::FixBareCarriageReturns(body);
   pugi::xml_document document;
   bool refused = false;

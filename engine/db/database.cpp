@@ -8,6 +8,7 @@
 #include "engine/db/database_location.h"
 #include "engine/db/firebird_client.h"
 #include "engine/db/lock_folder_room.h"
+#include "engine/db/server_waits.h"
 #include "engine/db/statement.h"
 #include "engine/db/transaction.h"
 
@@ -67,6 +68,7 @@ Database::~Database() {
   } catch (const std::exception&) {
     // A destructor cannot report; the handle is gone either way.
   }
+  ForgetServerDatabase(this);
 }
 
 void Database::CreateDatabase(int32_t pageSize) {
@@ -81,6 +83,7 @@ void Database::CreateDatabase(int32_t pageSize) {
     block->insertString(status, isc_dpb_set_db_charset, char_set_.c_str());
     block->insertInt(status, isc_dpb_sql_dialect, dialect_);
     if (pageSize > 0) block->insertInt(status, isc_dpb_page_size, pageSize);
+    if (IsServerPath(file_name_)) block->insertInt(status, isc_dpb_connect_timeout, kServerConnectTimeoutSeconds);
     block->insertInt(status, isc_dpb_force_write, forced_writes_ ? 1 : 0);
     const std::string configuration = Configuration(page_cache_pages_, cooperative_gc_);
     if (!configuration.empty()) block->insertString(status, isc_dpb_config, configuration.c_str());
@@ -97,6 +100,7 @@ void Database::Connect() {
 }
 
 Firebird::IAttachment* Database::Attach() {
+  if (closing_) throw EFirebirdError("The connection to the database is closing", 0, isc_att_shutdown);
   RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
   Firebird::IAttachment* attachment = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
@@ -104,6 +108,7 @@ Firebird::IAttachment* Database::Attach() {
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
     block->insertInt(status, isc_dpb_sql_dialect, dialect_);
+    if (IsServerPath(file_name_)) block->insertInt(status, isc_dpb_connect_timeout, kServerConnectTimeoutSeconds);
     const std::string configuration = Configuration(page_cache_pages_, cooperative_gc_);
     if (!configuration.empty()) block->insertString(status, isc_dpb_config, configuration.c_str());
     return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
@@ -136,24 +141,46 @@ void Database::Reattach() {
 }
 
 void Database::AdoptAttachment(Firebird::IAttachment* attachment) {
+  if (IsServerPath(file_name_)) NoteServerDatabase(this);
+  std::lock_guard<std::mutex> lock(cut_mutex_);
   attachment_ = attachment;
   serial_ = next_serial.fetch_add(1);
+}
+
+void Database::DropAttachment() {
+  std::lock_guard<std::mutex> lock(cut_mutex_);
+  attachment_ = nullptr;
+}
+
+void Database::CutAttachment() {
+  std::lock_guard<std::mutex> lock(cut_mutex_);
+  if (attachment_ == nullptr) return;
+  try {
+    fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment_->cancelOperation(status, fb_cancel_abort); });
+  } catch (const EFirebirdError&) {
+    // Detached meanwhile, or lost already.
+  }
 }
 
 void Database::Disconnect() {
   if (!Connected()) return;
   ReleaseDependents();
   fb::Ref<Firebird::IAttachment> attachment(attachment_);
-  attachment_ = nullptr;
+  // A cut reaches it while the detach waits (a stalled server); this
+  // reference keeps it alive for a cut that comes right after the detach.
+  attachment->addRef();
+  const fb::Ref<Firebird::IAttachment> forCut(attachment.get());
   lost_ = false;
   loss_reported_ = false;
   try {
     fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->detach(status); });
   } catch (const EFirebirdError& error) {
+    DropAttachment();
     // An attachment the server dropped already is as good as detached.
     if (!error.IsConnectionLost()) throw;
     return;
   }
+  DropAttachment();
   attachment.Forget();
 }
 
@@ -161,7 +188,7 @@ void Database::DropDatabase() {
   if (!Connected()) throw kt::Exception("Database is not connected");
   ReleaseDependents();
   fb::Ref<Firebird::IAttachment> attachment(attachment_);
-  attachment_ = nullptr;
+  DropAttachment();
   fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->dropDatabase(status); });
   attachment.Forget();
 }

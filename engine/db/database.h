@@ -24,6 +24,8 @@
 //   for that reason: the object stays connected throughout, statements
 //   prepare again on the new attachment. While the server does not answer,
 //   Lost() is true and each start tries to attach again.
+// - An attachment to a server gives up connecting after seconds, and a
+//   stalled server's waits are bounded (see server_waits.h).
 #pragma once
 
 #include <atomic>
@@ -107,6 +109,13 @@ class Database {
   // answers again.
   bool ClaimLossReport() { return !loss_reported_.exchange(true); }
 
+  // Ends the call that waits on the attachment (from any thread): it fails
+  // as a lost connection, and so does every later call on the attachment.
+  // Does nothing when not connected.
+  void CutAttachment();
+  // For a close: every later attach fails at once, as a lost connection.
+  void RefuseAttaching() { closing_ = true; }
+
   // The page size of the attached database, in bytes.
   int32_t PageSize() const;
 
@@ -120,6 +129,7 @@ class Database {
   friend class Statement;
 
   void AdoptAttachment(Firebird::IAttachment* attachment);
+  void DropAttachment();
   Firebird::IAttachment* Attach();
   void ReleaseDependents();
 
@@ -136,7 +146,11 @@ class Database {
   bool forced_writes_ = true;
   int page_cache_pages_ = kDefaultPageCachePages;
   bool cooperative_gc_ = true;
+  // Written under cut_mutex_, read by the connection's own threads without
+  // it; a cut reads it under cut_mutex_.
   Firebird::IAttachment* attachment_ = nullptr;
+  std::mutex cut_mutex_;
+  std::atomic<bool> closing_{false};
   uint64_t serial_ = 0;
   std::atomic<bool> lost_{false};
   std::atomic<bool> loss_reported_{false};

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/db/firebird_error.h"
+#include "engine/db/server_waits.h"
 #include "engine/tidewell_struct.h"
 
 namespace tidewell::db::fb {
@@ -23,7 +24,8 @@ Firebird::IProvider* Provider();
 EFirebirdError ToError(const Firebird::IStatus* status);
 
 // Runs call(status) with a fresh status of its own (statuses are not shared
-// between threads); a failure is raised as EFirebirdError.
+// between threads), within the calling thread's bound (server_waits.h); a
+// failure is raised as EFirebirdError.
 template <typename Call>
 auto Invoke(Call&& call) {
   Firebird::ThrowStatusWrapper status(Master()->getStatus());
@@ -31,6 +33,7 @@ auto Invoke(Call&& call) {
     Firebird::ThrowStatusWrapper& status;
     ~Disposer() { status.dispose(); }
   } disposer{status};
+  const ServerWait wait;
   try {
     return std::forward<Call>(call)(&status);
   } catch (const Firebird::FbException& e) {

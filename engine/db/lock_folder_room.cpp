@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,6 +22,9 @@ extern "C" void gds__prefix_lock(char* string, const char* root);
 
 namespace tidewell::db {
 namespace {
+
+// The start of the lock table's file name ("fb_lock_" and the database's id).
+constexpr const char* kLockTableName = "fb_lock_";
 
 // The engine cuts its folder names at 4096 bytes; the rest is room.
 constexpr size_t kPathRoom = 2 * 4096 + 16;
@@ -57,13 +62,46 @@ int ReserveBlocks(const std::string& folder, int64_t bytes) {
 // Only reserves: no byte is written and the size stays, whatever the engine
 // does with the file meanwhile. Writing zeros where the system cannot
 // reserve would race with the engine's writes through its mapping.
-void GiveBlocks(const std::string& file) {
+// The lock table also gets blocks past its end: the engine grows it by
+// sizing the file, and the blocks reserved there are the ones it then uses.
+void GiveBlocks(const std::filesystem::path& file) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, info.st_size);
+    if (file.filename().string().rfind(kLockTableName, 0) == 0)
+      ::fallocate(fd, FALLOC_FL_KEEP_SIZE, info.st_size, kLockTableGrowthBytes);
+  }
   ::close(fd);
+}
+
+// The bytes of real blocks that the files of folder hold: lock files left
+// by an earlier process (killed, say) that the engine takes up again.
+int64_t BytesHeld(const std::string& folder) {
+  int64_t bytes = 0;
+  std::error_code error;
+  std::filesystem::directory_iterator entry(folder, error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+    struct stat info {};
+    if (::lstat(entry->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) bytes += int64_t{info.st_blocks} * 512;
+  }
+  return bytes;
+}
+
+std::string MiB(int64_t bytes) { return std::to_string((bytes + (int64_t{1} << 20) - 1) >> 20) + " MiB"; }
+
+// The folders whose check passed in this process: the engine made its lock
+// files there at its first attachment, and they keep their blocks. Never
+// freed: a worker may attach while the process ends.
+struct FoldersWithRoom {
+  std::mutex mutex;
+  std::set<std::string> folders;  // guarded by mutex
+};
+
+FoldersWithRoom& Checked() {
+  static auto* checked = new FoldersWithRoom;
+  return *checked;
 }
 
 std::string WithoutTrailingSlash(std::string folder) {
@@ -81,20 +119,28 @@ std::string EngineLockFolder() {
 
 void RequireRoomForLockFiles(int64_t bytes) {
   const std::string folder = EngineLockFolder();
+  FoldersWithRoom& checked = Checked();
+  std::lock_guard<std::mutex> lock(checked.mutex);
+  if (checked.folders.count(folder) > 0) return;
   const std::string existing = NearestExistingFolder(folder);
   if (existing.empty()) return;
-  const int error = ReserveBlocks(existing, bytes);
-  if (error != ENOSPC && error != EDQUOT) return;
+  const int64_t held = existing == folder ? BytesHeld(folder) : 0;
+  const int64_t shortfall = bytes - held;
+  const int error = shortfall > 0 ? ReserveBlocks(existing, shortfall) : 0;
+  if (error != ENOSPC && error != EDQUOT) {
+    checked.folders.insert(folder);
+    return;
+  }
   throw kt::Exception(std::error_code(error, std::generic_category()).message() +
-                      " for the database engine's lock files in \"" + folder + "\": they need " +
-                      std::to_string(bytes >> 20) + " MiB there");
+                      " for the database engine's lock files in \"" + folder + "\": they need " + MiB(bytes) +
+                      " there" + (held > 0 ? ", " + MiB(shortfall) + " more than they hold" : ""));
 }
 
 void GiveLockFilesTheirBlocks() {
   std::error_code error;
   std::filesystem::directory_iterator entry(EngineLockFolder(), error);
   for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
-    GiveBlocks(entry->path().string());
+    GiveBlocks(entry->path());
 }
 
 }  // namespace tidewell::db

@@ -215,14 +215,9 @@ bool IsLatin1Name(const std::string& encoding) {
   return IsLatin1Encoding(UpperAscii(kt::WideToUtf8(kt::TrimW(kt::Utf8ToWide(encoding)))));
 }
 
-std::string XmlMediaTypeCharset(const std::string& contentType) {
-  const std::string lower = LowerAscii(contentType);
-  const std::string mediaType = TrimAscii(lower.substr(0, lower.find(';')));
-  const bool xml = mediaType == "text/xml" || mediaType == "application/xml" ||
-                   (mediaType.size() > 4 && mediaType.compare(mediaType.size() - 4, 4, "+xml") == 0);
-  if (!xml) return {};
-  for (size_t at = lower.find(';'); at != std::string::npos; at = lower.find(';', at + 1)) {
-    const size_t end = lower.find(';', at + 1);
+std::string AnswerCharset(const std::string& contentType) {
+  for (size_t at = contentType.find(';'); at != std::string::npos; at = contentType.find(';', at + 1)) {
+    const size_t end = contentType.find(';', at + 1);
     const std::string parameter = TrimAscii(contentType.substr(at + 1, end == std::string::npos ? end : end - at - 1));
     if (LowerAscii(parameter.substr(0, 8)) != "charset=") continue;
     std::string value = TrimAscii(parameter.substr(8));
@@ -266,7 +261,7 @@ std::string DecodeFeedBody(const std::string& body, const std::string& charset) 
 }
 
 std::string PrepareXmlBody(const std::string& raw, const std::string& contentType) {
-  return FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, XmlMediaTypeCharset(contentType))));
+  return FixXmlProlog(EscapeBareAmpersands(DecodeFeedBody(raw, AnswerCharset(contentType))));
 }
 
 std::string EscapeBareAmpersands(const std::string& body) {

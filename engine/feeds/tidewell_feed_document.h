@@ -70,10 +70,10 @@ std::string Windows1252ToUtf8(const std::string& bytes);
 // The encoding name is ISO-8859-1 or US-ASCII under one of their names.
 bool IsLatin1Name(const std::string& encoding);
 
-// The charset parameter of an XML media type (text/xml, application/xml or
-// any type ending in "+xml"), unquoted; empty for other types or without
-// the parameter.
-std::string XmlMediaTypeCharset(const std::string& contentType);
+// The charset parameter of the answer's content type, unquoted; empty
+// without one. It counts whatever the media type: servers label lists and
+// feeds text/x-opml, text/plain or text/html as often as text/xml.
+std::string AnswerCharset(const std::string& contentType);
 
 // The body in UTF-8, with its declaration naming UTF-8, when charset (the
 // answer's, which overrides the document's declaration but not a byte-order
@@ -84,8 +84,7 @@ std::string XmlMediaTypeCharset(const std::string& contentType);
 std::string DecodeFeedBody(const std::string& body, const std::string& charset);
 
 // A fetched body made ready for the parser, as every document is: decoded
-// to UTF-8 (DecodeFeedBody, with the charset of an XML media type among
-// contentType), bare ampersands escaped, a missing prolog put in front.
+// to UTF-8 (DecodeFeedBody, with the charset of contentType), bare ampersands escaped, a missing prolog put in front.
 std::string PrepareXmlBody(const std::string& raw, const std::string& contentType);
 
 // Every "&" that starts no entity or character reference becomes "&amp;"

@@ -129,7 +129,9 @@ void TtidewellOpmlProcessor::Process(TtidewellTrdJobPropClass& result, TFeedProp
   c_.added->clear();
   c_.removed->clear();
   feedUrlsLoaded_ = false;
-  feedIdsByUrl_.clear();
+  storedFeeds_.Clear();
+  listAddressesLoaded_ = false;
+  listAddresses_.clear();
   mappingLoaded_ = false;
   mappedFeeds_.clear();
   addedTexts_.clear();
@@ -251,6 +253,13 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
   // No record: a new list, in a new row or in a stored row that was given
   // as a feed and turned out to be a list.
   const bool created = record == nullptr;
+  // A row given as a feed keeps the interval its subscriber chose for it.
+  int32_t interval = IntervalMinutes(record);
+  if (created && *c_.itemId >= 1) {
+    const int32_t chosen =
+        SelectInt({"select update_interval from feeds where feed_id=" + std::to_string(*c_.itemId)}, nullptr);
+    if (chosen >= 1) interval = chosen;
+  }
   if (*c_.itemId < 1) {
     *c_.itemId = c_.dbHelper->InsertFeed(c_.query, "OPML", "en", url_, u"", 0, u"", 0);
   } else if (created) {
@@ -296,7 +305,7 @@ void TtidewellOpmlProcessor::Subscribe(TtidewellTrdJobPropClass& result, TFeedPr
       newFolder.release();
       pendingListFolder_ = nullptr;
     }
-    StoreListRow(result, created ? nullptr : record, listTitle, digest);
+    StoreListRow(result, created ? nullptr : record, listTitle, digest, interval);
     c_.transaction->Commit();
     ReleaseAddresses();
     folders_->SaveAll();
@@ -380,7 +389,7 @@ TFolder* TtidewellOpmlProcessor::StoredListFolder() {
 }
 
 void TtidewellOpmlProcessor::StoreListRow(TtidewellTrdJobPropClass& result, TFeedProperty* record,
-                                          const WideString& title, const std::string& digest) {
+                                          const WideString& title, const std::string& digest, int32_t interval) {
   const TDateTime now = TtidewellFeedStore::UtcNow();
   TQueryWrapper* q = c_.query;
   model::SetSqlLines(
@@ -391,7 +400,6 @@ void TtidewellOpmlProcessor::StoreListRow(TtidewellTrdJobPropClass& result, TFee
           "last_feedupdate=?,next_feedupdate=?,feedCreated=?,feedCreatedTZ=substring(? from 1 for 20),",
           "username_=?,password_=?,lastHTTPCode=?,archiveSize=?,rtlEnabled=?",
           ",title=substring(? from 1 for 512),update_interval=?", "where feed_id=" + std::to_string(*c_.itemId)});
-  const int32_t interval = IntervalMinutes(record);
   int i = 0;
   q->Params(i++).SetString(url_);
   q->Params(i++).SetString(url_);
@@ -447,6 +455,8 @@ void TtidewellOpmlProcessor::ReadOPMLOutlines(TFolderManagement* management, TFo
       ReadOPMLOutlines(management, added, outline.first_child(), level + 1, urls);
       continue;
     }
+    // Refused whole, as a broken list is: nothing of it is filed.
+    RefuseUnescapedUserInfo(xmlUrl);
     const std::string upper = UpperCaseAscii(xmlUrl);
     if (upper.find("WWW.") == std::string::npos && upper.find("HTTP://") == std::string::npos &&
         upper.find("HTTPS://") == std::string::npos)
@@ -527,25 +537,39 @@ void TtidewellOpmlProcessor::OfferRemovedFeeds(int32_t subscriptionId, TFolder* 
       const int32_t id = ids[i];
       if (id < 1) continue;
       if (std::find(found.begin(), found.end(), id) != found.end()) continue;
-      const int32_t own = SelectInt({"select feed_id from feeds where feed_id=" + std::to_string(id) +
-                                     " and parentfeed=" + std::to_string(subscriptionId)},
-                                    nullptr);
-      if (own > 0) {
-        *c_.deleteFeedId = id;
-        *c_.deleteAnswer = true;
-        *c_.deleteEnded = lastFilter && i + 1 == ids.size();
-        if (Stopping()) throw kt::EAbort("");
-        if (c_.deleteFeed) c_.deleteFeed();
-        if (*c_.deleteAnswer) TFeeds::DeleteFeed(c_.query, id, true);
-      }
-      model::ExecLines(c_.query, {"delete from feeds2opmlmapping where boundwithfeed=" + std::to_string(id) +
-                                  " and opmlid=" + std::to_string(subscriptionId)});
-      SafeCloseQuery(c_.query);
+      TakeOutOfList(subscriptionId, id, lastFilter && i + 1 == ids.size());
     }
     // The filter's rows go with it; it no longer belongs to the list.
     removedFolder->DeleteFilterAt(0);
     platform::SleepMs(10);
   }
+}
+
+void TtidewellOpmlProcessor::TakeOutOfList(int32_t subscriptionId, int32_t feedId, bool ended) {
+  // One that the listener deleted already is not offered again.
+  const int32_t own = SelectInt({"select feed_id from feeds where feed_id=" + std::to_string(feedId) +
+                                 " and parentfeed=" + std::to_string(subscriptionId) +
+                                 " and link not starting with 'DELMARKED:'"},
+                                nullptr);
+  bool unsubscribed = false;
+  if (own > 0) {
+    *c_.deleteFeedId = feedId;
+    *c_.deleteAnswer = true;
+    *c_.deleteEnded = ended;
+    if (Stopping()) throw kt::EAbort("");
+    if (c_.deleteFeed) c_.deleteFeed();
+    if (*c_.deleteAnswer) {
+      NoteLeftList(*c_.query, subscriptionId, feedId);
+      TFeeds::DeleteFeed(c_.query, feedId, true);
+      unsubscribed = true;
+    }
+  }
+  // The address stays with a feed the list unsubscribed: by it the feed
+  // returns when the list names it again.
+  if (!unsubscribed) ForgetListAddress(*c_.query, subscriptionId, feedId);
+  model::ExecLines(c_.query, {"delete from feeds2opmlmapping where boundwithfeed=" + std::to_string(feedId) +
+                              " and opmlid=" + std::to_string(subscriptionId)});
+  SafeCloseQuery(c_.query);
 }
 
 bool TtidewellOpmlProcessor::SyncOPMLFolder(bool dryRun, int32_t subscriptionId, std::vector<TFolder*>& vanished,
@@ -591,26 +615,39 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
   // entry costs one look-up however long the list.
   std::unordered_map<std::string, TFilter*> filterByLink;
   for (const TFilterLinkEntry& entry : links)
-    for (const std::string& link : SplitLinks(entry.text)) filterByLink[FeedAddressKey(link)] = entry.filter;
+    for (const std::string& link : SplitLinks(entry.text))
+      filterByLink[FeedAddressKey(LinkBehindDeletedMark(link))] = entry.filter;
+  // And by the address the list named each feed by: a 301 rewrote the
+  // feed's link, not the list.
+  for (TFilter* filter : stored->Filters)
+    for (int32_t feedId : FeedIdsOf(filter))
+      if (const std::string* named = ListAddress(subscriptionId, feedId)) filterByLink[FeedAddressKey(*named)] = filter;
   std::vector<TFilter*> items(fresh->Filters.begin(), fresh->Filters.end());
   std::vector<TFilter*> newItems;
-  std::unordered_set<TFilter*> matched;
+  std::unordered_map<TFilter*, std::string> matched;
   for (TFilter* item : items) {
     const auto keep = filterByLink.find(FeedAddressKey(ItemUrl(item->GetField())));
     if (keep == filterByLink.end()) {
       newItems.push_back(item);
     } else {
-      matched.insert(keep->second);
+      matched[keep->second] = ItemUrl(item->GetField());
     }
   }
   for (TFilter* item : newItems) {
     const std::string url = ItemUrl(item->GetField());
-    if (dryRun && (!links.empty() || FeedIdByUrl(url) < 1)) AddUnique(*c_.added, AnnouncedText(item->GetField()));
+    if (dryRun && (!links.empty() || StoredFeed(url).feedId < 1)) AddUnique(*c_.added, AnnouncedText(item->GetField()));
   }
   if (dryRun) return;
   for (const TFilterLinkEntry& entry : links) {
-    if (matched.count(entry.filter) != 0) continue;
-    if (!stored->MoveFilter(entry.filter, removedFolder)) RaiseMessage(kFilterMoveFailed);
+    const auto kept = matched.find(entry.filter);
+    if (kept == matched.end()) {
+      if (!stored->MoveFilter(entry.filter, removedFolder)) RaiseMessage(kFilterMoveFailed);
+      continue;
+    }
+    const TDynIntArray feedIds = FeedIdsOf(entry.filter);
+    if (feedIds.size() != 1) continue;
+    KeepListAddress(subscriptionId, feedIds[0], kept->second);
+    TakeListedCredentials(feedIds[0], kept->second);
   }
   FileItems(subscriptionId, newItems, fresh, stored, found);
 }
@@ -631,17 +668,7 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
     const std::string url = field.substr(at + 2, 1024);
     const std::string title = at == 0 ? UrlWithoutCredentials(url) : field.substr(0, at);
     item->SetField(Wide(title));
-    int32_t feedId = FeedIdOrClaim(url);
-    if (feedId < 1) {
-      // Stored as AddFeed stores it, so that its first pass already finds
-      // the credentials in their columns and none in its link.
-      const TFeedAddress address = FeedAddressForStorage(url);
-      feedId = c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
-      if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
-      feedIdsByUrl_.emplace(FeedAddressKey(url), feedId);
-    } else {
-      found.push_back(feedId);
-    }
+    const int32_t feedId = FileFeed(subscriptionId, url, title, found);
     auto node = std::make_unique<TFilter>(nullptr, true, false);
     node->SetField(u"articles.feed_id");
     node->SetDataType(kDataTypeInteger);
@@ -655,6 +682,7 @@ bool TtidewellOpmlProcessor::AddOPMLFeed(int32_t subscriptionId, const std::vect
       mappedFeeds_.insert(feedId);
     }
     SafeCloseQuery(c_.query);
+    KeepListAddress(subscriptionId, feedId, url);
     if (++feedsInStep_ >= kFeedsPerStep) CommitStep();
   }
   return true;
@@ -682,47 +710,87 @@ void TtidewellOpmlProcessor::AddUnique(TStrings& list, const std::string& text) 
   if (addedTexts_.insert(text).second) list.push_back(text);
 }
 
-int32_t TtidewellOpmlProcessor::FeedIdByUrl(const std::string& url) {
+TListFeedMatch TtidewellOpmlProcessor::StoredFeed(const std::string& url) {
   if (!feedUrlsLoaded_) LoadFeedUrls();
-  const auto found = feedIdsByUrl_.find(FeedAddressKey(url));
-  return found == feedIdsByUrl_.end() ? -1 : found->second;
+  return storedFeeds_.Find(url);
 }
 
-// The stored feed of the address, or -1 once the address is claimed for the
-// row this job is to store. An address that another job files now is waited
-// for, after what this job filed so far is committed (so that no two jobs
-// wait for each other); then its row is found.
-int32_t TtidewellOpmlProcessor::FeedIdOrClaim(const std::string& url) {
+// The stored feed of the address; one to store or to bring back is claimed
+// first. An address that another job files now is waited for, after what
+// this job filed so far is committed (so that no two jobs wait for each
+// other); then its row is found.
+TListFeedMatch TtidewellOpmlProcessor::StoredFeedOrClaim(const std::string& url) {
   TFeedAddressClaims& claims = c_.owner->AddressClaims();
   const std::string key = FeedAddressKey(url);
   for (;;) {
-    const int32_t stored = FeedIdByUrl(url);
-    if (stored >= 1) return stored;
+    const TListFeedMatch stored = StoredFeed(url);
+    if (stored.verdict == TListFeedVerdict::kLive || stored.verdict == TListFeedVerdict::kKeptDeleted) return stored;
     if (claims.TryClaim(key, c_.transaction)) {
-      if (claims.Generation() == loadedGeneration_) return -1;
+      if (claims.Generation() == loadedGeneration_) return stored;
       // Others committed feeds since the table was read.
-      ReloadFeedUrls();
-      return FeedIdByUrl(url);
+      LoadFeedUrls();
+      return StoredFeed(url);
     }
     CommitStep();
     claims.WaitUntilFree(key, [this] { return Stopping(); });
     if (Stopping()) throw kt::EAbort("");
-    ReloadFeedUrls();
+    LoadFeedUrls();
   }
 }
 
-void TtidewellOpmlProcessor::ReloadFeedUrls() {
-  feedIdsByUrl_.clear();
-  LoadFeedUrls();
+int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::string& url, const std::string& title,
+                                         TDynIntArray& found) {
+  const TListFeedMatch stored = StoredFeedOrClaim(url);
+  if (stored.verdict == TListFeedVerdict::kNone) {
+    // Stored as AddFeed stores it, so that its first pass already finds
+    // the credentials in their columns and none in its link.
+    const TFeedAddress address = FeedAddressForStorage(url);
+    const int32_t feedId =
+        c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
+    if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
+    storedFeeds_.AddLive(feedId, url);
+    return feedId;
+  }
+  if (stored.verdict == TListFeedVerdict::kReturning) {
+    BringBackFeed(*c_.query, stored.feedId, subscriptionId);
+    storedFeeds_.AddLive(stored.feedId, url);
+  }
+  TakeListedCredentials(stored.feedId, url);
+  found.push_back(stored.feedId);
+  return stored.feedId;
+}
+
+const std::string* TtidewellOpmlProcessor::ListAddress(int32_t subscriptionId, int32_t feedId) {
+  if (!listAddressesLoaded_) {
+    listAddresses_ = LoadListAddresses(*c_.query, subscriptionId);
+    listAddressesLoaded_ = true;
+  }
+  const auto named = listAddresses_.find(feedId);
+  return named == listAddresses_.end() ? nullptr : &named->second;
+}
+
+void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t feedId, const std::string& url) {
+  const std::string address = UrlWithoutCredentials(url);
+  const std::string* named = ListAddress(subscriptionId, feedId);
+  if (named != nullptr && *named == address) return;
+  RememberListAddress(*c_.query, subscriptionId, feedId, address, named != nullptr);
+  listAddresses_[feedId] = address;
+}
+
+void TtidewellOpmlProcessor::TakeListedCredentials(int32_t feedId, const std::string& url) {
+  const TFeedAddress address = FeedAddressForStorage(url);
+  if (address.withCredentials) StoreFeedCredentialsIfNone(*c_.query, feedId, address.userName, address.password);
+}
+
+TDynIntArray TtidewellOpmlProcessor::FeedIdsOf(TFilter* filter) {
+  TDynIntArray ids;
+  folders_->FilterWorkShop->GetFeedIDs(filter, ids);
+  return ids;
 }
 
 void TtidewellOpmlProcessor::LoadFeedUrls() {
   if (c_.owner != nullptr) loadedGeneration_ = c_.owner->AddressClaims().Generation();
-  TQueryWrapper* q = c_.query;
-  model::SetSqlLines(q, {"select feed_id,link from feeds where link is not null order by feed_id"});
-  ExecQueryTimed(q, true);
-  for (; !q->Eof(); q->Next()) feedIdsByUrl_.emplace(FeedAddressKey(q->Fields(1).AsString()), q->Fields(0).AsInteger());
-  SafeCloseQuery(q);
+  LoadStoredFeedIndex(*c_.query, storedFeeds_);
   feedUrlsLoaded_ = true;
 }
 

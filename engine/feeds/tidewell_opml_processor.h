@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/feeds/tidewell_list_feed_rows.h"
 #include "engine/model/feed_property.h"
 #include "engine/model/tidewell_folders.h"
 #include "engine/net/tidewell_trd_job_prop_class.h"
@@ -94,7 +95,7 @@ class TtidewellOpmlProcessor {
   WideString DatabaseUpperCase(const WideString& text);
   int32_t SelectInt(const std::vector<std::string>& lines, const std::function<void(TQueryWrapper&)>& bind);
   void StoreListRow(TtidewellTrdJobPropClass& result, TFeedProperty* record, const WideString& title,
-                    const std::string& digest);
+                    const std::string& digest, int32_t interval);
 
   bool UpdateOPMLSubscription(int32_t subscriptionId, TFolder* stored, TFolder* fresh, bool& changed,
                               std::string& errorText, TDynIntArray& found);
@@ -110,12 +111,22 @@ class TtidewellOpmlProcessor {
   void AddUnique(TStrings& list, const std::string& text);
   bool Stopping() const { return c_.stopping && c_.stopping(); }
   void RollbackQuietly();
-  // The stored feed that this URL names (SameFeedAddress), -1 when none;
-  // the feed table is read once per job.
-  int32_t FeedIdByUrl(const std::string& url);
+  // The stored feed that this URL names (TListFeedVerdict); the feed table
+  // is read once per job.
+  TListFeedMatch StoredFeed(const std::string& url);
   void LoadFeedUrls();
-  void ReloadFeedUrls();
-  int32_t FeedIdOrClaim(const std::string& url);
+  TListFeedMatch StoredFeedOrClaim(const std::string& url);
+  // The feed filed for an item: found, brought back, or stored new.
+  int32_t FileFeed(int32_t subscriptionId, const std::string& url, const std::string& title, TDynIntArray& found);
+  // The address the list names the feed by; read once per job.
+  const std::string* ListAddress(int32_t subscriptionId, int32_t feedId);
+  void KeepListAddress(int32_t subscriptionId, int32_t feedId, const std::string& url);
+  // A stored feed without credentials takes those the list names it with.
+  void TakeListedCredentials(int32_t feedId, const std::string& url);
+  TDynIntArray FeedIdsOf(TFilter* filter);
+  // Takes the feed out of the list; one the list made is offered for
+  // deletion, and noted so that it returns when the list names it again.
+  void TakeOutOfList(int32_t subscriptionId, int32_t feedId, bool ended);
   // Ends this job's claims on addresses, once its transaction has ended.
   void ReleaseAddresses();
   // Whether the list is mapped to the feed already; read once per job.
@@ -127,7 +138,9 @@ class TtidewellOpmlProcessor {
   std::string url_;
   // Per job: what the list's merge looks up for every entry.
   bool feedUrlsLoaded_ = false;
-  std::unordered_map<std::string, int32_t> feedIdsByUrl_;
+  TStoredFeedIndex storedFeeds_;
+  bool listAddressesLoaded_ = false;
+  std::unordered_map<int32_t, std::string> listAddresses_;
   uint64_t loadedGeneration_ = 0;
   bool mappingLoaded_ = false;
   std::unordered_set<int32_t> mappedFeeds_;

@@ -3,9 +3,13 @@
 // state in step with the transfer (1 while it runs, 2 when it succeeded, 3
 // when it failed) and reports the outcome.
 #include <exception>
+#include <mutex>
+#include <utility>
 
 #include "engine/db/firebird_error.h"
+#include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
@@ -15,6 +19,25 @@ namespace tidewell {
 namespace {
 
 enum : int32_t { kDownloading = 1, kDownloaded = 2, kDownloadFailed = 3 };
+
+std::mutex& HookLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::function<void(int32_t)>& BeforeEndCommit() {
+  static std::function<void(int32_t)> hook;
+  return hook;
+}
+
+void RunBeforeEndCommit(int32_t enclosureId) {
+  std::function<void(int32_t)> hook;
+  {
+    std::lock_guard<std::mutex> lock(HookLock());
+    hook = BeforeEndCommit();
+  }
+  if (hook) hook(enclosureId);
+}
 
 // Only a 2xx answer delivers the body: a redirect that was not followed to
 // its end (too many hops, a loop) or a 304 left no file behind.
@@ -29,6 +52,11 @@ TErrorCategory FailureCategory(const TtidewellTrdJobPropClass& result) {
 }
 
 }  // namespace
+
+void TEST_SetBeforeEnclosureEndCommit(std::function<void(int32_t enclosureId)> hook) {
+  std::lock_guard<std::mutex> lock(HookLock());
+  BeforeEndCommit() = std::move(hook);
+}
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StartOwnTransaction() {
   if (!transaction_.InTransaction()) transaction_.StartTransaction();
@@ -66,11 +94,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
   } catch (...) {
     errorText_ = CurrentExceptionMessage();
     errorCategory_ = TErrorCategory::ErrDatabaseOp;
-    try {
-      if (transaction_.InTransaction()) transaction_.Commit();
-    } catch (...) {
-    }
-    if (phase == kPhaseEnclosureEnd && IsDelivered(result, httpCode_)) TakeBackDownload(result);
+    ResetQuery();
+    RollbackQuietly();
+    if (phase == kPhaseEnclosureEnd && IsDelivered(result, httpCode_)) SettleUnrecordedDownload(result);
   }
   if (phase == kPhaseEnclosureEnd && !GetStopRequested()) SyncEnclosureDownloaded();
 }
@@ -79,6 +105,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::BeforeEnclosureMove(const WideString& 
   if (connection_ == nullptr) return;
   try {
     ExecuteAndCommit([&] {
+      fileNameMayBeRecorded_ = true;
       query_.SQL.Add("update Enclosures");
       query_.SQL.Add("set filelocation=?");
       query_.SQL.Add("where enclosure_id=? and download_status=?");
@@ -98,7 +125,9 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
   } catch (...) {
   }
   DeleteFileUni(result.localFileName);
-  ExecuteAndCommit([&] {
+  if (Owner() != nullptr && !GetStopRequested())
+    Owner()->DownloadRetries().NoteFailure(itemId_, targetFolder_, result.passingFailure, nowUtc);
+  const auto fill = [&] {
     query_.SQL.Add("update Enclosures");
     query_.SQL.Add("set download_status=?,filelocation=?,downloadStart=?,downloadEnd=?,lasthttpcode=?");
     query_.SQL.Add("where enclosure_id=?");
@@ -108,24 +137,70 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
     query_.Params(3).SetDateTime(nowUtc);
     query_.Params(4).SetInteger(httpCode_);
     query_.Params(5).SetInteger(itemId_);
-  });
+  };
+  RetryOnUpdateConflict([&] { ExecuteAndCommit(fill); });
   errorText_ = std::string(MessageText(kEnclosureDownloadFailed)) + "\r\n" + result.errorText;
   errorCategory_ = FailureCategory(result);
   if (!GetStopRequested() && WorkerEvents().Snapshot().OnFatalError) SyncFatalError();
 }
 
 // A server that went away meanwhile may answer again: the attachment is
-// made anew for a second try before the download is given up.
+// made anew for a second try before the download is given up. A write that
+// met another transaction's (a pass storing the row) is done again as every
+// such write is.
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreEnclosureStateAgainIfLost(TtidewellTrdJobPropClass& result, int phase,
                                                                          TDateTime nowUtc) {
-  try {
-    StoreEnclosureState(result, phase, nowUtc);
-  } catch (const std::exception& error) {
-    if (!db::IsConnectionLost(error)) throw;
+  const auto undo = [this] {
     ResetQuery();
     RollbackQuietly();
-    StoreEnclosureState(result, phase, nowUtc);
+  };
+  try {
+    RetryOnUpdateConflict([&] { StoreEnclosureState(result, phase, nowUtc); }, undo);
+  } catch (const std::exception& error) {
+    if (!db::IsConnectionLost(error)) throw;
+    undo();
+    RetryOnUpdateConflict([&] { StoreEnclosureState(result, phase, nowUtc); }, undo);
   }
+}
+
+// The end of a finished download could not be written, but a commit that
+// named its file may have reached the database all the same (its answer
+// lost with the connection). The file goes only once the row, read again
+// on a new attachment, shows that it names the file nowhere; where the row
+// cannot be read, it stays while a commit may have named it. A row left
+// under way with the file's name is marked downloaded by the reset.
+void TtidewellWorkerThreadPrAtomRssFeeds::SettleUnrecordedDownload(TtidewellTrdJobPropClass& result) {
+  int32_t status = 0;
+  std::string recorded;
+  try {
+    ReadDownloadRow(status, recorded);
+  } catch (...) {
+    ResetQuery();
+    RollbackQuietly();
+    if (!fileNameMayBeRecorded_) TakeBackDownload(result);
+    return;
+  }
+  if (recorded != kt::WideToUtf8(result.localFileName)) return TakeBackDownload(result);
+  if (status == kDownloaded) {
+    errorText_.clear();
+    errorCategory_ = TErrorCategory::noErrors;
+  }
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::ReadDownloadRow(int32_t& status, std::string& fileLocation) {
+  StartOwnTransaction();
+  ResetQuery();
+  query_.SQL.Add("select download_status,filelocation");
+  query_.SQL.Add("from Enclosures");
+  query_.SQL.Add("where enclosure_id=?");
+  query_.Params(0).SetInteger(itemId_);
+  ExecQueryTimed(&query_, true);
+  if (!query_.Eof()) {
+    status = query_.Fields(0).AsInteger();
+    fileLocation = query_.Fields(1).AsString();
+  }
+  ResetQuery();
+  transaction_.Commit();
 }
 
 // A finished file that its row does not name would be fetched again under a
@@ -170,6 +245,10 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreEnclosureState(TtidewellTrdJobPro
   ExecQueryTimed(&query_, false);
   SafeUnprepareQuery(&query_);
   query_.SQL.Clear();
+  if (phase == kPhaseEnclosureEnd) {
+    RunBeforeEndCommit(itemId_);
+    fileNameMayBeRecorded_ = true;
+  }
   transaction_.Commit();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/feed_address.h"
+#include "engine/feed_credentials_columns.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
@@ -37,7 +38,7 @@ std::string BodyText(TtidewellTrdJobPropClass& result) {
 // answer's charset names; a list that is not well-formed is one too, so
 // that its job reports why it is refused.
 bool IsOpmlDocument(const std::string& text, const std::string& contentType) {
-  const std::string decoded = DecodeFeedBody(text, XmlMediaTypeCharset(contentType));
+  const std::string decoded = DecodeFeedBody(text, AnswerCharset(contentType));
   if (LowerCaseAscii(decoded.substr(0, kSniffLength)).find("<opml") == std::string::npos) return false;
   pugi::xml_document document;
   document.load_buffer(decoded.data(), decoded.size());
@@ -51,7 +52,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::IsDiscoveryPage(const TtidewellTrdJobP
   if (LowerCaseAscii(result.contentType).find("text/html") == std::string::npos) return false;
   const std::string upperUrl = UpperCaseAscii(url_);
   const bool namedAsFeed = upperUrl.find(".XML") != std::string::npos || upperUrl.find(".ATOM") != std::string::npos;
-  return !namedAsFeed && !LooksLikeFeed(DecodeFeedBody(text, XmlMediaTypeCharset(result.contentType)));
+  return !namedAsFeed && !LooksLikeFeed(DecodeFeedBody(text, AnswerCharset(result.contentType)));
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessStoredDocument(TtidewellTrdJobPropClass& result,
@@ -125,19 +126,52 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const
 }
 
 bool TtidewellWorkerThreadPrAtomRssFeeds::AddressNamesAnotherFeed(int32_t feedId, const std::string& address) {
+  return OtherFeedAt(feedId, address) >= 1;
+}
+
+int32_t TtidewellWorkerThreadPrAtomRssFeeds::OtherFeedAt(int32_t feedId, const std::string& address) {
   try {
     StartOwnTransaction();
     const int32_t named = owner_->FindFeedIdByUrl(address, &transaction_);
-    if (named < 1 || named == feedId) return false;
+    if (named < 1 || named == feedId) return -1;
     RollbackQuietly();
-    return true;
+    return named;
   } catch (...) {
     RollbackQuietly();
     throw;
   }
 }
 
+// A feed whose address moved for good to another stored feed's is that
+// feed: its document is not stored a second time (every episode would come
+// twice), the row leaves timed updates as a feed never updated does, and
+// the feed there takes its credentials when it holds none and the move
+// stays at their place. Its articles and its place in lists stay.
+bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result) {
+  if (permanentTarget_.empty() || owner_ == nullptr || itemId_ < 1) return false;
+  if (GetJobType() != TQueueJobTypes::CfeedOperation || result.error) return false;
+  if (result.httpCode != 200 && result.httpCode != 304) return false;
+  const int32_t other = OtherFeedAt(itemId_, permanentTarget_);
+  if (other < 1) return false;
+  const bool withCredentials = (!userName_.empty() || !password_.empty()) && SamePlace(url_, permanentTarget_);
+  ExecuteAndCommit([&] {
+    if (withCredentials) StoreFeedCredentialsIfNone(query_, other, userName_, password_);
+    ResetQuery();
+    query_.SQL.Add("update feeds set skipfeed=1 where feed_id=?");
+    query_.Params(0).SetInteger(itemId_);
+  });
+  feedNotice_ = FormatText(kMovedToStoredFeed, other);
+  SyncFeedProcessed();
+  return true;
+}
+
 void TtidewellWorkerThreadPrAtomRssFeeds::TakeAddressCredentials() {
+  // Shown without the password it holds, and never requested.
+  if (UserInfoNeedsEscaping(url_)) {
+    url_ = UrlWithoutCredentials(url_);
+    addressRefusal_ = kUserInfoNotEscaped;
+    return;
+  }
   std::string userName, password;
   if (!ExtractUrlCredentials(url_, userName, password)) return;
   if (userName_.empty() && password_.empty()) {

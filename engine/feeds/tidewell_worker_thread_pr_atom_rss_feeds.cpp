@@ -52,6 +52,8 @@ int32_t StreamSize(kt::TStream* stream) {
 
 const char TtidewellWorkerThreadPrAtomRssFeeds::kUnaskedNotModified[] =
     "The server answered 304 Not Modified to a request without validator: no feed document came";
+const char TtidewellWorkerThreadPrAtomRssFeeds::kMovedToStoredFeed[] =
+    "Moved permanently to the address of feed (%d), which is updated in its place";
 
 TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewell* owner,
                                                                          TDbConnWrapper* connection,
@@ -417,6 +419,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::PrepareFeedJob(TQueueJobRec&) {
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::PrepareEnclosureJob() {
+  fileNameMayBeRecorded_ = false;
   std::string folder = TrimBlanks(kt::WideToUtf8(targetFolder_));
   if (folder.empty()) folder = platform::ExecutableFolder();
   if (folder.empty() || folder.back() != '/') folder += '/';
@@ -612,6 +615,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeedDocument(TtidewellTrdJobPro
     } else {
       result.Stream()->SetPosition(0);
       if (stored) {
+        if (YieldToFeedAtMovedAddress(result)) return true;
         if (!ProcessStoredDocument(result, *feedRecord)) ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
         StoreMovedAddress(result);
       } else if (!ProcessNewFeed(result)) {

@@ -45,6 +45,11 @@ namespace tidewell {
 
 class Ttidewell;
 
+// Test hook: runs on the worker's thread just before the commit that records
+// the end of a finished download, with the enclosure's id. An empty hook
+// removes it.
+void TEST_SetBeforeEnclosureEndCommit(std::function<void(int32_t enclosureId)> hook);
+
 // One queued job, owned by the queue and freed by FreeQueueJobRec.
 struct TQueueJobRec {
   // 0 while the job waits; the thread id of the worker that took it.
@@ -76,6 +81,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static constexpr int kPauseAfterFeedMs = 5;
   // The error of a feed job answered 304 although it sent no validator.
   static const char kUnaskedNotModified[];
+  // The notice of a feed whose address moved for good to feed (%d)'s.
+  static const char kMovedToStoredFeed[];
   // The code a failed feed job is scheduled with: retried after the error
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;
@@ -263,6 +270,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   std::string ifModifiedSince_;
   std::string eTag_;
   WideString enclosureFileName_;
+  // Set once a commit that names the job's final file was sent, whether or
+  // not its answer came back.
+  bool fileNameMayBeRecorded_ = false;
   TFeedProperty* feedRecord_ = nullptr;
   // The feed processor's state of this worker.
   std::string xmlBase_;
@@ -315,6 +325,11 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // After a successful fetch through a permanent redirect, the row keeps the
   // new address.
   void StoreMovedAddress(const TtidewellTrdJobPropClass& result);
+  // True when the job's 301 led to another stored feed's address, which
+  // then stands for this feed (the row stops being fetched).
+  bool YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result);
+  // The stored feed other than feedId that the address names, else -1.
+  int32_t OtherFeedAt(int32_t feedId, const std::string& address);
   void RecordFeedFailure(const std::string& message);
   bool ProcessFeedDocument(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);
   bool ConflictRecorded() const;
@@ -331,6 +346,9 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   void StoreEnclosureState(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void StoreEnclosureStateAgainIfLost(TtidewellTrdJobPropClass& result, int phase, TDateTime nowUtc);
   void TakeBackDownload(TtidewellTrdJobPropClass& result);
+  void SettleUnrecordedDownload(TtidewellTrdJobPropClass& result);
+  // The job's row as the database has it now ("" and 0 when it is gone).
+  void ReadDownloadRow(int32_t& status, std::string& fileLocation);
   void StoreWebPage(TtidewellTrdJobPropClass& result);
   void StoreCacheRow(TtidewellTrdJobPropClass& result, const std::string& hostFolder, std::string path,
                      TDateTime lastModified, bool success);

@@ -47,7 +47,10 @@ void MarkFeedDeleted(TQueryWrapper* query, int32_t feedId) {
   query->Params(0).SetDateTime(kMarkedDeletedNextUpdate);
   query->Params(1).SetInteger(feedId);
   ExecQueryTimed(query, false);
-  model::SetSqlLines(query, {"update articles", "set deleted=1,syncmodified=?", "where feed_id=" + std::to_string(feedId)});
+  // Articles deleted before keep their state and time: a feed brought back
+  // brings back only what its deletion took.
+  model::SetSqlLines(query, {"update articles", "set deleted=1,syncmodified=?",
+                             "where feed_id=" + std::to_string(feedId) + " and coalesce(deleted,0)=0"});
   query->Params(0).SetDateTime(model::UtcNow());
   ExecQueryTimed(query, false);
 }

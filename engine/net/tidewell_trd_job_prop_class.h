@@ -70,6 +70,9 @@ class TtidewellTrdJobPropClass {
   // The failure was the file's, not the transfer's: the body could not be
   // written, closed or moved into place.
   bool fileError = false;
+  // The failure may pass: the same transfer may succeed later (a line
+  // reset or timed out, an answer cut short, a 5xx).
+  bool passingFailure = false;
 
  private:
   bool ownsNoStream_ = false;

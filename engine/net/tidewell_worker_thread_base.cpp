@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "engine/feed_address.h"
 #include "engine/net/content_decoder.h"
@@ -131,6 +132,38 @@ std::string TransportErrorText(const THttpExchangeReply& reply) {
   }
 }
 
+// Whether a failed exchange may succeed when tried again later: the line or
+// the server failed for a while. The server's word that the file is not
+// there (404, any 4xx), a refused redirect or certificate, and the engine's
+// own refusals (a web page instead of the episode, the file not writable)
+// stay failed.
+//
+//   | what happened                                        | passes |
+//   |------------------------------------------------------|--------|
+//   | host not resolved, connection refused or reset       | yes    |
+//   | nothing or part of the answer before the line closed | yes    |
+//   | no byte for the read time-out, too slow, deadline    | yes    |
+//   | 5xx answer                                           | yes    |
+//   | any other transport failure (TLS, protocol)          | no     |
+//   | any other answer                                     | no     |
+bool IsPassingFailure(const THttpExchangeReply& reply) {
+  if (reply.status >= 500 && reply.status < 600) return true;
+  switch (reply.outcome) {
+    case THttpExchangeReply::Outcome::ReadTimedOut:
+    case THttpExchangeReply::Outcome::DeadlinePassed:
+    case THttpExchangeReply::Outcome::TooSlow:
+      return true;
+    case THttpExchangeReply::Outcome::Failed:
+      break;
+    default:
+      return false;
+  }
+  for (const CURLcode code : {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_CONNECT, CURLE_SEND_ERROR, CURLE_RECV_ERROR,
+                              CURLE_GOT_NOTHING, CURLE_PARTIAL_FILE, CURLE_OPERATION_TIMEDOUT})
+    if (reply.curlCode == code) return true;
+  return false;
+}
+
 std::string MakeClientNonce() {
   static std::mutex mutex;
   static std::mt19937_64 random{std::random_device{}()};
@@ -206,6 +239,7 @@ struct TtidewellWorkerThreadBase::TTransfer {
   int32_t responseCode = -1;  // -1 until a status line arrived
   std::string statusLine;
   THttpExchangeReply lastReply;
+  bool passingFailure = false;  // the last exchange failed for a passing reason
   int redirects = 0;
   int authRounds = 0;
   std::string authorization;  // the header value of the next request
@@ -392,11 +426,11 @@ bool TtidewellWorkerThreadBase::RunLookup(const std::vector<std::string>& sql,
 }
 
 bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
-  // The database narrows the rows down to those naming the host; which of
-  // them name this feed is the address rule's to say.
+  // The database narrows the rows down to those holding the address's
+  // look-up text; which of them name this feed is the address rule's to say.
   bool known = false;
   RunLookup({"select link from feeds where link containing ?"},
-            [&](TQueryWrapper& q) { q.Params(0).SetString(TUrlParts::Split(url).host); },
+            [&](TQueryWrapper& q) { q.Params(0).SetString(FeedAddressLookupText(url)); },
             [&](TQueryWrapper& q) { known = known || SameFeedAddress(q.Fields(0).AsString(), url); });
   return known;
 }
@@ -420,6 +454,15 @@ bool TtidewellWorkerThreadBase::IsEnclosureWanted(int32_t enclosureId) {
              " and a.id=e.article_id", " and a.deleted=0"},
             nullptr, [&](TQueryWrapper& q) { live = q.Fields(0).AsInt64(); });
   return live > 0;
+}
+
+bool TtidewellWorkerThreadBase::IsFileNamedByRow(const kt::WideString& path) {
+  return RunLookup({"select first 1 enclosure_id from enclosures where filelocation=? and enclosure_id<>?"},
+                   [&](TQueryWrapper& q) {
+                     q.Params(0).SetWideString(path);
+                     q.Params(1).SetInteger(itemId_);
+                   },
+                   [](TQueryWrapper&) {});
 }
 
 bool TtidewellWorkerThreadBase::GetOpenSearchQuery(int32_t feedId, std::string& searchTerms,
@@ -511,12 +554,14 @@ void TtidewellWorkerThreadBase::Download(const std::string& url, const std::stri
   t.limits = GetTransferLimits();
   terminateDownload_ = false;
   moved_ = false;
+  permanentTarget_.clear();
   if (t.jobType == TQueueJobTypes::CfeedOperation && itemId_ < 1) {
     ExtractUrlCredentials(t.jobUrl, t.userName, t.password);
   }
   url_ = t.jobUrl;
   std::unique_ptr<TtidewellTrdJobPropClass> result = MakeResult(t, targetFolder, fileName, rawDataReq);
   t.result = result.get();
+  if (!addressRefusal_.empty()) CaptureError(t, *result, std::exchange(addressRefusal_, std::string()));
   if (!result->error) RunTransfer(t, *result, lastModified, etag, rawDataReq, context);
   try {
     if (result->Succeeded()) CopyResponseValues(t, *result);
@@ -696,6 +741,7 @@ THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const TH
     return !t.aborted;
   };
   t.lastReply = exchange_.Perform(sent, sink);
+  t.passingFailure = IsPassingFailure(t.lastReply);
   if (t.lastReply.status != -1) t.responseCode = t.lastReply.status;
   t.statusLine = t.lastReply.statusLine;
   return t.lastReply;
@@ -816,6 +862,7 @@ bool TtidewellWorkerThreadBase::FollowRedirect(TTransfer& t, const THttpExchange
   // Weighed against the place the credentials were given for, not the hop
   // before: after a 302 elsewhere, a 301 there is still away from them.
   const bool withCredentials = !t.userName.empty() || !t.password.empty();
+  if (status == 301) permanentTarget_ = target;
   if (status == 301 && DecideAddressMove(TAddressChange::kPermanentRedirect, t.credentialsFor, target,
                                          withCredentials) == TAddressMove::kMove) {
     moved_ = true;
@@ -855,13 +902,17 @@ void TtidewellWorkerThreadBase::CheckCompleteBody(TTransfer& t, const THttpExcha
   // Without an announced length the server's close ends the body; a body of
   // fewer than 10 bytes is then taken as a lost connection.
   const bool lengthless = reply.contentLength < 0 && !reply.chunked && reply.status != 204;
-  if (lengthless && reply.bodyBytes < 10) throw kt::Exception(kClosedGracefully);
+  if (lengthless && reply.bodyBytes < 10) {
+    t.passingFailure = true;
+    throw kt::Exception(kClosedGracefully);
+  }
 }
 
 void TtidewellWorkerThreadBase::CaptureError(TTransfer& t, TtidewellTrdJobPropClass& result,
                                              const std::string& message) {
   result.error = true;
   result.httpCode = t.responseCode;
+  result.passingFailure = t.passingFailure;
   if (result.httpCode == 304) result.error = false;
   result.errorText = message.empty() ? t.statusLine : message;
   const std::string lowered = Lower(result.errorText);
@@ -935,7 +986,9 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   }
   const int64_t written = FileSize(t.downloadFile);
   if (result.contentLength > 1 && result.contentLength > written) {
-    return FailEnclosure(t, result, MessageText(kFilesizeMismatch));
+    FailEnclosure(t, result, MessageText(kFilesizeMismatch));
+    result.passingFailure = true;  // the line closed before the whole body came
+    return;
   }
   const std::string unwanted = UnwantedBodyText(t, result, written);
   if (!unwanted.empty()) return FailEnclosure(t, result, unwanted);
@@ -943,10 +996,17 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   const std::string name = FinalEnclosureName(t, result, fileName);
   int error = EEXIST;
   WideString target;
+  const auto namedByRow = [this](const WideString& path) { return IsFileNamedByRow(path); };
   // Another download may take the same name meanwhile; the move never
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
-    target = MakeUniqueFileName(kt::Utf8ToWide(folder + name));
+    try {
+      target = MakeUniqueFileName(kt::Utf8ToWide(folder + name), namedByRow);
+    } catch (const std::exception& failure) {
+      // Without the rows no name is known to be free: the episode is
+      // fetched again once the database answers.
+      return FailEnclosure(t, result, failure.what());
+    }
     BeforeEnclosureMove(target);
     const bool moved = MoveFileUni(kt::Utf8ToWide(t.downloadFile), target,
                                    platform::kMoveCopyAllowed | platform::kMoveWriteThrough);

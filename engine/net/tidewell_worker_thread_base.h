@@ -148,6 +148,9 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   // False once the enclosure's row, or its article, is gone or deleted (its
   // feed was deleted); true without a connection.
   virtual bool IsEnclosureWanted(int32_t enclosureId);
+  // Whether an enclosure row other than the job's names the file (as
+  // downloaded, under way or failed alike); false without a connection.
+  virtual bool IsFileNamedByRow(const kt::WideString& path);
   // The search feed's link and its root's URL template; false when either
   // row is missing.
   virtual bool GetOpenSearchQuery(int32_t feedId, std::string& searchTerms, std::string& urlTemplate);
@@ -172,6 +175,12 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
   std::string url_;
   bool openSearch_ = false;
   bool moved_ = false;  // set when a 301 redirect was followed
+  // The target of the last 301 followed, stored as the address or not
+  // (credentials stay at their place); empty when none.
+  std::string permanentTarget_;
+  // Set when the job's address must not be requested at all: the job fails
+  // with this text, and nothing is sent. Cleared by Download.
+  std::string addressRefusal_;
   PHttpRawDataReq rawDataReq_ = nullptr;
   std::atomic<bool> terminateDownload_{false};
 

@@ -161,6 +161,13 @@ std::unique_ptr<AppProcess> AppProcessTest::Start(const std::string& errorName,
   return std::make_unique<AppProcess>(executable, EnvironmentWith(all), folder.File(errorName), runAsUser);
 }
 
+void AppProcessTest::ExpectFailedStartEnds(AppProcess& app, const std::string& reason) {
+  ASSERT_TRUE(app.Started());
+  EXPECT_EQ(app.WaitForExitCode(), 1) << app.ErrorOutput();
+  EXPECT_NE(app.ErrorOutput().find(kStartFailure), std::string::npos) << app.ErrorOutput();
+  EXPECT_NE(app.ErrorOutput().find(reason), std::string::npos) << app.ErrorOutput();
+}
+
 void AppProcessTest::ExpectFailedStartEndsOnSignal(AppProcess& app, int signal, const std::string& reason) {
   ASSERT_TRUE(app.Started());
   ASSERT_TRUE(WaitFor([&] { return app.ErrorOutput().find(kStartFailure) != std::string::npos || !app.Running(); }))

@@ -85,8 +85,11 @@ class AppProcessTest : public ::testing::Test {
   void SetMisc(const std::string& name, const std::string& value);
   std::unique_ptr<AppProcess> Start(const std::string& errorName,
                                     const std::map<std::string, std::string>& changes = {}, uid_t runAsUser = 0);
-  // The failure message is shown and the process waits in its message box
-  // until a stop signal closes it; then it ends with a failure code.
+  // Without a display the failure message reaches the standard error stream
+  // and the process ends by itself with a failure code.
+  void ExpectFailedStartEnds(AppProcess& app, const std::string& reason);
+  // On a display the process waits in its message box until a stop signal
+  // closes it; then it ends with a failure code.
   void ExpectFailedStartEndsOnSignal(AppProcess& app, int signal, const std::string& reason);
   // The names of the files in the program's "downloads" folder.
   std::vector<std::string> Downloads() const;

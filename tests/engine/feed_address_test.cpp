@@ -35,6 +35,15 @@ TEST(FeedAddressTest, SameFeedJoinsWhatTheTableJoins) {
       {"http://h/f#top", "http://h/f"},
       {"http://h/Feed.XML?Q=1", "http://h/feed.xml?q=1"},
       {"http://ann:secret@H:80/f#x", "h/f"},
+      {"http://h/%7Efeed.xml", "http://h/~feed.xml"},
+      {"http://h/%61/f?%62=%2d", "http://h/a/f?b=-"},
+      {"http://h/a/../feed.xml", "http://h/feed.xml"},
+      {"http://h/a/./b/../f/..", "http://h/a/"},
+      {"http://[0:0:0:0:0:0:0:1]/f", "http://[::1]/f"},
+      {"http://[::FFFF:127.0.0.1]:80/f", "http://[::ffff:7f00:1]/f"},
+      {"http://b\xC3\xBC" "cher.example/f", "http://xn--bcher-kva.example/f"},
+      {"http://B\xC3\x9C" "CHER.example/f", "http://XN--BCHER-KVA.example/f"},
+      {"http://\xD0\x9F\xD0\xA0\xD0\x98\xD0\x9C\xD0\x95\xD0\xA0.xn--80akhbyknj4f/f", "http://xn--e1afmkfd.XN--80AKHBYKNJ4F/f"},
   };
   for (const Pair& p : same) {
     EXPECT_TRUE(SameFeedAddress(p.a, p.b)) << p.a << " | " << p.b;
@@ -56,6 +65,12 @@ TEST(FeedAddressTest, SameFeedKeepsApartWhatTheTableKeepsApart) {
       {"http://h/f?a=1&b=2", "http://h/f?b=2&a=1"},
       {"http://h/f?", "http://h/f"},
       {"DELMARKED:http://h/f", "http://h/f"},
+      {"http://h/a/../f", "http://h/a/f"},
+      {"http://h/f?a=%2F", "http://h/f?a=/"},
+      {"http://h/f?p=/a/../b", "http://h/f?p=/b"},
+      {"http://h/%2E%2E/f", "http://h/%2E%2E%2Ff"},
+      {"http://[::1]/f", "http://[::2]/f"},
+      {"http://b\xC3\xBC" "cher.example/f", "http://bucher.example/f"},
   };
   for (const Pair& p : apart) {
     EXPECT_FALSE(SameFeedAddress(p.a, p.b)) << p.a << " | " << p.b;
@@ -81,11 +96,26 @@ TEST(FeedAddressTest, PlaceIsSchemeHostAndPort) {
   EXPECT_EQ(CredentialsPlace("HTTPS://Ann:x@Feeds.Example.org/f"), "https://feeds.example.org:443");
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Every letter, digit and "~" written as an escape, as some encoders do.
+std::string EscapedUnreserved(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '~') escaped += c;
+    else escaped += std::string("%") + "0123456789ABCDEF"[(c >> 4) & 15] + "0123456789ABCDEF"[c & 15];
+  }
+  return escaped;
+}
+
 // What the world changes in an address must not change the feed it names,
 // and what changes the feed must change the key.
 TEST(FeedAddressTest, KeyPropertiesUnderChangesOfTheAddress) {
   const std::vector<std::string> addresses = {"http://h/f", "https://h:8443/a/B.xml?x=1", "http://[::1]/p",
-                                              "http://127.0.0.2/feed/"};
+                                              "http://127.0.0.2/feed/", "http://b\xC3\xBC" "cher.example/f~"};
   for (const std::string& address : addresses) {
     const size_t at = address.find("://") + 3;
     const std::string withCredentials = address.substr(0, at) + "u%40x:p@ss" + "@" + address.substr(at);
@@ -94,6 +124,11 @@ TEST(FeedAddressTest, KeyPropertiesUnderChangesOfTheAddress) {
     std::string upperPlace = address;
     for (size_t i = 0; i < address.find('/', at); ++i) upperPlace[i] = static_cast<char>(std::toupper(upperPlace[i]));
     EXPECT_TRUE(SameFeedAddress(address, upperPlace)) << address;
+    EXPECT_NE(Lower(upperPlace).find(FeedAddressLookupText(address)), std::string::npos) << address;
+    const size_t path = address.find('/', at);
+    EXPECT_TRUE(SameFeedAddress(address, address.substr(0, path) + "/x/.." + address.substr(path))) << address;
+    EXPECT_TRUE(SameFeedAddress(address, address.substr(0, path) + EscapedUnreserved(address.substr(path))))
+        << address;
     EXPECT_FALSE(SameFeedAddress(address, address + "x")) << address;
     EXPECT_FALSE(SameFeedAddress(address, address + "?")) << address;
     const std::string otherScheme = address.rfind("https", 0) == 0 ? "http" : "https";

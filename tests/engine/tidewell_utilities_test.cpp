@@ -379,6 +379,24 @@ TEST(FileRoutinesTest, UniqueNamesNumberBeforeTheExtension) {
   EXPECT_EQ(MakeUniqueFileName(W(folder.File("show.ogg"))), W(folder.File("show(1).ogg")));
 }
 
+// Whatever lies on disk and whatever the rows name (files deleted, ends
+// lost), the name given is neither.
+TEST(FileRoutinesTest, AUniqueNameIsNeitherOnDiskNorNamedByARow) {
+  TempFolder folder;
+  const auto name = [&](int n) { return folder.File(n == 0 ? "ep.mp3" : "ep(" + std::to_string(n) + ").mp3"); };
+  for (int states = 0; states < 729; ++states) {  // each of six names free (0), on disk (1) or named (2)
+    std::set<std::string> named;
+    for (int n = 0, state = states; n < 6; ++n, state /= 3) {
+      std::filesystem::remove(name(n));
+      if (state % 3 == 1) Touch(name(n));
+      if (state % 3 == 2) named.insert(name(n));
+    }
+    const auto byRow = [&](const WideString& path) { return named.count(kt::WideToUtf8(path)) > 0; };
+    const std::string given = kt::WideToUtf8(MakeUniqueFileName(W(name(0)), byRow));
+    EXPECT_TRUE(!std::filesystem::exists(given) && named.count(given) == 0) << states << " " << given;
+  }
+}
+
 TEST(FileRoutinesTest, UniqueNameGivesUpAfter1024Tries) {
   TempFolder folder;
   Touch(folder.File("e.mp3"));

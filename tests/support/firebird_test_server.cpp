@@ -241,23 +241,24 @@ void FirebirdTestServer::Kill() {
   pid_ = -1;
 }
 
-// For a listening socket the kernel's receive queue is the number of
-// connections not yet taken.
-int FirebirdTestServer::WaitingConnections() const {
+// The connections of the server's port that hold received bytes nobody read.
+int FirebirdTestServer::UnreadRequests() const {
   std::ifstream table("/proc/net/tcp");
   char local[16];
   std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(port_));
+  int requests = 0;
   std::string line;
   std::getline(table, line);
   while (std::getline(table, line)) {
     std::istringstream fields(line);
     std::string slot, address, remote, state, queues;
     fields >> slot >> address >> remote >> state >> queues;
-    if (address != local || state != "0A") continue;
     const auto colon = queues.find(':');
-    return colon == std::string::npos ? 0 : static_cast<int>(std::stoul(queues.substr(colon + 1), nullptr, 16));
+    // "01": established; a listening socket ("0A") counts waiting connections there.
+    if (address != local || state != "01" || colon == std::string::npos) continue;
+    if (std::stoul(queues.substr(colon + 1), nullptr, 16) > 0) ++requests;
   }
-  return 0;
+  return requests;
 }
 
 }  // namespace testing_support

@@ -49,8 +49,10 @@ class FirebirdTestServer {
   // held unanswered are dropped, as by a server that dies while it restarts.
   void Pause();
   void Kill();
-  // The connections that wait to be taken by the server (while it is paused).
-  int WaitingConnections() const;
+  // The connections whose client sent a request that the server has not
+  // read (while it is paused): a client that waits for its answer. The
+  // connection that Start's probe leaves sends nothing.
+  int UnreadRequests() const;
 
  private:
   void WriteConfiguration();

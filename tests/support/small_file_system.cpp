@@ -47,7 +47,14 @@ void FillToLastBlock(const std::string& file) {
   if (error != ENOSPC) throw std::runtime_error("filling up to " + file + " ended without ENOSPC");
 }
 
-void SmallFileSystem::Fill() { FillToLastBlock(path_ + kFillerName); }
+void SmallFileSystem::Fill(int64_t leaving) {
+  if (leaving == 0) return FillToLastBlock(path_ + kFillerName);
+  const int fd = ::open((path_ + kFillerName).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  const std::vector<char> block(4096, 'f');
+  while (fd >= 0 && FreeBytes() > leaving && ::write(fd, block.data(), block.size()) > 0) {
+  }
+  if (fd >= 0) ::close(fd);
+}
 
 void SmallFileSystem::Empty() {
   std::error_code ignored;

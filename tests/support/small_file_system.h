@@ -27,8 +27,9 @@ class SmallFileSystem {
   const std::string& SkipReason() const { return reason_; }
   // Its root, with a trailing '/'.
   const std::string& Path() const { return path_; }
-  // Fills it to its last block with a file of its own; Empty removes that.
-  void Fill();
+  // Fills it with a file of its own until no more than leaving bytes are
+  // free (to its last block by default); Empty removes that file.
+  void Fill(int64_t leaving = 0);
   void Empty();
   int64_t FreeBytes() const;
 

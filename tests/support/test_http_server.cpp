@@ -127,18 +127,23 @@ void HttpConnection::Reset() {
 }
 
 TestHttpServer::TestHttpServer(const std::string& address) : address_(address) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool ipv6 = address_.find(':') != std::string::npos;
+  listener_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in bound{};
+  sockaddr_in6 bound6{};
   bound.sin_family = AF_INET;
-  socklen_t length = sizeof bound;
-  if (::inet_pton(AF_INET, address_.c_str(), &bound.sin_addr) != 1 ||
-      ::bind(listener_, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 || ::listen(listener_, 64) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+  bound6.sin6_family = AF_INET6;
+  sockaddr* any = ipv6 ? reinterpret_cast<sockaddr*>(&bound6) : reinterpret_cast<sockaddr*>(&bound);
+  socklen_t length = ipv6 ? sizeof bound6 : sizeof bound;
+  const int parsed = ipv6 ? ::inet_pton(AF_INET6, address_.c_str(), &bound6.sin6_addr)
+                          : ::inet_pton(AF_INET, address_.c_str(), &bound.sin_addr);
+  if (parsed != 1 || ::bind(listener_, any, length) != 0 || ::listen(listener_, 64) != 0 ||
+      ::getsockname(listener_, any, &length) != 0) {
     throw std::runtime_error("test server cannot listen");
   }
-  port_ = ntohs(bound.sin_port);
+  port_ = ntohs(ipv6 ? bound6.sin6_port : bound.sin_port);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -161,7 +166,8 @@ TestHttpServer::~TestHttpServer() {
 }
 
 std::string TestHttpServer::Url(const std::string& path) const {
-  return "http://" + address_ + ":" + std::to_string(port_) + path;
+  const std::string host = address_.find(':') == std::string::npos ? address_ : "[" + address_ + "]";
+  return "http://" + host + ":" + std::to_string(port_) + path;
 }
 
 void TestHttpServer::Handle(const std::string& path, HttpHandler handler) {

@@ -72,7 +72,8 @@ using HttpHandler = std::function<void(const RecordedRequest&, HttpConnection&)>
 
 class TestHttpServer {
  public:
-  // address: an IPv4 loopback address ("127.0.0.2" is another host to a client).
+  // address: a loopback address ("127.0.0.2" is another host to a client;
+  // "::1" listens on IPv6, and Url() writes it in brackets).
   explicit TestHttpServer(const std::string& address = "127.0.0.1");
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;

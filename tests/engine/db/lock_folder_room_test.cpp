@@ -86,8 +86,8 @@ Outcome StartEngine(const std::string& folder, const std::string& lockFolder, co
   return RunProcess({given != nullptr ? given : TIDEWELL_FIRST_START_CHILD, folder}, {}, lockFolder, errorFile);
 }
 
-// Each transaction takes a lock of its own: a thousand reach pages of the
-// lock table that the attachment left untouched.
+// Each transaction takes a lock of its own: ten thousand outgrow the lock
+// table that the attachment made (1 MiB).
 TEST(LockFolderRoomChild, DISABLED_TakesLocksAfterItsDiskFilled) {
   const char* database = std::getenv(kDatabaseVariable);
   if (database == nullptr) GTEST_SKIP() << "run by LockFolderRoomTest only";
@@ -99,7 +99,7 @@ TEST(LockFolderRoomChild, DISABLED_TakesLocksAfterItsDiskFilled) {
   connection.CreateDatabase(16384);
   testing_support::FillToLastBlock(std::getenv(kFillerVariable));
   std::vector<std::unique_ptr<TTranWrapper>> transactions;
-  for (int i = 0; i < 1000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     transactions.push_back(std::make_unique<TTranWrapper>(&connection));
     transactions.back()->StartTransaction();
   }

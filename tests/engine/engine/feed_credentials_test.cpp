@@ -243,6 +243,77 @@ TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
   }
 }
 
+// Credentials that come by a second way (AddFeed, a list, a feed that moves
+// to the address by 301) for a feed stored without any are the feed's.
+TEST_F(FeedCredentialsTest, CredentialsGivenASecondWayAreKept) {
+  enum class TWay { kAddFeed, kList, kMove };
+  const struct {
+    const char* name;
+    TWay bare;
+    TWay withCredentials;
+  } rows[] = {
+      {"a list filed it bare, AddFeed gives them", TWay::kList, TWay::kAddFeed},
+      {"AddFeed (the settings) filed it bare, a list gives them", TWay::kAddFeed, TWay::kList},
+      {"AddFeed filed it bare, a feed holding them moves to it by 301", TWay::kAddFeed, TWay::kMove},
+      {"a list filed it bare, the changed list gives them", TWay::kList, TWay::kList},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string path = "/guarded" + std::to_string(++n) + ".xml";
+    Guard(a, path, "ann", "secret", "application/rss+xml", Rss("Guarded"));
+    const auto subscribe = [&](TWay way, const std::string& userInfo) {
+      const std::string at = "/" + std::to_string(n) + userInfo;
+      const std::string address = userInfo.empty() ? a.Url(path) : WithUserInfo(a.Url(path), userInfo);
+      if (way == TWay::kAddFeed) {
+        engine.AddFeed(u"", address, u"");
+      } else if (way == TWay::kList) {
+        const std::string list = "/list" + std::to_string(n) + ".opml";
+        ServeDocument(list, "text/xml", Opml(Outline("Guarded", address)));
+        const int32_t stored = engine.FindFeedIdByUrl(a.Url(list), nullptr);
+        if (stored > 0) Pass(stored);
+        if (stored < 1) RunJob(a.Url(list), TQueueJobTypes::CgetOpmlData);
+      } else {
+        Redirect(a, at + ".xml", 301, a.Url(path));
+        Pass(engine.AddFeed(u"", WithUserInfo(a.Url(at + ".xml"), userInfo), u""));
+      }
+    };
+    subscribe(row.bare, "");
+    subscribe(row.withCredentials, "ann:secret");
+    const int32_t feedId = engine.FindFeedIdByUrl(a.Url(path), nullptr);
+    Pass(feedId);
+    EXPECT_EQ(FeedColumn("username_", feedId), "ann") << row.name;
+    EXPECT_EQ(FeedColumn("lastHTTPCode", feedId), "200") << row.name;
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing '" + path + "'"), 1) << row.name;
+  }
+}
+
+// A password holding a raw "/" or "#" is refused, whichever way it comes,
+// with a text that asks for it percent-encoded: nothing is stored or shown,
+// and the host that its raw "/" would name ("localhost" for the user name
+// "localhost") is never asked.
+TEST_F(FeedCredentialsTest, APasswordWithARawMarkIsRefusedAndGoesNowhere) {
+  TestHttpServer named;  // 127.0.0.1 on a port of its own: "localhost:port"
+  ServeDocument("/f.xml", "application/rss+xml", Rss("Members"));
+  const std::string port = named.Url("").substr(named.Url("").rfind(':') + 1);
+  const std::string viaSlash = "http://localhost:" + port + "/cret@" + a.Url("/f.xml").substr(7);
+  const std::string viaHash = "http://ann:se#cret@" + a.Url("/f.xml").substr(7);
+  for (const std::string& address : {viaSlash, viaHash}) {
+    RunJob(address, TQueueJobTypes::CfeedOperation);
+    ServeDocument("/raw.opml", "text/xml", Opml(Outline("Raw", address)));
+    RunJob(a.Url("/raw.opml"), TQueueJobTypes::CgetOpmlData);
+    try {
+      engine.AddFeed(u"", address, u"");
+      ADD_FAILURE() << "AddFeed took " << address;
+    } catch (const std::exception& refusal) {
+      EXPECT_NE(std::string(refusal.what()).find("percent-encoded"), std::string::npos) << refusal.what();
+    }
+  }
+  EXPECT_EQ(named.Requests().size(), 0u);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'cret' or link containing 'f.xml'"), 0);
+  for (const testing::EndedJob& job : ended) EXPECT_EQ(job.url.find("cret"), std::string::npos) << job.url;
+  for (const testing::Processed& job : processed) EXPECT_EQ(job.url.find("cret"), std::string::npos) << job.url;
+}
+
 // A list naming a feed with credentials in its address finds that feed at
 // every later merge, also once the feed's own pass took them out of its
 // link, and finds a feed that AddFeed subscribed with them.

@@ -23,6 +23,7 @@
 #include "engine/net/http_auth.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
+#include "engine/tidewell_date.h"
 #include "platform/file_ops.h"
 #include "platform/main_loop.h"
 #include "support/engine_fixture.h"
@@ -272,6 +273,65 @@ TEST_F(EngineEndToEndTest, AnAnswerThatIsNoEpisodeFailsAndIsTriedAgainAtTheNextS
   EXPECT_EQ(EnclosureColumn("download_status", portal), "2");
   EXPECT_EQ(EnclosureColumn("download_status", empty), "2");
   EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"empty.mp3", "portal.mp3"}));
+}
+
+// A download that failed for a reason that passes is tried again within the
+// run, after the pause a failed feed job gets, a bounded number of times; one
+// that the server said is not there, or that brought no episode, stays
+// failed until the next start. The clock is moved, the timer's tick called.
+TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfterThePause) {
+  struct Row {
+    std::string guid;
+    std::string failure;  // what the server answers while it fails ("reset" resets the line after it)
+    bool passes;
+  };
+  const std::string partial = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 10240\r\n\r\nID3";
+  const std::vector<Row> rows = {
+      {"cut", partial, true},
+      {"reset", partial, true},
+      {"nothing", "", true},
+      {"busy", TestHttpServer::Response(503, "Service Unavailable", {}, "later"), true},
+      {"gone", TestHttpServer::Response(404, "Not Found", {}, "gone"), false},
+      {"portal", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/html"}}, "<html>log in</html>"), false},
+      {"down", TestHttpServer::Response(502, "Bad Gateway", {}, "down"), true},  // never comes back
+  };
+  std::atomic<bool> online{false};
+  std::string items;
+  const auto media = [](const Row& row) { return "/media/" + row.guid + ".mp3"; };
+  for (const Row& row : rows) {
+    items += EpisodeItem(row.guid, media(row), 10240);
+    server.Handle(media(row), [&online, row](const RecordedRequest&, HttpConnection& c) {
+      const bool whole = online && row.guid != "down";
+      c.Send(whole ? TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(10240, 'a'))
+                   : row.failure);
+      if (!whole && row.guid == "reset") c.Reset();
+    });
+  }
+  ServeItems(items);
+  SubscribeAndFetch();
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  TDynIntArray ids;
+  for (const Row& row : rows) ids.push_back(EnclosureOf(row.guid));
+  DownloadInto(target, ids);
+  const std::unique_ptr<void, void (*)(void*)> putClockRight(&online, [](void*) { TEST_ShiftClock(0); });
+  const auto tickAt = [&](int minutes) {
+    TEST_ShiftClock(minutes * 60);
+    engine.SmartUpdateTimer();
+    ASSERT_TRUE(RunUntil([&] { return engine.QueuedJobCount() == 0; }));
+  };
+  tickAt(44);
+  for (const Row& row : rows) EXPECT_EQ(Fetched(media(row)), 1u) << row.guid;
+  online = true;
+  tickAt(46);
+  for (const Row& row : rows) {
+    EXPECT_EQ(Fetched(media(row)), row.passes ? 2u : 1u) << row.guid;
+    const bool arrived = row.passes && row.guid != "down";
+    EXPECT_EQ(EnclosureColumn("download_status", EnclosureOf(row.guid)), arrived ? "2" : "3") << row.guid;
+  }
+  for (int round = 2; round <= 6; ++round) tickAt(46 * round);  // one that keeps failing: its attempts, no more
+  EXPECT_EQ(Fetched("/media/down.mp3"), static_cast<size_t>(TDownloadRetries::kAttempts));
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"busy.mp3", "cut.mp3", "nothing.mp3", "reset.mp3"}));
 }
 
 TEST_F(EngineEndToEndTest, AFileNamedAfterItsUrlLeavesTheQueryOut) {

@@ -78,6 +78,9 @@ TEST_F(EngineOperationsTest, AddFeedStoresTheNormalisedLinkAndFindFeedIdByUrlIgn
   EXPECT_EQ(engine.FindFeedIdByUrl("example.org:80/feed.xml#top"), id);
   EXPECT_EQ(engine.FindFeedIdByUrl("https://example.org/Feed.xml"), -1);
   EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/other.xml"), -1);
+  EXPECT_EQ(engine.FindFeedIdByUrl("http://example.org/a/../%46eed.xml"), id);
+  const int32_t international = engine.AddFeed(u"", "http://b\xC3\xBC" "cher.example/", u"");
+  EXPECT_EQ(engine.AddFeed(u"", "http://XN--BCHER-KVA.example", u""), international);
   TTranWrapper transaction;
   engine.BindTransaction(&transaction, false);
   EXPECT_TRUE(transaction.InTransaction());
@@ -156,6 +159,18 @@ TEST_F(ResetEnclosureDownloadsTest, GivenIdsAreResetEvenAfterA404) {
   EXPECT_EQ(db.QueryInt64("select download_status from enclosures where enclosure_id=4"), 2);
   EXPECT_EQ(db.QueryInt64("select download_status from enclosures where enclosure_id=1"), 1);
   EXPECT_TRUE(platform::FileExists(tmpFile));
+}
+
+// Two rows an earlier version gave one name: the one under way never takes the other's file.
+TEST_F(ResetEnclosureDownloadsTest, ADownloadIsNeverMarkedDownloadedWithAnotherEpisodesFile) {
+  const std::string shared = db.Folder().File("shared.mp3");
+  std::ofstream(shared) << "the other episode";
+  AddEnclosure(5, 2, shared, 200);
+  AddEnclosure(6, 1, shared, 0);
+  engine.ResetEnclosureDownloads({6});
+  EXPECT_EQ(db.QueryInt64("select download_status from enclosures where enclosure_id=6"), 0);
+  EXPECT_EQ(db.QueryText("select filelocation from enclosures where enclosure_id=5"), shared);
+  EXPECT_TRUE(platform::FileExists(shared));
 }
 
 TEST(TtidewellUnescapeXmlText, ResolvesReferencesAndLeavesMalformedTextAlone) {

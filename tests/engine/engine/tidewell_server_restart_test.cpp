@@ -5,7 +5,8 @@
 // attachment as it restarted), the loss is told once, a close while the
 // server is away ends normally, and a download whose end cannot be recorded
 // is taken back instead of being left for a second copy, and put back to
-// new by the running engine once the server answers.
+// new by the running engine once the server answers; one whose end was
+// recorded though the answer was lost keeps its file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,10 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/tidewell.h"
 #include "engine_test_support.h"
 #include "platform/main_loop.h"
 #include "support/firebird_test_server.h"
+#include "support/tcp_relay.h"
 #include "support/test_http_server.h"
 
 namespace tidewell {
@@ -31,6 +34,7 @@ using testing::EngineOnDatabase;
 using testing_support::FirebirdTestServer;
 using testing_support::HttpConnection;
 using testing_support::RecordedRequest;
+using testing_support::TcpRelay;
 using testing_support::TestHttpServer;
 
 constexpr int kWaitMs = 30000;
@@ -191,7 +195,8 @@ TEST_F(ServerRestartTest, AServerThatRejectsTheNewAttachmentWhileItRestartsIsALo
     server.Start();
     server.Pause();
     engine.UpdateFeeds({feedId}, true);
-    ASSERT_TRUE(PumpUntil([&] { return server.WaitingConnections() > 0; }));
+    // The worker's own request, not a connection the server's start left.
+    ASSERT_TRUE(PumpUntil([&] { return server.UnreadRequests() > 0; }));
     server.Kill();
     ASSERT_TRUE(PumpUntil([&] { return engine.QueuedJobCount() == 0; }));
   }
@@ -260,6 +265,58 @@ TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedIsTakenBackAndFetched
   EXPECT_EQ(database.QueryInt64("select download_status" + row), 2);
   EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
   EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{});
+}
+
+// The commit that records a finished download reaches the server, but its
+// answer is lost with the connection, and the attachment made at once is
+// refused as well. The download was recorded: it keeps its file, and the
+// next episode of the same name gets a name of its own.
+TEST_F(ServerRestartTest, ADownloadWhoseRecordedEndWentUnheardKeepsItsFile) {
+  constexpr int kEpisodes = 3;
+  std::string items;
+  for (int n = 1; n <= kEpisodes; ++n) {
+    const std::string path = "/media/" + std::to_string(n) + "/episode.mp3";
+    http.Handle(path, [n](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(1000 + n, 'a')));
+    });
+    items += "<item><guid>" + path + "</guid><enclosure url=\"" + http.Url(path) + "\" type=\"audio/mpeg\"/></item>";
+  }
+  http.Handle("/same-names.xml", [items](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                    "<rss version=\"2.0\"><channel><title>S</title>" + items + "</channel></rss>"));
+  });
+  // Only the workers' attachments go through the relay, made before any job.
+  TcpRelay relay(server.Port());
+  for (int slot = 0; slot < Ttidewell::kThreadCount; ++slot) {
+    TDbConnWrapper& attachment = *Engine().Worker(slot)->OwnConnection();
+    const std::string path = attachment.DBFileName().substr(attachment.DBFileName().find(':'));
+    attachment.SetDBFileName("127.0.0.1/" + std::to_string(relay.Port()) + path);
+    attachment.Reattach();
+  }
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
+  std::filesystem::create_directories(episodes);
+  TEST_SetBeforeEnclosureEndCommit([&](int32_t) {
+    relay.CutAtNextAnswer();
+    relay.SetRefusing(true);
+  });
+  const std::unique_ptr<void, void (*)(void*)> unhook(&relay, [](void*) { TEST_SetBeforeEnclosureEndCommit({}); });
+  const auto row = [](int n) { return " from enclosures where url_ like '%/" + std::to_string(n) + "/episode.mp3'"; };
+  int lost = 0;
+  for (int n = 1; n <= kEpisodes; ++n) {
+    const size_t before = downloads.size();
+    Engine().DownloadEnclosures({static_cast<int32_t>(database.QueryInt64("select enclosure_id" + row(n)))},
+                                kt::Utf8ToWide(episodes));
+    ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+    relay.SetRefusing(false);
+  }
+  // Each row the server calls downloaded names a file holding its episode (its own length).
+  for (int n = 1; n <= kEpisodes; ++n) {
+    const std::string file = database.QueryText("select filelocation" + row(n) + " and download_status=2");
+    lost += std::filesystem::exists(file) && std::filesystem::file_size(file) == 1000u + n ? 0 : 1;
+  }
+  EXPECT_EQ(relay.Cuts(), kEpisodes);
+  EXPECT_EQ(lost, 0) << "episodes lost in " << kEpisodes << " cuts";
+  EXPECT_EQ(FilesIn(episodes), (std::vector<std::string>{"episode(1).mp3", "episode(2).mp3", "episode.mp3"}));
 }
 
 }  // namespace

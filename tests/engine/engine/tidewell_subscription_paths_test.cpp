@@ -139,6 +139,50 @@ TEST_F(SubscriptionPathsTest, APermanentRedirectIsStoredAfterTheFetchATemporaryO
   EXPECT_EQ(server.RequestCount("/moved.xml"), 1u) << "the next fetch goes to the new address";
 }
 
+// One feed under two spellings of its address, or under an address that now
+// answers 301 to another subscription's (also at another place, where the
+// credentials do not go), is one subscription: its episodes are stored
+// once, and the feed whose address moved leaves timed updates.
+TEST_F(SubscriptionPathsTest, OneFeedUnderTwoAddressesIsStoredOnce) {
+  TestHttpServer v6("::1");
+  const std::string item = Rss("Show", "<item><title>One</title><guid>one</guid></item>");
+  for (const char* path : {"/~show/feed.xml", "/%7Eshow/feed.xml", "/show/feed.xml", "/new.xml"})
+    Serve(path, 200, "application/rss+xml", item);
+  v6.Handle("/feed.xml", [item](const RecordedRequest&, HttpConnection& c) {
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, item));
+  });
+  Serve("/old.xml", 301, "text/plain", "", server.Url("/new.xml"));
+  Serve("/old-v6.xml", 301, "text/plain", "", v6.Url("/feed.xml"));
+  const std::string v6Long = "http://[0:0:0:0:0:0:0:1]:" + v6.Url("").substr(v6.Url("").rfind(':') + 1);
+  const struct {
+    std::string first, second;
+  } rows[] = {
+      {server.Url("/~show/feed.xml"), server.Url("/%7Eshow/feed.xml")},
+      {server.Url("/show/feed.xml"), server.Url("/a/../show/./feed.xml")},
+      {v6.Url("/feed.xml"), v6Long + "/feed.xml"},
+      {server.Url("/new.xml"), server.Url("/old.xml")},
+      {v6.Url("/feed.xml"), "http://ann:secret@" + server.Url("/old-v6.xml").substr(7)},
+  };
+  for (const auto& row : rows) {
+    const int32_t first = engine->AddFeed(u"Feed", row.first, u"");
+    Update(first);
+    const int32_t second = engine->AddFeed(u"Feed", row.second, u"");
+    Update(second);
+    Update(second);
+    const std::string both = "(" + std::to_string(first) + "," + std::to_string(second) + ")";
+    EXPECT_EQ(Number("select count(*) from articles where feed_id in " + both), 1) << row.second;
+    if (second != first) {
+      EXPECT_EQ(FeedColumn("skipfeed", second), "1") << row.second;
+    }
+    EXPECT_EQ(FeedColumn("username_", first), "") << "credentials stay at their place: " << row.second;
+  }
+  // A feed added by its address alone is known under its other spelling.
+  const int64_t feeds = Number("select count(*) from feeds");
+  engine->Worker(0)->AddJob(v6Long + "/feed.xml", 0, TQueueJobTypes::CfeedOperation, u"");
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return engine->QueuedJobCount() == 0; }, kWaitMs));
+  EXPECT_EQ(Number("select count(*) from feeds"), feeds);
+}
+
 TEST_F(SubscriptionPathsTest, AnHtmlPageGivenAsAFeedIsReplacedByTheFirstFeedItAnnounces) {
   Serve("/page.html", 200, "text/html; charset=utf-8",
         "<html><head><title>Show</title>"

@@ -5,7 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+
+#include "engine/db/update_conflict.h"
 
 #include "tests/engine/feeds/feed_worker_fixture.h"
 
@@ -122,6 +125,48 @@ TEST_F(EnclosureJob, EnclosureOfADeletedArticleIsSkippedBeforeAnyTransfer) {
   EXPECT_EQ(server_.Requests().size(), 0u);
   EXPECT_TRUE(events_.enclosures.empty());
   EXPECT_EQ(Column("download_status", enclosure), "0");
+}
+
+// A name that a row holds is not free, whether or not its file is there (a
+// download whose end was lost, a file the user deleted): the row may yet be
+// marked downloaded with whatever lies under that name.
+TEST_F(EnclosureJob, ANameThatAnotherRowHoldsIsNotGivenToTheNextEpisode) {
+  Serve("/b/episode.mp3", 200, "audio/mpeg", "second");
+  db_.Execute("insert into enclosures (article_id, url_, download_status, filelocation) values (" +
+              std::to_string(article_) + ", '" + Url("/a/episode.mp3") + "', 1, '" + target_ + "episode.mp3')");
+  StartWorker();
+  const int32_t enclosure = Queue("/b/episode.mp3");
+  ASSERT_TRUE(WaitUntil([&] { return events_.stops.size() == 1; }));
+  EXPECT_EQ(Column("download_status", enclosure), "2");
+  EXPECT_EQ(Column("filelocation", enclosure), target_ + "episode(1).mp3");
+  EXPECT_EQ(FilesInTarget(), std::vector<std::string>{"episode(1).mp3"});
+}
+
+// A pass storing the episode's row (a rotated token) while its download
+// ends: the end write meets that transaction's, and is done again.
+TEST_F(EnclosureJob, AnEndWriteThatMeetsAnotherWriterOfTheRowIsDoneAgain) {
+  Serve("/held.mp3", 200, "audio/mpeg", std::string(4000, 'b'));
+  TTranWrapper holder(&db_.Connection());
+  TQueryWrapper hold;
+  hold.SetTransaction(&holder);
+  int32_t enclosure = 0;
+  StartWorker([&](TtidewellWorkerHandlers& h) {
+    h.OnDownloading = [&](uint32_t, int32_t, int32_t, const std::string&, int32_t, int32_t, TQueueJobTypes, bool&) {
+      if (!hold.SQL.Text().empty()) return;
+      holder.StartTransaction();
+      hold.SQL.Add("update enclosures set url_=url_ where enclosure_id=" + std::to_string(enclosure));
+      hold.ExecQuery();
+    };
+  });
+  TEST_SetBeforeConflictRetry([&] {
+    if (holder.InTransaction()) holder.Rollback();
+  });
+  const std::unique_ptr<void, void (*)(void*)> unhook(&holder, [](void*) { TEST_SetBeforeConflictRetry({}); });
+  enclosure = Queue("/held.mp3");
+  ASSERT_TRUE(WaitUntil([&] { return events_.stops.size() == 1; }));
+  ASSERT_FALSE(hold.SQL.Text().empty());
+  EXPECT_EQ(Column("download_status", enclosure), "2");
+  EXPECT_EQ(FilesInTarget(), std::vector<std::string>{"held.mp3"});
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -428,6 +430,7 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
       {"KOI8-R declared", "KOI8-R", "KOI8-R", "", "text/x-opml", "Радио"},
       {"Shift_JIS declared", "SHIFT_JIS", "Shift_JIS", "", "text/xml", "日本の番組"},
       {"the answer's charset, no declaration", "CP1251", nullptr, "", "text/xml; charset=windows-1251", "Радио"},
+      {"an OPML type's charset, no declaration", "CP1251", nullptr, "", "text/x-opml; charset=windows-1251", "Радио"},
   };
   std::vector<std::string> bodies;
   bodies.reserve(std::size(rows) + 1);
@@ -465,6 +468,87 @@ TEST_F(OpmlSubscriptionTest, ListsAndFeedsAreReadInTheEncodingTheirMarkOrDeclara
   const int32_t feedId = AddAndFetch("/feed16");
   EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(feedId)), 1)
       << db.QueryText("select lastFeedProcessingError from feeds where feed_id=" + std::to_string(feedId));
+}
+
+// A show that leaves its list (a list served empty once, a show taken out)
+// and comes back finds its row again, with its episodes as they were; a
+// show that moved by 301 is found by the address the list names; a show
+// the listener deleted stays deleted whatever the list does. Show B has two
+// episodes, both downloaded, one of them deleted by the listener.
+TEST_F(OpmlSubscriptionTest, AShowThatLeavesItsListAndReturnsKeepsItsRowAndEpisodes) {
+  const struct {
+    const char* shape;
+    bool moved;
+    bool deletedByListener;
+    std::vector<std::string> versions;  // the shows the list names, in turn
+  } rows[] = {
+      {"served empty once, then whole again", false, false, {"AB", "", "AB"}},
+      {"B taken out and put back", false, false, {"AB", "A", "AB"}},
+      {"B moved by 301, the list changed around it", true, false, {"AB", "ABC"}},
+      {"B moved by 301, taken out and put back", true, false, {"AB", "A", "AB"}},
+      {"B deleted by the listener, the list changed around it", false, true, {"AB", "ABC"}},
+      {"B deleted by the listener, taken out and put back", false, true, {"AB", "A", "AB"}},
+  };
+  std::vector<std::string> lists;
+  lists.reserve(std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/back" + std::to_string(++n);
+    const auto named = [&](char show) { return server.Url(prefix + "/" + show + (row.moved ? ".old" : ".xml")); };
+    for (const char show : std::string("ABC")) {
+      const std::string items = "<item><title>1</title><guid>" + prefix + show + "1</guid><enclosure url=\"" +
+                                server.Url(prefix + show + "1.mp3") + "\" type=\"audio/mpeg\"/></item><item>" +
+                                "<title>2</title><guid>" + prefix + show + "2</guid><enclosure url=\"" +
+                                server.Url(prefix + show + "2.mp3") + "\" type=\"audio/mpeg\"/></item>";
+      ServeDocument(prefix + "/" + show + ".xml", "application/rss+xml",
+                    "<rss version=\"2.0\"><channel><title>" + std::string(1, show) + "</title>" + items +
+                        "</channel></rss>");
+      server.Handle(prefix + "/" + show + ".old", [this, prefix, show](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(301, "Moved Permanently",
+                                        {{"Location", server.Url(prefix + "/" + show + ".xml")}}, ""));
+      });
+    }
+    lists.emplace_back();
+    const auto serve = [&](const std::string& shows) {
+      std::string outlines;
+      for (const char show : shows) outlines += Outline(std::string(1, show), named(show));
+      lists.back() = Opml("<title>Back " + std::to_string(n) + "</title>", outlines);
+    };
+    serve(row.versions[0]);
+    Serve(prefix + ".opml", &lists.back());
+    Subscribe(prefix + ".opml");
+    const int32_t listId = OpmlId(prefix + ".opml");
+    const int32_t a = FeedId(named('A')), b = FeedId(named('B'));
+    Pass(a);
+    Pass(b);
+    // As the application leaves them: downloaded, one episode deleted.
+    db.Execute("update enclosures set download_status=2");
+    engine.DeleteArticles({static_cast<int32_t>(db.QueryInt64(
+                              "select min(id) from articles where feed_id=" + std::to_string(b)))},
+                          false);
+    if (row.deletedByListener) engine.DeleteFeeds({b}, true);
+    offered.clear();
+    for (size_t v = 1; v < row.versions.size(); ++v) {
+      serve(row.versions[v]);
+      Pass(listId);
+    }
+    for (const char show : std::string("AB")) {
+      const std::string rowsOf = " from feeds where link containing '" + prefix + "/" + show + ".'";
+      EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOf), 1) << show;
+      EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOf + " and link not starting with 'DELMARKED:'"),
+                show == 'B' && row.deletedByListener ? 0 : 1)
+          << show;
+    }
+    const int32_t live = static_cast<int32_t>(db.QueryInt64(
+        "select max(feed_id) from feeds where link containing '" + prefix + "/B.' and link not like 'DELMARKED:%'"));
+    if (live > 0) Pass(live);
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles where deleted=0 and feed_id=" + std::to_string(b)),
+              row.deletedByListener ? 0 : 1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from enclosures where download_status=0 and url_ containing '" +
+                            prefix + "'"),
+              0);
+  }
 }
 
 // One address, one subscription: whatever files an address while a list
@@ -589,6 +673,31 @@ TEST_F(OpmlSubscriptionTest, AListWaitsForAnAddressBeingFiledElsewhereAndThenFin
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 4);
   ASSERT_NE(ListFolder("Waiting"), nullptr);
   EXPECT_EQ(ListFolder("Waiting")->FilterCount(), 5);
+}
+
+// AddFeed of an address that a list's merge is filing (its claim and its
+// row, not yet committed, held here) waits for the merge to end and
+// returns the merge's row instead of storing a second.
+TEST_F(OpmlSubscriptionTest, AddFeedWaitsForAnAddressBeingFiledAndReturnsItsRow) {
+  const std::string address = server.Url("/filed.xml");
+  TTranWrapper* filing = NewTransaction(true);
+  TQueryWrapper* query = NewQuery(true);
+  engine.BindTransaction(filing, false);
+  query->SetTransaction(filing);
+  ASSERT_TRUE(engine.AddressClaims().TryClaim(FeedAddressKey(address), filing));
+  query->SQL.Add("insert into feeds(type_,link,title,parentfeed,priority) values('RSS','" + address + "','L',0,0)");
+  ExecQueryTimed(query, false);
+  std::atomic<int32_t> added = 0;
+  std::thread adding([&] { added = engine.AddFeed(u"Mine", address, u""); });
+  // Waiting, or done without waiting (a second row stored).
+  while (engine.AddressClaims().Waiting() == 0 && added == 0) std::this_thread::yield();
+  filing->Commit();
+  engine.AddressClaims().Release(filing);
+  adding.join();
+  ReleaseQuery(query);
+  ReleaseTransaction(filing);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + address + "'"), 1);
+  EXPECT_EQ(added, FeedId(address));
 }
 
 }  // namespace

@@ -91,13 +91,13 @@ TEST(ParseXmlBodyTest, IsoLatinAndAsciiDocumentsAreReadAsWindows1252) {
   EXPECT_STREQ(document.document_element().child_value(), "\xC2\x93");
 }
 
-TEST(XmlMediaTypeCharsetTest, OnlyXmlMediaTypesCarryACharset) {
-  EXPECT_EQ(XmlMediaTypeCharset("text/xml; charset=ISO-8859-1"), "ISO-8859-1");
-  EXPECT_EQ(XmlMediaTypeCharset("application/rss+xml;charset=\"utf-8\""), "utf-8");
-  EXPECT_EQ(XmlMediaTypeCharset("Application/Atom+XML; type=feed; Charset=windows-1251"), "windows-1251");
-  EXPECT_EQ(XmlMediaTypeCharset("application/xml"), "");
-  EXPECT_EQ(XmlMediaTypeCharset("text/html; charset=utf-8"), "");
-  EXPECT_EQ(XmlMediaTypeCharset(""), "");
+TEST(AnswerCharsetTest, EveryMediaTypeCarriesItsCharset) {
+  EXPECT_EQ(AnswerCharset("text/xml; charset=ISO-8859-1"), "ISO-8859-1");
+  EXPECT_EQ(AnswerCharset("application/rss+xml;charset=\"utf-8\""), "utf-8");
+  EXPECT_EQ(AnswerCharset("Application/Atom+XML; type=feed; Charset=windows-1251"), "windows-1251");
+  EXPECT_EQ(AnswerCharset("application/xml"), "");
+  EXPECT_EQ(AnswerCharset("text/x-opml; charset=windows-1251"), "windows-1251");
+  EXPECT_EQ(AnswerCharset(""), "");
 }
 
 TEST(DecodeFeedBodyTest, TheAnswersCharsetOverridesTheDeclaration) {

@@ -34,7 +34,7 @@ void CreateTables(FirebirdTestDatabase& db) {
   db.Execute("create table articles (id integer not null primary key, feed_id integer)");
   db.Execute(
       "create table enclosures (enclosure_id integer not null primary key, article_id integer, type_ varchar(85), "
-      "size_ integer)");
+      "size_ integer, filelocation varchar(512))");
 }
 
 // A feed added by URL is known when a stored feed has the same address:

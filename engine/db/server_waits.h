@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// Bounds on the waits for a Firebird server that takes connections and
+// answers nothing (a hung host, a dropped route, a stopped process).
+// Firebird's own connect time-out is minutes, and a call on an attachment
+// made before the server stalled waits for ever.
+//
+// - An attachment to a server gives up connecting after
+//   kServerConnectTimeoutSeconds (Database adds it to every attach).
+// - On a thread whose waits are bounded (the application's GUI thread), a
+//   call that has waited kBoundedWaitMs cuts every server attachment of the
+//   process (Database::CutAttachment): each call waiting on one ends with a
+//   lost connection ("Error reading data from the connection"), which the
+//   callers handle as any lost connection (told once, attached again at the
+//   next transaction). A server answering that slowly is taken for gone.
+// Any thread may call.
+#pragma once
+
+namespace tidewell::db {
+
+class Database;
+
+inline constexpr int kServerConnectTimeoutSeconds = 3;
+inline constexpr int kBoundedWaitMs = 2000;
+
+// Bounds the waits of the calling thread from now on; starts the thread
+// that watches them at its first call.
+// REQUIRES: the calling thread lives until the process ends.
+void BoundServerWaitsOfThisThread();
+
+// A call into the database library by the calling thread, from its start to
+// its end: what the bound measures. Nothing for threads without a bound.
+class ServerWait {
+ public:
+  ServerWait();
+  ~ServerWait();
+  ServerWait(const ServerWait&) = delete;
+  ServerWait& operator=(const ServerWait&) = delete;
+
+ private:
+  bool bounded_;
+};
+
+// The databases attached to a server, whose attachments a bound cuts.
+// REQUIRES: a database is forgotten before it is destroyed.
+void NoteServerDatabase(Database* database);
+void ForgetServerDatabase(Database* database);
+
+}  // namespace tidewell::db
