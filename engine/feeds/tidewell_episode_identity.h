@@ -83,10 +83,12 @@
 //    file shared, no dates), when the title is corrected;
 //  - an article deleted unheard without key, own link or own date comes
 //    back when its text changes: the deletion keeps nothing to find it by.
-// The one join that can still lose an episode: where a publisher without
-// keys gives the next episode the date of the last one, right after the
-// listener deleted that one unheard, the deleted article's own date is
-// all that is left of it, and nothing tells the two apart.
+// The joins that can still lose an episode, where nothing tells the two
+// apart: a publisher without keys gives the next episode the date of the
+// last one right after the listener deleted that one unheard (its own date
+// is all that is left of it); a publisher reuses the key of an episode the
+// listener deleted (a deleted article is never written again), or reuses
+// key and file address together.
 //
 // Threads: any; pure functions.
 #pragma once
