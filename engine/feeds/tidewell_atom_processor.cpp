@@ -210,20 +210,32 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   bool isNew = true;
   TDateTime storedModified = -1;
   std::string storedMD5;
-  bool byLinkOrEnclosure = false;
+  bool byLinkOrEnclosure = false, episodeUnchanged = false, keyChanged = false;
   entry.md5Key = EntryContentKey(entryNode);
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
     RaiseWhenStopping(store_.Stopping());
     TStoredArticlesIndex& index = StoredIndex(feed);
-    TEpisodeRow row = TEpisodeRow::none;
-    const int32_t first = index.Find(EpisodeFactsOf(entryNode), &row);
+    TEpisodeVerdict verdict;
+    const TEpisodeFacts facts = EpisodeFactsOf(entryNode);
+    const int32_t first = index.Find(facts, &verdict);
     if (first >= 0) {
       const TStoredArticle& a = index.Article(first);
-      if (a.deleted) return 0;
-      byLinkOrEnclosure = row != TEpisodeRow::byKey && row != TEpisodeRow::byTextKey;
-      // Found without its key, the article keeps its stored key.
-      if (entry.key == entry.md5Key) entry.key = a.guid;
+      byLinkOrEnclosure = verdict.row != TEpisodeRow::byKey && verdict.row != TEpisodeRow::byTextKey;
+      episodeUnchanged = verdict.unchanged;
+      // Found without its key, the article keeps its stored key, unless
+      // that was an id the publisher dropped; found by another key, it
+      // takes the new one.
+      if (entry.key == entry.md5Key && TStoredArticlesIndex::IsContentKey(a.guid)) entry.key = a.guid;
+      keyChanged = index.ComparableKey(StoredGuid(entry.key)) != index.ComparableKey(a.guid);
+      if (a.deleted) {
+        if (keyChanged || LowerAscii(entry.md5Key) != LowerAscii(a.md5))
+          store_.UpdateArticleKeys(a.id, entry.key, entry.md5Key);
+        // A deleted article heard, found without a key, is found by its files.
+        if (!a.titleEmpty && TStoredArticlesIndex::IsContentKey(a.guid))
+          store_.FollowMovedEnclosures(a.id, facts.files, episodeUnchanged);
+        return 0;
+      }
       entry.articleId = a.id;
       storedModified = a.modified;
       storedMD5 = a.md5;
@@ -250,9 +262,9 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   // Before the entry may end unchanged: an enclosure URL whose token alone
   // changed still reaches its row.
   store_.NoteDroppedEnclosures(
-      store_.AddEnclosures(entry.articleId, entry.enclosures, SameFileRule(byLinkOrEnclosure)));
+      store_.AddEnclosures(entry.articleId, entry.enclosures, episodeUnchanged));
   // Its texts changed, or its key would have found it.
-  if (!isNew && !byLinkOrEnclosure && !EntryChanged(entry, storedModified, storedMD5)) return 0;
+  if (!isNew && !byLinkOrEnclosure && !keyChanged && !EntryChanged(entry, storedModified, storedMD5)) return 0;
   WriteEntry(feed, entry, isNew);
   return isNew ? 1 : 0;
 }
@@ -349,7 +361,7 @@ TEpisodeFacts TtidewellAtomProcessor::EpisodeFactsOf(const pugi::xml_node& entry
   facts.key = StoredGuid(facts.key);
   EntryIdentity(entryNode, facts.link, facts.files);
   facts.link = TrimUtf8(facts.link);
-  std::string created, published, modified, updated;
+  std::string created, published;
   for (pugi::xml_node child : entryNode.children()) {
     RaiseWhenStopping(store_.Stopping());
     if (child.type() != pugi::node_element) continue;
@@ -362,13 +374,9 @@ TEpisodeFacts TtidewellAtomProcessor::EpisodeFactsOf(const pugi::xml_node& entry
       created = dateText();
     else if (name == "PUBLISHED")
       published = dateText();
-    else if (name == "MODIFIED")
-      modified = dateText();
-    else if (name == "UPDATED")
-      updated = dateText();
   }
-  std::string text = !created.empty() ? created : published;
-  if (text.empty()) text = !modified.empty() ? modified : updated;
+  // An entry's own date; the date of its last edit moves with every edit.
+  const std::string text = !created.empty() ? created : published;
   TZonedDate date;
   if (!text.empty() && ReadFeedDate(text, date.value, date.zone)) facts.date = date.value;
   return facts;
@@ -381,6 +389,7 @@ TStoredArticlesIndex& TtidewellAtomProcessor::StoredIndex(TFeed& feed) {
   feed.storedIndex = std::make_unique<TStoredArticlesIndex>(
       feed.stored, false, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
       [this, &feed] { return store_.LoadStoredEnclosureFiles(feed.feedId); });
+  feed.storedIndex->SetHomePage(Homepage(feed));
   for (pugi::xml_node other : feed.root.children()) {
     RaiseWhenStopping(store_.Stopping());
     if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ENTRY")

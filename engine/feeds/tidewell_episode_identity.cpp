@@ -43,6 +43,39 @@ std::string PathOf(const std::string& url) {
   return path == std::string::npos ? std::string() : address.substr(path);
 }
 
+// Extensions of media files: a segment with one is no host.
+constexpr std::array<std::string_view, 14> kMediaExtensions = {
+    "mp3", "m4a", "mp4", "m4v", "aac", "ogg", "oga", "opus", "wav", "flac", "mov", "webm", "mpga", "mpeg"};
+
+bool ExtensionIn(const std::string& segment, const auto& extensions) {
+  const std::string extension = LowerAscii(segment.substr(segment.rfind('.') + 1));
+  for (std::string_view known : extensions)
+    if (extension == known) return true;
+  return false;
+}
+
+// A path segment that is a host name (a counter's prefix puts the file's
+// own address behind its path: /redirect.mp3/media.example/show/ep1.mp3).
+bool IsHostSegment(const std::string& segment) {
+  const size_t dot = segment.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == segment.size()) return false;
+  if (segment.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:") !=
+      std::string::npos)
+    return false;
+  return !ExtensionIn(segment, kMediaExtensions) && !ExtensionIn(segment, kScriptExtensions);
+}
+
+// The path behind the last host named in it, or the path.
+std::string PathBehindHosts(const std::string& path) {
+  size_t behind = 0;
+  for (size_t start = 1, end; start < path.size(); start = end + 1) {
+    end = path.find('/', start);
+    if (end == std::string::npos) break;
+    if (IsHostSegment(path.substr(start, end - start))) behind = end;
+  }
+  return path.substr(behind);
+}
+
 // Whether the last segment of the path is a file name with an extension
 // that is no script's.
 bool PathNamesFile(const std::string& path) {
@@ -70,21 +103,9 @@ std::string QueryWithoutTokens(const std::string& query) {
 }
 
 bool SameLink(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  const std::string link = LowerAscii(stored.link);
-  return LowerAscii(item.link) == link || (!item.relativeLink.empty() && LowerAscii(item.relativeLink) == link);
-}
-
-bool AnySameFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  for (const TEpisodeFile& a : item.files)
-    for (const TEpisodeFile& b : stored.files)
-      if (SameFile(a, b)) return true;
-  return false;
-}
-
-// Both name files, and none of the item's is one of the row's.
-bool FilesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  if (item.files.empty() || !stored.filesKnown || stored.files.empty()) return false;
-  return !AnySameFile(item, stored);
+  const std::string link = ComparableAddress(stored.link);
+  return ComparableAddress(item.link) == link ||
+         (!item.relativeLink.empty() && ComparableAddress(item.relativeLink) == link);
 }
 
 bool SameTextKey(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
@@ -97,6 +118,25 @@ bool SameDate(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
 
 bool DatesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
   return item.date && stored.date && !SameDate(item, stored);
+}
+
+// Texts and date as they were: only where both sides give a date, since
+// without one nothing tells a moved file from the next episode's.
+bool Unchanged(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  return SameTextKey(item, stored) && SameDate(item, stored);
+}
+
+bool AnySameFile(const TEpisodeFacts& item, const TEpisodeFacts& stored, bool unchanged) {
+  for (const TEpisodeFile& a : item.files)
+    for (const TEpisodeFile& b : stored.files)
+      if (SameFile(a, b, unchanged)) return true;
+  return false;
+}
+
+// Both name files, and none of the item's is one of the row's.
+bool FilesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  if (item.files.empty() || !stored.filesKnown || stored.files.empty()) return false;
+  return !AnySameFile(item, stored, Unchanged(item, stored));
 }
 
 std::u16string DigitsOf(const std::u16string& text) {
@@ -122,35 +162,38 @@ bool CorrectedTitle(const std::u16string& a, const std::u16string& b) {
   return restA == 2 && restB == 2 && a[head] == b[head + 1] && a[head + 1] == b[head];
 }
 
-// A title of its own that agrees: the same, corrected, or not known (an
-// article deleted unheard); else the same own date.
+// The same title, or one corrected; an article deleted unheard has lost its
+// title, and agrees only while no date moved.
 bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  return !stored.titleKnown || CorrectedTitle(item.title, stored.title) || SameDate(item, stored);
+  return stored.titleKnown ? CorrectedTitle(item.title, stored.title) : !DatesApart(item, stored);
 }
 
 }  // namespace
 
 TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares) {
   using R = TEpisodeRow;
-  if (item.keyed && item.key == stored.key) return {true, R::byKey};
-  // A key against another key (or none): only a new guid on unchanged
-  // content is the same episode.
-  if (item.keyed || stored.keyed) {
-    const bool sameContent = SameTextKey(item, stored) && (!item.keyed || SameLink(item, stored)) &&
-                             !FilesApart(item, stored);
-    return {sameContent, sameContent ? R::byTextKey : R::keyedApart};
+  const bool unchanged = Unchanged(item, stored);
+  if (item.keyed && item.key == stored.key) return {true, R::byKey, unchanged};
+  // A key against another key: only a new guid on unchanged content is the
+  // same episode, and only while its date did not move. A key on one side
+  // only (guids written or dropped) tells nothing: the rows below decide.
+  if (item.keyed && stored.keyed) {
+    const bool sameContent =
+        SameTextKey(item, stored) && SameLink(item, stored) && !DatesApart(item, stored) && !FilesApart(item, stored);
+    return {sameContent, sameContent ? R::byTextKey : R::keyedApart, unchanged};
   }
   if (FilesApart(item, stored)) return {false, R::fileApart};
-  if (SameTextKey(item, stored)) return {true, R::byTextKey};
+  if (SameTextKey(item, stored)) return {true, R::byTextKey, unchanged};
   // Without a title nothing tells the next episode from a new counter.
   if (item.title.empty()) return {false, R::none};
   // One place held by one episode after another (a feed of its latest
   // episode) is not its own: there a new title is a new episode.
   if (!item.link.empty() && shares.ownLink && SameLink(item, stored) && TitlesAgree(item, stored))
     return {true, R::byOwnLink};
-  if (shares.ownFile && AnySameFile(item, stored) && TitlesAgree(item, stored)) return {true, R::byOwnFile};
-  if (shares.ownDate && SameDate(item, stored) && SameLink(item, stored)) return {true, R::byOwnDate};
-  const bool sharedPlace = (!item.link.empty() && SameLink(item, stored)) || AnySameFile(item, stored);
+  if (shares.ownFile && AnySameFile(item, stored, false) && TitlesAgree(item, stored)) return {true, R::byOwnFile};
+  if (shares.ownDate && SameDate(item, stored) && SameLink(item, stored) && TitlesAgree(item, stored))
+    return {true, R::byOwnDate};
+  const bool sharedPlace = (!item.link.empty() && SameLink(item, stored)) || AnySameFile(item, stored, false);
   if (stored.titleKnown && shares.ownTitle && item.title == stored.title && sharedPlace && !DatesApart(item, stored))
     return {true, R::byTitle};
   return {false, R::none};
@@ -186,14 +229,30 @@ bool NamedByQuery(const std::string& url) {
 
 std::string EnclosureFileIdentity(const std::string& url) {
   const std::string withoutFragment = url.substr(0, url.find('#'));
-  const std::string path = PathOf(withoutFragment);
+  const std::string path = PathBehindHosts(PathOf(withoutFragment));
   if (!NamedByQuery(withoutFragment)) return path;
   const std::string query = QueryWithoutTokens(withoutFragment.substr(withoutFragment.find('?') + 1));
   return query.empty() ? path : path + '?' + query;
 }
 
-bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b) {
-  return SameAnnouncedLength(a.length, b.length) && EnclosureFileIdentity(a.url) == EnclosureFileIdentity(b.url);
+bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b, bool episodeUnchanged) {
+  if (SameAnnouncedLength(a.length, b.length) && EnclosureFileIdentity(a.url) == EnclosureFileIdentity(b.url))
+    return true;
+  const std::string name = FileNameOf(a.url);
+  const bool sameKnownLength = a.length > 0 && a.length == b.length;
+  return (sameKnownLength || episodeUnchanged) && !name.empty() && name == FileNameOf(b.url);
+}
+
+std::string FileNameOf(const std::string& url) {
+  const std::string path = PathOf(url.substr(0, url.find('#')));
+  return PathNamesFile(path) ? path.substr(path.rfind('/') + 1) : std::string();
+}
+
+std::string ComparableAddress(const std::string& url) {
+  const std::string lower = LowerAscii(url);
+  if (lower.rfind("https://", 0) == 0) return lower.substr(8);
+  if (lower.rfind("http://", 0) == 0) return lower.substr(7);
+  return lower;
 }
 
 }  // namespace tidewell

@@ -13,18 +13,20 @@
 //  row            | item and stored row share ...                 | so they are
 //  ---------------+-----------------------------------------------+-------------
 //  byKey          | the same key (guid, rdf:about, Atom id)       | the same
-//  keyedApart     | a key on either side, not the same one;       | different
-//                 | unless text key, link (of a keyed item) and   |
-//                 | file agree: a new guid, or guids dropped      |
+//  keyedApart     | a key on both sides, not the same one;        | different
+//                 | unless text key, link and file agree and no   |
+//                 | date moved: a new guid on the same episode    |
+//                 | (a key on one side only, guids written or     |
+//                 | dropped, tells nothing: the rows below decide)|
 //  fileApart      | files, and not one of them the same file      | different
 //  byTextKey      | the text key (title and text unchanged)       | the same
 //  (no title)     | the item has no title: nothing below tells    | different
 //  byOwnLink      | a link no other item or article has, and the  | the same
-//                 | title (or one typo of it, or the date)        |
+//                 | title (or one typo of it)                     |
 //  byOwnFile      | a file no other item or article has, and the  | the same
-//                 | title (or one typo of it, or the date)        |
+//                 | title (or one typo of it)                     |
 //  byOwnDate      | the item's own date, no other item has it,    | the same
-//                 | link not apart                                |
+//                 | link not apart, and the title (or one typo)   |
 //  byTitle        | the title, and the link or the file, dates    | the same
 //                 | not apart                                     |
 //  otherwise      |                                               | different
@@ -36,19 +38,57 @@
 // of the episode's own holds while its text (a play counter, a corrected
 // title, re-wrapped white space) changes. A title decides only where link
 // and file are shared by several episodes, and there a date that moved
-// keeps them apart, since a missed episode costs more than a copy. An
-// article deleted unheard has lost its title and files; its link or date
-// stands for it.
+// keeps them apart, since a missed episode costs more than a copy. A date
+// two episodes share (a latest-only feed that copies it) is not a title.
+// An article deleted unheard has lost its title and files: its own link
+// stands for it while no date moved, its own date always.
+//
+// Two enclosures are the same file (SameFile), the first row deciding:
+//
+//  row        | they share ...                                   | so they are
+//  -----------+--------------------------------------------------+------------
+//  address    | the file: its path, scheme and host aside, or the | the same
+//             | query of a file named by it, tokens aside; and    |
+//             | lengths not apart                                 |
+//  moved      | the file name, with the same known length or in   | the same
+//             | an episode whose texts and date are as they were: |
+//             | files moved under another path or behind a        |
+//             | counter's prefix, or corrected at their address   |
+//  otherwise  |                                                   | different
 //
 // A file is its path without scheme and host (a CDN switch moves a file,
-// it makes no new one), and where the path is a script or names no file,
+// it makes no new one), and without the counter's prefix before a host
+// named in the path; where the path is a script or names no file,
 // its query without tokens and signatures. Announced lengths tell files
-// apart only where both are known (above 0).
+// apart only where both are known (above 0). A stored enclosure row keeps
+// "downloaded" across a change of its URL only for the same file: any
+// other file an item brings is a new download, whatever row joined it.
+//
+// Keys and links are compared with their scheme aside: a site that moves
+// to https makes no new page, file or key.
 //
 // Titles are compared trimmed, inner white space as one blank, case
 // folded, as far as the title column keeps them. A corrected typo is one
 // letter put in, left out, changed, or two swapped; a changed digit is the
 // next episode.
+//
+// Where the signals cannot tell, the rule takes a copy over a loss. The
+// joins that may copy an episode (a second download of one heard):
+//  - an item whose file moved (another path, a counter's prefix, another
+//    length at its address) while its feed gives no date, or while its
+//    texts or date changed too;
+//  - an item whose guid the publisher drops or replaces while its texts
+//    change: only the text key finds an article stored with a key;
+//  - an item without key that only its title tells apart (its link and
+//    file shared, no dates), when the title is corrected;
+//  - an article deleted unheard without key, own link or own date comes
+//    back when its text changes: the deletion keeps nothing to find it by.
+// The joins that can still lose an episode, where nothing tells the two
+// apart: a publisher without keys gives the next episode the date of the
+// last one right after the listener deleted that one unheard (its own date
+// is all that is left of it); a publisher reuses the key of an episode the
+// listener deleted (a deleted article is never written again), or reuses
+// key and file address together.
 //
 // Threads: any; pure functions.
 #pragma once
@@ -79,7 +119,7 @@ struct TEpisodeFacts {
   bool titleKnown = true;   // false for an article deleted unheard
   std::optional<TDateTime> date;  // its own date (UTC)
   std::vector<TEpisodeFile> files;
-  bool filesKnown = true;   // false for an article deleted unheard
+  bool filesKnown = true;   // all of them: false for a deleted article
 };
 
 // Whether the signals the item holds are shared by several episodes of
@@ -96,6 +136,9 @@ enum class TEpisodeRow { byKey, keyedApart, fileApart, byTextKey, byOwnLink, byO
 struct TEpisodeVerdict {
   bool same = false;
   TEpisodeRow row = TEpisodeRow::none;
+  // Texts and date as they were: the episode's files may have moved
+  // (SameFile).
+  bool unchanged = false;
 };
 
 // The rule of the table above.
@@ -110,7 +153,13 @@ bool NamedByQuery(const std::string& url);
 std::string EnclosureFileIdentity(const std::string& url);
 // Announced lengths tell files apart only when both are known (above 0).
 inline bool SameAnnouncedLength(int32_t a, int32_t b) { return a <= 0 || b <= 0 || a == b; }
-// Two enclosures are the same file.
-bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b);
+// Two enclosures are the same file (the table above); episodeUnchanged
+// as the verdict of the episode that holds them tells.
+bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b, bool episodeUnchanged = false);
+// The last segment of a URL's path when it names a file; else empty.
+std::string FileNameOf(const std::string& url);
+// A page, file or key address as the rule compares it: scheme aside,
+// ASCII case folded.
+std::string ComparableAddress(const std::string& url);
 
 }  // namespace tidewell

@@ -294,6 +294,33 @@ void TtidewellFeedStore::UpdateArticle(const TArticleRow& row) {
   query->Close();
 }
 
+void TtidewellFeedStore::UpdateArticleKeys(int32_t articleId, const std::string& guid, const std::string& md5Key) {
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {"update articles", "set guid=substring(? from 1 for 255),articleMD5=?", "where id=?"});
+  query->Params(0).SetString(guid);
+  query->Params(1).SetString(md5Key);
+  query->Params(2).SetInteger(articleId);
+  ExecQueryTimed(query, false);
+  query->Close();
+}
+
+void TtidewellFeedStore::FollowMovedEnclosures(int32_t articleId, const std::vector<TEpisodeFile>& files,
+                                               bool episodeUnchanged) {
+  std::vector<TItemEnclosure> enclosures;
+  for (const TEpisodeFile& file : files)
+    if (file.url.size() <= static_cast<size_t>(kEnclosureUrlCharacters)) enclosures.push_back({"", file.length, file.url});
+  std::vector<const TItemEnclosure*> announced;
+  for (const TItemEnclosure& enclosure : enclosures) announced.push_back(&enclosure);
+  std::vector<TStoredEnclosure> stored = LoadArticleEnclosures(articleId);
+  const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, episodeUnchanged);
+  for (size_t i = 0; i < announced.size(); ++i) {
+    if (same[i] == nullptr) continue;
+    const int32_t size = announced[i]->size > 0 ? announced[i]->size : same[i]->size;
+    if (same[i]->url != announced[i]->url || same[i]->size != size)
+      UpdateEnclosureAddress(same[i]->id, announced[i]->url, size);
+  }
+}
+
 void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& row) {
   FlushPendingEnclosure();
   TQueryWrapper* query = context_.query;
@@ -319,7 +346,7 @@ void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& 
 
 std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
                                                           const std::vector<TItemEnclosure>& enclosures,
-                                                          TSameFile sameFile) {
+                                                          bool episodeUnchanged) {
   std::vector<const TItemEnclosure*> announced;
   std::vector<std::string> failures;
   for (const TItemEnclosure& enclosure : enclosures) {
@@ -341,12 +368,15 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
     // A new article has no rows yet: nothing to look for.
     std::vector<TStoredEnclosure> stored;
     if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
-    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, sameFile);
+    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, episodeUnchanged);
     for (size_t i = 0; i < announced.size(); ++i) {
-      if (same[i] == nullptr)
+      if (same[i] == nullptr) {
         InsertEnclosure(articleId, *announced[i]);
-      else if (same[i]->url != announced[i]->url)
-        UpdateEnclosureUrl(same[i]->id, announced[i]->url);
+        continue;
+      }
+      const int32_t size = announced[i]->size > 0 ? announced[i]->size : same[i]->size;
+      if (same[i]->url != announced[i]->url || same[i]->size != size)
+        UpdateEnclosureAddress(same[i]->id, announced[i]->url, size);
     }
   } catch (const kt::EAbort&) {
     throw;
@@ -357,13 +387,13 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
 }
 
 // Every announced enclosure is paired with the stored row it is the same
-// file as, each row at most once: first the same URL, then the same file
-// (EnclosureFileIdentity) announced with the same length, then, for an
-// article found by its key, the same place with the same length (a file
-// named by its query only with a length that tells). Pre-upgrade articles
-// may hold several rows of one file; the oldest is taken.
+// file as (SameFile), each row at most once, the same URL first.
+// Pre-upgrade articles may hold several rows of one file; the oldest is
+// taken. A row is never paired by its place alone: a file that is not the
+// row's is a new download.
 std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEnclosures(
-    const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored, TSameFile sameFile) {
+    const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored,
+    bool episodeUnchanged) {
   std::vector<TStoredEnclosure*> same(announced.size(), nullptr);
   const auto claim = [&](const std::function<bool(size_t, const TStoredEnclosure&)>& matches) {
     for (size_t i = 0; i < announced.size(); ++i) {
@@ -376,14 +406,8 @@ std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEncl
   };
   claim([&](size_t i, const TStoredEnclosure& row) { return row.url == announced[i]->url; });
   claim([&](size_t i, const TStoredEnclosure& row) {
-    return SameFile({row.url, row.size}, {announced[i]->url, announced[i]->size});
+    return SameFile({row.url, row.size}, {announced[i]->url, announced[i]->size}, episodeUnchanged);
   });
-  if (sameFile == TSameFile::byUrlOrPlace)
-    claim([&](size_t i, const TStoredEnclosure& row) {
-      const bool lengthsKnown = row.size > 0 && announced[i]->size > 0;
-      return i < stored.size() && &row == &stored[i] && SameAnnouncedLength(row.size, announced[i]->size) &&
-             (lengthsKnown || !NamedByQuery(announced[i]->url));
-    });
   return same;
 }
 
@@ -410,13 +434,14 @@ void TtidewellFeedStore::InsertEnclosure(int32_t articleId, const TItemEnclosure
   query->Close();
 }
 
-// The download state stays: an episode fetched under the old token is the
-// same file.
-void TtidewellFeedStore::UpdateEnclosureUrl(int32_t enclosureId, const std::string& url) {
+// The download state stays: a file fetched under the old token, host or
+// path is the same file.
+void TtidewellFeedStore::UpdateEnclosureAddress(int32_t enclosureId, const std::string& url, int32_t size) {
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"update enclosures", "set url_=?", "where enclosure_id=?"});
+  ResetStatement(query, {"update enclosures", "set url_=?,size_=?", "where enclosure_id=?"});
   query->Params(0).SetString(url);
-  query->Params(1).SetInteger(enclosureId);
+  query->Params(1).SetInteger(size);
+  query->Params(2).SetInteger(enclosureId);
   ExecQueryTimed(query, false);
   query->Close();
 }

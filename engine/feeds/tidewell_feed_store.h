@@ -95,15 +95,20 @@ class TtidewellFeedStore {
   static std::u16string KeywordSeparators(const TFeedProperty* record);
   // A stored article's columns; parent, comment feed and keyword cache stay.
   void UpdateArticle(const TArticleRow& row);
+  // A deleted article is never written again, but keeps its keys and the
+  // addresses of its files as the publisher changes them, so that it is
+  // still found; it gets no new rows.
+  void UpdateArticleKeys(int32_t articleId, const std::string& guid, const std::string& md5Key);
+  void FollowMovedEnclosures(int32_t articleId, const std::vector<TEpisodeFile>& files, bool episodeUnchanged);
   // What a failing item still gives its article: key, dates, digest, link.
   void WriteReducedArticle(int32_t feedId, const TArticleRow& row);
 
   // The enclosures of one item, in the item's order, for its article. A
   // new article's are inserted. A stored article's enclosure that is the
-  // same file as one of its rows is that row: the same URL; else, announced
-  // with the same length, the same file once a token is set aside
-  // (EnclosureFileIdentity), else the row at the same place. It takes the
-  // newest URL (a fresh token) and keeps its download state. Blank URLs are
+  // same file as one of its rows (the same URL, else SameFile, with
+  // episodeUnchanged as the episode's verdict tells) is that row: it takes
+  // the newest URL (a fresh token, a moved file) and announced length, and
+  // keeps its download state; any other is a new row. Blank URLs are
   // skipped.
   // Returns why an enclosure could not be stored ("Enclosure url length
   // >8191" and the URL's length; "Enclosure insert/update failed ! " CR LF
@@ -113,11 +118,8 @@ class TtidewellFeedStore {
   // which stores both in one statement; if that fails, or the article is
   // stored reduced, or the document ends first, it is stored alone, and a
   // failure of it is noted on the feed (NoteDroppedEnclosures) then.
-  // An article found by its link or enclosure (an item without a key) is
-  // not told by place: a file that changed there is the episode's new file.
-  enum class TSameFile { byUrlOrPlace, byUrl };
   std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures,
-                                         TSameFile sameFile = TSameFile::byUrlOrPlace);
+                                         bool episodeUnchanged = false);
   // The enclosures of the feed's stored articles.
   std::vector<TStoredFile> LoadStoredEnclosureFiles(int32_t feedId);
   // The enclosures of one stored article, oldest first.
@@ -212,7 +214,7 @@ class TtidewellFeedStore {
   };
   std::vector<TStoredEnclosure> LoadArticleEnclosures(int32_t articleId);
   static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
-                                                        std::vector<TStoredEnclosure>& stored, TSameFile sameFile);
+                                                        std::vector<TStoredEnclosure>& stored, bool episodeUnchanged);
   void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
   void InsertEnclosureAlone(int32_t articleId, const TItemEnclosure& enclosure);
   struct TQueuedArticle {
@@ -233,7 +235,7 @@ class TtidewellFeedStore {
   void FlushPendingEnclosure();
   void ForgetArticleId(int32_t articleId);
   void DropLinksOfReducedArticles(TArticleLinkPairs* pairs);
-  void UpdateEnclosureUrl(int32_t enclosureId, const std::string& url);
+  void UpdateEnclosureAddress(int32_t enclosureId, const std::string& url, int32_t size);
 
   TtidewellFeedContext& context_;
   TtidewellTrdJobPropClass& job_;
@@ -262,12 +264,6 @@ std::string ScrambledPassword(const std::string& password);
 // The trimmed image URL; empty when longer than 255 characters, shorter
 // than 10, or not HTTP.
 std::string UsableImageUrl(const std::string& url);
-
-// How the enclosures of an article found by its key, or else by its link or
-// enclosure, are told apart from new ones.
-inline TtidewellFeedStore::TSameFile SameFileRule(bool byLinkOrEnclosure) {
-  return byLinkOrEnclosure ? TtidewellFeedStore::TSameFile::byUrl : TtidewellFeedStore::TSameFile::byUrlOrPlace;
-}
 
 // An HTTP date (RFC 1123) in UTC; raises ETWInvalidDate when unreadable.
 TDateTime HttpDateToUtc(const std::string& text);

@@ -87,12 +87,15 @@ struct TtidewellRssProcessor::TItemValues {
   TZonedDate defaultDate;
   std::vector<TItemEnclosure> enclosures;
   bool enclosuresStored = false;
-  bool byLinkOrEnclosure = false;
+  bool episodeUnchanged = false;
+  bool keyChanged = false;
 };
 
 struct TtidewellRssProcessor::TMatch {
   int32_t articleId = 0;  // 0: no stored article matches
-  bool byLinkOrEnclosure = false;
+  std::vector<TEpisodeFile> files;  // of a deleted article to keep findable
+  bool episodeUnchanged = false;
+  bool keyChanged = false;
   bool deleted = false;
   bool emptied = false;
   std::string articleMD5;
@@ -281,6 +284,8 @@ TStoredArticlesIndex& TtidewellRssProcessor::StoredIndex(TChannel& channel) {
       channel.stored, true, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
       [this, &channel] { return store_.LoadStoredEnclosureFiles(channel.feedId); });
   const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
+  const std::string homepage = TrimUtf8(NodeTextUtf8(FindChildElement(channelNode, "LINK", store_.Stopping())));
+  if (!homepage.empty()) channel.storedIndex->SetHomePage(Absolute(homepage));
   for (const pugi::xml_node& parent : {channelNode, channel.root})
     for (pugi::xml_node other : parent.children())
       if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ITEM")
@@ -296,13 +301,19 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
   GetRssItemKey(item, hasGuid, match.key, link, match.md5Key);
   RaiseWhenStopping(store_.Stopping());
   TStoredArticlesIndex& index = StoredIndex(channel);
-  TEpisodeRow row = TEpisodeRow::none;
-  const int32_t first = index.Find(EpisodeFactsOf(item), &row);
+  TEpisodeVerdict verdict;
+  const TEpisodeFacts facts = EpisodeFactsOf(item);
+  const int32_t first = index.Find(facts, &verdict);
   if (first < 0) return match;
   const TStoredArticle& a = index.Article(first);
-  // Found by its link or enclosure, the article keeps its stored key.
-  if (!hasGuid) match.key = a.guid;
-  match.byLinkOrEnclosure = row != TEpisodeRow::byKey && row != TEpisodeRow::byTextKey;
+  // A deleted article heard, found without a key, is found by its files.
+  if (a.deleted && !a.titleEmpty && TStoredArticlesIndex::IsContentKey(a.guid)) match.files = facts.files;
+  // Found without a key, the article keeps its stored key, unless that was
+  // a guid the publisher dropped. Found by another key, it takes the new
+  // one, so that the next pass finds it by its key.
+  if (!hasGuid && TStoredArticlesIndex::IsContentKey(a.guid)) match.key = a.guid;
+  match.keyChanged = index.ComparableKey(StoredGuid(match.key)) != index.ComparableKey(a.guid);
+  match.episodeUnchanged = verdict.unchanged;
   match.articleId = a.id;
   match.deleted = a.deleted;
   match.articleMD5 = a.md5;
@@ -355,13 +366,19 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
   bool isNew = true;
   if (!channel.isNew) {
     TMatch match = FindStoredArticle(channel, item);
-    if (match.deleted) return 0;
+    if (match.deleted) {
+      if (match.keyChanged || !SameTextAscii(match.md5Key, match.articleMD5))
+        store_.UpdateArticleKeys(match.articleId, match.key, match.md5Key);
+      if (!match.files.empty()) store_.FollowMovedEnclosures(match.articleId, match.files, match.episodeUnchanged);
+      return 0;
+    }
     values.key = match.key;
     values.articleId = match.articleId;
     values.storedMD5 = match.articleMD5;
     values.md5Key = match.md5Key;
     values.storedEmptied = match.emptied;
-    values.byLinkOrEnclosure = match.byLinkOrEnclosure;
+    values.episodeUnchanged = match.episodeUnchanged;
+    values.keyChanged = match.keyChanged;
     isNew = match.articleId == 0;
   } else {
     values.key = AttributeText(keys_.KeyNode(item), "rdf:about");
@@ -372,7 +389,8 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     ReadItemElements(channel, item, values, tags);
     StoreItemEnclosures(values);
     RaiseWhenStopping(store_.Stopping());
-    if (!isNew && SameTextAscii(values.md5Key, values.storedMD5) && !(values.storedEmptied && !values.title.empty()))
+    if (!isNew && SameTextAscii(values.md5Key, values.storedMD5) && !(values.storedEmptied && !values.title.empty()) &&
+        !values.keyChanged)
       return 0;
     WriteArticle(channel, values, tags, isNew);
   } catch (const kt::EAbort&) {
@@ -446,7 +464,7 @@ void TtidewellRssProcessor::StoreItemEnclosures(TItemValues& values) {
   if (values.enclosuresStored) return;
   values.enclosuresStored = true;
   store_.NoteDroppedEnclosures(
-      store_.AddEnclosures(values.articleId, values.enclosures, SameFileRule(values.byLinkOrEnclosure)));
+      store_.AddEnclosures(values.articleId, values.enclosures, values.episodeUnchanged));
 }
 
 void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags,

@@ -25,7 +25,24 @@ std::string Trimmed(const std::string& text) {
 
 std::string TrimmedFolded(const std::string& text) { return LowerAscii(Trimmed(text)); }
 
+std::string LinkKey(const std::string& link) { return ComparableAddress(Trimmed(link)); }
+
+// A site moved to https keeps its permalink keys.
+std::string WithoutHttpScheme(const std::string& key) {
+  for (const char* scheme : {"http://", "https://"}) {
+    const size_t length = std::char_traits<char>::length(scheme);
+    if (key.size() > length && LowerAscii(key.substr(0, length)) == scheme) return key.substr(length);
+  }
+  return key;
+}
+
 size_t Hash(const std::string& key) { return std::hash<std::string>()(key); }
+
+std::vector<int32_t> Sorted(std::vector<int32_t> positions) {
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  return positions;
+}
 
 }  // namespace
 
@@ -43,7 +60,7 @@ TStoredArticlesIndex::TStoredArticlesIndex(const TStoredArticles& stored, bool k
     byTextKey_.emplace_back(Hash(TrimmedFolded(article.md5)), i);
     if (!IsContentKey(article.guid)) continue;
     keylessPositions_.emplace(article.id, i);
-    const std::string link = TrimmedFolded(article.link);
+    const std::string link = LinkKey(article.link);
     if (!link.empty()) AddOnce(keylessByLink_, link, i);
     // Deleted unheard, it kept neither title nor files: its date stands
     // for them.
@@ -64,13 +81,13 @@ void TStoredArticlesIndex::FindHashed(const THashedPositions& positions, const s
 }
 
 std::string TStoredArticlesIndex::ComparableKey(const std::string& key) const {
-  return keysIgnoreCase_ ? TrimmedFolded(key) : key;
+  return WithoutHttpScheme(keysIgnoreCase_ ? TrimmedFolded(key) : key);
 }
 
 std::string TStoredArticlesIndex::DateKey(TDateTime date) { return std::to_string(std::llround(date * 86400)); }
 
 std::string TStoredArticlesIndex::TitleKey(const TEpisodeFacts& item) {
-  return kt::WideToUtf8(item.title) + '\n' + LowerAscii(item.link);
+  return kt::WideToUtf8(item.title) + '\n' + LinkKey(item.link);
 }
 
 void TStoredArticlesIndex::AddOnce(TAllPositions& positions, const std::string& value, int32_t position) {
@@ -90,9 +107,10 @@ bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
   return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
 }
 
+void TStoredArticlesIndex::SetHomePage(const std::string& link) { homePage_ = LinkKey(link); }
+
 void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
-  if (item.keyed) return;
-  if (!item.link.empty()) ++documentLinks_[LowerAscii(item.link)];
+  if (!item.link.empty()) ++documentLinks_[LinkKey(item.link)];
   if (!item.files.empty()) ++documentFiles_[EnclosureFileIdentity(item.files.front().url)];
   if (item.date) ++documentDates_[DateKey(*item.date)];
   if (!item.title.empty()) ++documentTitles_[TitleKey(item)];
@@ -116,8 +134,9 @@ TEpisodeShares TStoredArticlesIndex::SharesOf(const TEpisodeFacts& item) {
     return found == counts.end() || found->second <= 1;
   };
   TEpisodeShares shares;
-  const std::string link = LowerAscii(item.link);
-  shares.ownLink = !link.empty() && atMostOne(documentLinks_, link) && FindAll(keylessByLink_, link).size() <= 1;
+  const std::string link = LinkKey(item.link);
+  shares.ownLink = !link.empty() && link != homePage_ && atMostOne(documentLinks_, link) &&
+                   FindAll(keylessByLink_, link).size() <= 1;
   if (!item.files.empty() && feedFilesLoaded_) {
     const std::string file = EnclosureFileIdentity(item.files.front().url);
     shares.ownFile = atMostOne(documentFiles_, file) && FindAll(keylessByFile_, file).size() <= 1;
@@ -136,9 +155,10 @@ TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles
   facts.link = Trimmed(article.link);
   facts.title = ComparableTitle(article.title);
   facts.titleKnown = !article.titleEmpty && !facts.title.empty();
-  facts.filesKnown = !(article.deleted && article.titleEmpty);
+  // A deletion keeps only the files that were downloaded.
+  facts.filesKnown = !article.deleted;
   if (article.created > 0) facts.date = article.created;
-  if (!withFiles || !facts.filesKnown) return facts;
+  if (!withFiles || (article.deleted && article.titleEmpty)) return facts;
   auto files = files_.find(article.id);
   if (files == files_.end()) {
     const bool read = feedFilesLoaded_ && keylessPositions_.count(article.id) != 0;
@@ -155,14 +175,14 @@ std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item)
   };
   if (item.keyed) FindHashed(byKey_, item.key, true, candidates);
   FindHashed(byTextKey_, TrimmedFolded(item.textKey), false, candidates);
-  if (!item.keyed && !item.link.empty()) append(FindAll(keylessByLink_, LowerAscii(item.link)));
-  if (!item.keyed && !item.relativeLink.empty()) append(FindAll(keylessByLink_, LowerAscii(item.relativeLink)));
-  if (!item.keyed && feedFilesLoaded_)
+  // Articles without key, for an item with one too: its guids may be new.
+  if (keylessPositions_.empty()) return Sorted(candidates);
+  if (!item.link.empty()) append(FindAll(keylessByLink_, LinkKey(item.link)));
+  if (!item.relativeLink.empty()) append(FindAll(keylessByLink_, LinkKey(item.relativeLink)));
+  if (feedFilesLoaded_)
     for (const TEpisodeFile& file : item.files) append(FindAll(keylessByFile_, EnclosureFileIdentity(file.url)));
-  if (!item.keyed && item.date) append(FindAll(titlelessByDate_, DateKey(*item.date)));
-  std::sort(candidates.begin(), candidates.end());
-  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
-  return candidates;
+  if (item.date) append(FindAll(titlelessByDate_, DateKey(*item.date)));
+  return Sorted(candidates);
 }
 
 namespace {
@@ -176,11 +196,12 @@ bool SharesAFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
 
 }  // namespace
 
-int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* row) {
+int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeVerdict* verdictOut) {
   TEpisodeFacts item = itemFacts;
   item.key = ComparableKey(item.key);
   int32_t best = -1;
   TEpisodeRow bestRow = TEpisodeRow::none;
+  bool bestUnchanged = false;
   bool ambiguous = false;
   const auto judgeAll = [&] {
     best = -1;
@@ -200,6 +221,7 @@ int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* 
       if (verdict.row < bestRow) {
         best = position;
         bestRow = verdict.row;
+        bestUnchanged = verdict.unchanged;
         allHoldTheFile = SharesAFile(item, stored);
         ambiguous = false;
       } else if (verdict.row == bestRow && verdict.row >= TEpisodeRow::byOwnLink) {
@@ -209,13 +231,14 @@ int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeRow* 
     }
   };
   judgeAll();
-  // The file of a keyless item: the feed's files are read once.
-  if (!item.keyed && (best < 0 || bestRow > TEpisodeRow::byOwnLink) && !feedFilesLoaded_ && !item.files.empty()) {
+  // The files of the articles without key: the feed's files are read once.
+  if ((best < 0 || bestRow > TEpisodeRow::byOwnLink) && !feedFilesLoaded_ && !item.files.empty() &&
+      !keylessPositions_.empty()) {
     LoadFeedFiles();
     judgeAll();
   }
   if (ambiguous) best = -1;
-  if (row != nullptr) *row = best < 0 ? TEpisodeRow::none : bestRow;
+  if (verdictOut != nullptr) *verdictOut = best < 0 ? TEpisodeVerdict{} : TEpisodeVerdict{true, bestRow, bestUnchanged};
   return best;
 }
 

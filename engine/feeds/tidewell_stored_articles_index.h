@@ -59,11 +59,14 @@ class TStoredArticlesIndex {
   TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase, TLoadArticleFiles loadArticleFiles,
                        TLoadFeedFiles loadFeedFiles);
 
+  // The feed's home page, before the first Find: an item that links to
+  // it has no page of its own.
+  void SetHomePage(const std::string& link);
   // Each item of the document, before the first Find.
   void AddDocumentItem(const TEpisodeFacts& item);
   // The position (in load order) of the stored article the item stands
-  // for, or -1; row tells by which row of the rule.
-  int32_t Find(const TEpisodeFacts& item, TEpisodeRow* row = nullptr);
+  // for, or -1; verdict tells by which row of the rule.
+  int32_t Find(const TEpisodeFacts& item, TEpisodeVerdict* verdict = nullptr);
 
   // The stored article at a position.
   const TStoredArticle& Article(int32_t position) const { return stored_[static_cast<size_t>(position)]; }
@@ -97,6 +100,7 @@ class TStoredArticlesIndex {
   std::unordered_map<int32_t, int32_t> keylessPositions_;  // article id -> position
   std::unordered_map<int32_t, std::vector<TEpisodeFile>> files_;  // article id -> its files, once read
   bool feedFilesLoaded_ = false;
+  std::string homePage_;
   // How many items of the document hold each link, file, date, title.
   std::map<std::string, int32_t> documentLinks_, documentFiles_, documentDates_, documentTitles_;
 };

@@ -841,6 +841,31 @@ std::string PubDate(int day) {
 
 const std::string kLongTitle(515, 'x');
 
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Episodes 1 to 3, dated, with their own pages, their files under folder;
+// "%" in more is the episode's number; edited changes the first one's text.
+std::string ThreeEpisodes(const std::string& folder, const std::string& length = "{L}", const std::string& more = "",
+                          const std::string& edited = "") {
+  std::string items;
+  for (int n = 1; n <= 3; ++n)
+    items += Rss("Episode " + std::to_string(n), "http://example.org/ep" + std::to_string(n),
+                 "About " + std::to_string(n) + (n == 1 ? edited : ""),
+                 Replaced(more, "%", std::to_string(n)) + PubDate(6 + n),
+                 folder + "ep" + std::to_string(n) + ".mp3", length);
+  return items;
+}
+
+std::string AtomEntry(const std::string& title, const std::string& day, const std::string& file) {
+  return "<entry><title>" + title + "</title><link href=\"http://example.org/show\"/><published>" + day +
+         "T06:00:00Z</published><summary>The latest</summary><link rel=\"enclosure\" type=\"audio/mpeg\" href=\"" +
+         file + "\" length=\"{L}\"/></entry>";
+}
+
 const std::vector<EpisodeCase> kEpisodeCases = {
     {"NewEpisodeWithAReusedDescription", false,
      {Rss("Weekly show", "http://example.org/show", "Our weekly show", PubDate(7), "{S}/media/w1.mp3"),
@@ -907,6 +932,61 @@ const std::vector<EpisodeCase> kEpisodeCases = {
                                      Rss(kLongTitle + "B", "http://example.org/show", "Played {N} times", "",
                                          "{S}/media/longB.mp3")),
      -1, "", false, 2, 2, 2, 2, {}},
+    {"LatestOnlyShowPageAfterADeletionUnheard", false,
+     {Rss("Monday", "http://example.org/show", "The latest", PubDate(7), "{S}/media/mon.mp3"),
+      Rss("Tuesday", "http://example.org/show", "The latest", PubDate(8), "{S}/media/tue.mp3"),
+      Rss("Wednesday", "http://example.org/show", "The latest", PubDate(9), "{S}/media/wed.mp3")},
+     0, "title='Monday'", false, 3, 2, 2, 2, {}},
+    {"LatestOnlyShowPageAfterADeletionUnheardAtom", true,
+     {AtomEntry("Monday", "2026-12-07", "{S}/media/mon.mp3"), AtomEntry("Tuesday", "2026-12-08", "{S}/media/tue.mp3"),
+      AtomEntry("Wednesday", "2026-12-09", "{S}/media/wed.mp3")},
+     0, "title='Monday'", false, 3, 2, 2, 2, {}},
+    {"LatestOnlyFixedFileWithACopiedDate", false,
+     {Rss("Monday", "", "Monday's news", PubDate(7), "{S}/media/latest.mp3", ""),
+      Rss("Tuesday", "", "Tuesday's news", PubDate(7), "{S}/media/latest.mp3", "")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    {"GuidReusedForANewEpisode", false,
+     {Rss("Episode 1", "http://example.org/latest", "First", "<guid>latest</guid>" + PubDate(7), "{S}/media/r1.mp3"),
+      Rss("Episode 2", "http://example.org/latest", "Second", "<guid>latest</guid>" + PubDate(8), "{S}/media/r2.mp3")},
+     -1, "", false, 1, 1, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/r2.mp3' and download_status=2", 1}}},
+    {"GuidReusedInALatestOnlyFeedWithoutLengths", false,
+     {Keyed("latest", "{S}/media/r1.mp3", ""), Keyed("latest", "{S}/media/r2.mp3", "")},
+     -1, "", false, 1, 1, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/r2.mp3' and download_status=2", 1}}},
+    {"TwoPartsMergedUnderPartOnesGuid", false,
+     {Keyed("part1", "{S}/media/part1.mp3", "{L}") + Keyed("part2", "{S}/media/part2.mp3", "{L}"),
+      Keyed("part1", "{S}/media/full.mp3", "{L}")},
+     -1, "", false, 2, 2, 3, 3,
+     {{"select count(*) from enclosures where url_='{S}/media/full.mp3' and download_status=2", 1}}},
+    {"HourlyBulletinSameTextNewGuidAndDate", false,
+     std::vector<std::string>(3, Rss("Bulletin", "http://example.org/bulletin", "The news on the hour",
+                                     "<guid>bulletin-{N}</guid><pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>",
+                                     "{S}/media/bulletin.mp3", "")),
+     -1, "", false, 3, 3, 3, 3, {}},
+    {"FilesMovedUnderAnotherPathPrefix", false,
+     {ThreeEpisodes("{S}/media/"), ThreeEpisodes("{S2}/media/new-host/shows/")}, -1, "", false, 3, 3, 3, 3, {}},
+    {"AnalyticsPrefixBeforeEveryFile", false,
+     {ThreeEpisodes("{S}/media/"), ThreeEpisodes("{S}/media/stats/redirect.mp3/cdn.example/media/")},
+     -1, "", false, 3, 3, 3, 3, {}},
+    {"CorrectedFilesAtTheSameAddressWithAnotherLength", false,
+     {ThreeEpisodes("{S}/media/"), ThreeEpisodes("{S}/media/", "{L2}")}, -1, "", false, 3, 3, 3, 3, {}},
+    {"GuidsWrittenFromTheSecondPassThenATextEdited", false,
+     {ThreeEpisodes("{S}/media/"), ThreeEpisodes("{S}/media/", "{L}", "<guid>ep-%</guid>"),
+      ThreeEpisodes("{S}/media/", "{L}", "<guid>ep-%</guid>", "edited")},
+     -1, "", false, 3, 3, 3, 3, {}},
+    {"GuidsDroppedFromTheSecondPassThenATextEdited", false,
+     {ThreeEpisodes("{S}/media/", "{L}", "<guid>ep-%</guid>"), ThreeEpisodes("{S}/media/"),
+      ThreeEpisodes("{S}/media/", "{L}", "", "edited")},
+     -1, "", false, 3, 3, 3, 3, {}},
+    {"SiteMovedToHttps", false,
+     {ThreeEpisodes("{S}/media/", "{L}", "<guid>http://example.org/ep%</guid>"),
+      Replaced(ThreeEpisodes("{HTTPS}/media/", "{L}", "<guid>https://example.org/ep%</guid>"), "http://", "https://")},
+     -1, "", false, 3, 3, 3, 3, {}},
+    {"AChangedDigitIsTheNextEpisode", false,
+     {Rss("Episode 12", "http://example.org/show", "This week", "", "{S}/media/latest.mp3", ""),
+      Rss("Episode 13", "http://example.org/show", "Next week", "", "{S}/media/latest.mp3", "")},
+     -1, "", false, 2, 2, 2, 2, {}},
 };
 
 class EpisodeCaseTest : public ::testing::WithParamInterface<std::tuple<bool, EpisodeCase>>,
@@ -922,6 +1002,7 @@ class EpisodeCaseTest : public ::testing::WithParamInterface<std::tuple<bool, Ep
     const std::vector<std::pair<std::string, std::string>> values = {
         {"{103}", g103},
         {"{S2}", other.Url("")},
+        {"{HTTPS}", "https" + server.Url("").substr(4)},
         {"{S}", server.Url("")},
         {"{N}", std::to_string(pass)},
         {"{L2}", std::to_string(kAudio.size() + 1)},
