@@ -93,7 +93,7 @@
 // apart: a publisher without keys gives the next episode the date of the
 // last one right after the listener deleted that one unheard (its own date
 // is all that is left of it); a publisher reuses the key of an episode the
-// listener deleted while giving neither a date, or reuses key and file
+// listener deleted in a feed that gives no dates, or reuses key and file
 // address together.
 //
 // Threads: any; pure functions.
