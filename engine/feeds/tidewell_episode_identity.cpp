@@ -174,9 +174,10 @@ TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& sto
   using R = TEpisodeRow;
   const bool unchanged = Unchanged(item, stored);
   // A deleted article is never written again: a key the publisher gives
-  // a new episode would keep that one deleted, so there the date decides.
+  // a new episode would keep that one deleted, so there a moved date and
+  // new texts decide (a date alone moves in feeds that stamp every fetch).
   if (item.keyed && item.key == stored.key) {
-    if (stored.deleted && DatesApart(item, stored)) return {false, R::keyedApart};
+    if (stored.deleted && DatesApart(item, stored) && !SameTextKey(item, stored)) return {false, R::keyedApart};
     return {true, R::byKey, unchanged};
   }
   // A key against another key: only a new guid on unchanged content is the

@@ -13,8 +13,8 @@
 //  row            | item and stored row share ...                 | so they are
 //  ---------------+-----------------------------------------------+-------------
 //  byKey          | the same key (guid, rdf:about, Atom id); of   | the same
-//                 | an article the listener deleted, only while   |
-//                 | the item's own date has not moved             |
+//                 | an article the listener deleted, unless the   |
+//                 | item's own date moved and its texts are new   |
 //  keyedApart     | a key on both sides, not the same one;        | different
 //                 | unless text key, link and file agree and no   |
 //                 | date moved: a new guid on the same episode    |
@@ -44,8 +44,8 @@
 // two episodes share (a latest-only feed that copies it) is not a title.
 // An article deleted unheard has lost its title and files: its own link
 // stands for it while no date moved, its own date always. A deleted
-// article is never written again, so under its key a moved date is the
-// next episode the publisher gave that key.
+// article is never written again, so under its key a moved date with new
+// texts is the next episode the publisher gave that key.
 //
 // Two enclosures are the same file (SameFile), the first row deciding:
 //
@@ -88,13 +88,14 @@
 //  - an article deleted unheard without key, own link or own date comes
 //    back when its text changes: the deletion keeps nothing to find it by;
 //  - an article deleted, found by its key, comes back when the publisher
-//    moves the item's own date (or dates it for the first time).
+//    moves the item's own date (or dates it for the first time) and edits
+//    its texts.
 // The joins that can still lose an episode, where nothing tells the two
 // apart: a publisher without keys gives the next episode the date of the
 // last one right after the listener deleted that one unheard (its own date
 // is all that is left of it); a publisher reuses the key of an episode the
-// listener deleted in a feed that gives no dates, or reuses key and file
-// address together.
+// listener deleted in a feed that gives no dates, or with the deleted
+// one's title and text, or reuses key and file address together.
 //
 // Threads: any; pure functions.
 #pragma once
