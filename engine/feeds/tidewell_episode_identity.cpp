@@ -173,7 +173,13 @@ bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
 TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares) {
   using R = TEpisodeRow;
   const bool unchanged = Unchanged(item, stored);
-  if (item.keyed && item.key == stored.key) return {true, R::byKey, unchanged};
+  // A deleted article is never written again: a key the publisher gives
+  // a new episode would keep that one deleted, so there a moved date and
+  // new texts decide (a date alone moves in feeds that stamp every fetch).
+  if (item.keyed && item.key == stored.key) {
+    if (stored.deleted && DatesApart(item, stored) && !SameTextKey(item, stored)) return {false, R::keyedApart};
+    return {true, R::byKey, unchanged};
+  }
   // A key against another key: only a new guid on unchanged content is the
   // same episode, and only while its date did not move. A key on one side
   // only (guids written or dropped) tells nothing: the rows below decide.

@@ -12,7 +12,9 @@
 //
 //  row            | item and stored row share ...                 | so they are
 //  ---------------+-----------------------------------------------+-------------
-//  byKey          | the same key (guid, rdf:about, Atom id)       | the same
+//  byKey          | the same key (guid, rdf:about, Atom id); of   | the same
+//                 | an article the listener deleted, unless the   |
+//                 | item's own date moved and its texts are new   |
 //  keyedApart     | a key on both sides, not the same one;        | different
 //                 | unless text key, link and file agree and no   |
 //                 | date moved: a new guid on the same episode    |
@@ -41,7 +43,9 @@
 // keeps them apart, since a missed episode costs more than a copy. A date
 // two episodes share (a latest-only feed that copies it) is not a title.
 // An article deleted unheard has lost its title and files: its own link
-// stands for it while no date moved, its own date always.
+// stands for it while no date moved, its own date always. A deleted
+// article is never written again, so under its key a moved date with new
+// texts is the next episode the publisher gave that key.
 //
 // Two enclosures are the same file (SameFile), the first row deciding:
 //
@@ -82,13 +86,16 @@
 //  - an item without key that only its title tells apart (its link and
 //    file shared, no dates), when the title is corrected;
 //  - an article deleted unheard without key, own link or own date comes
-//    back when its text changes: the deletion keeps nothing to find it by.
+//    back when its text changes: the deletion keeps nothing to find it by;
+//  - an article deleted, found by its key, comes back when the publisher
+//    moves the item's own date (or dates it for the first time) and edits
+//    its texts.
 // The joins that can still lose an episode, where nothing tells the two
 // apart: a publisher without keys gives the next episode the date of the
 // last one right after the listener deleted that one unheard (its own date
 // is all that is left of it); a publisher reuses the key of an episode the
-// listener deleted (a deleted article is never written again), or reuses
-// key and file address together.
+// listener deleted in a feed that gives no dates, or with the deleted
+// one's title and text, or reuses key and file address together.
 //
 // Threads: any; pure functions.
 #pragma once
@@ -120,6 +127,7 @@ struct TEpisodeFacts {
   std::optional<TDateTime> date;  // its own date (UTC)
   std::vector<TEpisodeFile> files;
   bool filesKnown = true;   // all of them: false for a deleted article
+  bool deleted = false;     // by the listener
 };
 
 // Whether the signals the item holds are shared by several episodes of

@@ -157,6 +157,7 @@ TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles
   facts.titleKnown = !article.titleEmpty && !facts.title.empty();
   // A deletion keeps only the files that were downloaded.
   facts.filesKnown = !article.deleted;
+  facts.deleted = article.deleted;
   if (article.created > 0) facts.date = article.created;
   if (!withFiles || (article.deleted && article.titleEmpty)) return facts;
   auto files = files_.find(article.id);

@@ -950,6 +950,13 @@ const std::vector<EpisodeCase> kEpisodeCases = {
       Rss("Episode 2", "http://example.org/latest", "Second", "<guid>latest</guid>" + PubDate(8), "{S}/media/r2.mp3")},
      -1, "", false, 1, 1, 2, 2,
      {{"select count(*) from enclosures where url_='{S}/media/r2.mp3' and download_status=2", 1}}},
+    {"GuidOfADeletedEpisodeReusedLaterNotWhenOnlyItsDateMoves", false,
+     {Rss("Episode A", "http://example.org/a", "First", "<guid>ep-a</guid>" + PubDate(7), "{S}/media/a1.mp3") +
+          Rss("Episode B", "http://example.org/b", "Second", "<guid>ep-b</guid>" + PubDate(8), "{S}/media/b.mp3?t={N}"),
+      Rss("Episode C", "http://example.org/c", "Third", "<guid>ep-a</guid>" + PubDate(14), "{S}/media/c.mp3") +
+          Rss("Episode B", "http://example.org/b", "Second", "<guid>ep-b</guid>" + PubDate(15), "{S}/media/b.mp3?t={N}")},
+     0, "title in ('Episode A','Episode B')", true, 3, 1, 3, 3,
+     {{"select count(*) from enclosures where url_='{S}/media/c.mp3' and download_status=2", 1}}},
     {"GuidReusedInALatestOnlyFeedWithoutLengths", false,
      {Keyed("latest", "{S}/media/r1.mp3", ""), Keyed("latest", "{S}/media/r2.mp3", "")},
      -1, "", false, 1, 1, 2, 2,

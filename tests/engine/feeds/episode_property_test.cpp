@@ -423,8 +423,9 @@ const std::vector<ModelChange> kModelEpisodes = {
        const int day = p.Newest()->day;
        p.Publish(r).day = day;
      }},
+    // After the last one was deleted, only a date tells the new one.
     {"new episode under the last one's guid",
-     [](const Publisher& p) { return p.keyed && !p.fixed && p.window == 1 && !p.Shown().front()->deleted; },
+     [](const Publisher& p) { return p.keyed && !p.fixed && p.window == 1 && (p.dated || !p.Shown().front()->deleted); },
      [](Publisher& p, std::mt19937& r) {
        const std::string guid = p.Newest()->guid;
        p.Publish(r).guid = guid;
