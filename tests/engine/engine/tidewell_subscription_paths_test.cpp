@@ -13,6 +13,7 @@
 
 #include "engine/tidewell.h"
 #include "platform/main_loop.h"
+#include "support/engine_fixture.h"
 #include "support/firebird_test_database.h"
 #include "support/test_http_server.h"
 #include "toolkit/wide_string.h"
@@ -27,17 +28,8 @@ using testing_support::TestHttpServer;
 
 constexpr int kWaitMs = 30000;
 
-struct Processed {
-  int32_t feedId;
-  int32_t items;
-  TErrorCategory errCat;
-  std::string errMsg;
-};
-
-struct Downloaded {
-  TErrorCategory errCat;
-  std::string errMsg;
-};
+using testing::Downloaded;
+using testing::Processed;
 
 std::string Rss(const std::string& title, const std::string& items) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>" + title +
@@ -69,16 +61,18 @@ class SubscriptionPathsTest : public ::testing::Test {
     engine->SetConnected(true);
     std::string text;
     engine->CreateTables(text);
-    engine->SetOnFeedProcessed([this](uint32_t, int32_t, const std::string&, int32_t feedId, const WideString&,
+    engine->SetOnFeedProcessed([this](uint32_t, int32_t, const std::string& url, int32_t feedId, const WideString&,
                                       int32_t items, TFeedOpType, void*, int32_t, int32_t, TErrorCategory errCat,
-                                      const std::string& errMsg,
-                                      const TDynIntArray&) { processed.push_back({feedId, items, errCat, errMsg}); });
+                                      const std::string& errMsg, const TDynIntArray& ids) {
+      processed.push_back({feedId, items, errCat, errMsg, url, ids});
+    });
     engine->SetOnFeedAutoDiscovery([this](const std::string&, const TStrings& urls, const TStrings&) {
       discovered.insert(discovered.end(), urls.begin(), urls.end());
     });
-    engine->SetOnEnclosureDownloaded([this](uint32_t, uint32_t, const std::string&, int32_t, const std::string&,
-                                            const WideString&, TErrorCategory errCat, const std::string& errMsg) {
-      downloaded.push_back({errCat, errMsg});
+    engine->SetOnEnclosureDownloaded([this](uint32_t, uint32_t encId, const std::string& url, int32_t,
+                                            const std::string&, const WideString& localFileName,
+                                            TErrorCategory errCat, const std::string& errMsg) {
+      downloaded.push_back({encId, url, localFileName, errCat, errMsg});
     });
   }
 
