@@ -386,9 +386,8 @@ TEpisodeFacts TtidewellAtomProcessor::EpisodeFactsOf(const pugi::xml_node& entry
 // entry of the document.
 TStoredArticlesIndex& TtidewellAtomProcessor::StoredIndex(TFeed& feed) {
   if (feed.storedIndex) return *feed.storedIndex;
-  feed.storedIndex = std::make_unique<TStoredArticlesIndex>(
-      feed.stored, false, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
-      [this, &feed] { return store_.LoadStoredEnclosureFiles(feed.feedId); });
+  feed.storedIndex =
+      std::make_unique<TStoredArticlesIndex>(feed.stored, false, store_.StoredArticleLoaders(feed.feedId));
   feed.storedIndex->SetHomePage(Homepage(feed));
   for (pugi::xml_node other : feed.root.children()) {
     RaiseWhenStopping(store_.Stopping());

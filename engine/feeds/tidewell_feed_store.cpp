@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/db/database_location.h"
 #include "engine/db/sql_text.h"
@@ -742,31 +745,71 @@ void TtidewellFeedStore::SetLastHTTPCode(int32_t feedId, int32_t code) {
   }
 }
 
+namespace {
+
+// The columns of a stored article beyond its keys. Of the titles, only
+// those of articles keyed by their texts tell episodes apart; the others
+// are read as empty or not.
+constexpr const char* kArticleDetails =
+    "deleted,created,modified,link,case when title='' then 1 else 0 end,"
+    "case when guid starting with 'MD5-' then title else '' end";
+constexpr int kDetailsAtOnce = 64;
+
+void ReadDetails(TQueryWrapper* query, int first, TStoredArticle& article) {
+  article.detailed = true;
+  article.deleted = query->Fields(first).AsInteger() > 0;
+  article.created = query->Fields(first + 1).IsNull() ? -1.0 : query->Fields(first + 1).AsDateTime();
+  article.modified = query->Fields(first + 2).IsNull() ? -1.0 : query->Fields(first + 2).AsDateTime();
+  article.link = query->Fields(first + 3).AsString();
+  article.titleEmpty = query->Fields(first + 4).AsInteger() != 0;
+  article.title.clear();
+  if (!query->Fields(first + 5).IsNull()) article.title = query->Fields(first + 5).AsWideString();
+}
+
+// Feeds whose last document needed every stored article detailed: their
+// next one is read whole at once rather than twice. It only saves time.
+class TWholeReadFeeds {
+ public:
+  static TWholeReadFeeds& Instance() {
+    static TWholeReadFeeds feeds;
+    return feeds;
+  }
+  bool Contains(const std::string& feed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return feeds_.count(feed) != 0;
+  }
+  void Note(const std::string& feed, bool whole) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (whole)
+      feeds_.insert(feed);
+    else
+      feeds_.erase(feed);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<std::string> feeds_;  // database and feed id
+};
+
+}  // namespace
+
 TStoredArticles TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   // Every row of the feed: ids come in blocks per writer and a document
   // stores its newest items first, so no window of ids holds "the newest"
-  // articles, and an item missed by the look-up would be stored again. Of
-  // the titles, only those of articles keyed by their texts tell episodes
-  // apart; the others are read as empty or not.
+  // articles, and an item missed by the look-up would be stored again.
+  const bool whole = TWholeReadFeeds::Instance().Contains(FeedOfDatabase(feedId));
   TQueryWrapper* query = context_.query;
-  ResetStatement(query, {"select id,deleted,created,modified,guid,articleMD5,link,",
-                         "case when title='' then 1 else 0 end,",
-                         "case when guid starting with 'MD5-' then title else '' end", "from articles",
-                         "where feed_id=?"});
+  ResetStatement(query, {std::string("select id,guid,articleMD5") + (whole ? std::string(",") + kArticleDetails : ""),
+                         "from articles", "where feed_id=?"});
   query->Params(0).SetInteger(feedId);
   ExecQueryTimed(query, true);
   TStoredArticles articles;
   for (; !query->Eof(); query->Next()) {
     TStoredArticle& article = articles.emplace_back();
     article.id = query->Fields(0).AsInteger();
-    article.deleted = query->Fields(1).AsInteger() > 0;
-    article.created = query->Fields(2).IsNull() ? -1.0 : query->Fields(2).AsDateTime();
-    article.modified = query->Fields(3).IsNull() ? -1.0 : query->Fields(3).AsDateTime();
-    article.guid = query->Fields(4).AsString();
-    article.md5 = query->Fields(5).AsString();
-    article.link = query->Fields(6).AsString();
-    article.titleEmpty = query->Fields(7).AsInteger() != 0;
-    if (!query->Fields(8).IsNull()) article.title = query->Fields(8).AsWideString();
+    article.guid = query->Fields(1).AsString();
+    article.md5 = query->Fields(2).AsString();
+    if (whole) ReadDetails(query, 3, article);
   }
   query->Close();
   // Newest id first; sorted here, since the server would sort the rows whole,
@@ -774,6 +817,60 @@ TStoredArticles TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   std::sort(articles.begin(), articles.end(),
             [](const TStoredArticle& a, const TStoredArticle& b) { return a.id > b.id; });
   return articles;
+}
+
+void TtidewellFeedStore::DetailStoredArticles(TStoredArticles& articles, const std::vector<int32_t>& positions) {
+  // One text for every batch: the last id fills the places left.
+  std::string sql = std::string("select id,") + kArticleDetails + " from articles where id in (?";
+  for (int i = 1; i < kDetailsAtOnce; ++i) sql += ",?";
+  TQueryWrapper* query = context_.query;
+  for (size_t start = 0; start < positions.size(); start += kDetailsAtOnce) {
+    std::unordered_map<int32_t, TStoredArticle*> batch;
+    ResetStatement(query, {sql + ")"});
+    for (int i = 0; i < kDetailsAtOnce; ++i) {
+      TStoredArticle& article = articles[static_cast<size_t>(positions[std::min(start + i, positions.size() - 1)])];
+      batch.emplace(article.id, &article);
+      query->Params(i).SetInteger(article.id);
+    }
+    ExecQueryTimed(query, true);
+    for (; !query->Eof(); query->Next()) ReadDetails(query, 1, *batch.at(query->Fields(0).AsInteger()));
+    query->Close();
+  }
+}
+
+void TtidewellFeedStore::DetailEveryStoredArticle(int32_t feedId, TStoredArticles& articles) {
+  std::unordered_map<int32_t, TStoredArticle*> byId;
+  byId.reserve(articles.size());
+  for (TStoredArticle& article : articles) byId.emplace(article.id, &article);
+  TQueryWrapper* query = context_.query;
+  ResetStatement(query, {std::string("select id,") + kArticleDetails, "from articles", "where feed_id=?"});
+  query->Params(0).SetInteger(feedId);
+  ExecQueryTimed(query, true);
+  for (; !query->Eof(); query->Next()) {
+    // Rows stored since the keys were read are no stored articles here.
+    const auto article = byId.find(query->Fields(0).AsInteger());
+    if (article != byId.end()) ReadDetails(query, 1, *article->second);
+  }
+  query->Close();
+}
+
+std::string TtidewellFeedStore::FeedOfDatabase(int32_t feedId) const {
+  return (context_.connection != nullptr ? context_.connection->DBFileName() : std::string()) + '#' +
+         std::to_string(feedId);
+}
+
+TStoredArticleLoaders TtidewellFeedStore::StoredArticleLoaders(int32_t feedId) {
+  TStoredArticleLoaders loaders;
+  loaders.articleFiles = [this](int32_t articleId) { return LoadEpisodeFiles(articleId); };
+  loaders.feedFiles = [this, feedId] { return LoadStoredEnclosureFiles(feedId); };
+  loaders.details = [this](TStoredArticles& articles, const std::vector<int32_t>& positions) {
+    DetailStoredArticles(articles, positions);
+  };
+  loaders.allDetails = [this, feedId](TStoredArticles& articles) { DetailEveryStoredArticle(feedId, articles); };
+  loaders.noteNeed = [feed = FeedOfDatabase(feedId)](bool everyArticle) {
+    TWholeReadFeeds::Instance().Note(feed, everyArticle);
+  };
+  return loaders;
 }
 
 std::optional<TDateTime> TtidewellFeedStore::LastModifiedUtc() {

@@ -153,9 +153,17 @@ class TtidewellFeedStore {
   int32_t PruneArchive(int32_t feedId, int32_t archiveSize);
   // Records the answer's code in the feed row (own transaction).
   void SetLastHTTPCode(int32_t feedId, int32_t code);
-  // Every article of the feed, newest id first, deleted ones included, with
-  // what the look-up of a document's items reads of them.
+  // Every article of the feed, newest id first, deleted ones included: their
+  // keys, and their details too where the feed's last document needed them.
   TStoredArticles LoadStoredArticles(int32_t feedId);
+  // Reads the details of the articles at these positions.
+  void DetailStoredArticles(TStoredArticles& articles, const std::vector<int32_t>& positions);
+  // Reads the details of every article.
+  void DetailEveryStoredArticle(int32_t feedId, TStoredArticles& articles);
+  // The look-up's readers of the feed's stored articles and files.
+  TStoredArticleLoaders StoredArticleLoaders(int32_t feedId);
+  // The feed, told apart from those of other databases.
+  std::string FeedOfDatabase(int32_t feedId) const;
   // UTC now with zone "X", or the response's Last-Modified (UTC) when it lies
   // within one day ahead and 365 days back.
   TZonedDate ResponseDate();

@@ -280,9 +280,8 @@ std::string TtidewellRssProcessor::ItemContentKey(const pugi::xml_node& itemNode
 // item of the document.
 TStoredArticlesIndex& TtidewellRssProcessor::StoredIndex(TChannel& channel) {
   if (channel.storedIndex) return *channel.storedIndex;
-  channel.storedIndex = std::make_unique<TStoredArticlesIndex>(
-      channel.stored, true, [this](int32_t articleId) { return store_.LoadEpisodeFiles(articleId); },
-      [this, &channel] { return store_.LoadStoredEnclosureFiles(channel.feedId); });
+  channel.storedIndex =
+      std::make_unique<TStoredArticlesIndex>(channel.stored, true, store_.StoredArticleLoaders(channel.feedId));
   const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
   const std::string homepage = TrimUtf8(NodeTextUtf8(FindChildElement(channelNode, "LINK", store_.Stopping())));
   if (!homepage.empty()) channel.storedIndex->SetHomePage(Absolute(homepage));

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <functional>
+#include <string_view>
 
 #include "engine/feeds/tidewell_feed_xml.h"
 #include "toolkit/kt_utils.h"
@@ -15,13 +17,14 @@ namespace {
 
 // White space is what the wide-string trim takes (below 33): in UTF-8 the
 // same bytes, none of them part of a longer character.
-std::string Trimmed(const std::string& text) {
+std::string_view TrimmedView(std::string_view text) {
   const auto blank = [](char c) { return static_cast<unsigned char>(c) < 33; };
-  size_t begin = 0, end = text.size();
-  while (begin < end && blank(text[begin])) ++begin;
-  while (end > begin && blank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
 }
+
+std::string Trimmed(const std::string& text) { return std::string(TrimmedView(text)); }
 
 std::string TrimmedFolded(const std::string& text) { return LowerAscii(Trimmed(text)); }
 
@@ -36,7 +39,29 @@ std::string WithoutHttpScheme(const std::string& key) {
   return key;
 }
 
-size_t Hash(const std::string& key) { return std::hash<std::string>()(key); }
+char FoldedAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// FNV-1a, ASCII case folded where asked: tens of thousands of keys are
+// hashed without a copy of any.
+size_t Hash(std::string_view key, bool foldCase) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : key) {
+    hash ^= static_cast<unsigned char>(foldCase ? FoldedAscii(c) : c);
+    hash *= 1099511628211ull;
+  }
+  return static_cast<size_t>(hash);
+}
+
+// The key WithoutHttpScheme and ComparableKey make, as a part of the key.
+std::string_view WithoutHttpSchemeView(std::string_view key) {
+  for (std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
+    if (key.size() <= scheme.size()) continue;
+    bool same = true;
+    for (size_t i = 0; same && i < scheme.size(); ++i) same = FoldedAscii(key[i]) == scheme[i];
+    if (same) return key.substr(scheme.size());
+  }
+  return key;
+}
 
 std::vector<int32_t> Sorted(std::vector<int32_t> positions) {
   std::sort(positions.begin(), positions.end());
@@ -46,35 +71,71 @@ std::vector<int32_t> Sorted(std::vector<int32_t> positions) {
 
 }  // namespace
 
-TStoredArticlesIndex::TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase,
-                                           TLoadArticleFiles loadArticleFiles, TLoadFeedFiles loadFeedFiles)
-    : stored_(stored),
-      keysIgnoreCase_(keysIgnoreCase),
-      loadArticleFiles_(std::move(loadArticleFiles)),
-      loadFeedFiles_(std::move(loadFeedFiles)) {
+TStoredArticlesIndex::TStoredArticlesIndex(TStoredArticles& stored, bool keysIgnoreCase,
+                                           TStoredArticleLoaders loaders)
+    : stored_(stored), keysIgnoreCase_(keysIgnoreCase), loaders_(std::move(loaders)) {
   byKey_.reserve(stored.size());
   byTextKey_.reserve(stored.size());
+  bool everyDetailed = true;
   for (int32_t i = 0; i < static_cast<int32_t>(stored.size()); ++i) {
     const TStoredArticle& article = stored[static_cast<size_t>(i)];
-    byKey_.emplace_back(Hash(ComparableKey(article.guid)), i);
-    byTextKey_.emplace_back(Hash(TrimmedFolded(article.md5)), i);
-    if (!IsContentKey(article.guid)) continue;
-    keylessPositions_.emplace(article.id, i);
-    const std::string link = LinkKey(article.link);
-    if (!link.empty()) AddOnce(keylessByLink_, link, i);
-    // Deleted unheard, it kept neither title nor files: its date stands
-    // for them.
-    if (article.deleted && article.titleEmpty && article.created > 0)
-      AddOnce(titlelessByDate_, DateKey(article.created), i);
+    const std::string_view key = keysIgnoreCase_ ? TrimmedView(article.guid) : std::string_view(article.guid);
+    byKey_.emplace_back(Hash(WithoutHttpSchemeView(key), keysIgnoreCase_), i);
+    byTextKey_.emplace_back(Hash(TrimmedView(article.md5), true), i);
+    everyDetailed = everyDetailed && article.detailed;
+    if (IsContentKey(article.guid)) keylessPositions_.emplace_back(article.id, i);
   }
   std::sort(byKey_.begin(), byKey_.end());
   std::sort(byTextKey_.begin(), byTextKey_.end());
+  std::sort(keylessPositions_.begin(), keylessPositions_.end());
+  if (everyDetailed) IndexArticlesWithoutKey();
+}
+
+void TStoredArticlesIndex::IndexArticlesWithoutKey() {
+  keylessIndexed_ = true;
+  for (const auto& [id, position] : keylessPositions_) {
+    const TStoredArticle& article = Article(position);
+    const std::string link = LinkKey(article.link);
+    if (!link.empty()) AddOnce(keylessByLink_, link, position);
+    // Deleted unheard, it kept neither title nor files: its date stands
+    // for them.
+    if (article.deleted && article.titleEmpty && article.created > 0)
+      AddOnce(titlelessByDate_, DateKey(article.created), position);
+  }
+  // Positions in load order, as a walk of the articles would add them.
+  for (TAllPositions* positions : {&keylessByLink_, &titlelessByDate_})
+    for (auto& [key, at] : *positions) std::sort(at.begin(), at.end());
+}
+
+// An article gone since its keys were read is taken as deleted: nothing
+// is written to it, and the next document no longer finds it.
+void TStoredArticlesIndex::Detail(const std::vector<int32_t>& positions) {
+  std::vector<int32_t> missing;
+  for (int32_t position : positions)
+    if (!Article(position).detailed) missing.push_back(position);
+  if (missing.empty()) return;
+  // Where the items find much of the feed, one read of it costs less.
+  if (missing.size() * 4 > stored_.size()) return DetailEveryArticle();
+  loaders_.details(stored_, missing);
+  for (int32_t position : missing) {
+    TStoredArticle& article = stored_[static_cast<size_t>(position)];
+    if (!article.detailed) article.deleted = article.detailed = true;
+  }
+}
+
+void TStoredArticlesIndex::DetailEveryArticle() {
+  if (keylessIndexed_) return;
+  loaders_.allDetails(stored_);
+  for (TStoredArticle& article : stored_)
+    if (!article.detailed) article.deleted = article.detailed = true;
+  IndexArticlesWithoutKey();
 }
 
 void TStoredArticlesIndex::FindHashed(const THashedPositions& positions, const std::string& key, bool byKey,
                                       std::vector<int32_t>& found) const {
-  const auto first = std::lower_bound(positions.begin(), positions.end(), std::make_pair(Hash(key), INT32_MIN));
-  for (auto at = first; at != positions.end() && at->first == first->first; ++at) {
+  const size_t hash = Hash(key, byKey ? keysIgnoreCase_ : true);
+  const auto first = std::lower_bound(positions.begin(), positions.end(), std::make_pair(hash, INT32_MIN));
+  for (auto at = first; at != positions.end() && at->first == hash; ++at) {
     const TStoredArticle& article = Article(at->second);
     if ((byKey ? ComparableKey(article.guid) : TrimmedFolded(article.md5)) == key) found.push_back(at->second);
   }
@@ -102,14 +163,21 @@ const std::vector<int32_t>& TStoredArticlesIndex::FindAll(const TAllPositions& p
 }
 
 bool TStoredArticlesIndex::IsContentKey(const std::string& guid) {
-  const std::string key = Trimmed(guid);
+  const std::string_view key = TrimmedView(guid);
   if (key.size() != 36 || key.compare(0, 4, "MD5-") != 0) return false;
   return key.find_first_not_of("0123456789ABCDEFabcdef", 4) == std::string::npos;
+}
+
+int32_t TStoredArticlesIndex::KeylessPosition(int32_t articleId) const {
+  const auto found = std::lower_bound(keylessPositions_.begin(), keylessPositions_.end(),
+                                      std::make_pair(articleId, INT32_MIN));
+  return found != keylessPositions_.end() && found->first == articleId ? found->second : -1;
 }
 
 void TStoredArticlesIndex::SetHomePage(const std::string& link) { homePage_ = LinkKey(link); }
 
 void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
+  documentItems_.push_back(item);
   if (!item.link.empty()) ++documentLinks_[LinkKey(item.link)];
   if (!item.files.empty()) ++documentFiles_[EnclosureFileIdentity(item.files.front().url)];
   if (item.date) ++documentDates_[DateKey(*item.date)];
@@ -119,12 +187,12 @@ void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
 void TStoredArticlesIndex::LoadFeedFiles() {
   if (feedFilesLoaded_) return;
   feedFilesLoaded_ = true;
-  for (const TStoredFile& stored : loadFeedFiles_()) {
+  for (const TStoredFile& stored : loaders_.feedFiles()) {
     if (stored.file.url.empty()) continue;
-    const auto position = keylessPositions_.find(stored.articleId);
-    if (position == keylessPositions_.end()) continue;
+    const int32_t position = KeylessPosition(stored.articleId);
+    if (position < 0) continue;
     files_[stored.articleId].push_back(stored.file);
-    AddOnce(keylessByFile_, EnclosureFileIdentity(stored.file.url), position->second);
+    AddOnce(keylessByFile_, EnclosureFileIdentity(stored.file.url), position);
   }
 }
 
@@ -147,6 +215,7 @@ TEpisodeShares TStoredArticlesIndex::SharesOf(const TEpisodeFacts& item) {
 }
 
 TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles) {
+  Detail({position});
   const TStoredArticle& article = Article(position);
   TEpisodeFacts facts;
   facts.keyed = !IsContentKey(article.guid);
@@ -162,22 +231,27 @@ TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles
   if (!withFiles || (article.deleted && article.titleEmpty)) return facts;
   auto files = files_.find(article.id);
   if (files == files_.end()) {
-    const bool read = feedFilesLoaded_ && keylessPositions_.count(article.id) != 0;
-    files = files_.emplace(article.id, read ? std::vector<TEpisodeFile>() : loadArticleFiles_(article.id)).first;
+    const bool read = feedFilesLoaded_ && KeylessPosition(article.id) >= 0;
+    files = files_.emplace(article.id, read ? std::vector<TEpisodeFile>() : loaders_.articleFiles(article.id)).first;
   }
   facts.files = files->second;
   return facts;
 }
 
-std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item) {
+std::vector<int32_t> TStoredArticlesIndex::KeyCandidates(const TEpisodeFacts& item) const {
   std::vector<int32_t> candidates;
+  if (item.keyed) FindHashed(byKey_, item.key, true, candidates);
+  FindHashed(byTextKey_, TrimmedFolded(item.textKey), false, candidates);
+  return Sorted(candidates);
+}
+
+std::vector<int32_t> TStoredArticlesIndex::Candidates(const TEpisodeFacts& item) {
+  std::vector<int32_t> candidates = KeyCandidates(item);
   const auto append = [&](const std::vector<int32_t>& positions) {
     candidates.insert(candidates.end(), positions.begin(), positions.end());
   };
-  if (item.keyed) FindHashed(byKey_, item.key, true, candidates);
-  FindHashed(byTextKey_, TrimmedFolded(item.textKey), false, candidates);
   // Articles without key, for an item with one too: its guids may be new.
-  if (keylessPositions_.empty()) return Sorted(candidates);
+  if (keylessPositions_.empty()) return candidates;
   if (!item.link.empty()) append(FindAll(keylessByLink_, LinkKey(item.link)));
   if (!item.relativeLink.empty()) append(FindAll(keylessByLink_, LinkKey(item.relativeLink)));
   if (feedFilesLoaded_)
@@ -197,50 +271,83 @@ bool SharesAFile(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
 
 }  // namespace
 
+// Only the key and the text key give these rows: a candidate found another
+// way is judged weaker, so it cannot change the verdict.
+bool TStoredArticlesIndex::DecidedByKeys(const TJudgement& judgement) {
+  return judgement.best >= 0 && (judgement.row == TEpisodeRow::byKey || judgement.row == TEpisodeRow::byTextKey);
+}
+
+// Several articles joined by a weak row are copies an earlier version made
+// when each holds the item's file (the newest is taken); else they are
+// episodes the row cannot tell apart.
+TStoredArticlesIndex::TJudgement TStoredArticlesIndex::JudgeCandidates(const TEpisodeFacts& item,
+                                                                       const std::vector<int32_t>& candidates) {
+  Detail(candidates);
+  TJudgement judgement;
+  bool allHoldTheFile = true;
+  const TEpisodeShares shares = SharesOf(item);
+  for (int32_t position : candidates) {
+    // The key decides alone; files are read only where it does not.
+    const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).guid);
+    const TEpisodeFacts stored = StoredFacts(position, !keyDecides);
+    const TEpisodeVerdict verdict = JudgeEpisode(item, stored, shares);
+    if (!verdict.same) continue;
+    if (verdict.row < judgement.row) {
+      judgement = {position, verdict.row, verdict.unchanged, false};
+      allHoldTheFile = SharesAFile(item, stored);
+    } else if (verdict.row == judgement.row && verdict.row >= TEpisodeRow::byOwnLink) {
+      allHoldTheFile = allHoldTheFile && SharesAFile(item, stored);
+      judgement.ambiguous = !allHoldTheFile;
+    }
+  }
+  return judgement;
+}
+
+// Before the document writes: the articles its items find by their keys,
+// and every article where one of them needs the articles without key.
+void TStoredArticlesIndex::ReadWhatItemsNeed() {
+  itemsRead_ = true;
+  std::vector<int32_t> positions;
+  for (TEpisodeFacts& item : documentItems_) {
+    item.key = ComparableKey(item.key);
+    const std::vector<int32_t> candidates = KeyCandidates(item);
+    positions.insert(positions.end(), candidates.begin(), candidates.end());
+  }
+  Detail(Sorted(positions));
+  bool everyArticle = false;
+  if (!keylessPositions_.empty())
+    for (const TEpisodeFacts& item : documentItems_)
+      if (!DecidedByKeys(JudgeCandidates(item, KeyCandidates(item)))) {
+        everyArticle = true;
+        break;
+      }
+  documentItems_ = {};
+  if (everyArticle) DetailEveryArticle();
+  if (loaders_.noteNeed) loaders_.noteNeed(everyArticle);
+}
+
 int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeVerdict* verdictOut) {
+  if (!itemsRead_) ReadWhatItemsNeed();
   TEpisodeFacts item = itemFacts;
   item.key = ComparableKey(item.key);
-  int32_t best = -1;
-  TEpisodeRow bestRow = TEpisodeRow::none;
-  bool bestUnchanged = false;
-  bool ambiguous = false;
-  const auto judgeAll = [&] {
-    best = -1;
-    bestRow = TEpisodeRow::none;
-    ambiguous = false;
-    // Several articles joined by a weak row are copies an earlier version
-    // made when each holds the item's file (the newest is taken); else they
-    // are episodes the row cannot tell apart.
-    bool allHoldTheFile = true;
-    const TEpisodeShares shares = SharesOf(item);
-    for (int32_t position : Candidates(item)) {
-      // The key decides alone; files are read only where it does not.
-      const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).guid);
-      const TEpisodeFacts stored = StoredFacts(position, !keyDecides);
-      const TEpisodeVerdict verdict = JudgeEpisode(item, stored, shares);
-      if (!verdict.same) continue;
-      if (verdict.row < bestRow) {
-        best = position;
-        bestRow = verdict.row;
-        bestUnchanged = verdict.unchanged;
-        allHoldTheFile = SharesAFile(item, stored);
-        ambiguous = false;
-      } else if (verdict.row == bestRow && verdict.row >= TEpisodeRow::byOwnLink) {
-        allHoldTheFile = allHoldTheFile && SharesAFile(item, stored);
-        ambiguous = !allHoldTheFile;
-      }
-    }
-  };
-  judgeAll();
+  const bool keylessWereIndexed = keylessIndexed_;
+  TJudgement judgement = JudgeCandidates(item, Candidates(item));
+  // An item the document did not announce (none does today), or articles
+  // without key indexed only while its candidates were detailed.
+  if (!DecidedByKeys(judgement) && !keylessPositions_.empty() && !keylessWereIndexed) {
+    DetailEveryArticle();
+    judgement = JudgeCandidates(item, Candidates(item));
+  }
   // The files of the articles without key: the feed's files are read once.
-  if ((best < 0 || bestRow > TEpisodeRow::byOwnLink) && !feedFilesLoaded_ && !item.files.empty() &&
+  if ((judgement.best < 0 || judgement.row > TEpisodeRow::byOwnLink) && !feedFilesLoaded_ && !item.files.empty() &&
       !keylessPositions_.empty()) {
     LoadFeedFiles();
-    judgeAll();
+    judgement = JudgeCandidates(item, Candidates(item));
   }
-  if (ambiguous) best = -1;
-  if (verdictOut != nullptr) *verdictOut = best < 0 ? TEpisodeVerdict{} : TEpisodeVerdict{true, bestRow, bestUnchanged};
-  return best;
+  if (judgement.ambiguous) judgement.best = -1;
+  if (verdictOut != nullptr)
+    *verdictOut = judgement.best < 0 ? TEpisodeVerdict{} : TEpisodeVerdict{true, judgement.row, judgement.unchanged};
+  return judgement.best;
 }
 
 }  // namespace tidewell

@@ -10,6 +10,13 @@
 // first in load order (as a walk from the newest would), while a weaker
 // row joined to several articles tells nothing.
 //
+// What is read costs: a feed may hold 50,000 articles, and every row read
+// costs whatever its columns. So the articles come with their keys only;
+// the rest of a row (its texts, dates, deletion) is read for the articles
+// the document's items find by key or text key, before the first item is
+// stored, and for every article only when an item without keys, or
+// unknown by them, needs the articles without key (rows weaker than the
+// text key never win over it, so until then they cannot change a verdict).
 // Stored files are read only where the rule needs them: through the
 // loaders, per article or (for the look-up by file) once for the feed.
 //
@@ -29,9 +36,11 @@
 
 namespace tidewell {
 
-// A stored article as the look-up reads it: only what the rule needs.
+// A stored article as the look-up reads it: only what the rule needs. Id,
+// guid and md5 are always read; the others once detailed.
 struct TStoredArticle {
   int32_t id = 0;
+  bool detailed = false;
   bool deleted = false;
   bool titleEmpty = true;
   TDateTime created = -1;
@@ -49,15 +58,24 @@ struct TStoredFile {
   TEpisodeFile file;
 };
 
+// What the look-up reads of the database, when it needs it.
+struct TStoredArticleLoaders {
+  std::function<std::vector<TEpisodeFile>(int32_t articleId)> articleFiles;
+  std::function<std::vector<TStoredFile>()> feedFiles;
+  // Details the articles at these positions.
+  std::function<void(TStoredArticles& articles, const std::vector<int32_t>& positions)> details;
+  // Details every article.
+  std::function<void(TStoredArticles& articles)> allDetails;
+  // Told once the document's items are known: whether they need every
+  // article detailed (the next document likely does too).
+  std::function<void(bool everyArticle)> noteNeed;
+};
+
 class TStoredArticlesIndex {
  public:
-  using TLoadArticleFiles = std::function<std::vector<TEpisodeFile>(int32_t articleId)>;
-  using TLoadFeedFiles = std::function<std::vector<TStoredFile>()>;
-
   // keysIgnoreCase: keys are compared trimmed, ignoring ASCII case (RSS),
   // else exactly (Atom).
-  TStoredArticlesIndex(const TStoredArticles& stored, bool keysIgnoreCase, TLoadArticleFiles loadArticleFiles,
-                       TLoadFeedFiles loadFeedFiles);
+  TStoredArticlesIndex(TStoredArticles& stored, bool keysIgnoreCase, TStoredArticleLoaders loaders);
 
   // The feed's home page, before the first Find: an item that links to
   // it has no page of its own.
@@ -65,10 +83,12 @@ class TStoredArticlesIndex {
   // Each item of the document, before the first Find.
   void AddDocumentItem(const TEpisodeFacts& item);
   // The position (in load order) of the stored article the item stands
-  // for, or -1; verdict tells by which row of the rule.
+  // for, or -1; verdict tells by which row of the rule. The first call
+  // reads what the document's items need, so it comes before the
+  // document writes.
   int32_t Find(const TEpisodeFacts& item, TEpisodeVerdict* verdict = nullptr);
 
-  // The stored article at a position.
+  // The stored article at a position (detailed, where Find gave it).
   const TStoredArticle& Article(int32_t position) const { return stored_[static_cast<size_t>(position)]; }
   // Whether the stored guid is a key made of the article's texts.
   static bool IsContentKey(const std::string& guid);
@@ -84,20 +104,36 @@ class TStoredArticlesIndex {
   static const std::vector<int32_t>& FindAll(const TAllPositions& positions, const std::string& key);
   void FindHashed(const THashedPositions& positions, const std::string& key, bool byKey,
                   std::vector<int32_t>& found) const;
+  struct TJudgement {
+    int32_t best = -1;
+    TEpisodeRow row = TEpisodeRow::none;
+    bool unchanged = false;
+    bool ambiguous = false;
+  };
+  std::vector<int32_t> KeyCandidates(const TEpisodeFacts& item) const;
   std::vector<int32_t> Candidates(const TEpisodeFacts& item);
+  TJudgement JudgeCandidates(const TEpisodeFacts& item, const std::vector<int32_t>& candidates);
+  static bool DecidedByKeys(const TJudgement& judgement);
+  void ReadWhatItemsNeed();
+  void Detail(const std::vector<int32_t>& positions);
+  void DetailEveryArticle();
+  void IndexArticlesWithoutKey();
   void LoadFeedFiles();
+  int32_t KeylessPosition(int32_t articleId) const;
   TEpisodeFacts StoredFacts(int32_t position, bool withFiles);
   TEpisodeShares SharesOf(const TEpisodeFacts& item);
   static std::string DateKey(TDateTime date);
   static std::string TitleKey(const TEpisodeFacts& item);
 
-  const TStoredArticles& stored_;
+  TStoredArticles& stored_;
   const bool keysIgnoreCase_;
-  TLoadArticleFiles loadArticleFiles_;
-  TLoadFeedFiles loadFeedFiles_;
+  TStoredArticleLoaders loaders_;
+  bool itemsRead_ = false;        // what the document's items need is read
+  bool keylessIndexed_ = false;   // the articles without key by link and date
+  std::vector<TEpisodeFacts> documentItems_;
   THashedPositions byKey_, byTextKey_;
   TAllPositions keylessByLink_, keylessByFile_, titlelessByDate_;
-  std::unordered_map<int32_t, int32_t> keylessPositions_;  // article id -> position
+  std::vector<std::pair<int32_t, int32_t>> keylessPositions_;  // (article id, position), sorted
   std::unordered_map<int32_t, std::vector<TEpisodeFile>> files_;  // article id -> its files, once read
   bool feedFilesLoaded_ = false;
   std::string homePage_;
