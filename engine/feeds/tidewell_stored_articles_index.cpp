@@ -114,14 +114,16 @@ void TStoredArticlesIndex::Detail(const std::vector<int32_t>& positions) {
   for (int32_t position : positions)
     if (!Article(position).detailed) missing.push_back(position);
   if (missing.empty()) return;
-  // Where the items find much of the feed, one read of it costs less.
-  if (missing.size() * 4 > stored_.size()) return DetailEveryArticle();
+  if (MostOfTheFeed(missing.size())) return DetailEveryArticle();
   loaders_.details(stored_, missing);
   for (int32_t position : missing) {
     TStoredArticle& article = stored_[static_cast<size_t>(position)];
     if (!article.detailed) article.deleted = article.detailed = true;
   }
 }
+
+// Where the items find much of the feed, one read of it costs less.
+bool TStoredArticlesIndex::MostOfTheFeed(size_t articles) const { return articles * 4 > stored_.size(); }
 
 void TStoredArticlesIndex::DetailEveryArticle() {
   if (keylessIndexed_) return;
@@ -303,8 +305,9 @@ TStoredArticlesIndex::TJudgement TStoredArticlesIndex::JudgeCandidates(const TEp
   return judgement;
 }
 
-// Before the document writes: the articles its items find by their keys,
-// and every article where one of them needs the articles without key.
+// Before the document writes: the articles its items find by their keys;
+// every article where these are most of the feed or where an item needs
+// the articles without key.
 void TStoredArticlesIndex::ReadWhatItemsNeed() {
   itemsRead_ = true;
   std::vector<int32_t> positions;
@@ -313,9 +316,10 @@ void TStoredArticlesIndex::ReadWhatItemsNeed() {
     const std::vector<int32_t> candidates = KeyCandidates(item);
     positions.insert(positions.end(), candidates.begin(), candidates.end());
   }
-  Detail(Sorted(positions));
-  bool everyArticle = false;
-  if (!keylessPositions_.empty())
+  positions = Sorted(positions);
+  Detail(positions);
+  bool everyArticle = MostOfTheFeed(positions.size());
+  if (!everyArticle && !keylessPositions_.empty())
     for (const TEpisodeFacts& item : documentItems_)
       if (!DecidedByKeys(JudgeCandidates(item, KeyCandidates(item)))) {
         everyArticle = true;

@@ -66,8 +66,8 @@ struct TStoredArticleLoaders {
   std::function<void(TStoredArticles& articles, const std::vector<int32_t>& positions)> details;
   // Details every article.
   std::function<void(TStoredArticles& articles)> allDetails;
-  // Told once the document's items are known: whether they need every
-  // article detailed (the next document likely does too).
+  // Told once the document's items are known: whether every article was
+  // best read at once for them (the next document's likely is too).
   std::function<void(bool everyArticle)> noteNeed;
 };
 
@@ -115,6 +115,7 @@ class TStoredArticlesIndex {
   TJudgement JudgeCandidates(const TEpisodeFacts& item, const std::vector<int32_t>& candidates);
   static bool DecidedByKeys(const TJudgement& judgement);
   void ReadWhatItemsNeed();
+  bool MostOfTheFeed(size_t articles) const;
   void Detail(const std::vector<int32_t>& positions);
   void DetailEveryArticle();
   void IndexArticlesWithoutKey();
