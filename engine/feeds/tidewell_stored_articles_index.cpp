@@ -30,15 +30,6 @@ std::string TrimmedFolded(const std::string& text) { return LowerAscii(Trimmed(t
 
 std::string LinkKey(const std::string& link) { return ComparableAddress(Trimmed(link)); }
 
-// A site moved to https keeps its permalink keys.
-std::string WithoutHttpScheme(const std::string& key) {
-  for (const char* scheme : {"http://", "https://"}) {
-    const size_t length = std::char_traits<char>::length(scheme);
-    if (key.size() > length && LowerAscii(key.substr(0, length)) == scheme) return key.substr(length);
-  }
-  return key;
-}
-
 char FoldedAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // FNV-1a, ASCII case folded where asked: tens of thousands of keys are
@@ -52,8 +43,9 @@ size_t Hash(std::string_view key, bool foldCase) {
   return static_cast<size_t>(hash);
 }
 
-// The key WithoutHttpScheme and ComparableKey make, as a part of the key.
-std::string_view WithoutHttpSchemeView(std::string_view key) {
+// A site moved to https keeps its permalink keys: the part of the key
+// after its scheme.
+std::string_view WithoutHttpScheme(std::string_view key) {
   for (std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
     if (key.size() <= scheme.size()) continue;
     bool same = true;
@@ -80,7 +72,7 @@ TStoredArticlesIndex::TStoredArticlesIndex(TStoredArticles& stored, bool keysIgn
   for (int32_t i = 0; i < static_cast<int32_t>(stored.size()); ++i) {
     const TStoredArticle& article = stored[static_cast<size_t>(i)];
     const std::string_view key = keysIgnoreCase_ ? TrimmedView(article.guid) : std::string_view(article.guid);
-    byKey_.emplace_back(Hash(WithoutHttpSchemeView(key), keysIgnoreCase_), i);
+    byKey_.emplace_back(Hash(WithoutHttpScheme(key), keysIgnoreCase_), i);
     byTextKey_.emplace_back(Hash(TrimmedView(article.md5), true), i);
     everyDetailed = everyDetailed && article.detailed;
     if (IsContentKey(article.guid)) keylessPositions_.emplace_back(article.id, i);
@@ -144,7 +136,8 @@ void TStoredArticlesIndex::FindHashed(const THashedPositions& positions, const s
 }
 
 std::string TStoredArticlesIndex::ComparableKey(const std::string& key) const {
-  return WithoutHttpScheme(keysIgnoreCase_ ? TrimmedFolded(key) : key);
+  const std::string compared = keysIgnoreCase_ ? TrimmedFolded(key) : key;
+  return std::string(WithoutHttpScheme(compared));
 }
 
 std::string TStoredArticlesIndex::DateKey(TDateTime date) { return std::to_string(std::llround(date * 86400)); }
