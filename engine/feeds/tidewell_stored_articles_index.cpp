@@ -352,7 +352,8 @@ void TStoredArticlesIndex::ReadWhatItemsNeed() {
 }
 
 // A feed that dates its items at every fetch gives every item one date,
-// or moves every item's date by the same amount since it was stored.
+// or moves the date of every item whose texts are as they were by the same
+// amount since it was stored.
 void TStoredArticlesIndex::NoteStampedDates() {
   constexpr double kSecond = 1.0 / 86400;
   std::optional<TDateTime> oneDate, shift;
@@ -363,11 +364,11 @@ void TStoredArticlesIndex::NoteStampedDates() {
     ++dated;
     allOneDate = allOneDate && (!oneDate || std::fabs(*oneDate - *item.date) < kSecond);
     oneDate = item.date;
+    // Only an item whose texts are as they were tells how far its date
+    // moved: a key the publisher gives the next episode tells nothing.
     for (int32_t position : KeyCandidates(item)) {
       const TStoredArticle& article = Article(position);
-      const bool sameItem = TrimmedFolded(article.md5) == TrimmedFolded(item.textKey) ||
-                            (item.keyed && ComparableKey(article.guid) == item.key);
-      if (!sameItem || article.created <= 0) continue;
+      if (TrimmedFolded(article.md5) != TrimmedFolded(item.textKey) || article.created <= 0) continue;
       const TDateTime by = *item.date - article.created;
       allAlike = allAlike && (!shift || std::fabs(*shift - by) < kSecond);
       shift = by;
