@@ -766,7 +766,8 @@ void ReadDetails(TQueryWrapper* query, int first, TStoredArticle& article) {
   article.titleEmpty = query->Fields(first + 4).AsInteger() != 0;
   article.title.clear();
   if (!query->Fields(first + 5).IsNull()) article.title = query->Fields(first + 5).AsWideString();
-  article.keptFiles = query->Fields(first + 6).IsNull() ? std::string() : query->Fields(first + 6).AsString();
+  const std::string kept = query->Fields(first + 6).IsNull() ? std::string() : query->Fields(first + 6).AsString();
+  article.keptFiles = kept.empty() ? nullptr : std::make_shared<const std::string>(kept);
 }
 
 // Feeds whose last document needed every stored article detailed: their

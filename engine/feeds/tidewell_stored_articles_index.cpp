@@ -245,7 +245,7 @@ TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles
   facts.deleted = article.deleted;
   if (article.created > 0) facts.date = article.created;
   if (article.deleted && !article.heard) {
-    facts.files = KeptFiles(article.keptFiles);
+    if (article.keptFiles) facts.files = KeptFiles(*article.keptFiles);
     facts.filesKnown = !facts.files.empty();
     return facts;
   }

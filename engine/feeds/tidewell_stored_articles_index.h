@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -52,8 +53,9 @@ struct TStoredArticle {
   std::u16string title;  // only of an article keyed by its texts
   // Of an article deleted unheard: the files the deletion removed, a line
   // each ("length url"), the list ending in a line break; empty where the
-  // deletion kept none (an earlier version's).
-  std::string keptFiles;
+  // deletion kept none (an earlier version's). Held apart: most articles
+  // have none, and a feed may hold 50,000.
+  std::shared_ptr<const std::string> keptFiles;
 };
 
 // The files a deletion kept the addresses of; none where the list is cut
