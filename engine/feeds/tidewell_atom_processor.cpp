@@ -7,6 +7,7 @@
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_item_listings.h"
 #include "engine/feeds/tidewell_rss_processor.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
@@ -64,6 +65,7 @@ struct TtidewellAtomProcessor::TFeed {
   std::string language, homepage, fallbackHomepage;
   std::u16string title, description;
   TZonedDate modified;
+  TItemListings listings;  // an entry listed twice is one episode
 };
 
 struct TtidewellAtomProcessor::TEntry {
@@ -206,11 +208,13 @@ std::string TtidewellAtomProcessor::EntryBase(const pugi::xml_node& entry) const
 }
 
 int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_node& entryNode) {
+  if (feed.listings.ListedBefore(entryNode)) return 0;
   TEntry entry;
   bool isNew = true;
   TDateTime storedModified = -1;
   std::string storedMD5;
-  bool byLinkOrEnclosure = false, episodeUnchanged = false, keyChanged = false;
+  bool byLinkOrEnclosure = false, keyChanged = false;
+  TFileMoves moves = TFileMoves::none;
   entry.md5Key = EntryContentKey(entryNode);
   if (!feed.isNew) {
     entry.key = GetAtomEntryKey(entryNode);
@@ -222,7 +226,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
     if (first >= 0) {
       const TStoredArticle& a = index.Article(first);
       byLinkOrEnclosure = verdict.row != TEpisodeRow::byKey && verdict.row != TEpisodeRow::byTextKey;
-      episodeUnchanged = verdict.unchanged;
+      moves = verdict.moves;
       // Found without its key, the article keeps its stored key, unless
       // that was an id the publisher dropped; found by another key, it
       // takes the new one.
@@ -233,7 +237,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
           store_.UpdateArticleKeys(a.id, entry.key, entry.md5Key);
         // A deleted article heard, found without a key, is found by its files.
         if (!a.titleEmpty && TStoredArticlesIndex::IsContentKey(a.guid))
-          store_.FollowMovedEnclosures(a.id, facts.files, episodeUnchanged);
+          store_.FollowMovedEnclosures(a.id, facts.files, moves);
         return 0;
       }
       entry.articleId = a.id;
@@ -262,7 +266,7 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   // Before the entry may end unchanged: an enclosure URL whose token alone
   // changed still reaches its row.
   store_.NoteDroppedEnclosures(
-      store_.AddEnclosures(entry.articleId, entry.enclosures, episodeUnchanged));
+      store_.AddEnclosures(entry.articleId, entry.enclosures, moves));
   // Its texts changed, or its key would have found it.
   if (!isNew && !byLinkOrEnclosure && !keyChanged && !EntryChanged(entry, storedModified, storedMD5)) return 0;
   WriteEntry(feed, entry, isNew);
@@ -389,9 +393,10 @@ TStoredArticlesIndex& TtidewellAtomProcessor::StoredIndex(TFeed& feed) {
   feed.storedIndex =
       std::make_unique<TStoredArticlesIndex>(feed.stored, false, store_.StoredArticleLoaders(feed.feedId));
   feed.storedIndex->SetHomePage(Homepage(feed));
+  TItemListings listings;
   for (pugi::xml_node other : feed.root.children()) {
     RaiseWhenStopping(store_.Stopping());
-    if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ENTRY")
+    if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ENTRY" && !listings.ListedBefore(other))
       feed.storedIndex->AddDocumentItem(EpisodeFactsOf(other));
   }
   return *feed.storedIndex;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/feeds/tidewell_episode_identity.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string_view>
@@ -54,15 +55,27 @@ bool ExtensionIn(const std::string& segment, const auto& extensions) {
   return false;
 }
 
-// A path segment that is a host name (a counter's prefix puts the file's
-// own address behind its path: /redirect.mp3/media.example/show/ep1.mp3).
+// A path segment that is provably a host name (a counter's prefix puts the
+// file's own address behind its path: /redirect.mp3/media.example/show/ep1.mp3):
+// labels of letters, digits and hyphens, the last one of letters only. A
+// folder named by a dotted date (2026.12.07) or a version (v1.2) is none.
 bool IsHostSegment(const std::string& segment) {
-  const size_t dot = segment.rfind('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == segment.size()) return false;
-  if (segment.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:") !=
-      std::string::npos)
-    return false;
-  return !ExtensionIn(segment, kMediaExtensions) && !ExtensionIn(segment, kScriptExtensions);
+  if (ExtensionIn(segment, kMediaExtensions) || ExtensionIn(segment, kScriptExtensions)) return false;
+  const std::string host = segment.substr(0, segment.find(':'));
+  size_t labels = 0;
+  for (size_t start = 0; start <= host.size(); ++labels) {
+    const size_t end = std::min(host.find('.', start), host.size());
+    const std::string label = host.substr(start, end - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-' ||
+        label.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-") != std::string::npos)
+      return false;
+    const bool last = end == host.size();
+    if (last && (label.size() < 2 || label.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") !=
+                                         std::string::npos))
+      return false;
+    start = end + 1;
+  }
+  return labels >= 2;
 }
 
 // The path behind the last host named in it, or the path.
@@ -126,17 +139,21 @@ bool Unchanged(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
   return SameTextKey(item, stored) && SameDate(item, stored);
 }
 
-bool AnySameFile(const TEpisodeFacts& item, const TEpisodeFacts& stored, bool unchanged) {
+TFileMoves MovesOf(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
+  return Unchanged(item, stored) ? TFileMoves::sameName : TFileMoves::none;
+}
+
+bool AnySameFile(const TEpisodeFacts& item, const TEpisodeFacts& stored, TFileMoves moves) {
   for (const TEpisodeFile& a : item.files)
     for (const TEpisodeFile& b : stored.files)
-      if (SameFile(a, b, unchanged)) return true;
+      if (SameFile(a, b, moves)) return true;
   return false;
 }
 
 // Both name files, and none of the item's is one of the row's.
 bool FilesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
   if (item.files.empty() || !stored.filesKnown || stored.files.empty()) return false;
-  return !AnySameFile(item, stored, Unchanged(item, stored));
+  return !AnySameFile(item, stored, MovesOf(item, stored));
 }
 
 std::u16string DigitsOf(const std::u16string& text) {
@@ -146,8 +163,26 @@ std::u16string DigitsOf(const std::u16string& text) {
   return digits;
 }
 
+// A letter of a compared (case-folded) title: ASCII letters, and beyond
+// ASCII all but white space.
+bool IsLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= 0x80 && !kt::IsCharWhiteSpaceW(c)); }
+
+// The word of text around position at: its letters.
+std::u16string WordAt(const std::u16string& text, size_t at) {
+  size_t start = std::min(at, text.size()), end = start;
+  while (start > 0 && IsLetter(text[start - 1])) --start;
+  while (end < text.size() && IsLetter(text[end])) ++end;
+  return text.substr(start, end - start);
+}
+
+// A part's number written as a roman numeral (Part II) or its letter (Part B).
+bool IsPartMark(const std::u16string& word) {
+  return word.size() <= 1 || word.find_first_not_of(u"ivxlcdm") == std::u16string::npos;
+}
+
 // At most one character put in, left out, changed or two swapped, none of
-// them a digit: a corrected typo, not the next episode's number or name.
+// them a digit or in a part's numeral or letter: a corrected typo, not the
+// next episode's number or name.
 bool CorrectedTitle(const std::u16string& a, const std::u16string& b) {
   if (a == b) return true;
   if (DigitsOf(a) != DigitsOf(b)) return false;
@@ -158,6 +193,7 @@ bool CorrectedTitle(const std::u16string& a, const std::u16string& b) {
   size_t tail = 0;
   while (tail < la - head && tail < lb - head && a[la - 1 - tail] == b[lb - 1 - tail]) ++tail;
   const size_t restA = la - head - tail, restB = lb - head - tail;
+  if (IsPartMark(WordAt(a, head)) || IsPartMark(WordAt(b, head))) return false;
   if (restA <= 1 && restB <= 1) return true;
   return restA == 2 && restB == 2 && a[head] == b[head + 1] && a[head + 1] == b[head];
 }
@@ -172,34 +208,56 @@ bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
 
 TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares) {
   using R = TEpisodeRow;
-  const bool unchanged = Unchanged(item, stored);
+  // A date that every item of the document moved alike is the feed's
+  // stamp, not the episode's: the item is judged as undated.
+  if (shares.stampedDate && item.date) {
+    TEpisodeFacts undated = item;
+    undated.date.reset();
+    TEpisodeShares rest = shares;
+    rest.stampedDate = false;
+    return JudgeEpisode(undated, stored, rest);
+  }
+  const TFileMoves moves = MovesOf(item, stored);
+  // A key several items of the document carry (the site's address on
+  // every item) decides nothing on its own: the rows below decide.
+  const bool keyed = item.keyed && !shares.sharedKey;
   // A deleted article is never written again: a key the publisher gives
-  // a new episode would keep that one deleted, so there a moved date and
-  // new texts decide (a date alone moves in feeds that stamp every fetch).
-  if (item.keyed && item.key == stored.key) {
-    if (stored.deleted && DatesApart(item, stored) && !SameTextKey(item, stored)) return {false, R::keyedApart};
-    return {true, R::byKey, unchanged};
+  // a new episode would keep that one deleted, so there a moved date or
+  // other files, and new texts decide (a date alone moves in feeds that
+  // stamp every fetch).
+  if (keyed && item.key == stored.key) {
+    if (stored.deleted && (DatesApart(item, stored) || FilesApart(item, stored)) && !SameTextKey(item, stored))
+      return {false, R::keyedApart};
+    // Its key and texts tell the episode: a file renamed in place (a new
+    // folder) under its known length is moved, though the feed gives no
+    // date; another length there is another file.
+    const bool sameTexts = SameTextKey(item, stored) && !DatesApart(item, stored);
+    return {true, R::byKey, moves != TFileMoves::none || !sameTexts ? moves : TFileMoves::sameNameAndLength};
   }
   // A key against another key: only a new guid on unchanged content is the
   // same episode, and only while its date did not move. A key on one side
   // only (guids written or dropped) tells nothing: the rows below decide.
-  if (item.keyed && stored.keyed) {
+  if (keyed && stored.keyed) {
     const bool sameContent =
         SameTextKey(item, stored) && SameLink(item, stored) && !DatesApart(item, stored) && !FilesApart(item, stored);
-    return {sameContent, sameContent ? R::byTextKey : R::keyedApart, unchanged};
+    return {sameContent, sameContent ? R::byTextKey : R::keyedApart, moves};
   }
   if (FilesApart(item, stored)) return {false, R::fileApart};
-  if (SameTextKey(item, stored)) return {true, R::byTextKey, unchanged};
+  // The same texts under a date of its own that moved: the next edition of
+  // a bulletin at one address.
+  if (SameTextKey(item, stored)) return {!DatesApart(item, stored), R::byTextKey, moves};
   // Without a title nothing tells the next episode from a new counter.
   if (item.title.empty()) return {false, R::none};
   // One place held by one episode after another (a feed of its latest
   // episode) is not its own: there a new title is a new episode.
   if (!item.link.empty() && shares.ownLink && SameLink(item, stored) && TitlesAgree(item, stored))
     return {true, R::byOwnLink};
-  if (shares.ownFile && AnySameFile(item, stored, false) && TitlesAgree(item, stored)) return {true, R::byOwnFile};
+  if (shares.ownFile && AnySameFile(item, stored, TFileMoves::none) && TitlesAgree(item, stored))
+    return {true, R::byOwnFile};
   if (shares.ownDate && SameDate(item, stored) && SameLink(item, stored) && TitlesAgree(item, stored))
     return {true, R::byOwnDate};
-  const bool sharedPlace = (!item.link.empty() && SameLink(item, stored)) || AnySameFile(item, stored, false);
+  const bool sharedPlace =
+      (!item.link.empty() && SameLink(item, stored)) || AnySameFile(item, stored, TFileMoves::none);
   if (stored.titleKnown && shares.ownTitle && item.title == stored.title && sharedPlace && !DatesApart(item, stored))
     return {true, R::byTitle};
   return {false, R::none};
@@ -241,12 +299,14 @@ std::string EnclosureFileIdentity(const std::string& url) {
   return query.empty() ? path : path + '?' + query;
 }
 
-bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b, bool episodeUnchanged) {
+bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b, TFileMoves moves) {
   if (SameAnnouncedLength(a.length, b.length) && EnclosureFileIdentity(a.url) == EnclosureFileIdentity(b.url))
     return true;
+  // Many hosts give every episode's file one name in a folder of its own,
+  // and bulletins one length: only the episode tells a move from the next.
   const std::string name = FileNameOf(a.url);
-  const bool sameKnownLength = a.length > 0 && a.length == b.length;
-  return (sameKnownLength || episodeUnchanged) && !name.empty() && name == FileNameOf(b.url);
+  if (moves == TFileMoves::none || name.empty() || name != FileNameOf(b.url)) return false;
+  return moves == TFileMoves::sameName || (a.length > 0 && a.length == b.length);
 }
 
 std::string FileNameOf(const std::string& url) {

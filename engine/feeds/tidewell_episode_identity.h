@@ -12,16 +12,21 @@
 //
 //  row            | item and stored row share ...                 | so they are
 //  ---------------+-----------------------------------------------+-------------
-//  byKey          | the same key (guid, rdf:about, Atom id); of   | the same
+//  byKey          | the same key (guid, rdf:about, Atom id), no   | the same
+//                 | other item of the document carrying it; of    |
 //                 | an article the listener deleted, unless the   |
-//                 | item's own date moved and its texts are new   |
+//                 | item's own date moved or its files are others,|
+//                 | and its texts are new                         |
 //  keyedApart     | a key on both sides, not the same one;        | different
 //                 | unless text key, link and file agree and no   |
 //                 | date moved: a new guid on the same episode    |
 //                 | (a key on one side only, guids written or     |
-//                 | dropped, tells nothing: the rows below decide)|
-//  fileApart      | files, and not one of them the same file      | different
-//  byTextKey      | the text key (title and text unchanged)       | the same
+//                 | dropped, or one several items of the document |
+//                 | carry, tells nothing: the rows below decide)  |
+//  fileApart      | files, and not one of them the same file (of  | different
+//                 | an article deleted heard: its downloaded ones)|
+//  byTextKey      | the text key (title and text unchanged), the  | the same
+//                 | item's own date not moved (else: different)   |
 //  (no title)     | the item has no title: nothing below tells    | different
 //  byOwnLink      | a link no other item or article has, and the  | the same
 //                 | title (or one typo of it)                     |
@@ -42,8 +47,16 @@
 // and file are shared by several episodes, and there a date that moved
 // keeps them apart, since a missed episode costs more than a copy. A date
 // two episodes share (a latest-only feed that copies it) is not a title.
-// An article deleted unheard has lost its title and files: its own link
-// stands for it while no date moved, its own date always. A deleted
+// An item a document lists twice is one episode (the processors skip its
+// second listing). A date that every item of a document moved by the same
+// amount since stored, or one date on every item, is the feed's stamp at
+// each fetch: there items are judged as undated (shares.stampedDate).
+// Elsewhere the same texts under a moved date are the next edition of a
+// bulletin at one address.
+// An article deleted unheard has lost its title; the addresses of its
+// files stay (a deletion by an earlier version kept none): its own link
+// stands for it while no date moved, its own date always, and files
+// apart tell it from the next episode. A deleted
 // article is never written again, so under its key a moved date with new
 // texts is the next episode the publisher gave that key.
 //
@@ -54,16 +67,23 @@
 //  address    | the file: its path, scheme and host aside, or the | the same
 //             | query of a file named by it, tokens aside; and    |
 //             | lengths not apart                                 |
-//  moved      | the file name, with the same known length or in   | the same
-//             | an episode whose texts and date are as they were: |
-//             | files moved under another path or behind a        |
-//             | counter's prefix, or corrected at their address   |
+//  moved      | the file name, in an episode whose texts and date | the same
+//             | are as they were (files moved under another path, |
+//             | or corrected at their address); or found by its   |
+//             | key, texts as they were, date not moved, with the |
+//             | same known length (a file renamed in place)       |
 //  otherwise  |                                                   | different
 //
 // A file is its path without scheme and host (a CDN switch moves a file,
 // it makes no new one), and without the counter's prefix before a host
 // named in the path; where the path is a script or names no file,
-// its query without tokens and signatures. Announced lengths tell files
+// its query without tokens and signatures. Its folders are part of it:
+// many hosts name every episode's file alike (/ep/123/audio.mp3), and
+// bulletins announce one length, so a file name, with or without its
+// length, never makes two files one outside an unchanged episode. A
+// path segment is a host only when it provably is one (letter-digit-
+// hyphen labels, the last of letters): dotted dates (2026.12.07) and
+// versions (v1.2) are folders. Announced lengths tell files
 // apart only where both are known (above 0). A stored enclosure row keeps
 // "downloaded" across a change of its URL only for the same file: any
 // other file an item brings is a new download, whatever row joined it.
@@ -74,13 +94,24 @@
 // Titles are compared trimmed, inner white space as one blank, case
 // folded, as far as the title column keeps them. A corrected typo is one
 // letter put in, left out, changed, or two swapped; a changed digit is the
-// next episode.
+// next episode, and so is a changed part numeral or letter ("Part II",
+// "Part B": a word of roman numerals or of one letter).
 //
 // Where the signals cannot tell, the rule takes a copy over a loss. The
 // joins that may copy an episode (a second download of one heard):
-//  - an item whose file moved (another path, a counter's prefix, another
-//    length at its address) while its feed gives no date, or while its
-//    texts or date changed too;
+//  - an item whose file moved (another path or folder, another length at
+//    its address) while its feed gives no date, or while its texts or date
+//    changed too;
+//  - an item of a document that gives several items its key, when its
+//    texts change;
+//  - an item whose title word of roman numerals or of one letter is
+//    corrected (taken for the next part);
+//  - an article deleted heard comes back when the publisher re-uploads
+//    its file under another name; one deleted unheard likewise, where the
+//    deletion kept the addresses of its files;
+//  - an item whose publisher re-dates it without changing its texts, in a
+//    document where the other items' dates did not move alike (a feed of
+//    one item that stamps each fetch is copied at each fetch);
 //  - an item whose guid the publisher drops or replaces while its texts
 //    change: only the text key finds an article stored with a key;
 //  - an item without key that only its title tells apart (its link and
@@ -92,10 +123,12 @@
 //    its texts.
 // The joins that can still lose an episode, where nothing tells the two
 // apart: a publisher without keys gives the next episode the date of the
-// last one right after the listener deleted that one unheard (its own date
-// is all that is left of it); a publisher reuses the key of an episode the
-// listener deleted in a feed that gives no dates, or with the deleted
-// one's title and text, or reuses key and file address together.
+// last one right after the listener deleted that one unheard, in a feed
+// whose files share one address or where an earlier version deleted it
+// (kept no file addresses); a publisher reuses the key of an episode the
+// listener deleted with the deleted one's title and text, or with its file
+// address in a feed that gives no dates; a document stamped at each fetch
+// whose new episode repeats an earlier one's texts at its file address.
 //
 // Threads: any; pure functions.
 #pragma once
@@ -137,16 +170,24 @@ struct TEpisodeShares {
   bool ownFile = false;
   bool ownDate = false;
   bool ownTitle = false;  // no other item of the document has title and link
+  bool sharedKey = false; // another item of the document has the item's key
+  bool stampedDate = false;  // the document's dates are the feed's stamp
 };
+
+// What an episode's verdict tells of its files (SameFile's "moved" row):
+// nothing; a file of the same name and known length is the one moved (an
+// episode found by its key, texts as they were, its date not moved); a
+// file of the same name is, whatever its length (texts and date as they
+// were: a file corrected at its address).
+enum class TFileMoves { none, sameNameAndLength, sameName };
 
 enum class TEpisodeRow { byKey, keyedApart, fileApart, byTextKey, byOwnLink, byOwnFile, byOwnDate, byTitle, none };
 
 struct TEpisodeVerdict {
   bool same = false;
   TEpisodeRow row = TEpisodeRow::none;
-  // Texts and date as they were: the episode's files may have moved
-  // (SameFile).
-  bool unchanged = false;
+  // How the episode's files may have moved (SameFile).
+  TFileMoves moves = TFileMoves::none;
 };
 
 // The rule of the table above.
@@ -161,9 +202,9 @@ bool NamedByQuery(const std::string& url);
 std::string EnclosureFileIdentity(const std::string& url);
 // Announced lengths tell files apart only when both are known (above 0).
 inline bool SameAnnouncedLength(int32_t a, int32_t b) { return a <= 0 || b <= 0 || a == b; }
-// Two enclosures are the same file (the table above); episodeUnchanged
-// as the verdict of the episode that holds them tells.
-bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b, bool episodeUnchanged = false);
+// Two enclosures are the same file (the table above); moves as the
+// verdict of the episode that holds them tells.
+bool SameFile(const TEpisodeFile& a, const TEpisodeFile& b, TFileMoves moves = TFileMoves::none);
 // The last segment of a URL's path when it names a file; else empty.
 std::string FileNameOf(const std::string& url);
 // A page, file or key address as the rule compares it: scheme aside,

@@ -308,14 +308,14 @@ void TtidewellFeedStore::UpdateArticleKeys(int32_t articleId, const std::string&
 }
 
 void TtidewellFeedStore::FollowMovedEnclosures(int32_t articleId, const std::vector<TEpisodeFile>& files,
-                                               bool episodeUnchanged) {
+                                               TFileMoves moves) {
   std::vector<TItemEnclosure> enclosures;
   for (const TEpisodeFile& file : files)
     if (file.url.size() <= static_cast<size_t>(kEnclosureUrlCharacters)) enclosures.push_back({"", file.length, file.url});
   std::vector<const TItemEnclosure*> announced;
   for (const TItemEnclosure& enclosure : enclosures) announced.push_back(&enclosure);
   std::vector<TStoredEnclosure> stored = LoadArticleEnclosures(articleId);
-  const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, episodeUnchanged);
+  const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, moves);
   for (size_t i = 0; i < announced.size(); ++i) {
     if (same[i] == nullptr) continue;
     const int32_t size = announced[i]->size > 0 ? announced[i]->size : same[i]->size;
@@ -349,7 +349,7 @@ void TtidewellFeedStore::WriteReducedArticle(int32_t feedId, const TArticleRow& 
 
 std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
                                                           const std::vector<TItemEnclosure>& enclosures,
-                                                          bool episodeUnchanged) {
+                                                          TFileMoves moves) {
   std::vector<const TItemEnclosure*> announced;
   std::vector<std::string> failures;
   for (const TItemEnclosure& enclosure : enclosures) {
@@ -371,7 +371,7 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
     // A new article has no rows yet: nothing to look for.
     std::vector<TStoredEnclosure> stored;
     if (!IsNewArticle(articleId) && !announced.empty()) stored = LoadArticleEnclosures(articleId);
-    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, episodeUnchanged);
+    const std::vector<TStoredEnclosure*> same = MatchEnclosures(announced, stored, moves);
     for (size_t i = 0; i < announced.size(); ++i) {
       if (same[i] == nullptr) {
         InsertEnclosure(articleId, *announced[i]);
@@ -396,7 +396,7 @@ std::vector<std::string> TtidewellFeedStore::AddEnclosures(int32_t articleId,
 // row's is a new download.
 std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEnclosures(
     const std::vector<const TItemEnclosure*>& announced, std::vector<TStoredEnclosure>& stored,
-    bool episodeUnchanged) {
+    TFileMoves moves) {
   std::vector<TStoredEnclosure*> same(announced.size(), nullptr);
   const auto claim = [&](const std::function<bool(size_t, const TStoredEnclosure&)>& matches) {
     for (size_t i = 0; i < announced.size(); ++i) {
@@ -409,7 +409,7 @@ std::vector<TtidewellFeedStore::TStoredEnclosure*> TtidewellFeedStore::MatchEncl
   };
   claim([&](size_t i, const TStoredEnclosure& row) { return row.url == announced[i]->url; });
   claim([&](size_t i, const TStoredEnclosure& row) {
-    return SameFile({row.url, row.size}, {announced[i]->url, announced[i]->size}, episodeUnchanged);
+    return SameFile({row.url, row.size}, {announced[i]->url, announced[i]->size}, moves);
   });
   return same;
 }
@@ -749,21 +749,25 @@ namespace {
 
 // The columns of a stored article beyond its keys. Of the titles, only
 // those of articles keyed by their texts tell episodes apart; the others
-// are read as empty or not.
+// are read as empty or not. An article deleted unheard keeps the addresses
+// of its files in its summary.
 constexpr const char* kArticleDetails =
     "deleted,created,modified,link,case when title='' then 1 else 0 end,"
-    "case when guid starting with 'MD5-' then title else '' end";
+    "case when guid starting with 'MD5-' then title else '' end,case when deleted=1 then summary else '' end";
 constexpr int kDetailsAtOnce = 64;
 
 void ReadDetails(TQueryWrapper* query, int first, TStoredArticle& article) {
   article.detailed = true;
   article.deleted = query->Fields(first).AsInteger() > 0;
+  article.heard = query->Fields(first).AsInteger() == 2;
   article.created = query->Fields(first + 1).IsNull() ? -1.0 : query->Fields(first + 1).AsDateTime();
   article.modified = query->Fields(first + 2).IsNull() ? -1.0 : query->Fields(first + 2).AsDateTime();
   article.link = query->Fields(first + 3).AsString();
   article.titleEmpty = query->Fields(first + 4).AsInteger() != 0;
   article.title.clear();
   if (!query->Fields(first + 5).IsNull()) article.title = query->Fields(first + 5).AsWideString();
+  const std::string kept = query->Fields(first + 6).IsNull() ? std::string() : query->Fields(first + 6).AsString();
+  article.keptFiles = kept.empty() ? nullptr : std::make_shared<const std::string>(kept);
 }
 
 // Feeds whose last document needed every stored article detailed: their

@@ -99,14 +99,14 @@ class TtidewellFeedStore {
   // addresses of its files as the publisher changes them, so that it is
   // still found; it gets no new rows.
   void UpdateArticleKeys(int32_t articleId, const std::string& guid, const std::string& md5Key);
-  void FollowMovedEnclosures(int32_t articleId, const std::vector<TEpisodeFile>& files, bool episodeUnchanged);
+  void FollowMovedEnclosures(int32_t articleId, const std::vector<TEpisodeFile>& files, TFileMoves moves);
   // What a failing item still gives its article: key, dates, digest, link.
   void WriteReducedArticle(int32_t feedId, const TArticleRow& row);
 
   // The enclosures of one item, in the item's order, for its article. A
   // new article's are inserted. A stored article's enclosure that is the
   // same file as one of its rows (the same URL, else SameFile, with
-  // episodeUnchanged as the episode's verdict tells) is that row: it takes
+  // moves as the episode's verdict tells) is that row: it takes
   // the newest URL (a fresh token, a moved file) and announced length, and
   // keeps its download state; any other is a new row. Blank URLs are
   // skipped.
@@ -119,7 +119,7 @@ class TtidewellFeedStore {
   // stored reduced, or the document ends first, it is stored alone, and a
   // failure of it is noted on the feed (NoteDroppedEnclosures) then.
   std::vector<std::string> AddEnclosures(int32_t articleId, const std::vector<TItemEnclosure>& enclosures,
-                                         bool episodeUnchanged = false);
+                                         TFileMoves moves = TFileMoves::none);
   // The enclosures of the feed's stored articles.
   std::vector<TStoredFile> LoadStoredEnclosureFiles(int32_t feedId);
   // The enclosures of one stored article, oldest first.
@@ -222,7 +222,7 @@ class TtidewellFeedStore {
   };
   std::vector<TStoredEnclosure> LoadArticleEnclosures(int32_t articleId);
   static std::vector<TStoredEnclosure*> MatchEnclosures(const std::vector<const TItemEnclosure*>& announced,
-                                                        std::vector<TStoredEnclosure>& stored, bool episodeUnchanged);
+                                                        std::vector<TStoredEnclosure>& stored, TFileMoves moves);
   void InsertEnclosure(int32_t articleId, const TItemEnclosure& enclosure);
   void InsertEnclosureAlone(int32_t articleId, const TItemEnclosure& enclosure);
   struct TQueuedArticle {

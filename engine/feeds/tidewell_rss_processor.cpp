@@ -8,6 +8,7 @@
 #include "engine/feeds/tidewell_article_text.h"
 #include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/feeds/tidewell_feed_document.h"
+#include "engine/feeds/tidewell_item_listings.h"
 #include "engine/feeds/tidewell_stored_articles_index.h"
 #include "engine/model/articles.h"
 #include "engine/model/feed_property.h"
@@ -75,6 +76,7 @@ struct TtidewellRssProcessor::TChannel {
   std::string homepage, image, language, pubText, modText;
   TZonedDate published, modified;
   pugi::xml_node root;
+  TItemListings listings;  // an item listed twice is one episode
 };
 
 struct TtidewellRssProcessor::TItemValues {
@@ -87,14 +89,14 @@ struct TtidewellRssProcessor::TItemValues {
   TZonedDate defaultDate;
   std::vector<TItemEnclosure> enclosures;
   bool enclosuresStored = false;
-  bool episodeUnchanged = false;
+  TFileMoves moves = TFileMoves::none;
   bool keyChanged = false;
 };
 
 struct TtidewellRssProcessor::TMatch {
   int32_t articleId = 0;  // 0: no stored article matches
   std::vector<TEpisodeFile> files;  // of a deleted article to keep findable
-  bool episodeUnchanged = false;
+  TFileMoves moves = TFileMoves::none;
   bool keyChanged = false;
   bool deleted = false;
   bool emptied = false;
@@ -285,9 +287,10 @@ TStoredArticlesIndex& TtidewellRssProcessor::StoredIndex(TChannel& channel) {
   const pugi::xml_node channelNode = FindChildElement(channel.root, "CHANNEL", store_.Stopping());
   const std::string homepage = TrimUtf8(NodeTextUtf8(FindChildElement(channelNode, "LINK", store_.Stopping())));
   if (!homepage.empty()) channel.storedIndex->SetHomePage(Absolute(homepage));
+  TItemListings listings;
   for (const pugi::xml_node& parent : {channelNode, channel.root})
     for (pugi::xml_node other : parent.children())
-      if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ITEM")
+      if (other.type() == pugi::node_element && UpperAscii(other.name()) == "ITEM" && !listings.ListedBefore(other))
         channel.storedIndex->AddDocumentItem(EpisodeFactsOf(other));
   return *channel.storedIndex;
 }
@@ -312,7 +315,7 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
   // one, so that the next pass finds it by its key.
   if (!hasGuid && TStoredArticlesIndex::IsContentKey(a.guid)) match.key = a.guid;
   match.keyChanged = index.ComparableKey(StoredGuid(match.key)) != index.ComparableKey(a.guid);
-  match.episodeUnchanged = verdict.unchanged;
+  match.moves = verdict.moves;
   match.articleId = a.id;
   match.deleted = a.deleted;
   match.articleMD5 = a.md5;
@@ -355,6 +358,7 @@ TEpisodeFacts TtidewellRssProcessor::EpisodeFactsOf(const pugi::xml_node& item) 
 
 int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml_node& item,
                                               const TZonedDate& defaultDate) {
+  if (channel.listings.ListedBefore(item)) return 0;
   // Outside the item's own failure handling: a failing article of an
   // earlier item is handled as that item's.
   store_.StoreQueuedArticlesWhenFull();
@@ -368,7 +372,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     if (match.deleted) {
       if (match.keyChanged || !SameTextAscii(match.md5Key, match.articleMD5))
         store_.UpdateArticleKeys(match.articleId, match.key, match.md5Key);
-      if (!match.files.empty()) store_.FollowMovedEnclosures(match.articleId, match.files, match.episodeUnchanged);
+      if (!match.files.empty()) store_.FollowMovedEnclosures(match.articleId, match.files, match.moves);
       return 0;
     }
     values.key = match.key;
@@ -376,7 +380,7 @@ int32_t TtidewellRssProcessor::ProcessRssItem(TChannel& channel, const pugi::xml
     values.storedMD5 = match.articleMD5;
     values.md5Key = match.md5Key;
     values.storedEmptied = match.emptied;
-    values.episodeUnchanged = match.episodeUnchanged;
+    values.moves = match.moves;
     values.keyChanged = match.keyChanged;
     isNew = match.articleId == 0;
   } else {
@@ -463,7 +467,7 @@ void TtidewellRssProcessor::StoreItemEnclosures(TItemValues& values) {
   if (values.enclosuresStored) return;
   values.enclosuresStored = true;
   store_.NoteDroppedEnclosures(
-      store_.AddEnclosures(values.articleId, values.enclosures, values.episodeUnchanged));
+      store_.AddEnclosures(values.articleId, values.enclosures, values.moves));
 }
 
 void TtidewellRssProcessor::WriteArticle(TChannel& channel, TItemValues& values, TNewCustomTagsClass& tags,

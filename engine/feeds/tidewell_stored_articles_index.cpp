@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "engine/feeds/tidewell_feed_xml.h"
@@ -62,6 +63,22 @@ std::vector<int32_t> Sorted(std::vector<int32_t> positions) {
 }
 
 }  // namespace
+
+std::vector<TEpisodeFile> KeptFiles(const std::string& list) {
+  std::vector<TEpisodeFile> files;
+  for (size_t start = 0; start < list.size();) {
+    const size_t end = list.find('\n', start);
+    if (end == std::string::npos) return {};
+    const std::string line = list.substr(start, end - start);
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos || blank == 0 || blank + 1 == line.size() ||
+        line.find_first_not_of("0123456789") != blank || blank > 9)
+      return {};
+    files.push_back({line.substr(blank + 1), static_cast<int32_t>(std::stol(line.substr(0, blank)))});
+    start = end + 1;
+  }
+  return files;
+}
 
 TStoredArticlesIndex::TStoredArticlesIndex(TStoredArticles& stored, bool keysIgnoreCase,
                                            TStoredArticleLoaders loaders)
@@ -177,6 +194,7 @@ void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
   if (!item.files.empty()) ++documentFiles_[EnclosureFileIdentity(item.files.front().url)];
   if (item.date) ++documentDates_[DateKey(*item.date)];
   if (!item.title.empty()) ++documentTitles_[TitleKey(item)];
+  if (item.keyed) ++documentKeys_[ComparableKey(item.key)];
 }
 
 void TStoredArticlesIndex::LoadFeedFiles() {
@@ -206,6 +224,8 @@ TEpisodeShares TStoredArticlesIndex::SharesOf(const TEpisodeFacts& item) {
   }
   shares.ownDate = item.date && atMostOne(documentDates_, DateKey(*item.date));
   shares.ownTitle = !item.title.empty() && atMostOne(documentTitles_, TitleKey(item));
+  shares.sharedKey = item.keyed && !atMostOne(documentKeys_, item.key);
+  shares.stampedDate = stampedDates_;
   return shares;
 }
 
@@ -219,11 +239,17 @@ TEpisodeFacts TStoredArticlesIndex::StoredFacts(int32_t position, bool withFiles
   facts.link = Trimmed(article.link);
   facts.title = ComparableTitle(article.title);
   facts.titleKnown = !article.titleEmpty && !facts.title.empty();
-  // A deletion keeps only the files that were downloaded.
-  facts.filesKnown = !article.deleted;
+  // A deletion heard keeps the files that were downloaded; one unheard the
+  // addresses of its files (unless an earlier version deleted it).
+  facts.filesKnown = !article.deleted || article.heard;
   facts.deleted = article.deleted;
   if (article.created > 0) facts.date = article.created;
-  if (!withFiles || (article.deleted && article.titleEmpty)) return facts;
+  if (article.deleted && !article.heard) {
+    if (article.keptFiles) facts.files = KeptFiles(*article.keptFiles);
+    facts.filesKnown = !facts.files.empty();
+    return facts;
+  }
+  if (!withFiles) return facts;
   auto files = files_.find(article.id);
   if (files == files_.end()) {
     const bool read = feedFilesLoaded_ && KeylessPosition(article.id) >= 0;
@@ -283,12 +309,13 @@ TStoredArticlesIndex::TJudgement TStoredArticlesIndex::JudgeCandidates(const TEp
   const TEpisodeShares shares = SharesOf(item);
   for (int32_t position : candidates) {
     // The key decides alone; files are read only where it does not.
-    const bool keyDecides = item.keyed && item.key == ComparableKey(Article(position).guid);
+    const bool keyDecides = item.keyed && !shares.sharedKey && !Article(position).deleted &&
+                            item.key == ComparableKey(Article(position).guid);
     const TEpisodeFacts stored = StoredFacts(position, !keyDecides);
     const TEpisodeVerdict verdict = JudgeEpisode(item, stored, shares);
     if (!verdict.same) continue;
     if (verdict.row < judgement.row) {
-      judgement = {position, verdict.row, verdict.unchanged, false};
+      judgement = {position, verdict.row, verdict.moves, false};
       allHoldTheFile = SharesAFile(item, stored);
     } else if (verdict.row == judgement.row && verdict.row >= TEpisodeRow::byOwnLink) {
       allHoldTheFile = allHoldTheFile && SharesAFile(item, stored);
@@ -311,6 +338,7 @@ void TStoredArticlesIndex::ReadWhatItemsNeed() {
   }
   positions = Sorted(positions);
   Detail(positions);
+  NoteStampedDates();
   bool everyArticle = MostOfTheFeed(positions.size());
   if (!everyArticle && !keylessPositions_.empty())
     for (const TEpisodeFacts& item : documentItems_)
@@ -321,6 +349,34 @@ void TStoredArticlesIndex::ReadWhatItemsNeed() {
   documentItems_ = {};
   if (everyArticle) DetailEveryArticle();
   if (loaders_.noteNeed) loaders_.noteNeed(everyArticle);
+}
+
+// A feed that dates its items at every fetch gives every item one date,
+// or moves the date of every item whose texts are as they were by the same
+// amount since it was stored.
+void TStoredArticlesIndex::NoteStampedDates() {
+  constexpr double kSecond = 1.0 / 86400;
+  std::optional<TDateTime> oneDate, shift;
+  size_t dated = 0, moved = 0;
+  bool allOneDate = true, allAlike = true;
+  for (const TEpisodeFacts& item : documentItems_) {
+    if (!item.date) continue;
+    ++dated;
+    allOneDate = allOneDate && (!oneDate || std::fabs(*oneDate - *item.date) < kSecond);
+    oneDate = item.date;
+    // Only an item whose texts are as they were tells how far its date
+    // moved: a key the publisher gives the next episode tells nothing.
+    for (int32_t position : KeyCandidates(item)) {
+      const TStoredArticle& article = Article(position);
+      if (TrimmedFolded(article.md5) != TrimmedFolded(item.textKey) || article.created <= 0) continue;
+      const TDateTime by = *item.date - article.created;
+      allAlike = allAlike && (!shift || std::fabs(*shift - by) < kSecond);
+      shift = by;
+      ++moved;
+      break;
+    }
+  }
+  stampedDates_ = (dated >= 2 && allOneDate) || (moved >= 2 && allAlike && std::fabs(*shift) >= kSecond);
 }
 
 int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeVerdict* verdictOut) {
@@ -343,7 +399,7 @@ int32_t TStoredArticlesIndex::Find(const TEpisodeFacts& itemFacts, TEpisodeVerdi
   }
   if (judgement.ambiguous) judgement.best = -1;
   if (verdictOut != nullptr)
-    *verdictOut = judgement.best < 0 ? TEpisodeVerdict{} : TEpisodeVerdict{true, judgement.row, judgement.unchanged};
+    *verdictOut = judgement.best < 0 ? TEpisodeVerdict{} : TEpisodeVerdict{true, judgement.row, judgement.moves};
   return judgement.best;
 }
 

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -42,6 +43,7 @@ struct TStoredArticle {
   int32_t id = 0;
   bool detailed = false;
   bool deleted = false;
+  bool heard = false;  // deleted after its download: its downloaded files stay
   bool titleEmpty = true;
   TDateTime created = -1;
   TDateTime modified = -1;
@@ -49,7 +51,16 @@ struct TStoredArticle {
   std::string md5;
   std::string link;
   std::u16string title;  // only of an article keyed by its texts
+  // Of an article deleted unheard: the files the deletion removed, a line
+  // each ("length url"), the list ending in a line break; empty where the
+  // deletion kept none (an earlier version's). Held apart: most articles
+  // have none, and a feed may hold 50,000.
+  std::shared_ptr<const std::string> keptFiles;
 };
+
+// The files a deletion kept the addresses of; none where the list is cut
+// short or empty.
+std::vector<TEpisodeFile> KeptFiles(const std::string& list);
 using TStoredArticles = std::vector<TStoredArticle>;
 
 // A stored enclosure: its article and file.
@@ -107,7 +118,7 @@ class TStoredArticlesIndex {
   struct TJudgement {
     int32_t best = -1;
     TEpisodeRow row = TEpisodeRow::none;
-    bool unchanged = false;
+    TFileMoves moves = TFileMoves::none;
     bool ambiguous = false;
   };
   std::vector<int32_t> KeyCandidates(const TEpisodeFacts& item) const;
@@ -115,6 +126,7 @@ class TStoredArticlesIndex {
   TJudgement JudgeCandidates(const TEpisodeFacts& item, const std::vector<int32_t>& candidates);
   static bool DecidedByKeys(const TJudgement& judgement);
   void ReadWhatItemsNeed();
+  void NoteStampedDates();
   bool MostOfTheFeed(size_t articles) const;
   void Detail(const std::vector<int32_t>& positions);
   void DetailEveryArticle();
@@ -131,6 +143,7 @@ class TStoredArticlesIndex {
   TStoredArticleLoaders loaders_;
   bool itemsRead_ = false;        // what the document's items need is read
   bool keylessIndexed_ = false;   // the articles without key by link and date
+  bool stampedDates_ = false;     // the document's dates are the feed's stamp
   std::vector<TEpisodeFacts> documentItems_;
   THashedPositions byKey_, byTextKey_;
   TAllPositions keylessByLink_, keylessByFile_, titlelessByDate_;
@@ -139,7 +152,7 @@ class TStoredArticlesIndex {
   bool feedFilesLoaded_ = false;
   std::string homePage_;
   // How many items of the document hold each link, file, date, title.
-  std::map<std::string, int32_t> documentLinks_, documentFiles_, documentDates_, documentTitles_;
+  std::map<std::string, int32_t> documentLinks_, documentFiles_, documentDates_, documentTitles_, documentKeys_;
 };
 
 }  // namespace tidewell

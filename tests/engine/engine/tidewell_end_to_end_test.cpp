@@ -866,6 +866,36 @@ std::string AtomEntry(const std::string& title, const std::string& day, const st
          file + "\" length=\"{L}\"/></entry>";
 }
 
+// One edition of a daily show that gives every edition the same title and
+// notes, under its own file; more holds its key or date ("%" the day).
+std::string Briefing(int day, const std::string& more) {
+  return Rss("Morning briefing", "http://example.org/briefing", "The same notes every day",
+             Replaced(more, "%", std::to_string(day)), "{S}/media/brief-" + std::to_string(day) + ".mp3");
+}
+
+// The same in Atom, with an id and the `updated` date Atom requires.
+std::string AtomBriefing(int day) {
+  const std::string n = std::to_string(day);
+  return "<entry><title>Morning briefing</title><id>urn:briefing:" + n +
+         "</id><link href=\"http://example.org/briefing\"/><updated>2026-12-0" + n +
+         "T06:00:00Z</updated><summary>The same notes every day</summary><link rel=\"enclosure\" "
+         "type=\"audio/mpeg\" href=\"{S}/media/brief-" + n + ".mp3\" length=\"{L}\"/></entry>";
+}
+
+// An Atom entry of a latest-only feed whose only date is `updated`.
+std::string AtomUpdatedOnly(const std::string& title, const std::string& day, const std::string& file) {
+  return "<entry><title>" + title + "</title><link href=\"http://example.org/show\"/><updated>" + day +
+         "T06:00:00Z</updated><summary>The latest</summary><link rel=\"enclosure\" type=\"audio/mpeg\" href=\"" +
+         file + "\" length=\"{L}\"/></entry>";
+}
+
+// An item without enclosure.
+std::string TextItem(const std::string& title, const std::string& link, const std::string& text,
+                     const std::string& more) {
+  return "<item><title>" + title + "</title><link>" + link + "</link><description>" + text + "</description>" + more +
+         "</item>";
+}
+
 const std::vector<EpisodeCase> kEpisodeCases = {
     {"NewEpisodeWithAReusedDescription", false,
      {Rss("Weekly show", "http://example.org/show", "Our weekly show", PubDate(7), "{S}/media/w1.mp3"),
@@ -994,6 +1024,122 @@ const std::vector<EpisodeCase> kEpisodeCases = {
      {Rss("Episode 12", "http://example.org/show", "This week", "", "{S}/media/latest.mp3", ""),
       Rss("Episode 13", "http://example.org/show", "Next week", "", "{S}/media/latest.mp3", "")},
      -1, "", false, 2, 2, 2, 2, {}},
+    // Files that share a name: the folder tells them apart.
+    {"KeylessDailyEditionsShareAFileNameAndLength", false,
+     {Rss("Daily news", "http://example.org/news", "Today's news", PubDate(7), "{S}/media/2026-12-07/news.mp3"),
+      Rss("Daily news", "http://example.org/news", "Today's news", PubDate(8), "{S}/media/2026-12-08/news.mp3")},
+     -1, "", false, 2, 2, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/2026-12-08/news.mp3' and download_status=2", 1}}},
+    {"UndatedEditionsWithGuidsOfTheirOwnShareAFileName", false,
+     {Rss("Morning edition", "http://example.org/news", "The news", "<guid>ed-1</guid>", "{S}/media/ep/1/audio.mp3"),
+      Rss("Morning edition", "http://example.org/news", "The news", "<guid>ed-2</guid>", "{S}/media/ep/2/audio.mp3")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    {"GuidReusedForANewEpisodeWithAGenericFileName", false,
+     {Rss("Episode 1", "http://example.org/latest", "First", "<guid>latest</guid>" + PubDate(7),
+          "{S}/media/101/audio.mp3"),
+      Rss("Episode 2", "http://example.org/latest", "Second", "<guid>latest</guid>" + PubDate(8),
+          "{S}/media/102/audio.mp3")},
+     -1, "", false, 1, 1, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/102/audio.mp3' and download_status=2", 1}}},
+    {"DottedDateAndVersionFoldersAreNoHosts", false,
+     {Rss("Daily news", "http://example.org/news", "Today's news", PubDate(7), "{S}/media/2026.12.07/news.mp3", "") +
+          Rss("Release notes", "", "What changed", "", "{S}/media/v1.2/notes.mp3", ""),
+      Rss("Daily news", "http://example.org/news", "Today's news", PubDate(8), "{S}/media/2026.12.08/news.mp3", "") +
+          Rss("Release notes", "", "What changed", "", "{S}/media/v1.3/notes.mp3", "")},
+     -1, "", false, 4, 4, 4, 4, {}},
+    // A deleted episode of a show whose episodes share title and notes.
+    {"SharedTitleAndNotesAfterAHeardDeletion", false,
+     {Briefing(7, PubDate(7)), Briefing(8, PubDate(8)) + Briefing(7, PubDate(7)),
+      Briefing(9, PubDate(9)) + Briefing(8, PubDate(8)) + Briefing(7, PubDate(7))},
+     0, "title='Morning briefing'", true, 3, 2, 3, 3, {}},
+    {"SharedTitleAndNotesWithUndatedGuidsAfterAHeardDeletion", false,
+     {Briefing(7, "<guid>brief-%</guid>"), Briefing(8, "<guid>brief-%</guid>") + Briefing(7, "<guid>brief-%</guid>"),
+      Briefing(9, "<guid>brief-%</guid>") + Briefing(8, "<guid>brief-%</guid>")},
+     0, "title='Morning briefing'", true, 3, 2, 3, 3, {}},
+    {"SharedTitleAndNotesInAtomAfterAHeardDeletion", true,
+     {AtomBriefing(7), AtomBriefing(8) + AtomBriefing(7), AtomBriefing(9) + AtomBriefing(8) + AtomBriefing(7)},
+     0, "title='Morning briefing'", true, 3, 2, 3, 3, {}},
+    {"UndatedLatestOnlyShowPageAfterADeletionUnheard", false,
+     {Rss("Monday", "http://example.org/show", "The latest", "", "{S}/media/mon.mp3"),
+      Rss("Tuesday", "http://example.org/show", "The latest", "", "{S}/media/tue.mp3"),
+      Rss("Wednesday", "http://example.org/show", "The latest", "", "{S}/media/wed.mp3")},
+     0, "title='Monday'", false, 3, 2, 2, 2, {}},
+    {"LatestOnlyShowPageWithUpdatedOnlyAfterADeletionUnheardAtom", true,
+     {AtomUpdatedOnly("Monday", "2026-12-07", "{S}/media/mon.mp3"),
+      AtomUpdatedOnly("Tuesday", "2026-12-08", "{S}/media/tue.mp3"),
+      AtomUpdatedOnly("Wednesday", "2026-12-09", "{S}/media/wed.mp3")},
+     0, "title='Monday'", false, 3, 2, 2, 2, {}},
+    {"GuidOfAHeardDeletionReusedInAnUndatedFeed", false,
+     {Rss("Episode A", "http://example.org/a", "First", "<guid>ep-a</guid>", "{S}/media/a1.mp3"),
+      Rss("Episode C", "http://example.org/c", "Third", "<guid>ep-a</guid>", "{S}/media/c.mp3")},
+     0, "title='Episode A'", true, 2, 1, 2, 2,
+     {{"select count(*) from enclosures where url_='{S}/media/c.mp3' and download_status=2", 1}}},
+    // Episodes at one file address.
+    {"PartsOfAStoryAtOneFileAddress", false,
+     {Rss("The storm, Part I", "", "A story in parts", "", "{S}/media/latest.mp3", ""),
+      Rss("The storm, Part II", "", "A story in parts", "", "{S}/media/latest.mp3", ""),
+      Rss("The storm, Part III", "", "A story in parts", "", "{S}/media/latest.mp3", "")},
+     -1, "", false, 3, 3, 3, 3, {}},
+    {"PartLettersAtOneFileAddress", false,
+     {Rss("The storm, Part A", "", "A story in parts", "", "{S}/media/latest.mp3", ""),
+      Rss("The storm, Part B", "", "A story in parts", "", "{S}/media/latest.mp3", "")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    {"KeylessBulletinAtOneAddressSameTextNewDate", false,
+     std::vector<std::string>(3, Rss("Bulletin", "http://example.org/bulletin", "The news on the hour",
+                                     "<pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>", "{S}/media/bulletin.mp3",
+                                     "")),
+     -1, "", false, 3, 3, 3, 3, {}},
+    // Keys that several items of one document carry.
+    {"OneGuidOnEveryItem", false,
+     {ThreeEpisodes("{S}/media/", "{L}", "<guid>http://example.org/</guid>"),
+      ThreeEpisodes("{S}/media/", "{L}", "<guid>http://example.org/</guid>") +
+          Rss("Episode 4", "http://example.org/ep4", "About 4", "<guid>http://example.org/</guid>" + PubDate(10),
+              "{S}/media/ep4.mp3")},
+     -1, "", false, 4, 4, 4, 4, {}},
+    {"AnEpisodeListedTwiceInOneDocument", false,
+     {Rss("Episode 2", "http://example.org/ep2", "Second", "<guid>ep-2</guid>" + PubDate(8), "{S}/media/ep2.mp3") +
+          Rss("Episode 1", "http://example.org/ep1", "First", "<guid>ep-1</guid>" + PubDate(7), "{S}/media/ep1.mp3") +
+          Rss("Episode 1", "http://example.org/ep1", "First", "<guid>ep-1</guid>" + PubDate(7), "{S}/media/ep1.mp3"),
+      Rss("Episode 3", "http://example.org/ep3", "Third", "<guid>ep-3</guid>" + PubDate(9), "{S}/media/ep3.mp3") +
+          Rss("Episode 3", "http://example.org/ep3", "Third", "<guid>ep-3</guid>" + PubDate(9), "{S}/media/ep3.mp3") +
+          Rss("Episode 2", "http://example.org/ep2", "Second", "<guid>ep-2</guid>" + PubDate(8), "{S}/media/ep2.mp3")},
+     -1, "", false, 3, 3, 3, 3, {}},
+    // A feed that builds guid and date from the time of each fetch.
+    {"GuidAndDateStampedAtEveryFetch", false,
+     std::vector<std::string>(3, Rss("Episode 1", "http://example.org/ep1", "First",
+                                     "<guid>{N}-1</guid><pubDate>Tue, 08 Dec 2026 1{N}:00:00 GMT</pubDate>",
+                                     "{S}/media/ep1.mp3") +
+                                     Rss("Episode 2", "http://example.org/ep2", "Second",
+                                         "<guid>{N}-2</guid><pubDate>Tue, 08 Dec 2026 1{N}:00:00 GMT</pubDate>",
+                                         "{S}/media/ep2.mp3")),
+     -1, "", false, 2, 2, 2, 2, {}},
+    {"DeletedEpisodeOfAFeedThatStampsEveryFetch", false,
+     std::vector<std::string>(3, Rss("Episode 1", "http://example.org/ep1", "First",
+                                     "<guid>{N}-1</guid><pubDate>Tue, 08 Dec 2026 1{N}:00:00 GMT</pubDate>",
+                                     "{S}/media/ep1.mp3") +
+                                     Rss("Episode 2", "http://example.org/ep2", "Second",
+                                         "<guid>{N}-2</guid><pubDate>Tue, 08 Dec 2026 1{N}:00:00 GMT</pubDate>",
+                                         "{S}/media/ep2.mp3")),
+     0, "title='Episode 1'", false, 2, 1, 1, 1, {}},
+    // Earlier mends: a link to the feed's home page is no page of the item's own.
+    {"ItemsLinkingToTheHomePageWithTheSameTitle", false,
+     {TextItem("Daily news", "http://example.org/", "Monday's news", PubDate(7)),
+      TextItem("Daily news", "http://example.org/", "Tuesday's news", PubDate(8))},
+     -1, "", false, 2, 2, 0, 0, {}},
+    // A deleted article takes the key the publisher writes, so that an edit
+    // later does not bring it back.
+    {"GuidsWrittenForADeletedEpisodeThenItsTextEdited", false,
+     {Rss("Episode 1", "", "About 1", "", "{S}/media/ep1.mp3") + Rss("Episode 2", "", "About 2", "", "{S}/media/ep2.mp3"),
+      Rss("Episode 1", "", "About 1", "<guid>ep-1</guid>", "{S}/media/ep1.mp3") +
+          Rss("Episode 2", "", "About 2", "<guid>ep-2</guid>", "{S}/media/ep2.mp3"),
+      Rss("Episode 1", "", "About 1, edited", "<guid>ep-1</guid>", "{S}/media/ep1.mp3") +
+          Rss("Episode 2", "", "About 2", "<guid>ep-2</guid>", "{S}/media/ep2.mp3")},
+     0, "title='Episode 1'", false, 2, 1, 1, 1, {}},
+    // A row takes the announced length: a later edit finds its file by it.
+    {"CorrectedLengthThenATextEdited", false,
+     {ThreeEpisodes("{S}/media/"), ThreeEpisodes("{S}/media/", "{L2}"),
+      ThreeEpisodes("{S}/media/", "{L2}", "", "edited")},
+     -1, "", false, 3, 3, 3, 3, {}},
 };
 
 class EpisodeCaseTest : public ::testing::WithParamInterface<std::tuple<bool, EpisodeCase>>,

@@ -75,6 +75,8 @@ TEST_F(DeleteArticlesTest, BlankingByIdsKeepsStubsOfDownloadsAndSparesOthers) {
   ExpectDetailsGone(plain);
   ExpectDetailsGone(stub);
   EXPECT_EQ(Count("articles", "id=" + Of(plain.id) + " and deleted=1 and title='' and body='' and syncmodified is not null"), 1);
+  EXPECT_EQ(Count("articles", "id=" + Of(plain.id) + " and summary='1234 http://x/p" + Of(plain.id) + "'||ascii_char(10)"), 1)
+      << "a deletion unheard keeps the addresses of the files it removes";
   EXPECT_EQ(Count("articles_customfields", "article_id=" + Of(plain.id)), 0);
   EXPECT_EQ(Count("articles_customfields_attr", "articles_customfield_id=" + Of(plain.tag)), 0);
 
