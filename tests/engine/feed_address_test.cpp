@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +118,7 @@ TEST(FeedAddressTest, KeyPropertiesUnderChangesOfTheAddress) {
                                               "http://127.0.0.2/feed/", "http://b\xC3\xBC" "cher.example/f~"};
   for (const std::string& address : addresses) {
     const size_t at = address.find("://") + 3;
-    const std::string withCredentials = address.substr(0, at) + "u%40x:p@ss" + "@" + address.substr(at);
+    const std::string withCredentials = address.substr(0, at) + "u%40x:p%40ss" + "@" + address.substr(at);
     EXPECT_TRUE(SameFeedAddress(address, withCredentials)) << address;
     EXPECT_TRUE(SameFeedAddress(address, address + "#fragment")) << address;
     std::string upperPlace = address;
