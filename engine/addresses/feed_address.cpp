@@ -109,6 +109,10 @@ bool SameFeedAddress(std::string_view a, std::string_view b) { return FeedAddres
 
 namespace {
 
+// Any part of the text is held where it is; a parameter longer than the
+// link column would not be taken by the database.
+constexpr size_t kLookupTextLength = 100;
+
 std::string LongestAlphanumericRun(std::string_view text) {
   std::string_view longest;
   for (size_t at = 0; at < text.size();) {
@@ -130,20 +134,9 @@ std::string FeedAddressLookupText(std::string_view url) {
   const std::string pathAndQuery = LowerAscii(NormalPathAndQuery(parsed));
   const size_t query = pathAndQuery.find('?');
   const size_t lastSegment = pathAndQuery.rfind('/', query) + 1;
-  std::string text = LongestAlphanumericRun(std::string_view(pathAndQuery).substr(lastSegment));
-  if (!text.empty()) return text;
-  // A Punycode label or an IPv6 literal is written otherwise in other links.
-  const std::string& host = parsed.placeHost;
-  for (size_t start = 0; start < host.size();) {
-    const size_t dot = std::min(host.find('.', start), host.size());
-    const std::string_view label = std::string_view(host).substr(start, dot - start);
-    const std::string run = label.rfind("xn--", 0) == 0 || label.find_first_of("[:]") != std::string_view::npos
-                                ? std::string()
-                                : LongestAlphanumericRun(label);
-    if (run.size() > text.size()) text = run;
-    start = dot + 1;
-  }
-  return text;
+  // A host has no such text: libidn2 maps other letters to its ASCII ones
+  // ("ẞ" is "ss"), so an address without one is looked for in every link.
+  return LongestAlphanumericRun(std::string_view(pathAndQuery).substr(lastSegment)).substr(0, kLookupTextLength);
 }
 
 TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentialsPlace, std::string_view newAddress,

@@ -62,9 +62,9 @@ bool SameFeedAddress(std::string_view a, std::string_view b);
 
 // A text that every address naming the same feed holds in some letter case
 // unless it writes an escape (the longest run of letters and digits of its
-// last path segment and query, else of its host's plain labels), for a
-// look-up to narrow stored links down by before SameFeedAddress decides;
-// empty when there is none. kFeedAddressLookupCondition is the look-up's
+// last path segment and query, its first 100 characters), for a look-up to
+// narrow stored links down by before SameFeedAddress decides; empty (every
+// link) when there is none. kFeedAddressLookupCondition is the look-up's
 // condition on the link column, with the text as its one parameter: a link
 // holding an escape ("%46eed" for "feed") is always a candidate.
 std::string FeedAddressLookupText(std::string_view url);

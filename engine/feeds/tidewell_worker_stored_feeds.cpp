@@ -158,6 +158,8 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const Ttidew
   if (permanentTarget_.empty() || owner_ == nullptr || itemId_ < 1) return false;
   if (GetJobType() != TQueueJobTypes::CfeedOperation || result.error) return false;
   if (result.httpCode != 200 && result.httpCode != 304) return false;
+  // No stored feed has an address longer than the column.
+  if (!FitsFeedLinkColumn(permanentTarget_)) return false;
   const int32_t other = OtherFeedAt(itemId_, permanentTarget_);
   if (other < 1) return false;
   const bool withCredentials = (!userName_.empty() || !password_.empty()) && SamePlace(url_, permanentTarget_);

@@ -215,7 +215,8 @@ TEST_F(FeedCredentialsTest, AFeedThatMovesLeavesItsCredentialsAtTheirPlace) {
 
 // User-info is percent-decoded as UTF-8 before it goes into its columns, so
 // that a password holding "/ ? # % @ :" or a non-ASCII character, or an
-// e-mail user name, can be given in an address; raw "@" and ":" keep working.
+// e-mail user name, can be given in an address; a raw ":" in the password
+// keeps working (a raw "@" is refused: see below).
 TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
   struct Row {
     std::string path;
