@@ -651,7 +651,7 @@ TEST_F(StartupProcessTest, AnAtAfterThePortNeverTakesTheFeedsPasswordToAnotherHo
       }
     });
   };
-  const std::string at = "/x@" + other.Url("").substr(7);  // "/x@127.0.0.2:port/"
+  const std::string at = "/x@" + other.Url("/").substr(7);  // "/x@127.0.0.2:port/"
   for (const std::string file : {"ep1.mp3", "ep2.mp3", "ep3.mp3"}) {
     guard(at + file, "audio/mpeg", "audio-" + file);
     other.Handle("/" + file, [](const RecordedRequest&, HttpConnection& c) {

@@ -133,5 +133,38 @@ TEST(UrlPartsTest, UserInfoWithARawMarkIsRefusedAndNeverShown) {
   EXPECT_EQ(UrlWithoutCredentials("ann:secret@www.example.org/f.xml"), "http://www.example.org/f.xml");
 }
 
+// Realistic addresses with a port and an "@" after the authority (WebDAV
+// shares, self-hosted servers, fediverse names, mail addresses in queries):
+// every one is read as the host and port it is fetched from, none refused.
+TEST(UrlPartsTest, AddressesWithAPortAndAnAtInTheirPathOrQueryNameTheirOwnHost) {
+  const std::vector<std::string> hosts = {"cloud.example.net", "nas.local", "h", "192.168.1.20", "[::1]",
+                                          "podcasts.example.org", "media-server", "localhost"};
+  const std::vector<std::string> ports = {"8080", "8443", "13378", "3000", "32400"};
+  const std::vector<std::string> paths = {
+      "/remote.php/dav/files/ann@example.org/pod.xml", "/podcasts/me@home/ep1.mp3", "/f?u=bob@x.org",
+      "/@alice.rss", "/@alice/feed.xml", "/users/bob@mail.example/feed", "/feed.xml?email=a@b.example",
+      "/x@127.0.0.2/f.xml", "/x@127.0.0.2:9090/f.xml", "/share/ann@example.org:8080/a.mp3", "/a@b/c@d/e.xml",
+      "/rss?user=me@host.example&key=1", "/dav/ann@example.org/", "/@me@social.example/feed.rss",
+      "/api/feed?token=x@y#top", "/podcast/@show/ep.mp3", "/files/%40escaped@raw.mp3", "/me@localhost/f",
+      "/me@[::1]/f", "/u@nas:8080/f", "/?to=a@b"};
+  int refused = 0, elsewhere = 0, total = 0;
+  for (const std::string& host : hosts)
+    for (const std::string& port : ports)
+      for (const std::string& path : paths)
+        for (const std::string scheme : {"https://"}) {
+          const std::string url = scheme + host + ":" + port + path;
+          ++total;
+          if (UserInfoNeedsEscaping(url)) {
+            ++refused;
+            continue;
+          }
+          const TUrlParts parts = TUrlParts::Split(UrlWithoutCredentials(url));
+          if (parts.host != host || parts.port != port) ++elsewhere;
+        }
+  EXPECT_EQ(total, 840);
+  EXPECT_EQ(refused, 0) << "of " << total;
+  EXPECT_EQ(elsewhere, 0) << "of " << total;
+}
+
 }  // namespace
 }  // namespace tidewell

@@ -394,7 +394,7 @@ std::string RssWithEnclosures(const std::vector<std::string>& files) {
 // ordinary feed addresses with a port and an "@" in their path or query
 // are subscribed and fetched from their own server.
 TEST_F(FeedCredentialsTest, AnAtAfterTheAuthorityNeverTakesAnAddressElsewhere) {
-  const std::string other = b.Url("").substr(7);  // "127.0.0.2:port/"
+  const std::string other = b.Url("/").substr(7);  // "127.0.0.2:port/"
   const std::string path = "/x@" + other;         // "/x@127.0.0.2:port/"
   const std::string media = "ID3-episode!";
   for (const std::string file : {"ep1.mp3", "ep2.mp3", "ep3.mp3", "feed.xml"}) {
