@@ -66,12 +66,12 @@ bool UserInfoNeedsEscaping(std::string_view url) {
   const std::string text = AddressWithScheme(url);
   const size_t protocolEnd = ProtocolEnd(text);
   if (protocolEnd == std::string::npos) return false;
-  const size_t at = text.find('@', protocolEnd + 3);
-  if (at == std::string::npos) return false;
+  if (text.find('@', protocolEnd + 3) == std::string::npos) return false;
   if (!ParseAddress(text).valid) return true;
   // "http://alice:/pw@h/f": a password starting with "/" reads as an empty port.
   const std::string_view authority = Authority(text);
-  return !authority.empty() && authority.back() == ':' && at > protocolEnd + 3 + authority.size();
+  const size_t authorityEnd = protocolEnd + 3 + authority.size();
+  return !authority.empty() && authority.back() == ':' && text.find('@', authorityEnd) != std::string::npos;
 }
 
 void RefuseUnescapedUserInfo(std::string_view url) {
@@ -129,11 +129,12 @@ bool ExtractUrlCredentials(std::string& url, std::string& userName, std::string&
 
 std::string RequestUrl(const std::string& url) {
   RefuseUnescapedUserInfo(url);
-  const TParsedAddress parsed = ParseAddress(url);
+  const std::string text = AddressWithScheme(url);
+  const TParsedAddress parsed = ParseAddress(text);
   if (!parsed.valid) {
     throw kt::Exception("The address cannot be fetched (" + parsed.error + "): " + UrlWithoutCredentials(url));
   }
-  return WithoutUserInfo(url, parsed);
+  return WithoutUserInfo(text, parsed);
 }
 
 std::string UrlWithoutCredentials(std::string url) {
