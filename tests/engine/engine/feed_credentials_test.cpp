@@ -439,6 +439,12 @@ TEST_F(FeedCredentialsTest, AnAtAfterTheAuthorityNeverTakesAnAddressElsewhere) {
     EXPECT_EQ(FeedColumn("lastHTTPCode", ordinary), "200") << address;
     EXPECT_EQ(FeedColumn("link", ordinary), a.Url(address)) << address;
   }
+  // A list naming such addresses is filed whole.
+  ServeDocument("/ordinary.opml", "text/xml",
+                Opml(Outline("Home", a.Url("/list/me@home/feed.xml")) + Outline("Carol", a.Url("/list/@carol.rss")) +
+                     Outline("Mail", a.Url("/list/f?u=bob@x.org"))));
+  RunJob(a.Url("/ordinary.opml"), TQueueJobTypes::CgetOpmlData);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing '/list/'"), 3);
   EXPECT_EQ(b.Requests().size(), 0u);
   EXPECT_EQ(SentTheSecret(b, "/ep1.mp3") + SentTheSecret(b, "/ep2.mp3") + SentTheSecret(b, "/ep3.mp3"), 0u);
 }
