@@ -281,7 +281,8 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
       StoreFeedCredentialsIfNone(query, feedId, address.link, address.userName, address.password);
     if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
-    if (address.withCredentials) StoreFeedCredentials(query, feedId, address.link, address.userName, address.password);
+    if (address.withCredentials)
+      StoreFeedCredentials(query, feedId, address.link, address.userName, address.password);
   });
   return feedId;
 }

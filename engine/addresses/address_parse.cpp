@@ -107,8 +107,8 @@ TParsedAddress ParseAddress(std::string_view url) {
   parsed.user = UserInfoPart(handle.get(), CURLUPART_USER, withUser);
   parsed.password = UserInfoPart(handle.get(), CURLUPART_PASSWORD, withPassword);
   const std::string options = UserInfoPart(handle.get(), CURLUPART_OPTIONS, withOptions);
-  // ";options" is user-info libcurl reads for a few protocols only; taken
-  // as part of the password for the others, where it would be sent.
+  // libcurl splits ";options" off the password for a few protocols only;
+  // the credentials are what the user-info holds.
   if (withOptions) parsed.password += ";" + options;
   parsed.withUserInfo = withUser || withPassword || withOptions;
   if (!GetPart(handle.get(), CURLUPART_HOST, parsed.host) || parsed.host.empty()) {

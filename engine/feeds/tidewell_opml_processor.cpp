@@ -747,7 +747,8 @@ int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::stri
     const TFeedAddress address = FeedAddressForStorage(url);
     const int32_t feedId =
         c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
-    if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.link, address.userName, address.password);
+    if (address.withCredentials)
+      StoreFeedCredentials(*c_.query, feedId, address.link, address.userName, address.password);
     storedFeeds_.AddLive(feedId, url);
     return feedId;
   }
@@ -779,7 +780,8 @@ void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t fee
 
 void TtidewellOpmlProcessor::TakeListedCredentials(int32_t feedId, const std::string& url) {
   const TFeedAddress address = FeedAddressForStorage(url);
-  if (address.withCredentials) StoreFeedCredentialsIfNone(*c_.query, feedId, address.link, address.userName, address.password);
+  if (!address.withCredentials) return;
+  StoreFeedCredentialsIfNone(*c_.query, feedId, address.link, address.userName, address.password);
 }
 
 TDynIntArray TtidewellOpmlProcessor::FeedIdsOf(TFilter* filter) {

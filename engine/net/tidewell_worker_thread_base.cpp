@@ -706,7 +706,8 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
 }
 
 THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const THttpExchangeRequest& request) {
-  if (UrlHost(request.url).empty()) throw kt::Exception("Host name is empty ! " + UrlWithoutCredentials(request.url) + " ");
+  if (UrlHost(request.url).empty())
+    throw kt::Exception("Host name is empty ! " + UrlWithoutCredentials(request.url) + " ");
   THttpExchangeRequest sent = request;
   ApplyTransferLimits(t, sent);
   // curl never authenticates by itself. What it is handed names the place
