@@ -22,7 +22,7 @@
 #include "engine/db/firebird_error.h"
 #include "engine/model/enclosures.h"
 #include "engine/tidewell_utilities.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 #include "platform/system.h"
 
 namespace larkspur {

@@ -32,7 +32,7 @@
 
 #include "engine/db/tidewell_compability.h"
 #include "engine/download_retries.h"
-#include "engine/feed_address_claims.h"
+#include "engine/addresses/feed_address_claims.h"
 #include "engine/feeds/tidewell_document_gate.h"
 #include "engine/model/articles.h"
 #include "engine/model/articles_by_filter.h"

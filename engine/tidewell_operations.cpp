@@ -16,13 +16,14 @@
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/db/tidewell_tables.h"
 #include "engine/db/update_conflict.h"
-#include "engine/feed_address.h"
-#include "engine/feed_credentials_columns.h"
+#include "engine/addresses/feed_address.h"
+#include "engine/addresses/feed_credentials_columns.h"
+#include "engine/addresses/feed_link_length.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 #include "platform/file_ops.h"
 #include "toolkit/exception.h"
 #include "toolkit/wide_string.h"
@@ -33,7 +34,6 @@ namespace {
 constexpr int32_t kCreatedPageSize = 16392;
 constexpr const char* kDefaultDatabaseName = "rssengine.fdb";
 constexpr size_t kShortestOwnName = 3;
-const char kFeedAddressTooLong[] = "Feed address too long: %d characters, the limit is %d";
 const char kFeedBeingUpdated[] = "Feed (%d) is being updated now: try again once that update has ended";
 
 std::string TrimAscii(const std::string& text) {
@@ -47,26 +47,6 @@ std::string LowerAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
-}
-
-// The characters the feeds' link column takes, as the schema declares it.
-int64_t FeedLinkLimit() {
-  for (const TableDefinition& table : SchemaTables()) {
-    if (std::string(table.name) != "Feeds") continue;
-    for (const TableColumn& column : table.columns) {
-      const std::string type = column.type;
-      if (std::string(column.name) == "link" && type.rfind("VARCHAR(", 0) == 0) return std::stoll(type.substr(8));
-    }
-  }
-  throw kt::Exception("Feeds.link is not described");
-}
-
-// The database would refuse a longer address with a truncation error that
-// names no limit.
-void CheckFeedLinkLength(const std::string& link) {
-  const int64_t length = std::count_if(link.begin(), link.end(), [](char c) { return (c & 0xC0) != 0x80; });
-  const int64_t limit = FeedLinkLimit();
-  if (length > limit) throw kt::Exception(FormatText(kFeedAddressTooLong, length, limit));
 }
 
 // Both separators are accepted, since application settings may come from
@@ -271,7 +251,8 @@ bool Ttidewell::ClearBuffer() {
 // rule's to say.
 int32_t Ttidewell::FeedIdOfAddress(TQueryWrapper& query, const std::string& link) {
   query.SQL.Clear();
-  query.SQL.Add("select feed_id,link from Feeds where link containing ? order by feed_id");
+  query.SQL.Add(std::string("select feed_id,link from Feeds where ") + kFeedAddressLookupCondition +
+                " order by feed_id");
   query.Params(0).SetString(FeedAddressLookupText(link));
   ExecQueryTimed(&query, true);
   int32_t feedId = -1;
@@ -297,10 +278,11 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
     feedId = FeedIdOfAddress(query, address.link);
     // Credentials given now for a feed stored without them are its own.
     if (feedId >= 1 && address.withCredentials)
-      StoreFeedCredentialsIfNone(query, feedId, address.userName, address.password);
+      StoreFeedCredentialsIfNone(query, feedId, address.link, address.userName, address.password);
     if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
-    if (address.withCredentials) StoreFeedCredentials(query, feedId, address.userName, address.password);
+    if (address.withCredentials)
+      StoreFeedCredentials(query, feedId, address.link, address.userName, address.password);
   });
   return feedId;
 }

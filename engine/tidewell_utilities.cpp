@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "engine/tidewell_msg.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 #include "platform/mime_types.h"
 #include "platform/random.h"
 #include "platform/system.h"

@@ -10,7 +10,7 @@ packages=(
   cmake g++ make pkg-config ninja-build
   libgtest-dev libgmock-dev libbenchmark-dev
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
-  curl libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev libbrotli-dev zlib1g-dev
+  curl libcurl4-openssl-dev libidn2-dev libssl-dev libpugixml-dev libcpp-httplib-dev libbrotli-dev zlib1g-dev
   qt6-base-dev libgl-dev
   media-types
   xvfb xauth

@@ -12,7 +12,7 @@
 #include "engine/db/sql_text.h"
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/db/tidewell_schema_texts.h"
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 #include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_episode_identity.h"
 #include "engine/model/articles.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 #include "engine/model/model_support.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 
 namespace tidewell {
 namespace {

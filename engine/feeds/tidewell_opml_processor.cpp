@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "engine/db/tidewell_db_helper.h"
-#include "engine/feed_address.h"
-#include "engine/feed_credentials_columns.h"
+#include "engine/addresses/feed_address.h"
+#include "engine/addresses/feed_credentials_columns.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_feed_xml.h"
@@ -18,7 +18,7 @@
 #include "engine/tidewell.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 #include "platform/system.h"
 #include "toolkit/exception.h"
 
@@ -747,7 +747,8 @@ int32_t TtidewellOpmlProcessor::FileFeed(int32_t subscriptionId, const std::stri
     const TFeedAddress address = FeedAddressForStorage(url);
     const int32_t feedId =
         c_.dbHelper->InsertFeed(c_.query, "RSS", "", address.link, Wide(title), subscriptionId, u"", 0);
-    if (address.withCredentials) StoreFeedCredentials(*c_.query, feedId, address.userName, address.password);
+    if (address.withCredentials)
+      StoreFeedCredentials(*c_.query, feedId, address.link, address.userName, address.password);
     storedFeeds_.AddLive(feedId, url);
     return feedId;
   }
@@ -779,7 +780,8 @@ void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t fee
 
 void TtidewellOpmlProcessor::TakeListedCredentials(int32_t feedId, const std::string& url) {
   const TFeedAddress address = FeedAddressForStorage(url);
-  if (address.withCredentials) StoreFeedCredentialsIfNone(*c_.query, feedId, address.userName, address.password);
+  if (!address.withCredentials) return;
+  StoreFeedCredentialsIfNone(*c_.query, feedId, address.link, address.userName, address.password);
 }
 
 TDynIntArray TtidewellOpmlProcessor::FeedIdsOf(TFilter* filter) {

@@ -7,8 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "engine/feed_address.h"
-#include "engine/feed_credentials_columns.h"
+#include "engine/addresses/feed_address.h"
+#include "engine/addresses/feed_credentials_columns.h"
+#include "engine/addresses/feed_link_length.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
@@ -17,7 +18,7 @@
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 #include "toolkit/stream.h"
 
 namespace tidewell {
@@ -99,6 +100,11 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
   if (!moved_ || result.url.empty() || result.error || errorCategory_ != TErrorCategory::noErrors) return;
   if (result.httpCode != 200 && result.httpCode != 304) return;
   if (itemId_ < 1 || GetJobType() != TQueueJobTypes::CfeedOperation) return;
+  // Kept at its address, which still leads there, rather than cut short.
+  if (!FitsFeedLinkColumn(result.url)) {
+    feedNotice_ = FormatText(kMovedTooFar, FeedLinkLength(result.url), FeedLinkLimit());
+    return;
+  }
   StoreFeedAddress(itemId_, result.url, false, false);
 }
 
@@ -106,6 +112,7 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreMovedAddress(const TtidewellTrdJo
 // feed has, nor to one that a list files at this moment (it is waited for).
 void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow,
                                                           bool leaveCredentials) {
+  CheckFeedLinkLength(address);
   std::optional<TFeedAddressClaim> claim;
   if (owner_ != nullptr) {
     claim.emplace(owner_->AddressClaims(), FeedAddressKey(address), &transaction_,
@@ -151,11 +158,13 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const Ttidew
   if (permanentTarget_.empty() || owner_ == nullptr || itemId_ < 1) return false;
   if (GetJobType() != TQueueJobTypes::CfeedOperation || result.error) return false;
   if (result.httpCode != 200 && result.httpCode != 304) return false;
+  // No stored feed has an address longer than the column.
+  if (!FitsFeedLinkColumn(permanentTarget_)) return false;
   const int32_t other = OtherFeedAt(itemId_, permanentTarget_);
   if (other < 1) return false;
   const bool withCredentials = (!userName_.empty() || !password_.empty()) && SamePlace(url_, permanentTarget_);
   ExecuteAndCommit([&] {
-    if (withCredentials) StoreFeedCredentialsIfNone(query_, other, userName_, password_);
+    if (withCredentials) StoreFeedCredentialsIfNone(query_, other, url_, userName_, password_);
     ResetQuery();
     query_.SQL.Add("update feeds set skipfeed=1 where feed_id=?");
     query_.Params(0).SetInteger(itemId_);

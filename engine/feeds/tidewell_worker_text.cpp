@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/addresses/address_parse.h"
 #include "engine/tidewell_date.h"
 
 namespace tidewell {
@@ -66,14 +67,9 @@ std::string PercentDecode(const std::string& text) {
 }
 
 std::string UrlHostLower(const std::string& url) {
-  const size_t scheme = url.find("://");
-  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const size_t end = url.find_first_of("/?#\\", start);
-  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  const size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == '[') return LowerCaseAscii(authority.substr(0, authority.find(']') + 1));
-  return LowerCaseAscii(TrimBlanks(authority.substr(0, authority.find(':'))));
+  // The host the address is fetched from, as libcurl reads it.
+  const TParsedAddress parsed = ParseAddress(url);
+  return parsed.valid ? parsed.placeHost : std::string();
 }
 
 }  // namespace tidewell

@@ -17,8 +17,9 @@ std::string TrimBlanks(const std::string& text);
 std::string FormatHttpDate(TDateTime utc);
 // %-escapes decoded; a "%" without two hexadecimal digits stays as it is.
 std::string PercentDecode(const std::string& text);
-// The host of a URL in lower case, without user info and port; "" when the
-// URL names none.
+// The host a URL is fetched from (ParseAddress: lower case, an international
+// name in its lookup form), without user info and port; "" when libcurl
+// cannot read the URL.
 std::string UrlHostLower(const std::string& url);
 
 }  // namespace tidewell

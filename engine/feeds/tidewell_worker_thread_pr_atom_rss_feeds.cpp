@@ -9,7 +9,7 @@
 #include "engine/db/database_location.h"
 #include "engine/db/firebird_error.h"
 #include "engine/db/update_conflict.h"
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 #include "engine/feeds/tidewell_extcmps.h"
 #include "engine/feeds/tidewell_feed_lock.h"
 #include "engine/feeds/tidewell_feed_store.h"
@@ -54,6 +54,9 @@ const char TtidewellWorkerThreadPrAtomRssFeeds::kUnaskedNotModified[] =
     "The server answered 304 Not Modified to a request without validator: no feed document came";
 const char TtidewellWorkerThreadPrAtomRssFeeds::kMovedToStoredFeed[] =
     "Moved permanently to the address of feed (%d), which is updated in its place";
+const char TtidewellWorkerThreadPrAtomRssFeeds::kMovedTooFar[] =
+    "Moved permanently to an address of %d characters, longer than the %d a feed's address may have: it is "
+    "fetched through its old address, which leads there";
 
 TtidewellWorkerThreadPrAtomRssFeeds::TtidewellWorkerThreadPrAtomRssFeeds(Ttidewell* owner,
                                                                          TDbConnWrapper* connection,

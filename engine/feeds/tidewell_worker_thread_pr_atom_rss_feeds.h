@@ -83,6 +83,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   static const char kUnaskedNotModified[];
   // The notice of a feed whose address moved for good to feed (%d)'s.
   static const char kMovedToStoredFeed[];
+  // The notice of a feed whose 301 leads to an address its row cannot take.
+  static const char kMovedTooFar[];
   // The code a failed feed job is scheduled with: retried after the error
   // retry interval.
   static constexpr int32_t kFailedTransferCode = 999;

@@ -16,7 +16,7 @@
 #include <random>
 #include <utility>
 
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 #include "engine/net/content_decoder.h"
 #include "engine/net/download_file_stream.h"
 #include "engine/net/http_auth.h"
@@ -26,7 +26,7 @@
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
-#include "engine/url_parts.h"
+#include "engine/addresses/url_parts.h"
 #include "platform/file_ops.h"
 #include "platform/main_loop.h"
 #include "platform/system.h"
@@ -82,16 +82,7 @@ int32_t ClampToInt32(int64_t value) { return static_cast<int32_t>(std::clamp<int
 
 // The host part of a URL's authority, "" when it has none. curl would take
 // "http:///x" for host "x"; the engine refuses such a URL instead.
-std::string UrlHost(const std::string& url) {
-  const size_t scheme = url.find("://");
-  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const size_t end = url.find_first_of("/?#", start);
-  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  const size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == '[') return authority.substr(0, authority.find(']') + 1);
-  return authority.substr(0, authority.find(':'));
-}
+std::string UrlHost(const std::string& url) { return TUrlParts::Split(url).host; }
 
 // The request target of a URL: its path and query.
 std::string RequestTarget(const std::string& url) {
@@ -430,7 +421,7 @@ bool TtidewellWorkerThreadBase::IsFeedUrlKnown(const std::string& url) {
   // The database narrows the rows down to those holding the address's
   // look-up text; which of them name this feed is the address rule's to say.
   bool known = false;
-  RunLookup({"select link from feeds where link containing ?"},
+  RunLookup({std::string("select link from feeds where ") + kFeedAddressLookupCondition},
             [&](TQueryWrapper& q) { q.Params(0).SetString(FeedAddressLookupText(url)); },
             [&](TQueryWrapper& q) { known = known || SameFeedAddress(q.Fields(0).AsString(), url); });
   return known;
@@ -715,11 +706,13 @@ void TtidewellWorkerThreadBase::PerformWithRedirects(TTransfer& t, THttpExchange
 }
 
 THttpExchangeReply TtidewellWorkerThreadBase::PerformOnce(TTransfer& t, const THttpExchangeRequest& request) {
-  if (UrlHost(request.url).empty()) throw kt::Exception("Host name is empty ! " + request.url + " ");
+  if (UrlHost(request.url).empty())
+    throw kt::Exception("Host name is empty ! " + UrlWithoutCredentials(request.url) + " ");
   THttpExchangeRequest sent = request;
   ApplyTransferLimits(t, sent);
-  // curl never authenticates by itself.
-  sent.url = UrlWithoutCredentials(request.url);
+  // curl never authenticates by itself. What it is handed names the place
+  // the credentials were looked up by, or nothing is sent.
+  sent.url = RequestUrl(request.url);
   if (!t.authorization.empty()) sent.headers.push_back("Authorization: " + t.authorization);
   t.currentUrl = request.url;
   t.responseCode = -1;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
+#include "engine/addresses/url_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +119,7 @@ TEST(FeedAddressTest, KeyPropertiesUnderChangesOfTheAddress) {
                                               "http://127.0.0.2/feed/", "http://b\xC3\xBC" "cher.example/f~"};
   for (const std::string& address : addresses) {
     const size_t at = address.find("://") + 3;
-    const std::string withCredentials = address.substr(0, at) + "u%40x:p@ss" + "@" + address.substr(at);
+    const std::string withCredentials = address.substr(0, at) + "u%40x:p%40ss" + "@" + address.substr(at);
     EXPECT_TRUE(SameFeedAddress(address, withCredentials)) << address;
     EXPECT_TRUE(SameFeedAddress(address, address + "#fragment")) << address;
     std::string upperPlace = address;
@@ -147,6 +148,56 @@ TEST(FeedAddressTest, StoredAddressHoldsNoCredentialsAndIsFoundByTheGivenOne) {
   EXPECT_EQ(open.link, "https://h/open.xml");
   EXPECT_FALSE(open.withCredentials);
   EXPECT_THROW(FeedAddressForStorage("  "), std::exception);
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+// Host names as libcurl resolves them (libidn2, UTS 46 non-transitional):
+// what it sends to two hosts is two places, what it sends to one is one.
+TEST(FeedAddressTest, HostNamesAreOnePlaceExactlyWhereTheResolverSeesOneHost) {
+  const std::vector<Pair> same = {
+      {"http://stra\xC3\x9F" "e.example/f", "http://xn--strae-oqa.example/f"},       // ß kept
+      {"http://\xE1\xBA\x9E.example/f", "http://ss.example/f"},                       // ẞ is "ss"
+      {"http://\xEF\xAC\x81sh.example/f", "http://fish.example/f"},                  // the ligature fi
+      {"http://XN--STRAE-OQA.example/f", "http://xn--strae-oqa.example/f"},
+      {"http://%62%C3%BCcher.example/f", "http://xn--bcher-kva.example/f"},
+  };
+  for (const Pair& p : same) {
+    EXPECT_TRUE(SamePlace(p.a, p.b)) << p.a << " | " << p.b;
+    EXPECT_TRUE(SameFeedAddress(p.a, p.b)) << p.a << " | " << p.b;
+  }
+  const std::vector<Pair> apart = {
+      {"http://\xE1\xBA\x9E.example/f", "http://\xC3\x9F.example/f"},  // ss.example vs xn--zca.example
+      {"http://xn--zca.example/f", "http://ss.example/f"},
+      // Two ASCII names that differ in the case of an encoded letter ("bÜcher"
+      // and "bücher") are two names to DNS, which folds ASCII case only.
+      {"http://xn--bcher-2pa.example/f", "http://xn--bcher-kva.example/f"},
+  };
+  for (const Pair& p : apart) {
+    EXPECT_FALSE(SamePlace(p.a, p.b)) << p.a << " | " << p.b;
+    EXPECT_FALSE(SameFeedAddress(p.a, p.b)) << p.a << " | " << p.b;
+  }
+}
+
+// A host longer than DNS allows names no server: it is at no place (no
+// credentials go there) and a request for it is refused before any work.
+TEST(FeedAddressTest, AHostLongerThanDnsAllowsIsRefused) {
+  const std::string longest = std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+                              std::string(61, 'd');  // 253 characters
+  EXPECT_FALSE(CredentialsPlace("http://" + longest + "/f").empty());
+  std::string international;
+  for (int i = 0; i < 40000; ++i) international += "\xC3\xBC";  // 40,000 code points
+  for (const std::string& name : {longest + "d", std::string(40000, 'a'), international}) {
+    const std::string address = "http://u:p@" + name + "/f";
+    EXPECT_TRUE(CredentialsPlace(address).empty()) << name.size();
+    EXPECT_FALSE(SamePlace(address, address)) << name.size();
+    EXPECT_THROW(RequestUrl(address), std::exception) << name.size();
+    EXPECT_EQ(UrlWithoutCredentials(address).find("u:p"), std::string::npos) << name.size();
+  }
 }
 
 }  // namespace

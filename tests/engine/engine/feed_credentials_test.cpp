@@ -8,6 +8,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -214,7 +215,8 @@ TEST_F(FeedCredentialsTest, AFeedThatMovesLeavesItsCredentialsAtTheirPlace) {
 
 // User-info is percent-decoded as UTF-8 before it goes into its columns, so
 // that a password holding "/ ? # % @ :" or a non-ASCII character, or an
-// e-mail user name, can be given in an address; raw "@" and ":" keep working.
+// e-mail user name, can be given in an address; a raw ":" in the password
+// keeps working (a raw "@" is refused: see below).
 TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
   struct Row {
     std::string path;
@@ -228,7 +230,6 @@ TEST_F(FeedCredentialsTest, UserInfoIsDecodedBeforeItIsStoredAndSent) {
       {"/non-ascii.xml", "caf%C3%A9:pw", "caf\xC3\xA9", "pw"},
       {"/query-marks.xml", "u:a%23b%3Fc%2Fd%25", "u", "a#b?c/d%"},
       {"/lower-hex.xml", "u:%e2%82%ac", "u", "\xE2\x82\xAC"},
-      {"/raw-marks.xml", "u:p@ss:w", "u", "p@ss:w"},
       {"/no-escape.xml", "u:100%", "u", "100%"},
       {"/not-utf8.xml", "u:%E9t%E9", "u", "%E9t%E9"},
   };
@@ -287,17 +288,18 @@ TEST_F(FeedCredentialsTest, CredentialsGivenASecondWayAreKept) {
   }
 }
 
-// A password holding a raw "/" or "#" is refused, whichever way it comes,
-// with a text that asks for it percent-encoded: nothing is stored or shown,
-// and the host that its raw "/" would name ("localhost" for the user name
-// "localhost") is never asked.
+// A password holding a raw "/", "#" or "@" where libcurl cannot read the
+// address is refused, whichever way it comes, with a text that asks for it
+// percent-encoded: nothing is stored or shown, and the host that its raw "/"
+// would name ("localhost" for the user name "localhost") is never asked.
 TEST_F(FeedCredentialsTest, APasswordWithARawMarkIsRefusedAndGoesNowhere) {
   TestHttpServer named;  // 127.0.0.1 on a port of its own: "localhost:port"
   ServeDocument("/f.xml", "application/rss+xml", Rss("Members"));
   const std::string port = named.Url("").substr(named.Url("").rfind(':') + 1);
-  const std::string viaSlash = "http://localhost:" + port + "/cret@" + a.Url("/f.xml").substr(7);
+  const std::string viaSlash = "http://localhost:" + port + "se/cret@" + a.Url("/f.xml").substr(7);
   const std::string viaHash = "http://ann:se#cret@" + a.Url("/f.xml").substr(7);
-  for (const std::string& address : {viaSlash, viaHash}) {
+  const std::string viaAt = "http://ann:se@cret@" + a.Url("/f.xml").substr(7);
+  for (const std::string& address : {viaSlash, viaHash, viaAt}) {
     RunJob(address, TQueueJobTypes::CfeedOperation);
     ServeDocument("/raw.opml", "text/xml", Opml(Outline("Raw", address)));
     RunJob(a.Url("/raw.opml"), TQueueJobTypes::CgetOpmlData);
@@ -367,6 +369,176 @@ TEST_F(FeedCredentialsTest, AListFindsAFeedWhoseAddressHoldsCredentials) {
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'secret'"), 0);
   EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(privateId)), articles);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing 'open.xml'"), 1);
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+std::string RssWithEnclosures(const std::vector<std::string>& files) {
+  std::string items;
+  for (size_t i = 0; i < files.size(); ++i) {
+    items += "<item><title>ep" + std::to_string(i) + "</title><guid>ep" + std::to_string(i) +
+             "</guid><enclosure url=\"" + files[i] + "\" type=\"audio/mpeg\" length=\"12\"/></item>";
+  }
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>Members</title>"
+         "<link>http://example.org/</link><description>d</description>" + items + "</channel></rss>";
+}
+
+// "http://FEEDHOST:PORT/x@OTHERHOST/..." names FEEDHOST:PORT, as libcurl
+// connects: an enclosure or a redirect (301, 302; absolute or relative) of a
+// feed with credentials written so is fetched from the feed's own server,
+// and OTHERHOST (127.0.0.2 here) never hears of it, nor of the password;
+// ordinary feed addresses with a port and an "@" in their path or query
+// are subscribed and fetched from their own server.
+TEST_F(FeedCredentialsTest, AnAtAfterTheAuthorityNeverTakesAnAddressElsewhere) {
+  const std::string other = b.Url("/").substr(7);  // "127.0.0.2:port/"
+  const std::string path = "/x@" + other;         // "/x@127.0.0.2:port/"
+  const std::string media = "ID3-episode!";
+  for (const std::string file : {"ep1.mp3", "ep2.mp3", "ep3.mp3", "feed.xml"}) {
+    Guard(b, "/" + file, "ann", "secret", "audio/mpeg", "elsewhere");
+    Guard(a, path + file, "ann", "secret", file == "feed.xml" ? "application/rss+xml" : "audio/mpeg",
+          file == "feed.xml" ? RssWithEnclosures({}) : media);
+  }
+  Redirect(a, "/r301.mp3", 301, a.Url(path + "ep2.mp3"));
+  Redirect(a, "/r302.mp3", 302, path + "ep3.mp3");
+  Guard(a, "/members.xml", "ann", "secret", "application/rss+xml",
+        RssWithEnclosures({a.Url(path + "ep1.mp3"), a.Url("/r301.mp3"), a.Url("/r302.mp3")}));
+  const int32_t feedId = engine.AddFeed(u"", WithUserInfo(a.Url("/members.xml"), "ann:secret"), u"");
+  Pass(feedId);
+  ASSERT_EQ(FeedColumn("lastHTTPCode", feedId), "200");
+  std::vector<int32_t> enclosures;
+  for (int row = 1; row <= 3; ++row)
+    enclosures.push_back(static_cast<int32_t>(
+        db.QueryInt64("select e.enclosure_id from enclosures e, articles r where e.article_id=r.id and r.feed_id=" +
+                      std::to_string(feedId) + " order by e.enclosure_id rows " + std::to_string(row) + " to " +
+                      std::to_string(row))));
+  ASSERT_EQ(enclosures.size(), 3u);
+  const std::string folder = db.Folder().File("episodes/");
+  std::filesystem::create_directories(folder);
+  engine.DownloadEnclosures(enclosures, kt::Utf8ToWide(folder));
+  ASSERT_TRUE(RunUntil([&] { return downloaded.size() == enclosures.size(); }));
+  for (const testing::Downloaded& d : downloaded) EXPECT_EQ(d.errCat, TErrorCategory::noErrors) << d.url << d.errMsg;
+  EXPECT_EQ(FilesIn(folder).size(), 3u);
+
+  // The feed itself moved for good by 301 to such an address of its own place.
+  Redirect(a, "/moving.xml", 301, a.Url(path + "feed.xml"));
+  const int32_t movingId = engine.AddFeed(u"", WithUserInfo(a.Url("/moving.xml"), "ann:secret"), u"");
+  Pass(movingId);
+  EXPECT_EQ(FeedColumn("lastHTTPCode", movingId), "200");
+  EXPECT_EQ(FeedColumn("link", movingId), a.Url(path + "feed.xml"));
+  EXPECT_EQ(FeedColumn("username_", movingId), "ann");
+
+  // Ordinary addresses with a port and an "@" after the authority.
+  for (const std::string address : {"/podcasts/me@home/feed.xml", "/@alice.rss", "/f?u=bob@x.org"}) {
+    ServeDocument(address.substr(0, address.find('?')), "application/rss+xml", Rss("Ordinary"));
+    const int32_t ordinary = engine.AddFeed(u"", a.Url(address), u"");
+    Pass(ordinary);
+    EXPECT_EQ(FeedColumn("lastHTTPCode", ordinary), "200") << address;
+    EXPECT_EQ(FeedColumn("link", ordinary), a.Url(address)) << address;
+  }
+  // A list naming such addresses is filed whole.
+  ServeDocument("/ordinary.opml", "text/xml",
+                Opml(Outline("Home", a.Url("/list/me@home/feed.xml")) + Outline("Carol", a.Url("/list/@carol.rss")) +
+                     Outline("Mail", a.Url("/list/f?u=bob@x.org"))));
+  RunJob(a.Url("/ordinary.opml"), TQueueJobTypes::CgetOpmlData);
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link containing '/list/'"), 3);
+  EXPECT_EQ(b.Requests().size(), 0u);
+  EXPECT_EQ(SentTheSecret(b, "/ep1.mp3") + SentTheSecret(b, "/ep2.mp3") + SentTheSecret(b, "/ep3.mp3"), 0u);
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+// Credentials a list gives for the address it names go to the row it finds
+// only while that row's address is at their place: a row that moved to
+// another host by 301 is given none, which would be sent there at every
+// pass; one still at their place takes them.
+TEST_F(FeedCredentialsTest, AListsCredentialsAreStoredOnlyOnARowAtTheirPlace) {
+  Redirect(a, "/old.xml", 301, b.Url("/new.xml"));
+  OpenOnceThenGuarded(b, "/new.xml");
+  OpenOnceThenGuarded(a, "/stays.xml");
+  auto list = std::make_shared<std::string>(Opml(Outline("Moves", a.Url("/old.xml")) +
+                                                 Outline("Stays", a.Url("/stays.xml"))));
+  auto listMutex = std::make_shared<std::mutex>();
+  a.Handle("/list.opml", [list, listMutex](const RecordedRequest&, HttpConnection& c) {
+    std::lock_guard<std::mutex> lock(*listMutex);
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/xml"}}, *list));
+  });
+  RunJob(a.Url("/list.opml"), TQueueJobTypes::CgetOpmlData);
+  const int32_t listId = static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where type_='OPML'"));
+  const int32_t movedId =
+      static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where link containing 'old.xml'"));
+  const int32_t staysId =
+      static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where link containing 'stays.xml'"));
+  ASSERT_GT(listId, 0);
+  ASSERT_GT(movedId, 0);
+  ASSERT_GT(staysId, 0);
+  Pass(movedId);
+  Pass(staysId);
+  ASSERT_EQ(FeedColumn("link", movedId), b.Url("/new.xml"));
+
+  {
+    std::lock_guard<std::mutex> lock(*listMutex);
+    *list = Opml(Outline("Moves", WithUserInfo(a.Url("/old.xml"), "ann:secret")) +
+                 Outline("Stays", WithUserInfo(a.Url("/stays.xml"), "ann:secret")));
+  }
+  Pass(listId);
+  for (int pass = 0; pass < 2; ++pass) Pass(movedId);
+  EXPECT_EQ(FeedColumn("username_", movedId), "");
+  EXPECT_EQ(SentTheSecret(b, "/new.xml"), 0u);
+  EXPECT_EQ(FeedColumn("username_", staysId), "ann");
+  Pass(staysId);
+  EXPECT_EQ(SentTheSecret(a, "/stays.xml"), 1u);
+}
+
+}  // namespace
+}  // namespace tidewell
+
+namespace tidewell {
+namespace {
+
+// Every text of a list's filters (their names), through the whole tree.
+void CollectFilterNames(TFolder* folder, std::vector<std::string>& names) {
+  for (TFilter* filter : folder->Filters) names.push_back(kt::WideToUtf8(filter->GetField()));
+  for (TFolder* sub : folder->SubFolders->List) CollectFilterNames(sub, names);
+}
+
+// A list entry written without "scheme://" but with user-info is given its
+// "http://" before its credentials are taken out: the password is shown and
+// kept nowhere but in the credentials' columns (the list's event, the
+// outline's name, the feed's title and link, the list's memory rows).
+TEST_F(FeedCredentialsTest, AnEntryWithoutSchemeKeepsItsPasswordOnlyInItsColumns) {
+  Guard(a, "/www.feed.xml", "ann", "s3cr3t", "application/rss+xml", Rss("Members"));
+  const std::string entry = "ann:s3cr3t@" + a.Url("/www.feed.xml").substr(7);
+  ServeDocument("/bare.opml", "text/xml",
+                Opml("<outline type=\"rss\" xmlUrl=\"" + entry + "\"/>" + Outline("Named", "ann:s3cr3t@www.x.y/")));
+  std::vector<std::string> announced;
+  engine.SetOnFeedsAddToOpml([&](int32_t, int32_t, const std::string&, const WideString&, const TStrings& feeds) {
+    announced.insert(announced.end(), feeds.begin(), feeds.end());
+  });
+  RunJob(a.Url("/bare.opml"), TQueueJobTypes::CgetOpmlData);
+  const int32_t feedId =
+      static_cast<int32_t>(db.QueryInt64("select feed_id from feeds where link containing 'www.feed.xml'"));
+  ASSERT_GT(feedId, 0);
+  EXPECT_EQ(FeedColumn("link", feedId), a.Url("/www.feed.xml"));
+  EXPECT_EQ(FeedColumn("username_", feedId), "ann");
+  Pass(feedId);
+  EXPECT_EQ(FeedColumn("lastHTTPCode", feedId), "200");
+  ASSERT_FALSE(announced.empty());
+  for (const std::string& text : announced) EXPECT_EQ(text.find("s3cr3t"), std::string::npos) << text;
+  std::vector<std::string> names;
+  CollectFilterNames(engine.GetFolders()->GetRootFolder(), names);
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) EXPECT_EQ(name.find("s3cr3t"), std::string::npos) << name;
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where title containing 's3cr3t' or link containing 's3cr3t'"), 0);
+  EXPECT_EQ(db.QueryInt64("select count(*) from variables where value_ containing 's3cr3t'"), 0);
+  EXPECT_GT(db.QueryInt64("select count(*) from variables where value_ containing 'www.feed.xml'"), 0);
 }
 
 }  // namespace

@@ -789,6 +789,28 @@ TEST_F(EngineEndToEndTest, AFeedAddressLongerThanItsColumnIsRefusedNamingTheLimi
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds"), feeds);
 }
 
+// A feed whose 301 leads to an address longer than the column is kept at
+// its address, which still leads there: every pass stores its document, and
+// the feed tells why it did not move; a cut address is never stored.
+TEST_F(EngineEndToEndTest, AFeedMovedToAnAddressLongerThanItsColumnStaysWhereItLeadsFrom) {
+  ServeFeed();
+  const std::string base = server.Url("/feed.xml?pad=");
+  const std::string tooLong = base + std::string(1141 - base.size(), 'a');
+  server.Handle("/moving.xml", [tooLong](const testing_support::RecordedRequest&, testing_support::HttpConnection& c) {
+    c.Send(testing_support::TestHttpServer::Response(301, "Moved", {{"Location", tooLong}}, ""));
+  });
+  const int32_t feedId = engine.AddFeed(u"", server.Url("/moving.xml"), u"");
+  for (int pass = 0; pass < 2; ++pass) {
+    FetchAgain(feedId);
+    EXPECT_EQ(FeedColumn("link", feedId), server.Url("/moving.xml"));
+    EXPECT_EQ(FeedColumn("lastHTTPCode", feedId), "200");
+    EXPECT_NE(FeedColumn("lastFeedProcessingError", feedId).find("1141 characters"), std::string::npos)
+        << FeedColumn("lastFeedProcessingError", feedId);
+  }
+  EXPECT_EQ(db.QueryInt64("select count(*) from articles where feed_id=" + std::to_string(feedId)), 1);
+  EXPECT_EQ(Fetched(tooLong.substr(tooLong.find("/feed.xml"))), 2u);
+}
+
 TEST_F(EngineEndToEndTest, TheUpdateTimerFetchesADueFeed) {
   ServeFeed();
   const int32_t feedId = engine.AddFeed(u"", server.Url("/feed.xml"), u"");

@@ -89,6 +89,31 @@ TEST_F(EngineOperationsTest, AddFeedStoresTheNormalisedLinkAndFindFeedIdByUrlIgn
   transaction.Commit();
 }
 
+// An address whose look-up text is written with an escape ("%46" for "F")
+// is found by itself and by its other spellings, which are one row; an
+// escape that is another character ("%25" is "%") is another feed.
+TEST_F(EngineOperationsTest, AddFeedOfOneAddressTwiceIsOneRowWhateverItEscapes) {
+  const struct {
+    std::string escaped;
+    std::string plain;
+    std::string other;
+  } rows[] = {
+      {"http://example.org/%46eed.xml", "http://example.org/Feed.xml", "http://example.org/%2546eed.xml"},
+      {"http://example.org/show/f%65%65d?%69d=7", "http://example.org/show/feed?id=7",
+       "http://example.org/show/feed?id=8"},
+      {"http://%65xample.net/", "http://example.net/", "http://example.com/"},
+  };
+  for (const auto& row : rows) {
+    const int32_t id = engine.AddFeed(u"", row.escaped, u"");
+    ASSERT_GT(id, 0) << row.escaped;
+    EXPECT_EQ(engine.AddFeed(u"", row.escaped, u""), id) << row.escaped;
+    EXPECT_EQ(engine.AddFeed(u"", row.plain, u""), id) << row.plain;
+    EXPECT_EQ(engine.FindFeedIdByUrl(row.plain), id) << row.plain;
+    EXPECT_NE(engine.AddFeed(u"", row.other, u""), id) << row.other;
+  }
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds"), 6);
+}
+
 TEST_F(EngineOperationsTest, UpdateFeedMakesTheFeedDueAndQueuesItAtTheHead) {
   const int32_t id = engine.AddFeed(u"News", "http://example.org/feed.xml", u"");
   db.Execute("update feeds set next_feedupdate='2049-01-01' where feed_id=" + std::to_string(id));

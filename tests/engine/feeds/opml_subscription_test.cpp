@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 #include "engine/tidewell.h"
 #include "support/engine_fixture.h"
 #include "toolkit/wide_string.h"

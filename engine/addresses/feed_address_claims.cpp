@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "engine/feed_address_claims.h"
+#include "engine/addresses/feed_address_claims.h"
 
 #include <chrono>
 

@@ -3,7 +3,10 @@
 // Every comparison of feed addresses in the engine goes through
 // FeedAddressKey (AddFeed, FindFeedIdByUrl, a list's merge, the check of a
 // feed added by URL), so that they all agree; the place that credentials
-// belong to is the front part of the same key (CredentialsPlace).
+// belong to is the front part of the same key (CredentialsPlace). Both read
+// the address with ParseAddress, as libcurl reads it when it connects: the
+// place credentials are kept for, the host they are sent to and the key
+// cannot disagree.
 #pragma once
 
 #include <string>
@@ -18,11 +21,14 @@ namespace tidewell {
 //   -----------+-----------------------------------+----------------------------+---------------------------
 //   blanks     | around the address ignored        | " http://h/" = "http://h/" |
 //   scheme     | ASCII case ignored; none = http   | HTTP://h = http://h = h    | https://h vs http://h
-//   user-info  | not part of it                    | http://a:s@h = http://h    |
+//   user-info  | not part of it; it ends at the    | http://a:s@h = http://h    | http://h:8080/x@o/f is
+//              | authority's first "@"             |                            | h:8080, not o
 //   host       | one spelling (CanonicalHostName): | LOCALHOST = localhost,     | 127.0.0.1 vs 127.0.0.2,
-//              | case, an international name and   | bücher.example =           | h vs h.
-//              | its xn-- form, IPv6 written out   | XN--BCHER-KVA.example,     |
-//              | or shortened make no difference   | [0:0:0:0:0:0:0:1] = [::1]  |
+//              | case, an international name and   | bücher.example =           | h vs h., ß.de vs ẞ.de,
+//              | its lookup form, IPv6 written out | XN--BCHER-KVA.example,     | two xn-- spellings of
+//              | or shortened make no difference   | [0:0:0:0:0:0:0:1] = [::1]  | one name
+//   unreadable | libcurl refuses it: at no place,  |                            | any readable address
+//              | where no credentials go           |                            |
 //   port       | the scheme's own (80, 443) = none | http://h:80 = http://h     | http://h:8080 vs http://h,
 //              |                                   | https://h:443 = https://h  | https://h:80 vs https://h
 //   the rest   | not part of it                    | http://h/a = http://h/b    |
@@ -49,16 +55,20 @@ bool SamePlace(std::string_view a, std::string_view b);
 // Letter case is ignored in the whole address, as feeds were always found:
 // a list or a setting that writes a stored feed's address in other letters
 // must find that feed, not delete it and subscribe it again.
-// A deleted feed's link ("DELMARKED:" + link) names no address but its own.
+// A deleted feed's link ("DELMARKED:" + link) names no address but its own;
+// so does an address libcurl cannot read ("unread:" + its text, lower case).
 std::string FeedAddressKey(std::string_view url);
 bool SameFeedAddress(std::string_view a, std::string_view b);
 
 // A text that every address naming the same feed holds in some letter case
-// (the longest run of letters and digits of its last path segment and
-// query, else of its host's plain labels), for a look-up to narrow stored
-// links down by before SameFeedAddress decides; empty when there is none.
-// A link that escapes a letter or digit of it is not narrowed in.
+// unless it writes an escape (the longest run of letters and digits of its
+// last path segment and query, its first 100 characters), for a look-up to
+// narrow stored links down by before SameFeedAddress decides; empty (every
+// link) when there is none. kFeedAddressLookupCondition is the look-up's
+// condition on the link column, with the text as its one parameter: a link
+// holding an escape ("%46eed" for "feed") is always a candidate.
 std::string FeedAddressLookupText(std::string_view url);
+extern const char kFeedAddressLookupCondition[];
 
 // A permanent change of a feed's address, weighed against the place its
 // credentials belong to (the place of its address before the change; an

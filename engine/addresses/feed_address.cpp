@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "engine/feed_address.h"
+#include "engine/addresses/feed_address.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "engine/host_name.h"
+#include "engine/addresses/address_parse.h"
+#include "engine/addresses/url_parts.h"
 #include "engine/tidewell_utilities.h"
-#include "engine/url_parts.h"
 
 namespace tidewell {
 namespace {
@@ -17,28 +17,11 @@ std::string LowerAscii(std::string_view text) {
   return lower;
 }
 
-std::string TrimmedBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
-}
-
-// The address split as it is compared: an address without a scheme is the
-// http one that AddFeed stores for it.
-TUrlParts SplitForComparison(std::string_view url) {
-  std::string text = TrimmedBlanks(url);
-  TUrlParts parts = TUrlParts::Split(text);
-  if (parts.protocol.empty()) parts = TUrlParts::Split("http://" + text);
-  return parts;
-}
-
-std::string PlaceOf(const TUrlParts& parts) {
-  const std::string scheme = LowerAscii(parts.protocol);
-  std::string port = parts.port;
-  if (scheme == "http" && port == "80") port.clear();
-  if (scheme == "https" && port == "443") port.clear();
-  if (port.empty()) port = scheme == "https" ? "443" : scheme == "http" ? "80" : "";
-  return scheme + "://" + CanonicalHostName(parts.host) + ":" + port;
+// The place of a readable address; empty for one that libcurl cannot read
+// (no credentials go there, and it is at no place another address is).
+std::string PlaceOf(const TParsedAddress& parsed) {
+  if (!parsed.valid) return {};
+  return parsed.scheme + "://" + parsed.placeHost + ":" + parsed.port;
 }
 
 bool IsUnreserved(char c) {
@@ -97,8 +80,8 @@ std::string WithoutDotSegments(std::string_view path) {
 
 // Path and query as RFC 3986 compares them: unreserved characters
 // unescaped, then dot segments of the path resolved; "" is "/".
-std::string NormalPathAndQuery(const TUrlParts& parts) {
-  const std::string decoded = DecodeUnreserved(parts.path + parts.document);
+std::string NormalPathAndQuery(const TParsedAddress& parsed) {
+  const std::string decoded = DecodeUnreserved(parsed.path + (parsed.withQuery ? "?" + parsed.query : ""));
   const size_t query = decoded.find('?');
   std::string path = WithoutDotSegments(std::string_view(decoded).substr(0, query));
   if (path.empty() || path.front() != '/') path.insert(0, "/");
@@ -107,18 +90,28 @@ std::string NormalPathAndQuery(const TUrlParts& parts) {
 
 }  // namespace
 
-std::string CredentialsPlace(std::string_view url) { return PlaceOf(SplitForComparison(url)); }
+std::string CredentialsPlace(std::string_view url) { return PlaceOf(ParseAddress(url)); }
 
-bool SamePlace(std::string_view a, std::string_view b) { return CredentialsPlace(a) == CredentialsPlace(b); }
+bool SamePlace(std::string_view a, std::string_view b) {
+  const std::string place = CredentialsPlace(a);
+  return !place.empty() && place == CredentialsPlace(b);
+}
 
 std::string FeedAddressKey(std::string_view url) {
-  const TUrlParts parts = SplitForComparison(url);
-  return PlaceOf(parts) + LowerAscii(NormalPathAndQuery(parts));
+  const TParsedAddress parsed = ParseAddress(url);
+  // Unreadable addresses are apart from every readable one, and from each
+  // other unless written alike.
+  if (!parsed.valid) return "unread:" + LowerAscii(AddressWithScheme(url));
+  return PlaceOf(parsed) + LowerAscii(NormalPathAndQuery(parsed));
 }
 
 bool SameFeedAddress(std::string_view a, std::string_view b) { return FeedAddressKey(a) == FeedAddressKey(b); }
 
 namespace {
+
+// Any part of the text is held where it is; a parameter longer than the
+// link column would not be taken by the database.
+constexpr size_t kLookupTextLength = 100;
 
 std::string LongestAlphanumericRun(std::string_view text) {
   std::string_view longest;
@@ -133,25 +126,17 @@ std::string LongestAlphanumericRun(std::string_view text) {
 
 }  // namespace
 
+const char kFeedAddressLookupCondition[] = "(link containing ? or link containing '%')";
+
 std::string FeedAddressLookupText(std::string_view url) {
-  const TUrlParts parts = SplitForComparison(url);
-  const std::string pathAndQuery = LowerAscii(NormalPathAndQuery(parts));
+  const TParsedAddress parsed = ParseAddress(url);
+  if (!parsed.valid) return {};
+  const std::string pathAndQuery = LowerAscii(NormalPathAndQuery(parsed));
   const size_t query = pathAndQuery.find('?');
   const size_t lastSegment = pathAndQuery.rfind('/', query) + 1;
-  std::string text = LongestAlphanumericRun(std::string_view(pathAndQuery).substr(lastSegment));
-  if (!text.empty()) return text;
-  // A Punycode label or an IPv6 literal is written otherwise in other links.
-  const std::string host = CanonicalHostName(parts.host);
-  for (size_t start = 0; start < host.size();) {
-    const size_t dot = std::min(host.find('.', start), host.size());
-    const std::string_view label = std::string_view(host).substr(start, dot - start);
-    const std::string run = label.rfind("xn--", 0) == 0 || label.find_first_of("[:]") != std::string_view::npos
-                                ? std::string()
-                                : LongestAlphanumericRun(label);
-    if (run.size() > text.size()) text = run;
-    start = dot + 1;
-  }
-  return text;
+  // A host has no such text: libidn2 maps other letters to its ASCII ones
+  // ("ẞ" is "ss"), so an address without one is looked for in every link.
+  return LongestAlphanumericRun(std::string_view(pathAndQuery).substr(lastSegment)).substr(0, kLookupTextLength);
 }
 
 TAddressMove DecideAddressMove(TAddressChange change, std::string_view credentialsPlace, std::string_view newAddress,
