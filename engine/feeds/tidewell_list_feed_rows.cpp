@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/db/tidewell_schema_texts.h"
 #include "engine/feed_address.h"
 #include "engine/model/model_support.h"
 #include "engine/url_parts.h"
@@ -150,6 +151,48 @@ void ForgetListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId) {
 void NoteLeftList(TQueryWrapper& query, int32_t listId, int32_t feedId) {
   DeleteVariable(query, kLeftType, feedId, "");
   InsertVariable(query, kLeftType, feedId, listId, ExactText(model::UtcNow()));
+}
+
+int32_t OtherListNaming(TQueryWrapper& query, int32_t listId, int32_t feedId) {
+  model::SetSqlLines(&query, {"select min(m.opmlid) from feeds2opmlmapping m join feeds f on f.feed_id=m.opmlid",
+                              "where m.boundwithfeed=? and m.opmlid<>? and f.type_='OPML'",
+                              "and f.link not starting with 'DELMARKED:'"});
+  query.Params(0).SetInteger(feedId);
+  query.Params(1).SetInteger(listId);
+  ExecQueryTimed(&query, true);
+  const int32_t other = query.Eof() || query.Fields(0).IsNull() ? -1 : query.Fields(0).AsInteger();
+  SafeCloseQuery(&query);
+  return other;
+}
+
+void HandOverToList(TQueryWrapper& query, int32_t feedId, int32_t listId) {
+  model::SetSqlLines(&query, {"update feeds set parentfeed=? where feed_id=?"});
+  query.Params(0).SetInteger(listId);
+  query.Params(1).SetInteger(feedId);
+  ExecQueryTimed(&query, false);
+  SafeCloseQuery(&query);
+}
+
+void KeepForListener(TQueryWrapper& query, int32_t feedId) {
+  model::SetSqlLines(&query, {"update feeds set parentfeed=0 where feed_id=?",
+                              "and parentfeed in (select feed_id from feeds where type_='OPML')"});
+  query.Params(0).SetInteger(feedId);
+  ExecQueryTimed(&query, false);
+  SafeCloseQuery(&query);
+}
+
+bool FitsFeedLinkColumn(const std::string& link) {
+  static const size_t limit = [] {
+    for (const TableDefinition& table : SchemaTables()) {
+      if (std::string(table.name) != "Feeds") continue;
+      for (const TableColumn& column : table.columns)
+        if (std::string(column.name) == "link") return static_cast<size_t>(std::atoi(column.type + 8));
+    }
+    return size_t{0};
+  }();
+  const size_t length =
+      static_cast<size_t>(std::count_if(link.begin(), link.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  return length <= limit;
 }
 
 void BringBackFeed(TQueryWrapper& query, int32_t feedId, int32_t listId) {

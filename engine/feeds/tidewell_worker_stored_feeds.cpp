@@ -12,6 +12,7 @@
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/model/feed_yields.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
@@ -129,24 +130,27 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::AddressNamesAnotherFeed(int32_t feedId
   return OtherFeedAt(feedId, address) >= 1;
 }
 
+// A look-up only: its transaction ends here whatever it finds, since what
+// follows (a list's merge, the feed's document) starts its own.
 int32_t TtidewellWorkerThreadPrAtomRssFeeds::OtherFeedAt(int32_t feedId, const std::string& address) {
+  int32_t named = -1;
   try {
     StartOwnTransaction();
-    const int32_t named = owner_->FindFeedIdByUrl(address, &transaction_);
-    if (named < 1 || named == feedId) return -1;
-    RollbackQuietly();
-    return named;
+    named = owner_->FindFeedIdByUrl(address, &transaction_);
   } catch (...) {
     RollbackQuietly();
     throw;
   }
+  RollbackQuietly();
+  return named < 1 || named == feedId ? -1 : named;
 }
 
 // A feed whose address moved for good to another stored feed's is that
 // feed: its document is not stored a second time (every episode would come
 // twice), the row leaves timed updates as a feed never updated does, and
 // the feed there takes its credentials when it holds none and the move
-// stays at their place. Its articles and its place in lists stay.
+// stays at their place. Its articles and its place in lists stay, and it is
+// fetched again once that feed is deleted or yields in turn.
 bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result) {
   if (permanentTarget_.empty() || owner_ == nullptr || itemId_ < 1) return false;
   if (GetJobType() != TQueueJobTypes::CfeedOperation || result.error) return false;
@@ -156,6 +160,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const Ttidew
   const bool withCredentials = (!userName_.empty() || !password_.empty()) && SamePlace(url_, permanentTarget_);
   ExecuteAndCommit([&] {
     if (withCredentials) StoreFeedCredentialsIfNone(query_, other, userName_, password_);
+    RecordYield(&query_, itemId_, other);
     ResetQuery();
     query_.SQL.Add("update feeds set skipfeed=1 where feed_id=?");
     query_.Params(0).SetInteger(itemId_);
