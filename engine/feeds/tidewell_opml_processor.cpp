@@ -813,7 +813,7 @@ const std::string* TtidewellOpmlProcessor::ListAddress(int32_t subscriptionId, i
 void TtidewellOpmlProcessor::KeepListAddress(int32_t subscriptionId, int32_t feedId, const std::string& url) {
   const std::string address = UrlWithoutCredentials(url);
   const std::string* named = ListAddress(subscriptionId, feedId);
-  if (named != nullptr && FeedAddressKey(*named) == FeedAddressKey(address)) return;
+  if (named != nullptr && *named == address) return;
   RememberListAddress(*c_.query, subscriptionId, feedId, address, named != nullptr);
   listAddresses_[feedId] = address;
 }

@@ -798,6 +798,11 @@ TEST_F(OpmlSubscriptionTest, AShowStaysWhileAnyListOrTheListenerNamesIt) {
       }
       if (p == 0 && row.listenerAdds) engine.AddFeed(u"Mine", address('X'), u"");
     }
+    // Each entry of the list that changed last keeps a filter of its own.
+    const auto& last = row.passes.back();
+    TFolder* folder = ListFolder("K" + std::to_string(n) + "-" + std::to_string(last.first));
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->FilterCount(), static_cast<int32_t>(last.second.size()));
     const std::string rowsOfX = " from feeds where link containing '" + prefix + "/~x/'";
     EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOfX), 1);
     EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOfX + " and link not starting with 'DELMARKED:' and skipfeed=0"),
