@@ -454,13 +454,17 @@ TEST_P(ListModelTest, EveryShowSomeListOrTheListenerNamesIsSubscribedOnceAndFetc
   }
 }
 
-// TIDEWELL_LIST_MODEL_SEQUENCES=N runs N sequences instead (exploring).
-uint32_t Sequences() {
-  const char* asked = std::getenv("TIDEWELL_LIST_MODEL_SEQUENCES");
-  return asked != nullptr && std::atoi(asked) > 0 ? static_cast<uint32_t>(std::atoi(asked)) : kSequences;
+// TIDEWELL_LIST_MODEL_SEQUENCES=N runs N sequences instead, from the seed
+// TIDEWELL_LIST_MODEL_FIRST_SEED (exploring).
+uint32_t FromEnvironment(const char* name, uint32_t otherwise) {
+  const char* asked = std::getenv(name);
+  return asked != nullptr && std::atoi(asked) > 0 ? static_cast<uint32_t>(std::atoi(asked)) : otherwise;
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ListModelTest, ::testing::Range<uint32_t>(1, 1 + Sequences()));
+INSTANTIATE_TEST_SUITE_P(Seeds, ListModelTest,
+                         ::testing::Range<uint32_t>(FromEnvironment("TIDEWELL_LIST_MODEL_FIRST_SEED", 1),
+                                                    FromEnvironment("TIDEWELL_LIST_MODEL_FIRST_SEED", 1) +
+                                                        FromEnvironment("TIDEWELL_LIST_MODEL_SEQUENCES", kSequences)));
 
 }  // namespace
 }  // namespace tidewell
