@@ -17,6 +17,8 @@
 #include "engine/feed_address.h"
 #include "engine/tidewell.h"
 #include "support/engine_fixture.h"
+#include "support/test_https_server.h"
+#include "support/trusting_engine.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
@@ -56,9 +58,10 @@ std::string Encoded(const std::string& utf8, const char* encoding, const std::st
   return mark + out;
 }
 
-class OpmlSubscriptionTest : public testing::EngineFixture {
+// The workers trust the test's certificate: a list may move to https.
+class OpmlSubscriptionTest : public testing::TrustedCertificate, public testing::EngineFixture {
  protected:
-  OpmlSubscriptionTest() {
+  OpmlSubscriptionTest() : EngineFixture(testing::TrustingWorkers(certificate.certificateFile)) {
     // The folder tree is stored: its root folder has a row.
     engine.GetFolders()->SaveAll();
     engine.SetOnFeedsAddToOpml(
@@ -707,6 +710,13 @@ TEST_F(OpmlSubscriptionTest, AddFeedWaitsForAnAddressBeingFiledAndReturnsItsRow)
 TEST_F(OpmlSubscriptionTest, ANewListWhoseAddressAnswers301IsMergedWhereItMoved) {
   TestHttpServer elsewhere;
   const std::string localhost = "http://localhost:" + std::to_string(server.Port());
+  std::vector<std::string> lists;
+  lists.reserve(4);
+  testing_support::TestHttpsServer secure(certificate, [&lists](httplib::SSLServer& https) {
+    https.Get("/secure.opml", [&lists](const httplib::Request&, httplib::Response& response) {
+      response.set_content(lists.back(), "text/x-opml");
+    });
+  });
   const struct {
     const char* shape;
     std::string target;
@@ -714,9 +724,8 @@ TEST_F(OpmlSubscriptionTest, ANewListWhoseAddressAnswers301IsMergedWhereItMoved)
       {"within its host", server.Url("/within.opml")},
       {"to another port", elsewhere.Url("/elsewhere.opml")},
       {"to another host name", localhost + "/named.opml"},
+      {"from http to https", secure.Url("/secure.opml")},
   };
-  std::vector<std::string> lists;
-  lists.reserve(std::size(rows));
   int n = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.shape);
