@@ -126,6 +126,23 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const
   });
 }
 
+void TtidewellWorkerThreadPrAtomRssFeeds::NoteReachedAddress(const TtidewellTrdJobPropClass& result) {
+  if (moved_ || permanentTarget_.empty() || result.error || errorCategory_ != TErrorCategory::noErrors) return;
+  if (result.httpCode != 200 && result.httpCode != 304) return;
+  if (itemId_ < 1 || GetJobType() != TQueueJobTypes::CfeedOperation) return;
+  try {
+    StartOwnTransaction();
+    ResetQuery();
+    RecordReach(&query_, itemId_, permanentTarget_);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    // The pass stands; the next one notes it.
+    ResetQuery();
+    RollbackQuietly();
+  }
+}
+
 bool TtidewellWorkerThreadPrAtomRssFeeds::AddressNamesAnotherFeed(int32_t feedId, const std::string& address) {
   return OtherFeedAt(feedId, address) >= 1;
 }
@@ -137,6 +154,11 @@ int32_t TtidewellWorkerThreadPrAtomRssFeeds::OtherFeedAt(int32_t feedId, const s
   try {
     StartOwnTransaction();
     named = owner_->FindFeedIdByUrl(address, &transaction_);
+    if (named < 1 || named == feedId) {
+      ResetQuery();
+      named = FeedReaching(&query_, feedId, address);
+      ResetQuery();
+    }
   } catch (...) {
     RollbackQuietly();
     throw;

@@ -3,12 +3,14 @@
 
 #include <string>
 
+#include "engine/feed_address.h"
 #include "engine/model/model_support.h"
 
 namespace tidewell {
 namespace {
 
 constexpr const char* kYieldType = "yieldto";
+constexpr const char* kReachType = "reaches";
 
 void ReleaseFeedsYieldingTo(TQueryWrapper* query, int32_t feedId) {
   const std::string id = std::to_string(feedId);
@@ -26,9 +28,9 @@ void ReleaseFeedsYieldingTo(TQueryWrapper* query, int32_t feedId) {
   SafeCloseQuery(query);
 }
 
-void ForgetYield(TQueryWrapper* query, int32_t feedId) {
+void ForgetOwn(TQueryWrapper* query, const char* type, int32_t feedId) {
   model::SetSqlLines(query, {"delete from variables where type_=? and itemid=?"});
-  query->Params(0).SetString(kYieldType);
+  query->Params(0).SetString(type);
   query->Params(1).SetInteger(feedId);
   ExecQueryTimed(query, false);
   SafeCloseQuery(query);
@@ -48,7 +50,33 @@ void RecordYield(TQueryWrapper* query, int32_t feedId, int32_t toFeedId) {
 
 void EndYieldsOf(TQueryWrapper* query, int32_t feedId) {
   ReleaseFeedsYieldingTo(query, feedId);
-  ForgetYield(query, feedId);
+  ForgetOwn(query, kYieldType, feedId);
+  ForgetOwn(query, kReachType, feedId);
+}
+
+void RecordReach(TQueryWrapper* query, int32_t feedId, const std::string& address) {
+  ForgetOwn(query, kReachType, feedId);
+  model::SetSqlLines(query, {"insert into variables(type_,itemid,variablename_,value_)", "values(?,?,'',?)"});
+  query->Params(0).SetString(kReachType);
+  query->Params(1).SetInteger(feedId);
+  query->Params(2).SetString(address.substr(0, 1000));
+  ExecQueryTimed(query, false);
+  SafeCloseQuery(query);
+}
+
+int32_t FeedReaching(TQueryWrapper* query, int32_t feedId, const std::string& address) {
+  model::SetSqlLines(query, {"select v.itemid,v.value_ from variables v join feeds f on f.feed_id=v.itemid",
+                             "where v.type_=? and v.itemid<>? and f.link not starting with 'DELMARKED:'",
+                             "order by v.itemid"});
+  query->Params(0).SetString(kReachType);
+  query->Params(1).SetInteger(feedId);
+  ExecQueryTimed(query, true);
+  const std::string key = FeedAddressKey(address);
+  int32_t reaching = -1;
+  for (; !query->Eof() && reaching < 1; query->Next())
+    if (FeedAddressKey(query->Fields(1).AsString()) == key) reaching = query->Fields(0).AsInteger();
+  SafeCloseQuery(query);
+  return reaching;
 }
 
 }  // namespace tidewell

@@ -10,16 +10,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/db/tidewell_compability.h"
 
 namespace tidewell {
 
-// Notes that feedId yields to toFeedId; what yielded to feedId is fetched
-// again. The caller sets feedId's skipfeed.
+// A feed whose 301 leaves its credentials' place stays at its address, and
+// the address it reaches is noted ("reaches", value_ the address): a feed
+// whose 301 leads there later yields to it, as to a feed stored there.
+void RecordReach(TQueryWrapper* query, int32_t feedId, const std::string& address);
+// The live feed other than feedId (the lowest id) noted as reaching the
+// address (FeedAddressKey), -1 when none.
+int32_t FeedReaching(TQueryWrapper* query, int32_t feedId, const std::string& address);
+
+// Notes that feedId yields to toFeedId (and reaches nothing); what yielded
+// to feedId is fetched again. The caller sets feedId's skipfeed.
 void RecordYield(TQueryWrapper* query, int32_t feedId, int32_t toFeedId);
 // The feed is deleted: what yielded to it is fetched again, and it yields
-// to nothing.
+// to nothing and reaches nothing.
 void EndYieldsOf(TQueryWrapper* query, int32_t feedId);
 
 }  // namespace tidewell

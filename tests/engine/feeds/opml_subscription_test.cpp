@@ -896,6 +896,46 @@ TEST_F(OpmlSubscriptionTest, AFeedThatYieldedIsFetchedAgainOnceTheFeedItYieldedT
   }
 }
 
+// Two feeds whose 301s lead to one new address, fetched in one round: the
+// one held at its address by its credentials (the 301 leaves their place)
+// fetches the show through the 301, and the other yields to it as to a
+// feed stored there, whichever is fetched first; the show is stored once.
+TEST_F(OpmlSubscriptionTest, TwoFeedsMovingToOneAddressStoreTheShowOnceAlsoWhenOneIsHeldByItsCredentials) {
+  TestHttpServer elsewhere;
+  const struct {
+    const char* shape;
+    bool heldFirst;
+  } rows[] = {
+      {"the feed held by its credentials fetched first", true},
+      {"the feed that moves fetched first", false},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/two" + std::to_string(++n);
+    const std::string target = elsewhere.Url(prefix + "/z.xml");
+    const std::string guid = "two-" + std::to_string(n);
+    elsewhere.Handle(prefix + "/z.xml", [guid](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                      "<rss version=\"2.0\"><channel><title>t</title><item><guid>" + guid +
+                                          "</guid></item></channel></rss>"));
+    });
+    for (TestHttpServer* s : {&server, &elsewhere})
+      s->Handle(prefix + "/old.xml", [target](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", target}}, ""));
+      });
+    const std::string held = "http://ann:secret@" + server.Url(prefix + "/old.xml").substr(7);
+    const int32_t heldId = engine.AddFeed(u"Held", held, u"");
+    const int32_t movingId = engine.AddFeed(u"Moving", elsewhere.Url(prefix + "/old.xml"), u"");
+    Pass(row.heldFirst ? heldId : movingId);
+    Pass(row.heldFirst ? movingId : heldId);
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles where guid='" + guid + "'"), 1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where skipfeed=0 and feed_id in (" + std::to_string(heldId) +
+                            "," + std::to_string(movingId) + ")"),
+              1);
+  }
+}
+
 // A list that gains one entry longer than a feed's address may be keeps
 // the rest: the entry is skipped with a line naming it, the others are
 // filed; one entry just as long as may be is filed.
