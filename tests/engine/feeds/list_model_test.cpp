@@ -351,6 +351,11 @@ class ListModelTest : public testing::EngineFixture, public ::testing::WithParam
                                      requests.end());
     all.insert(all.end(), more.begin() + static_cast<long>(std::min(secondBefore_, more.size())), more.end());
     for (const RecordedRequest& r : all) {
+      for (int s = 0; s < kSlots; ++s) {
+        const bool ofSlot = r.path == SlotPath(s, 0) || r.path == SlotPath(s, 1);
+        if (ofSlot && Resolve(s) >= 0 && reached.count(Resolve(s)) == 0)
+          faults += "fetched " + r.Header("Host") + r.path + ", whose show nobody names; ";
+      }
       const std::string auth = r.Header("Authorization");
       if (auth.empty()) continue;
       bool placed = false;
