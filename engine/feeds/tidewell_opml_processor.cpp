@@ -653,7 +653,8 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
     if (std::find(filters.begin(), filters.end(), filter) == filters.end()) filters.push_back(filter);
   };
   for (const TFilterLinkEntry& entry : links)
-    for (const std::string& link : SplitLinks(entry.text)) fileUnder(FeedAddressKey(LinkBehindDeletedMark(link)), entry.filter);
+    for (const std::string& link : SplitLinks(entry.text))
+      fileUnder(FeedAddressKey(LinkBehindDeletedMark(link)), entry.filter);
   // And by the address the list named each feed by: a 301 rewrote the
   // feed's link, not the list.
   for (TFilter* filter : stored->Filters)

@@ -85,13 +85,18 @@ struct World {
 std::string SlotPath(int slot, int spelling) {
   const std::string dir = "s" + std::to_string(slot) + "/feed.xml";
   switch (spelling) {
-    case 1: return "/%7E" + dir;
-    case 2: return "/x/../~" + dir;
-    default: return "/~" + dir;
+    case 1:
+      return "/%7E" + dir;
+    case 2:
+      return "/x/../~" + dir;
+    default:
+      return "/~" + dir;
   }
 }
 
-std::string ListPath(int list, int path) { return "/list" + std::to_string(list) + "-" + std::to_string(path) + ".opml"; }
+std::string ListPath(int list, int path) {
+  return "/list" + std::to_string(list) + "-" + std::to_string(path) + ".opml";
+}
 
 std::string Rss(int show, int step) {
   const std::string s = std::to_string(show), k = std::to_string(step);
@@ -112,8 +117,10 @@ class ListModelTest : public testing::EngineFixture, public ::testing::WithParam
       }
     for (int l = 0; l < 2; ++l)
       for (int p = 0; p < kListPaths; ++p) {
-        server.Handle(ListPath(l, p), [this, l, p](const RecordedRequest& r, HttpConnection& c) { AnswerList(0, l, p, r, c); });
-        second.Handle(ListPath(l, p), [this, l, p](const RecordedRequest& r, HttpConnection& c) { AnswerList(1, l, p, r, c); });
+        server.Handle(ListPath(l, p),
+                      [this, l, p](const RecordedRequest& r, HttpConnection& c) { AnswerList(0, l, p, r, c); });
+        second.Handle(ListPath(l, p),
+                      [this, l, p](const RecordedRequest& r, HttpConnection& c) { AnswerList(1, l, p, r, c); });
       }
   }
 
@@ -138,7 +145,8 @@ class ListModelTest : public testing::EngineFixture, public ::testing::WithParam
       if (ServerOf(s.place) != serverIndex || r.Header("Host") != Host(s.place)) {
         answer = TestHttpServer::Response(404, "Not Found", {}, "");
       } else if (s.show >= 0) {
-        answer = TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, Rss(s.show, world.step));
+        answer =
+            TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}}, Rss(s.show, world.step));
       } else if (s.to >= 0) {
         answer = TestHttpServer::Response(301, "Moved Permanently", {{"Location", SlotUrl({s.to, 0, false})}}, "");
       } else {
@@ -267,7 +275,8 @@ class ListModelTest : public testing::EngineFixture, public ::testing::WithParam
         world.slots[to].place = random() % 2 == 0 ? world.slots[home].place : static_cast<int>(random() % kPlaces);
         world.slots[to].show = show;
         world.slots[home] = {world.slots[home].place, -1, to};
-        return name + " moves by 301 to slot " + std::to_string(to) + " at place " + std::to_string(world.slots[to].place);
+        return name + " moves by 301 to slot " + std::to_string(to) + " at place " +
+               std::to_string(world.slots[to].place);
       }
       case 2: {
         // Back to a slot that answers 301 to it: the two 301s swap.
@@ -305,8 +314,10 @@ class ListModelTest : public testing::EngineFixture, public ::testing::WithParam
   // feed that yielded, fetched again).
   void FetchFeeds() {
     const std::string lists = std::to_string(world.lists[0].id) + "," + std::to_string(world.lists[1].id);
-    const std::string due = " from feeds where skipfeed=0 and type_ not in ('ARCHIVE','OSRCROOT','OPML') and "
-                            "feed_id not in (" + lists + ")";
+    const std::string due =
+        " from feeds where skipfeed=0 and type_ not in ('ARCHIVE','OSRCROOT','OPML') and "
+        "feed_id not in (" +
+        lists + ")";
     std::set<int32_t> fetched;
     for (;;) {
       std::vector<int32_t> ids;
@@ -391,9 +402,10 @@ class ListModelTest : public testing::EngineFixture, public ::testing::WithParam
       const std::string row = "select first 1 skip " + std::to_string(i) + " ";
       const std::string order = " from feeds order by feed_id";
       rows += "  row " + db.QueryText(row + "feed_id" + order) + " " + db.QueryText(row + "type_" + order) +
-              " skip=" + db.QueryText(row + "skipfeed" + order) + " parent=" + db.QueryText(row + "parentfeed" + order) + " user=" + db.QueryText(row + "username_" + order) +
-              " " + db.QueryText(row + "link" + order) + " err=" + db.QueryText(row + "lastFeedProcessingError" + order) +
-              "\n";
+              " skip=" + db.QueryText(row + "skipfeed" + order) +
+              " parent=" + db.QueryText(row + "parentfeed" + order) +
+              " user=" + db.QueryText(row + "username_" + order) + " " + db.QueryText(row + "link" + order) +
+              " err=" + db.QueryText(row + "lastFeedProcessingError" + order) + "\n";
     }
     return rows;
   }

@@ -731,7 +731,8 @@ TEST_F(OpmlSubscriptionTest, ANewListWhoseAddressAnswers301IsMergedWhereItMoved)
     SCOPED_TRACE(row.shape);
     const std::string prefix = "/moved" + std::to_string(++n);
     lists.push_back(Opml("<title>Moved " + std::to_string(n) + "</title>",
-                         Outline("One", server.Url(prefix + "/1.xml")) + Outline("Two", server.Url(prefix + "/2.xml"))));
+                         Outline("One", server.Url(prefix + "/1.xml")) +
+                             Outline("Two", server.Url(prefix + "/2.xml"))));
     const std::string target = row.target, path = target.substr(target.rfind('/'));
     for (TestHttpServer* s : {&server, &elsewhere}) {
       const std::string* body = &lists.back();
@@ -798,7 +799,8 @@ TEST_F(OpmlSubscriptionTest, AShowStaysWhileAnyListOrTheListenerNamesIt) {
       const int l = row.passes[p].first;
       std::string outlines;
       for (const char show : row.passes[p].second) outlines += Outline(std::string(1, show), address(show));
-      lists[first + static_cast<size_t>(l)] = Opml("<title>K" + std::to_string(n) + "-" + std::to_string(l) + "</title>", outlines);
+      lists[first + static_cast<size_t>(l)] =
+          Opml("<title>K" + std::to_string(n) + "-" + std::to_string(l) + "</title>", outlines);
       if (listIds[l] < 1) {
         Subscribe(prefix + "/list" + std::to_string(l) + ".opml");
         listIds[l] = OpmlId(prefix + "/list" + std::to_string(l) + ".opml");
