@@ -19,6 +19,7 @@
 #include "engine/addresses/feed_address.h"
 #include "engine/addresses/feed_credentials_columns.h"
 #include "engine/addresses/feed_link_length.h"
+#include "engine/feeds/tidewell_list_feed_rows.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
@@ -279,6 +280,8 @@ int32_t Ttidewell::AddFeed(const WideString& title, const std::string& url, cons
     // Credentials given now for a feed stored without them are its own.
     if (feedId >= 1 && address.withCredentials)
       StoreFeedCredentialsIfNone(query, feedId, address.link, address.userName, address.password);
+    // The listener names it now: no list that drops it takes it out.
+    if (feedId >= 1) KeepForListener(query, feedId);
     if (feedId >= 1) return;
     feedId = DbHelperInstance()->InsertFeed(&query, "NaN", "", address.link, title, 0, opmlDescription, 0);
     if (address.withCredentials)

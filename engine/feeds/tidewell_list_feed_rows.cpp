@@ -152,6 +152,34 @@ void NoteLeftList(TQueryWrapper& query, int32_t listId, int32_t feedId) {
   InsertVariable(query, kLeftType, feedId, listId, ExactText(model::UtcNow()));
 }
 
+int32_t OtherListNaming(TQueryWrapper& query, int32_t listId, int32_t feedId) {
+  model::SetSqlLines(&query, {"select min(m.opmlid) from feeds2opmlmapping m join feeds f on f.feed_id=m.opmlid",
+                              "where m.boundwithfeed=? and m.opmlid<>? and f.type_='OPML'",
+                              "and f.link not starting with 'DELMARKED:'"});
+  query.Params(0).SetInteger(feedId);
+  query.Params(1).SetInteger(listId);
+  ExecQueryTimed(&query, true);
+  const int32_t other = query.Eof() || query.Fields(0).IsNull() ? -1 : query.Fields(0).AsInteger();
+  SafeCloseQuery(&query);
+  return other;
+}
+
+void HandOverToList(TQueryWrapper& query, int32_t feedId, int32_t listId) {
+  model::SetSqlLines(&query, {"update feeds set parentfeed=? where feed_id=?"});
+  query.Params(0).SetInteger(listId);
+  query.Params(1).SetInteger(feedId);
+  ExecQueryTimed(&query, false);
+  SafeCloseQuery(&query);
+}
+
+void KeepForListener(TQueryWrapper& query, int32_t feedId) {
+  model::SetSqlLines(&query, {"update feeds set parentfeed=0 where feed_id=?",
+                              "and parentfeed in (select feed_id from feeds where type_='OPML')"});
+  query.Params(0).SetInteger(feedId);
+  ExecQueryTimed(&query, false);
+  SafeCloseQuery(&query);
+}
+
 void BringBackFeed(TQueryWrapper& query, int32_t feedId, int32_t listId) {
   const TDateTime leftAt = LeftListAt(query, feedId);
   model::SetSqlLines(&query, {"update feeds",

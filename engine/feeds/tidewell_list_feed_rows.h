@@ -80,6 +80,14 @@ void ForgetListAddress(TQueryWrapper& query, int32_t listId, int32_t feedId);
 // Notes that the list's change unsubscribed the feed, before it is marked
 // deleted: the articles its deletion marks are those to bring back.
 void NoteLeftList(TQueryWrapper& query, int32_t listId, int32_t feedId);
+// Another live list that names the feed (the lowest id), -1 when none.
+int32_t OtherListNaming(TQueryWrapper& query, int32_t listId, int32_t feedId);
+// The feed is the list's from now on: the list that drops it last takes it
+// out, not the first.
+void HandOverToList(TQueryWrapper& query, int32_t feedId, int32_t listId);
+// The listener named a feed that a list filed (AddFeed): it is the
+// listener's own from now on, and no list takes it out.
+void KeepForListener(TQueryWrapper& query, int32_t feedId);
 // Undoes the deletion of a feed that a list's change unsubscribed: its link
 // and its articles as they were (those the listener deleted stay deleted),
 // its downloads untouched; due at once, and the list's that brings it back.

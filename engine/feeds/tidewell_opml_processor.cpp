@@ -4,11 +4,13 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "engine/db/tidewell_db_helper.h"
 #include "engine/addresses/feed_address.h"
 #include "engine/addresses/feed_credentials_columns.h"
+#include "engine/addresses/feed_link_length.h"
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_feed_store.h"
 #include "engine/feeds/tidewell_feed_xml.h"
@@ -103,6 +105,17 @@ std::vector<std::string> SplitLinks(const std::string& text) {
   }
   if (from < text.size()) links.push_back(TrimBlanks(text.substr(from)));
   return links;
+}
+
+// The entry on standard error, without credentials and cut to a line.
+void TellSkippedEntry(const std::string& url) {
+  constexpr size_t kShown = 80;
+  const std::string shown = UrlWithoutCredentials(url);
+  size_t cut = 0;
+  for (size_t characters = 0; cut < shown.size() && characters < kShown; ++characters)
+    for (++cut; cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80;) ++cut;
+  std::fprintf(stderr, "List entry of %zu bytes skipped, longer than a feed address may be: %s%s\n", url.size(),
+               shown.substr(0, cut).c_str(), cut < shown.size() ? "..." : "");
 }
 
 // Withdraws the thread's edit right on every way out.
@@ -461,6 +474,11 @@ void TtidewellOpmlProcessor::ReadOPMLOutlines(TFolderManagement* management, TFo
     if (upper.find("WWW.") == std::string::npos && upper.find("HTTP://") == std::string::npos &&
         upper.find("HTTPS://") == std::string::npos)
       continue;
+    // One entry too long for the feed table is skipped, not the list.
+    if (!FitsFeedLinkColumn(FeedAddressForStorage(TrimTrailingUrlMarks(xmlUrl)).link)) {
+      TellSkippedEntry(xmlUrl);
+      continue;
+    }
     auto item = std::make_unique<TFilter>(nullptr, true, false);
     item->SetField(Wide(text + kItemSeparator + TrimTrailingUrlMarks(xmlUrl)));
     urls.push_back(xmlUrl);
@@ -494,7 +512,7 @@ bool TtidewellOpmlProcessor::UpdateOPMLSubscription(int32_t subscriptionId, TFol
       // The main thread may wait for addresses this job holds (AddFeed).
       if (c_.owner->AddressClaims().Holds(c_.transaction)) CommitStep();
       ReportRemovedFeeds(removedFolder.get(), changed);
-      OfferRemovedFeeds(subscriptionId, removedFolder.get(), found);
+      OfferRemovedFeeds(subscriptionId, removedFolder.get(), NamedFeeds(stored, found));
     }
     for (TFolder* folder : vanished) {
       // A vanished group goes with its rows; its filters left it above.
@@ -526,8 +544,20 @@ void TtidewellOpmlProcessor::ReportRemovedFeeds(TFolder* removedFolder, bool& ch
   changed = true;
 }
 
+// Every feed that a filter of the list selects after the merge: a show the
+// list still names under another entry (twice, or under another spelling)
+// stays.
+std::unordered_set<int32_t> TtidewellOpmlProcessor::NamedFeeds(TFolder* stored, const TDynIntArray& found) {
+  std::unordered_set<int32_t> named(found.begin(), found.end());
+  std::vector<TFilter*> filters;
+  CollectFolderFeeds(stored, filters);
+  for (TFilter* filter : filters)
+    for (int32_t feedId : FeedIdsOf(filter)) named.insert(feedId);
+  return named;
+}
+
 void TtidewellOpmlProcessor::OfferRemovedFeeds(int32_t subscriptionId, TFolder* removedFolder,
-                                               const TDynIntArray& found) {
+                                               const std::unordered_set<int32_t>& named) {
   while (removedFolder->FilterCount() > 0) {
     TFilter* filter = removedFolder->GetFilter(0);
     TDynIntArray ids;
@@ -536,7 +566,7 @@ void TtidewellOpmlProcessor::OfferRemovedFeeds(int32_t subscriptionId, TFolder* 
     for (size_t i = 0; i < ids.size(); ++i) {
       const int32_t id = ids[i];
       if (id < 1) continue;
-      if (std::find(found.begin(), found.end(), id) != found.end()) continue;
+      if (named.count(id) != 0) continue;
       TakeOutOfList(subscriptionId, id, lastFilter && i + 1 == ids.size());
     }
     // The filter's rows go with it; it no longer belongs to the list.
@@ -552,7 +582,11 @@ void TtidewellOpmlProcessor::TakeOutOfList(int32_t subscriptionId, int32_t feedI
                                  " and link not starting with 'DELMARKED:'"},
                                 nullptr);
   bool unsubscribed = false;
-  if (own > 0) {
+  // A show stays while any list names it: the list that names it still
+  // takes it over, and takes it out when it drops it in turn.
+  const int32_t otherList = own > 0 ? OtherListNaming(*c_.query, subscriptionId, feedId) : -1;
+  if (otherList > 0) HandOverToList(*c_.query, feedId, otherList);
+  if (own > 0 && otherList < 1) {
     *c_.deleteFeedId = feedId;
     *c_.deleteAnswer = true;
     *c_.deleteEnded = ended;
@@ -611,26 +645,35 @@ void TtidewellOpmlProcessor::SyncItems(bool dryRun, int32_t subscriptionId, TFol
                                        TFolder* stored, TDynIntArray& found) {
   TFilterLinkList links;
   folders_->FilterWorkShop->MapFeedLinks(stored->Filters, links);
-  // Each stored link once, to the last filter that selects it, so that an
-  // entry costs one look-up however long the list.
-  std::unordered_map<std::string, TFilter*> filterByLink;
+  // The stored filters by the key of each link they select, so that an
+  // entry costs one look-up however long the list. A show the list names
+  // twice has two filters: each entry keeps one of them.
+  std::unordered_map<std::string, std::vector<TFilter*>> filtersByLink;
+  const auto fileUnder = [&filtersByLink](const std::string& key, TFilter* filter) {
+    std::vector<TFilter*>& filters = filtersByLink[key];
+    if (std::find(filters.begin(), filters.end(), filter) == filters.end()) filters.push_back(filter);
+  };
   for (const TFilterLinkEntry& entry : links)
     for (const std::string& link : SplitLinks(entry.text))
-      filterByLink[FeedAddressKey(LinkBehindDeletedMark(link))] = entry.filter;
+      fileUnder(FeedAddressKey(LinkBehindDeletedMark(link)), entry.filter);
   // And by the address the list named each feed by: a 301 rewrote the
   // feed's link, not the list.
   for (TFilter* filter : stored->Filters)
     for (int32_t feedId : FeedIdsOf(filter))
-      if (const std::string* named = ListAddress(subscriptionId, feedId)) filterByLink[FeedAddressKey(*named)] = filter;
+      if (const std::string* named = ListAddress(subscriptionId, feedId)) fileUnder(FeedAddressKey(*named), filter);
   std::vector<TFilter*> items(fresh->Filters.begin(), fresh->Filters.end());
   std::vector<TFilter*> newItems;
   std::unordered_map<TFilter*, std::string> matched;
   for (TFilter* item : items) {
-    const auto keep = filterByLink.find(FeedAddressKey(ItemUrl(item->GetField())));
-    if (keep == filterByLink.end()) {
+    const auto filters = filtersByLink.find(FeedAddressKey(ItemUrl(item->GetField())));
+    TFilter* keep = nullptr;
+    if (filters != filtersByLink.end())
+      for (TFilter* filter : filters->second)
+        if (keep == nullptr && matched.count(filter) == 0) keep = filter;
+    if (keep == nullptr) {
       newItems.push_back(item);
     } else {
-      matched[keep->second] = ItemUrl(item->GetField());
+      matched[keep] = ItemUrl(item->GetField());
     }
   }
   for (TFilter* item : newItems) {

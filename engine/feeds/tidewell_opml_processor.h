@@ -107,7 +107,8 @@ class TtidewellOpmlProcessor {
   void FileItems(int32_t subscriptionId, const std::vector<TFilter*>& items, TFolder* from, TFolder* into,
                  TDynIntArray& found);
   void ReportRemovedFeeds(TFolder* removedFolder, bool& changed);
-  void OfferRemovedFeeds(int32_t subscriptionId, TFolder* removedFolder, const TDynIntArray& found);
+  std::unordered_set<int32_t> NamedFeeds(TFolder* stored, const TDynIntArray& found);
+  void OfferRemovedFeeds(int32_t subscriptionId, TFolder* removedFolder, const std::unordered_set<int32_t>& named);
   void AddUnique(TStrings& list, const std::string& text);
   bool Stopping() const { return c_.stopping && c_.stopping(); }
   void RollbackQuietly();

@@ -13,6 +13,7 @@
 #include "engine/feeds/tidewell_feed_document.h"
 #include "engine/feeds/tidewell_worker_text.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
+#include "engine/model/feed_yields.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
@@ -132,28 +133,53 @@ void TtidewellWorkerThreadPrAtomRssFeeds::StoreFeedAddress(int32_t feedId, const
   });
 }
 
+void TtidewellWorkerThreadPrAtomRssFeeds::NoteReachedAddress(const TtidewellTrdJobPropClass& result) {
+  if (moved_ || permanentTarget_.empty() || result.error || errorCategory_ != TErrorCategory::noErrors) return;
+  if (result.httpCode != 200 && result.httpCode != 304) return;
+  if (itemId_ < 1 || GetJobType() != TQueueJobTypes::CfeedOperation) return;
+  try {
+    StartOwnTransaction();
+    ResetQuery();
+    RecordReach(&query_, itemId_, permanentTarget_);
+    ResetQuery();
+    transaction_.Commit();
+  } catch (...) {
+    // The pass stands; the next one notes it.
+    ResetQuery();
+    RollbackQuietly();
+  }
+}
+
 bool TtidewellWorkerThreadPrAtomRssFeeds::AddressNamesAnotherFeed(int32_t feedId, const std::string& address) {
   return OtherFeedAt(feedId, address) >= 1;
 }
 
+// A look-up only: its transaction ends here whatever it finds, since what
+// follows (a list's merge, the feed's document) starts its own.
 int32_t TtidewellWorkerThreadPrAtomRssFeeds::OtherFeedAt(int32_t feedId, const std::string& address) {
+  int32_t named = -1;
   try {
     StartOwnTransaction();
-    const int32_t named = owner_->FindFeedIdByUrl(address, &transaction_);
-    if (named < 1 || named == feedId) return -1;
-    RollbackQuietly();
-    return named;
+    named = owner_->FindFeedIdByUrl(address, &transaction_);
+    if (named < 1 || named == feedId) {
+      ResetQuery();
+      named = FeedReaching(&query_, feedId, address);
+      ResetQuery();
+    }
   } catch (...) {
     RollbackQuietly();
     throw;
   }
+  RollbackQuietly();
+  return named < 1 || named == feedId ? -1 : named;
 }
 
 // A feed whose address moved for good to another stored feed's is that
 // feed: its document is not stored a second time (every episode would come
 // twice), the row leaves timed updates as a feed never updated does, and
 // the feed there takes its credentials when it holds none and the move
-// stays at their place. Its articles and its place in lists stay.
+// stays at their place. Its articles and its place in lists stay, and it is
+// fetched again once that feed is deleted or yields in turn.
 bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result) {
   if (permanentTarget_.empty() || owner_ == nullptr || itemId_ < 1) return false;
   if (GetJobType() != TQueueJobTypes::CfeedOperation || result.error) return false;
@@ -165,6 +191,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::YieldToFeedAtMovedAddress(const Ttidew
   const bool withCredentials = (!userName_.empty() || !password_.empty()) && SamePlace(url_, permanentTarget_);
   ExecuteAndCommit([&] {
     if (withCredentials) StoreFeedCredentialsIfNone(query_, other, url_, userName_, password_);
+    RecordYield(&query_, itemId_, other);
     ResetQuery();
     query_.SQL.Add("update feeds set skipfeed=1 where feed_id=?");
     query_.Params(0).SetInteger(itemId_);

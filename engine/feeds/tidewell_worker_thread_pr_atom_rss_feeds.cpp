@@ -621,6 +621,7 @@ bool TtidewellWorkerThreadPrAtomRssFeeds::ProcessFeedDocument(TtidewellTrdJobPro
         if (YieldToFeedAtMovedAddress(result)) return true;
         if (!ProcessStoredDocument(result, *feedRecord)) ParseFeedForUpdate(feedRecord, feedTitle_, result, items_);
         StoreMovedAddress(result);
+        NoteReachedAddress(result);
       } else if (!ProcessNewFeed(result)) {
         return false;
       }

@@ -317,8 +317,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // link := address; with dueNow the next update is now; with
   // leaveCredentials the row's user name and password are emptied.
   void StoreFeedAddress(int32_t feedId, const std::string& address, bool dueNow, bool leaveCredentials);
-  // Whether a feed other than feedId is stored with the address; read in
-  // the worker's transaction, left open when not.
+  // Whether a feed other than feedId is stored with the address, or reaches
+  // it (FeedReaching); read in a transaction of its own.
   bool AddressNamesAnotherFeed(int32_t feedId, const std::string& address);
   // A job address holding "user:password@" is requested without them, and
   // the two are the job's credentials unless the row has its own; a stored
@@ -327,10 +327,15 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // After a successful fetch through a permanent redirect, the row keeps the
   // new address.
   void StoreMovedAddress(const TtidewellTrdJobPropClass& result);
+  // After a successful fetch through a permanent redirect that the row
+  // cannot follow (its credentials stay at their place), the row notes the
+  // address it reaches (RecordReach).
+  void NoteReachedAddress(const TtidewellTrdJobPropClass& result);
   // True when the job's 301 led to another stored feed's address, which
   // then stands for this feed (the row stops being fetched).
   bool YieldToFeedAtMovedAddress(const TtidewellTrdJobPropClass& result);
-  // The stored feed other than feedId that the address names, else -1.
+  // The stored feed other than feedId that the address names, or that
+  // reaches it, else -1.
   int32_t OtherFeedAt(int32_t feedId, const std::string& address);
   void RecordFeedFailure(const std::string& message);
   bool ProcessFeedDocument(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, TFeedProperty* feedRecord);

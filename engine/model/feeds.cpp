@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/model/articles.h"
+#include "engine/model/feed_yields.h"
 #include "engine/model/model_support.h"
 #include "engine/tidewell_msg.h"
 
@@ -172,6 +173,8 @@ void TFeeds::DeleteFeed(TQueryWrapper* query, int32_t feedId, bool markOnly) {
   if (FeedType(query, feedId) == "OSRCROOT") {
     for (int32_t resultId : SearchResultsOf(query, feedId)) DeleteFeed(query, resultId, markOnly);
   }
+  // A feed that yielded to this one fetches its show again.
+  EndYieldsOf(query, feedId);
   if (markOnly) {
     MarkFeedDeleted(query, feedId);
   } else {

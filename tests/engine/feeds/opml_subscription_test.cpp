@@ -6,6 +6,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -16,6 +17,8 @@
 #include "engine/addresses/feed_address.h"
 #include "engine/tidewell.h"
 #include "support/engine_fixture.h"
+#include "support/test_https_server.h"
+#include "support/trusting_engine.h"
 #include "toolkit/wide_string.h"
 
 namespace tidewell {
@@ -55,9 +58,10 @@ std::string Encoded(const std::string& utf8, const char* encoding, const std::st
   return mark + out;
 }
 
-class OpmlSubscriptionTest : public testing::EngineFixture {
+// The workers trust the test's certificate: a list may move to https.
+class OpmlSubscriptionTest : public testing::TrustedCertificate, public testing::EngineFixture {
  protected:
-  OpmlSubscriptionTest() {
+  OpmlSubscriptionTest() : EngineFixture(testing::TrustingWorkers(certificate.certificateFile)) {
     // The folder tree is stored: its root folder has a row.
     engine.GetFolders()->SaveAll();
     engine.SetOnFeedsAddToOpml(
@@ -698,6 +702,269 @@ TEST_F(OpmlSubscriptionTest, AddFeedWaitsForAnAddressBeingFiledAndReturnsItsRow)
   ReleaseTransaction(filing);
   EXPECT_EQ(db.QueryInt64("select count(*) from feeds where link='" + address + "'"), 1);
   EXPECT_EQ(added, FeedId(address));
+}
+
+// A new list subscribed as the application subscribes it (a feed row,
+// fetched at once) at an address that answers 301 is merged at the address
+// it moved to, within its host or to another.
+TEST_F(OpmlSubscriptionTest, ANewListWhoseAddressAnswers301IsMergedWhereItMoved) {
+  TestHttpServer elsewhere;
+  const std::string localhost = "http://localhost:" + std::to_string(server.Port());
+  std::vector<std::string> lists;
+  lists.reserve(4);
+  testing_support::TestHttpsServer secure(certificate, [&lists](httplib::SSLServer& https) {
+    https.Get("/secure.opml", [&lists](const httplib::Request&, httplib::Response& response) {
+      response.set_content(lists.back(), "text/x-opml");
+    });
+  });
+  const struct {
+    const char* shape;
+    std::string target;
+  } rows[] = {
+      {"within its host", server.Url("/within.opml")},
+      {"to another port", elsewhere.Url("/elsewhere.opml")},
+      {"to another host name", localhost + "/named.opml"},
+      {"from http to https", secure.Url("/secure.opml")},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/moved" + std::to_string(++n);
+    lists.push_back(Opml("<title>Moved " + std::to_string(n) + "</title>",
+                         Outline("One", server.Url(prefix + "/1.xml")) +
+                             Outline("Two", server.Url(prefix + "/2.xml"))));
+    const std::string target = row.target, path = target.substr(target.rfind('/'));
+    for (TestHttpServer* s : {&server, &elsewhere}) {
+      const std::string* body = &lists.back();
+      s->Handle(path, [body](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "text/x-opml"}}, *body));
+      });
+    }
+    server.Handle(prefix + ".opml", [target](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", target}}, ""));
+    });
+    processed.clear();
+    const int32_t listId = AddAndFetch(prefix + ".opml");
+    EXPECT_TRUE(Failures().empty()) << Failures()[0].second;
+    EXPECT_EQ(FeedColumn("type_", listId), "OPML");
+    EXPECT_EQ(FeedColumn("link", listId), target);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 2);
+    EXPECT_NE(ListFolder("Moved " + std::to_string(n)), nullptr);
+  }
+}
+
+// A show stays subscribed while any list, or the listener, names it: named
+// twice in one list (one address, or two spellings of it), named by two
+// lists, or added by the listener. Each pass is a version of list 0 or 1;
+// X is the show, x the same address spelled otherwise, Y and Z others.
+TEST_F(OpmlSubscriptionTest, AShowStaysWhileAnyListOrTheListenerNamesIt) {
+  const struct {
+    const char* shape;
+    std::vector<std::pair<int, std::string>> passes;
+    bool listenerAdds;  // after the first pass
+    bool subscribed;
+  } rows[] = {
+      {"named twice, the list changed", {{0, "XX"}, {0, "XXY"}}, false, true},
+      {"named twice, one entry dropped", {{0, "XX"}, {0, "XY"}}, false, true},
+      {"two spellings, the list changed", {{0, "Xx"}, {0, "XxY"}}, false, true},
+      {"two spellings, one dropped", {{0, "Xx"}, {0, "xY"}}, false, true},
+      {"two lists, the one that filed it drops it", {{0, "X"}, {1, "X"}, {0, "Y"}}, false, true},
+      {"two lists, the other changes then", {{0, "X"}, {1, "X"}, {0, "Y"}, {1, "XZ"}}, false, true},
+      {"added by the listener, the list drops it", {{0, "X"}, {0, "Y"}}, true, true},
+      // The neighbours: nobody names it any more.
+      {"named once, dropped", {{0, "X"}, {0, "Y"}}, false, false},
+      {"named twice, both dropped", {{0, "XX"}, {0, "Y"}}, false, false},
+      {"two lists, both drop it", {{0, "X"}, {1, "X"}, {0, "Y"}, {1, "Z"}}, false, false},
+  };
+  const std::string rss = "<rss version=\"2.0\"><channel><title>t</title><item><guid>g</guid></item></channel></rss>";
+  std::vector<std::string> lists;
+  lists.reserve(2 * std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/k" + std::to_string(++n);
+    for (const char* show : {"/~x/feed.xml", "/~y/feed.xml", "/~z/feed.xml"})
+      ServeDocument(prefix + show, "application/rss+xml", rss);
+    const auto address = [&](char show) {
+      if (show == 'x') return server.Url(prefix + "/%7Ex/feed.xml");
+      return server.Url(prefix + "/~" + std::string(1, static_cast<char>(std::tolower(show))) + "/feed.xml");
+    };
+    const size_t first = lists.size();
+    for (int l = 0; l < 2; ++l) {
+      lists.emplace_back();
+      Serve(prefix + "/list" + std::to_string(l) + ".opml", &lists.back());
+    }
+    int32_t listIds[2] = {0, 0};
+    for (size_t p = 0; p < row.passes.size(); ++p) {
+      const int l = row.passes[p].first;
+      std::string outlines;
+      for (const char show : row.passes[p].second) outlines += Outline(std::string(1, show), address(show));
+      lists[first + static_cast<size_t>(l)] =
+          Opml("<title>K" + std::to_string(n) + "-" + std::to_string(l) + "</title>", outlines);
+      if (listIds[l] < 1) {
+        Subscribe(prefix + "/list" + std::to_string(l) + ".opml");
+        listIds[l] = OpmlId(prefix + "/list" + std::to_string(l) + ".opml");
+      } else {
+        Pass(listIds[l]);
+      }
+      if (p == 0 && row.listenerAdds) engine.AddFeed(u"Mine", address('X'), u"");
+    }
+    // Each entry of the list that changed last keeps a filter of its own.
+    const auto& last = row.passes.back();
+    TFolder* folder = ListFolder("K" + std::to_string(n) + "-" + std::to_string(last.first));
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->FilterCount(), static_cast<int32_t>(last.second.size()));
+    const std::string rowsOfX = " from feeds where link containing '" + prefix + "/~x/'";
+    EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOfX), 1);
+    EXPECT_EQ(db.QueryInt64("select count(*)" + rowsOfX + " and link not starting with 'DELMARKED:' and skipfeed=0"),
+              row.subscribed ? 1 : 0);
+  }
+}
+
+// A feed whose address answers 301 to another stored feed's yields to it
+// (skipfeed) only while that feed fetches the show: once it is
+// unsubscribed, by the listener or by its list, or once the two 301s swap,
+// the feed is due again and fetches the show.
+TEST_F(OpmlSubscriptionTest, AFeedThatYieldedIsFetchedAgainOnceTheFeedItYieldedToIsGoneOrYields) {
+  enum class TThen { kNothing, kListenerDeletes, kListDrops, kSwap };
+  const struct {
+    const char* shape;
+    TThen then;
+    bool skippedAfter;
+  } rows[] = {
+      {"the other feed is deleted by the listener", TThen::kListenerDeletes, false},
+      {"the other feed is dropped by its list", TThen::kListDrops, false},
+      {"the two 301s swap", TThen::kSwap, false},
+      {"the other feed fetches on", TThen::kNothing, true},
+  };
+  std::vector<std::string> lists;
+  lists.reserve(std::size(rows));
+  std::vector<std::pair<std::string, std::string>> targets;
+  targets.reserve(std::size(rows));
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/y" + std::to_string(++n);
+    const std::string a = server.Url(prefix + "/a.xml"), b = server.Url(prefix + "/b.xml");
+    // Where each address answers 301 to; none: it serves the show.
+    targets.emplace_back(b, "");
+    std::string& aTarget = targets.back().first;
+    std::string& bTarget = targets.back().second;
+    for (const char show : std::string("ab")) {
+      const std::string* target = show == 'a' ? &aTarget : &bTarget;
+      server.Handle(prefix + "/" + show + ".xml", [target](const RecordedRequest&, HttpConnection& c) {
+        if (!target->empty()) {
+          c.Send(TestHttpServer::Response(301, "Moved", {{"Location", *target}}, ""));
+        } else {
+          c.Send(TestHttpServer::Response(
+              200, "OK", {{"Content-Type", "application/rss+xml"}},
+              "<rss version=\"2.0\"><channel><title>t</title><item><guid>g</guid></item></channel></rss>"));
+        }
+      });
+    }
+    lists.push_back(Opml("<title>Y" + std::to_string(n) + "</title>", Outline("B", b)));
+    Serve(prefix + "/list.opml", &lists.back());
+    Subscribe(prefix + "/list.opml");
+    const int32_t listId = OpmlId(prefix + "/list.opml");
+    const int32_t bId = FeedId(b);
+    const int32_t aId = engine.AddFeed(u"A", a, u"");
+    Pass(bId);
+    Pass(aId);
+    ASSERT_EQ(FeedColumn("skipfeed", aId), "1");
+    if (row.then == TThen::kListenerDeletes) engine.DeleteFeeds({bId}, true);
+    if (row.then == TThen::kListDrops) {
+      lists.back() = Opml("<title>Y" + std::to_string(n) + "</title>", "");
+      Pass(listId);
+      ASSERT_EQ(db.QueryInt64("select count(*) from feeds where link starting with 'DELMARKED:' and feed_id=" +
+                              std::to_string(bId)),
+                1);
+    }
+    if (row.then == TThen::kSwap) {
+      aTarget.clear();
+      bTarget = a;
+      Pass(bId);
+      EXPECT_EQ(FeedColumn("skipfeed", bId), "1");
+    }
+    EXPECT_EQ(FeedColumn("skipfeed", aId), row.skippedAfter ? "1" : "0");
+    // Whoever is left fetches the show.
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where skipfeed=0 and link not starting with 'DELMARKED:' and "
+                            "feed_id in (" + std::to_string(aId) + "," + std::to_string(bId) + ")"),
+              1);
+    if (!row.skippedAfter) {
+      const size_t before = server.RequestCount(prefix + "/a.xml");
+      Pass(aId);
+      EXPECT_EQ(server.RequestCount(prefix + "/a.xml"), before + 1);
+    }
+  }
+}
+
+// Two feeds whose 301s lead to one new address, fetched in one round: the
+// one held at its address by its credentials (the 301 leaves their place)
+// fetches the show through the 301, and the other yields to it as to a
+// feed stored there, whichever is fetched first; the show is stored once.
+TEST_F(OpmlSubscriptionTest, TwoFeedsMovingToOneAddressStoreTheShowOnceAlsoWhenOneIsHeldByItsCredentials) {
+  TestHttpServer elsewhere;
+  const struct {
+    const char* shape;
+    bool heldFirst;
+  } rows[] = {
+      {"the feed held by its credentials fetched first", true},
+      {"the feed that moves fetched first", false},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shape);
+    const std::string prefix = "/two" + std::to_string(++n);
+    const std::string target = elsewhere.Url(prefix + "/z.xml");
+    const std::string guid = "two-" + std::to_string(n);
+    elsewhere.Handle(prefix + "/z.xml", [guid](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                      "<rss version=\"2.0\"><channel><title>t</title><item><guid>" + guid +
+                                          "</guid></item></channel></rss>"));
+    });
+    for (TestHttpServer* s : {&server, &elsewhere})
+      s->Handle(prefix + "/old.xml", [target](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(301, "Moved Permanently", {{"Location", target}}, ""));
+      });
+    const std::string held = "http://ann:secret@" + server.Url(prefix + "/old.xml").substr(7);
+    const int32_t heldId = engine.AddFeed(u"Held", held, u"");
+    const int32_t movingId = engine.AddFeed(u"Moving", elsewhere.Url(prefix + "/old.xml"), u"");
+    Pass(row.heldFirst ? heldId : movingId);
+    Pass(row.heldFirst ? movingId : heldId);
+    EXPECT_EQ(db.QueryInt64("select count(*) from articles where guid='" + guid + "'"), 1);
+    EXPECT_EQ(db.QueryInt64("select count(*) from feeds where skipfeed=0 and feed_id in (" + std::to_string(heldId) +
+                            "," + std::to_string(movingId) + ")"),
+              1);
+  }
+}
+
+// A list that gains one entry longer than a feed's address may be keeps
+// the rest: the entry is skipped with a line naming it, the others are
+// filed; one entry just as long as may be is filed.
+TEST_F(OpmlSubscriptionTest, AnEntryTooLongForTheAddressColumnIsSkippedAndTheRestMerged) {
+  const std::string start = server.Url("/long/");
+  const auto ofLength = [&](size_t length) { return start + std::string(length - start.size() - 4, 'a') + ".xml"; };
+  const std::string tooLong = ofLength(1010), longest = ofLength(1000);
+  std::string list = Opml("<title>Long</title>", Outline("One", server.Url("/long1.xml")));
+  Serve("/long.opml", &list);
+  Subscribe("/long.opml");
+  const int32_t listId = OpmlId("/long.opml");
+  list = Opml("<title>Long</title>", Outline("One", server.Url("/long1.xml")) + Outline("Too long", tooLong) +
+                                         Outline("Longest", longest) + Outline("Two", server.Url("/long2.xml")));
+  processed.clear();
+  ::testing::internal::CaptureStderr();
+  Pass(listId);
+  const std::string told = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(Failures().empty()) << Failures()[0].second;
+  EXPECT_EQ(db.QueryInt64("select count(*) from feeds where parentfeed=" + std::to_string(listId)), 3);
+  EXPECT_GT(FeedId(longest), 0);
+  EXPECT_GT(FeedId(server.Url("/long2.xml")), 0);
+  const size_t at = told.find(tooLong.substr(0, 40));
+  ASSERT_NE(at, std::string::npos) << told;
+  const std::string line = told.substr(told.rfind('\n', at) + 1, told.find('\n', at) - told.rfind('\n', at) - 1);
+  EXPECT_NE(line.find("skipped"), std::string::npos) << line;
+  EXPECT_LT(line.size(), 200u) << "shortened: " << line;
+  EXPECT_EQ(FilterNames(ListFolder("Long")).size(), 3u);
 }
 
 }  // namespace
