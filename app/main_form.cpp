@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 
@@ -122,10 +123,24 @@ DatabaseLocation ReadDatabaseLocation(tidewell::TConfiguration& settings, const 
   return location;
 }
 
+tidewell::TtidewellOptions EngineOptions() {
+  tidewell::TtidewellOptions options;
+  options.stopTimeoutMs = TForm1::kCloseStopTimeoutMs;
+  return options;
+}
+
+// What a stuck worker uses stays; the process ends without freeing it.
+[[noreturn]] void EndWithWorkerRunning() {
+  ReportFailureLine("A worker of the engine did not stop in time (a database server that does not answer); "
+                    "the application ends without waiting for it");
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
 }  // namespace
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)), frssengine(std::make_unique<tidewell::Ttidewell>()) {
+    : QWidget(parent), options_(std::move(options)), frssengine(std::make_unique<tidewell::Ttidewell>(EngineOptions())) {
   BuildWidgets();
   Timer1.setInterval(kEnclosurePassMs);
   QObject::connect(&Timer1, &QTimer::timeout, [this] { trigger_enclosure_downloads(); });
@@ -137,7 +152,13 @@ TForm1::~TForm1() { ShutDown(); }
 
 void TForm1::ShutDown() {
   Timer1.stop();
+  if (!frssengine) return;
   // The engine stops its workers before the widgets its events update go.
+  frssengine->StopThreads(true);
+  if (frssengine->WorkerLeftRunning()) {
+    if (!options_.workerLeftRunning) EndWithWorkerRunning();
+    options_.workerLeftRunning();
+  }
   frssengine.reset();
 }
 

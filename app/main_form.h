@@ -34,19 +34,28 @@ struct TForm1Options {
   // The enclosure pass's period while something waits for the database to
   // answer again (see TForm1::trigger_enclosure_downloads).
   int retryPassMs = 15000;
+  // Called by ShutDown when a worker of the engine could not be stopped,
+  // before anything it may use is freed; empty: the process ends at once
+  // (its output flushed), as a close must end and must not free under a
+  // running thread.
+  std::function<void()> workerLeftRunning;
 };
 
 class TForm1 : public QWidget {
  public:
   static constexpr int kEnclosurePassMs = 300000;
   static constexpr int kArticleLimit = 1000;
+  // How long a close waits for the engine's workers in all; the engine cuts
+  // their server waits before.
+  static constexpr int kCloseStopTimeoutMs = 3500;
 
   explicit TForm1(TForm1Options options = {}, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Stops the enclosure timer and shuts the engine down: its workers are
   // stopped and their unfinished downloads removed. The window stays; the
-  // engine is gone afterwards. Safe to call more than once.
+  // engine is gone afterwards. Safe to call more than once. A worker that
+  // does not stop ends the process (see workerLeftRunning).
   void ShutDown();
 
   // The enclosure pass: hands every enclosure not yet downloaded, and not

@@ -60,7 +60,8 @@ struct TtidewellOptions {
   TtidewellWorkerFactory workerFactory;
   // The main thread's loop, which must outlive the engine.
   platform::MainLoop* mainLoop = nullptr;
-  // How long shut-down waits for each worker before detaching it.
+  // How long a shut-down waits for its workers in all (a stop without
+  // shut-down: for each) before detaching those still running.
   int stopTimeoutMs = 30000;
   // The limits of every transfer of the feed workers.
   TTransferLimits transferLimits{};
@@ -96,6 +97,9 @@ class Ttidewell : public TtidewellEngineEvents {
   void StopThreads(bool shutDown, const TStopProgress& progress = {});
   // The workers left; -1 after StopThreads.
   int16_t ThreadCount() const { return threadCount_; }
+  // Whether a worker outlived the stop time-out and still runs: what it
+  // uses must not be freed, so its process had better end without freeing.
+  bool WorkerLeftRunning() const { return workerDetached_; }
 
   // While loading, the database setters change nothing and the getters read
   // empty; EndLoading ends it.
@@ -321,7 +325,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // Set when a worker outlived the stop time-out and was left running.
   bool workerDetached_ = false;
   // When the shut-down's stop began; workers still waiting on a server
-  // db::kBoundedWaitMs later have their attachments cut.
+  // kStopCutMs later have their attachments cut.
   std::chrono::steady_clock::time_point shutDownBegan_;
   bool serverWaitsEnded_ = false;
 

@@ -95,6 +95,15 @@ ServerWait::~ServerWait() {
   call.changed.notify_all();
 }
 
+void EndEveryServerWait() {
+  ServerDatabases& registry = Registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (Database* database : registry.databases) {
+    database->RefuseAttaching();
+    database->CutAttachment();
+  }
+}
+
 void NoteServerDatabase(Database* database) {
   ServerDatabases& registry = Registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
