@@ -637,8 +637,8 @@ TEST_F(StartupProcessTest, ServerTextIsShownEscapedAndAddressPasswordsNotAtAll) 
 // The application's route to its database server drops while a worker
 // fetches a feed, and the server then hangs after the handshake of every new
 // connection: the worker waits in its attach when a stop signal comes. The
-// close leaves that attach and ends the process in order (not by the stop
-// signal's last resort, and not by a crash).
+// close leaves that attach, every worker ends, and the process ends in order
+// (not by a worker left running, the stop signal's last resort or a crash).
 TEST_F(StartupProcessTest, AStopSignalClosesTheApplicationWhileAWorkerAttachesToAServerThatHangs) {
   auto& database = testing_support::FirebirdTestServer::Shared();
   testing_support::TcpRelay relay(database.Port());
@@ -672,6 +672,7 @@ TEST_F(StartupProcessTest, AStopSignalClosesTheApplicationWhileAWorkerAttachesTo
   app->Signal(SIGTERM);
   EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
   RecordProperty("seconds_to_close", SecondsSince(signalled));
+  EXPECT_EQ(app->ErrorOutput().find("did not stop in time"), std::string::npos) << "every worker ended";
 }
 
 }  // namespace
