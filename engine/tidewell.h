@@ -195,7 +195,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // its end could not be recorded (the database was away when the transfer
   // ended). One whose row names a finished file that no other row names is
   // marked downloaded instead. Returns the ids put back, to be handed out
-  // again.
+  // again. Any thread, not while StopThreads runs.
   TDynIntArray ResetDownloadsLeftWithoutJob();
   // The text with its character and entity references resolved; unchanged
   // when it is no well-formed XML text (an "&" without ";", say).
@@ -216,7 +216,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // down) nothing is queued.
   void UpdateFeeds(const TDynIntArray& feedIds, bool atFront);
   // One enclosure job per enclosure with a URL, on the upper half of the
-  // pool, shortest queue first.
+  // pool, shortest queue first. Any thread, not while StopThreads runs.
   void DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder);
   void SetSmartUpdateActive(bool active);
   bool SmartUpdateActive() const { return timer_->Enabled(); }
@@ -288,6 +288,7 @@ class Ttidewell : public TtidewellEngineEvents {
   int32_t FeedIdOfAddress(TQueryWrapper& query, const std::string& link);
   void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
   bool EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished);
+  bool HandedOut(int32_t enclosureId);
 
   platform::MainLoop& mainLoop_;
   const bool designing_;
@@ -317,8 +318,10 @@ class Ttidewell : public TtidewellEngineEvents {
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
   std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
-  // Every enclosure handed to the workers by this engine.
-  std::set<int32_t> enclosuresHandedOut_;
+  // Every enclosure handed to the workers by this engine; downloads are
+  // handed out on the main thread and on an application's pass thread.
+  std::mutex enclosuresHandedOutMutex_;
+  std::set<int32_t> enclosuresHandedOut_;  // guarded by enclosuresHandedOutMutex_
   TDownloadRetries downloadRetries_;
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;

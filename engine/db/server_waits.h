@@ -20,6 +20,8 @@
 // Any thread may call.
 #pragma once
 
+#include <cstdint>
+
 namespace tidewell::db {
 
 class Database;
@@ -48,6 +50,10 @@ class ServerWait {
 // For a close that must not wait: every server attachment of the process is
 // cut, every attach under way left, and no new one is made.
 void EndEveryServerWait();
+
+// The calls into the database library that the calling thread made so far
+// (what a test reads to tell that a thread leaves the database alone).
+uint64_t DatabaseCallsOfThisThread();
 
 // The databases attached to a server, whose attachments a bound cuts.
 // REQUIRES: a database is forgotten before it is destroyed.
