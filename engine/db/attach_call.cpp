@@ -68,7 +68,6 @@ Firebird::IAttachment* AttachCall::Wait(std::chrono::milliseconds bound) {
     return attachment_;
   }
   abandoned_ = true;
-  ran_out_ = !ended;
   if (ended)
     throw EFirebirdError("The attachment to the database server was given up (cut or closing)", 0, isc_net_read_err);
   throw EFirebirdError("The database server took the connection but did not complete the attachment within " +

@@ -46,8 +46,6 @@ class AttachCall {
   Firebird::IAttachment* Wait(std::chrono::milliseconds bound);
   // Any thread: the waiting caller gives up at once.
   void Abandon();
-  // Whether Wait gave up because bound ran out (not for a cut or a close).
-  bool RanOut() const { return ran_out_; }
 
  private:
   void Run(const Attach& attach);
@@ -56,7 +54,6 @@ class AttachCall {
   std::condition_variable changed_;
   bool done_ = false;       // guarded by mutex_
   bool abandoned_ = false;  // guarded by mutex_
-  bool ran_out_ = false;    // written by Wait, read by its caller
   Firebird::IAttachment* attachment_ = nullptr;
   std::exception_ptr failure_;
 };

@@ -156,14 +156,7 @@ Firebird::IAttachment* Database::AttachBounded(const ParameterBlock& block, Open
       database.attaching_.reset();
     }
   } forget{*this};
-  try {
-    return call->Wait(std::chrono::milliseconds(attach_bound_ms_));
-  } catch (const EFirebirdError&) {
-    // A server that hangs in the attach is told once more, though its loss
-    // was told already: downloads stop for it.
-    if (call->RanOut() && !hang_told_.exchange(true)) loss_reported_ = false;
-    throw;
-  }
+  return call->Wait(std::chrono::milliseconds(attach_bound_ms_));
 }
 
 void Database::Reattach() {
@@ -186,7 +179,6 @@ void Database::Reattach() {
   }
   lost_ = false;
   loss_reported_ = false;
-  hang_told_ = false;
 }
 
 void Database::AdoptAttachment(Firebird::IAttachment* attachment) {

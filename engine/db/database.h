@@ -167,8 +167,6 @@ class Database {
   uint64_t serial_ = 0;
   std::atomic<bool> lost_{false};
   std::atomic<bool> loss_reported_{false};
-  // An attach that ran out of its bound was told since the last attachment.
-  std::atomic<bool> hang_told_{false};
 
   // Active transactions and prepared statements on the attachment.
   std::mutex dependents_mutex_;
