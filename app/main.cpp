@@ -3,12 +3,15 @@
 #include <QDialog>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "app/display_loss.h"
 #include "app/engine_folders.h"
 #include "app/main_form.h"
 #include "app/stop_signals.h"
+#include "engine/db/attach_call.h"
 #include "engine/db/server_waits.h"
 #include "platform/main_loop.h"
 
@@ -70,11 +73,20 @@ int RunForm(QApplication& application) {
   return result;
 }
 
+// An attach left waiting on a server that answers nothing still runs in the
+// database library: the library's own clean-up at exit must not run under
+// it.
+int EndOfProcess(int result) {
+  if (tidewell::db::AttachThreadsRunning() == 0) return result;
+  std::fflush(nullptr);
+  std::_Exit(result);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   larkspur::UseUserFoldersForEmbeddedEngine();
-  larkspur::WatchStopSignals(RequestClose);
+  larkspur::WatchStopSignals(RequestClose, tidewell::db::EndEveryServerWait);
   QApplication application(argc, argv);
   SetLiveApplication(&application);
   QApplication::setApplicationName("Larkspur Podcast Downloader");
@@ -111,5 +123,5 @@ int main(int argc, char* argv[]) {
   platform::MainThread().SetWakeup(nullptr);
   platform::MainThread().Shutdown();
   SetLiveApplication(nullptr);
-  return result;
+  return EndOfProcess(result);
 }

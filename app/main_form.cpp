@@ -14,15 +14,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <utility>
 
 #include "app/failure_report.h"
 #include "engine/db/firebird_error.h"
+#include "engine/db/server_waits.h"
 #include "engine/model/enclosures.h"
 #include "engine/tidewell_utilities.h"
 #include "engine/addresses/url_parts.h"
+#include "platform/main_loop.h"
 #include "platform/system.h"
 
 namespace larkspur {
@@ -122,10 +127,24 @@ DatabaseLocation ReadDatabaseLocation(tidewell::TConfiguration& settings, const 
   return location;
 }
 
+tidewell::TtidewellOptions EngineOptions() {
+  tidewell::TtidewellOptions options;
+  options.stopTimeoutMs = TForm1::kCloseStopTimeoutMs;
+  return options;
+}
+
+// What a stuck worker uses stays; the process ends without freeing it.
+[[noreturn]] void EndWithWorkerRunning() {
+  ReportFailureLine("A worker of the engine did not stop in time (a database server that does not answer); "
+                    "the application ends without waiting for it");
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
 }  // namespace
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)), frssengine(std::make_unique<tidewell::Ttidewell>()) {
+    : QWidget(parent), options_(std::move(options)), frssengine(std::make_unique<tidewell::Ttidewell>(EngineOptions())) {
   BuildWidgets();
   Timer1.setInterval(kEnclosurePassMs);
   QObject::connect(&Timer1, &QTimer::timeout, [this] { trigger_enclosure_downloads(); });
@@ -137,7 +156,15 @@ TForm1::~TForm1() { ShutDown(); }
 
 void TForm1::ShutDown() {
   Timer1.stop();
+  alive_.reset();
+  if (!frssengine) return;
+  JoinPass();
   // The engine stops its workers before the widgets its events update go.
+  frssengine->StopThreads(true);
+  if (frssengine->WorkerLeftRunning()) {
+    if (!options_.workerLeftRunning) EndWithWorkerRunning();
+    options_.workerLeftRunning();
+  }
   frssengine.reset();
 }
 
@@ -366,6 +393,16 @@ void TForm1::SubscribeConfiguredFeed(const std::string& name, const std::string&
   frssengine->UpdateFeed(feedId);
 }
 
+std::set<std::string> TForm1::QueuedUrls() const {
+  std::lock_guard<std::mutex> lock(queuedUrlsMutex_);
+  return queuedUrls_;
+}
+
+bool TForm1::QueueUrl(const std::string& url) {
+  std::lock_guard<std::mutex> lock(queuedUrlsMutex_);
+  return queuedUrls_.insert(url).second;
+}
+
 void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
   std::unique_ptr<tidewell::TFilter> filter = frssengine->NewFilter();
   filter->SetField(u"enclosures");
@@ -390,7 +427,7 @@ void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
       // download (the database away) and it is handed over again.
       const bool again =
           handedOver_.count(enclosure.EnclosureId) > 0 && !frssengine->IsEnclosureQueued(enclosure.EnclosureId);
-      if (!queuedUrls_.insert(enclosure.Url).second && !again) continue;
+      if (!QueueUrl(enclosure.Url) && !again) continue;
       handedOver_.insert(enclosure.EnclosureId);
       ids.push_back(enclosure.EnclosureId);
     }
@@ -398,24 +435,63 @@ void TForm1::CollectNewEnclosures(TDynIntArray& ids) {
 }
 
 void TForm1::trigger_enclosure_downloads() {
-  Timer1.stop();
+  if (!frssengine) return Timer1.stop();
+  if (passRunning_) {
+    passAgain_ = true;
+    return;
+  }
+  passRunning_ = true;
+  // Armed meanwhile too: the pass's end re-arms it.
+  Timer1.start(databaseAwaited_ ? options_.retryPassMs : kEnclosurePassMs);
+  if (passThread_.joinable()) passThread_.join();  // its end came back already
+  passThreadEnded_ = false;
+  const std::weak_ptr<bool> alive = alive_;
+  passThread_ = std::thread([this, alive] {
+    std::exception_ptr failure;
+    try {
+      RunPass();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    passThreadEnded_ = true;
+    platform::MainThread().Post([this, alive, failure] {
+      if (alive.lock()) EndPass(failure);
+    });
+  });
+}
+
+void TForm1::RunPass() {
+  // Checked first: an enclosure collected is not handed over again in this run.
+  PrepareDownloadFolder();
+  // Downloads whose end the database missed are new again, and collected.
+  frssengine->ResetDownloadsLeftWithoutJob();
+  TDynIntArray ids;
+  CollectNewEnclosures(ids);
+  if (!ids.empty()) frssengine->DownloadEnclosures(ids, kt::Utf8ToWide(DownloadFolder()));
+}
+
+void TForm1::EndPass(std::exception_ptr failure) {
+  passRunning_ = false;
   if (!frssengine) return;
-  try {
-    // Checked first: an enclosure collected is not handed over again in this run.
-    PrepareDownloadFolder();
-    // Downloads whose end the database missed are new again, and collected.
-    frssengine->ResetDownloadsLeftWithoutJob();
-    TDynIntArray ids;
-    CollectNewEnclosures(ids);
-    if (!ids.empty()) frssengine->DownloadEnclosures(ids, kt::Utf8ToWide(DownloadFolder()));
-    databaseAwaited_ = false;
-    passLossReported_ = false;
-  } catch (...) {
+  if (failure) {
     // A failed pass is tried again at the next period: the timer is re-armed
     // below, so downloads never stop until a feed happens to bring news.
-    ReportFailedPass(std::current_exception());
+    ReportFailedPass(failure);
+  } else {
+    databaseAwaited_ = false;
+    passLossReported_ = false;
   }
   Timer1.start(databaseAwaited_ ? options_.retryPassMs : kEnclosurePassMs);
+  if (std::exchange(passAgain_, false)) trigger_enclosure_downloads();
+}
+
+void TForm1::JoinPass() {
+  if (!passThread_.joinable()) return;
+  const auto cutAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassCutMs);
+  while (!passThreadEnded_ && std::chrono::steady_clock::now() < cutAt) platform::SleepMs(10);
+  // Its database calls end as lost connections.
+  if (!passThreadEnded_) tidewell::db::EndEveryServerWait();
+  passThread_.join();
 }
 
 // A pass that found the database away comes again soon, and says so once

@@ -11,12 +11,15 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "app/dusk_gradient_panel.h"
 #include "app/larkspur_button.h"
@@ -34,19 +37,31 @@ struct TForm1Options {
   // The enclosure pass's period while something waits for the database to
   // answer again (see TForm1::trigger_enclosure_downloads).
   int retryPassMs = 15000;
+  // Called by ShutDown when a worker of the engine could not be stopped,
+  // before anything it may use is freed; empty: the process ends at once
+  // (its output flushed), as a close must end and must not free under a
+  // running thread.
+  std::function<void()> workerLeftRunning;
 };
 
 class TForm1 : public QWidget {
  public:
   static constexpr int kEnclosurePassMs = 300000;
   static constexpr int kArticleLimit = 1000;
+  // How long a close waits for the engine's workers in all; the engine cuts
+  // their server waits before.
+  static constexpr int kCloseStopTimeoutMs = 3500;
+  // How long a close waits for a pass before it cuts the pass's database
+  // calls.
+  static constexpr int kPassCutMs = 1000;
 
   explicit TForm1(TForm1Options options = {}, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Stops the enclosure timer and shuts the engine down: its workers are
   // stopped and their unfinished downloads removed. The window stays; the
-  // engine is gone afterwards. Safe to call more than once.
+  // engine is gone afterwards. Safe to call more than once. A worker that
+  // does not stop ends the process (see workerLeftRunning).
   void ShutDown();
 
   // The enclosure pass: hands every enclosure not yet downloaded, and not
@@ -55,11 +70,17 @@ class TForm1 : public QWidget {
   // and one whose download's end the database missed (put back to new
   // first). While the database is away, or something waits for it (a
   // download whose end it missed, an engine error), the pass comes again
-  // after retryPassMs instead of kEnclosurePassMs.
+  // after retryPassMs instead of kEnclosurePassMs. The pass runs on a
+  // thread of its own: a slow or hanging database server never holds the
+  // window. Its end comes back through the engine's main loop; a pass asked
+  // for while one runs comes right after it.
   void trigger_enclosure_downloads();
+  // Whether a pass was started and its end has not come back yet.
+  bool PassRunning() const { return passRunning_; }
 
   tidewell::Ttidewell& Engine() { return *frssengine; }
-  const std::set<std::string>& QueuedUrls() const { return queuedUrls_; }
+  // Any thread: a copy, as a pass may add to it meanwhile.
+  std::set<std::string> QueuedUrls() const;
   QProgressBar& Bar(int index) { return index == 0 ? *ProgressBar1 : *ProgressBar2; }
   QLabel& BarLabel(int index) { return index == 0 ? *Label2 : *Label3; }
   bool EnclosureTimerActive() const { return Timer1.isActive(); }
@@ -79,7 +100,15 @@ class TForm1 : public QWidget {
   void AwaitDatabase();
   void BindEngineEvents();
   bool DatabaseHasFeeds();
+  // On the pass's thread.
+  void RunPass();
   void CollectNewEnclosures(tidewell::TDynIntArray& ids);
+  // Whether the URL was not handed over before in this run.
+  bool QueueUrl(const std::string& url);
+  // On the GUI thread, when the pass ended.
+  void EndPass(std::exception_ptr failure);
+  // Waits for the pass's thread; a pass that waits on a server is cut.
+  void JoinPass();
   void frssengineDownloading(uint32_t threadId, int32_t bytesDownloaded, int32_t bytesTotal, const std::string& url,
                              tidewell::TQueueJobTypes jobType);
   void frssengineEnclosureDownloaded(uint32_t threadId);
@@ -93,9 +122,16 @@ class TForm1 : public QWidget {
   std::string programFolder_;
   bool startFailed_ = false;
   // Every enclosure URL handed to the engine in this run, and the ids of the
-  // enclosures handed over.
-  std::set<std::string> queuedUrls_;
+  // enclosures handed over; used by the pass's thread, one pass at a time.
+  mutable std::mutex queuedUrlsMutex_;
+  std::set<std::string> queuedUrls_;  // guarded by queuedUrlsMutex_
   std::set<int32_t> handedOver_;
+  std::thread passThread_;
+  std::atomic<bool> passThreadEnded_{true};
+  bool passRunning_ = false;
+  bool passAgain_ = false;
+  // The posted end of a pass finds the form gone once this is.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   // Something waits for the database to answer again: the pass comes soon.
   bool databaseAwaited_ = false;
   // The last pass failed on a lost connection and said so.

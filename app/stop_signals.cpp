@@ -35,11 +35,11 @@ int WaitForSignal(const sigset_t& set) {
   }
 }
 
-// Further signals are taken and let go: one close may come as several
-// signals at once (timeout(1) signals the program and then its group).
-void WaitForGraceToEnd(const sigset_t& set) {
+// Further signals are taken and let go until the time given after the
+// first: one close may come as several signals at once (timeout(1) signals
+// the program and then its group).
+void LetSignalsGoUntil(const sigset_t& set, std::chrono::steady_clock::time_point end) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::seconds(kStopGraceSeconds);
   for (Clock::duration left = end - Clock::now(); left > Clock::duration::zero(); left = end - Clock::now()) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
     const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
@@ -57,14 +57,17 @@ void EndAtOnce(int signal) {
 
 }  // namespace
 
-void WatchStopSignals(std::function<void()> requestClose) {
+void WatchStopSignals(std::function<void()> requestClose, std::function<void()> cutWaits) {
   const sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   // Detached: it may still wait while the process ends.
-  std::thread([set, requestClose = std::move(requestClose)] {
+  std::thread([set, requestClose = std::move(requestClose), cutWaits = std::move(cutWaits)] {
     const int signal = WaitForSignal(set);
+    const auto signalled = std::chrono::steady_clock::now();
     requestClose();
-    WaitForGraceToEnd(set);
+    LetSignalsGoUntil(set, signalled + std::chrono::milliseconds(kCutWaitsAfterMs));
+    cutWaits();
+    LetSignalsGoUntil(set, signalled + std::chrono::milliseconds(kStopGraceMs));
     EndAtOnce(signal);
   }).detach();
 }

@@ -20,6 +20,9 @@ namespace tidewell {
 namespace {
 
 constexpr int kPauseBetweenStopRequestsMs = 3;
+// How long a shut-down lets the workers finish what they wait on a server
+// for before their attachments are cut.
+constexpr int kStopCutMs = 2000;
 
 }  // namespace
 
@@ -149,7 +152,8 @@ bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
     ended->store(true);
   });
   const auto hasEnded = [&] { return ended->load(); };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stopTimeoutMs_);
+  const auto deadline = (shutDown_ ? shutDownBegan_ : std::chrono::steady_clock::now()) +
+                        std::chrono::milliseconds(stopTimeoutMs_);
   while (!hasEnded() && std::chrono::steady_clock::now() < deadline) {
     EndServerWaitsOfSlowStop();
     // A worker may be waiting in a hand-over: keep serving them.
@@ -174,7 +178,7 @@ bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
 // nothing: the waits of workers still running end as lost connections.
 void Ttidewell::EndServerWaitsOfSlowStop() {
   if (!shutDown_ || serverWaitsEnded_) return;
-  if (std::chrono::steady_clock::now() - shutDownBegan_ < std::chrono::milliseconds(db::kBoundedWaitMs)) return;
+  if (std::chrono::steady_clock::now() - shutDownBegan_ < std::chrono::milliseconds(kStopCutMs)) return;
   serverWaitsEnded_ = true;
   ForEachConnection([](TDbConnWrapper& connection) { connection.CutAttachment(); });
 }

@@ -60,7 +60,8 @@ struct TtidewellOptions {
   TtidewellWorkerFactory workerFactory;
   // The main thread's loop, which must outlive the engine.
   platform::MainLoop* mainLoop = nullptr;
-  // How long shut-down waits for each worker before detaching it.
+  // How long a shut-down waits for its workers in all (a stop without
+  // shut-down: for each) before detaching those still running.
   int stopTimeoutMs = 30000;
   // The limits of every transfer of the feed workers.
   TTransferLimits transferLimits{};
@@ -96,6 +97,9 @@ class Ttidewell : public TtidewellEngineEvents {
   void StopThreads(bool shutDown, const TStopProgress& progress = {});
   // The workers left; -1 after StopThreads.
   int16_t ThreadCount() const { return threadCount_; }
+  // Whether a worker outlived the stop time-out and still runs: what it
+  // uses must not be freed, so its process had better end without freeing.
+  bool WorkerLeftRunning() const { return workerDetached_; }
 
   // While loading, the database setters change nothing and the getters read
   // empty; EndLoading ends it.
@@ -191,7 +195,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // its end could not be recorded (the database was away when the transfer
   // ended). One whose row names a finished file that no other row names is
   // marked downloaded instead. Returns the ids put back, to be handed out
-  // again.
+  // again. Any thread, not while StopThreads runs.
   TDynIntArray ResetDownloadsLeftWithoutJob();
   // The text with its character and entity references resolved; unchanged
   // when it is no well-formed XML text (an "&" without ";", say).
@@ -212,7 +216,7 @@ class Ttidewell : public TtidewellEngineEvents {
   // down) nothing is queued.
   void UpdateFeeds(const TDynIntArray& feedIds, bool atFront);
   // One enclosure job per enclosure with a URL, on the upper half of the
-  // pool, shortest queue first.
+  // pool, shortest queue first. Any thread, not while StopThreads runs.
   void DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder);
   void SetSmartUpdateActive(bool active);
   bool SmartUpdateActive() const { return timer_->Enabled(); }
@@ -284,6 +288,7 @@ class Ttidewell : public TtidewellEngineEvents {
   int32_t FeedIdOfAddress(TQueryWrapper& query, const std::string& link);
   void ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds);
   bool EndDownloadLeftWithoutJob(TQueryWrapper& query, int32_t enclosureId, bool finished);
+  bool HandedOut(int32_t enclosureId);
 
   platform::MainLoop& mainLoop_;
   const bool designing_;
@@ -313,15 +318,17 @@ class Ttidewell : public TtidewellEngineEvents {
   int16_t threadCount_ = kThreadCount;
   std::vector<std::unique_ptr<TtidewellPoolWorker>> workers_;
   std::shared_ptr<TDocumentGate> documentGate_ = std::make_shared<TDocumentGate>();
-  // Every enclosure handed to the workers by this engine.
-  std::set<int32_t> enclosuresHandedOut_;
+  // Every enclosure handed to the workers by this engine; downloads are
+  // handed out on the main thread and on an application's pass thread.
+  std::mutex enclosuresHandedOutMutex_;
+  std::set<int32_t> enclosuresHandedOut_;  // guarded by enclosuresHandedOutMutex_
   TDownloadRetries downloadRetries_;
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.
   bool workerDetached_ = false;
   // When the shut-down's stop began; workers still waiting on a server
-  // db::kBoundedWaitMs later have their attachments cut.
+  // kStopCutMs later have their attachments cut.
   std::chrono::steady_clock::time_point shutDownBegan_;
   bool serverWaitsEnded_ = false;
 

@@ -135,7 +135,10 @@ void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideS
   const int upperHalf = std::max(1, pool / 2);
   for (int slot = pool - 1; slot >= pool - upperHalf; --slot) slots.push_back(slot);
   HandOut(OrderByQueueLength(slots), static_cast<int32_t>(jobs.size()), [&](int slot, int32_t job) {
-    enclosuresHandedOut_.insert(jobs[job].enclosureId);
+    {
+      std::lock_guard<std::mutex> lock(enclosuresHandedOutMutex_);
+      enclosuresHandedOut_.insert(jobs[job].enclosureId);
+    }
     workers_[slot]->AddJob(jobs[job].url, jobs[job].enclosureId, TQueueJobTypes::CgetEnclosure, targetFolder);
   });
 }

@@ -435,8 +435,9 @@ void Ttidewell::ResetEnclosureDownloadsOnce(const TDynIntArray& enclosureIds) {
 }
 
 // A row read as under way may have been ended by its job since: only a
-// row still under way is changed. Jobs are handed out on this thread only,
-// so none begins meanwhile.
+// row still under way is changed. A job handed out meanwhile is for a row
+// not under way (new, or failed and tried again), and holds its row from
+// its start.
 TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
   RequireConnection();
   TDynIntArray putBack;
@@ -450,7 +451,7 @@ TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
     std::vector<std::pair<int32_t, std::string>> rows;
     for (; !query.Eof(); query.Next()) {
       const int32_t id = query.FieldByName("ENCLOSURE_ID").AsInteger();
-      if (enclosuresHandedOut_.count(id) > 0 && !IsEnclosureQueued(id))
+      if (HandedOut(id) && !IsEnclosureQueued(id))
         rows.emplace_back(id, query.FieldByName("FILELOCATION").AsString());
     }
     query.Close();
@@ -463,6 +464,11 @@ TDynIntArray Ttidewell::ResetDownloadsLeftWithoutJob() {
   });
   for (const std::string& file : partialFiles) platform::DeleteFile(file);
   return putBack;
+}
+
+bool Ttidewell::HandedOut(int32_t enclosureId) {
+  std::lock_guard<std::mutex> lock(enclosuresHandedOutMutex_);
+  return enclosuresHandedOut_.count(enclosureId) > 0;
 }
 
 // Whether the row was still under way.

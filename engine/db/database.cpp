@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/db/attach_call.h"
 #include "engine/db/database_location.h"
 #include "engine/db/firebird_client.h"
 #include "engine/db/lock_folder_room.h"
@@ -13,9 +14,6 @@
 #include "engine/db/transaction.h"
 
 namespace tidewell::db {
-namespace {
-
-std::atomic<uint64_t> next_serial{1};
 
 // A parameter block builder, disposed with the scope.
 class ParameterBlock {
@@ -29,6 +27,10 @@ class ParameterBlock {
  private:
   Firebird::IXpbBuilder* builder_;
 };
+
+namespace {
+
+std::atomic<uint64_t> next_serial{1};
 
 ParameterBlock NewConnectBlock() {
   return ParameterBlock(fb::Invoke([](Firebird::ThrowStatusWrapper* status) {
@@ -76,7 +78,7 @@ void Database::CreateDatabase(int32_t pageSize) {
   if (file_name_.empty()) throw kt::Exception("Database file name is empty");
   RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
-  AdoptAttachment(fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
@@ -87,8 +89,10 @@ void Database::CreateDatabase(int32_t pageSize) {
     block->insertInt(status, isc_dpb_force_write, forced_writes_ ? 1 : 0);
     const std::string configuration = Configuration(page_cache_pages_, cooperative_gc_);
     if (!configuration.empty()) block->insertString(status, isc_dpb_config, configuration.c_str());
-    return fb::Provider()->createDatabase(status, file_name_.c_str(), block->getBufferLength(status),
-                                          block->getBuffer(status));
+  });
+  AdoptAttachment(AttachBounded(block, [](Firebird::ThrowStatusWrapper* status, const char* name, unsigned length,
+                                          const unsigned char* bytes) {
+    return fb::Provider()->createDatabase(status, name, length, bytes);
   }));
   KeepRoomForEngineOf(file_name_);
 }
@@ -103,7 +107,7 @@ Firebird::IAttachment* Database::Attach() {
   if (closing_) throw EFirebirdError("The connection to the database is closing", 0, isc_att_shutdown);
   RequireRoomForEngineOf(file_name_);
   ParameterBlock block = NewConnectBlock();
-  Firebird::IAttachment* attachment = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+  fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
     block->insertString(status, isc_dpb_user_name, user_.c_str());
     if (!password_.empty()) block->insertString(status, isc_dpb_password, password_.c_str());
     block->insertString(status, isc_dpb_lc_ctype, char_set_.c_str());
@@ -111,11 +115,48 @@ Firebird::IAttachment* Database::Attach() {
     if (IsServerPath(file_name_)) block->insertInt(status, isc_dpb_connect_timeout, kServerConnectTimeoutSeconds);
     const std::string configuration = Configuration(page_cache_pages_, cooperative_gc_);
     if (!configuration.empty()) block->insertString(status, isc_dpb_config, configuration.c_str());
-    return fb::Provider()->attachDatabase(status, file_name_.c_str(), block->getBufferLength(status),
-                                          block->getBuffer(status));
+  });
+  Firebird::IAttachment* attachment = AttachBounded(block, [](Firebird::ThrowStatusWrapper* status, const char* name,
+                                                               unsigned length, const unsigned char* bytes) {
+    return fb::Provider()->attachDatabase(status, name, length, bytes);
   });
   KeepRoomForEngineOf(file_name_);
   return attachment;
+}
+
+// The in-process engine attaches on the caller's thread; a server is
+// attached to on a thread the caller can leave (attach_call.h), which a cut
+// or a close makes it leave at once.
+template <typename Open>
+Firebird::IAttachment* Database::AttachBounded(const ParameterBlock& block, Open open) {
+  const std::string name = file_name_;
+  std::vector<unsigned char> bytes = fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+    const unsigned char* buffer = block->getBuffer(status);
+    return std::vector<unsigned char>(buffer, buffer + block->getBufferLength(status));
+  });
+  if (!IsServerPath(name)) {
+    return fb::Invoke([&](Firebird::ThrowStatusWrapper* status) {
+      return open(status, name.c_str(), static_cast<unsigned>(bytes.size()), bytes.data());
+    });
+  }
+  const std::shared_ptr<AttachCall> call =
+      AttachCall::Start([name, bytes = std::move(bytes), open](Firebird::ThrowStatusWrapper* status) {
+        return open(status, name.c_str(), static_cast<unsigned>(bytes.size()), bytes.data());
+      });
+  NoteServerDatabase(this);
+  {
+    std::lock_guard<std::mutex> lock(cut_mutex_);
+    attaching_ = call;
+    if (closing_) call->Abandon();
+  }
+  struct Forget {
+    Database& database;
+    ~Forget() {
+      std::lock_guard<std::mutex> lock(database.cut_mutex_);
+      database.attaching_.reset();
+    }
+  } forget{*this};
+  return call->Wait(std::chrono::milliseconds(attach_bound_ms_));
 }
 
 void Database::Reattach() {
@@ -152,8 +193,15 @@ void Database::DropAttachment() {
   attachment_ = nullptr;
 }
 
+void Database::RefuseAttaching() {
+  closing_ = true;
+  std::lock_guard<std::mutex> lock(cut_mutex_);
+  if (attaching_) attaching_->Abandon();
+}
+
 void Database::CutAttachment() {
   std::lock_guard<std::mutex> lock(cut_mutex_);
+  if (attaching_) attaching_->Abandon();
   if (attachment_ == nullptr) return;
   try {
     fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment_->cancelOperation(status, fb_cancel_abort); });

@@ -24,15 +24,19 @@
 //   for that reason: the object stays connected throughout, statements
 //   prepare again on the new attachment. While the server does not answer,
 //   Lost() is true and each start tries to attach again.
-// - An attachment to a server gives up connecting after seconds, and a
-//   stalled server's waits are bounded (see server_waits.h).
+// - An attachment to a server gives up connecting after seconds, the whole
+//   attach after kServerAttachMs (attach_call.h), and a stalled server's
+//   waits are bounded (see server_waits.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+
+#include "engine/db/attach_call.h"
 
 namespace Firebird {
 class IAttachment;
@@ -42,6 +46,7 @@ namespace tidewell::db {
 
 class Transaction;
 class Statement;
+class ParameterBlock;
 
 class Database {
  public:
@@ -111,10 +116,14 @@ class Database {
 
   // Ends the call that waits on the attachment (from any thread): it fails
   // as a lost connection, and so does every later call on the attachment.
-  // Does nothing when not connected.
+  // An attach under way is left too (see attach_call.h).
   void CutAttachment();
-  // For a close: every later attach fails at once, as a lost connection.
-  void RefuseAttaching() { closing_ = true; }
+  // For a close: every later attach fails at once, as a lost connection,
+  // and one under way is left.
+  void RefuseAttaching();
+  // How long an attach to a server may take in all (default
+  // kServerAttachMs); a longer one fails as a lost connection.
+  void SetAttachBoundMs(int ms) { attach_bound_ms_ = ms; }
 
   // The page size of the attached database, in bytes.
   int32_t PageSize() const;
@@ -131,6 +140,8 @@ class Database {
   void AdoptAttachment(Firebird::IAttachment* attachment);
   void DropAttachment();
   Firebird::IAttachment* Attach();
+  template <typename Open>
+  Firebird::IAttachment* AttachBounded(const ParameterBlock& block, Open open);
   void ReleaseDependents();
 
   void RegisterTransaction(Transaction* transaction);
@@ -151,6 +162,8 @@ class Database {
   Firebird::IAttachment* attachment_ = nullptr;
   std::mutex cut_mutex_;
   std::atomic<bool> closing_{false};
+  std::shared_ptr<AttachCall> attaching_;  // guarded by cut_mutex_
+  int attach_bound_ms_ = kServerAttachMs;
   uint64_t serial_ = 0;
   std::atomic<bool> lost_{false};
   std::atomic<bool> loss_reported_{false};

@@ -15,6 +15,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 thread_local bool boundedThread = false;
+thread_local uint64_t callsOfThread = 0;
 
 // The bounded thread's current call. Never freed: the watching thread and
 // late calls may use it while the process ends.
@@ -74,6 +75,7 @@ void BoundServerWaitsOfThisThread() {
 }
 
 ServerWait::ServerWait() : bounded_(boundedThread) {
+  ++callsOfThread;
   if (!bounded_) return;
   BoundedCall& call = Call();
   {
@@ -93,6 +95,17 @@ ServerWait::~ServerWait() {
     call.waiting = false;
   }
   call.changed.notify_all();
+}
+
+uint64_t DatabaseCallsOfThisThread() { return callsOfThread; }
+
+void EndEveryServerWait() {
+  ServerDatabases& registry = Registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (Database* database : registry.databases) {
+    database->RefuseAttaching();
+    database->CutAttachment();
+  }
 }
 
 void NoteServerDatabase(Database* database) {

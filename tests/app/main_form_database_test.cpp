@@ -151,7 +151,7 @@ TEST_F(MainFormDatabaseTest, EpisodesWhoseJobsFailedWhileTheServerWasAwayAreHand
   EXPECT_EQ(downloaded(), all);
   // A later pass finds nothing more to fetch.
   form->trigger_enclosure_downloads();
-  ASSERT_TRUE(pumpUntil([&] { return engine.QueuedJobCount() == 0; }));
+  ASSERT_TRUE(pumpUntil([&] { return !form->PassRunning() && engine.QueuedJobCount() == 0; }));
   EXPECT_EQ(http.RequestCount("/a.mp3"), 2u);
   EXPECT_EQ(http.RequestCount("/b.mp3"), 2u);
   EXPECT_EQ(http.RequestCount("/c.mp3"), 1u);

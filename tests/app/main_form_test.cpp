@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/db/server_waits.h"
 #include "engine/settings/configuration.h"
 #include "platform/main_loop.h"
 #include "qt_application.h"
@@ -113,11 +114,12 @@ TEST_F(MainFormTest, FirstStartSubscribesTheConfiguredFeedsAndDownloadsTheirEncl
     EXPECT_EQ(server.RequestCount("/feed3.xml"), 1u);
     EXPECT_EQ(form->QueuedUrls().count(server.Url("/ep1.mp3")), 1u);
     // An enclosure handed over once in a run is not handed over again. The
-    // hand-over is made by the call itself: an enclosure job queued right
-    // after it, or a second request by one that ended already, would be one.
+    // hand-over is made by the pass: an enclosure job queued right after it,
+    // or a second request by one that ended already, would be one.
     ASSERT_TRUE(platform::MainThread().RunUntil(
         [&] { return !form->Engine().IsJobQueued(tidewell::TQueueJobTypes::CgetEnclosure, -1); }, kWaitMs));
     form->trigger_enclosure_downloads();
+    ASSERT_TRUE(platform::MainThread().RunUntil([&] { return !form->PassRunning(); }, kWaitMs));
     EXPECT_FALSE(form->Engine().IsJobQueued(tidewell::TQueueJobTypes::CgetEnclosure, -1));
     EXPECT_EQ(server.RequestCount("/ep1.mp3"), 1u);
   }
@@ -190,6 +192,28 @@ TEST_F(MainFormTest, TheDownloadingLineShowsTheServersTextAsPlainText) {
       [&] { return std::filesystem::exists(app + "/downloads/ep2.mp3") && form->BarLabel(0).text().isEmpty(); },
       kWaitMs));
   EXPECT_EQ(form->BarLabel(1).textFormat(), Qt::PlainText);
+}
+
+// The window's enclosure pass reads and writes the database on a thread of
+// its own: the window's thread makes no database call for it, so a slow or
+// hanging server never holds the window.
+TEST_F(MainFormTest, TheEnclosurePassMakesNoDatabaseCallOnTheWindowsThread) {
+  SetMisc("subscribefeed0", server.Url("/feed0.xml"));
+  const std::string app = folder.File("app");
+  auto form = Start(app);
+  ASSERT_TRUE(messages.empty()) << messages.front();
+  form->Engine().SetSmartUpdateActive(false);  // the engine's own timer reads the database here too
+  const auto quiet = [&] {
+    return std::filesystem::exists(app + "/downloads/ep1.mp3") && !form->PassRunning() &&
+           !form->Engine().IsJobQueued(tidewell::TQueueJobTypes::CgetEnclosure, -1) &&
+           !form->Engine().IsFeedJobQueued();
+  };
+  ASSERT_TRUE(platform::MainThread().RunUntil(quiet, kWaitMs));
+  const uint64_t before = tidewell::db::DatabaseCallsOfThisThread();
+  form->trigger_enclosure_downloads();
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return !form->PassRunning(); }, kWaitMs));
+  EXPECT_EQ(tidewell::db::DatabaseCallsOfThisThread(), before);
+  EXPECT_TRUE(form->EnclosureTimerActive());
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "support/firebird_test_database.h"
 #include "support/firebird_test_server.h"
 #include "support/small_file_system.h"
+#include "support/tcp_relay.h"
 #include "support/test_http_server.h"
 
 namespace larkspur::testing {
@@ -695,6 +696,47 @@ TEST_F(StartupProcessTest, AnAtAfterThePortNeverTakesTheFeedsPasswordToAnotherHo
   ASSERT_TRUE(app->Running()) << errors;
   app->Signal(SIGTERM);
   EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+}
+
+// The application's route to its database server drops while a worker
+// fetches a feed, and the server then hangs after the handshake of every new
+// connection: the worker waits in its attach when a stop signal comes. The
+// close leaves that attach, every worker ends, and the process ends in order
+// (not by a worker left running, the stop signal's last resort or a crash).
+TEST_F(StartupProcessTest, AStopSignalClosesTheApplicationWhileAWorkerAttachesToAServerThatHangs) {
+  auto& database = testing_support::FirebirdTestServer::Shared();
+  testing_support::TcpRelay relay(database.Port());
+  const std::string data = folder.File("held-data/");
+  std::filesystem::create_directories(data);
+  SetMisc("dbusername", database.User());
+  SetMisc("dbpassword", database.Password());
+  SetMisc("dblocation", "127.0.0.1/" + std::to_string(relay.Port()) + ":" + data);
+  std::atomic<int> fetches{0};
+  std::atomic<bool> held{false};
+  TestHttpServer http;
+  http.Handle("/feed.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    // The second fetch waits until the route is gone.
+    if (++fetches > 1)
+      while (!held && c.Wait(10)) {
+      }
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                    Rss("<item><title>Fetch " + std::to_string(fetches.load()) + "</title></item>")));
+  });
+  SetMisc("subscribefeed0", http.Url("/feed.xml"));
+  SetMisc("subscribefeed1", http.Url("/feed.xml?second"));
+  auto app = Start("held.err");
+  ASSERT_TRUE(WaitFor([&] { return fetches > 1 || !app->Running(); }));
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  relay.SetHoldingAfterHandshake(true);
+  relay.CutEveryConnection();
+  held = true;
+  ASSERT_TRUE(WaitFor([&] { return relay.Held() > 0 || !app->Running(); }));
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  const auto signalled = std::chrono::steady_clock::now();
+  app->Signal(SIGTERM);
+  EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+  RecordProperty("seconds_to_close", SecondsSince(signalled));
+  EXPECT_EQ(app->ErrorOutput().find("did not stop in time"), std::string::npos) << "every worker ended";
 }
 
 }  // namespace

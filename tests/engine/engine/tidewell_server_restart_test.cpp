@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/db/attach_call.h"
+#include "engine/db/server_waits.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/tidewell.h"
 #include "engine_test_support.h"
@@ -135,6 +137,26 @@ class ServerRestartTest : public ::testing::Test {
     const size_t before = downloads.size();
     gate = true;
     ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+  }
+
+  // The workers attach through the relay from now on.
+  void RouteWorkersThrough(TcpRelay& relay, int attachBoundMs = db::kServerAttachMs) {
+    for (int slot = 0; slot < Ttidewell::kThreadCount; ++slot) {
+      TDbConnWrapper& attachment = *Engine().Worker(slot)->OwnConnection();
+      const std::string path = attachment.DBFileName().substr(attachment.DBFileName().find(':'));
+      attachment.SetDBFileName("127.0.0.1/" + std::to_string(relay.Port()) + path);
+      attachment.SetAttachBoundMs(attachBoundMs);
+      attachment.Reattach();
+    }
+  }
+
+  // The fatal events (what the application writes on standard error) that
+  // contain needle.
+  int FatalWith(const std::string& needle) {
+    int count = 0;
+    for (const auto& [thread, errors] : fatal)
+      for (const std::string& error : errors) count += error.find(needle) != std::string::npos ? 1 : 0;
+    return count;
   }
 
   FirebirdTestServer& server = FirebirdTestServer::Shared();
@@ -287,12 +309,7 @@ TEST_F(ServerRestartTest, ADownloadWhoseRecordedEndWentUnheardKeepsItsFile) {
   });
   // Only the workers' attachments go through the relay, made before any job.
   TcpRelay relay(server.Port());
-  for (int slot = 0; slot < Ttidewell::kThreadCount; ++slot) {
-    TDbConnWrapper& attachment = *Engine().Worker(slot)->OwnConnection();
-    const std::string path = attachment.DBFileName().substr(attachment.DBFileName().find(':'));
-    attachment.SetDBFileName("127.0.0.1/" + std::to_string(relay.Port()) + path);
-    attachment.Reattach();
-  }
+  RouteWorkersThrough(relay);
   ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
   std::filesystem::create_directories(episodes);
   TEST_SetBeforeEnclosureEndCommit([&](int32_t) {
@@ -317,6 +334,59 @@ TEST_F(ServerRestartTest, ADownloadWhoseRecordedEndWentUnheardKeepsItsFile) {
   EXPECT_EQ(relay.Cuts(), kEpisodes);
   EXPECT_EQ(lost, 0) << "episodes lost in " << kEpisodes << " cuts";
   EXPECT_EQ(FilesIn(episodes), (std::vector<std::string>{"episode(1).mp3", "episode(2).mp3", "episode.mp3"}));
+}
+
+// A server that takes the worker's new connection, accepts its handshake
+// and answers nothing more (a host that hangs, a route dropped while the
+// worker attaches again): the attach gives up at its bound, the job fails
+// and says why, and the worker attaches anew once the server answers.
+TEST_F(ServerRestartTest, AnAttachThatHangsAfterTheHandshakeGivesUpAndSaysSo) {
+  TcpRelay relay(server.Port());
+  constexpr int kShortBoundMs = 1000;  // the bound itself is not what is tested
+  RouteWorkersThrough(relay, kShortBoundMs);
+  const int32_t feedId = Engine().AddFeed(u"", http.Url("/feed.xml"), u"");
+  ASSERT_TRUE(FetchFeed(feedId));
+  relay.SetHoldingAfterHandshake(true);
+  relay.CutAtNextAnswer();
+  for (int job = 0; job < 2; ++job) {
+    Engine().UpdateFeeds({feedId}, true);
+    ASSERT_TRUE(PumpUntil([&] { return Engine().QueuedJobCount() == 0; })) << "a worker waits in its attach";
+  }
+  EXPECT_GE(relay.Held(), 1);
+  EXPECT_EQ(FatalWith("did not complete the attachment"), 1) << "told once";
+  relay.SetHoldingAfterHandshake(false);
+  EXPECT_TRUE(FetchFeed(feedId)) << processed.back();
+}
+
+// The engine closes while a worker waits in an attach that the server holds
+// after the handshake: the close leaves the attach, and every worker ends
+// (none is left running, nothing is freed under one).
+TEST_F(ServerRestartTest, AnEngineClosedWhileAWorkerAttachesToAHungServerEndsEveryWorker) {
+  TcpRelay relay(server.Port());
+  RouteWorkersThrough(relay);
+  const int32_t feedId = Engine().AddFeed(u"", http.Url("/feed.xml"), u"");
+  ASSERT_TRUE(FetchFeed(feedId));
+  relay.SetHoldingAfterHandshake(true);
+  relay.CutAtNextAnswer();
+  Engine().UpdateFeeds({feedId}, true);
+  ASSERT_TRUE(PumpUntil([&] { return relay.Held() > 0; }));
+  Engine().StopThreads(true);
+  EXPECT_EQ(Engine().ThreadCount(), -1);
+  EXPECT_FALSE(Engine().WorkerLeftRunning());
+}
+
+// A server that answers slowly (each answer a little over 2 s late) is not
+// a lost one: a call of a thread whose waits are bounded (the window's)
+// waits for its answers, and nothing is cut. (The bound lasts for the rest
+// of the test's process.)
+TEST_F(ServerRestartTest, ASlowServerIsNotCutByTheBoundOfTheWindowsThread) {
+  TcpRelay relay(server.Port());
+  TDbConnWrapper& main = Engine().MainConnection();
+  main.SetDBFileName("127.0.0.1/" + std::to_string(relay.Port()) + main.DBFileName().substr(main.DBFileName().find(':')));
+  main.Reattach();
+  db::BoundServerWaitsOfThisThread();
+  relay.SetAnswerDelayMs(2200);
+  EXPECT_NO_THROW(EXPECT_EQ(database.QueryInt64("select count(*) from rdb$database"), 1));
 }
 
 }  // namespace
