@@ -212,8 +212,9 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   std::string storedMD5;
   bool byLinkOrEnclosure = false, episodeUnchanged = false, keyChanged = false;
   entry.md5Key = EntryContentKey(entryNode);
-  if (!feed.isNew) {
-    entry.key = GetAtomEntryKey(entryNode);
+  if (!feed.isNew) entry.key = GetAtomEntryKey(entryNode);
+  // A feed that holds no article has nothing to find.
+  if (!feed.isNew && !feed.stored.empty()) {
     RaiseWhenStopping(store_.Stopping());
     TStoredArticlesIndex& index = StoredIndex(feed);
     TEpisodeVerdict verdict;
