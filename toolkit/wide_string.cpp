@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "toolkit/wide_string.h"
 
+#include <utility>
+
 namespace kt {
 namespace {
 
@@ -43,6 +45,23 @@ int SequenceLength(unsigned char lead) {
   return 0;
 }
 
+// The character of the UTF-8 sequence at text[i] and its length, or a
+// length of 0 where the bytes there form no valid character.
+std::pair<char32_t, int> DecodeAt(std::string_view text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const int length = SequenceLength(lead);
+  if (length == 0 || i + length > text.size()) return {0, 0};
+  char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+  for (int k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return {0, 0};
+    c = (c << 6) | (next & 0x3F);
+  }
+  const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+  if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {0, 0};
+  return {c, length};
+}
+
 }  // namespace
 
 std::string WideToUtf8(std::u16string_view text) {
@@ -67,22 +86,8 @@ WideString Utf8ToWide(std::string_view text) {
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int length = SequenceLength(lead);
-    if (length == 0 || i + length > text.size()) {
-      AppendUtf16(out, kReplacement);
-      ++i;
-      continue;
-    }
-    char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    bool valid = true;
-    for (int k = 1; k < length && valid; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
-    if (!valid || overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    const auto [c, length] = DecodeAt(text, i);
+    if (length == 0) {
       AppendUtf16(out, kReplacement);
       ++i;
       continue;
@@ -91,6 +96,20 @@ WideString Utf8ToWide(std::string_view text) {
     i += length;
   }
   return out;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    // Runs of ASCII, the bulk of a feed, a byte at a time without decoding.
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const int length = DecodeAt(text, i).second;
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
 }
 
 }  // namespace kt

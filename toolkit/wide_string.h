@@ -16,5 +16,8 @@ std::string WideToUtf8(std::u16string_view text);
 // Bytes that form no valid UTF-8 character become U+FFFD; characters above
 // U+FFFF become surrogate pairs.
 WideString Utf8ToWide(std::string_view text);
+// Whether every byte belongs to a valid UTF-8 character: exactly when
+// Utf8ToWide replaces nothing, without converting.
+bool IsWellFormedUtf8(std::string_view text);
 
 }  // namespace kt

@@ -216,8 +216,9 @@ int32_t TtidewellAtomProcessor::ProcessAtomEntry(TFeed& feed, const pugi::xml_no
   bool byLinkOrEnclosure = false, keyChanged = false;
   TFileMoves moves = TFileMoves::none;
   entry.md5Key = EntryContentKey(entryNode);
-  if (!feed.isNew) {
-    entry.key = GetAtomEntryKey(entryNode);
+  if (!feed.isNew) entry.key = GetAtomEntryKey(entryNode);
+  // A feed that holds no article has nothing to find.
+  if (!feed.isNew && !feed.stored.empty()) {
     RaiseWhenStopping(store_.Stopping());
     TStoredArticlesIndex& index = StoredIndex(feed);
     TEpisodeVerdict verdict;

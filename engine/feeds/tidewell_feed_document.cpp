@@ -373,9 +373,10 @@ void ParseXmlBody(const std::string& body, pugi::xml_document& document, bool& e
   }
   // The parser passes bytes that form no UTF-8 through, and the database
   // refuses them; they become U+FFFD like every other undecodable byte.
-  if (encoding == pugi::encoding_auto && IsUtf8Candidate(body)) {
+  // A scan finds them: most documents have none and are not converted.
+  if (encoding == pugi::encoding_auto && IsUtf8Candidate(body) && !kt::IsWellFormedUtf8(body)) {
     repaired = kt::WideToUtf8(kt::Utf8ToWide(body));
-    if (repaired != body) text = &repaired;
+    text = &repaired;
   }
   const unsigned options = keepBlankText ? pugi::parse_default | pugi::parse_ws_pcdata : pugi::parse_default;
   const pugi::xml_parse_result result = document.load_buffer(text->data(), text->size(), options, encoding);

@@ -302,6 +302,8 @@ TtidewellRssProcessor::TMatch TtidewellRssProcessor::FindStoredArticle(TChannel&
   std::string link;
   GetRssItemKey(item, hasGuid, match.key, link, match.md5Key);
   RaiseWhenStopping(store_.Stopping());
+  // A feed that holds no article has nothing to find.
+  if (channel.stored.empty()) return match;
   TStoredArticlesIndex& index = StoredIndex(channel);
   TEpisodeVerdict verdict;
   const TEpisodeFacts facts = EpisodeFactsOf(item);
