@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -34,6 +35,7 @@ bool SendAll(int fd, const char* data, ssize_t size) {
 struct Pair {
   int client;  // -1 once cut: the server's end is drained
   int server;
+  bool cutAtAnswer = false;  // its client spoke first once a cut was armed
 };
 
 void Close(const Pair& pair) {
@@ -79,10 +81,13 @@ void TcpRelay::Run() {
     std::vector<Pair> kept;
     for (size_t i = 0; i < pairs.size(); ++i) {
       Pair pair = pairs[i];
+      // The cut lands on the connection whose client asks first once it is
+      // armed, not on one the server happens to write to meanwhile.
+      if (polled[1 + 2 * i].revents != 0 && pair.client >= 0 && cutArmed_.exchange(false)) pair.cutAtAnswer = true;
       bool open = polled[1 + 2 * i].revents == 0 || Forward(pair.client, pair.server);
       if (open && polled[2 + 2 * i].revents != 0) {
         // The server answered: it has done what it was asked.
-        if (pair.client >= 0 && cutArmed_.exchange(false)) {
+        if (pair.client >= 0 && std::exchange(pair.cutAtAnswer, false)) {
           ++cuts_;
           ::close(pair.client);
           pair.client = -1;
@@ -95,8 +100,11 @@ void TcpRelay::Run() {
     if (polled[0].revents != 0) {
       const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       const int server = client < 0 || refusing_ ? -1 : ConnectToLoopback(targetPort_);
-      if (server >= 0) kept.push_back({client, server});
-      if (server < 0 && client >= 0) ::close(client);
+      if (server >= 0) kept.push_back({client, server, false});
+      if (server < 0 && client >= 0) {
+        ::close(client);
+        if (refusing_) ++refused_;
+      }
     }
     pairs.swap(kept);
   }

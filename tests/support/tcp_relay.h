@@ -17,13 +17,15 @@ class TcpRelay {
   ~TcpRelay();
 
   int Port() const { return port_; }
-  // The first answer that comes back on any connection from now on is
+  // The answer to the first request sent on any connection from now on is
   // dropped and the client's end closed; the server's stays open.
   void CutAtNextAnswer() { cutArmed_ = true; }
   // While refusing, each new connection is closed at once.
   void SetRefusing(bool refusing) { refusing_ = refusing; }
   // The connections dropped by CutAtNextAnswer so far.
   int Cuts() const { return cuts_; }
+  // The connections closed at once while refusing, so far.
+  int Refused() const { return refused_; }
 
  private:
   void Run();
@@ -35,6 +37,7 @@ class TcpRelay {
   std::atomic<bool> cutArmed_{false};
   std::atomic<bool> refusing_{false};
   std::atomic<int> cuts_{0};
+  std::atomic<int> refused_{0};
   std::thread thread_;
 };
 
