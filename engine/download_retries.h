@@ -10,11 +10,16 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/tidewell_struct.h"
 
 namespace tidewell {
+
+// When a "Retry-After" value (delay-seconds, or an HTTP date) asks to be
+// tried again, for an answer at nowUtc; 0 when the value is neither.
+TDateTime RetryAfterUtc(const std::string& value, TDateTime nowUtc);
 
 class TDownloadRetries {
  public:
@@ -29,9 +34,11 @@ class TDownloadRetries {
   };
 
   // A failed attempt of the download at nowUtc. A passing failure makes it
-  // due kPauseMinutes later unless it had all its attempts; any other ends
+  // due kPauseMinutes later, or at notBeforeUtc when that is later (the
+  // server's Retry-After), unless it had all its attempts; any other ends
   // its retries.
-  void NoteFailure(int32_t enclosureId, const WideString& targetFolder, bool passing, TDateTime nowUtc);
+  void NoteFailure(int32_t enclosureId, const WideString& targetFolder, bool passing, TDateTime nowUtc,
+                   TDateTime notBeforeUtc = 0);
   // The downloads due at nowUtc, each taken once until it fails again.
   std::vector<TDue> TakeDue(TDateTime nowUtc);
   // Downloads taken that could not be handed out: due again from nowUtc.

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
+#include "engine/download_order.h"
 #include "engine/download_retries.h"
 #include "engine/addresses/feed_address_claims.h"
 #include "engine/feeds/tidewell_document_gate.h"
@@ -216,7 +218,9 @@ class Ttidewell : public TtidewellEngineEvents {
   // down) nothing is queued.
   void UpdateFeeds(const TDynIntArray& feedIds, bool atFront);
   // One enclosure job per enclosure with a URL, on the upper half of the
-  // pool, shortest queue first. Any thread, not while StopThreads runs.
+  // pool, shortest queue first, handed out so that the workers take them
+  // newest first (NewestFirst), before the jobs they already hold. Any
+  // thread, not while StopThreads runs.
   void DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder);
   void SetSmartUpdateActive(bool active);
   bool SmartUpdateActive() const { return timer_->Enabled(); }
@@ -272,6 +276,10 @@ class Ttidewell : public TtidewellEngineEvents {
   // Takes the feed's waiting jobs out of the queues; whether there was one.
   bool WithdrawWaitingFeedJob(int32_t feedId);
   void HandOut(const std::vector<int>& slots, int32_t jobs, const std::function<void(int slot, int32_t job)>& add);
+  // The dates and articles of the downloads (TEpisodePlace); one without its
+  // rows comes last.
+  std::vector<TEpisodePlace> EpisodePlaces(const std::map<int32_t, std::string>& urls);
+  void RemoveLeftTemporaryFiles(const WideString& targetFolder);
   void RunSmartUpdate();
   void HandOutDueDownloads();
   void SelectDueFeeds(TDynIntArray& ids);
@@ -323,6 +331,9 @@ class Ttidewell : public TtidewellEngineEvents {
   std::mutex enclosuresHandedOutMutex_;
   std::set<int32_t> enclosuresHandedOut_;  // guarded by enclosuresHandedOutMutex_
   TDownloadRetries downloadRetries_;
+  // The folders whose left temporary files were removed in this run.
+  std::mutex foldersSweptMutex_;
+  std::set<WideString> foldersSwept_;  // guarded by foldersSweptMutex_
   // Set while StopThreads takes the pool apart.
   bool stopping_ = false;
   // Set when a worker outlived the stop time-out and was left running.

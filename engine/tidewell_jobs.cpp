@@ -5,15 +5,19 @@
 // the feeds whose next update is due.
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <filesystem>
 #include <map>
 #include <set>
 
+#include "engine/download_order.h"
 #include "engine/model/enclosures.h"
 #include "engine/settings/tidewell_globvars.h"
 #include "engine/tidewell.h"
 #include "engine/tidewell_date.h"
 #include "engine/tidewell_msg.h"
 #include "engine/tidewell_utilities.h"
+#include "platform/file_ops.h"
 #include "platform/system.h"
 
 namespace tidewell {
@@ -115,32 +119,106 @@ bool Ttidewell::WithdrawWaitingFeedJob(int32_t feedId) {
 
 void Ttidewell::DownloadEnclosures(const TDynIntArray& enclosureIds, const WideString& targetFolder) {
   if (enclosureIds.empty() || !PoolReady()) return;
-  struct Job {
-    std::string url;
-    int32_t enclosureId;
-  };
-  std::vector<Job> jobs;
+  std::map<int32_t, std::string> urls;
   {
     TEnclosures enclosures(mainConnection_.get(), 0);
     enclosures.LoadByIds(enclosureIds, "", 0, 0);
     for (int32_t i = 0; i < enclosures.GetCount(); ++i) {
       const TEnclosuresProperty* enclosure = enclosures.GetItem(i);
       const std::string url = TrimAscii(enclosure->Url);
-      if (!url.empty()) jobs.push_back({url, enclosure->EnclosureId});
+      if (!url.empty()) urls[enclosure->EnclosureId] = url;
     }
   }
-  if (jobs.empty()) return;
+  if (urls.empty()) return;
+  RemoveLeftTemporaryFiles(targetFolder);
+  // Each job goes to the head of its worker's queue: every share is put
+  // there whole, newest first, and the shares are dealt in turn.
+  const std::vector<int32_t> order = NewestFirst(EpisodePlaces(urls));
   const int pool = static_cast<int>(workers_.size());
   std::vector<int> slots;
   const int upperHalf = std::max(1, pool / 2);
   for (int slot = pool - 1; slot >= pool - upperHalf; --slot) slots.push_back(slot);
-  HandOut(OrderByQueueLength(slots), static_cast<int32_t>(jobs.size()), [&](int slot, int32_t job) {
-    {
-      std::lock_guard<std::mutex> lock(enclosuresHandedOutMutex_);
-      enclosuresHandedOut_.insert(jobs[job].enclosureId);
+  slots = OrderByQueueLength(slots);
+  const std::vector<std::vector<size_t>> shares = DealInTurn(order.size(), slots.size());
+  for (size_t i = 0; i < slots.size() && !shares[i].empty(); ++i) {
+    std::vector<TJobRequest> jobs;
+    for (const size_t job : shares[i]) {
+      const int32_t id = order[job];
+      {
+        std::lock_guard<std::mutex> lock(enclosuresHandedOutMutex_);
+        enclosuresHandedOut_.insert(id);
+      }
+      jobs.push_back({urls[id], id, TQueueJobTypes::CgetEnclosure, targetFolder});
     }
-    workers_[slot]->AddJob(jobs[job].url, jobs[job].enclosureId, TQueueJobTypes::CgetEnclosure, targetFolder);
+    workers_[slots[i]]->AddJobsAtHead(jobs);
+  }
+}
+
+// A download killed with its process before its row named its temporary
+// file leaves that file for good: the first hand-out into a folder in a
+// run, before any job of this run writes there, removes the engine's own
+// temporary files that no row names. A folder that cannot be swept now is
+// swept at a later hand-out.
+void Ttidewell::RemoveLeftTemporaryFiles(const WideString& targetFolder) {
+  {
+    std::lock_guard<std::mutex> lock(foldersSweptMutex_);
+    if (!foldersSwept_.insert(targetFolder).second) return;
+  }
+  std::string folder = kt::WideToUtf8(targetFolder);
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  std::vector<std::string> left;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file(error) && IsEngineTemporaryName(name)) left.push_back(folder + name);
+  }
+  if (left.empty()) return;
+  std::set<std::string> named;
+  try {
+    InEngineTransaction([&](TQueryWrapper& query) {
+      named.clear();
+      query.SQL.Add("select filelocation from enclosures where filelocation starting with ?");
+      query.Params(0).SetString(folder);
+      ExecQueryTimed(&query, true);
+      for (; !query.Eof(); query.Next()) named.insert(query.Fields(0).AsString());
+    });
+  } catch (const std::exception&) {
+    std::lock_guard<std::mutex> lock(foldersSweptMutex_);
+    foldersSwept_.erase(targetFolder);
+    return;
+  }
+  for (const std::string& file : left)
+    if (named.count(file) == 0) platform::DeleteFile(file);
+}
+
+std::vector<TEpisodePlace> Ttidewell::EpisodePlaces(const std::map<int32_t, std::string>& urls) {
+  std::vector<int32_t> ids;
+  for (const auto& [id, url] : urls) ids.push_back(id);
+  std::map<int32_t, TEpisodePlace> found;
+  InEngineTransaction([&](TQueryWrapper& query) {
+    found.clear();
+    for (size_t from = 0; from < ids.size(); from += kBatchSize) {
+      std::string list;
+      for (size_t i = from; i < std::min(ids.size(), from + kBatchSize); ++i)
+        list += (i == from ? "" : ",") + std::to_string(ids[i]);
+      query.Close();
+      query.SQL.Clear();
+      query.SQL.Add("select e.enclosure_id,a.created,a.id from enclosures e join articles a on a.id=e.article_id");
+      query.SQL.Add("where e.enclosure_id in (" + list + ")");
+      ExecQueryTimed(&query, true);
+      for (; !query.Eof(); query.Next()) {
+        const int32_t id = query.Fields(0).AsInteger();
+        found[id] = {id, query.Fields(1).IsNull() ? -1.0 : query.Fields(1).AsDateTime(), query.Fields(2).AsInteger()};
+      }
+      query.Close();
+    }
   });
+  std::vector<TEpisodePlace> places;
+  for (const int32_t id : ids) {
+    const auto place = found.find(id);
+    places.push_back(place != found.end() ? place->second : TEpisodePlace{id, -1.0, INT32_MAX});
+  }
+  return places;
 }
 
 void Ttidewell::SetSmartUpdateActive(bool active) {

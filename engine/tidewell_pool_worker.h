@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/tidewell_event_worker.h"
 #include "engine/tidewell_struct.h"
@@ -21,6 +22,14 @@ namespace tidewell {
 
 class Ttidewell;
 class TDbConnWrapper;
+
+// One job for a URL (see TtidewellPoolWorker::AddJob).
+struct TJobRequest {
+  std::string url;
+  int32_t itemId;
+  TQueueJobTypes kind;
+  WideString folder;
+};
 
 class TtidewellPoolWorker {
  public:
@@ -32,6 +41,12 @@ class TtidewellPoolWorker {
   // empty URL.
   virtual void AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
                       const WideString& targetFolder) = 0;
+  // Jobs for URLs at the head of the queue, jobs[0] first: an idle worker
+  // starts with it whatever moment it wakes. By default one AddJob each,
+  // the last first.
+  virtual void AddJobsAtHead(const std::vector<TJobRequest>& jobs) {
+    for (auto job = jobs.rbegin(); job != jobs.rend(); ++job) AddJob(job->url, job->itemId, job->kind, job->folder);
+  }
   // The jobs queued, the running one included.
   virtual int32_t GetQueueCount() = 0;
   // Whether a job of the kind with a row (item id other than -9999) is

@@ -436,6 +436,27 @@ std::string MakeTempDownloadFileName() {
          std::to_string(local.tm_mday) + random + ".tmp";
 }
 
+bool IsEngineTemporaryName(const std::string& name) {
+  constexpr char kPrefix[] = "download";
+  constexpr char kSuffix[] = ".tmp";
+  constexpr size_t kPrefixSize = sizeof kPrefix - 1;
+  constexpr size_t kSuffixSize = sizeof kSuffix - 1;
+  constexpr size_t kHexDigits = 8;
+  if (name.size() < kPrefixSize + kSuffixSize || name.compare(0, kPrefixSize, kPrefix) != 0 ||
+      name.compare(name.size() - kSuffixSize, kSuffixSize, kSuffix) != 0)
+    return false;
+  const std::string middle = name.substr(kPrefixSize, name.size() - kPrefixSize - kSuffixSize);
+  // The year has four digits, the month and the day one or two.
+  if (middle.size() < 6 + kHexDigits || middle.size() > 8 + kHexDigits) return false;
+  const size_t dateDigits = middle.size() - kHexDigits;
+  for (size_t i = 0; i < middle.size(); ++i) {
+    const char c = middle[i];
+    const bool digit = c >= '0' && c <= '9';
+    if (i < dateDigits ? !digit : !(digit || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
 void ExtractFileExtPos(const WideString& fileName, int32_t& position, int32_t& length, WideString& extension) {
   const size_t dot = ExtensionStart(fileName);
   if (dot == WideString::npos) {

@@ -112,6 +112,19 @@ std::string ExtractContentDispositionFileName(const std::string& header);
 bool IsUsableFileExtension(const std::string& fileName);
 // "download" + today's year, month and day + 8 random hex digits + ".tmp".
 std::string MakeTempDownloadFileName();
+// Whether a file name (without folder) is one MakeTempDownloadFileName
+// gives: only such files are ever removed as left by a download.
+//
+//   | name                                | the engine's |
+//   |-------------------------------------|--------------|
+//   | download202612809ABCDEF.tmp (7 + 8) | yes          |
+//   | download20261208A1B2C3D4.tmp        | yes          |
+//   | download.tmp, notes.tmp             | no           |
+//   | download20261208a1b2c3d4.tmp        | no (lower-case hexadecimal) |
+//   | download20261208A1B2C3D4.tmp.mp3    | no           |
+//   | Download20261208A1B2C3D4.TMP        | no           |
+//   | download2026A1B2C3D4.tmp (no date)  | no           |
+bool IsEngineTemporaryName(const std::string& name);
 // The last "." after the last folder separator that has a character after
 // it: its 1-based position, the extension's length with the dot, and the
 // extension. 0, 0 and empty when there is none.

@@ -139,8 +139,11 @@ std::optional<std::string> ReadName(const std::string& line, size_t& pos) {
 
 }  // namespace
 
-RegistryKeyFile RegistryKeyFile::Parse(const std::string& text) {
+RegistryKeyFile RegistryKeyFile::Parse(const std::string& bytes) {
   RegistryKeyFile file;
+  DecodedSettingsText decoded = DecodeSettingsText(bytes);
+  file.form_ = decoded.form;
+  const std::string& text = decoded.utf8;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -183,7 +186,7 @@ RegistryKeyFile RegistryKeyFile::NewKey(const std::string& section_name) {
 std::string RegistryKeyFile::Serialize() const {
   std::string out;
   for (const Line& line : lines_) out += line.raw + "\n";
-  return out;
+  return EncodeSettingsText(out, form_);
 }
 
 RegistryDataType RegistryKeyFile::TypeOf(const std::string& name) const {

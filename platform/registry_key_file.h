@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/settings_text.h"
+
 namespace platform {
 
 enum class RegistryDataType { None, String, Integer, Other };
@@ -21,9 +23,12 @@ enum class RegistryDataType { None, String, Integer, Other };
 class RegistryKeyFile {
  public:
   // Never fails: a line that is no readable value is kept as an unknown line.
-  static RegistryKeyFile Parse(const std::string& text);
+  // The bytes may be UTF-8 or, with a byte-order mark, UTF-16 (regedit 5's
+  // export form, see settings_text.h).
+  static RegistryKeyFile Parse(const std::string& bytes);
   // The file of a fresh key: the format's header and the key's section line.
   static RegistryKeyFile NewKey(const std::string& section_name);
+  // In the byte form the file was parsed from.
   std::string Serialize() const;
 
   // None when the key holds no value of that name.
@@ -56,6 +61,7 @@ class RegistryKeyFile {
   Line& LineFor(const std::string& name);
 
   std::vector<Line> lines_;
+  SettingsTextForm form_ = SettingsTextForm::Utf8;
 };
 
 }  // namespace platform

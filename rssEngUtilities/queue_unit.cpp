@@ -106,6 +106,15 @@ TRoundListNode* TIRoundList::First() {
 
 void TIRoundList::Add(void* item, bool atHead) {
   GuardedOperation guard(section_, add_event_, {&clear_event_, &remove_event_}, kListTimeoutMs);
+  Link(item, atHead);
+}
+
+void TIRoundList::AddAllAtHead(const std::vector<void*>& items) {
+  GuardedOperation guard(section_, add_event_, {&clear_event_, &remove_event_}, kListTimeoutMs);
+  for (auto item = items.rbegin(); item != items.rend(); ++item) Link(*item, true);
+}
+
+void TIRoundList::Link(void* item, bool atHead) {
   auto* node = new TRoundListNode{item, false, nullptr, nullptr};
   AddToCount(1);
   if (head_ == nullptr) {

@@ -56,6 +56,9 @@ class TIRoundList {
   virtual TRoundListNode* Next(TRoundListNode* node);
   // A new node at the tail, or at the head when atHead.
   virtual void Add(void* item, bool atHead);
+  // New nodes at the head in one step, items[0] the new head: a reader
+  // never takes one of them before all are in.
+  void AddAllAtHead(const std::vector<void*>& items);
   // Unlinks the node, hands its item to OnFreeItem, frees it and sets the
   // variable to nullptr. A node that is not linked (nullptr included) raises
   // "Previous item was not found ! ". The node is gone also when OnFreeItem
@@ -83,6 +86,8 @@ class TIRoundList {
   void SetCount(int32_t count);
   void AddToCount(int32_t delta);
   void Unlink(TRoundListNode* node);
+  // A new node, under the caller's lock.
+  void Link(void* item, bool atHead);
 
   mutable std::shared_mutex count_lock_;
   int32_t count_ = 0;  // guarded by count_lock_

@@ -22,6 +22,7 @@ class TtidewellFeedPoolWorker : public TtidewellPoolWorker {
   void AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind, const WideString& targetFolder) override {
     worker_->AddJob(url, itemId, kind, targetFolder);
   }
+  void AddJobsAtHead(const std::vector<TJobRequest>& jobs) override { worker_->AddJobsAtHead(jobs); }
   int32_t GetQueueCount() override { return worker_->GetQueueCount(); }
   bool IsJobKindQueued(TQueueJobTypes kind, int32_t ignoreThreadId) override {
     return worker_->IsJobKindQueued(kind, ignoreThreadId);

@@ -2,6 +2,7 @@
 // The feed worker's enclosure processor: keeps the enclosure row's download
 // state in step with the transfer (1 while it runs, 2 when it succeeded, 3
 // when it failed) and reports the outcome.
+#include <cctype>
 #include <exception>
 #include <mutex>
 #include <utility>
@@ -39,10 +40,37 @@ void RunBeforeEndCommit(int32_t enclosureId) {
   if (hook) hook(enclosureId);
 }
 
+std::function<void(TEnclosureStep, int32_t)>& BeforeStep() {
+  static std::function<void(TEnclosureStep, int32_t)> hook;
+  return hook;
+}
+
+void RunBeforeStep(TEnclosureStep step, int32_t enclosureId) {
+  std::function<void(TEnclosureStep, int32_t)> hook;
+  {
+    std::lock_guard<std::mutex> lock(HookLock());
+    hook = BeforeStep();
+  }
+  if (hook) hook(step, enclosureId);
+}
+
 // Only a 2xx answer delivers the body: a redirect that was not followed to
 // its end (too many hops, a loop) or a 304 left no file behind.
 bool IsDelivered(const TtidewellTrdJobPropClass& result, int32_t code) {
   return !result.error && code >= 200 && code < 300;
+}
+
+// The server's "Retry-After" among the answer's headers, as a time (0 when
+// none).
+TDateTime RetryAfterOf(const TtidewellTrdJobPropClass& result, TDateTime nowUtc) {
+  constexpr char kName[] = "retry-after:";
+  for (const std::string& header : result.headers) {
+    if (header.size() < sizeof kName - 1) continue;
+    std::string name = header.substr(0, sizeof kName - 1);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name == kName) return RetryAfterUtc(header.substr(sizeof kName - 1), nowUtc);
+  }
+  return 0;
 }
 
 // A body that could not be written, closed or moved into place is a file
@@ -56,6 +84,11 @@ TErrorCategory FailureCategory(const TtidewellTrdJobPropClass& result) {
 void TEST_SetBeforeEnclosureEndCommit(std::function<void(int32_t enclosureId)> hook) {
   std::lock_guard<std::mutex> lock(HookLock());
   BeforeEndCommit() = std::move(hook);
+}
+
+void TEST_SetBeforeEnclosureStep(std::function<void(TEnclosureStep step, int32_t enclosureId)> hook) {
+  std::lock_guard<std::mutex> lock(HookLock());
+  BeforeStep() = std::move(hook);
 }
 
 void TtidewellWorkerThreadPrAtomRssFeeds::StartOwnTransaction() {
@@ -88,6 +121,15 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
   try {
     if (phase == kPhaseEnclosureEnd && !IsDelivered(result, httpCode_)) {
       RecordEnclosureFailure(result, nowUtc);
+    } else if (phase == kPhaseEnclosureEnd) {
+      // The file came: the database's failures are waited out. A stop
+      // meanwhile leaves it named by its row, which the next start finds.
+      const bool recorded = AwaitDatabase([&] {
+        RunBeforeStep(TEnclosureStep::kEndRecord, itemId_);
+        StoreEnclosureStateAgainIfLost(result, phase, nowUtc);
+      });
+      if (!recorded) return;
+      errorCategory_ = TErrorCategory::noErrors;
     } else {
       StoreEnclosureStateAgainIfLost(result, phase, nowUtc);
     }
@@ -101,21 +143,47 @@ void TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(TtidewellTrdJobPropCl
   if (phase == kPhaseEnclosureEnd && !GetStopRequested()) SyncEnclosureDownloaded();
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::BeforeEnclosureMove(const WideString& finalName) {
-  if (connection_ == nullptr) return;
+std::unordered_set<WideString> TtidewellWorkerThreadPrAtomRssFeeds::FilesNamedByOtherRows(const WideString& prefix) {
+  if (connection_ == nullptr) return {};
   try {
-    ExecuteAndCommit([&] {
-      fileNameMayBeRecorded_ = true;
-      query_.SQL.Add("update Enclosures");
-      query_.SQL.Add("set filelocation=?");
-      query_.SQL.Add("where enclosure_id=? and download_status=?");
-      query_.Params(0).SetWideString(finalName);
-      query_.Params(1).SetInteger(itemId_);
-      query_.Params(2).SetInteger(kDownloading);
+    StartOwnTransaction();
+    RunBeforeStep(TEnclosureStep::kNamesLookUp, itemId_);
+    std::unordered_set<WideString> named = TtidewellWorkerThreadBase::FilesNamedByOtherRows(prefix);
+    transaction_.Commit();
+    return named;
+  } catch (...) {
+    ResetQuery();
+    RollbackQuietly();
+    throw;
+  }
+}
+
+// A file moved to a name its row does not hold would be named by no row
+// for good once the row is put back to new: the move waits until the
+// database took the name.
+bool TtidewellWorkerThreadPrAtomRssFeeds::BeforeEnclosureMove(const WideString& finalName) {
+  if (connection_ == nullptr) return true;
+  const auto fill = [&] {
+    fileNameMayBeRecorded_ = true;
+    query_.SQL.Add("update Enclosures");
+    query_.SQL.Add("set filelocation=?");
+    query_.SQL.Add("where enclosure_id=? and download_status=?");
+    query_.Params(0).SetWideString(finalName);
+    query_.Params(1).SetInteger(itemId_);
+    query_.Params(2).SetInteger(kDownloading);
+  };
+  try {
+    return AwaitDatabase([&] {
+      RetryOnUpdateConflict([&] {
+        StartOwnTransaction();
+        RunBeforeStep(TEnclosureStep::kNameRecord, itemId_);
+        ExecuteAndCommit(fill);
+      });
     });
   } catch (...) {
-    // Without the name a crash at the next moment costs a second download,
-    // nothing more.
+    // A failure that no wait mends: the end's record names the file, and
+    // without it the file is taken back.
+    return true;
   }
 }
 
@@ -126,7 +194,8 @@ void TtidewellWorkerThreadPrAtomRssFeeds::RecordEnclosureFailure(TtidewellTrdJob
   }
   DeleteFileUni(result.localFileName);
   if (Owner() != nullptr && !GetStopRequested())
-    Owner()->DownloadRetries().NoteFailure(itemId_, targetFolder_, result.passingFailure, nowUtc);
+    Owner()->DownloadRetries().NoteFailure(itemId_, targetFolder_, result.passingFailure, nowUtc,
+                                           RetryAfterOf(result, nowUtc));
   const auto fill = [&] {
     query_.SQL.Add("update Enclosures");
     query_.SQL.Add("set download_status=?,filelocation=?,downloadStart=?,downloadEnd=?,lasthttpcode=?");

@@ -168,9 +168,10 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AddFeedJob(int32_t feedId, bool atFron
   wakeUpEvent_.Set();
 }
 
-void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
-                                                 const WideString& targetFolder) {
-  if (Terminated()) return;
+namespace {
+
+std::unique_ptr<TQueueJobRec> MakeUrlJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
+                                         const WideString& targetFolder) {
   std::string normalized = url;
   NormalizeUrl(normalized);
   auto job = std::make_unique<TQueueJobRec>();
@@ -178,7 +179,25 @@ void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t
   job->itemId = itemId;
   job->kind = kind;
   if (kind == TQueueJobTypes::CgetEnclosure) job->text = targetFolder;
-  jobQueue_.Add(job.release(), true);
+  return job;
+}
+
+}  // namespace
+
+void TtidewellWorkerThreadPrAtomRssFeeds::AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind,
+                                                 const WideString& targetFolder) {
+  if (Terminated()) return;
+  jobQueue_.Add(MakeUrlJob(url, itemId, kind, targetFolder).release(), true);
+  wakeUpEvent_.Set();
+}
+
+void TtidewellWorkerThreadPrAtomRssFeeds::AddJobsAtHead(const std::vector<TJobRequest>& jobs) {
+  if (Terminated() || jobs.empty()) return;
+  std::vector<std::unique_ptr<TQueueJobRec>> made;
+  for (const TJobRequest& job : jobs) made.push_back(MakeUrlJob(job.url, job.itemId, job.kind, job.folder));
+  std::vector<void*> items;
+  for (auto& job : made) items.push_back(job.release());
+  jobQueue_.AddAllAtHead(items);
   wakeUpEvent_.Set();
 }
 

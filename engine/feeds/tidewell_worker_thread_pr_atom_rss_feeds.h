@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/db/tidewell_db_helper.h"
@@ -37,6 +38,7 @@
 #include "engine/net/tidewell_worker_thread_base.h"
 #include "engine/tidewell_event_worker.h"
 #include "engine/tidewell_events.h"
+#include "engine/tidewell_pool_worker.h"
 #include "engine/tidewell_worker_events.h"
 #include "platform/event.h"
 #include "rssEngUtilities/queue_unit.h"
@@ -49,6 +51,16 @@ class Ttidewell;
 // the end of a finished download, with the enclosure's id. An empty hook
 // removes it.
 void TEST_SetBeforeEnclosureEndCommit(std::function<void(int32_t enclosureId)> hook);
+
+// The database steps of a finished download, for the test hook below.
+enum class TEnclosureStep {
+  kNamesLookUp,  // the look-up of the names other rows hold
+  kNameRecord,   // the update that names the file before its move
+  kEndRecord,    // the record of the download's end (before its transaction)
+};
+// Test hook: runs on the worker's thread before each attempt of a step,
+// its transaction started but for kEndRecord. An empty hook removes it.
+void TEST_SetBeforeEnclosureStep(std::function<void(TEnclosureStep step, int32_t enclosureId)> hook);
 
 // One queued job, owned by the queue and freed by FreeQueueJobRec.
 struct TQueueJobRec {
@@ -116,6 +128,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   // kept for CgetEnclosure jobs. Raises "Invalid URL !" for an empty URL.
   // Nothing happens once the thread is terminated.
   void AddJob(const std::string& url, int32_t itemId, TQueueJobTypes kind, const WideString& targetFolder);
+  // The jobs at the head of the queue in one step, jobs[0] first.
+  void AddJobsAtHead(const std::vector<TJobRequest>& jobs);
   // A CgetRawData job at the head of the queue. The worker takes ownership of
   // the request: it is freed once handled, or with the job when the job is
   // dropped. Returns false (the request still the caller's) once the thread
@@ -174,7 +188,8 @@ class TtidewellWorkerThreadPrAtomRssFeeds : public TtidewellWorkerThreadBase {
   virtual void ProcessWebPage(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);
   virtual void ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context, int phase);
   // Keeps the final name in the row, still downloading, before the move.
-  void BeforeEnclosureMove(const WideString& finalName) override;
+  bool BeforeEnclosureMove(const WideString& finalName) override;
+  std::unordered_set<WideString> FilesNamedByOtherRows(const WideString& prefix) override;
   // OPML subscription lists: the list is mirrored in the owner's folder tree
   // (see tidewell_opml_processor.h); a failure is left in the error fields.
   virtual void ProcessOPML(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context);

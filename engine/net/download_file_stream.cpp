@@ -107,7 +107,11 @@ void TDownloadFileStream::Close() {
 }
 
 void TDownloadFileStream::RaiseWriteError(int error) const {
-  throw EFWriteError(FormatText(kCantWriteFile, path_, std::strerror(error)));
+  throw EFWriteError(FormatText(kCantWriteFile, path_, std::strerror(error)), error);
 }
+
+bool EFWriteError::Passes() const { return IsRoomFailure(systemError_); }
+
+bool IsRoomFailure(int systemError) { return systemError == ENOSPC || systemError == EDQUOT; }
 
 }  // namespace tidewell

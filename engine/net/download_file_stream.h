@@ -19,8 +19,21 @@ namespace tidewell {
 // \r\n%s" (file name, the system's reason).
 class EFWriteError : public kt::EStreamError {
  public:
-  using kt::EStreamError::EStreamError;
+  explicit EFWriteError(const std::string& message, int systemError = 0)
+      : kt::EStreamError(message), systemError_(systemError) {}
+  // The system's error number; 0 when the failure was no system's.
+  int SystemError() const { return systemError_; }
+  // Whether the write may succeed later as it is: the disk (or the user's
+  // quota) was full, and room may be made. Any other failure stays.
+  bool Passes() const;
+
+ private:
+  int systemError_;
 };
+
+// Whether the system's error number says the disk, or the user's quota,
+// was full: a failure that passes once room is made.
+bool IsRoomFailure(int systemError);
 
 class TDownloadFileStream : public kt::TStream {
  public:

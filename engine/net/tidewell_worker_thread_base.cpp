@@ -18,6 +18,7 @@
 
 #include "engine/addresses/feed_address.h"
 #include "engine/net/content_decoder.h"
+#include "engine/net/database_wait.h"
 #include "engine/net/download_file_stream.h"
 #include "engine/net/http_auth.h"
 #include "engine/net/line_share_pacer.h"
@@ -125,10 +126,11 @@ std::string TransportErrorText(const THttpExchangeReply& reply) {
 }
 
 // Whether a failed exchange may succeed when tried again later: the line or
-// the server failed for a while. The server's word that the file is not
-// there (404, any 4xx), a refused redirect or certificate, and the engine's
-// own refusals (a web page instead of the episode, the file not writable)
-// stay failed.
+// the server failed for a while, or the server asked to be asked later. The
+// server's word that the file is not there (404, the other 4xx), a refused
+// redirect or certificate, and the engine's own refusals (a web page
+// instead of the episode) stay failed. A full disk passes as well
+// (EFWriteError::Passes, IsRoomFailure).
 //
 //   | what happened                                        | passes |
 //   |------------------------------------------------------|--------|
@@ -136,10 +138,12 @@ std::string TransportErrorText(const THttpExchangeReply& reply) {
 //   | nothing or part of the answer before the line closed | yes    |
 //   | no byte for the read time-out, too slow, deadline    | yes    |
 //   | 5xx answer                                           | yes    |
+//   | 408 (request time-out), 429 (too many requests)      | yes    |
 //   | any other transport failure (TLS, protocol)          | no     |
 //   | any other answer                                     | no     |
 bool IsPassingFailure(const THttpExchangeReply& reply) {
   if (reply.status >= 500 && reply.status < 600) return true;
+  if (reply.status == 408 || reply.status == 429) return true;
   switch (reply.outcome) {
     case THttpExchangeReply::Outcome::ReadTimedOut:
     case THttpExchangeReply::Outcome::DeadlinePassed:
@@ -533,6 +537,14 @@ void TtidewellWorkerThreadBase::DoDownloading(int64_t bytesDownloaded, int64_t b
   if (terminate) terminateDownload_ = true;
 }
 
+bool TtidewellWorkerThreadBase::AwaitDatabase(const std::function<void()>& step) {
+  return RunUntilTheDatabaseTakesIt(step, [this](int ms) {
+    if (GetStopRequested()) return false;
+    wakeUpEvent_.WaitFor(ms);
+    return !GetStopRequested();
+  });
+}
+
 bool TtidewellWorkerThreadBase::StopOrTerminate() const { return terminateDownload_ || GetStopRequested(); }
 
 void TtidewellWorkerThreadBase::Download(const std::string& url, const std::string& lastModified,
@@ -627,6 +639,7 @@ void TtidewellWorkerThreadBase::RunTransfer(TTransfer& t, TtidewellTrdJobPropCla
   } catch (const EFWriteError& failure) {
     CaptureError(t, result, failure.what());
     result.fileError = true;
+    result.passingFailure = failure.Passes();
   } catch (const std::exception& failure) {
     CaptureError(t, result, failure.what());
   }
@@ -978,7 +991,9 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
     result.CloseFile();
   } catch (const EFWriteError& failure) {
     result.fileError = true;
-    return FailEnclosure(t, result, failure.what());
+    FailEnclosure(t, result, failure.what());
+    result.passingFailure = failure.Passes();
+    return;
   }
   const int64_t written = FileSize(t.downloadFile);
   if (result.contentLength > 1 && result.contentLength > written) {
@@ -1000,18 +1015,23 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   // Another download may take the same name meanwhile; the move never
   // replaces a file, so the next free name is tried.
   for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
+    bool everyNameTaken = false;
     try {
-      named.reset();
-      target = MakeUniqueFileName(kt::Utf8ToWide(folder + name), namedByRow);
-      // Every numbered name taken: the name itself is given back, and a
-      // row may hold it though no file lies there.
-      if (namedByRow(target)) break;
+      // Without the rows no name is known to be free: the file waits for
+      // the database.
+      const bool answered = AwaitDatabase([&] {
+        named.reset();
+        target = MakeUniqueFileName(kt::Utf8ToWide(folder + name), namedByRow);
+        // Every numbered name taken: the name itself is given back, and a
+        // row may hold it though no file lies there.
+        everyNameTaken = namedByRow(target);
+      });
+      if (!answered) return FailEnclosure(t, result);
     } catch (const std::exception& failure) {
-      // Without the rows no name is known to be free: the episode is
-      // fetched again once the database answers.
       return FailEnclosure(t, result, failure.what());
     }
-    BeforeEnclosureMove(target);
+    if (everyNameTaken) break;
+    if (!BeforeEnclosureMove(target)) return FailEnclosure(t, result);
     const bool moved = MoveFileUni(kt::Utf8ToWide(t.downloadFile), target,
                                    platform::kMoveCopyAllowed | platform::kMoveWriteThrough);
     error = moved ? 0 : errno;
@@ -1022,6 +1042,7 @@ void TtidewellWorkerThreadBase::FinishEnclosure(TTransfer& t, TtidewellTrdJobPro
   }
   result.fileError = true;
   FailEnclosure(t, result, FormatText(MessageText(kEnclosureRenameFailed), error));
+  result.passingFailure = IsRoomFailure(error);
 }
 
 // A captive portal's login page, or nothing at all, is no episode.

@@ -134,9 +134,15 @@ class TtidewellWorkerThreadBase : public TtidewellEventWorker {
                               void* context) = 0;
   // The name a finished enclosure download is about to be moved to. A
   // derived class records it, so that a start after a crash between the
-  // move and the final state finds the file instead of fetching it again.
-  // Failures are the derived class's to swallow.
-  virtual void BeforeEnclosureMove(const kt::WideString& finalName) {}
+  // move and the final state finds the file instead of fetching it again:
+  // no file is ever moved to a name its row does not hold. False (stop
+  // asked for while the database was away) leaves the file unmoved.
+  virtual bool BeforeEnclosureMove(const kt::WideString& finalName) { return true; }
+  // Runs step, a database step of a finished download, until the database
+  // takes it: a lost connection or a write conflict is waited out
+  // (RunUntilTheDatabaseTakesIt), so that a download is never lost to the
+  // database. False once a stop was asked for; other failures pass on.
+  bool AwaitDatabase(const std::function<void()>& step);
   // A derived class may supply its own proxy; false uses the settings.
   virtual bool GetProxyOverride(std::string& host, int32_t& port, std::string& userName, std::string& password);
   // The database look-ups, in the worker's own transaction (started and

@@ -188,6 +188,30 @@ TEST_F(StartupProcessTest, AFolderInPlaceOfTheDatabaseEndsTheApplicationWithAFai
   ExpectFailedStartEndsOnSignal(*shown, SIGTERM, "rssengine.fdb");
 }
 
+// The settings exported by regedit 5: UTF-16LE with a byte-order mark and
+// CR LF line ends. The show they name is subscribed and fetched.
+TEST_F(StartupProcessTest, SettingsWrittenInUtf16AsRegeditExportsThemSubscribeTheirShows) {
+  TestHttpServer server;
+  ServeRss(server, "/feed.xml", "<item><title>One</title></item>");
+  SetMisc("subscribefeed0", server.Url("/feed.xml"));
+  std::string settingsFile;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.File("config")))
+    if (entry.path().extension() == ".reg") settingsFile = entry.path();
+  ASSERT_FALSE(settingsFile.empty());
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : ReadFile(settingsFile)) {
+    if (c == '\n') utf16 += std::string("\r\0", 2);
+    utf16 += c;
+    utf16 += '\0';
+  }
+  std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << utf16;
+  auto app = Start("utf16.err");
+  ASSERT_TRUE(WaitFor([&] { return server.RequestCount("/feed.xml") > 0 || !app->Running(); }));
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  app->Signal(SIGTERM);
+  EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+}
+
 TEST_F(StartupProcessTest, AFileInPlaceOfTheDownloadsFolderEndsTheStartWithItsReason) {
   std::ofstream(programFolder + "/downloads") << "not a folder";
   auto app = Start("first.err");

@@ -189,6 +189,36 @@ TEST_F(RegistryTest, WritesKeepHandWrittenLinesAndLeaveNoTemporaryFiles) {
   EXPECT_EQ(info.st_mode & 0777, 0640u) << "a rewritten key keeps its file's mode";
 }
 
+// regedit 5 exports a key as UTF-16 with a byte-order mark and CR LF line
+// ends: such a file is read as any other, and a write keeps its form.
+TEST_F(RegistryTest, AKeyFileInUtf16WithAByteOrderMarkIsReadAndWrittenBackInItsForm) {
+  const std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Pinwheel]\r\n"
+      u"\"subscribefeed0\"=\"https://example.org/caf\u00e9/\U0001F3A7.rss\"\r\n"
+      u"\"defaultupdateinterval\"=dword:0000003c\r\n";
+  const auto encode = [](const std::u16string& units, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : units) {
+      const char high = static_cast<char>(unit >> 8);
+      const char low = static_cast<char>(unit & 0xFF);
+      bytes += bigEndian ? high : low;
+      bytes += bigEndian ? low : high;
+    }
+    return bytes;
+  };
+  for (const bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "UTF-16BE" : "UTF-16LE");
+    WriteFile(UserFile("SOFTWARE/Pinwheel.reg"), encode(text, bigEndian));
+    Registry registry(Bases());
+    ASSERT_TRUE(registry.OpenKey("\\SOFTWARE\\Pinwheel", false));
+    EXPECT_EQ(registry.ReadString("subscribefeed0"), "https://example.org/caf\xc3\xa9/\xf0\x9f\x8e\xa7.rss");
+    EXPECT_EQ(registry.ReadInteger("defaultupdateinterval"), 60);
+    registry.WriteInteger("defaultupdateinterval", 45);
+    EXPECT_EQ(ReadFile(registry.KeyFileName()),
+              encode(text.substr(0, text.find(u"dword:")) + u"dword:0000002d\r\n", bigEndian));
+  }
+}
+
 TEST_F(RegistryTest, AKeyWhoseFileWasRemovedIsMadeAgainByTheNextWrite) {
   Registry registry(Bases());
   ASSERT_TRUE(registry.OpenKey("\\SOFTWARE\\Pinwheel", true));

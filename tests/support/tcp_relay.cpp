@@ -12,6 +12,7 @@
 #include <deque>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -47,6 +48,7 @@ struct Pair {
   int server;
   bool holdAfterFirst = false;  // accepted while holding
   bool stalled = false;         // held: the server's answers stay unread
+  bool cutAtAnswer = false;     // its client spoke first once a cut was armed
   std::deque<Answer> answers;   // read from the server, not yet due
 };
 
@@ -129,10 +131,13 @@ void TcpRelay::Run() {
     }
     for (size_t i = 0; i < pairs.size(); ++i) {
       Pair& pair = pairs[i];
+      // The cut lands on the connection whose client asks first once it is
+      // armed, not on one the server happens to write to meanwhile.
+      if (polled[1 + 2 * i].revents != 0 && pair.client >= 0 && cutArmed_.exchange(false)) pair.cutAtAnswer = true;
       bool open = polled[1 + 2 * i].revents == 0 || Forward(pair.client, pair.server);
       if (open && polled[2 + 2 * i].revents != 0) {
         // The server answered: it has done what it was asked.
-        if (pair.client >= 0 && cutArmed_.exchange(false)) {
+        if (pair.client >= 0 && std::exchange(pair.cutAtAnswer, false)) {
           ++cuts_;
           ::close(pair.client);
           pair.client = -1;
@@ -150,8 +155,11 @@ void TcpRelay::Run() {
     if (polled[0].revents != 0) {
       const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       const int server = client < 0 || refusing_ ? -1 : ConnectToLoopback(targetPort_);
-      if (server >= 0) kept.push_back({client, server, holding_.load(), false, {}});
-      if (server < 0 && client >= 0) ::close(client);
+      if (server >= 0) kept.push_back({client, server, holding_.load(), false, false, {}});
+      if (server < 0 && client >= 0) {
+        ::close(client);
+        if (refusing_) ++refused_;
+      }
     }
     pairs.swap(kept);
   }

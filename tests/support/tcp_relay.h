@@ -19,7 +19,7 @@ class TcpRelay {
   ~TcpRelay();
 
   int Port() const { return port_; }
-  // The first answer that comes back on any connection from now on is
+  // The answer to the first request sent on any connection from now on is
   // dropped and the client's end closed; the server's stays open.
   void CutAtNextAnswer() { cutArmed_ = true; }
   // Every connection open now is closed at both ends (a dropped route).
@@ -37,6 +37,8 @@ class TcpRelay {
   int Cuts() const { return cuts_; }
   // The connections held after their handshake so far.
   int Held() const { return held_; }
+  // The connections closed at once while refusing, so far.
+  int Refused() const { return refused_; }
 
  private:
   void Run();
@@ -52,6 +54,7 @@ class TcpRelay {
   std::atomic<int> delayMs_{0};
   std::atomic<int> cuts_{0};
   std::atomic<int> held_{0};
+  std::atomic<int> refused_{0};
   std::thread thread_;
 };
 

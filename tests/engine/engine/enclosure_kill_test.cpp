@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
-// A process killed between moving a finished enclosure into place and
-// recording the download's end: the next start finds the file and marks
-// the row downloaded, instead of fetching it again under a second name.
+// A process killed at a set step of a download: between moving a finished
+// enclosure into place and recording the download's end (the next start
+// finds the file and marks the row downloaded, instead of fetching it again
+// under a second name); before its row named its temporary file (the next
+// start's hand-out removes the file); and while the database could not take
+// the finished file's name (the file is not moved before its row names it,
+// so the next start leaves one file, named by its row).
 //
 // The dying process is this test program run again with one test that only
 // runs when the parent hands it its database through the environment.
@@ -11,13 +15,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <ibase.h>
+
+#include "engine/db/firebird_error.h"
 #include "engine/db/tidewell_db_helper_instance.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/tidewell.h"
@@ -38,10 +48,22 @@ using testing_support::TestHttpServer;
 constexpr char kDatabaseVariable[] = "TIDEWELL_KILL_DB";
 constexpr char kFolderVariable[] = "TIDEWELL_KILL_FOLDER";
 constexpr char kEnclosureVariable[] = "TIDEWELL_KILL_ENCLOSURE";
+constexpr char kStepVariable[] = "TIDEWELL_KILL_STEP";
 constexpr char kChildTest[] = "EnclosureKillChild.DISABLED_DiesBetweenTheMoveAndTheRecord";
 
-// A feed worker that kills its process once the download was moved into
-// place, before the row is told.
+// Where the child dies.
+enum class KillStep {
+  kAfterTheMove,       // the file moved into place, its end not recorded
+  kBeforeTheStart,     // the temporary file made, the row not yet told
+  kWhileTheNameWaits,  // the database refuses the file's name (a lost connection)
+};
+
+KillStep StepOfChild() {
+  const char* step = std::getenv(kStepVariable);
+  return step == nullptr ? KillStep::kAfterTheMove : static_cast<KillStep>(std::atoi(step));
+}
+
+// A feed worker that kills its process at the step the parent chose.
 class DyingWorker : public TtidewellWorkerThreadPrAtomRssFeeds {
  public:
   explicit DyingWorker(Ttidewell& engine)
@@ -55,10 +77,23 @@ class DyingWorker : public TtidewellWorkerThreadPrAtomRssFeeds {
  protected:
   void ProcessEnclosure(TtidewellTrdJobPropClass& result, PHttpRawDataReq request, void* context,
                         int phase) override {
-    if (phase == kPhaseEnclosureEnd) ::kill(::getpid(), SIGKILL);
+    const KillStep step = StepOfChild();
+    if (phase == kPhaseEnclosureEnd || (phase == kPhaseEnclosureStart && step == KillStep::kBeforeTheStart))
+      ::kill(::getpid(), SIGKILL);
     TtidewellWorkerThreadPrAtomRssFeeds::ProcessEnclosure(result, request, context, phase);
   }
 };
+
+// The database answers the update that names the finished file as a lost
+// connection would, until the third attempt, where the process dies.
+void RefuseTheFinishedFilesName() {
+  static std::atomic<int> attempts{0};
+  TEST_SetBeforeEnclosureStep([](TEnclosureStep step, int32_t) {
+    if (step != TEnclosureStep::kNameRecord) return;
+    if (++attempts == 3) ::kill(::getpid(), SIGKILL);
+    throw db::EFirebirdError("Error reading data from the connection.", -902, isc_net_read_err, {isc_net_read_err});
+  });
+}
 
 class DyingPoolWorker : public TtidewellPoolWorker {
  public:
@@ -85,6 +120,7 @@ TEST(EnclosureKillChild, DISABLED_DiesBetweenTheMoveAndTheRecord) {
   const char* database = std::getenv(kDatabaseVariable);
   if (database == nullptr) GTEST_SKIP() << "run by EnclosureKill only";
   platform::MainThread().BindToCurrentThread();
+  if (StepOfChild() == KillStep::kWhileTheNameWaits) RefuseTheFinishedFilesName();
   TtidewellOptions options;
   options.workerFactory = [](Ttidewell& engine, int) { return std::make_unique<DyingPoolWorker>(engine); };
   Ttidewell engine(options);
@@ -97,9 +133,11 @@ TEST(EnclosureKillChild, DISABLED_DiesBetweenTheMoveAndTheRecord) {
 }
 
 // One run: a feed with one enclosure stored by a first start, the download
-// by a second start that dies, and a third start's reset. Returns what the
-// third start found wrong, "" when nothing.
-std::string RunOnce(TestHttpServer& server, int run) {
+// by a second start that dies at the step, and a third start's reset (and,
+// where the download was left unfinished, its hand-out again, as the
+// application's first pass does). Returns what the third start found
+// wrong, "" when nothing.
+std::string RunOnce(TestHttpServer& server, int run, KillStep step = KillStep::kAfterTheMove) {
   testing_support::TempFolder folder;
   const std::string database = folder.File("kill.fdb");
   const std::string episodes = folder.File("episodes/");
@@ -137,6 +175,10 @@ std::string RunOnce(TestHttpServer& server, int run) {
   ::setenv(kDatabaseVariable, database.c_str(), 1);
   ::setenv(kFolderVariable, episodes.c_str(), 1);
   ::setenv(kEnclosureVariable, std::to_string(enclosureId).c_str(), 1);
+  ::setenv(kStepVariable, std::to_string(static_cast<int>(step)).c_str(), 1);
+  // A listener's own files, whatever their names, are never removed.
+  for (const char* own : {"notes.tmp", "download.tmp", "download20261208a1b2c3d4.tmp"})
+    std::ofstream(episodes + own) << "the listener's";
   const std::string filter = std::string("--gtest_filter=") + kChildTest;
   std::vector<std::string> arguments = {"/proc/self/exe", filter, "--gtest_also_run_disabled_tests"};
   std::vector<char*> argv;
@@ -154,6 +196,14 @@ std::string RunOnce(TestHttpServer& server, int run) {
   engine.SetDbFilePath(database);
   engine.SetConnected(true);
   engine.ResetEnclosureDownloads();
+  if (step != KillStep::kAfterTheMove) {
+    int downloaded = 0;
+    engine.SetOnEnclosureDownloaded([&](uint32_t, uint32_t, const std::string&, int32_t, const std::string&,
+                                        const WideString&, TErrorCategory, const std::string&) { ++downloaded; });
+    engine.DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
+    if (!platform::MainThread().RunUntil([&] { return downloaded > 0 && engine.QueuedJobCount() == 0; }, 20000))
+      return "run " + std::to_string(run) + ": the download was not made again";
+  }
   TTranWrapper transaction(&engine.MainConnection());
   TQueryWrapper query;
   query.SetTransaction(&transaction);
@@ -169,7 +219,13 @@ std::string RunOnce(TestHttpServer& server, int run) {
   for (const auto& entry : std::filesystem::directory_iterator(episodes)) files.push_back(entry.path().filename());
   if (downloadStatus != 2) return "run " + std::to_string(run) + ": status " + std::to_string(downloadStatus);
   if (location != episodes + "big.mp3") return "run " + std::to_string(run) + ": location " + location;
-  if (files != std::vector<std::string>{"big.mp3"}) return "run " + std::to_string(run) + ": other files left";
+  std::sort(files.begin(), files.end());
+  const std::vector<std::string> expected{"big.mp3", "download.tmp", "download20261208a1b2c3d4.tmp", "notes.tmp"};
+  if (files != expected) {
+    std::string names;
+    for (const std::string& file : files) names += " " + file;
+    return "run " + std::to_string(run) + ": files" + names;
+  }
   return "";
 }
 
@@ -200,6 +256,10 @@ TEST(EnclosureKill, AFinishedDownloadLeftAtDownloadingIsNotFetchedAgain) {
     }
   }
   std::cout << "kill between the move and the record: " << bad << " bad of " << runs << " runs\n";
+  for (const KillStep step : {KillStep::kBeforeTheStart, KillStep::kWhileTheNameWaits}) {
+    const std::string problem = RunOnce(server, 1, step);
+    EXPECT_EQ(problem, "") << "step " << static_cast<int>(step);
+  }
 }
 
 }  // namespace

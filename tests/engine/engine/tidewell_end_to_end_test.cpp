@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/feeds/tidewell_worker_text.h"
 #include "engine/net/http_auth.h"
 #include "engine/settings/value_scrambling.h"
 #include "engine/tidewell.h"
@@ -284,8 +286,10 @@ TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfter
     std::string guid;
     std::string failure;  // what the server answers while it fails ("reset" resets the line after it)
     bool passes;
+    int dueMinutes = TDownloadRetries::kPauseMinutes;  // the later of the pause and the Retry-After
   };
   const std::string partial = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 10240\r\n\r\nID3";
+  const std::string inOneHour = FormatHttpDate(LocalTimeToUTC(Now()) + 60 / 1440.0);
   const std::vector<Row> rows = {
       {"cut", partial, true},
       {"reset", partial, true},
@@ -294,6 +298,11 @@ TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfter
       {"gone", TestHttpServer::Response(404, "Not Found", {}, "gone"), false},
       {"portal", TestHttpServer::Response(200, "OK", {{"Content-Type", "text/html"}}, "<html>log in</html>"), false},
       {"down", TestHttpServer::Response(502, "Bad Gateway", {}, "down"), true},  // never comes back
+      {"slow", TestHttpServer::Response(408, "Request Timeout", {}, "again"), true},
+      {"soon", TestHttpServer::Response(429, "Too Many Requests", {{"Retry-After", "120"}}, "wait"), true},
+      {"later", TestHttpServer::Response(429, "Too Many Requests", {{"Retry-After", "3000"}}, "wait"), true, 50},
+      {"dated", TestHttpServer::Response(503, "Service Unavailable", {{"Retry-After", inOneHour}}, "wait"), true, 60},
+      {"forbidden", TestHttpServer::Response(403, "Forbidden", {{"Retry-After", "60"}}, "no"), false},
   };
   std::atomic<bool> online{false};
   std::string items;
@@ -325,13 +334,73 @@ TEST_F(EngineEndToEndTest, ADownloadThatFailedForAPassingReasonIsTriedAgainAfter
   online = true;
   tickAt(46);
   for (const Row& row : rows) {
-    EXPECT_EQ(Fetched(media(row)), row.passes ? 2u : 1u) << row.guid;
-    const bool arrived = row.passes && row.guid != "down";
+    const bool due = row.passes && row.dueMinutes <= 46;
+    EXPECT_EQ(Fetched(media(row)), due ? 2u : 1u) << row.guid;
+    const bool arrived = due && row.guid != "down";
     EXPECT_EQ(EnclosureColumn("download_status", EnclosureOf(row.guid)), arrived ? "2" : "3") << row.guid;
   }
   for (int round = 2; round <= 6; ++round) tickAt(46 * round);  // one that keeps failing: its attempts, no more
   EXPECT_EQ(Fetched("/media/down.mp3"), static_cast<size_t>(TDownloadRetries::kAttempts));
-  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"busy.mp3", "cut.mp3", "nothing.mp3", "reset.mp3"}));
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"busy.mp3", "cut.mp3", "dated.mp3", "later.mp3",
+                                                       "nothing.mp3", "reset.mp3", "slow.mp3", "soon.mp3"}));
+}
+
+// A new subscription with a back catalogue: the listener wants the newest
+// episode first. Each download worker takes its share newest first (by the
+// episode's date, else by its place in the document) and the shares are
+// dealt in turn, so the workers together go from the newest back. Which of
+// the two workers asks first is the scheduler's: each one's order is checked.
+TEST_F(EngineEndToEndTest, ABackCatalogueIsDownloadedNewestFirst) {
+  std::map<uint32_t, std::vector<int>> ranksByWorker;
+  std::map<std::string, int> rankOfUrl;
+  engine.SetOnHttpReqBegin([&](uint32_t thread, int32_t, const std::string& url, TQueueJobTypes kind) {
+    if (kind == TQueueJobTypes::CgetEnclosure) ranksByWorker[thread].push_back(rankOfUrl.at(url));
+  });
+  const std::string target = db.Folder().File("episodes/");
+  std::filesystem::create_directories(target);
+  const TDateTime newest = LocalTimeToUTC(Now()) - 1;
+  struct Case {
+    std::string name;
+    bool dated;
+  };
+  for (const Case& c : {Case{"dated", true}, Case{"undated", false}}) {
+    SCOPED_TRACE(c.name);
+    constexpr int kEpisodes = 40;
+    constexpr int kRedated = 25;  // dated the newest, though the document lists it 26th
+    std::string items;
+    std::vector<int> order;  // the document's items, newest first
+    if (c.dated) order.push_back(kRedated);
+    for (int i = 0; i < kEpisodes; ++i)
+      if (!c.dated || i != kRedated) order.push_back(i);
+    for (int i = 0; i < kEpisodes; ++i) {
+      const std::string path = "/media/" + c.name + "/" + std::to_string(i) + ".mp3";
+      const int daysBack = i == kRedated ? 0 : i + 1;
+      items += "<item><title>" + c.name + " " + std::to_string(i) + "</title><guid>" + path + "</guid>" +
+               (c.dated ? "<pubDate>" + FormatHttpDate(newest - daysBack) + "</pubDate>" : "") +
+               Enclosure(server.Url(path)) + "</item>";
+      ServeAudio({path});
+      rankOfUrl[server.Url(path)] =
+          static_cast<int>(std::find(order.begin(), order.end(), i) - order.begin());
+    }
+    ServeDocument("/" + c.name + ".xml", "application/rss+xml",
+                  "<rss version=\"2.0\"><channel><title>" + c.name + "</title>" + items + "</channel></rss>");
+    FetchAgain(engine.AddFeed(u"", server.Url("/" + c.name + ".xml"), u""));
+    ranksByWorker.clear();
+    DownloadNew(target);
+    std::vector<int> all;
+    std::string figure;
+    for (const RecordedRequest& request : server.Requests())
+      if (request.target.rfind("/media/" + c.name + "/", 0) == 0 && figure.size() < 40)
+        figure += std::to_string(rankOfUrl.at(server.Url(request.target))) + " ";
+    std::cout << c.name << ": the first requests, by rank (0 is the newest): " << figure << "\n";
+    ASSERT_EQ(ranksByWorker.size(), 2u);
+    for (const auto& [thread, ranks] : ranksByWorker) {
+      EXPECT_TRUE(std::is_sorted(ranks.begin(), ranks.end())) << ::testing::PrintToString(ranks);
+      EXPECT_LT(ranks.front(), 2) << ::testing::PrintToString(ranks);
+      all.insert(all.end(), ranks.begin(), ranks.end());
+    }
+    EXPECT_EQ(all.size(), static_cast<size_t>(kEpisodes));
+  }
 }
 
 TEST_F(EngineEndToEndTest, AFileNamedAfterItsUrlLeavesTheQueryOut) {
@@ -700,6 +769,12 @@ class SmallDisk {
   }
   bool Mounted() const { return mounted_; }
   std::string Error() const { return std::strerror(error_); }
+  // Room made: the same file system, grown to 8 MiB.
+  bool Grow() {
+    const bool grown = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, "size=8m") == 0;
+    error_ = grown ? 0 : errno;
+    return grown;
+  }
 
  private:
   std::string path_;
@@ -736,9 +811,35 @@ TEST_F(EngineEndToEndTest, AFullDiskFailsTheDownloadWithTheSystemsReason) {
     EXPECT_EQ(EnclosureColumn("filelocation", id), "");
   }
   EXPECT_EQ(FilesIn(target), std::vector<std::string>{});
+  // A full disk passes: once room is made, the downloads come after the
+  // pause other passing failures get, within the run.
+  ASSERT_TRUE(disk.Grow()) << disk.Error();
+  const std::unique_ptr<void, void (*)(void*)> putClockRight(&disk, [](void*) { TEST_ShiftClock(0); });
+  TEST_ShiftClock(46 * 60);
+  downloaded.clear();
+  engine.SmartUpdateTimer();
+  ASSERT_TRUE(RunUntil([&] { return downloaded.size() >= 2 && engine.QueuedJobCount() == 0; }));
+  EXPECT_EQ(EnclosureColumn("download_status", last), "2");
+  EXPECT_EQ(EnclosureColumn("download_status", during), "2");
+  EXPECT_EQ(FilesIn(target), (std::vector<std::string>{"during.mp3", "last.mp3"}));
+}
+
+// A full disk that stays full until the next start: the reset puts the
+// downloads back in line.
+TEST_F(EngineEndToEndTest, DownloadsThatFailedOnAFullDiskAreQueuedAgainByTheNextStart) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string target = db.Folder().File("small-disk/");
+  SmallDisk disk(target);
+  ASSERT_TRUE(disk.Mounted()) << disk.Error();
+  const std::string larger(256 * 1024, 'b');
+  ServeItems(EpisodeItem("full", "/media/full.mp3", static_cast<int>(larger.size())));
+  ServeDocument("/media/full.mp3", "audio/mpeg", larger);
+  SubscribeAndFetch();
+  const int32_t full = EnclosureOf("full");
+  DownloadInto(target, {full});
+  EXPECT_EQ(EnclosureColumn("download_status", full), "3");
   engine.ResetEnclosureDownloads();
-  EXPECT_EQ(EnclosureColumn("download_status", last), "0");
-  EXPECT_EQ(EnclosureColumn("download_status", during), "0");
+  EXPECT_EQ(EnclosureColumn("download_status", full), "0");
 }
 
 // pugixml writes a character reference to a surrogate as bytes that are no

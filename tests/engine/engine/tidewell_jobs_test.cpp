@@ -107,10 +107,11 @@ TEST_F(JobDistributionTest, EnclosuresStayOnTheUpperHalfOfThePoolShortestQueueFi
   ASSERT_EQ(jobs3.size(), 2u);
   EXPECT_EQ(jobs3[0].kind, TQueueJobTypes::CgetEnclosure);
   EXPECT_EQ(jobs3[0].folder, u"/downloads/");
-  // Each job goes to the head of the queue: the later one first.
-  EXPECT_EQ(pool.workers[3]->ItemIds(), (Ids{3, 1}));
-  EXPECT_EQ(jobs3[1].url, "http://example.org/1.mp3");
-  EXPECT_EQ(pool.workers[4]->ItemIds(), (Ids{4, 940}));
+  // The downloads are dealt in turn, and each worker's share goes to the
+  // head of its queue whole, in order (no article rows here: by their ids).
+  EXPECT_EQ(pool.workers[3]->ItemIds(), (Ids{1, 4}));
+  EXPECT_EQ(jobs3[1].url, "http://example.org/4.mp3");
+  EXPECT_EQ(pool.workers[4]->ItemIds(), (Ids{3, 940}));
   for (int slot : {0, 1, 2}) EXPECT_EQ(pool.workers[slot]->GetQueueCount(), 0);
   EXPECT_TRUE(engine.IsJobQueued(TQueueJobTypes::CgetEnclosure, -1));
   EXPECT_FALSE(engine.IsJobQueued(TQueueJobTypes::CgetOpmlData, -1));

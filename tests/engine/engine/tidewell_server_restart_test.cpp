@@ -3,10 +3,10 @@
 // every attachment is lost then. The workers and the main thread attach
 // anew once the server answers (also after one that rejected the new
 // attachment as it restarted), the loss is told once, a close while the
-// server is away ends normally, and a download whose end cannot be recorded
-// is taken back instead of being left for a second copy, and put back to
-// new by the running engine once the server answers; one whose end was
-// recorded though the answer was lost keeps its file.
+// server is away ends normally, and a finished download whose record the
+// database cannot take now (away, reset at any of its steps, the row held)
+// keeps its file and is recorded once the database answers: one file per
+// episode, each named by its row.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 
 #include "engine/db/attach_call.h"
 #include "engine/db/server_waits.h"
+#include "engine/db/update_conflict.h"
 #include "engine/feeds/tidewell_worker_thread_pr_atom_rss_feeds.h"
 #include "engine/tidewell.h"
 #include "engine_test_support.h"
@@ -139,6 +140,38 @@ class ServerRestartTest : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
   }
 
+  // Serves /same-names.xml: episodes 1..count, each a file named
+  // episode.mp3 of its own length (1000 + its number).
+  void ServeSameNames(int count) {
+    std::string items;
+    for (int n = 1; n <= count; ++n) {
+      const std::string path = "/media/" + std::to_string(n) + "/episode.mp3";
+      http.Handle(path, [n](const RecordedRequest&, HttpConnection& c) {
+        c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(1000 + n, 'a')));
+      });
+      items += "<item><guid>" + path + "</guid><enclosure url=\"" + http.Url(path) + "\" type=\"audio/mpeg\"/></item>";
+    }
+    http.Handle("/same-names.xml", [items](const RecordedRequest&, HttpConnection& c) {
+      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                      "<rss version=\"2.0\"><channel><title>S</title>" + items + "</channel></rss>"));
+    });
+  }
+  static std::string SameNameRow(int n) {
+    return " from enclosures where url_ like '%/" + std::to_string(n) + "/episode.mp3'";
+  }
+  int32_t SameNameEnclosure(int n) {
+    return static_cast<int32_t>(database.QueryInt64("select enclosure_id" + SameNameRow(n)));
+  }
+  // The episodes whose row says downloaded and names a file holding the
+  // episode (its own length).
+  int KeptSameNames(int count) {
+    int kept = 0;
+    for (int n = 1; n <= count; ++n) {
+      const std::string file = database.QueryText("select filelocation" + SameNameRow(n) + " and download_status=2");
+      kept += std::filesystem::exists(file) && std::filesystem::file_size(file) == 1000u + n ? 1 : 0;
+    }
+    return kept;
+  }
   // The workers attach through the relay from now on.
   void RouteWorkersThrough(TcpRelay& relay, int attachBoundMs = db::kServerAttachMs) {
     for (int slot = 0; slot < Ttidewell::kThreadCount; ++slot) {
@@ -157,6 +190,33 @@ class ServerRestartTest : public ::testing::Test {
     for (const auto& [thread, errors] : fatal)
       for (const std::string& error : errors) count += error.find(needle) != std::string::npos ? 1 : 0;
     return count;
+  }
+  // Hands the download out and waits until it was told and no job is left.
+  void Download(int32_t enclosureId) {
+    const size_t before = downloads.size();
+    Engine().DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
+    ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+  }
+  // Hands the download out; once the test's hook made the relay refuse,
+  // the server stays out of reach for a few attempts to attach again.
+  void DownloadRefusedAWhile(TcpRelay& relay, int32_t enclosureId) {
+    const size_t before = downloads.size();
+    const int refused = relay.Refused();
+    Engine().DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
+    ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before || relay.Refused() >= refused + 4; }));
+    relay.SetRefusing(false);
+    ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+  }
+  // What the application's pass does: downloads whose end the database
+  // missed are put back to new, and every new one is handed out.
+  void ApplicationPass() {
+    Engine().ResetDownloadsLeftWithoutJob();
+    for (int64_t id = 0;;) {
+      id = database.QueryInt64("select min(enclosure_id) from enclosures where download_status=0 and enclosure_id>" +
+                               std::to_string(id));
+      if (id == 0) break;
+      Download(static_cast<int32_t>(id));
+    }
   }
 
   FirebirdTestServer& server = FirebirdTestServer::Shared();
@@ -256,37 +316,127 @@ TEST_F(ServerRestartTest, ADownloadWhoseServerCameBackMeanwhileIsRecorded) {
   EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
 }
 
-TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedIsTakenBackAndFetchedOnceLater) {
+// The database goes away while the episode streams in: the file that came
+// waits for it, and is recorded once the server answers. Nothing is fetched
+// twice and nothing is thrown away.
+TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedYetKeepsItsFileAndIsRecordedOnceTheServerAnswers) {
   ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/feed.xml"), u"")));
   const int32_t enclosureId = StoredEnclosure();
   std::filesystem::create_directories(episodes);
   StartDownload(enclosureId);
   server.Stop();
-  FinishDownload();
-  EXPECT_NE(downloads.back(), "");
-  EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{});
-  // A job handed to the same worker while the server is still away fails
-  // before its transfer; the worker's next job does not inherit that failure.
-  const int lastSlot = Ttidewell::kThreadCount - 1;
-  Engine().Worker(lastSlot)->AddJob(http.Url("/media/slow.mp3"), enclosureId, TQueueJobTypes::CgetEnclosure,
-                                    kt::Utf8ToWide(episodes));
-  ASSERT_TRUE(PumpUntil([&] { return Engine().QueuedJobCount() == 0; }));
-
-  // Once the server answers, the running engine puts the download whose end
-  // it missed back to new; it is fetched again: one copy.
-  server.Start();
-  EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{enclosureId});
-  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
-  EXPECT_EQ(database.QueryInt64("select download_status" + row), 0);
-  halfway = false;
-  gate = true;
   const size_t before = downloads.size();
+  gate = true;
+  // The whole episode is in its temporary file, and the database is away.
+  ASSERT_TRUE(PumpUntil([&] {
+    for (const auto& entry : std::filesystem::directory_iterator(episodes))
+      if (entry.is_regular_file() && entry.file_size() == kEpisodeBytes) return true;
+    return false;
+  }));
+  EXPECT_EQ(downloads.size(), before);
+  server.Start();
+  ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
+  EXPECT_EQ(downloads.back(), "");
+  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
+  EXPECT_EQ(database.QueryInt64("select download_status" + row), 2);
+  EXPECT_EQ(database.QueryText("select filelocation" + row), episodes + "slow.mp3");
+  EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
+  EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{});
+  size_t fetched = 0;
+  for (const RecordedRequest& request : http.Requests()) fetched += request.target == "/media/slow.mp3" ? 1 : 0;
+  EXPECT_EQ(fetched, 1u);
+}
+
+// A reset of the worker's connection while a finished download looks up
+// the names other rows hold: the look-up is made again on a new
+// attachment, and the episode is recorded under a name of its own.
+TEST_F(ServerRestartTest, AResetWhileAFinishedDownloadLooksUpTheNamesOfOtherRowsCostsNoDownload) {
+  constexpr int kEpisodes = 3;
+  ServeSameNames(kEpisodes);
+  TcpRelay relay(server.Port());
+  RouteWorkersThrough(relay);
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
+  std::filesystem::create_directories(episodes);
+  std::atomic<bool> armed{false};
+  TEST_SetBeforeEnclosureStep([&](TEnclosureStep step, int32_t) {
+    if (step == TEnclosureStep::kNamesLookUp && armed.exchange(false)) relay.CutAtNextAnswer();
+  });
+  const std::unique_ptr<void, void (*)(void*)> unhook(&relay, [](void*) { TEST_SetBeforeEnclosureStep({}); });
+  for (int n = 1; n <= kEpisodes; ++n) {
+    armed = true;
+    Download(SameNameEnclosure(n));
+    EXPECT_EQ(downloads.back(), "") << n;
+  }
+  EXPECT_EQ(relay.Cuts(), kEpisodes);
+  EXPECT_EQ(KeptSameNames(kEpisodes), kEpisodes);
+  EXPECT_EQ(FilesIn(episodes), (std::vector<std::string>{"episode(1).mp3", "episode(2).mp3", "episode.mp3"}));
+}
+
+// A reset just before the update that names the finished file reaches the
+// server, and new attachments refused for a while: the file is moved only
+// once its row names it, so that each episode ends as one file its row
+// names, also after the application's next pass.
+TEST_F(ServerRestartTest, AResetBeforeTheFinishedFileIsNamedLeavesOneFilePerEpisodeEachNamedByItsRow) {
+  constexpr int kEpisodes = 3;
+  ServeSameNames(kEpisodes);
+  TcpRelay relay(server.Port());
+  RouteWorkersThrough(relay);
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
+  std::filesystem::create_directories(episodes);
+  std::atomic<bool> armed{false};
+  TEST_SetBeforeEnclosureStep([&](TEnclosureStep step, int32_t) {
+    if (step != TEnclosureStep::kNameRecord || !armed.exchange(false)) return;
+    relay.CutAtNextAnswer();
+    relay.SetRefusing(true);
+  });
+  const std::unique_ptr<void, void (*)(void*)> unhook(&relay, [](void*) { TEST_SetBeforeEnclosureStep({}); });
+  for (int n = 1; n <= kEpisodes; ++n) {
+    armed = true;
+    DownloadRefusedAWhile(relay, SameNameEnclosure(n));
+  }
+  ApplicationPass();
+  EXPECT_EQ(relay.Cuts(), kEpisodes);
+  EXPECT_EQ(KeptSameNames(kEpisodes), kEpisodes);
+  EXPECT_EQ(FilesIn(episodes), (std::vector<std::string>{"episode(1).mp3", "episode(2).mp3", "episode.mp3"}));
+  EXPECT_EQ(database.QueryInt64("select count(*) from enclosures where download_status<>2"), 0);
+}
+
+// Another transaction holds the episode's row when its end is to be
+// recorded, for longer than the write's own retries: the file waits for the
+// row, and is recorded once the row is free, without a second fetch.
+TEST_F(ServerRestartTest, AWriteConflictThatOutlastsTheRetriesKeepsTheFinishedFile) {
+  ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/feed.xml"), u"")));
+  const int32_t enclosureId = StoredEnclosure();
+  std::filesystem::create_directories(episodes);
+  const std::string row = " from enclosures where enclosure_id=" + std::to_string(enclosureId);
+  TTranWrapper holder(&Engine().MainConnection());
+  TQueryWrapper hold;
+  hold.SetTransaction(&holder);
+  std::atomic<bool> held{false};
+  TEST_SetBeforeEnclosureStep([&](TEnclosureStep step, int32_t) {
+    if (step != TEnclosureStep::kEndRecord || held.exchange(true)) return;
+    holder.StartTransaction();
+    hold.SQL.Add("update enclosures set valid=valid where enclosure_id=" + std::to_string(enclosureId));
+    ExecQueryTimed(&hold, false);
+  });
+  const std::unique_ptr<void, void (*)(void*)> unhook(&held, [](void*) { TEST_SetBeforeEnclosureStep({}); });
+  const int64_t seen = UpdateConflictCounts().seen;
+  const size_t before = downloads.size();
+  gate = true;
   Engine().DownloadEnclosures({enclosureId}, kt::Utf8ToWide(episodes));
+  ASSERT_TRUE(PumpUntil([&] {
+    return downloads.size() > before || UpdateConflictCounts().seen >= seen + 2 * kUpdateConflictAttempts;
+  }));
+  hold.Close();
+  holder.Rollback();
   ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
   EXPECT_EQ(downloads.back(), "");
   EXPECT_EQ(database.QueryInt64("select download_status" + row), 2);
+  EXPECT_EQ(database.QueryText("select filelocation" + row), episodes + "slow.mp3");
   EXPECT_EQ(FilesIn(episodes), std::vector<std::string>{"slow.mp3"});
-  EXPECT_EQ(Engine().ResetDownloadsLeftWithoutJob(), TDynIntArray{});
+  size_t fetched = 0;
+  for (const RecordedRequest& request : http.Requests()) fetched += request.target == "/media/slow.mp3" ? 1 : 0;
+  EXPECT_EQ(fetched, 1u);
 }
 
 // The commit that records a finished download reaches the server, but its
@@ -295,44 +445,25 @@ TEST_F(ServerRestartTest, ADownloadWhoseEndCannotBeRecordedIsTakenBackAndFetched
 // next episode of the same name gets a name of its own.
 TEST_F(ServerRestartTest, ADownloadWhoseRecordedEndWentUnheardKeepsItsFile) {
   constexpr int kEpisodes = 3;
-  std::string items;
-  for (int n = 1; n <= kEpisodes; ++n) {
-    const std::string path = "/media/" + std::to_string(n) + "/episode.mp3";
-    http.Handle(path, [n](const RecordedRequest&, HttpConnection& c) {
-      c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "audio/mpeg"}}, std::string(1000 + n, 'a')));
-    });
-    items += "<item><guid>" + path + "</guid><enclosure url=\"" + http.Url(path) + "\" type=\"audio/mpeg\"/></item>";
-  }
-  http.Handle("/same-names.xml", [items](const RecordedRequest&, HttpConnection& c) {
-    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
-                                    "<rss version=\"2.0\"><channel><title>S</title>" + items + "</channel></rss>"));
-  });
-  // Only the workers' attachments go through the relay, made before any job.
+  ServeSameNames(kEpisodes);
   TcpRelay relay(server.Port());
   RouteWorkersThrough(relay);
   ASSERT_TRUE(FetchFeed(Engine().AddFeed(u"", http.Url("/same-names.xml"), u"")));
   std::filesystem::create_directories(episodes);
+  std::atomic<bool> armed{false};
   TEST_SetBeforeEnclosureEndCommit([&](int32_t) {
+    if (!armed.exchange(false)) return;
     relay.CutAtNextAnswer();
     relay.SetRefusing(true);
   });
   const std::unique_ptr<void, void (*)(void*)> unhook(&relay, [](void*) { TEST_SetBeforeEnclosureEndCommit({}); });
-  const auto row = [](int n) { return " from enclosures where url_ like '%/" + std::to_string(n) + "/episode.mp3'"; };
-  int lost = 0;
   for (int n = 1; n <= kEpisodes; ++n) {
-    const size_t before = downloads.size();
-    Engine().DownloadEnclosures({static_cast<int32_t>(database.QueryInt64("select enclosure_id" + row(n)))},
-                                kt::Utf8ToWide(episodes));
-    ASSERT_TRUE(PumpUntil([&] { return downloads.size() > before && Engine().QueuedJobCount() == 0; }));
-    relay.SetRefusing(false);
+    armed = true;
+    DownloadRefusedAWhile(relay, SameNameEnclosure(n));
   }
   // Each row the server calls downloaded names a file holding its episode (its own length).
-  for (int n = 1; n <= kEpisodes; ++n) {
-    const std::string file = database.QueryText("select filelocation" + row(n) + " and download_status=2");
-    lost += std::filesystem::exists(file) && std::filesystem::file_size(file) == 1000u + n ? 0 : 1;
-  }
   EXPECT_EQ(relay.Cuts(), kEpisodes);
-  EXPECT_EQ(lost, 0) << "episodes lost in " << kEpisodes << " cuts";
+  EXPECT_EQ(kEpisodes - KeptSameNames(kEpisodes), 0) << "episodes lost in " << kEpisodes << " cuts";
   EXPECT_EQ(FilesIn(episodes), (std::vector<std::string>{"episode(1).mp3", "episode(2).mp3", "episode.mp3"}));
 }
 
