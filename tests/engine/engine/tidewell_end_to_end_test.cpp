@@ -1157,6 +1157,23 @@ const std::vector<EpisodeCase> kEpisodeCases = {
                                          "<pubDate>Mon, 07 Dec 2026 0{N}:30:00 GMT</pubDate>", "{S}/media/weather.mp3",
                                          "")),
      -1, "", false, 6, 6, 6, 6, {}},
+    // Keys the publisher gives the next episodes: their dates move alike,
+    // yet they are no stamp.
+    {"GuidsOfHeardDeletionsReusedAtFixedAddresses", false,
+     {Rss("Monday's news", "http://example.org/news", "On Monday",
+          "<guid>news</guid><pubDate>Mon, 07 Dec 2026 06:00:00 GMT</pubDate>", "{S}/media/news.mp3") +
+          Rss("Monday's weather", "http://example.org/weather", "Rain on Monday",
+              "<guid>weather</guid><pubDate>Mon, 07 Dec 2026 06:30:00 GMT</pubDate>", "{S}/media/weather.mp3"),
+      Rss("Tuesday's news", "http://example.org/news", "On Tuesday",
+          "<guid>news</guid><pubDate>Tue, 08 Dec 2026 06:00:00 GMT</pubDate>", "{S}/media/news.mp3") +
+          Rss("Tuesday's weather", "http://example.org/weather", "Rain on Tuesday",
+              "<guid>weather</guid><pubDate>Tue, 08 Dec 2026 06:30:00 GMT</pubDate>", "{S}/media/weather.mp3")},
+     0, "title starting with 'Monday'", true, 4, 2, 4, 4, {}},
+    // A keyed, undated episode's file renamed in place under its length.
+    {"KeyedUndatedFileMovedToAnotherFolder", false,
+     {Rss("Episode 1", "http://example.org/ep1", "About 1", "<guid>ep-1</guid>", "{S}/media/a/ep1.mp3"),
+      Rss("Episode 1", "http://example.org/ep1", "About 1", "<guid>ep-1</guid>", "{S}/media/b/ep1.mp3")},
+     -1, "", false, 1, 1, 1, 1, {}},
     // Two parts published at once share a date that is no stamp.
     {"TwoPartsPublishedAtOnceThenMore", false,
      {Rss("Part 1", "http://example.org/p1", "The first part", PubDate(7), "{S}/media/p1.mp3") +
