@@ -209,8 +209,10 @@ bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
 TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares) {
   using R = TEpisodeRow;
   // A date that every item of the document moved alike is the feed's
-  // stamp, not the episode's: the item is judged as undated.
-  if (shares.stampedDate && item.date) {
+  // stamp, not the episode's: a keyed item is judged as undated. Without
+  // a key, texts and file stay alike from one edition of a bulletin at
+  // one address to the next: there only the date tells the next edition.
+  if (shares.stampedDate && item.date && item.keyed) {
     TEpisodeFacts undated = item;
     undated.date.reset();
     TEpisodeShares rest = shares;

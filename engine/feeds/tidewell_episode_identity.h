@@ -50,7 +50,9 @@
 // An item a document lists twice is one episode (the processors skip its
 // second listing). A date that every item of a document moved by the same
 // amount since stored, or one date on every item, is the feed's stamp at
-// each fetch: there items are judged as undated (shares.stampedDate).
+// each fetch: there keyed items are judged as undated (shares.stampedDate).
+// Items without key keep their dates: bulletins at fixed addresses with
+// the same texts move their dates alike from one edition to the next.
 // Elsewhere the same texts under a moved date are the next edition of a
 // bulletin at one address.
 // An article deleted unheard has lost its title; the addresses of its
@@ -111,7 +113,8 @@
 //    deletion kept the addresses of its files;
 //  - an item whose publisher re-dates it without changing its texts, in a
 //    document where the other items' dates did not move alike (a feed of
-//    one item that stamps each fetch is copied at each fetch);
+//    one item that stamps each fetch is copied at each fetch, and so is
+//    a feed without keys that stamps each fetch);
 //  - an item whose guid the publisher drops or replaces while its texts
 //    change: only the text key finds an article stored with a key;
 //  - an item without key that only its title tells apart (its link and
@@ -128,7 +131,9 @@
 // (kept no file addresses); a publisher reuses the key of an episode the
 // listener deleted with the deleted one's title and text, or with its file
 // address in a feed that gives no dates; a document stamped at each fetch
-// whose new episode repeats an earlier one's texts at its file address.
+// whose new episode repeats an earlier one's texts at its file address
+// (keyed bulletins at fixed addresses, a new guid and date per edition,
+// two or more in one document, read as such a stamp).
 //
 // Threads: any; pure functions.
 #pragma once

@@ -1263,6 +1263,50 @@ const std::vector<EpisodeCase> kEpisodeCases = {
      {ThreeEpisodes("{S}/media/"), ThreeEpisodes("{S}/media/", "{L2}"),
       ThreeEpisodes("{S}/media/", "{L2}", "", "edited")},
      -1, "", false, 3, 3, 3, 3, {}},
+    // Two bulletins, each at its own fixed address with the same texts, in
+    // one document: the dates move alike, yet without keys only the date
+    // tells the next edition.
+    {"KeylessBulletinsAtFixedAddressesOnTheSameHour", false,
+     std::vector<std::string>(3, Rss("News", "http://example.org/news", "The news on the hour",
+                                     "<pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>", "{S}/media/news.mp3", "") +
+                                     Rss("Weather", "http://example.org/weather", "The weather on the hour",
+                                         "<pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>", "{S}/media/weather.mp3",
+                                         "")),
+     -1, "", false, 6, 6, 6, 6, {}},
+    {"KeylessBulletinsAtFixedAddressesEachHour", false,
+     std::vector<std::string>(3, Rss("News", "http://example.org/news", "The news on the hour",
+                                     "<pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>", "{S}/media/news.mp3", "") +
+                                     Rss("Weather", "http://example.org/weather", "The weather at half past",
+                                         "<pubDate>Mon, 07 Dec 2026 0{N}:30:00 GMT</pubDate>", "{S}/media/weather.mp3",
+                                         "")),
+     -1, "", false, 6, 6, 6, 6, {}},
+    // Keys the publisher gives the next episodes: their dates move alike,
+    // yet they are no stamp.
+    {"GuidsOfHeardDeletionsReusedAtFixedAddresses", false,
+     {Rss("Monday's news", "http://example.org/news", "On Monday",
+          "<guid>news</guid><pubDate>Mon, 07 Dec 2026 06:00:00 GMT</pubDate>", "{S}/media/news.mp3") +
+          Rss("Monday's weather", "http://example.org/weather", "Rain on Monday",
+              "<guid>weather</guid><pubDate>Mon, 07 Dec 2026 06:30:00 GMT</pubDate>", "{S}/media/weather.mp3"),
+      Rss("Tuesday's news", "http://example.org/news", "On Tuesday",
+          "<guid>news</guid><pubDate>Tue, 08 Dec 2026 06:00:00 GMT</pubDate>", "{S}/media/news.mp3") +
+          Rss("Tuesday's weather", "http://example.org/weather", "Rain on Tuesday",
+              "<guid>weather</guid><pubDate>Tue, 08 Dec 2026 06:30:00 GMT</pubDate>", "{S}/media/weather.mp3")},
+     0, "title starting with 'Monday'", true, 4, 2, 4, 4, {}},
+    // A keyed, undated episode's file renamed in place under its length.
+    {"KeyedUndatedFileMovedToAnotherFolder", false,
+     {Rss("Episode 1", "http://example.org/ep1", "About 1", "<guid>ep-1</guid>", "{S}/media/a/ep1.mp3"),
+      Rss("Episode 1", "http://example.org/ep1", "About 1", "<guid>ep-1</guid>", "{S}/media/b/ep1.mp3")},
+     -1, "", false, 1, 1, 1, 1, {}},
+    // Two parts published at once share a date that is no stamp.
+    {"TwoPartsPublishedAtOnceThenMore", false,
+     {Rss("Part 1", "http://example.org/p1", "The first part", PubDate(7), "{S}/media/p1.mp3") +
+          Rss("Part 2", "http://example.org/p2", "The second part", PubDate(7), "{S}/media/p2.mp3"),
+      Rss("Part 3", "http://example.org/p3", "The third part", PubDate(7), "{S}/media/p3.mp3") +
+          Rss("Part 1", "http://example.org/p1", "The first part", PubDate(7), "{S}/media/p1.mp3") +
+          Rss("Part 2", "http://example.org/p2", "The second part", PubDate(7), "{S}/media/p2.mp3"),
+      Rss("Part 4", "http://example.org/p4", "The fourth part", PubDate(8), "{S}/media/p4.mp3") +
+          Rss("Part 3", "http://example.org/p3", "The third part", PubDate(7), "{S}/media/p3.mp3")},
+     -1, "", false, 4, 4, 4, 4, {}},
 };
 
 class EpisodeCaseTest : public ::testing::WithParamInterface<std::tuple<bool, EpisodeCase>>,
