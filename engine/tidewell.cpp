@@ -48,7 +48,7 @@ Ttidewell::Ttidewell(TtidewellOptions options)
     folders_ = std::make_unique<TFolderManagement>(mainConnection_.get(), &helper);
     if (!designing_) MakeWorkers(options.workerFactory);
     timer_ = std::make_unique<TtidewellTimer>(mainLoop_);
-    timer_->SetOnTimer([this](TtidewellTimer*) { SmartUpdateTimer(); });
+    timer_->SetOnTimer([this](TtidewellTimer*) { StartTimerPass(); });
     timer_->SetInterval(kFirstTickMs);
     timer_->SetEnabled(false);
     filterWorkShop_ = std::make_unique<TFilterWorkShop>(mainConnection_.get());
@@ -61,7 +61,9 @@ Ttidewell::Ttidewell(TtidewellOptions options)
 }
 
 Ttidewell::~Ttidewell() {
+  alive_.reset();
   StopThreads(true);
+  WaitForTimerPass();
   FreeAfterShutDown();
 }
 
@@ -108,6 +110,10 @@ void Ttidewell::StopThreads(bool shutDown, const TStopProgress& progress) {
     if (timer_) SetSmartUpdateActive(false);
     if (madeDbHelper_ && DbHelperInstance() != nullptr) DbHelperInstance()->SetStopFlag(true);
   }
+  // The tick's thread may use the pool: it ends first. One left running
+  // keeps the pool as it is.
+  WaitForTimerPass();
+  if (timerPassLeftRunning_) return;
   // While the main loop is pumped below, a tick or a posted call may try to
   // hand out jobs: the pool is half gone then, so they find none.
   stopping_ = true;
@@ -184,6 +190,7 @@ void Ttidewell::EndServerWaitsOfSlowStop() {
 }
 
 void Ttidewell::FreeAfterShutDown() {
+  if (timerPassLeftRunning_) return LeaveEverythingToTheProcessEnd();
   timer_.reset();
   feeds_.reset();
   articles_.reset();
@@ -204,6 +211,24 @@ void Ttidewell::FreeAfterShutDown() {
   workersConnection_.reset();
   engineConnection_.reset();
   mainConnection_.reset();
+}
+
+// The tick's thread may still use any of these.
+void Ttidewell::LeaveEverythingToTheProcessEnd() {
+  for (auto& worker : workers_) worker.release();
+  timer_.release();
+  feeds_.release();
+  articles_.release();
+  folders_.release();
+  filterWorkShop_.release();
+  engineQuery_.release();
+  engineTransaction_.release();
+  configuration_.release();
+  workersConnection_.release();
+  engineConnection_.release();
+  mainConnection_.release();
+  if (madeDbHelper_) AbandonDbHelperInstance();
+  madeDbHelper_ = false;
 }
 
 // ---- Published properties -------------------------------------------------

@@ -20,8 +20,10 @@
 // configuration and the insert helper it may still be using.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +31,7 @@
 #include <set>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/db/tidewell_compability.h"
@@ -232,8 +235,15 @@ class Ttidewell : public TtidewellEngineEvents {
   bool IsEnclosureQueued(int32_t enclosureId);
   // The timer's tick: hands out again the downloads whose passing failure's
   // pause is over (TDownloadRetries), then queues the feeds whose next
-  // update is due.
+  // update is due. Called, it waits for the database on the calling (main)
+  // thread; the timer's own ticks read and write the database on a thread
+  // of their own and end on the main thread through the main loop, so a
+  // slow or hanging server never holds the main thread. A tick that comes
+  // while the last one's database work runs is left out.
   void SmartUpdateTimer();
+  // Whether a tick of the timer started its database work and its end has
+  // not come back yet.
+  bool TimerPassRunning() const { return timerPassRunning_; }
 
   // ---- Access for workers and tests ----------------------------------------
 
@@ -280,13 +290,31 @@ class Ttidewell : public TtidewellEngineEvents {
   // rows comes last.
   std::vector<TEpisodePlace> EpisodePlaces(const std::map<int32_t, std::string>& urls);
   void RemoveLeftTemporaryFiles(const WideString& targetFolder);
-  void RunSmartUpdate();
+  // What a tick found: read on the pass's thread, acted on on the main
+  // thread.
+  struct TTimerPass {
+    bool selectFeeds = false;  // no feed job was queued at the tick
+    uint64_t switchOffs = 0;   // timerSwitchOffs_ at the tick
+    TDynIntArray feedIds;
+    std::exception_ptr failure;
+  };
+  // The main thread's part before and after the database work.
+  TTimerPass BeginTimerPass();
+  void EndTimerPass(const TTimerPass& pass);
+  // Any thread; the main thread leaves the pool alone meanwhile.
+  void ReadTimerPass(TTimerPass& pass);
+  void StartTimerPass();
+  // Waits for the tick's thread, cutting its server waits as a shut-down's
+  // workers'; one that outlives the stop time-out is left running.
+  void WaitForTimerPass();
+  void LeaveEverythingToTheProcessEnd();
   void HandOutDueDownloads();
   void SelectDueFeeds(TDynIntArray& ids);
   void PullBackFarUpdates(TDateTime nowUtc);
   // With tell false only the period changes: nothing is fired.
-  void ReportTimerError(const std::string& message, bool tell);
-  bool LossToldBefore();
+  // With mayRearm false the timer was switched off meanwhile: it stays so.
+  void ReportTimerError(const std::string& message, bool tell, bool mayRearm);
+  bool LossToldBefore(const std::exception_ptr& failure);
   // Runs work in a pooled transaction with a pooled statement on the
   // engine's own connection, committed after work; rolled back on failure,
   // and run again after an update conflict.
@@ -344,6 +372,17 @@ class Ttidewell : public TtidewellEngineEvents {
   bool serverWaitsEnded_ = false;
 
   std::unique_ptr<TtidewellTimer> timer_;
+  // The thread of the timer's tick; joined before the pool changes or
+  // anything it uses is freed.
+  std::thread timerPassThread_;
+  std::atomic<bool> timerPassEnded_{true};
+  bool timerPassRunning_ = false;
+  // The tick's thread outlived a stop: nothing it may touch is changed or
+  // freed (the process must end without destroying the engine).
+  bool timerPassLeftRunning_ = false;
+  uint64_t timerSwitchOffs_ = 0;
+  // A posted end of a tick finds the engine gone once this is.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool madeDbHelper_ = false;
   bool shutDown_ = false;
   int32_t ownerId_ = 0;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "engine/download_order.h"
@@ -223,6 +224,7 @@ std::vector<TEpisodePlace> Ttidewell::EpisodePlaces(const std::map<int32_t, std:
 
 void Ttidewell::SetSmartUpdateActive(bool active) {
   if (designing_ || !timer_) return;
+  if (!active) ++timerSwitchOffs_;
   timer_->SetEnabled(active);
   if (!active) timer_->SetInterval(kTimerOffIntervalMs);
 }
@@ -258,35 +260,46 @@ bool Ttidewell::IsFeedJobQueued() {
 // ---- The smart-update timer -------------------------------------------------------
 
 void Ttidewell::SmartUpdateTimer() {
-  try {
-    HandOutDueDownloads();
-    RunSmartUpdate();
-  } catch (...) {
-    std::string message = CurrentExceptionMessage();
-    const bool toldBefore = LossToldBefore();
-    try {
-      if (engineTransaction_->InTransaction()) engineTransaction_->Rollback();
-    } catch (...) {
-    }
-    ReportTimerError(message, !toldBefore);
-  }
+  // The engine's transaction is the running tick's.
+  if (timerPassRunning_) return;
+  TTimerPass pass = BeginTimerPass();
+  ReadTimerPass(pass);
+  EndTimerPass(pass);
 }
 
-// Called while a failure is handled. A lost attachment is told once: the
-// ticks that fail until the server answers again say nothing more.
-bool Ttidewell::LossToldBefore() {
+void Ttidewell::StartTimerPass() {
+  if (timerPassRunning_ || shutDown_) return;
+  auto pass = std::make_shared<TTimerPass>(BeginTimerPass());
+  if (timerPassThread_.joinable()) timerPassThread_.join();  // its end came back already
+  timerPassRunning_ = true;
+  timerPassEnded_ = false;
+  platform::MainLoop& loop = mainLoop_;
+  const std::weak_ptr<bool> alive = alive_;
   try {
+    timerPassThread_ = std::thread([this, pass, alive, &loop] {
+      ReadTimerPass(*pass);
+      // The engine may be freed from here on: only the loop is used.
+      timerPassEnded_ = true;
+      loop.Post([this, pass, alive] {
+        if (!alive.lock()) return;
+        timerPassRunning_ = false;
+        EndTimerPass(*pass);
+      });
+    });
+  } catch (...) {
+    timerPassRunning_ = false;
+    timerPassEnded_ = true;
     throw;
-  } catch (const std::exception& error) {
-    return db::IsConnectionLost(error) && !engineConnection_->ClaimLossReport();
-  } catch (...) {
-    return false;
   }
 }
 
-void Ttidewell::RunSmartUpdate() {
-  RequireConnection();
-  if (QueuedJobCount() > 0 && IsJobQueued(TQueueJobTypes::CfeedOperation, -1)) return;
+// The period settles on a minute before the database is read, as the
+// tick's failure may change it after.
+Ttidewell::TTimerPass Ttidewell::BeginTimerPass() {
+  TTimerPass pass;
+  pass.switchOffs = timerSwitchOffs_;
+  pass.selectFeeds = !(QueuedJobCount() > 0 && IsJobQueued(TQueueJobTypes::CfeedOperation, -1));
+  if (!pass.selectFeeds || !GetConnected()) return pass;
   const int32_t seconds = GlobalVars != nullptr ? GlobalVars->GetSecondsSetting() : 0;
   const uint32_t period = static_cast<uint32_t>((60 - seconds) * 1000);
   if (period != timer_->Interval()) {
@@ -294,12 +307,83 @@ void Ttidewell::RunSmartUpdate() {
     timer_->SetInterval(period);
     timer_->SetEnabled(true);
   }
-  TDynIntArray ids;
-  SelectDueFeeds(ids);
-  if (OnSmrtUpdateTimer()) OnSmrtUpdateTimer()(static_cast<int32_t>(ids.size()));
-  if (ids.empty()) return;
-  platform::SleepMs(kPauseBeforeUpdateMs);
-  UpdateFeeds(ids, false);
+  return pass;
+}
+
+void Ttidewell::ReadTimerPass(TTimerPass& pass) {
+  try {
+    HandOutDueDownloads();
+    RequireConnection();
+    if (!pass.selectFeeds) return;
+    SelectDueFeeds(pass.feedIds);
+    if (!pass.feedIds.empty()) platform::SleepMs(kPauseBeforeUpdateMs);
+  } catch (...) {
+    pass.failure = std::current_exception();
+    try {
+      if (engineTransaction_->InTransaction()) engineTransaction_->Rollback();
+    } catch (...) {
+    }
+  }
+}
+
+void Ttidewell::EndTimerPass(const TTimerPass& pass) {
+  if (shutDown_) return;
+  std::exception_ptr failure = pass.failure;
+  if (!failure) {
+    try {
+      if (!pass.selectFeeds) return;
+      if (OnSmrtUpdateTimer()) OnSmrtUpdateTimer()(static_cast<int32_t>(pass.feedIds.size()));
+      if (!pass.feedIds.empty()) UpdateFeeds(pass.feedIds, false);
+      return;
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  std::string message;
+  try {
+    std::rethrow_exception(failure);
+  } catch (...) {
+    message = CurrentExceptionMessage();
+  }
+  const bool toldBefore = LossToldBefore(failure);
+  ReportTimerError(message, !toldBefore, pass.switchOffs == timerSwitchOffs_);
+}
+
+void Ttidewell::WaitForTimerPass() {
+  if (!timerPassThread_.joinable()) return;
+  const auto hasEnded = [this] { return timerPassEnded_.load(); };
+  const auto deadline = (shutDown_ ? shutDownBegan_ : std::chrono::steady_clock::now()) +
+                        std::chrono::milliseconds(stopTimeoutMs_);
+  while (!hasEnded() && std::chrono::steady_clock::now() < deadline) {
+    EndServerWaitsOfSlowStop();
+    try {
+      if (mainLoop_.IsMainThread()) {
+        mainLoop_.RunUntil(hasEnded, 50);
+      } else {
+        platform::SleepMs(10);
+      }
+    } catch (...) {
+    }
+  }
+  if (hasEnded()) {
+    timerPassThread_.join();
+    return;
+  }
+  timerPassThread_.detach();
+  timerPassLeftRunning_ = true;
+  workerDetached_ = true;
+}
+
+// A lost attachment is told once: the ticks that fail until the server
+// answers again say nothing more.
+bool Ttidewell::LossToldBefore(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& error) {
+    return db::IsConnectionLost(error) && !engineConnection_->ClaimLossReport();
+  } catch (...) {
+    return false;
+  }
 }
 
 // Only a row that still says failed is fetched again: one the user reset,
@@ -384,11 +468,17 @@ void Ttidewell::PullBackFarUpdates(TDateTime nowUtc) {
   ReleaseQuery(query);
 }
 
-void Ttidewell::ReportTimerError(const std::string& message, bool tell) {
+void Ttidewell::ReportTimerError(const std::string& message, bool tell, bool mayRearm) {
   if (IsTimeOutMessage(message)) {
-    platform::SleepMs(kTimedOutPauseMs);
+    // The next tick waits that much longer; the main thread does not.
+    if (mayRearm && timer_->Enabled()) {
+      timer_->SetEnabled(false);
+      timer_->SetInterval(static_cast<uint32_t>(kTimedOutPauseMs));
+      timer_->SetEnabled(true);
+    }
     return;
   }
+  if (!mayRearm) return;
   timer_->SetInterval(kErrorIntervalMs);
   timer_->SetEnabled(true);
   if (tell && OnFatalError()) {

@@ -7,7 +7,9 @@
 // - An attachment to a server gives up connecting after
 //   kServerConnectTimeoutSeconds (Database adds it to every attach), and
 //   the whole attach after kServerAttachMs (attach_call.h).
-// - On a thread whose waits are bounded (the application's GUI thread), a
+// - On a thread whose waits are bounded (the application's GUI thread,
+//   which uses the database only while it starts: the window's pass and the
+//   engine's update timer run on threads of their own), a
 //   call that has waited kBoundedWaitMs cuts every server attachment of the
 //   process (Database::CutAttachment): each call waiting on one ends with a
 //   lost connection ("Error reading data from the connection"), which the

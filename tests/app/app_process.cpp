@@ -3,6 +3,7 @@
 
 #include "engine/settings/configuration.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -15,6 +16,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+// Last: its macros (None, Status, Bool) would clash with the headers above.
+#include <X11/Xlib.h>
 
 extern char** environ;
 
@@ -133,6 +137,86 @@ void TestDisplay::Kill() {
   ::kill(pid_, SIGKILL);
   ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
+}
+
+namespace {
+
+// The client library is loaded when a test clicks: the tests do not link it.
+struct XClient {
+  decltype(&::XOpenDisplay) openDisplay = nullptr;
+  decltype(&::XCloseDisplay) closeDisplay = nullptr;
+  decltype(&::XDefaultRootWindow) rootWindow = nullptr;
+  decltype(&::XQueryTree) queryTree = nullptr;
+  decltype(&::XFetchName) fetchName = nullptr;
+  decltype(&::XFree) free = nullptr;
+  decltype(&::XSendEvent) sendEvent = nullptr;
+  decltype(&::XFlush) flush = nullptr;
+
+  XClient() {
+    void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return;
+    Load(library, "XOpenDisplay", openDisplay);
+    Load(library, "XCloseDisplay", closeDisplay);
+    Load(library, "XDefaultRootWindow", rootWindow);
+    Load(library, "XQueryTree", queryTree);
+    Load(library, "XFetchName", fetchName);
+    Load(library, "XFree", free);
+    Load(library, "XSendEvent", sendEvent);
+    Load(library, "XFlush", flush);
+  }
+  template <typename F>
+  static void Load(void* library, const char* name, F& function) {
+    function = reinterpret_cast<F>(::dlsym(library, name));
+  }
+  bool Loaded() const {
+    return openDisplay && closeDisplay && rootWindow && queryTree && fetchName && free && sendEvent && flush;
+  }
+};
+
+Window FindWindow(const XClient& x, Display* display, const std::string& title) {
+  Window root = 0;
+  Window parent = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  if (x.queryTree(display, x.rootWindow(display), &root, &parent, &children, &count) == 0) return 0;
+  Window found = 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    char* name = nullptr;
+    if (x.fetchName(display, children[i], &name) != 0 && name != nullptr) {
+      if (std::string(name).find(title) != std::string::npos) found = children[i];
+      x.free(name);
+    }
+  }
+  if (children != nullptr) x.free(children);
+  return found;
+}
+
+}  // namespace
+
+bool TestDisplay::Click(const std::string& title, int x, int y) const {
+  static const XClient client;
+  if (name_.empty() || !client.Loaded()) return false;
+  Display* display = client.openDisplay(name_.c_str());
+  if (display == nullptr) return false;
+  const Window window = FindWindow(client, display, title);
+  if (window != 0) {
+    for (const int type : {ButtonPress, ButtonRelease}) {
+      XEvent event{};
+      event.xbutton.type = type;
+      event.xbutton.display = display;
+      event.xbutton.window = window;
+      event.xbutton.root = client.rootWindow(display);
+      event.xbutton.x = x;
+      event.xbutton.y = y;
+      event.xbutton.same_screen = True;
+      event.xbutton.button = Button1;
+      event.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
+      client.sendEvent(display, window, True, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &event);
+    }
+    client.flush(display);
+  }
+  client.closeDisplay(display);
+  return window != 0;
 }
 
 const std::string kStartFailure = "Application cannot start. Detailed error message is following:";

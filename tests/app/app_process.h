@@ -67,6 +67,10 @@ class TestDisplay {
   const std::string& Name() const { return name_; }
   // Ends the server at once, as a crashed display server would.
   void Kill();
+  // A click of the left button at (x, y) of the top-level window whose
+  // title contains title, as the server would send it; false when no such
+  // window is shown (yet).
+  bool Click(const std::string& title, int x, int y) const;
 
  private:
   pid_t pid_ = -1;

@@ -70,6 +70,17 @@ class MainFormTest : public ::testing::Test {
     return std::make_unique<TForm1>(options);
   }
 
+  void Execute(TForm1& form, const std::string& sql) {
+    tidewell::TTranWrapper transaction;
+    form.Engine().BindTransaction(&transaction, false);
+    tidewell::TQueryWrapper query;
+    query.SetTransaction(&transaction);
+    query.SQL.Add(sql);
+    query.ExecQuery();
+    query.Close();
+    transaction.Commit();
+  }
+
   int64_t FeedCount(TForm1& form) {
     tidewell::TTranWrapper transaction;
     form.Engine().BindTransaction(&transaction, false);
@@ -214,6 +225,32 @@ TEST_F(MainFormTest, TheEnclosurePassMakesNoDatabaseCallOnTheWindowsThread) {
   ASSERT_TRUE(platform::MainThread().RunUntil([&] { return !form->PassRunning(); }, kWaitMs));
   EXPECT_EQ(tidewell::db::DatabaseCallsOfThisThread(), before);
   EXPECT_TRUE(form->EnclosureTimerActive());
+}
+
+// The engine's update timer reads and writes the database on a thread of
+// its own too: its tick makes no database call on the window's thread.
+TEST_F(MainFormTest, TheUpdateTimersTickMakesNoDatabaseCallOnTheWindowsThread) {
+  SetMisc("subscribefeed0", server.Url("/feed0.xml"));
+  const std::string app = folder.File("app");
+  auto form = Start(app);
+  ASSERT_TRUE(messages.empty()) << messages.front();
+  tidewell::Ttidewell& engine = form->Engine();
+  engine.SetSmartUpdateActive(false);
+  const auto quiet = [&] {
+    return std::filesystem::exists(app + "/downloads/ep1.mp3") && !form->PassRunning() &&
+           !engine.IsJobQueued(tidewell::TQueueJobTypes::CgetEnclosure, -1) && !engine.IsFeedJobQueued();
+  };
+  ASSERT_TRUE(platform::MainThread().RunUntil(quiet, kWaitMs));
+  // The feed is due again: the tick selects it and hands it out.
+  Execute(*form, "update feeds set next_feedupdate='2001-01-01'");
+  std::vector<int32_t> ticks;
+  engine.SetOnSmrtUpdateTimer([&](int32_t count) { ticks.push_back(count); });
+  const uint64_t before = tidewell::db::DatabaseCallsOfThisThread();
+  engine.SetSmartUpdateActive(true);
+  ASSERT_TRUE(platform::MainThread().RunUntil([&] { return !ticks.empty() && !engine.TimerPassRunning(); }, kWaitMs));
+  EXPECT_EQ(tidewell::db::DatabaseCallsOfThisThread(), before);
+  EXPECT_EQ(ticks, std::vector<int32_t>{1});
+  engine.SetSmartUpdateActive(false);
 }
 
 }  // namespace

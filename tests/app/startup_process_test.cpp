@@ -763,5 +763,45 @@ TEST_F(StartupProcessTest, AStopSignalClosesTheApplicationWhileAWorkerAttachesTo
   EXPECT_EQ(app->ErrorOutput().find("did not stop in time"), std::string::npos) << "every worker ended";
 }
 
+// The application runs on a display; its database server then hangs after
+// the handshake of every new connection, and the update timer's tick waits
+// in its attach when the Close button is clicked: the window takes the click
+// and the close ends every thread in order.
+TEST_F(StartupProcessTest, TheCloseButtonClosesTheApplicationWhileItsDatabaseServerHangsAfterTheHandshake) {
+  if (!TestDisplay::Available()) GTEST_SKIP() << "Xvfb is not installed";
+  auto& database = testing_support::FirebirdTestServer::Shared();
+  testing_support::TcpRelay relay(database.Port());
+  const std::string data = folder.File("button-data/");
+  std::filesystem::create_directories(data);
+  SetMisc("dbusername", database.User());
+  SetMisc("dbpassword", database.Password());
+  SetMisc("dblocation", "127.0.0.1/" + std::to_string(relay.Port()) + ":" + data);
+  std::atomic<int> fetches{0};
+  TestHttpServer http;
+  http.Handle("/feed.xml", [&](const RecordedRequest&, HttpConnection& c) {
+    ++fetches;
+    c.Send(TestHttpServer::Response(200, "OK", {{"Content-Type", "application/rss+xml"}},
+                                    Rss("<item><title>One</title></item>")));
+  });
+  SetMisc("subscribefeed0", http.Url("/feed.xml"));
+  TestDisplay display;
+  ASSERT_FALSE(display.Name().empty());
+  auto app = Start("button.err", {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", display.Name()}});
+  const auto closeButton = [&] { return display.Click("Podcast Downloader", 530, 170); };
+  ASSERT_TRUE(WaitFor([&] { return fetches > 0 || !app->Running(); }));
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  relay.SetHoldingAfterHandshake(true);
+  relay.CutEveryConnection();
+  // The next tick attaches anew (a minute apart at most).
+  const auto attaching = [&] { return relay.Held() > 0 || !app->Running(); };
+  ASSERT_TRUE(WaitFor(attaching) || WaitFor(attaching));
+  ASSERT_TRUE(app->Running()) << app->ErrorOutput();
+  const auto clicked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(closeButton());
+  EXPECT_EQ(app->WaitForExitCode(), 0) << app->ErrorOutput();
+  RecordProperty("seconds_to_close", SecondsSince(clicked));
+  EXPECT_EQ(app->ErrorOutput().find("did not stop in time"), std::string::npos) << app->ErrorOutput();
+}
+
 }  // namespace
 }  // namespace larkspur::testing
