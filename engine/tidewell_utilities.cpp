@@ -371,7 +371,8 @@ std::string ResolveUrl(const std::string& baseUrl, const std::string& url) {
 void NormalizeUrl(std::string& url) {
   url = Trim(url);
   if (url.empty()) RaiseMessage(kInvalidUrl);
-  if (!StartsWithScheme(url)) url = "http://" + url;
+  // "//host/f" names its host as "http://host/f" does (as libcurl reads it).
+  if (!StartsWithScheme(url)) url = (url.rfind("//", 0) == 0 ? "http:" : "http://") + url;
 }
 
 std::string StripUrlScheme(const std::string& url) {

@@ -148,6 +148,11 @@ TEST(FeedAddressTest, StoredAddressHoldsNoCredentialsAndIsFoundByTheGivenOne) {
   EXPECT_EQ(open.link, "https://h/open.xml");
   EXPECT_FALSE(open.withCredentials);
   EXPECT_THROW(FeedAddressForStorage("  "), std::exception);
+  // Written without a scheme but with "//", as a list may name it: the
+  // password is taken out all the same, never kept in the link.
+  const TFeedAddress schemeRelative = FeedAddressForStorage("//ann:secret@www.h/private.xml");
+  EXPECT_EQ(schemeRelative.link, "http://www.h/private.xml");
+  EXPECT_EQ(schemeRelative.password, "secret");
 }
 
 }  // namespace

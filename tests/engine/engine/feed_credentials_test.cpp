@@ -23,6 +23,7 @@
 #include "support/engine_fixture.h"
 #include "support/temp_folder.h"
 #include "support/test_certificate.h"
+#include "support/trusting_engine.h"
 #include "support/test_https_server.h"
 #include "toolkit/wide_string.h"
 
@@ -67,16 +68,9 @@ struct Asked {
   }
 };
 
-// The test's certificate, made before the engine whose workers trust it.
-struct TrustedCertificate {
-  testing_support::TempFolder certificateFolder;
-  testing_support::TestCertificate certificate =
-      testing_support::MakeSelfSignedCertificate(certificateFolder.Path());
-};
-
-class FeedCredentialsTest : public TrustedCertificate, public testing::EngineFixture {
+class FeedCredentialsTest : public testing::TrustedCertificate, public testing::EngineFixture {
  protected:
-  FeedCredentialsTest() : EngineFixture(Trusting(certificate.certificateFile)) {
+  FeedCredentialsTest() : EngineFixture(testing::TrustingWorkers(certificate.certificateFile)) {
     engine.GetFolders()->SaveAll();
     engine.SetOnHttpAuthenticate([this](uint32_t, TFeedOpType, const std::string& url, int32_t, TQueueJobTypes,
                                         std::string& user, std::string& password) {
@@ -86,17 +80,6 @@ class FeedCredentialsTest : public TrustedCertificate, public testing::EngineFix
       offered.push_back(feedId);
       return true;
     });
-  }
-
-  // The engine's own feed workers, trusting the certificate in caFile.
-  static TtidewellOptions Trusting(const std::string& caFile) {
-    TtidewellOptions options;
-    options.workerFactory = [caFile](Ttidewell& engine, int) {
-      auto worker = std::make_unique<TtidewellFeedPoolWorker>(engine);
-      worker->Worker().SetCaCertificateFile(caFile);
-      return std::unique_ptr<TtidewellPoolWorker>(std::move(worker));
-    };
-    return options;
   }
 
   static void Redirect(TestHttpServer& server, const std::string& path, int status, const std::string& location) {
