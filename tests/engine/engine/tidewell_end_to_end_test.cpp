@@ -1118,6 +1118,20 @@ const std::vector<EpisodeCase> kEpisodeCases = {
           Rss("Episode 4", "http://example.org/ep4", "About 4", "<guid>http://example.org/</guid>" + PubDate(10),
               "{S}/media/ep4.mp3")},
      -1, "", false, 4, 4, 4, 4, {}},
+    // The site's address as every item's guid, in a feed of its latest
+    // episode at one file address: one item per document carries it.
+    {"TheSitesAddressAsTheGuidOfALatestOnlyFeed", false,
+     {Rss("Episode 1", "http://example.org/ep1", "First", "<guid>http://example.org/</guid>", "{S}/media/latest.mp3", ""),
+      Rss("Episode 2", "http://example.org/ep2", "Second", "<guid>http://example.org/</guid>", "{S}/media/latest.mp3",
+          "")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    // There the titles tell the next episode, which takes the last one's date.
+    {"TheSitesAddressAsTheGuidAndLinkAfterAHeardDeletionWithTheLastOnesDate", false,
+     {Rss("Episode 1", "http://example.org/", "First", "<guid>https://example.org</guid>" + PubDate(7),
+          "{S}/media/latest.mp3", ""),
+      Rss("Episode 2", "http://example.org/", "Second", "<guid>https://example.org</guid>" + PubDate(7),
+          "{S}/media/latest.mp3", "")},
+     0, "title='Episode 1'", true, 2, 1, 2, 2, {}},
     {"AnEpisodeListedTwiceInOneDocument", false,
      {Rss("Episode 2", "http://example.org/ep2", "Second", "<guid>ep-2</guid>" + PubDate(8), "{S}/media/ep2.mp3") +
           Rss("Episode 1", "http://example.org/ep1", "First", "<guid>ep-1</guid>" + PubDate(7), "{S}/media/ep1.mp3") +
