@@ -28,7 +28,8 @@
 //  fileApart      | files, and not one of them the same file (of  | different
 //                 | an article deleted heard: its downloaded ones)|
 //  byTextKey      | the text key (title and text unchanged), the  | the same
-//                 | item's own date not moved (else: different)   |
+//                 | item's own date not moved, its own page not   |
+//                 | another unless dated alike (else: different)  |
 //  (no title)     | the item has no title: nothing below tells    | different
 //  byOwnLink      | a link no other item or article has, and the  | the same
 //                 | title (or one typo of it)                     |
@@ -53,8 +54,8 @@
 // second listing). A date that every item of a document moved by the same
 // amount since stored, or one date on every item, is the feed's stamp at
 // each fetch: there items are judged as undated (shares.stampedDate).
-// Elsewhere the same texts under a moved date are the next edition of a
-// bulletin at one address.
+// Elsewhere the same texts under a moved date, or on a page of its own that
+// is another, are the next edition of a bulletin at one address.
 // An article deleted unheard has lost its title; the addresses of its
 // files stay (a deletion by an earlier version kept none): its own link
 // stands for it while no date moved, its own date always, and files
