@@ -206,9 +206,11 @@ bool CorrectedTitle(const std::u16string& a, const std::u16string& b) {
 }
 
 // The same title, or one corrected; an article deleted unheard has lost its
-// title, and agrees only while no date moved.
+// title, and agrees only while no date moved. A live one without title
+// agrees with no titled item.
 bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  return stored.titleKnown ? CorrectedTitle(item.title, stored.title) : !DatesApart(item, stored);
+  if (stored.titleKnown) return CorrectedTitle(item.title, stored.title);
+  return stored.deleted ? !DatesApart(item, stored) : item.title.empty();
 }
 
 }  // namespace

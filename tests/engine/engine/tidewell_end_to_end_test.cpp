@@ -1117,6 +1117,10 @@ const std::vector<EpisodeCase> kEpisodeCases = {
                                      "<pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>", "{S}/media/bulletin.mp3",
                                      "")),
      -1, "", false, 3, 3, 3, 3, {}},
+    {"ATitledEpisodeAfterAnUntitledOneWithItsDateAtOneAddress", false,
+     {Rss("", "http://example.org/", "Untitled notes", PubDate(7), "{S}/media/latest.mp3", ""),
+      Rss("Episode 2", "http://example.org/", "Second", PubDate(7), "{S}/media/latest.mp3", "")},
+     -1, "", false, 2, 2, 2, 2, {}},
     // Keys that several items of one document carry.
     {"OneGuidOnEveryItem", false,
      {ThreeEpisodes("{S}/media/", "{L}", "<guid>http://example.org/</guid>"),
