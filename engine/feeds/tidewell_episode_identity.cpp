@@ -133,6 +133,13 @@ bool DatesApart(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
   return item.date && stored.date && !SameDate(item, stored);
 }
 
+// The item's page is its own, the article's is another, and no date they
+// share tells an episode given its own page since.
+bool OwnLinkApart(const TEpisodeFacts& item, const TEpisodeFacts& stored, const TEpisodeShares& shares) {
+  return shares.ownLink && !item.link.empty() && !stored.link.empty() && !SameLink(item, stored) &&
+         !SameDate(item, stored);
+}
+
 // Texts and date as they were: only where both sides give a date, since
 // without one nothing tells a moved file from the next episode's.
 bool Unchanged(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
@@ -199,9 +206,11 @@ bool CorrectedTitle(const std::u16string& a, const std::u16string& b) {
 }
 
 // The same title, or one corrected; an article deleted unheard has lost its
-// title, and agrees only while no date moved.
+// title, and agrees only while no date moved. A live one without title
+// agrees with no titled item.
 bool TitlesAgree(const TEpisodeFacts& item, const TEpisodeFacts& stored) {
-  return stored.titleKnown ? CorrectedTitle(item.title, stored.title) : !DatesApart(item, stored);
+  if (stored.titleKnown) return CorrectedTitle(item.title, stored.title);
+  return stored.deleted ? !DatesApart(item, stored) : item.title.empty();
 }
 
 }  // namespace
@@ -245,9 +254,10 @@ TEpisodeVerdict JudgeEpisode(const TEpisodeFacts& item, const TEpisodeFacts& sto
     return {sameContent, sameContent ? R::byTextKey : R::keyedApart, moves};
   }
   if (FilesApart(item, stored)) return {false, R::fileApart};
-  // The same texts under a date of its own that moved: the next edition of
-  // a bulletin at one address.
-  if (SameTextKey(item, stored)) return {!DatesApart(item, stored), R::byTextKey, moves};
+  // The same texts under a date of its own that moved, or on a page of its
+  // own that is another: the next edition of a bulletin at one address.
+  if (SameTextKey(item, stored))
+    return {!DatesApart(item, stored) && !OwnLinkApart(item, stored, shares), R::byTextKey, moves};
   // Without a title nothing tells the next episode from a new counter.
   if (item.title.empty()) return {false, R::none};
   // One place held by one episode after another (a feed of its latest

@@ -13,7 +13,8 @@
 //  row            | item and stored row share ...                 | so they are
 //  ---------------+-----------------------------------------------+-------------
 //  byKey          | the same key (guid, rdf:about, Atom id), no   | the same
-//                 | other item of the document carrying it; of    |
+//                 | other item of the document carrying it, not   |
+//                 | the site's address (the feed's home page); of |
 //                 | an article the listener deleted, unless the   |
 //                 | item's own date moved or its files are others,|
 //                 | and its texts are new                         |
@@ -21,12 +22,14 @@
 //                 | unless text key, link and file agree and no   |
 //                 | date moved: a new guid on the same episode    |
 //                 | (a key on one side only, guids written or     |
-//                 | dropped, or one several items of the document |
-//                 | carry, tells nothing: the rows below decide)  |
+//                 | dropped, one several items of the document    |
+//                 | carry, or the site's address, tells nothing:  |
+//                 | the rows below decide)                        |
 //  fileApart      | files, and not one of them the same file (of  | different
 //                 | an article deleted heard: its downloaded ones)|
 //  byTextKey      | the text key (title and text unchanged), the  | the same
-//                 | item's own date not moved (else: different)   |
+//                 | item's own date not moved, its own page not   |
+//                 | another unless dated alike (else: different)  |
 //  (no title)     | the item has no title: nothing below tells    | different
 //  byOwnLink      | a link no other item or article has, and the  | the same
 //                 | title (or one typo of it)                     |
@@ -53,8 +56,8 @@
 // each fetch: there keyed items are judged as undated (shares.stampedDate).
 // Items without key keep their dates: bulletins at fixed addresses with
 // the same texts move their dates alike from one edition to the next.
-// Elsewhere the same texts under a moved date are the next edition of a
-// bulletin at one address.
+// Elsewhere the same texts under a moved date, or on a page of its own that
+// is another, are the next edition of a bulletin at one address.
 // An article deleted unheard has lost its title; the addresses of its
 // files stay (a deletion by an earlier version kept none): its own link
 // stands for it while no date moved, its own date always, and files
@@ -175,7 +178,7 @@ struct TEpisodeShares {
   bool ownFile = false;
   bool ownDate = false;
   bool ownTitle = false;  // no other item of the document has title and link
-  bool sharedKey = false; // another item of the document has the item's key
+  bool sharedKey = false; // another item of the document has the item's key, or it is the site's address
   bool stampedDate = false;  // the document's dates are the feed's stamp
 };
 

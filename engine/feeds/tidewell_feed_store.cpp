@@ -766,6 +766,7 @@ void ReadDetails(TQueryWrapper* query, int first, TStoredArticle& article) {
   article.titleEmpty = query->Fields(first + 4).AsInteger() != 0;
   article.title.clear();
   if (!query->Fields(first + 5).IsNull()) article.title = query->Fields(first + 5).AsWideString();
+  article.titleRead = article.guid.rfind("MD5-", 0) == 0;
   const std::string kept = query->Fields(first + 6).IsNull() ? std::string() : query->Fields(first + 6).AsString();
   article.keptFiles = kept.empty() ? nullptr : std::make_shared<const std::string>(kept);
 }
@@ -823,9 +824,11 @@ TStoredArticles TtidewellFeedStore::LoadStoredArticles(int32_t feedId) {
   return articles;
 }
 
-void TtidewellFeedStore::DetailStoredArticles(TStoredArticles& articles, const std::vector<int32_t>& positions) {
+void TtidewellFeedStore::ReadStoredArticles(
+    const std::string& columns, TStoredArticles& articles, const std::vector<int32_t>& positions,
+    const std::function<void(TQueryWrapper*, TStoredArticle&)>& read) {
   // One text for every batch: the last id fills the places left.
-  std::string sql = std::string("select id,") + kArticleDetails + " from articles where id in (?";
+  std::string sql = "select id," + columns + " from articles where id in (?";
   for (int i = 1; i < kDetailsAtOnce; ++i) sql += ",?";
   TQueryWrapper* query = context_.query;
   for (size_t start = 0; start < positions.size(); start += kDetailsAtOnce) {
@@ -837,9 +840,21 @@ void TtidewellFeedStore::DetailStoredArticles(TStoredArticles& articles, const s
       query->Params(i).SetInteger(article.id);
     }
     ExecQueryTimed(query, true);
-    for (; !query->Eof(); query->Next()) ReadDetails(query, 1, *batch.at(query->Fields(0).AsInteger()));
+    for (; !query->Eof(); query->Next()) read(query, *batch.at(query->Fields(0).AsInteger()));
     query->Close();
   }
+}
+
+void TtidewellFeedStore::DetailStoredArticles(TStoredArticles& articles, const std::vector<int32_t>& positions) {
+  ReadStoredArticles(kArticleDetails, articles, positions,
+                     [](TQueryWrapper* query, TStoredArticle& article) { ReadDetails(query, 1, article); });
+}
+
+void TtidewellFeedStore::ReadStoredTitles(TStoredArticles& articles, const std::vector<int32_t>& positions) {
+  ReadStoredArticles("title", articles, positions, [](TQueryWrapper* query, TStoredArticle& article) {
+    article.title = query->Fields(1).IsNull() ? std::u16string() : query->Fields(1).AsWideString();
+    article.titleRead = true;
+  });
 }
 
 void TtidewellFeedStore::DetailEveryStoredArticle(int32_t feedId, TStoredArticles& articles) {
@@ -871,6 +886,9 @@ TStoredArticleLoaders TtidewellFeedStore::StoredArticleLoaders(int32_t feedId) {
     DetailStoredArticles(articles, positions);
   };
   loaders.allDetails = [this, feedId](TStoredArticles& articles) { DetailEveryStoredArticle(feedId, articles); };
+  loaders.titles = [this](TStoredArticles& articles, const std::vector<int32_t>& positions) {
+    ReadStoredTitles(articles, positions);
+  };
   loaders.noteNeed = [feed = FeedOfDatabase(feedId)](bool everyArticle) {
     TWholeReadFeeds::Instance().Note(feed, everyArticle);
   };

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -156,8 +157,13 @@ class TtidewellFeedStore {
   // Every article of the feed, newest id first, deleted ones included: their
   // keys, and their details too where the feed's last document needed them.
   TStoredArticles LoadStoredArticles(int32_t feedId);
+  // Reads the columns of the articles at these positions, in batches.
+  void ReadStoredArticles(const std::string& columns, TStoredArticles& articles, const std::vector<int32_t>& positions,
+                          const std::function<void(TQueryWrapper*, TStoredArticle&)>& read);
   // Reads the details of the articles at these positions.
   void DetailStoredArticles(TStoredArticles& articles, const std::vector<int32_t>& positions);
+  // Reads the titles of the articles at these positions.
+  void ReadStoredTitles(TStoredArticles& articles, const std::vector<int32_t>& positions);
   // Reads the details of every article.
   void DetailEveryStoredArticle(int32_t feedId, TStoredArticles& articles);
   // The look-up's readers of the feed's stored articles and files.

@@ -131,6 +131,17 @@ void TStoredArticlesIndex::Detail(const std::vector<int32_t>& positions) {
   }
 }
 
+// Articles are detailed without the titles of those with a key of the
+// publisher's: where that key decides nothing, their titles are read.
+void TStoredArticlesIndex::ReadTitles(const std::vector<int32_t>& positions) {
+  std::vector<int32_t> missing;
+  for (int32_t position : positions) {
+    const TStoredArticle& article = Article(position);
+    if (!article.titleRead && !article.titleEmpty) missing.push_back(position);
+  }
+  if (!missing.empty() && loaders_.titles) loaders_.titles(stored_, missing);
+}
+
 // Where the items find much of the feed, one read of it costs less.
 bool TStoredArticlesIndex::MostOfTheFeed(size_t articles) const { return articles * 4 > stored_.size(); }
 
@@ -186,7 +197,20 @@ int32_t TStoredArticlesIndex::KeylessPosition(int32_t articleId) const {
   return found != keylessPositions_.end() && found->first == articleId ? found->second : -1;
 }
 
+namespace {
+
+std::string WithoutTrailingSlash(std::string address) {
+  while (!address.empty() && address.back() == '/') address.pop_back();
+  return address;
+}
+
+}  // namespace
+
 void TStoredArticlesIndex::SetHomePage(const std::string& link) { homePage_ = LinkKey(link); }
+
+bool TStoredArticlesIndex::IsHomePage(const std::string& address) const {
+  return !homePage_.empty() && WithoutTrailingSlash(LinkKey(address)) == WithoutTrailingSlash(homePage_);
+}
 
 void TStoredArticlesIndex::AddDocumentItem(const TEpisodeFacts& item) {
   documentItems_.push_back(item);
@@ -224,7 +248,9 @@ TEpisodeShares TStoredArticlesIndex::SharesOf(const TEpisodeFacts& item) {
   }
   shares.ownDate = item.date && atMostOne(documentDates_, DateKey(*item.date));
   shares.ownTitle = !item.title.empty() && atMostOne(documentTitles_, TitleKey(item));
-  shares.sharedKey = item.keyed && !atMostOne(documentKeys_, item.key);
+  // The site's address as the guid is every item's, though a feed of its
+  // latest episode shows one item at a time.
+  shares.sharedKey = item.keyed && (!atMostOne(documentKeys_, item.key) || IsHomePage(item.key));
   shares.stampedDate = stampedDates_;
   return shares;
 }
@@ -307,6 +333,7 @@ TStoredArticlesIndex::TJudgement TStoredArticlesIndex::JudgeCandidates(const TEp
   TJudgement judgement;
   bool allHoldTheFile = true;
   const TEpisodeShares shares = SharesOf(item);
+  if (shares.sharedKey) ReadTitles(candidates);
   for (int32_t position : candidates) {
     // The key decides alone; files are read only where it does not.
     const bool keyDecides = item.keyed && !shares.sharedKey && !Article(position).deleted &&

@@ -17,6 +17,8 @@
 // stored, and for every article only when an item without keys, or
 // unknown by them, needs the articles without key (rows weaker than the
 // text key never win over it, so until then they cannot change a verdict).
+// The titles of articles with a key of the publisher's are read only where
+// an item's key decides nothing (the site's address on every item).
 // Stored files are read only where the rule needs them: through the
 // loaders, per article or (for the look-up by file) once for the feed.
 //
@@ -50,7 +52,8 @@ struct TStoredArticle {
   std::string guid;
   std::string md5;
   std::string link;
-  std::u16string title;  // only of an article keyed by its texts
+  std::u16string title;  // only of an article keyed by its texts, or once read (titleRead)
+  bool titleRead = false;
   // Of an article deleted unheard: the files the deletion removed, a line
   // each ("length url"), the list ending in a line break; empty where the
   // deletion kept none (an earlier version's). Held apart: most articles
@@ -77,6 +80,8 @@ struct TStoredArticleLoaders {
   std::function<void(TStoredArticles& articles, const std::vector<int32_t>& positions)> details;
   // Details every article.
   std::function<void(TStoredArticles& articles)> allDetails;
+  // Reads the titles of the detailed articles at these positions.
+  std::function<void(TStoredArticles& articles, const std::vector<int32_t>& positions)> titles;
   // Told once the document's items are known: whether every article was
   // best read at once for them (the next document's likely is too).
   std::function<void(bool everyArticle)> noteNeed;
@@ -129,12 +134,14 @@ class TStoredArticlesIndex {
   void NoteStampedDates();
   bool MostOfTheFeed(size_t articles) const;
   void Detail(const std::vector<int32_t>& positions);
+  void ReadTitles(const std::vector<int32_t>& positions);
   void DetailEveryArticle();
   void IndexArticlesWithoutKey();
   void LoadFeedFiles();
   int32_t KeylessPosition(int32_t articleId) const;
   TEpisodeFacts StoredFacts(int32_t position, bool withFiles);
   TEpisodeShares SharesOf(const TEpisodeFacts& item);
+  bool IsHomePage(const std::string& address) const;
   static std::string DateKey(TDateTime date);
   static std::string TitleKey(const TEpisodeFacts& item);
 

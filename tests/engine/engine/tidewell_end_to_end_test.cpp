@@ -1182,6 +1182,12 @@ const std::vector<EpisodeCase> kEpisodeCases = {
     {"SharedTitleAndNotesInAtomAfterAHeardDeletion", true,
      {AtomBriefing(7), AtomBriefing(8) + AtomBriefing(7), AtomBriefing(9) + AtomBriefing(8) + AtomBriefing(7)},
      0, "title='Morning briefing'", true, 3, 2, 3, 3, {}},
+    {"SharedTitleAndNotesAtOneAddressWithAPageEach", false,
+     {Rss("Morning briefing", "http://example.org/briefing/7", "The same notes every day", "", "{S}/media/latest.mp3",
+          ""),
+      Rss("Morning briefing", "http://example.org/briefing/8", "The same notes every day", "", "{S}/media/latest.mp3",
+          "")},
+     -1, "", false, 2, 2, 2, 2, {}},
     {"UndatedLatestOnlyShowPageAfterADeletionUnheard", false,
      {Rss("Monday", "http://example.org/show", "The latest", "", "{S}/media/mon.mp3"),
       Rss("Tuesday", "http://example.org/show", "The latest", "", "{S}/media/tue.mp3"),
@@ -1212,6 +1218,10 @@ const std::vector<EpisodeCase> kEpisodeCases = {
                                      "<pubDate>Mon, 07 Dec 2026 0{N}:00:00 GMT</pubDate>", "{S}/media/bulletin.mp3",
                                      "")),
      -1, "", false, 3, 3, 3, 3, {}},
+    {"ATitledEpisodeAfterAnUntitledOneWithItsDateAtOneAddress", false,
+     {Rss("", "http://example.org/", "Untitled notes", PubDate(7), "{S}/media/latest.mp3", ""),
+      Rss("Episode 2", "http://example.org/", "Second", PubDate(7), "{S}/media/latest.mp3", "")},
+     -1, "", false, 2, 2, 2, 2, {}},
     // Keys that several items of one document carry.
     {"OneGuidOnEveryItem", false,
      {ThreeEpisodes("{S}/media/", "{L}", "<guid>http://example.org/</guid>"),
@@ -1219,6 +1229,20 @@ const std::vector<EpisodeCase> kEpisodeCases = {
           Rss("Episode 4", "http://example.org/ep4", "About 4", "<guid>http://example.org/</guid>" + PubDate(10),
               "{S}/media/ep4.mp3")},
      -1, "", false, 4, 4, 4, 4, {}},
+    // The site's address as every item's guid, in a feed of its latest
+    // episode at one file address: one item per document carries it.
+    {"TheSitesAddressAsTheGuidOfALatestOnlyFeed", false,
+     {Rss("Episode 1", "http://example.org/ep1", "First", "<guid>http://example.org/</guid>", "{S}/media/latest.mp3", ""),
+      Rss("Episode 2", "http://example.org/ep2", "Second", "<guid>http://example.org/</guid>", "{S}/media/latest.mp3",
+          "")},
+     -1, "", false, 2, 2, 2, 2, {}},
+    // There the titles tell the next episode, which takes the last one's date.
+    {"TheSitesAddressAsTheGuidAndLinkAfterAHeardDeletionWithTheLastOnesDate", false,
+     {Rss("Episode 1", "http://example.org/", "First", "<guid>https://example.org</guid>" + PubDate(7),
+          "{S}/media/latest.mp3", ""),
+      Rss("Episode 2", "http://example.org/", "Second", "<guid>https://example.org</guid>" + PubDate(7),
+          "{S}/media/latest.mp3", "")},
+     0, "title='Episode 1'", true, 2, 1, 2, 2, {}},
     {"AnEpisodeListedTwiceInOneDocument", false,
      {Rss("Episode 2", "http://example.org/ep2", "Second", "<guid>ep-2</guid>" + PubDate(8), "{S}/media/ep2.mp3") +
           Rss("Episode 1", "http://example.org/ep1", "First", "<guid>ep-1</guid>" + PubDate(7), "{S}/media/ep1.mp3") +
