@@ -45,10 +45,13 @@ namespace tidewell::db {
 
 // A server that dies while it holds a new connection unanswered (as one
 // that restarts does) makes the client say "connection rejected by remote
-// interface": it is gone as surely as one that refuses the connection.
+// interface": it is gone as surely as one that refuses the connection. One
+// that is starting again may fail a login for its own reasons ("error
+// occurred during login"; a wrong password is isc_login): it answers soon.
 bool EFirebirdError::IsConnectionLost() const {
   for (const intptr_t code : {isc_net_read_err, isc_net_write_err, isc_network_error, isc_lost_db_connection,
-                              isc_conn_lost, isc_att_shutdown, isc_shutdown, isc_bad_db_handle, isc_connect_reject})
+                              isc_conn_lost, isc_att_shutdown, isc_shutdown, isc_bad_db_handle, isc_connect_reject,
+                              isc_login_error})
     if (HasGdsCode(code)) return true;
   return false;
 }

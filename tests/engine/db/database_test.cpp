@@ -2,9 +2,11 @@
 #include "engine/db/database.h"
 
 #include <gtest/gtest.h>
+#include <ibase.h>
 
 #include <string>
 
+#include "engine/db/firebird_error.h"
 #include "engine/db/tidewell_compability.h"
 #include "support/firebird_test_database.h"
 
@@ -167,6 +169,17 @@ TEST(DatabaseTest, StatementPreparedOnOneAttachmentIsPreparedAgainOnTheNext) {
   query.ExecQuery();
   transaction.Commit();
   EXPECT_EQ(db.QueryInt64("select sum(id) from t"), 3);
+}
+
+// A server starting again fails a login for its own reasons for a moment:
+// awaited as a server away. A refused login is not.
+TEST(DatabaseTest, ALoginTheServerFailsForItsOwnReasonsIsAwaitedButAWrongPasswordIsNot) {
+  const struct {
+    intptr_t code;
+    bool lost;
+  } cases[] = {{isc_login_error, true}, {isc_connect_reject, true}, {isc_login, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(tidewell::db::EFirebirdError("login", -902, c.code).IsConnectionLost(), c.lost) << c.code;
 }
 
 }  // namespace
