@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "engine/db/firebird_client.h"
+#include "engine/db/firebird_error.h"
+#include "toolkit/exception.h"
 
 namespace tidewell::db {
 namespace {
@@ -18,6 +20,19 @@ void DropUnwanted(Firebird::IAttachment* attachment) {
     fb::Invoke([&](Firebird::ThrowStatusWrapper* status) { attachment->detach(status); });
   } catch (const std::exception&) {
     attachment->release();
+  }
+}
+
+// The caller throws a copy of the attach thread's failure, never the object
+// itself: the thread frees its own when it ends, while the caller's may
+// still be handled (and kept) elsewhere.
+[[noreturn]] void ThrowCopyOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EFirebirdError& error) {
+    throw EFirebirdError(error);
+  } catch (const kt::Exception& error) {
+    throw kt::Exception(error);
   }
 }
 
@@ -64,7 +79,7 @@ Firebird::IAttachment* AttachCall::Wait(std::chrono::milliseconds bound) {
   std::unique_lock<std::mutex> lock(mutex_);
   const bool ended = changed_.wait_for(lock, bound, [&] { return done_ || abandoned_; });
   if (done_ && !abandoned_) {
-    if (failure_) std::rethrow_exception(failure_);
+    if (failure_) ThrowCopyOf(failure_);
     return attachment_;
   }
   abandoned_ = true;
