@@ -23,16 +23,17 @@ void DropUnwanted(Firebird::IAttachment* attachment) {
   }
 }
 
-// The caller throws a copy of the attach thread's failure, never the object
-// itself: the thread frees its own when it ends, while the caller's may
-// still be handled (and kept) elsewhere.
-[[noreturn]] void ThrowCopyOf(const std::exception_ptr& failure) {
+// The caller throws a failure made anew from the attach thread's, never that
+// object nor a copy of it (a copied message shares its text): the thread
+// frees its own when it ends, while the caller's may still be handled (and
+// kept) elsewhere.
+[[noreturn]] void ThrowAnew(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const EFirebirdError& error) {
-    throw EFirebirdError(error);
+    throw EFirebirdError(std::string(error.what()), error.SqlCode(), error.GdsCode(), error.GdsCodes());
   } catch (const kt::Exception& error) {
-    throw kt::Exception(error);
+    throw kt::Exception(std::string(error.what()));
   }
 }
 
@@ -79,7 +80,7 @@ Firebird::IAttachment* AttachCall::Wait(std::chrono::milliseconds bound) {
   std::unique_lock<std::mutex> lock(mutex_);
   const bool ended = changed_.wait_for(lock, bound, [&] { return done_ || abandoned_; });
   if (done_ && !abandoned_) {
-    if (failure_) ThrowCopyOf(failure_);
+    if (failure_) ThrowAnew(failure_);
     return attachment_;
   }
   abandoned_ = true;
