@@ -151,18 +151,12 @@ void Ttidewell::StopWorker(int slot, const TStopProgress& progress) {
   workers_[slot] = nullptr;
 }
 
-bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
-  auto ended = std::make_shared<std::atomic<bool>>(false);
-  std::thread waiter([&worker, ended] {
-    worker.WaitFor();
-    ended->store(true);
-  });
-  const auto hasEnded = [&] { return ended->load(); };
+bool Ttidewell::AwaitStopUntilTimeOut(const std::function<bool()>& hasEnded) {
   const auto deadline = (shutDown_ ? shutDownBegan_ : std::chrono::steady_clock::now()) +
                         std::chrono::milliseconds(stopTimeoutMs_);
   while (!hasEnded() && std::chrono::steady_clock::now() < deadline) {
     EndServerWaitsOfSlowStop();
-    // A worker may be waiting in a hand-over: keep serving them.
+    // A thread may be waiting in a hand-over: keep serving them.
     try {
       if (mainLoop_.IsMainThread()) {
         mainLoop_.RunUntil(hasEnded, 50);
@@ -172,7 +166,16 @@ bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
     } catch (...) {
     }
   }
-  if (hasEnded()) {
+  return hasEnded();
+}
+
+bool Ttidewell::WaitForWorker(TtidewellPoolWorker& worker) {
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  std::thread waiter([&worker, ended] {
+    worker.WaitFor();
+    ended->store(true);
+  });
+  if (AwaitStopUntilTimeOut([&] { return ended->load(); })) {
     waiter.join();
     return true;
   }

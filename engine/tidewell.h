@@ -268,6 +268,9 @@ class Ttidewell : public TtidewellEngineEvents {
   void MakeWorkers(const TtidewellWorkerFactory& factory);
   void ForEachConnection(const std::function<void(TDbConnWrapper&)>& apply);
   void StopWorker(int slot, const TStopProgress& progress);
+  // Serves the main loop and cuts slow server waits until hasEnded() or the
+  // stop time-out (counted from the shut-down's start); whether it ended.
+  bool AwaitStopUntilTimeOut(const std::function<bool()>& hasEnded);
   bool WaitForWorker(TtidewellPoolWorker& worker);
   void EndServerWaitsOfSlowStop();
   void FreeAfterShutDown();

@@ -351,21 +351,7 @@ void Ttidewell::EndTimerPass(const TTimerPass& pass) {
 
 void Ttidewell::WaitForTimerPass() {
   if (!timerPassThread_.joinable()) return;
-  const auto hasEnded = [this] { return timerPassEnded_.load(); };
-  const auto deadline = (shutDown_ ? shutDownBegan_ : std::chrono::steady_clock::now()) +
-                        std::chrono::milliseconds(stopTimeoutMs_);
-  while (!hasEnded() && std::chrono::steady_clock::now() < deadline) {
-    EndServerWaitsOfSlowStop();
-    try {
-      if (mainLoop_.IsMainThread()) {
-        mainLoop_.RunUntil(hasEnded, 50);
-      } else {
-        platform::SleepMs(10);
-      }
-    } catch (...) {
-    }
-  }
-  if (hasEnded()) {
+  if (AwaitStopUntilTimeOut([this] { return timerPassEnded_.load(); })) {
     timerPassThread_.join();
     return;
   }
